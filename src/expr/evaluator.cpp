@@ -1,0 +1,284 @@
+// The expression evaluator: a Spirit classic grammar whose semantic actions
+// compute the value while the text is parsed, on a stack of doubles.
+//
+// The rules are built once per thread and reused, because force and motion
+// expressions are evaluated at every integration step. They are plain rules
+// rather than a spirit::grammar<>: without Boost.Thread the grammar's cache of
+// definitions is a shared static, which two threads must not touch at once.
+// Each call gets its own value stack; the thread's rules point at the stack of
+// the call in progress, and a nested call restores the outer pointer on exit.
+#include "expr/evaluator.h"
+
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+// GCC's sanitizer builds see Spirit's optional match values as maybe
+// uninitialised (a false positive inside Boost).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <boost/spirit/include/classic.hpp>
+#pragma GCC diagnostic pop
+
+#include "expr/measures.h"
+#include "model/globals.h"
+#include "model/histories.h"
+#include "model/model.h"
+
+namespace orv {
+
+namespace {
+
+namespace sp = boost::spirit::classic;
+
+// Deeper bracket nesting than this is refused before parsing: every level is
+// a few frames of recursive descent, and the machine stack is finite.
+constexpr int kMaxNesting = 200;
+
+// Per-call evaluation state.
+struct EvalState {
+  const Model& m;
+  const Histories& h;
+  std::vector<double> stack;
+
+  void push(double v) { stack.push_back(v); }
+  // Alternatives that fail part way leave their actions run, so the stack
+  // may hold less than an action expects; an empty stack pops as 0.
+  double pop() {
+    if (stack.empty()) return 0.0;
+    const double v = stack.back();
+    stack.pop_back();
+    return v;
+  }
+};
+
+// Index argument of a keyword: truncated toward zero. Values no int can hold
+// (NaN, infinities, huge) become -1, which every table treats as absent.
+int toIndex(double x) {
+  if (!(x > -2147483649.0 && x < 2147483648.0)) return -1;
+  return static_cast<int>(x);
+}
+
+// Keyword or operator body: a[0..n-1] are its arguments in text order.
+using Fn = double (*)(const EvalState&, const double* a);
+
+// Pops n arguments (the last one is on top), pushes fn of them.
+struct Apply {
+  EvalState* const* cur;
+  int n;
+  Fn fn;
+  template <class It>
+  void operator()(It, It) const {
+    EvalState& s = **cur;
+    double a[6] = {0, 0, 0, 0, 0, 0};
+    for (int i = n - 1; i >= 0; --i) a[i] = s.pop();
+    s.push(fn(s, a));
+  }
+};
+
+struct PushNumber {
+  EvalState* const* cur;
+  void operator()(double v) const { (*cur)->push(v); }
+};
+
+// The name comes from the matched range, not from anything an action of an
+// abandoned alternative may have left behind.
+struct PushParameter {
+  EvalState* const* cur;
+  void operator()(const char* first, const char* last) const {
+    EvalState& s = **cur;
+    const std::string_view name(first, static_cast<std::size_t>(last - first));
+    for (const Parameter& p : s.m.parameters) {
+      if (p.name == name) {
+        s.push(p.value);
+        return;
+      }
+    }
+    s.push(0.0);
+  }
+};
+
+double fnAdd(const EvalState&, const double* a) { return a[0] + a[1]; }
+double fnSub(const EvalState&, const double* a) { return a[0] - a[1]; }
+double fnMul(const EvalState&, const double* a) { return a[0] * a[1]; }
+double fnDiv(const EvalState&, const double* a) { return a[0] / a[1]; }
+double fnPow(const EvalState&, const double* a) { return std::pow(a[0], a[1]); }
+
+double fnTime(const EvalState& s, const double*) { return s.h.time; }
+double fnSin(const EvalState&, const double* a) { return std::sin(a[0]); }
+double fnCos(const EvalState&, const double* a) { return std::cos(a[0]); }
+double fnAsin(const EvalState&, const double* a) { return std::asin(a[0]); }
+double fnAcos(const EvalState&, const double* a) { return std::acos(a[0]); }
+double fnAbs(const EvalState&, const double* a) { return std::fabs(a[0]); }
+double fnSqrt(const EvalState&, const double* a) { return std::sqrt(a[0]); }
+
+// Sign; 0 for 0 and NaN, and +-1 for infinities (where x/|x| would be NaN).
+double fnSgn(const EvalState&, const double* a) {
+  return static_cast<double>((a[0] > 0.0) - (a[0] < 0.0));
+}
+
+double fnParam(const EvalState& s, const double* a) {
+  const int n = toIndex(a[0]);
+  if (n < 0 || n >= s.m.parameter_num()) return 0.0;
+  return s.m.parameters[static_cast<std::size_t>(n)].value;
+}
+
+// SWITCH(x, a, b, c): a, b or c as x is positive, zero or negative; 0 for NaN.
+double fnSwitch(const EvalState&, const double* a) {
+  if (a[0] > 0.0) return a[1];
+  if (a[0] == 0.0) return a[2];
+  if (a[0] < 0.0) return a[3];
+  return 0.0;
+}
+
+// CONTACT(x, x1, u, k, w, e): penetration force below x1, damping u*w.
+double fnContact(const EvalState&, const double* a) {
+  if (!(a[0] < a[1])) return 0.0;
+  return a[3] * std::pow(a[1] - a[0], a[5]) - a[2] * a[4];
+}
+
+double fnDist(const EvalState& s, const double* a) {
+  const int j = toIndex(a[1]);
+  return measureDisplacement(s.m, s.h, toIndex(a[0]), j, j, 'd');
+}
+template <char Mode>
+double fnDistAxis(const EvalState& s, const double* a) {
+  return measureDisplacement(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
+}
+double fnVel(const EvalState& s, const double* a) {
+  const int j = toIndex(a[1]);
+  return measureVelocity(s.m, s.h, toIndex(a[0]), j, j, j, 'd');
+}
+template <char Mode>
+double fnVelAxis(const EvalState& s, const double* a) {
+  return measureVelocity(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]),
+                         toIndex(a[3]), Mode);
+}
+template <char Mode>
+double fnOmega(const EvalState& s, const double* a) {
+  return measureAngularVelocity(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
+}
+// The third argument is part of the written form but does not enter the angle.
+template <char Mode>
+double fnAngle(const EvalState& s, const double* a) {
+  return measureAngle(s.m, s.h, toIndex(a[0]), toIndex(a[1]), Mode);
+}
+double fnJoint(const EvalState& s, const double* a) {
+  return measureJointReaction(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]),
+                              toIndex(a[3]));
+}
+
+using Rule = sp::rule<sp::phrase_scanner_t>;
+
+// The grammar. Holds rules that refer to each other, so it stays in place.
+struct calculator {
+  EvalState* cur = nullptr;  // state of the call in progress on this thread
+
+  Rule expression, term, factor, group, function, identifier;
+  Rule args1, args2, args3, args4, args6;
+
+  calculator() {
+    using sp::ch_p;
+    using sp::str_p;
+    auto op = [this](int n, Fn fn) { return Apply{&cur, n, fn}; };
+
+    expression = term >> *((ch_p('+') >> term)[op(2, fnAdd)] |
+                           (ch_p('-') >> term)[op(2, fnSub)]);
+    // '^' binds like '*' and '/', left to right.
+    term = factor >> *((ch_p('*') >> factor)[op(2, fnMul)] |
+                       (ch_p('/') >> factor)[op(2, fnDiv)] |
+                       (ch_p('^') >> factor)[op(2, fnPow)]);
+    // A minus sign is only ever part of a number: there is no unary minus.
+    factor = sp::real_p[PushNumber{&cur}] | group | function | identifier;
+    group = ch_p('(') >> expression >> ch_p(')');
+    identifier =
+        sp::lexeme_d[sp::alpha_p >> *(sp::alnum_p | ch_p('_'))][PushParameter{&cur}];
+
+    const auto comma = ch_p(',');
+    args1 = ch_p('(') >> expression >> ch_p(')');
+    args2 = ch_p('(') >> expression >> comma >> expression >> ch_p(')');
+    args3 = ch_p('(') >> expression >> comma >> expression >> comma >> expression >> ch_p(')');
+    args4 = ch_p('(') >> expression >> comma >> expression >> comma >> expression >> comma >>
+            expression >> ch_p(')');
+    args6 = ch_p('(') >> expression >> comma >> expression >> comma >> expression >> comma >>
+            expression >> comma >> expression >> comma >> expression >> ch_p(')');
+
+    // Keywords are tried before identifiers and match as prefixes: `timer`
+    // reads as `time`. The others need their bracket, so `sinx` stays a name.
+    // Longer keywords come first only to skip a doomed attempt.
+    function = str_p("time")[op(0, fnTime)] |
+               (str_p("sin") >> args1)[op(1, fnSin)] |
+               (str_p("cos") >> args1)[op(1, fnCos)] |
+               (str_p("asin") >> args1)[op(1, fnAsin)] |
+               (str_p("acos") >> args1)[op(1, fnAcos)] |
+               (str_p("sgn") >> args1)[op(1, fnSgn)] |
+               (str_p("abs") >> args1)[op(1, fnAbs)] |
+               (str_p("sqrt") >> args1)[op(1, fnSqrt)] |
+               (str_p("P") >> args1)[op(1, fnParam)] |
+               (str_p("DX") >> args3)[op(3, fnDistAxis<'x'>)] |
+               (str_p("DY") >> args3)[op(3, fnDistAxis<'y'>)] |
+               (str_p("DZ") >> args3)[op(3, fnDistAxis<'z'>)] |
+               (str_p("D") >> args2)[op(2, fnDist)] |
+               (str_p("VX") >> args4)[op(4, fnVelAxis<'x'>)] |
+               (str_p("VY") >> args4)[op(4, fnVelAxis<'y'>)] |
+               (str_p("VZ") >> args4)[op(4, fnVelAxis<'z'>)] |
+               (str_p("V") >> args2)[op(2, fnVel)] |
+               (str_p("WX") >> args3)[op(3, fnOmega<'x'>)] |
+               (str_p("WY") >> args3)[op(3, fnOmega<'y'>)] |
+               (str_p("WZ") >> args3)[op(3, fnOmega<'z'>)] |
+               (str_p("A1") >> args3)[op(3, fnAngle<'1'>)] |
+               (str_p("A2") >> args3)[op(3, fnAngle<'2'>)] |
+               (str_p("A3") >> args3)[op(3, fnAngle<'3'>)] |
+               (str_p("SWITCH") >> args4)[op(4, fnSwitch)] |
+               (str_p("CONTACT") >> args6)[op(6, fnContact)] |
+               (str_p("F_JOINT") >> args4)[op(4, fnJoint)];
+  }
+  calculator(const calculator&) = delete;
+  calculator& operator=(const calculator&) = delete;
+};
+
+bool nestedTooDeep(const std::string& text) {
+  int depth = 0;
+  for (char c : text) {
+    if (c == '(') {
+      if (++depth > kMaxNesting) return true;
+    } else if (c == ')' && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
+
+// Points the thread's grammar at a call's state for the duration of the call.
+class StateBinding {
+ public:
+  StateBinding(calculator& c, EvalState& s) : c_(c), outer_(c.cur) { c_.cur = &s; }
+  ~StateBinding() { c_.cur = outer_; }
+  StateBinding(const StateBinding&) = delete;
+  StateBinding& operator=(const StateBinding&) = delete;
+
+ private:
+  calculator& c_;
+  EvalState* outer_;
+};
+
+}  // namespace
+
+double evaluate(const std::string& text, const Model& m, const Histories& h) {
+  if (nestedTooDeep(text)) return 0.0;
+  thread_local calculator calc;
+  EvalState state{m, h, {}};
+  state.stack.reserve(16);
+  {
+    StateBinding bind(calc, state);
+    // Whether all of the text parsed does not matter: the value is whatever
+    // the parsed part left on top.
+    const char* first = text.data();
+    sp::parse(first, first + text.size(), calc.expression, sp::space_p);
+  }
+  return state.stack.empty() ? 0.0 : state.stack.back();
+}
+
+double evaluate(const std::string& text) { return evaluate(text, g_model, g_hist); }
+
+}  // namespace orv

@@ -1,0 +1,25 @@
+#include "model/histories.h"
+
+#include "model/model.h"
+
+namespace orv {
+
+void setOneSampleResult(Histories& h, const Model& m) {
+  const int nb = m.body_num();
+  h.p_YYY.assign(14 * static_cast<size_t>(nb), 0.0);
+  for (int i = 0; i < nb; ++i) h.p_YYY[6 * nb + 4 * i] = 1.0;
+  h.p_F_const.assign(6 * static_cast<size_t>(m.joint_num()), 0.0);
+  h.p_C_const.assign(static_cast<size_t>(m.joint_num()), 0.0);
+  h.p_F_force.assign(6 * static_cast<size_t>(m.force_num()), 0.0);
+  h.anime_num = 1;
+}
+
+void resetToInitialState(Histories& h, const Model& m) {
+  std::string version = h.version;
+  h = Histories{};
+  h.version = version;
+  h.p_time.assign(1, 0.0);
+  setOneSampleResult(h, m);
+}
+
+}  // namespace orv

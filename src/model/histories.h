@@ -1,0 +1,61 @@
+// What changes: the sampled results of an analysis (or of a result file or a
+// motion import), the current state and the per-body kinematics of the latest
+// evaluation. The view and the graph window read it; the analysis, the result
+// reader and the motion import replace it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orv {
+
+struct Model;
+
+struct Histories {
+  // Sample store. N = sample count of the model.
+  std::vector<double> p_time;       // N: time of each sample
+  std::vector<double> p_YYY;        // (N+1) * 14nb: state of each sample
+  std::vector<double> p_Yi;         // 14nb: current state
+  std::vector<double> p_F_const_i;  // 6nj: joint reactions of the current sample
+  std::vector<double> p_output;     // (N+1) * no: output channels
+  std::vector<int> stl_cont_ti_st;  // N+1: first contact record of each sample
+  std::vector<int> stl_cont_ti_num; // N+1: contact records of each sample
+  std::vector<double> p_C_const;    // (N+10) * (nm+nj): constraint violations
+  std::vector<double> p_F_const;    // (N+10) * 6nj: joint reactions
+  std::vector<double> p_F_force;    // (N+10) * 6nf: force-element forces
+  std::vector<double> p_F_cotact;   // (N+10) * 6nc: cleared, never written
+
+  // Contact records of the accepted steps, one entry (or 3-vector) per record.
+  std::vector<int> cont_time_index;
+  std::vector<double> cont_position;
+  std::vector<double> cont_value;
+
+  int anime_num = 1;          // stored samples the view may show
+  int current_frame = 0;      // last stored sample
+  int analysis_finished = 0;  // 1 once a result (analysis, file, import) is held
+  std::string version = "0.00";  // version text of result files
+
+  // Analysis clock and step bookkeeping.
+  double time = 0.0;          // read by the expression keyword `time`
+  int contact_flag = 0;
+  double last_energy = 0.0;
+  double constraintViolationSum = 0.0;
+
+  // Per-body kinematics of the latest evaluation of the equations of motion.
+  std::vector<double> inertia;  // 9nb: inertia tensor J_i, row-major
+  std::vector<double> p;        // 4nb: Euler parameters
+  std::vector<double> pd;       // 4nb: their rates
+  std::vector<double> omega;    // 3nb: body-axis angular velocity
+  std::vector<double> A;        // 9nb: rotation matrices, row-major
+};
+
+// Replaces the sample store by the one-sample arrays that let the view draw
+// the initial state of a freshly read model: p_YYY all 0 but e0 = 1, zero
+// reactions, violations and forces, anime_num 1.
+void setOneSampleResult(Histories& h, const Model& m);
+
+// Drops any held result: everything but the version text is cleared and the
+// one-sample arrays of the initial state of m are set, p_time = {0}.
+void resetToInitialState(Histories& h, const Model& m);
+
+}  // namespace orv

@@ -1,0 +1,273 @@
+// The mechanism: every table of records the model file describes, plus the
+// scalars of the time span and the drawing. Constant during an analysis; only
+// the model reader writes it (the motion import also replaces the output
+// channels, since imported channels describe the imported data).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orv {
+
+// Field limits of the model file. The reader refuses longer names and texts
+// with the miss-input error of the section, so stored files stay portable.
+constexpr int kNameMax = 63;         // characters of a name
+constexpr int kExprMax = 255;        // characters of an expression text
+constexpr int kForceExprMax = 511;   // characters of a force component text
+constexpr int kTokenMax = 255;       // characters of any one token
+constexpr int kStlMaxTriangles = 33333;
+constexpr int kStlMaxNodes = 33333;
+constexpr int kMaxTextures = 30;
+
+// Every degree/radian conversion uses this ten-decimal value, not M_PI, so
+// that results match stored files computed with it.
+constexpr double kPi = 3.1415926535;
+constexpr double kGravityAcceleration = 9.81;
+
+constexpr double degToRad(double deg) { return deg / 180.0 * kPi; }
+constexpr double radToDeg(double rad) { return rad / kPi * 180.0; }
+
+// Equation count of a joint type, 0 for a type outside the list.
+int jointEquationCount(const std::string& type);
+
+struct Parameter {
+  int id = 0;
+  std::string name;
+  double value = 0.0;
+  std::string expr;
+};
+
+struct Body {
+  int id = 0;
+  std::string name;
+  std::string cg;            // local coordinate marking the centre of gravity
+  double mass = 0.0;
+  double inertia[3] = {0, 0, 0};  // Ixx, Iyy, Izz about the cg axes
+  double cg_pos[3] = {0, 0, 0};   // initial global position of the cg
+  int cg_lc = -1;
+  double vel0[3] = {0, 0, 0};
+  double omega0[3] = {0, 0, 0};   // body axes
+};
+
+struct LocalCoordinate {
+  int id = 0;
+  std::string name;
+  std::string body_name;
+  int body = -1;
+  double pos[3] = {0, 0, 0};  // initial global position
+  double ang[3] = {0, 0, 0};  // Z-X-Z Euler angles, degrees
+};
+
+struct Joint {
+  int id = 0;
+  int flag = 0;
+  std::string name;
+  std::string type;
+  std::string iframe;
+  std::string jframe;
+  int i_lc = -1;
+  int j_lc = -1;
+  int i_body = -1;
+  int j_body = -1;
+};
+
+struct Motion {
+  int id = 0;
+  int flag = 0;
+  std::string name;
+  std::string type;  // "R" rotation, "T" translation
+  std::string joint_name;
+  int joint = -1;
+  int i_body = -1;
+  int j_body = -1;
+  std::string equ_type;
+  std::string dt_equ;          // prescribed rate, evaluated at every step
+  std::string ddt_equ = "0.0";
+};
+
+struct ModelFunction {
+  int id = 0;
+  std::string name;
+  std::string expr;
+};
+
+struct Force {
+  int id = 0;
+  int flag = 0;
+  std::string name;
+  std::string type;  // "spring1", "spring6", "force6"
+  std::string iframe, jframe, rframe;
+  int i_lc = -1, j_lc = -1, r_lc = -1;
+  int i_body = -1, j_body = -1, r_body = -1;
+  double k[6] = {0, 0, 0, 0, 0, 0};
+  double c[6] = {0, 0, 0, 0, 0, 0};
+  std::string equ[6] = {"0.0", "0.0", "0.0", "0.0", "0.0", "0.0"};  // Fx Fy Fz Tx Ty Tz
+};
+
+struct Shape {
+  int id = 0;
+  std::string name;
+  std::string type;  // sphere cube solid cylinder spring pipe STL
+  std::string color;
+  std::string frame;
+  int lc = -1;
+  std::string force_name = "Non";
+  int force = -1;
+  double trans = 1.0;
+  double size[6] = {0, 0, 0, 0, 0, 0};
+  int body = -1;
+  double RGB[3] = {0, 0, 0};
+  // Mesh of an STL shape, in global coordinates of the initial configuration.
+  int node_num = 0;
+  int vertex_num = 0;
+  int stl_num = 0;
+  int coord_start = 0;
+  int normal_start = 0;
+  int tri_start = 0;
+  std::vector<double> node;        // 3 per node
+  std::vector<double> tri_normal;  // 3 per triangle, times normal_sign
+  std::vector<double> tri_center;  // 3 per triangle, circumcentre
+  std::vector<double> tri_radius;  // 1 per triangle, circumradius
+  std::vector<int> tri_node;       // 3 per triangle, shape-local node indices
+  double unit = 1.0;
+  int normal_sign = 1;
+};
+
+// A decoded 24-bit image, R G B per pixel, rows bottom-up.
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned char> rgb;
+};
+
+struct Texture {
+  int id = 0;
+  std::string name;
+  std::string type;  // "rect", "cylinder_one"
+  std::string body_name;
+  std::string frame;
+  std::string file;
+  int body = -1;
+  int lc = -1;
+  double Lx = 0.0, Ly = 0.0;
+  int dx = 0, dy = 0;
+  Image image;       // empty when the file could not be decoded
+};
+
+struct Shadow {
+  int id = 0;
+  std::string name;
+  std::string frame;
+  int lc = -1;
+  std::string shape_name;
+  int shape = -1;
+};
+
+struct Contact {
+  int id = 0;
+  int flag = 0;
+  std::string name;
+  std::string iSTL, jSTL;
+  int i_shape = -1, j_shape = -1;
+  int i_body = -1, j_body = -1;
+  int i_stl_num = 0, j_stl_num = 0;
+  double k = 0, c = 0, d = 0, e = 0, myu = 0;
+};
+
+struct OutputRequest {
+  int id = 0;
+  std::string name;
+  std::string equ;
+};
+
+struct GravityLoad {
+  int flag = 0;
+  double F[3] = {0, 0, 0};
+  std::string direction;
+};
+
+// All STL shapes one after another; a shape's stretch starts at its
+// coord_start / normal_start / tri_start.
+struct StlLists {
+  std::vector<double> v_stl_coord;
+  std::vector<double> v_stl_normal;
+  std::vector<int> v_stl_tri;
+  std::vector<double> v_stl_center;
+  std::vector<double> v_stl_radius;
+  void clear() {
+    v_stl_coord.clear();
+    v_stl_normal.clear();
+    v_stl_tri.clear();
+    v_stl_center.clear();
+    v_stl_radius.clear();
+  }
+};
+
+struct Model {
+  std::vector<Parameter> parameters;
+  std::vector<Body> bodies;
+  std::vector<LocalCoordinate> frames;  // local coordinates
+  std::vector<Joint> joints;
+  std::vector<Motion> motions;
+  std::vector<ModelFunction> functions;
+  std::vector<Force> forces;
+  std::vector<Shape> shapes;
+  std::vector<Texture> textures;
+  std::vector<Shadow> shadows;
+  std::vector<Contact> contacts;
+  std::vector<OutputRequest> outputs;
+  std::vector<GravityLoad> gravity;  // one per body
+  StlLists stl;
+
+  int const_num = 0;  // constraint equations of all joints and motions
+
+  double start_time = 0.0;
+  double d_time = 0.0;
+  double end_time = 0.0;
+  int sample_num = 1;  // (int)((end_time - start_time) / d_time + 1.0)
+
+  double frame_size = 0.0;  // drawn length of local-coordinate axes
+  double force_size = 0.0;  // scale of drawn force arrows
+  double lc_min[3] = {0, 0, 0};
+  double lc_max[3] = {0, 0, 0};
+  double max_length = 1.0;  // largest extent of the local coordinates
+  int model_opened = 0;
+  std::string path;         // the model file as opened
+
+  int parameter_num() const { return static_cast<int>(parameters.size()); }
+  int body_num() const { return static_cast<int>(bodies.size()); }
+  int frame_num() const { return static_cast<int>(frames.size()); }
+  int joint_num() const { return static_cast<int>(joints.size()); }
+  int motion_num() const { return static_cast<int>(motions.size()); }
+  int func_num() const { return static_cast<int>(functions.size()); }
+  int force_num() const { return static_cast<int>(forces.size()); }
+  int shape_num() const { return static_cast<int>(shapes.size()); }
+  int texture_num() const { return static_cast<int>(textures.size()); }
+  int shadow_num() const { return static_cast<int>(shadows.size()); }
+  int contact_num() const { return static_cast<int>(contacts.size()); }
+  int output_num() const { return static_cast<int>(outputs.size()); }
+};
+
+// Index of the last record whose name equals `name` byte for byte, -1 if none.
+template <class Record>
+int findLastByName(const std::vector<Record>& table, const std::string& name) {
+  int found = -1;
+  for (int i = 0; i < static_cast<int>(table.size()); ++i)
+    if (table[i].name == name) found = i;
+  return found;
+}
+
+// Path of a file the model names (STL, BMP): as given when it exists there
+// (relative to the working directory), else beside the model file.
+std::string resolveModelFile(const Model& m, const std::string& name);
+
+// Sample count of a time span: (int)((end - start) / dt + 1.0), truncated.
+int sampleCount(double start_time, double d_time, double end_time);
+
+// Recomputes the box of all local-coordinate positions and max_length (0 with none).
+void computeLcBox(Model& m);
+
+// Fills the gravity table: one load per body, set from flag and direction.
+void buildGravity(Model& m, int flag, const std::string& direction);
+
+}  // namespace orv

@@ -1,0 +1,405 @@
+#include "model/stl_reader.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <unordered_map>
+#include <vector>
+
+#include "model/model.h"
+#include "model/tokens.h"
+#include "platform/console.h"
+#include "solver/vec3.h"
+
+namespace orv {
+
+namespace {
+
+// Corners closer than this on every axis are one node.
+constexpr double kMergeTol = 1e-9;
+// Beyond this magnitude the squared lengths in the normal and circle
+// computations could overflow; such files are refused rather than drawn with inf.
+constexpr double kMaxCoord = 1e60;
+// Longest token kept; longer ones are consumed but never a valid number.
+constexpr size_t kTokenKeep = 256;
+
+// Streams white-space separated tokens from an open file without holding the
+// whole file, so a huge file costs no memory. Flags control bytes, which an
+// ASCII STL never contains but a binary one practically always does.
+class StlScanner {
+ public:
+  explicit StlScanner(FILE* f) : f_(f) {}
+
+  // Next token into tok; false at the end of the file, on a read error or on
+  // a non-text byte (see binary() / failed()). `overlong` is set when the
+  // token was longer than kTokenKeep and only its start is in tok.
+  bool next(std::string& tok, bool& overlong) {
+    tok.clear();
+    overlong = false;
+    int c;
+    do {
+      c = get();
+      if (c < 0) return false;
+    } while (isBlank(c));
+    while (c >= 0 && !isBlank(c)) {
+      if (tok.size() < kTokenKeep)
+        tok.push_back(static_cast<char>(c));
+      else
+        overlong = true;
+      c = get();
+    }
+    return !binary_ && !failed_;
+  }
+  bool binary() const { return binary_; }
+  bool failed() const { return failed_; }
+
+ private:
+  static bool isBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+  }
+  int get() {
+    if (pos_ == len_) {
+      len_ = std::fread(buf_, 1, sizeof buf_, f_);
+      pos_ = 0;
+      if (len_ == 0) {
+        if (std::ferror(f_)) failed_ = true;
+        return -1;
+      }
+    }
+    const int c = static_cast<unsigned char>(buf_[pos_++]);
+    if ((c < 0x20 && !isBlank(c)) || c == 0x7f) {
+      binary_ = true;
+      return -1;
+    }
+    return c;
+  }
+
+  FILE* f_;
+  char buf_[65536];
+  size_t len_ = 0, pos_ = 0;
+  bool binary_ = false;
+  bool failed_ = false;
+};
+
+// A binary STL is an 80-byte header, a little-endian triangle count and 50
+// bytes per triangle. An ASCII file cannot match this below tens of
+// gigabytes, since header bytes 80..83 as text make the count enormous.
+bool hasBinaryLayout(FILE* f, long long size) {
+  if (size < 84) return false;
+  unsigned char h[84];
+  const bool ok = std::fread(h, 1, 84, f) == 84;
+  std::rewind(f);
+  if (!ok) return false;
+  const uint64_t count = static_cast<uint64_t>(h[80]) | static_cast<uint64_t>(h[81]) << 8 |
+                         static_cast<uint64_t>(h[82]) << 16 | static_cast<uint64_t>(h[83]) << 24;
+  return static_cast<uint64_t>(size) == 84 + 50 * count;
+}
+
+struct Refusal {
+  std::string why;
+};
+
+bool inRange(double v) { return std::fabs(v) <= kMaxCoord; }  // false for NaN too
+
+// Reads facets after the header into corners (3 doubles per corner, scaled).
+// Throws Refusal on anything outside the accepted grammar or limits.
+void readFacets(StlScanner& in, double unit, std::vector<double>& corners) {
+  std::string tok;
+  bool overlong = false;
+  auto nextTok = [&](const char* where, int facet) {
+    if (in.next(tok, overlong)) return;
+    if (in.binary()) throw Refusal{"binary STL is not supported"};
+    if (in.failed()) throw Refusal{"read error"};
+    char msg[96];
+    if (facet < 0)
+      std::snprintf(msg, sizeof msg, "file ends before \"endsolid\"");
+    else
+      std::snprintf(msg, sizeof msg, "file ends inside facet %d (%s)", facet + 1, where);
+    throw Refusal{msg};
+  };
+  for (int facet = 0;; ++facet) {
+    nextTok("", -1);
+    if (!overlong && tok == "endsolid") return;
+    // Refuse at the first facet beyond the limit, before reading it.
+    if (facet >= kStlMaxTriangles) {
+      char msg[64];
+      std::snprintf(msg, sizeof msg, "more than %d triangles", kStlMaxTriangles);
+      throw Refusal{msg};
+    }
+    for (int k = 0; k < 6; ++k) nextTok("normal", facet);  // stored normal is recomputed
+    for (int v = 0; v < 3; ++v) {
+      nextTok("vertex", facet);
+      for (int a = 0; a < 3; ++a) {
+        nextTok("vertex", facet);
+        double x = 0.0;
+        if (overlong || !parseDouble(tok, x)) {
+          char msg[128];
+          std::snprintf(msg, sizeof msg, "facet %d: \"%.32s%s\" is not a number", facet + 1,
+                        tok.c_str(), overlong || tok.size() > 32 ? "..." : "");
+          throw Refusal{msg};
+        }
+        x *= unit;
+        if (!inRange(x)) {
+          char msg[96];
+          std::snprintf(msg, sizeof msg, "facet %d: coordinate not finite or beyond %.0e",
+                        facet + 1, kMaxCoord);
+          throw Refusal{msg};
+        }
+        corners.push_back(x);
+      }
+    }
+    nextTok("endloop", facet);
+    nextTok("endfacet", facet);
+  }
+}
+
+// Finds node indices with a hash grid. Equivalent to the literal rule (each
+// corner is the FIRST earlier node within kMergeTol on all three axes): the
+// cell is at least twice the tolerance, so every matching node lies in one of
+// the 27 cells around the corner's cell, and the smallest matching index over
+// those cells is taken. The cell also grows with the mesh extent so that
+// x / cell stays far below 2^53 and the quantisation is not spoilt by rounding.
+class NodeMerger {
+ public:
+  explicit NodeMerger(double maxAbs) {
+    cell_ = std::fmax(2.0 * kMergeTol, maxAbs * 0x1p-40);
+  }
+
+  // Node index of corner p, appending a new node when none matches; -1 when
+  // a new node would exceed kStlMaxNodes.
+  int add(const double* p, std::vector<double>& nodes) {
+    int64_t q[3];
+    for (int a = 0; a < 3; ++a) q[a] = static_cast<int64_t>(std::floor(p[a] / cell_));
+    int best = -1;
+    for (int dx = -1; dx <= 1; ++dx)
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dz = -1; dz <= 1; ++dz) {
+          auto it = cells_.find(Key{q[0] + dx, q[1] + dy, q[2] + dz});
+          if (it == cells_.end()) continue;
+          // Indices in a cell ascend: the first match is the cell's smallest.
+          for (int n : it->second) {
+            if (best >= 0 && n >= best) break;
+            const double* c = &nodes[3 * static_cast<size_t>(n)];
+            if (std::fabs(c[0] - p[0]) < kMergeTol && std::fabs(c[1] - p[1]) < kMergeTol &&
+                std::fabs(c[2] - p[2]) < kMergeTol) {
+              best = n;
+              break;
+            }
+          }
+        }
+    if (best >= 0) return best;
+    const int count = static_cast<int>(nodes.size() / 3);
+    if (count >= kStlMaxNodes) return -1;
+    nodes.insert(nodes.end(), p, p + 3);
+    cells_[Key{q[0], q[1], q[2]}].push_back(count);
+    return count;
+  }
+
+ private:
+  struct Key {
+    int64_t x, y, z;
+    bool operator==(const Key& o) const { return x == o.x && y == o.y && z == o.z; }
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      uint64_t h = static_cast<uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
+      h ^= static_cast<uint64_t>(k.y) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+      h ^= static_cast<uint64_t>(k.z) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+      return static_cast<size_t>(h ^ (h >> 29));
+    }
+  };
+  double cell_;
+  std::unordered_map<Key, std::vector<int>, KeyHash> cells_;
+};
+
+// Circumscribed circle of the triangle P0 P1 P2 whose stored normal is n.
+// When the system is singular (degenerate triangle, or normal_sign 0 making n
+// zero) or its solution overflows, falls back to the centroid and the largest
+// centroid-corner distance: a sphere that still holds the whole triangle, so
+// bounding-sphere tests against it stay conservative.
+void circumCircle(const double* P0, const double* P1, const double* P2, const double* n,
+                  bool degenerate, double* centre, double& radius) {
+  if (!degenerate) {
+    double M[9], Mi[9], r[3];
+    vec3Sub(&M[0], P1, P0);
+    vec3Sub(&M[3], P2, P0);
+    M[6] = n[0]; M[7] = n[1]; M[8] = n[2];
+    r[0] = (vec3Dot(P1, P1) - vec3Dot(P0, P0)) / 2.0;
+    r[1] = (vec3Dot(P2, P2) - vec3Dot(P0, P0)) / 2.0;
+    r[2] = vec3Dot(n, P0);
+    if (mat3Inverse(Mi, M)) {
+      double c[3], d[3];
+      mat3MulVec(c, Mi, r);
+      vec3Sub(d, c, P0);
+      const double rad = vec3Norm(d[0], d[1], d[2]);
+      if (std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) &&
+          std::isfinite(rad)) {
+        centre[0] = c[0]; centre[1] = c[1]; centre[2] = c[2];
+        radius = rad;
+        return;
+      }
+    }
+  }
+  for (int a = 0; a < 3; ++a) centre[a] = (P0[a] + P1[a] + P2[a]) / 3.0;
+  radius = 0.0;
+  for (const double* P : {P0, P1, P2}) {
+    double d[3];
+    vec3Sub(d, P, centre);
+    radius = std::fmax(radius, vec3Norm(d[0], d[1], d[2]));
+  }
+}
+
+void clearMesh(Shape& sh) {
+  sh.node_num = sh.vertex_num = sh.stl_num = 0;
+  sh.coord_start = sh.normal_start = sh.tri_start = 0;
+  sh.node.clear();
+  sh.tri_normal.clear();
+  sh.tri_center.clear();
+  sh.tri_radius.clear();
+  sh.tri_node.clear();
+}
+
+struct FileCloser {
+  FILE* f;
+  ~FileCloser() { std::fclose(f); }
+};
+
+}  // namespace
+
+bool readStl(Model& m, int shape, const std::string& path) {
+  if (shape < 0 || shape >= m.shape_num()) {
+    cprintf("  STL FILE ERROR: %s: no shape %d\n", path.c_str(), shape);
+    return false;
+  }
+  Shape& sh = m.shapes[shape];
+  clearMesh(sh);
+
+  // A directory opens as a stream but reads as nothing: treat it as missing.
+  struct stat st;
+  FILE* f = nullptr;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    cprintf("  STL FILE OPEN ERROR\n");
+    return false;
+  }
+  FileCloser closer{f};
+  cprintf("  STL FILE OPEN,  ");
+
+  // The open line is still pending, so the refusal starts a line of its own.
+  auto refuse = [&](const std::string& why) {
+    cprintf("\n  STL FILE ERROR: %s: %s\n", path.c_str(), why.c_str());
+    clearMesh(sh);
+    return false;
+  };
+
+  std::vector<double> corners;  // scaled, file order, 3 per corner
+  try {
+    if (S_ISREG(st.st_mode) && hasBinaryLayout(f, static_cast<long long>(st.st_size)))
+      throw Refusal{"binary STL is not supported"};
+    StlScanner in(f);
+    std::string tok;
+    bool overlong = false;
+    const bool haveFirst = in.next(tok, overlong);
+    if (in.binary()) throw Refusal{"binary STL is not supported"};
+    if (in.failed()) throw Refusal{"read error"};
+    if (!haveFirst || overlong || tok != "solid") throw Refusal{"does not start with \"solid\""};
+    if (!in.next(tok, overlong)) {  // the solid's name, ignored
+      if (in.binary()) throw Refusal{"binary STL is not supported"};
+      if (in.failed()) throw Refusal{"read error"};
+      throw Refusal{"file ends before \"endsolid\""};
+    }
+    cprintf("  unit=%.3e, ", sh.unit);
+    readFacets(in, sh.unit, corners);
+  } catch (const Refusal& r) {
+    return refuse(r.why);
+  }
+
+  const int stl_num = static_cast<int>(corners.size() / 9);
+  const int vertex_num = 3 * stl_num;
+  const int coord_start = static_cast<int>(m.stl.v_stl_coord.size());
+  const int normal_start = static_cast<int>(m.stl.v_stl_normal.size());
+  const int tri_start = static_cast<int>(m.stl.v_stl_tri.size());
+  cprintf("  stl_num=%d, ", stl_num);
+  cprintf("  v_stl_coord:%d, ", coord_start);
+  cprintf("  v_stl_normal:%d, ", normal_start);
+  cprintf("  v_stl_tri:%d, ", tri_start);
+
+  double maxAbs = 0.0;
+  for (double v : corners) maxAbs = std::fmax(maxAbs, std::fabs(v));
+  NodeMerger merger(maxAbs);
+  std::vector<double> nodes;
+  std::vector<int> triNode(static_cast<size_t>(vertex_num));
+  for (int k = 0; k < vertex_num; ++k) {
+    const int n = merger.add(&corners[3 * static_cast<size_t>(k)], nodes);
+    if (n < 0) {
+      char msg[64];
+      std::snprintf(msg, sizeof msg, "more than %d nodes", kStlMaxNodes);
+      return refuse(msg);
+    }
+    triNode[k] = n;
+  }
+  const int node_num = static_cast<int>(nodes.size() / 3);
+  cprintf("  node_num=%d, ", node_num);
+
+  // An unresolved reference frame places the mesh as given.
+  double A[9], p[3] = {0.0, 0.0, 0.0};
+  mat3Identity(A);
+  if (sh.lc >= 0 && sh.lc < m.frame_num()) {
+    const LocalCoordinate& lc = m.frames[sh.lc];
+    mat3RotationZXZ(A, degToRad(lc.ang[0]), degToRad(lc.ang[1]), degToRad(lc.ang[2]));
+    p[0] = lc.pos[0]; p[1] = lc.pos[1]; p[2] = lc.pos[2];
+  }
+  for (int i = 0; i < node_num; ++i) {
+    double* x = &nodes[3 * static_cast<size_t>(i)];
+    vec3Add(x, mat3MulVec(x, A, x), p);
+    if (!inRange(x[0]) || !inRange(x[1]) || !inRange(x[2])) {
+      char msg[80];
+      std::snprintf(msg, sizeof msg, "placed coordinate not finite or beyond %.0e", kMaxCoord);
+      return refuse(msg);
+    }
+  }
+
+  std::vector<double> normals(3 * static_cast<size_t>(stl_num));
+  std::vector<double> centres(3 * static_cast<size_t>(stl_num));
+  std::vector<double> radii(static_cast<size_t>(stl_num));
+  for (int t = 0; t < stl_num; ++t) {
+    const double* P0 = &nodes[3 * static_cast<size_t>(triNode[3 * t])];
+    const double* P1 = &nodes[3 * static_cast<size_t>(triNode[3 * t + 1])];
+    const double* P2 = &nodes[3 * static_cast<size_t>(triNode[3 * t + 2])];
+    double e1[3], e2[3], c[3];
+    vec3Sub(e1, P1, P0);
+    vec3Sub(e2, P2, P0);
+    // Degenerate exactly when unitNormal falls back to (1, 1, 1).
+    vec3Cross(c, e1, e2);
+    const bool degenerate = !(vec3Norm(c[0], c[1], c[2]) > 0.0);
+    double* n = &normals[3 * static_cast<size_t>(t)];
+    vec3Scale(n, static_cast<double>(sh.normal_sign), unitNormal(n, e1, e2));
+    circumCircle(P0, P1, P2, n, degenerate, &centres[3 * static_cast<size_t>(t)], radii[t]);
+  }
+
+  // Accepted: only now touch the shape and the global lists.
+  sh.stl_num = stl_num;
+  sh.vertex_num = vertex_num;
+  sh.node_num = node_num;
+  sh.coord_start = coord_start;
+  sh.normal_start = normal_start;
+  sh.tri_start = tri_start;
+  sh.node = nodes;
+  sh.tri_node = triNode;
+  sh.tri_normal = normals;
+  sh.tri_center = centres;
+  sh.tri_radius = radii;
+  StlLists& L = m.stl;
+  L.v_stl_coord.insert(L.v_stl_coord.end(), nodes.begin(), nodes.end());
+  L.v_stl_normal.insert(L.v_stl_normal.end(), normals.begin(), normals.end());
+  L.v_stl_tri.insert(L.v_stl_tri.end(), triNode.begin(), triNode.end());
+  L.v_stl_center.insert(L.v_stl_center.end(), centres.begin(), centres.end());
+  L.v_stl_radius.insert(L.v_stl_radius.end(), radii.begin(), radii.end());
+  cprintf("  stl_num=%d, ", stl_num);
+  cprintf("  node_num=%d\n", node_num);
+  return true;
+}
+
+}  // namespace orv

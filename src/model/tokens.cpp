@@ -1,0 +1,79 @@
+#include "model/tokens.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace orv {
+
+// The C locale's white space: what fscanf("%s") skips.
+static bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+TokenReader::TokenReader(const std::string& path) {
+  // A directory opens as a stream but reads as nothing: treat it as missing.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return;
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return;
+  std::ostringstream s;
+  s << f.rdbuf();
+  text_ = s.str();
+  ok_ = true;
+}
+
+TokenReader TokenReader::fromText(std::string text) {
+  TokenReader r;
+  r.text_ = std::move(text);
+  r.ok_ = true;
+  return r;
+}
+
+bool TokenReader::next(std::string& tok) {
+  while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
+  size_t start = pos_;
+  while (pos_ < text_.size() && !isBlank(text_[pos_])) ++pos_;
+  tok.assign(text_, start, pos_ - start);
+  return pos_ > start;
+}
+
+bool TokenReader::atEnd() {
+  while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
+  return pos_ >= text_.size();
+}
+
+bool parseDouble(const std::string& tok, double& out) {
+  if (tok.empty()) return false;
+  const char* s = tok.c_str();
+  char* end = nullptr;
+  double v = std::strtod(s, &end);
+  if (end == s || *end != '\0') return false;
+  out = v;
+  return true;
+}
+
+bool parseInt(const std::string& tok, int& out) {
+  if (tok.empty()) return false;
+  const char* s = tok.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(s, &end, 10);
+  if (end == s || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+int truncToInt(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
+  if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+}  // namespace orv

@@ -1,0 +1,36 @@
+// White-space separated tokens of a text file, the lexical form of the model,
+// settings, STL and motion files.
+#pragma once
+
+#include <string>
+
+namespace orv {
+
+class TokenReader {
+ public:
+  // Reads the whole file; ok() is false when it cannot be opened.
+  explicit TokenReader(const std::string& path);
+  // Tokenises text already in memory.
+  static TokenReader fromText(std::string text);
+
+  bool ok() const { return ok_; }
+  // The next token into `tok`; false (tok emptied) at the end of the text.
+  bool next(std::string& tok);
+  // True when only white space is left.
+  bool atEnd();
+
+ private:
+  TokenReader() = default;
+  std::string text_;
+  size_t pos_ = 0;
+  bool ok_ = false;
+};
+
+// Whole text parses as a decimal floating-point number (strtod syntax).
+bool parseDouble(const std::string& tok, double& out);
+// Whole text parses as a decimal integer that fits an int.
+bool parseInt(const std::string& tok, int& out);
+// Truncates toward zero with a defined result for NaN (0) and out-of-range values (clamped).
+int truncToInt(double v);
+
+}  // namespace orv

@@ -1,0 +1,37 @@
+// Dense vectors and matrices (TNT, reference-counted: copies share storage,
+// copy() makes a deep copy; dimension mismatches give empty results) and the
+// operations the solver adds on top of them.
+#pragma once
+
+#include <tnt/tnt.h>
+
+namespace orv {
+
+using Vec = TNT::Array1D<double>;
+using Mat = TNT::Array2D<double>;
+using IVec = TNT::Array1D<int>;
+
+// n x n identity.
+Mat identity(int n);
+// m x n zero matrix.
+Mat zeros(int m, int n);
+// Assigns an m x n zero matrix to A.
+void zeros(Mat& A, int m, int n);
+// s * x.
+Vec operator*(double s, const Vec& x);
+// s * A.
+Mat operator*(double s, const Mat& A);
+// A * s.
+Mat operator*(const Mat& A, double s);
+// A^T x (length = columns of A; empty when rows of A != length of x).
+Vec transposeTimes(const Mat& A, const Vec& x);
+// a . b; 0.0 when the lengths differ.
+double dot(const Vec& a, const Vec& b);
+// Euclidean norm.
+double norm(const Vec& x);
+// Inverse by LU; a singular matrix gives +inf on the diagonal and NaN elsewhere.
+Mat inverse(const Mat& A);
+// Solves A x = b by LU; empty when A is singular or dimensions do not match.
+Vec luSolve(const Mat& A, const Vec& b);
+
+}  // namespace orv

@@ -1,0 +1,96 @@
+#include "solver/vec3.h"
+
+#include <cmath>
+
+#include "model/model.h"
+
+namespace orv {
+
+double* mat3RotationZXZ(double* out, double phi, double theta, double psi) {
+  const double cf = std::cos(phi), sf = std::sin(phi);
+  const double ct = std::cos(theta), st = std::sin(theta);
+  const double cp = std::cos(psi), sp = std::sin(psi);
+  out[0] = cp * cf - sp * ct * sf;
+  out[1] = -sp * cf - cp * ct * sf;
+  out[2] = st * sf;
+  out[3] = ct * cf * sp + sf * cp;
+  out[4] = ct * cf * cp - sf * sp;
+  out[5] = -cf * st;
+  out[6] = sp * st;
+  out[7] = cp * st;
+  out[8] = ct;
+  return out;
+}
+
+double* mat3FromEulerParameters(double* out, const double* p) {
+  // Read everything first: out may alias p.
+  const double e0 = p[0], e1 = p[1], e2 = p[2], e3 = p[3];
+  out[0] = 2 * (e0 * e0 + e1 * e1) - 1;
+  out[1] = 2 * (e1 * e2 - e0 * e3);
+  out[2] = 2 * (e1 * e3 + e0 * e2);
+  out[3] = 2 * (e1 * e2 + e0 * e3);
+  out[4] = 2 * (e0 * e0 + e2 * e2) - 1;
+  out[5] = 2 * (e2 * e3 - e0 * e1);
+  out[6] = 2 * (e1 * e3 - e0 * e2);
+  out[7] = 2 * (e2 * e3 + e0 * e1);
+  out[8] = 2 * (e0 * e0 + e3 * e3) - 1;
+  return out;
+}
+
+double* anglesZXZDegrees(double* out, const double* R) {
+  // acos of a cosine a hair beyond +-1 is NaN; that case falls into the
+  // gimbal branch below, as does sin(theta) ~ 0 at either pole.
+  double theta = std::acos(R[8]);
+  const double s = std::sin(theta);
+  double phi, psi;
+  if (std::isnan(s) || std::fabs(s) <= 1e-6) {
+    // Only phi + psi is defined here; all of it goes to phi.
+    theta = 0.0;
+    psi = 0.0;
+    phi = std::atan2(R[3], R[0]);
+  } else {
+    phi = std::atan2(R[2] / s, -R[5] / s);
+    psi = std::atan2(R[6] / s, R[7] / s);
+  }
+  out[0] = radToDeg(phi);
+  out[1] = radToDeg(theta);
+  out[2] = radToDeg(psi);
+  return out;
+}
+
+double* unitNormal(double* out, const double* a, const double* b) {
+  double n[3];
+  vec3Cross(n, a, b);
+  const double l = vec3Norm(n[0], n[1], n[2]);
+  if (l > 0) return vec3Scale(out, 1.0 / l, n);
+  // Parallel (or NaN) input: a fixed, recognisable non-unit answer.
+  out[0] = out[1] = out[2] = 1.0;
+  return out;
+}
+
+double* solve2(double* out, const double* d1, const double* d2, const double* r) {
+  // Normal equations of the 2-column least-squares problem.
+  const double a11 = vec3Dot(d1, d1), a22 = vec3Dot(d2, d2), a12 = vec3Dot(d1, d2);
+  const double b1 = vec3Dot(d1, r), b2 = vec3Dot(d2, r);
+  const double den = a22 * a11 - a12 * a12;
+  out[0] = (a22 * b1 - a12 * b2) / den;
+  out[1] = (a11 * b2 - a12 * b1) / den;
+  return out;
+}
+
+bool mat3Inverse(double* out, const double* A) {
+  const double c00 = A[4] * A[8] - A[5] * A[7];
+  const double c01 = A[5] * A[6] - A[3] * A[8];
+  const double c02 = A[3] * A[7] - A[4] * A[6];
+  const double det = A[0] * c00 + A[1] * c01 + A[2] * c02;
+  if (det == 0.0 || !std::isfinite(det)) return false;
+  const double k = 1.0 / det;
+  // Transposed cofactors; computed in full before writing since out may be A.
+  const double r[9] = {k * c00, k * (A[2] * A[7] - A[1] * A[8]), k * (A[1] * A[5] - A[2] * A[4]),
+                       k * c01, k * (A[0] * A[8] - A[2] * A[6]), k * (A[2] * A[3] - A[0] * A[5]),
+                       k * c02, k * (A[1] * A[6] - A[0] * A[7]), k * (A[0] * A[4] - A[1] * A[3])};
+  for (int i = 0; i < 9; ++i) out[i] = r[i];
+  return true;
+}
+
+}  // namespace orv
