@@ -72,13 +72,15 @@ int loadBmp(const std::string& path, Image& img) {
     cprintf("Texture file %s has an invalid size %d x %d\n", path.c_str(), width, height);
     return 0;
   }
-  // Both factors are below 2^31, so the product fits in 64 bits.
-  const long long bytes = static_cast<long long>(width) * height * 3;
-  if (bytes > kMaxPixelBytes) {
-    cprintf("Texture file %s is too large: %d x %d (%lld bytes of pixels, at most %lld)\n",
-            path.c_str(), width, height, bytes, kMaxPixelBytes);
+  // Both factors are below 2^31, so the pixel count fits in 64 bits; times 3
+  // it may not, hence the comparison against the limit divided by 3.
+  const long long pixels = static_cast<long long>(width) * height;
+  if (pixels > kMaxPixelBytes / 3) {
+    cprintf("Texture file %s is too large: %d x %d (%lld pixels, at most %lld bytes)\n",
+            path.c_str(), width, height, pixels, kMaxPixelBytes);
     return 0;
   }
+  const long long bytes = pixels * 3;
   // Check the length before allocating, so a short file claiming a big image
   // costs nothing; the read below still guards files whose size is unknown.
   const bool sized = S_ISREG(st.st_mode);

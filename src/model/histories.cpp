@@ -14,6 +14,18 @@ void setOneSampleResult(Histories& h, const Model& m) {
   h.anime_num = 1;
 }
 
+Histories::Shape resultShapeOf(const Model& m) {
+  Histories::Shape s;
+  s.nb = m.body_num();
+  s.nj = m.joint_num();
+  s.nm = m.motion_num();
+  s.nf = m.force_num();
+  s.nc = m.contact_num();
+  s.no = m.output_num();
+  s.samples = m.sample_num;
+  return s;
+}
+
 void resetToInitialState(Histories& h, const Model& m) {
   std::string version = h.version;
   h = Histories{};

@@ -11,6 +11,14 @@ namespace orv {
 
 struct Model;
 
+// A contact found during one evaluation: the sample row of that evaluation,
+// the contact point and the force.
+struct ContactRecord {
+  int ti = 0;
+  double pos[3] = {0, 0, 0};
+  double val[3] = {0, 0, 0};
+};
+
 struct Histories {
   // Sample store. N = sample count of the model.
   std::vector<double> p_time;       // N: time of each sample
@@ -30,10 +38,25 @@ struct Histories {
   std::vector<double> cont_position;
   std::vector<double> cont_value;
 
+  // Table sizes of the model the held result belongs to, so that a result is
+  // never drawn or plotted with another model's bodies and channels.
+  struct Shape {
+    int nb = -1, nj = -1, nm = -1, nf = -1, nc = -1, no = -1, samples = -1;
+    bool operator==(const Shape& o) const {
+      return nb == o.nb && nj == o.nj && nm == o.nm && nf == o.nf && nc == o.nc &&
+             no == o.no && samples == o.samples;
+    }
+  } result_shape;
+
   int anime_num = 1;          // stored samples the view may show
   int current_frame = 0;      // last stored sample
   int analysis_finished = 0;  // 1 once a result (analysis, file, import) is held
   std::string version = "0.00";  // version text of result files
+
+  // Contact records of the step attempt in progress, and of the last
+  // accepted step with contact (appended to the lists at the next sample).
+  std::vector<ContactRecord> attempt_contacts;
+  std::vector<ContactRecord> accepted_contacts;
 
   // Analysis clock and step bookkeeping.
   double time = 0.0;          // read by the expression keyword `time`
@@ -53,6 +76,9 @@ struct Histories {
 // the initial state of a freshly read model: p_YYY all 0 but e0 = 1, zero
 // reactions, violations and forces, anime_num 1.
 void setOneSampleResult(Histories& h, const Model& m);
+
+// The table sizes of m, as recorded with a result computed for it.
+Histories::Shape resultShapeOf(const Model& m);
 
 // Drops any held result: everything but the version text is cleared and the
 // one-sample arrays of the initial state of m are set, p_time = {0}.

@@ -760,13 +760,7 @@ void Reader::run() {
 
 // Whether a finished result in h was computed for a model shaped like m.
 bool resultFits(const Histories& h, const Model& m) {
-  const size_t n = static_cast<size_t>(m.sample_num);
-  return h.analysis_finished && h.p_time.size() >= n &&
-         h.p_YYY.size() >= n * 14 * m.body_num() &&
-         h.p_F_const.size() >= n * 6 * m.joint_num() &&
-         h.p_C_const.size() >= n * m.joint_num() &&
-         h.p_F_force.size() >= n * 6 * m.force_num() &&
-         h.p_output.size() >= n * m.output_num() && h.anime_num <= m.sample_num;
+  return h.analysis_finished && h.result_shape == resultShapeOf(m);
 }
 
 }  // namespace

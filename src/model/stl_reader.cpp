@@ -61,7 +61,7 @@ class StlScanner {
   }
   int get() {
     if (pos_ == len_) {
-      len_ = std::fread(buf_, 1, sizeof buf_, f_);
+      len_ = std::fread(buf_.data(), 1, buf_.size(), f_);
       pos_ = 0;
       if (len_ == 0) {
         if (std::ferror(f_)) failed_ = true;
@@ -77,7 +77,7 @@ class StlScanner {
   }
 
   FILE* f_;
-  char buf_[65536];
+  std::vector<char> buf_ = std::vector<char>(65536);  // heap: callers may run on small stacks
   size_t len_ = 0, pos_ = 0;
   bool binary_ = false;
   bool failed_ = false;
@@ -157,10 +157,11 @@ void readFacets(StlScanner& in, double unit, std::vector<double>& corners) {
 
 // Finds node indices with a hash grid. Equivalent to the literal rule (each
 // corner is the FIRST earlier node within kMergeTol on all three axes): the
-// cell is at least twice the tolerance, so every matching node lies in one of
-// the 27 cells around the corner's cell, and the smallest matching index over
-// those cells is taken. The cell also grows with the mesh extent so that
-// x / cell stays far below 2^53 and the quantisation is not spoilt by rounding.
+// cell is at least twice the tolerance, so a matching node lies in the
+// corner's cell or, per axis, in the neighbour on the side of the nearer cell
+// face; the smallest matching index over those cells is taken. The cell grows
+// with the mesh extent so that x / cell stays below 2^40 and its rounding
+// error is far inside the margin around the cell's middle.
 class NodeMerger {
  public:
   explicit NodeMerger(double maxAbs) {
@@ -171,11 +172,17 @@ class NodeMerger {
   // a new node would exceed kStlMaxNodes.
   int add(const double* p, std::vector<double>& nodes) {
     int64_t q[3];
-    for (int a = 0; a < 3; ++a) q[a] = static_cast<int64_t>(std::floor(p[a] / cell_));
+    int lo[3], hi[3];
+    for (int a = 0; a < 3; ++a) {
+      const double s = p[a] / cell_, f = std::floor(s);
+      q[a] = static_cast<int64_t>(f);
+      lo[a] = s - f < 0.5 + 1.0 / 16 ? -1 : 0;
+      hi[a] = s - f > 0.5 - 1.0 / 16 ? 1 : 0;
+    }
     int best = -1;
-    for (int dx = -1; dx <= 1; ++dx)
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dz = -1; dz <= 1; ++dz) {
+    for (int dx = lo[0]; dx <= hi[0]; ++dx)
+      for (int dy = lo[1]; dy <= hi[1]; ++dy)
+        for (int dz = lo[2]; dz <= hi[2]; ++dz) {
           auto it = cells_.find(Key{q[0] + dx, q[1] + dy, q[2] + dz});
           if (it == cells_.end()) continue;
           // Indices in a cell ascend: the first match is the cell's smallest.

@@ -404,6 +404,7 @@ TEST(ModelReader, HeldResultSurvivesOnlyAReadOfAModelItFits) {
   // Pretend an analysis finished.
   size_t n = m.sample_num;
   h.analysis_finished = 1;
+  h.result_shape = resultShapeOf(m);
   h.anime_num = static_cast<int>(n);
   h.p_time.assign(n, 0.0);
   h.p_YYY.assign((n + 1) * 14 * m.body_num(), 0.5);

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <random>
-#include <sstream>
 
 #include "model/model.h"
 #include "model/stl_reader.h"
@@ -13,6 +11,7 @@ using namespace orv;
 
 namespace {
 
+using V = std::vector<double>;
 struct P {
   double x, y, z;
 };
@@ -27,18 +26,17 @@ std::string facet(P a, P b, P c) {
 }
 std::string solid(const std::string& facets) { return "solid part\n" + facets + "endsolid part\n"; }
 
-// A model with one frame (identity unless moved) and STL shapes added on demand.
+// A model with one frame and STL shapes added on demand; console goes to `log`.
 struct StlCase {
+  orvtest::ConsoleCapture log;
   std::string dir = orvtest::makeTempDir();
   Model m;
   StlCase() { m.frames.resize(1); }
   int shape(double unit = 1.0, int sign = 1, int lc = -1) {
-    Shape s;
-    s.type = "STL";
-    s.unit = unit;
-    s.normal_sign = sign;
-    s.lc = lc;
-    m.shapes.push_back(s);
+    m.shapes.emplace_back();
+    m.shapes.back().unit = unit;
+    m.shapes.back().normal_sign = sign;
+    m.shapes.back().lc = lc;
     return m.shape_num() - 1;
   }
   bool read(int sh, const std::string& text) {
@@ -48,53 +46,50 @@ struct StlCase {
   }
 };
 
-const P kEq[3] = {{0, 0, 0}, {2, 0, 0}, {1, std::sqrt(3.0), 0}};
+void expectNear(const V& got, const V& want, double tol = 1e-12) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << i;
+}
+
+const std::string kEquilateral = facet({0, 0, 0}, {2, 0, 0}, {1, std::sqrt(3.0), 0});
+const double kR3 = std::sqrt(3.0);
 
 }  // namespace
 
-TEST(StlMesh, SharedEdgeMergesIntoFourNodes) {
-  StlCase c;
-  P p{0, 0, 0}, q{1, 0, 0}, r{0, 1, 0}, s{1, 1, 0};
-  int sh = c.shape();
-  ASSERT_TRUE(c.read(sh, solid(facet(p, q, r) + facet(q, s, r))));
-  const Shape& S = c.m.shapes[sh];
-  EXPECT_EQ(S.stl_num, 2);
-  EXPECT_EQ(S.vertex_num, 6);
-  EXPECT_EQ(S.node_num, 4);
-  EXPECT_EQ(c.m.stl.v_stl_tri, (std::vector<int>{0, 1, 2, 1, 3, 2}));
-  EXPECT_EQ(S.tri_node, c.m.stl.v_stl_tri);
-  EXPECT_EQ(c.m.stl.v_stl_coord, (std::vector<double>{0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}));
-}
-
-TEST(StlMesh, MergeToleranceIsOneNanometrePerAxis) {
+TEST(StlMesh, MergesCornersWithinOneNanometrePerAxis) {
   StlCase c;
   int sh = c.shape();
-  // Second triangle's corners: 5e-10 off on each axis (merge), then 2e-9 off on z only (new).
+  // Corners (p,q,r),(q,s,r) share an edge; then 5e-10 off on each axis merges,
+  // 2e-9 off on z alone makes a new node.
   ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
+                               facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
                                facet({5e-10, 5e-10, -5e-10}, {1, 0, 2e-9}, {0, 1, 0}))));
-  EXPECT_EQ(c.m.shapes[sh].tri_node, (std::vector<int>{0, 1, 2, 0, 3, 2}));
+  const Shape& S = c.m.shapes[sh];
+  EXPECT_EQ(S.vertex_num, 9);
+  EXPECT_EQ(S.node_num, 5);
+  EXPECT_EQ(c.m.stl.v_stl_tri, (std::vector<int>{0, 1, 2, 1, 3, 2, 0, 4, 2}));
+  EXPECT_EQ(S.tri_node, c.m.stl.v_stl_tri);
+  EXPECT_EQ(c.m.stl.v_stl_coord, (V{0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 1, 0, 2e-9}));
 }
 
-// The grid search must number nodes exactly as the literal first-match scan.
+// The grid search must number nodes exactly as the literal first-match scan,
+// also where the mesh extent makes the grid cells coarse.
 TEST(StlMesh, MergeMatchesBruteForceOnNearDuplicates) {
   std::mt19937 rng(12345);
   const double offs[] = {0, 3e-10, -3e-10, 6e-10, -6e-10, 9.9e-10, -9.9e-10, 1e-9, -1.3e-9, 2e-9};
   for (double base : {0.0, -3e-9, 1e6, 12345.678}) {
     for (double far : {0.0, 1e9}) {
-      std::vector<double> corners;
-      std::string text;
+      V corners = {far, 0, 0, far, 1, 0, far, 0, 1};
+      std::string text = facet({far, 0, 0}, {far, 1, 0}, {far, 0, 1});
       for (int t = 0; t < 400; ++t) {
         P v[3];
         for (P& a : v) {
-          double* xyz[3] = {&a.x, &a.y, &a.z};
-          for (double* x : xyz) *x = base + 7e-10 * (rng() % 4) + offs[rng() % 10];
+          for (double* x : {&a.x, &a.y, &a.z}) *x = base + 7e-10 * (rng() % 4) + offs[rng() % 10];
           corners.insert(corners.end(), {a.x, a.y, a.z});
         }
         text += facet(v[0], v[1], v[2]);
       }
-      text += facet({far, 0, 0}, {far, 1, 0}, {far, 0, 1});
-      corners.insert(corners.end(), {far, 0, 0, far, 1, 0, far, 0, 1});
-      std::vector<double> nodes;
+      V nodes;
       std::vector<int> expect;
       for (size_t k = 0; k < corners.size(); k += 3) {
         size_t n = 0;
@@ -106,7 +101,6 @@ TEST(StlMesh, MergeMatchesBruteForceOnNearDuplicates) {
         expect.push_back(static_cast<int>(n));
       }
       StlCase c;
-      orvtest::ConsoleCapture quiet;
       int sh = c.shape();
       ASSERT_TRUE(c.read(sh, solid(text)));
       EXPECT_EQ(c.m.shapes[sh].tri_node, expect) << base << " " << far;
@@ -121,13 +115,8 @@ TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
   c.m.frames[0].ang[0] = 90.0;
   int sh = c.shape(0.001, 1, 0);
   ASSERT_TRUE(c.read(sh, solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}))));
-  const std::vector<double>& x = c.m.stl.v_stl_coord;
-  ASSERT_EQ(x.size(), 9u);
-  EXPECT_NEAR(x[0], 1.0, 1e-9);
-  EXPECT_NEAR(x[1], 1.0, 1e-9);
-  EXPECT_NEAR(x[2], 0.0, 1e-9);
-  EXPECT_NEAR(x[8], 1.0, 1e-9);
-  EXPECT_EQ(c.m.shapes[sh].node, x);
+  expectNear(c.m.stl.v_stl_coord, {1, 1, 0, 1, 0, 0, 1, 0, 1}, 1e-9);
+  EXPECT_EQ(c.m.shapes[sh].node, c.m.stl.v_stl_coord);
 }
 
 TEST(StlMesh, NormalsAndCircumcircles) {
@@ -136,19 +125,12 @@ TEST(StlMesh, NormalsAndCircumcircles) {
     int sh = c.shape(1.0, sign);
     // Equilateral (centre = centroid, R = side / sqrt 3), then a right triangle
     // (centre = hypotenuse midpoint) wound so its normal is -z.
-    ASSERT_TRUE(c.read(sh, solid(facet(kEq[0], kEq[1], kEq[2]) +
-                                 facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
+    ASSERT_TRUE(c.read(sh, solid(kEquilateral + facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
     const Shape& S = c.m.shapes[sh];
-    EXPECT_EQ(S.tri_normal, (std::vector<double>{0, 0, 1.0 * sign, 0, 0, -1.0 * sign}));
+    EXPECT_EQ(S.tri_normal, (V{0, 0, 1.0 * sign, 0, 0, -1.0 * sign}));
+    expectNear(S.tri_center, {1, kR3 / 3, 0, 3, 2, 5});
+    expectNear(S.tri_radius, {2 / kR3, std::sqrt(13.0)});
     EXPECT_EQ(c.m.stl.v_stl_normal, S.tri_normal);
-    EXPECT_NEAR(S.tri_center[0], 1.0, 1e-12);
-    EXPECT_NEAR(S.tri_center[1], std::sqrt(3.0) / 3, 1e-12);
-    EXPECT_NEAR(S.tri_center[2], 0.0, 1e-12);
-    EXPECT_NEAR(S.tri_radius[0], 2.0 / std::sqrt(3.0), 1e-12);
-    EXPECT_NEAR(S.tri_center[3], 3.0, 1e-12);
-    EXPECT_NEAR(S.tri_center[4], 2.0, 1e-12);
-    EXPECT_NEAR(S.tri_center[5], 5.0, 1e-12);
-    EXPECT_NEAR(S.tri_radius[1], std::sqrt(13.0), 1e-12);
     EXPECT_EQ(c.m.stl.v_stl_center, S.tri_center);
     EXPECT_EQ(c.m.stl.v_stl_radius, S.tri_radius);
   }
@@ -159,58 +141,50 @@ TEST(StlMesh, SingularCasesFallBackToCentroidSphere) {
     StlCase c;
     int sh = c.shape(1.0, sign);
     // Collinear triangle, then the equilateral one (singular only with sign 0).
-    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) +
-                                 facet(kEq[0], kEq[1], kEq[2]))));
+    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) + kEquilateral)));
     const Shape& S = c.m.shapes[sh];
     const double s = sign;
-    EXPECT_EQ(S.tri_normal, (std::vector<double>{s, s, s, 0, 0, s}));
-    EXPECT_EQ(S.tri_center[0], 5.0 / 3);
-    EXPECT_EQ(S.tri_center[1], 0.0);
-    EXPECT_DOUBLE_EQ(S.tri_radius[0], 4.0 - 5.0 / 3);
-    EXPECT_NEAR(S.tri_center[4], std::sqrt(3.0) / 3, 1e-12);
-    EXPECT_NEAR(S.tri_radius[1], 2.0 / std::sqrt(3.0), 1e-12);
+    EXPECT_EQ(S.tri_normal, (V{s, s, s, 0, 0, s}));
+    expectNear(S.tri_center, {5.0 / 3, 0, 0, 1, kR3 / 3, 0});
+    expectNear(S.tri_radius, {7.0 / 3, 2 / kR3});
   }
 }
 
 TEST(StlMesh, ShapesFollowOneAnotherInTheLists) {
   StlCase c;
-  int a = c.shape(), b = c.shape();
+  int a = c.shape(), b = c.shape(), e = c.shape();
   ASSERT_TRUE(c.read(a, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
                               facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}))));
-  orvtest::ConsoleCapture cap;
+  const size_t mark = c.log.text().size();
   ASSERT_TRUE(c.read(b, "solid x " + facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
                             "endsolid\n trailing text is never read \x01"));
+  EXPECT_EQ(c.log.text().substr(mark),
+            "  STL FILE OPEN,    unit=1.000e+00,   stl_num=1,   v_stl_coord:12,   "
+            "v_stl_normal:6,   v_stl_tri:6,   node_num=3,   stl_num=1,   node_num=3\n");
   const Shape& B = c.m.shapes[b];
   EXPECT_EQ(B.coord_start, 12);
   EXPECT_EQ(B.normal_start, 6);
   EXPECT_EQ(B.tri_start, 6);
-  EXPECT_EQ(cap.text(),
-            "  STL FILE OPEN,    unit=1.000e+00,   stl_num=1,   v_stl_coord:12,   "
-            "v_stl_normal:6,   v_stl_tri:6,   node_num=3,   stl_num=1,   node_num=3\n");
-  EXPECT_EQ(c.m.stl.v_stl_coord.size(), 21u);
   EXPECT_EQ(c.m.stl.v_stl_tri, (std::vector<int>{0, 1, 2, 1, 3, 2, 0, 1, 2}));
+  EXPECT_EQ(c.m.stl.v_stl_coord.size(), 21u);
   EXPECT_EQ(c.m.stl.v_stl_radius.size(), 3u);
   // An empty solid is a valid mesh without triangles.
-  int e = c.shape();
   EXPECT_TRUE(c.read(e, "solid empty endsolid"));
   EXPECT_EQ(c.m.shapes[e].stl_num, 0);
   EXPECT_EQ(c.m.shapes[e].coord_start, 21);
 }
 
 TEST(StlMesh, RefusedFilesLeaveNoTrace) {
-  std::string many;
-  for (int i = 0; i <= kStlMaxTriangles; ++i) many += facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
-  std::string binary(80, ' ');
-  binary.replace(0, 5, "solid");
-  binary += std::string("\x01\0\0\0", 4) + std::string(50, 'a');  // one triangle, binary layout
   const std::string tri = facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+  std::string many;
+  for (int i = 0; i <= kStlMaxTriangles; ++i) many += tri;
+  std::string binary = "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4);
+  binary += std::string(50, 'a');  // 80-byte header, count 1, one 50-byte triangle
   const std::pair<std::string, std::string> cases[] = {
       {solid(tri).substr(0, 60), "file ends inside facet 1"},
       {"solid x " + tri, "file ends before \"endsolid\""},
-      {solid("facet n 0 0 1 outer loop vertex 0 0 0 vertex 1 O 0 vertex 0 1 0 endloop endfacet"),
-       "facet 1: \"O\" is not a number"},
-      {solid("f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el ef f n 0 0 1 o l v 0 0 0 v 1e400 0 0"),
-       "facet 2: coordinate not finite"},
+      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number"},
+      {solid(tri + "f n 0 0 1 o l v 0 0 0 v 1e400 0 0"), "facet 2: coordinate not finite"},
       {solid(many), "more than 33333 triangles"},
       {binary, "binary STL is not supported"},
       {std::string("solid x facet \0\0\0\x80", 18), "binary STL is not supported"},
@@ -219,13 +193,12 @@ TEST(StlMesh, RefusedFilesLeaveNoTrace) {
   };
   for (const auto& cs : cases) {
     StlCase c;
-    orvtest::ConsoleCapture cap;
     ASSERT_TRUE(c.read(c.shape(), solid(tri)));
     const StlLists before = c.m.stl;
     int sh = c.shape();
-    const size_t mark = cap.text().size();
+    const size_t mark = c.log.text().size();
     EXPECT_FALSE(c.read(sh, cs.first));
-    const std::string out = cap.text().substr(mark);
+    const std::string out = c.log.text().substr(mark);
     EXPECT_EQ(out.rfind("  STL FILE OPEN,  ", 0), 0u) << out;
     EXPECT_NE(out.find("\n  STL FILE ERROR: " + c.dir + "/m1.stl: " + cs.second), std::string::npos)
         << out;
@@ -236,8 +209,7 @@ TEST(StlMesh, RefusedFilesLeaveNoTrace) {
     EXPECT_EQ(c.m.stl.v_stl_radius, before.v_stl_radius);
   }
   StlCase c;
-  orvtest::ConsoleCapture cap;
   EXPECT_FALSE(readStl(c.m, c.shape(), c.dir + "/missing.stl"));
-  EXPECT_EQ(cap.text(), "  STL FILE OPEN ERROR\n");
+  EXPECT_EQ(c.log.text(), "  STL FILE OPEN ERROR\n");
   EXPECT_TRUE(c.m.stl.v_stl_coord.empty());
 }
