@@ -23,6 +23,13 @@ Vec operator*(double s, const Vec& x);
 Mat operator*(double s, const Mat& A);
 // A * s.
 Mat operator*(const Mat& A, double s);
+// Matrix product A B; empty when the inner dimensions differ. (TNT's own
+// operator* on two Array2D multiplies element by element.)
+Mat matmul(const Mat& A, const Mat& B);
+// A x; empty when the columns of A differ from the length of x.
+Vec operator*(const Mat& A, const Vec& x);
+// A^T.
+Mat transpose(const Mat& A);
 // A^T x (length = columns of A; empty when rows of A != length of x).
 Vec transposeTimes(const Mat& A, const Vec& x);
 // a . b; 0.0 when the lengths differ.

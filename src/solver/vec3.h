@@ -116,6 +116,25 @@ inline double* mat3Skew(double* out, double x, double y, double z) {
   out[6] = -y; out[7] = x; out[8] = 0;
   return out;
 }
+// Body-axis angular velocity w = 2 G(p) p_dot.
+inline double* omegaFromEulerRates(double* out, const double* p, const double* pd) {
+  const double e0 = p[0], e1 = p[1], e2 = p[2], e3 = p[3];
+  const double r0 = 2.0 * (-e1 * pd[0] + e0 * pd[1] + e3 * pd[2] - e2 * pd[3]);
+  const double r1 = 2.0 * (-e2 * pd[0] - e3 * pd[1] + e0 * pd[2] + e1 * pd[3]);
+  const double r2 = 2.0 * (-e3 * pd[0] + e2 * pd[1] - e1 * pd[2] + e0 * pd[3]);
+  out[0] = r0; out[1] = r1; out[2] = r2;
+  return out;
+}
+// Euler-parameter rates p_dot = 1/2 G(p)^T w (4 values).
+inline double* eulerRatesFromOmega(double* out, const double* p, const double* w) {
+  const double e0 = p[0], e1 = p[1], e2 = p[2], e3 = p[3];
+  const double r0 = 0.5 * (-e1 * w[0] - e2 * w[1] - e3 * w[2]);
+  const double r1 = 0.5 * (e0 * w[0] - e3 * w[1] + e2 * w[2]);
+  const double r2 = 0.5 * (e3 * w[0] + e0 * w[1] - e1 * w[2]);
+  const double r3 = 0.5 * (-e2 * w[0] + e1 * w[1] + e0 * w[2]);
+  out[0] = r0; out[1] = r1; out[2] = r2; out[3] = r3;
+  return out;
+}
 // Rz(phi) Rx(theta) Rz(psi), radians.
 double* mat3RotationZXZ(double* out, double phi, double theta, double psi);
 // Rotation matrix A(p) of Euler parameters p = (e0, e1, e2, e3).

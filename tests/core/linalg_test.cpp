@@ -19,12 +19,6 @@ Mat rows(int m, int n, std::vector<double> v) {
   return A;
 }
 Vec vec(std::vector<double> v) { return Vec(static_cast<int>(v.size()), v.data()).copy(); }
-Mat transpose(const Mat& A) {
-  Mat T(A.dim2(), A.dim1());
-  for (int i = 0; i < A.dim1(); ++i)
-    for (int j = 0; j < A.dim2(); ++j) T[j][i] = A[i][j];
-  return T;
-}
 void expectNear(const Mat& A, const Mat& B, double tol) {
   ASSERT_EQ(A.dim1(), B.dim1());
   ASSERT_EQ(A.dim2(), B.dim2());
@@ -70,6 +64,13 @@ TEST(LinalgTest, TransposeTimesAndNorm) {
   expectNear(&y[0], {6, 15, 24}, 0);
   EXPECT_EQ(transposeTimes(rows(2, 3, {1, 2, 3, 4, 5, 6}), Vec(3, 1.0)).dim1(), 0);
   EXPECT_EQ(norm(vec({3, 4})), 5.0);
+  const Mat A = rows(2, 3, {1, 2, 3, 4, 5, 6});
+  expectNear(matmul(A, transpose(A)), matmult(A, transpose(A)), 0);
+  EXPECT_EQ(matmul(A, A).dim1(), 0);
+  const Vec Ax = A * vec({1, 0, -1});
+  ASSERT_EQ(Ax.dim1(), 2);
+  expectNear(&Ax[0], {-2, -2}, 0);
+  EXPECT_EQ((A * vec({1, 2})).dim1(), 0);
 }
 
 TEST(LinalgTest, InverseAndSolve) {
