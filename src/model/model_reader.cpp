@@ -652,6 +652,10 @@ void Reader::gravity() {
   cprintf(" %s\n", direction.c_str());
   if (token(kGravity, 0) != "%") throw MissInput{kGravity, 0};
   if (direction.size() > 7) direction.resize(7);  // the direction field holds 7 characters
+  static const char* kDirections[] = {"x+", "x-", "y+", "y-", "z+", "z-"};
+  bool known = false;
+  for (const char* d : kDirections) known |= direction == d;
+  if (!known) cprintf("  ### Wrong gravity direction %s: x+ is used ###\n", direction.c_str());
   buildGravity(t_, flag == "on" ? 1 : 0, direction);
 }
 
@@ -754,7 +758,10 @@ void Reader::run() {
     throw MissInput{kSimulationTime, 0};
   }
   t_.sample_num = sampleCount(t_.start_time, t_.d_time, t_.end_time);
-  if (cur_ == "graphic_size") graphicSize();
+  if (cur_ == "graphic_size")
+    graphicSize();
+  else if (!cur_.empty())
+    cprintf("  ### Unknown section keyword %s: the rest of the file is not read ###\n", cur_.c_str());
   closing();
 }
 
