@@ -8,6 +8,7 @@
 #include "model/globals.h"
 #include "model/model_reader.h"
 #include "platform/console.h"
+#include "solver/analysis.h"
 
 int main(int argc, char** argv) {
   if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || argv[1][0] == '\0') {
@@ -27,5 +28,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvaldyn-batch: %s\n", message.c_str());
     return 1;
   }
-  return 0;
+  orv::AnalysisStatus as = orv::executeAnalysis(message);
+  std::fflush(stdout);
+  switch (as) {
+    case orv::AnalysisStatus::Completed:
+      return 0;
+    case orv::AnalysisStatus::Stopped:
+      std::fprintf(stderr, "orvaldyn-batch: the run stopped early: the energy changed by more "
+                           "than ten times in one step\n");
+      return 1;
+    case orv::AnalysisStatus::Failed:
+    case orv::AnalysisStatus::Refused:
+      std::fprintf(stderr, "orvaldyn-batch: %s\n", message.c_str());
+      return 1;
+  }
+  return 1;
 }

@@ -1,19 +1,161 @@
-// Placeholders: every measure reads 0 until the kinematics of markers are in.
-// They take no table entry, so any index is safe.
 #include "expr/measures.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "model/histories.h"
+#include "model/model.h"
+#include "solver/vec3.h"
 
 namespace orv {
 
-double measureDisplacement(const Model&, const Histories&, int, int, int, char) { return 0.0; }
+namespace {
 
-double measureVelocity(const Model&, const Histories&, int, int, int, int, char) { return 0.0; }
+// Current kinematics of a marker, all in global axes.
+struct Marker {
+  double P[3];  // origin
+  double v[3];  // velocity of the origin
+  double R[9];  // orientation: body rotation times the marker's initial one
+  double w[3];  // angular velocity of its body
+};
 
-double measureAngularVelocity(const Model&, const Histories&, int, int, int, char) {
-  return 0.0;
+// Body of marker idx when it and its rotation cache exist, else -1.
+int markerBody(const Model& m, const Histories& h, int idx) {
+  if (idx < 0 || idx >= m.frame_num()) return -1;
+  const int b = m.frames[idx].body;
+  if (b < 0 || b >= m.body_num()) return -1;
+  if (h.A.size() < 9 * static_cast<std::size_t>(b) + 9) return -1;
+  return b;
 }
 
-double measureAngle(const Model&, const Histories&, int, int, char) { return 0.0; }
+bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out) {
+  const int b = markerBody(m, h, idx);
+  if (b < 0) return false;
+  const std::size_t nb = static_cast<std::size_t>(m.body_num());
+  const std::size_t vb = 3 * nb + 3 * static_cast<std::size_t>(b);
+  if (h.p_Yi.size() < vb + 3 || h.omega.size() < 3 * static_cast<std::size_t>(b) + 3) return false;
+  const LocalCoordinate& L = m.frames[idx];
+  const double* A = &h.A[9 * static_cast<std::size_t>(b)];
+  const double* wb = &h.omega[3 * static_cast<std::size_t>(b)];
+  double s[3], t[3];
+  for (int c = 0; c < 3; ++c) s[c] = L.pos[c] - m.bodies[b].cg_pos[c];
+  mat3MulVec(t, A, s);
+  for (int c = 0; c < 3; ++c) out.P[c] = m.bodies[b].cg_pos[c] + h.p_Yi[3 * b + c] + t[c];
+  mat3MulVec(t, A, vec3Cross(t, wb, s));
+  for (int c = 0; c < 3; ++c) out.v[c] = h.p_Yi[vb + c] + t[c];
+  double A0[9];
+  mat3RotationZXZ(A0, degToRad(L.ang[0]), degToRad(L.ang[1]), degToRad(L.ang[2]));
+  mat3Mul(out.R, A, A0);
+  mat3MulVec(out.w, A, wb);
+  return true;
+}
 
-double measureJointReaction(const Model&, const Histories&, int, int, int, int) { return 0.0; }
+// Component 'x', 'y' or 'z' of global u in the axes of R.
+double axisComponent(const double* R, const double* u, char mode) {
+  double loc[3];
+  mat3TransposeMulVec(loc, u, R);
+  return loc[mode - 'x'];
+}
+
+bool isAxis(char mode) { return mode == 'x' || mode == 'y' || mode == 'z'; }
+
+}  // namespace
+
+double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
+  if (mode != 'd' && !isAxis(mode)) return 0.0;
+  Marker mi, mj, mk;
+  if (!loadMarker(m, h, i, mi) || !loadMarker(m, h, j, mj) || !loadMarker(m, h, k, mk))
+    return 0.0;
+  double d[3];
+  vec3Sub(d, mi.P, mj.P);
+  if (mode == 'd') return vec3Norm(d[0], d[1], d[2]);
+  return axisComponent(mk.R, d, mode);
+}
+
+double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
+  if (mode != 'd' && !isAxis(mode)) return 0.0;
+  Marker mi, mj, mk, ml;
+  if (!loadMarker(m, h, i, mi) || !loadMarker(m, h, j, mj) || !loadMarker(m, h, k, mk) ||
+      !loadMarker(m, h, l, ml))
+    return 0.0;
+  // Rate of the vector P_i - P_j as an observer fixed to l's body sees it:
+  // (v_Pi - v_Pj) - w_l x (P_i - P_j); only l's rotation matters, not its translation.
+  double rho[3], u[3], t[3];
+  vec3Sub(rho, mi.P, mj.P);
+  vec3Sub(u, mi.v, mj.v);
+  vec3Sub(u, u, vec3Cross(t, ml.w, rho));
+  if (mode == 'd') return vec3Norm(u[0], u[1], u[2]);
+  return axisComponent(mk.R, u, mode);
+}
+
+double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
+  if (!isAxis(mode)) return 0.0;
+  Marker mi, mj, mk;
+  if (!loadMarker(m, h, i, mi) || !loadMarker(m, h, j, mj) || !loadMarker(m, h, k, mk))
+    return 0.0;
+  double dw[3];
+  vec3Sub(dw, mi.w, mj.w);
+  return axisComponent(mk.R, dw, mode);
+}
+
+double measureAngle(const Model& m, const Histories& h, int i, int j, char mode) {
+  if (mode != '1' && mode != '2' && mode != '3') return 0.0;
+  const int bi = markerBody(m, h, i), bj = markerBody(m, h, j);
+  if (bi < 0 || bj < 0) return 0.0;
+  double Ait[9], R[9];
+  mat3Transpose(Ait, &h.A[9 * static_cast<std::size_t>(bi)]);
+  mat3Mul(R, Ait, &h.A[9 * static_cast<std::size_t>(bj)]);
+  double theta = std::acos(R[8]);
+  const double s = std::sin(theta);
+  double phi, psi;
+  // Near theta = 0 or pi (or a cosine a hair past 1) only phi + psi is
+  // defined; all of it goes to phi.
+  if (std::isnan(s) || std::fabs(s) <= 1e-6) {
+    theta = 0.0;
+    psi = 0.0;
+    phi = std::atan2(R[3], R[0]);
+  } else {
+    phi = std::atan2(R[2] / s, -R[5] / s);
+    psi = std::atan2(R[6] / s, R[7] / s);
+  }
+  return mode == '1' ? phi : mode == '2' ? theta : psi;
+}
+
+double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side,
+                            int frame) {
+  if (c < 0 || c > 7 || (side != 0 && side != 1) || (frame != 0 && frame != 1)) return 0.0;
+  if (joint < 0 || joint >= m.joint_num()) return 0.0;
+  const std::size_t at = 6 * static_cast<std::size_t>(joint);
+  if (h.p_F_const_i.size() < at + 6) return 0.0;
+  // Stored: force in global axes, torque in body-i axes (the wrench on body i).
+  const Joint& J = m.joints[joint];
+  const int bi = markerBody(m, h, J.i_lc);
+  double f[3], tq[3];
+  for (int k = 0; k < 3; ++k) {
+    f[k] = h.p_F_const_i[at + k];
+    tq[k] = h.p_F_const_i[at + 3 + k];
+  }
+  const bool wantsTorque = c >= 3 && c != 6;
+  if (wantsTorque) {
+    if (bi < 0) return 0.0;
+    mat3MulVec(tq, &h.A[9 * static_cast<std::size_t>(bi)], tq);
+  }
+  if (side == 1) {
+    vec3Neg(f, f);
+    vec3Neg(tq, tq);
+  }
+  // Frame 0 leaves both in global axes, frame 1 takes the axes of the body on that side.
+  if (frame == 1) {
+    const int b = side == 0 ? bi : markerBody(m, h, J.j_lc);
+    if (b < 0) return 0.0;
+    const double* A = &h.A[9 * static_cast<std::size_t>(b)];
+    mat3TransposeMulVec(f, f, A);
+    mat3TransposeMulVec(tq, tq, A);
+  }
+  if (c < 3) return f[c];
+  if (c < 6) return tq[c - 3];
+  if (c == 6) return vec3Norm(f[0], f[1], f[2]);
+  return vec3Norm(tq[0], tq[1], tq[2]);
+}
 
 }  // namespace orv

@@ -1,0 +1,69 @@
+// Constraint rows of joints and motions: the blocks each evaluator produces,
+// their place in the global Jacobian Cq (ncon x 6nb, translational columns of
+// all bodies first, then body-axis rotational ones), the violation monitor
+// and the joint reactions recovered from the multipliers.
+#pragma once
+
+#include <string>
+
+namespace orv {
+
+struct Model;
+struct Histories;
+
+constexpr double kBaumgarteAlpha = 10.0;
+constexpr double kBaumgarteBeta = 10.0;
+constexpr int kMaxJointRows = 6;
+
+enum class JointType { Ground, Sphere, Revolution, Cylinder, Translation, InLine, Prismatic, Fix, Unknown };
+
+// Joint type of a type text ("revolution_" is a revolution joint).
+JointType jointTypeOf(const std::string& type);
+
+// Rows of one joint or motion: rows x 3 blocks on the translational (r) and
+// rotational (pi) columns of body i and body j, and the right side gamma of
+// the acceleration equation. bj = -1 when only body i takes part.
+struct ConstraintRows {
+  int nrows = 0;
+  int bi = -1, bj = -1;
+  double Bri[kMaxJointRows][3];
+  double Bpi[kMaxJointRows][3];
+  double Brj[kMaxJointRows][3];
+  double Bpj[kMaxJointRows][3];
+  double gamma[kMaxJointRows];
+  double violation = 0.0;  // position-level violation measure of the monitor
+};
+
+// Clears `rows` for n rows between bodies bi and bj.
+void clearRows(ConstraintRows& rows, int n, int bi, int bj);
+
+// Writes four nrows x 3 blocks at row0 of `rows` (the primitives' results).
+void insertJointBlocks(ConstraintRows& rows, int row0, int nrows, const double (*Bri)[3],
+                       const double (*Bpi)[3], const double (*Brj)[3], const double (*Bpj)[3]);
+
+// One side of a two-body joint at the current state (Y zeroed below 1e-10,
+// A and omega from the per-body caches of the histories).
+struct JointSide {
+  int body = -1;
+  int lc = -1;
+  double A[9];    // rotation matrix of the body
+  double w[3];    // body-axis angular velocity
+  double s[3];    // LC origin in body axes: initial LC position - initial cg
+  double R[3];    // current cg position
+  double rd[3];   // cg velocity
+  double P[3];    // current LC origin: R + A s
+  double vP[3];   // its velocity: rd + A (w x s)
+  double E[9];    // LC axes in body axes: Z-X-Z rotation of the LC angles
+};
+
+// Fills `side` for local coordinate lc (its body must exist).
+void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side);
+
+// Evaluates joint j into `rows`; false for a type without rows.
+bool evaluateJoint(const Model& m, const Histories& h, const double* Y, double t, int j,
+                   ConstraintRows& rows);
+
+// Sample row of a time: trunc((t - start_time) / d_time + 0.5).
+int sampleRow(const Model& m, double t);
+
+}  // namespace orv

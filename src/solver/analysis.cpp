@@ -1,0 +1,383 @@
+#include "solver/analysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "expr/evaluator.h"
+#include "joints/constraints.h"
+#include "joints/motions.h"
+#include "model/globals.h"
+#include "model/histories.h"
+#include "model/model.h"
+#include "model/settings.h"
+#include "platform/console.h"
+#include "platform/platform.h"
+#include "results/result_file.h"
+#include "solver/dynamics.h"
+#include "solver/vec3.h"
+
+namespace orv {
+
+bool checkModelForAnalysis(const Model& m, std::string& message) {
+  std::vector<std::string> problems;
+  auto lcOk = [&](int lc) { return lc >= 0 && lc < m.frame_num() && m.frames[lc].body >= 0; };
+  for (const Body& b : m.bodies) {
+    if (b.cg_lc < 0)
+      problems.push_back("Body " + b.name + ": centre-of-gravity local coordinate " + b.cg +
+                         " not found");
+    if (!(b.mass > 0.0) || !(b.inertia[0] > 0.0) || !(b.inertia[1] > 0.0) ||
+        !(b.inertia[2] > 0.0))
+      problems.push_back("Body " + b.name + ": mass and moments of inertia must be positive");
+  }
+  for (const LocalCoordinate& lc : m.frames)
+    if (lc.body < 0)
+      problems.push_back("Local coordinate " + lc.name + ": body " + lc.body_name + " not found");
+  for (const Joint& J : m.joints) {
+    const JointType type = jointTypeOf(J.type);
+    if (type == JointType::Unknown) continue;  // no rows: reported when the model was read
+    if (!lcOk(J.i_lc))
+      problems.push_back("Joint " + J.name + ": i local coordinate " + J.iframe + " not usable");
+    if (type != JointType::Ground && !lcOk(J.j_lc))
+      problems.push_back("Joint " + J.name + ": j local coordinate " + J.jframe + " not usable");
+  }
+  for (const Motion& mo : m.motions) {
+    if (mo.joint < 0)
+      problems.push_back("Motion " + mo.name + ": joint " + mo.joint_name + " not found");
+    else if (jointTypeOf(m.joints[mo.joint].type) == JointType::Unknown ||
+             jointTypeOf(m.joints[mo.joint].type) == JointType::Ground || mo.i_body < 0 ||
+             mo.j_body < 0)
+      problems.push_back("Motion " + mo.name + ": joint " + mo.joint_name +
+                         " does not join two bodies");
+    if (!isSupportedMotionType(mo.type))
+      problems.push_back("Motion " + mo.name + ": type " + mo.type +
+                         " is not supported (use R or T)");
+  }
+  for (const Force& f : m.forces) {
+    if (f.type != "spring1" && f.type != "force6") continue;  // no load, no references needed
+    if (!lcOk(f.i_lc) || !lcOk(f.j_lc) || (f.type == "force6" && !lcOk(f.r_lc)))
+      problems.push_back("Force " + f.name + ": a local coordinate is not usable");
+  }
+  for (const Contact& c : m.contacts) {
+    if (c.i_shape < 0 || c.j_shape < 0 || c.i_body < 0 || c.j_body < 0)
+      problems.push_back("Contact " + c.name + ": shape " + (c.i_shape < 0 ? c.iSTL : c.jSTL) +
+                         " not found or on no body");
+  }
+  message.clear();
+  for (size_t k = 0; k < problems.size(); ++k) {
+    if (k == 20) {
+      message += "\n... and " + std::to_string(problems.size() - 20) + " more";
+      break;
+    }
+    if (k) message += "\n";
+    message += problems[k];
+  }
+  return problems.empty();
+}
+
+double totalEnergy(const Model& m, const Settings& s, const Histories& h, const double* Y) {
+  const int nb = m.body_num();
+  int axis = 0;
+  double sign = 1.0;
+  if (!m.gravity.empty()) {
+    const std::string& d = m.gravity[0].direction;
+    if (d.size() == 2 && d[0] >= 'x' && d[0] <= 'z' && (d[1] == '+' || d[1] == '-')) {
+      axis = d[0] - 'x';
+      sign = d[1] == '-' ? -1.0 : 1.0;
+    }
+  }
+  double E = 0.0;
+  for (int b = 0; b < nb; ++b) {
+    const double mass = m.bodies[b].mass;
+    if (s.energy_flag[0] == 1)
+      E += mass * kGravityAcceleration * (-1.0) * sign * (m.bodies[b].cg_pos[axis] + Y[3 * b + axis]);
+    if (s.energy_flag[1] == 1) {
+      const double* v = &Y[3 * nb + 3 * b];
+      E += 0.5 * mass * vec3Dot(v, v);
+    }
+    if (s.energy_flag[2] == 1) {
+      double w[3], Jw[3];
+      omegaFromEulerRates(w, &Y[6 * nb + 4 * b], &Y[10 * nb + 4 * b]);
+      mat3MulVec(Jw, &h.inertia[9 * b], w);
+      E += 0.5 * vec3Dot(w, Jw);
+    }
+  }
+  return E;
+}
+
+namespace {
+
+// Reallocates every history for N samples, with the console label of each.
+void allocateHistories(const Model& m, Histories& h, int N) {
+  const size_t n = static_cast<size_t>(N);
+  const size_t nb = m.body_num(), nj = m.joint_num(), nm = m.motion_num();
+  const size_t nf = m.force_num(), nc = m.contact_num(), no = m.output_num();
+  auto fresh = [](auto& v, size_t size, const char* label) {
+    using V = std::remove_reference_t<decltype(v)>;
+    V().swap(v);  // release the old store before the new one is made
+    v.assign(size, 0);
+    cprintf("%s\n", label);
+  };
+  fresh(h.p_time, n, "p_time");
+  fresh(h.p_YYY, (n + 1) * 14 * nb, "p_YYY");
+  fresh(h.p_Yi, 14 * nb, "p_Yi");
+  fresh(h.p_F_const_i, 6 * nj, "p_F_const_i");
+  fresh(h.p_output, (n + 1) * no, "p_output");
+  fresh(h.stl_cont_ti_st, n + 1, "stl_cont_ti_st");
+  fresh(h.stl_cont_ti_num, n + 1, "stl_cont_ti_num");
+  cprintf("Relese\n");
+  fresh(h.p_C_const, (n + 10) * (nm + nj), "p_C_const");
+  fresh(h.p_F_const, (n + 10) * nj * 6, "p_F_const");
+  fresh(h.p_F_force, (n + 10) * nf * 6, "p_F_force");
+  fresh(h.p_F_cotact, (n + 10) * nc * 6, "p_F_cotact");
+  h.cont_time_index.clear();
+  h.cont_position.clear();
+  h.cont_value.clear();
+  h.attempt_contacts.clear();
+  h.accepted_contacts.clear();
+  cprintf("Relese\n");
+}
+
+void evaluateOutputs(const Model& m, Histories& h, int ti) {
+  const size_t no = m.output_num();
+  for (size_t c = 0; c < no; ++c)
+    h.p_output[static_cast<size_t>(ti) * no + c] = evaluate(m.outputs[c].equ, m, h);
+}
+
+// Velocities of motion-driven bodies are prescribed, not integrated: a stage
+// state takes them from the stage derivative that produced it.
+void prescribeVelocities(int nb, const std::vector<int>& dofs, const double* k, double* Ys) {
+  for (size_t i = 0; i + 5 < dofs.size(); i += 6) {
+    const int b = dofs[i] / 3;
+    for (int c = 0; c < 3; ++c) Ys[3 * nb + 3 * b + c] = k[3 * b + c];
+    for (int c = 0; c < 4; ++c) Ys[10 * nb + 4 * b + c] = k[6 * nb + 4 * b + c];
+  }
+}
+
+void buildContactIndex(Histories& h, int N) {
+  for (int k = 0; k < N; ++k) h.stl_cont_ti_num[k] = 0;
+  for (int v : h.cont_time_index)
+    if (v >= 0 && v < N) ++h.stl_cont_ti_num[v];
+  h.stl_cont_ti_st[0] = 0;
+  for (int k = 1; k < N; ++k) h.stl_cont_ti_st[k] = h.stl_cont_ti_st[k - 1] + h.stl_cont_ti_num[k - 1];
+}
+
+}  // namespace
+
+AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std::string& message,
+                           const AnalysisOptions& opt) {
+  message.clear();
+  if (!checkModelForAnalysis(m, message)) return AnalysisStatus::Refused;
+  const int nb = m.body_num();
+  const int N = m.sample_num;
+  const double D = m.d_time;
+  const size_t state = 14 * static_cast<size_t>(nb);
+
+  cprintf("mbd analysis\n");
+  DynamicsWork w;
+  setupDynamics(m, h, w);
+  cprintf("Simulation Start\n");
+  try {
+    allocateHistories(m, h, N);
+  } catch (const std::bad_alloc&) {
+    resetToInitialState(h, m);
+    message = "Not enough memory for the histories of " + std::to_string(N) + " samples";
+    return AnalysisStatus::Refused;
+  }
+  h.result_shape = resultShapeOf(m);
+  h.analysis_finished = 0;
+  h.anime_num = 1;
+  h.current_frame = 0;
+  h.constraintViolationSum = 0.0;
+
+  double t = m.start_time;
+  h.time = t;
+  h.p_time[0] = t;
+  cprintf("Time=%e\n", t);
+
+  // Initial state as the model gives it; row 0 of the state history keeps it.
+  std::vector<double> Y(state, 0.0);
+  for (int b = 0; b < nb; ++b) {
+    const double p0[4] = {1, 0, 0, 0};
+    for (int k = 0; k < 3; ++k) Y[3 * nb + 3 * b + k] = m.bodies[b].vel0[k];
+    for (int k = 0; k < 4; ++k) Y[6 * nb + 4 * b + k] = p0[k];
+    eulerRatesFromOmega(&Y[10 * nb + 4 * b], p0, m.bodies[b].omega0);
+  }
+  publishKinematics(m, h, Y.data());
+  for (size_t i = 0; i < state; ++i) h.p_YYY[i] = Y[i];
+
+  initialAnalysis(m, h, w, t, Y.data());
+  h.p_Yi = Y;
+  publishKinematics(m, h, Y.data());
+  evaluateOutputs(m, h, 0);
+  for (int k = 0; k < 6 * m.joint_num(); ++k) h.p_F_const[k] = h.p_F_const_i[k] = 0.0;
+  for (int k = 0; k < m.joint_num(); ++k) h.p_C_const[k] = 0.0;
+  cprintf("  Initial analysis completed\n");
+
+  double step = D;
+  int ti = 1;
+  cprintf("Start integration\n");
+  const double clock0 = monotonicMs();
+
+  std::vector<double> Ynew(state), Ys(state), k1(state), k2(state), k3(state), k4(state);
+  std::vector<int> dofs;
+  const double hc = s.contact_time_step_coefficient * D;
+  // The energy change of a step is judged against |E0|, but never against
+  // less than the work of lifting every body by the model's size: the zero
+  // of potential energy is wherever the origin happens to be, and a model
+  // whose energy passes through zero would otherwise stop at once.
+  double Eref = 0.0;
+  for (const Body& b : m.bodies) Eref += std::fabs(b.mass) * kGravityAcceleration * m.max_length;
+  bool stopped = false;
+  AnalysisStatus status = AnalysisStatus::Completed;
+
+  while (N >= 2 && ti < N && t < m.end_time && !stopped) {
+    double ratio = 0.0;
+    for (;;) {
+      h.attempt_contacts.clear();
+      h.contact_flag = 0;
+      dofs.clear();
+      const double hs = step;
+      // One stage: time and current state published, then f(ts, Ys) into k.
+      auto stage = [&](double ts, std::vector<double>& in, std::vector<double>& k) {
+        h.time = ts;
+        h.p_Yi = in;
+        return computeStateDerivative(m, s, h, w, ts, in.data(), k.data(), dofs);
+      };
+      auto combine = [&](double f, const std::vector<double>& k, std::vector<double>& out) {
+        for (size_t i = 0; i < state; ++i) out[i] = Y[i] + f * k[i];
+        prescribeVelocities(nb, dofs, k.data(), out.data());
+      };
+      bool ok = stage(t, Y, k1);
+      if (ok) combine(hs / 2, k1, Ys), ok = stage(t + hs / 2, Ys, k2);
+      if (ok) combine(hs / 2, k2, Ys), ok = stage(t + hs / 2, Ys, k3);
+      if (ok) combine(hs, k3, Ys), ok = stage(t + hs, Ys, k4);
+      if (!ok) {
+        message = "The constraint equations cannot be solved at t=" + std::to_string(t) +
+                  " (singular or not finite); the run stops with the samples stored so far";
+        cprintf("  %s\n", message.c_str());
+        status = AnalysisStatus::Failed;
+        stopped = true;
+        break;
+      }
+      for (size_t i = 0; i < state; ++i)
+        Ynew[i] = Y[i] + (hs / 6.0) * (k1[i] + 2.0 * k2[i] + 2.0 * k3[i] + k4[i]);
+      prescribeVelocities(nb, dofs, k4.data(), Ynew.data());
+
+      const double E0 = totalEnergy(m, s, h, Y.data());
+      const double E1 = totalEnergy(m, s, h, Ynew.data());
+      h.last_energy = E1;
+      const double dE = std::fabs(E1 - E0) / std::max(std::fabs(E0), Eref);
+
+      bool accepted = false, retry = false;
+      if (h.contact_flag == 0) {
+        if (dE > 10.0) {
+          // Diverging without contact: keep the new state, stop the run.
+          Y = Ynew;
+          stopped = true;
+          status = AnalysisStatus::Stopped;
+          ratio = dE;
+          break;
+        }
+        accepted = true;
+        step = 1.5 * step;
+      } else {
+        if (dE <= 0.0001) {
+          accepted = true;
+          step = 2.0 * step;
+        } else if (step == hc) {
+          accepted = true;
+        } else if (step > hc) {
+          retry = true;
+          step = hc;
+        }
+      }
+      if (step > D) step = D;
+      if (E0 < s.minimum_limit_energy && E1 < s.minimum_limit_energy) {
+        accepted = true;
+        step = D;
+      }
+      if (step < hc) {
+        accepted = true;
+        step = 1.5 * step;
+      }
+      ratio = accepted ? 0.0 : 2.0 * s.Energy_variation;
+      // With Energy_variation <= 0 a retry mark cannot repeat the attempt;
+      // the step is then taken as it stands rather than left half-applied.
+      if (accepted || !retry || !(ratio > s.Energy_variation)) {
+        t += hs;
+        Y = Ynew;
+        if (h.contact_flag == 1) h.accepted_contacts = h.attempt_contacts;
+        break;
+      }
+    }
+
+    if (t >= (ti * D + m.start_time) * 0.9999999) {
+      h.p_time[ti] = t;
+      for (size_t i = 0; i < state; ++i) h.p_YYY[ti * state + i] = Y[i];
+      h.p_Yi = Y;
+      h.time = t;
+      publishKinematics(m, h, Y.data());
+      const size_t nj6 = 6 * static_cast<size_t>(m.joint_num());
+      for (size_t k = 0; k < nj6; ++k) h.p_F_const_i[k] = h.p_F_const[ti * nj6 + k];
+      evaluateOutputs(m, h, ti);
+      for (const ContactRecord& r : h.accepted_contacts) {
+        h.cont_time_index.push_back(r.ti);
+        h.cont_position.insert(h.cont_position.end(), r.pos, r.pos + 3);
+        h.cont_value.insert(h.cont_value.end(), r.val, r.val + 3);
+      }
+      h.accepted_contacts.clear();
+      h.anime_num = ti + 1;
+      h.current_frame = ti;
+      if (ti % 10 == 0) {
+        cprintf("Time=%e, h=%e, ti=%d\n", h.p_time[ti], step, ti);
+        cprintf("    E_:");
+        cprintf("%.3e,", h.last_energy);
+        cprintf("    d_E:");
+        cprintf("%.3e,", ratio);
+        cprintf("\n");
+        cprintf("    C_c:");
+        const size_t nc = m.motion_num() + m.joint_num();
+        for (size_t k = 0; k < nc; ++k) cprintf("%.3e,", h.p_C_const[ti * nc + k]);
+        cprintf("\n");
+      }
+      ++ti;
+    }
+  }
+
+  cprintf("Simulation End\n");
+  cprintf("   %lf[s]\n", (monotonicMs() - clock0) / 1000.0);
+  h.analysis_finished = 1;
+  if (opt.pauses) sleepMs(100);
+  // Only the samples actually stored may be shown: a run that stopped early
+  // has fewer than the time span asks for.
+  h.anime_num = ti;
+  cprintf("   anime_num=%d\n", h.anime_num);
+  cprintf("   ti=%d\n", ti);
+  buildContactIndex(h, N);
+  if (opt.pauses) sleepMs(100);
+  if (opt.writeResult && !writeResultFile(m, h, opt.resultDir) && status == AnalysisStatus::Completed) {
+    message = "The result file could not be written";
+    status = AnalysisStatus::Failed;
+  }
+  if (opt.pauses) sleepMs(100);
+  return status;
+}
+
+AnalysisStatus executeAnalysis(std::string& message) {
+  if (!(g_model.body_num() > 0 && g_model.frame_num() > 0)) {
+    message = "No model for analysis";
+    cprintf("  %s\n", message.c_str());
+    return AnalysisStatus::Refused;
+  }
+  AnalysisStatus st = runAnalysis(g_model, g_settings, g_hist, message);
+  if (st == AnalysisStatus::Refused) {
+    cprintf("  %s\n", message.c_str());
+    return st;
+  }
+  cprintf("return to mainwindow\n");
+  return st;
+}
+
+}  // namespace orv

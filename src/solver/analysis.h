@@ -1,0 +1,44 @@
+// The analysis driver: initial state, fourth-order Runge-Kutta steps with an
+// energy- and contact-controlled step size, sampling, result file.
+#pragma once
+
+#include <string>
+
+namespace orv {
+
+struct Model;
+struct Settings;
+struct Histories;
+
+enum class AnalysisStatus {
+  Completed,  // ran to the end of the time span
+  Stopped,    // the energy ratio jumped above 10 without contact
+  Failed,     // the constraint system could not be solved; samples so far kept
+  Refused,    // the model cannot be analysed; nothing ran
+};
+
+struct AnalysisOptions {
+  bool pauses = true;        // the short pauses at the end of a run
+  bool writeResult = true;   // write log/result_<model file name>
+  std::string resultDir;     // directory holding log/ ("" = working directory)
+};
+
+// Checks what the solver needs and the reader accepts: resolved references of
+// joints, motions, forces and contacts, supported motion types, positive
+// masses and inertias. False with one line per problem in `message`.
+bool checkModelForAnalysis(const Model& m, std::string& message);
+
+// Mechanical energy of state Y from the terms the settings select.
+double totalEnergy(const Model& m, const Settings& s, const Histories& h, const double* Y);
+
+// Runs one analysis of m, replacing the histories. `message` explains a
+// Refused or Failed run.
+AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std::string& message,
+                           const AnalysisOptions& opt = {});
+
+// "Execute Analysis" on the process-wide objects: refuses without bodies and
+// local coordinates ("No model for analysis") or on a failed model check,
+// otherwise runs the analysis and prints "return to mainwindow".
+AnalysisStatus executeAnalysis(std::string& message);
+
+}  // namespace orv

@@ -1,0 +1,63 @@
+// The equations of motion: state derivative with Lagrange multipliers for the
+// joint and motion constraints, and the partitioned velocity solve that
+// prescribes the velocities of motion-driven bodies.
+#pragma once
+
+#include <vector>
+
+#include "joints/constraints.h"
+#include "solver/linalg.h"
+
+namespace orv {
+
+struct Model;
+struct Settings;
+struct Histories;
+
+// What one analysis keeps between evaluations: the constant inverse mass
+// matrix and scratch space reused so that an evaluation allocates little.
+struct DynamicsWork {
+  Mat Minv;                          // 6nb x 6nb, constant for the run
+  std::vector<ConstraintRows> rows;  // one entry per joint, then per motion
+  std::vector<int> rowStart;         // first row of each entry in Cq
+  int ncon = 0;
+  Mat Cq;                            // ncon x 6nb
+  Vec gamma;                         // ncon
+  Vec lambda;                        // multipliers of the last evaluation
+  std::vector<double> Y, F, N;       // zeroed state copy, applied loads
+  bool velocityWarned = false;       // the singular-velocity warning is printed once
+};
+
+// Builds M (masses, inertia tensors J = A0 J' A0^T in global axes) and Minv,
+// fills h.inertia and sizes the work arrays. Prints "Jd matrix" and each J.
+void setupDynamics(const Model& m, Histories& h, DynamicsWork& w);
+
+// Sets h.p, h.pd, h.omega and h.A from the Euler parameters of Y.
+void publishKinematics(const Model& m, Histories& h, const double* Y);
+
+// Evaluates every joint and motion at (Y, t) into w.rows, fills w.Cq and
+// w.gamma, and records the violations in the sample row of h.p_C_const.
+void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
+
+// Reaction wrench on the i body of every joint (force global, torque body
+// axes; six zeros for "ground"): -B^T lambda, 6 values per joint into out.
+void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lambda, double* out);
+
+// dY of state Y at time t; fills motionDofs with six velocity indices per
+// motion-driven body. False when the constraint system cannot be solved
+// (singular or not finite); dY is then left untouched.
+bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
+                            double t, const double* Y, double* dY, std::vector<int>& motionDofs);
+
+// Solves the velocity components of motion-driven bodies and the bodies
+// joined to them (and those listed in mb) from Cq qdot = eta; every other
+// component keeps its value. False, with qdot unchanged, when the determined
+// block is singular.
+bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                     const Mat& Cq);
+
+// The consistent initial state of an analysis: model velocities, with those
+// of motion-driven bodies solved from the velocity constraints.
+void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, double* Y);
+
+}  // namespace orv

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "joints/force_elements.h"
+#include "joints/motions.h"
+#include "model/histories.h"
+#include "model/model.h"
+#include "solver/vec3.h"
+
+using namespace orv;
+
+namespace {
+
+// Body 0 at the origin, body 1 at (1, 0, 0), at rest and unturned; LC 0 and
+// LC 1 on their cgs; joint 0 between them.
+struct Rig : ::testing::Test {
+  void SetUp() override {
+    m.bodies.resize(2);
+    m.bodies[1].cg_pos[0] = 1;
+    m.frames.resize(2);
+    m.frames[0].body = 0, m.frames[1].body = 1, m.frames[1].pos[0] = 1;
+    m.joints.resize(1);
+    m.joints[0].i_lc = 0, m.joints[0].j_lc = 1;
+    Y[12] = Y[16] = 1;
+    h.A.assign(18, 0), h.omega.assign(6, 0);
+    mat3Identity(A(0)), mat3Identity(A(1));
+  }
+  double* A(int b) { return &h.A[9 * b]; }
+  double* w(int b) { return &h.omega[3 * b]; }
+  double* r(int b) { return &Y[3 * b]; }
+  double* v(int b) { return &Y[6 + 3 * b]; }
+  void motion(const char* type, const char* dt, const char* ddt, int joint = 0) {
+    m.motions.emplace_back();
+    m.motions.back().type = type, m.motions.back().joint = joint;
+    m.motions.back().dt_equ = dt, m.motions.back().ddt_equ = ddt;
+  }
+  const ConstraintRows& row(int mo = 0) {
+    motionConstraint(m, h, Y.data(), h.time, mo, rows);
+    return rows;
+  }
+  Force& force(const char* type, int i = 0, int j = 1, int rlc = 0) {
+    m.forces.emplace_back();
+    m.forces.back().type = type, m.forces.back().i_lc = i, m.forces.back().j_lc = j;
+    m.forces.back().r_lc = rlc;
+    h.p_F_force.assign(4 * 6 * m.force_num(), 7.0);  // 4 sample rows
+    return m.forces.back();
+  }
+  void apply(int row = 0) {
+    F.assign(6, 0.0), N.assign(6, 0.0);
+    applyForceElements(m, h, Y.data(), h.time, F.data(), N.data(), row);
+  }
+  double rec(int row, int f, int c) { return h.p_F_force[(row * m.force_num() + f) * 6 + c]; }
+
+  Model m;
+  Histories h;
+  std::vector<double> Y = std::vector<double>(28, 0.0), F, N;
+  ConstraintRows rows;
+};
+using MotionTest = Rig;
+using ForceElementTest = Rig;
+
+}  // namespace
+
+TEST_F(MotionTest, RotationRowFollowsRateExpression) {
+  motion("R", "time", "0.5");
+  w(1)[2] = 0.3;  // theta_dot = 0 - 0.3
+  for (double t : {1.0, 2.5}) {
+    h.time = t;
+    EXPECT_NEAR(row().gamma[0], 0.5 - 2 * kBaumgarteAlpha * (-0.3 - t), 1e-12);
+  }
+  const double zi[3] = {0, 0, 1}, zj[3] = {0, 0, -1};
+  for (int c = 0; c < 3; ++c)
+    EXPECT_TRUE(rows.Bri[0][c] == 0 && rows.Brj[0][c] == 0 && rows.Bpi[0][c] == zi[c] &&
+                rows.Bpj[0][c] == zj[c]);
+  EXPECT_EQ(rows.violation, 0.0);
+  // LC_i tilted 90 deg about x: its z is body -y (a column of E); the monitor is |w_i|.
+  m.frames[0].ang[1] = 90;
+  w(0)[0] = 0.3, w(0)[1] = 0.4;
+  EXPECT_NEAR(row().Bpi[0][1], -1.0, 1e-9);
+  EXPECT_NEAR(rows.violation, 0.5, 1e-12);
+}
+
+// LC origins P[0], P[1] from the rig's state, computed from scratch.
+void points(Rig& g, double (*P)[3]) {
+  double s[3], t[3];
+  for (int b = 0; b < 2; ++b) {
+    for (int c = 0; c < 3; ++c) s[c] = g.m.frames[b].pos[c] - g.m.bodies[b].cg_pos[c];
+    vec3Add(P[b], vec3Add(P[b], g.m.bodies[b].cg_pos, g.r(b)), mat3MulVec(t, g.A(b), s));
+  }
+}
+
+// h_i . (P_j - P_i).
+double projection(Rig& g) {
+  double E[9], P[2][3], hi[3], d[3];
+  const LocalCoordinate& L = g.m.frames[0];
+  mat3RotationZXZ(E, degToRad(L.ang[0]), degToRad(L.ang[1]), degToRad(L.ang[2]));
+  const double z[3] = {E[2], E[5], E[8]};
+  points(g, P);
+  return vec3Dot(mat3MulVec(hi, g.A(0), z), vec3Sub(d, P[1], P[0]));
+}
+
+TEST_F(MotionTest, TranslationRowIsDerivativeOfProjection) {
+  const double pi[3] = {0.3, -0.2, 0}, ai[3] = {20, 35, -15}, pj[3] = {1, 0.7, 0.4};
+  for (int c = 0; c < 3; ++c)
+    m.frames[0].pos[c] = pi[c], m.frames[0].ang[c] = ai[c], m.frames[1].pos[c] = pj[c];
+  motion("T", "5.0", "0.0");
+  mat3RotationZXZ(A(0), 0.3, -0.6, 1.1), mat3RotationZXZ(A(1), -0.9, 0.4, 0.2);
+  r(0)[0] = 0.1, r(1)[2] = -0.3, w(0)[1] = 1, v(1)[0] = 2;
+  const ConstraintRows R = row();
+  EXPECT_EQ(R.gamma[0], 0.0);
+  const double eps = 1e-6;
+  for (int b = 0; b < 2; ++b)
+    for (int c = 0; c < 3; ++c) {
+      r(b)[c] += eps;
+      const double up = projection(*this);
+      r(b)[c] -= 2 * eps;
+      EXPECT_NEAR((b ? R.Brj : R.Bri)[0][c], (up - projection(*this)) / (2 * eps), 1e-7);
+      r(b)[c] += eps;
+      // Body-frame virtual rotation A -> A (I +- eps skew(e_c)).
+      double A0[9], S[9], Ap[9];
+      for (int k = 0; k < 9; ++k) A0[k] = A(b)[k];
+      mat3Skew(S, c == 0 ? eps : 0, c == 1 ? eps : 0, c == 2 ? eps : 0);
+      mat3Mul(A(b), A0, mat3Add(Ap, mat3Identity(Ap), S));
+      const double turned = projection(*this);
+      mat3Mul(A(b), A0, mat3Add(Ap, mat3Identity(Ap), mat3Neg(S, S)));
+      EXPECT_NEAR((b ? R.Bpj : R.Bpi)[0][c], (turned - projection(*this)) / (2 * eps), 1e-7);
+      for (int k = 0; k < 9; ++k) A(b)[k] = A0[k];
+    }
+  double P[2][3];
+  points(*this, P);
+  EXPECT_NEAR(R.violation, vec3Norm(P[1][0] - P[0][0], P[1][1] - P[0][1], P[1][2] - P[0][2]), 1e-12);
+}
+
+TEST_F(MotionTest, UnsupportedOrUnresolvedGiveZeroRow) {
+  motion("X", "1.0", "0.0");
+  motion("R", "1.0", "0.0", -1);
+  motion("R", "1.0", "0.0", 7);
+  m.joints.push_back(m.joints[0]);
+  m.joints[1].j_lc = -1;
+  motion("R", "1.0", "0.0", 1);
+  w(1)[2] = 0.5;
+  for (int mo : {0, 1, 2, 3, 4, -1}) {
+    row(mo);
+    bool zero = rows.nrows == 1 && rows.gamma[0] == 0;
+    for (int c = 0; c < 3; ++c)
+      zero = zero && !rows.Bri[0][c] && !rows.Bpi[0][c] && !rows.Brj[0][c] && !rows.Bpj[0][c];
+    EXPECT_TRUE(zero) << mo;
+  }
+}
+
+TEST_F(ForceElementTest, SpringStiffnessDampingAndCoincidence) {
+  force("spring1").k[0] = 100;
+  r(1)[0] = 0.1;  // stretched from 1.0 to 1.1 at rest
+  apply();
+  EXPECT_NEAR(F[0], 10, 1e-9);
+  EXPECT_NEAR(F[3], -10, 1e-9);
+  EXPECT_NEAR(rec(0, 0, 0), 10, 1e-9);
+  EXPECT_EQ(rec(0, 0, 3), 7.0);  // entries 3-5 untouched
+  m.forces[0].c[0] = 3, r(1)[0] = 0, v(1)[0] = 2, v(1)[1] = 5;  // only the separation counts
+  apply();
+  EXPECT_NEAR(F[0], 6, 1e-12);
+  EXPECT_NEAR(F[3], -6, 1e-12);
+  m.frames[1].pos[0] = 0;  // both points start and stay at the origin
+  apply();
+  for (int c = 0; c < 6; ++c) EXPECT_TRUE(F[c] == 0 && N[c] == 0);
+  EXPECT_EQ(rec(0, 0, 0), 0.0);
+}
+
+TEST_F(ForceElementTest, SpringTorqueOnTurnedBody) {
+  m.frames[0].pos[1] = 0.5;  // LC_i off body 0's cg
+  force("spring1").k[0] = 50;
+  mat3RotationZXZ(A(0), 0.5, 0.3, -0.2);
+  w(0)[2] = 1.5;
+  apply();
+  // Turned back to global, the body-axis torque is (A s) x f.
+  const double s[3] = {0, 0.5, 0};
+  double arm[3], t[3], tg[3];
+  vec3Cross(t, mat3MulVec(arm, A(0), s), F.data());
+  mat3MulVec(tg, A(0), N.data());
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(tg[c], t[c], 1e-12);
+  EXPECT_GT(vec3Norm(t[0], t[1], t[2]), 1.0);
+}
+
+TEST_F(ForceElementTest, Force6InReferenceAxes) {
+  m.frames[0].pos[1] = 0.5;  // LC_i off body 0's cg: torque s_i x (1, 0, 0)
+  force("force6").equ[0] = "1.0";
+  apply();
+  const double expF[6] = {1, 0, 0, -1, 0, 0}, expN[6] = {0, 0, -0.5, 0, 0, 0};
+  for (int c = 0; c < 6; ++c) EXPECT_TRUE(F[c] == expF[c] && N[c] == expN[c]) << c;
+  EXPECT_EQ(rec(0, 0, 0), 1.0);
+  // Reference LC turned 90 deg about z on body 1 turned 90 deg about x: local
+  // x is global z, local z is global -y.
+  m.frames.push_back(m.frames[1]);
+  m.frames[2].ang[0] = 90;
+  m.forces[0].r_lc = 2, m.forces[0].equ[5] = "2.0", m.frames[0].pos[1] = 0;
+  mat3RotationZXZ(A(1), 0, kPi / 2, 0);
+  apply();
+  EXPECT_NEAR(F[2], 1, 1e-9);
+  EXPECT_NEAR(F[5], -1, 1e-9);
+  EXPECT_NEAR(N[1], -2, 1e-9);
+  EXPECT_NEAR(N[5], -2, 1e-9);  // body 1: -A^T (0, -2, 0)
+}
+
+TEST_F(ForceElementTest, AccumulatesSkipsOthersAndKeepsRecordsInside) {
+  force("spring1").k[0] = 100;
+  force("spring6").k[0] = 1e6;
+  force("force6", -1).equ[0] = "1.0";
+  force("force6", 0, 1, -1).equ[0] = "1.0";
+  force("force6").equ[0] = "time";
+  r(1)[0] = 0.1, h.time = 3;
+  apply(2);
+  r(1)[0] = 0.2, h.time = 4;  // same row: the last evaluation stays
+  F.assign(6, 0.0), N.assign(6, 0.0);
+  F[2] = -9.81;  // loads already in are kept
+  applyForceElements(m, h, Y.data(), 4, F.data(), N.data(), 2);
+  EXPECT_NEAR(F[0], 24, 1e-9);
+  EXPECT_NEAR(F[3], -24, 1e-9);
+  EXPECT_EQ(F[2], -9.81);
+  EXPECT_NEAR(rec(2, 0, 0), 20, 1e-9);
+  EXPECT_EQ(rec(2, 4, 0), 4.0);
+  for (int f = 1; f < 4; ++f) EXPECT_EQ(rec(2, f, 0), 7.0) << f;
+  const std::vector<double> before = h.p_F_force;
+  for (int row : {4, 1 << 30, -1}) {
+    apply(row);
+    EXPECT_NEAR(F[0], 24, 1e-9);
+    EXPECT_EQ(h.p_F_force, before) << row;
+  }
+}
