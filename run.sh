@@ -26,9 +26,9 @@ if [ "${1:-}" = "--batch" ]; then
   shift
   exec "$top/build-release/src/orvaldyn-batch" "$model" "$@"
 fi
-if [ -x "$top/build-release/src/app/orvaldyn" ]; then
+if [ -x "$top/build-release/src/orvaldyn" ]; then
   args=()
   [ $# -ge 1 ] && args=("$(resolve "$1")")
-  exec "$top/build-release/src/app/orvaldyn" "${args[@]}"
+  exec "$top/build-release/src/orvaldyn" "${args[@]}"
 fi
 exec "$top/build-release/src/orvaldyn-batch" "${1:-pendulum.txt}"

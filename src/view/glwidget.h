@@ -1,0 +1,57 @@
+// The OpenGL 3D view: camera, light, mouse navigation, the animation clock
+// and the composition of one picture from the model and the stored frames.
+#pragma once
+
+#include <QGLWidget>
+
+class QTimer;
+
+class GLWidget : public QGLWidget {
+  Q_OBJECT
+
+ public:
+  // Reads the settings files (a missing one ends the process) and starts the timer.
+  explicit GLWidget(QWidget* parent = nullptr);
+  ~GLWidget() override;
+
+  // View operations of the main window's slots.
+  void startAnimation();
+  void setFrame(int frame);
+  void setFrameStep(int step);
+  void setCenterLC(int id);
+  void setCameraLC(int comboIndex);
+  void translateMode();
+  void rotateMode();
+
+  // Creates texture objects for the images of the current model (context made current).
+  void updateTextures();
+
+  int xRotation() const { return xRot; }
+
+ public slots:
+  void setXRotation(int angle);
+  void setYRotation(int angle);
+  void setZRotation(int angle);
+  void advanceGears();
+
+ signals:
+  void xRotationChanged(int angle);
+  void yRotationChanged(int angle);
+  void zRotationChanged(int angle);
+
+ protected:
+  void initializeGL() override;
+  void resizeGL(int width, int height) override;
+  void paintGL() override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  int xRot = 0, yRot = 0, zRot = 0;
+  float xy_aspect = 4.0f / 3.0f;
+  float viewWidth = 1.0f, viewHeight = 1.0f;
+  int lastX = 0, lastY = 0;
+  QTimer* timer = nullptr;
+  bool texturesPending = false;  // asked for before the context existed
+};
