@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Makes the pictures in docs/images/ with an already built desktop program:
+#   scripts/screenshots.sh [PATH/TO/orvaldyn]      (default build/src/orvaldyn)
+# Each model is opened and run in examples/ on a virtual display; the main
+# window is saved at one frame mid-animation, the graph window with one
+# output channel chosen. Builds nothing itself.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+exe="$(realpath "${1:-$top/build/src/orvaldyn}")"
+[ -x "$exe" ] || { echo "no program at $exe: build it first" >&2; exit 1; }
+out="$top/docs/images"
+mkdir -p "$out"
+
+# model, frame shown, graph channel (index in the graph window's list),
+# centre local coordinate (index), zoom-out in model lengths
+shots=(
+  "pendulum.txt 60 3 0 2.5"
+  "slider_crank.txt 40 3 9 2"
+)
+
+cd "$top/examples"
+for shot in "${shots[@]}"; do
+  read -r model frame channel center zoom <<<"$shot"
+  xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$exe" --screenshot "$out" "$model" "$frame" "$channel" "$center" "$zoom" >/dev/null
+done
+ls -1 "$out"/*.png

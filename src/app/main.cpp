@@ -1,0 +1,85 @@
+// orvaldyn: the desktop program. `orvaldyn [MODELFILE]` opens the main window
+// and, when given, reads the model file as if it had been chosen in the dialog.
+#include <GL/freeglut.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QPixmap>
+#include <QSpinBox>
+#include <QStringList>
+#include <QWindow>
+#include <cstdio>
+
+#include "app/graphwin.h"
+#include "app/mainwindow.h"
+#include "model/globals.h"
+#include "view/view_state.h"
+
+namespace {
+
+void waitUntilExposed(QWidget& w) {
+  while (!w.windowHandle() || !w.windowHandle()->isExposed())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QCoreApplication::processEvents();
+}
+
+// Pictures for the documentation: open MODEL, run it, show frame FRAME and
+// save the main window and the graph window (channel CHANNEL) into OUTDIR.
+// The view is centred on local coordinate CENTER and pulled back by ZOOM
+// model lengths, as a user would with the centre list and the right button.
+int screenshots(MainWindow& w, const QStringList& args) {
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNEL [CENTER [ZOOM]]]\n");
+    return 2;
+  }
+  const QString outDir = args[0];
+  const QString model = args[1];
+  const int frame = args[2].toInt();
+  const int channel = args.size() > 3 ? args[3].toInt() : 1;
+  const int center = args.size() > 4 ? args[4].toInt() : 0;
+  const double zoom = args.size() > 5 ? args[5].toDouble() : 0.0;
+  const QString name = QFileInfo(model).completeBaseName();
+
+  w.setRecordMessages(true);
+  w.show();
+  waitUntilExposed(w);
+  w.openModel(model);
+  if (w.messages().isEmpty()) w.exec_analysis();
+  for (const MainWindow::Message& m : w.messages())
+    std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
+  if (!w.messages().isEmpty()) return 1;
+
+  w.centerCombo()->setCurrentIndex(center);
+  orv::g_view.pan[2] = -zoom * orv::g_model.max_length;
+  w.frameSpinBox()->setValue(frame);
+  QDir().mkpath(outDir);
+  const QString mainPng = outDir + "/" + name + "_main_window.png";
+  if (!w.grabWithView().save(mainPng)) return 1;
+
+  GraphWin* g = w.graphWindow();
+  waitUntilExposed(*g);
+  g->outputList()->setCurrentIndex(channel);
+  QCoreApplication::processEvents();
+  const QString graphPng = outDir + "/" + name + "_graph_window.png";
+  if (!g->grab().save(graphPng)) return 1;
+  std::printf("\nsaved %s\nsaved %s\n", qPrintable(mainPng), qPrintable(graphPng));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  glutInit(&argc, argv);  // the view draws its text with GLUT fonts
+  QApplication app(argc, argv);
+  MainWindow w;
+
+  QStringList args = app.arguments();
+  args.removeFirst();
+  if (!args.isEmpty() && args[0] == "--screenshot") return screenshots(w, args.mid(1));
+
+  w.show();
+  if (!args.isEmpty()) w.openModel(args[0]);
+  return app.exec();
+}

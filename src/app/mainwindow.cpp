@@ -1,0 +1,374 @@
+#include "app/mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QSpinBox>
+
+#include "app/graphwin.h"
+#include "app/pixmap_size.h"
+#include "model/globals.h"
+#include "model/model_reader.h"
+#include "platform/console.h"
+#include "results/result_file.h"
+#include "solver/analysis.h"
+#include "view/glwidget.h"
+#include "view/view_state.h"
+
+#if __has_include("results/motion_import.h")
+#include "results/motion_import.h"
+#define ORVALDYN_HAVE_MOTION_IMPORT 1
+#endif
+
+using orv::cprintf;
+
+namespace {
+
+// Paths are kept to what the file formats and the readers accept.
+constexpr int kPathMax = 255;
+
+const char* const kFileCaption = "Open file";
+
+bool importMotionFile(const std::string& path) {
+#ifdef ORVALDYN_HAVE_MOTION_IMPORT
+  return orv::importMotion(path, orv::g_model, orv::g_hist);
+#else
+  (void)path;
+  cprintf("  motion import is not part of this build\n");
+  return false;
+#endif
+}
+
+}  // namespace
+
+MainWindow::MainWindow() {
+  centralWidget_ = new QWidget;
+  setCentralWidget(centralWidget_);
+
+  // The view comes first: its constructor reads the settings everything else uses.
+  glWidget_ = new GLWidget;
+  pixmapLabel_ = new QLabel;
+
+  glWidgetArea_ = new QScrollArea;
+  glWidgetArea_->setWidget(glWidget_);
+  glWidgetArea_->setWidgetResizable(true);
+  glWidgetArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  glWidgetArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  glWidgetArea_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  glWidgetArea_->setMinimumSize(50, 50);
+
+  pixmapLabelArea_ = std::make_unique<QScrollArea>();
+  pixmapLabelArea_->setWidget(pixmapLabel_);
+  pixmapLabelArea_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  pixmapLabelArea_->setMinimumSize(50, 50);
+
+  animeSpin_ = new QSpinBox;
+  animeSpin_->setRange(0, 9999);
+  animeSpin_->setValue(0);
+  animeSpin_->setFixedWidth(50);
+  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::i_anime_Changed);
+
+  stepSpin_ = new QSpinBox;
+  stepSpin_->setRange(1, 9999);
+  stepSpin_->setValue(1);
+  stepSpin_->setFixedWidth(50);
+  connect(stepSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::add_anime_Changed);
+
+  ctrCombo_ = new QComboBox;
+  ctrCombo_->addItem(" ");
+  ctrCombo_->setFixedWidth(100);
+  connect(ctrCombo_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::ctrLC_id_Changed);
+
+  cameraCombo_ = new QComboBox;
+  cameraCombo_->addItem(" ");
+  cameraCombo_->setFixedWidth(150);
+  connect(cameraCombo_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &MainWindow::cameraLC_id_Changed);
+
+  controlStrip_ = new QWidget;
+  controlStrip_->setFixedHeight(40);
+  auto* strip = new QHBoxLayout(controlStrip_);
+  strip->addWidget(new QLabel("Anime Frame:"));
+  strip->addWidget(animeSpin_);
+  strip->addWidget(new QLabel("+:"));
+  strip->addWidget(stepSpin_);
+  strip->addWidget(new QWidget, 10);
+  strip->addWidget(new QLabel("Center LC:"));
+  strip->addWidget(ctrCombo_);
+  strip->addWidget(new QLabel(" Camera LC:"));
+  strip->addWidget(cameraCombo_);
+
+  createActions();
+  createMenus();
+
+  auto* grid = new QGridLayout(centralWidget_);
+  grid->addWidget(controlStrip_, 0, 0);
+  grid->addWidget(glWidgetArea_, 1, 0);
+
+  setWindowTitle("orvaldyn");
+  resize(800, 600);
+
+  graphWin_ = new GraphWin(nullptr);
+}
+
+MainWindow::~MainWindow() { delete graphWin_; }
+
+void MainWindow::createActions() {
+  graphWindowAct_ = new QAction("&Open Graph Window", this);
+  graphWindowAct_->setStatusTip("Open Graph Window");
+  connect(graphWindowAct_, &QAction::triggered, this, &MainWindow::open_graphwindow);
+
+  animationAct_ = new QAction("&Start Animation", this);
+  animationAct_->setStatusTip("Start Animation");
+  connect(animationAct_, &QAction::triggered, this, &MainWindow::start_animation);
+
+  analysisAct_ = new QAction("&Execute Analysis", this);
+  analysisAct_->setStatusTip("Execute Analysis");
+  connect(analysisAct_, &QAction::triggered, this, &MainWindow::exec_analysis);
+
+  openModelAct_ = new QAction("&Open Model File", this);
+  openModelAct_->setStatusTip("Open Model File");
+  connect(openModelAct_, &QAction::triggered, this, &MainWindow::showInputFileDialog);
+
+  openResultAct_ = new QAction("&Open Result File", this);
+  openResultAct_->setStatusTip("Open Result File");
+  connect(openResultAct_, &QAction::triggered, this, &MainWindow::showResFileDialog);
+
+  openMovAct_ = new QAction("&Open Mov File", this);
+  openMovAct_->setStatusTip("Open Mov File");
+  connect(openMovAct_, &QAction::triggered, this, &MainWindow::showMovFileDialog);
+
+  // The picture actions, Stop Rotate and the about boxes are wired up but put
+  // in no menu, so neither an entry nor their shortcut reaches them.
+  renderIntoPixmapAct_ = new QAction("&Render into Pixmap...", this);
+  renderIntoPixmapAct_->setShortcut(QKeySequence("Ctrl+R"));
+  connect(renderIntoPixmapAct_, &QAction::triggered, this, &MainWindow::renderIntoPixmap);
+
+  grabFrameBufferAct_ = new QAction("&Grab Frame Buffer", this);
+  grabFrameBufferAct_->setShortcut(QKeySequence("Ctrl+G"));
+  connect(grabFrameBufferAct_, &QAction::triggered, this, &MainWindow::grabFrameBuffer);
+
+  clearPixmapAct_ = new QAction("&Clear Pixmap", this);
+  clearPixmapAct_->setShortcut(QKeySequence("Ctrl+L"));
+  connect(clearPixmapAct_, &QAction::triggered, this, &MainWindow::clearPixmap);
+
+  stopRotateAct_ = new QAction("&Stop Rotate", this);
+  stopRotateAct_->setShortcut(QKeySequence("Ctrl+S"));
+  connect(stopRotateAct_, &QAction::triggered, this, &MainWindow::stopRotate);
+
+  exitAct_ = new QAction("E&xit", this);
+  exitAct_->setShortcuts(QKeySequence::Quit);
+  connect(exitAct_, &QAction::triggered, this, &QWidget::close);
+
+  aboutAct_ = new QAction("&About", this);
+  connect(aboutAct_, &QAction::triggered, this, &MainWindow::about);
+
+  aboutQtAct_ = new QAction("About &Qt", this);
+  connect(aboutQtAct_, &QAction::triggered, qApp, &QApplication::aboutQt);
+}
+
+void MainWindow::createMenus() {
+  fileMenu_ = menuBar()->addMenu("&File");
+  fileMenu_->addAction(openModelAct_);
+  fileMenu_->addAction(openResultAct_);
+  fileMenu_->addAction(openMovAct_);
+  fileMenu_->addAction(exitAct_);
+
+  analysisMenu_ = menuBar()->addMenu("&Analysis");
+  analysisMenu_->addAction(analysisAct_);
+
+  resultMenu_ = menuBar()->addMenu("&Result");
+  resultMenu_->addAction(animationAct_);
+  resultMenu_->addAction(graphWindowAct_);
+}
+
+void MainWindow::showMessage(const QString& title, const QString& text, bool aboutBox) {
+  if (recordMessages_) {
+    messages_.append({title, text});
+    return;
+  }
+  if (aboutBox) {
+    QMessageBox::about(this, title, text);
+    return;
+  }
+  // Modal and without parent, so it stands apart from the window it reports on.
+  QMessageBox box;
+  box.setWindowTitle(title);
+  box.setText(text);
+  box.exec();
+}
+
+// ---- pictures ----
+
+void MainWindow::renderIntoPixmap() {
+  const QSize viewSize = glWidget_->size();
+  bool accepted = false;
+  const QString text =
+      QInputDialog::getText(this, "Glimmet", "Enter pixmap size:", QLineEdit::Normal,
+                            QString("%1 x %2").arg(viewSize.width()).arg(viewSize.height()), &accepted);
+  const QSize size = orv::pixmapSizeFromText(accepted, text, viewSize);
+  if (size.width() >= 0 && size.height() >= 0)
+    setPixmap(glWidget_->renderPixmap(size.width(), size.height(), false));
+}
+
+void MainWindow::grabFrameBuffer() { setPixmap(QPixmap::fromImage(glWidget_->grabFrameBuffer(false))); }
+
+void MainWindow::clearPixmap() { setPixmap(QPixmap()); }
+
+void MainWindow::setPixmap(const QPixmap& pixmap) {
+  pixmapLabel_->setPixmap(pixmap);
+  QSize size = pixmap.size();
+  // One pixel wider than the area would bring up a scroll bar for that pixel alone.
+  if (size - QSize(1, 0) == pixmapLabelArea_->maximumViewportSize()) size -= QSize(1, 0);
+  pixmapLabel_->resize(size);
+}
+
+QPixmap MainWindow::grabWithView() {
+  glWidget_->updateGL();
+  const QImage view = glWidget_->grabFrameBuffer(false);
+  QPixmap shot = grab();
+  QPainter painter(&shot);
+  painter.drawImage(glWidget_->mapTo(this, QPoint(0, 0)), view);
+  return shot;
+}
+
+void MainWindow::about() {
+  showMessage("About Glimmet",
+              "The <b>Glimmet</b> example demonstrates two approaches for rendering OpenGL into a Qt pixmap.",
+              true);
+}
+
+// ---- files ----
+
+void MainWindow::showInputFileDialog() {
+  const QString path = QFileDialog::getOpenFileName(this, kFileCaption, QDir::currentPath(),
+                                                    "Text Files (*.txt);;All Files (*)");
+  if (path.isEmpty()) return;
+  openModel(path);
+}
+
+void MainWindow::openModel(const QString& path) {
+  std::string message;
+  // Prints the path and refuses one too long for the model's path field.
+  if (orv::openModelFile(path.toLocal8Bit().toStdString(), message) == orv::ReadStatus::InputError)
+    showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
+  // Also after a failure: the reader emptied the sections it had begun.
+  refillLocalCoordinateLists();
+  glWidget_->updateTextures();
+  historiesReplaced();
+}
+
+void MainWindow::refillLocalCoordinateLists() {
+  ctrCombo_->clear();
+  for (const orv::LocalCoordinate& lc : orv::g_model.frames) ctrCombo_->addItem(QString::fromStdString(lc.name));
+  cameraCombo_->clear();
+  cameraCombo_->addItem("NaN");  // index 0: the free camera
+  for (const orv::LocalCoordinate& lc : orv::g_model.frames)
+    cameraCombo_->addItem(QString::fromStdString(lc.name));
+}
+
+void MainWindow::showResFileDialog() {
+  const QString path = QFileDialog::getOpenFileName(this, kFileCaption, QDir::currentPath(),
+                                                    "Text Files (*.txt);;All Files (*)");
+  if (path.isEmpty()) return;
+  openResult(path);
+}
+
+void MainWindow::openResult(const QString& path) {
+  const std::string p = path.toLocal8Bit().toStdString();
+  cprintf("filename=%s\n", p.c_str());
+  if (p.size() > static_cast<size_t>(kPathMax)) {
+    cprintf("  Result file path is longer than %d characters\n", kPathMax);
+    return;
+  }
+  resultPath_ = p;
+  if (orv::readResultFile(resultPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+}
+
+void MainWindow::showMovFileDialog() {
+  const QString path = QFileDialog::getOpenFileName(this, kFileCaption, QDir::currentPath(),
+                                                    "Text Files (*.mov);;All Files (*)");
+  if (path.isEmpty()) return;
+  openMotion(path);
+}
+
+void MainWindow::openMotion(const QString& path) {
+  const std::string p = path.toLocal8Bit().toStdString();
+  cprintf("filename=%s\n", p.c_str());
+  cprintf("filename=%s\n", p.c_str());
+  if (p.size() > static_cast<size_t>(kPathMax)) {
+    cprintf("  Motion file path is longer than %d characters\n", kPathMax);
+    return;
+  }
+  movPath_ = p;
+  if (importMotionFile(movPath_)) historiesReplaced();
+}
+
+void MainWindow::historiesReplaced() {
+  // The new histories may hold fewer frames than the one shown.
+  glWidget_->setFrame(orv::g_view.i_anime);
+}
+
+// ---- analysis and graph window ----
+
+void MainWindow::exec_analysis() {
+  std::string message;
+  // Refuses without bodies and local coordinates ("No model for analysis").
+  const orv::AnalysisStatus st = orv::executeAnalysis(message);
+  if (st == orv::AnalysisStatus::Refused || st == orv::AnalysisStatus::Failed)
+    showMessage("Analysis Error", QString::fromStdString(message));
+  if (st == orv::AnalysisStatus::Refused) return;
+  historiesReplaced();
+  newGraphWindow();
+}
+
+void MainWindow::open_graphwindow() { newGraphWindow(); }
+
+void MainWindow::newGraphWindow() {
+  // Never refilled: a fresh window lists the channels and samples held now.
+  if (graphWin_) graphWin_->close();
+  delete graphWin_;
+  graphWin_ = new GraphWin(nullptr);
+  graphWin_->resize(540, 400);
+  graphWin_->show();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // The graph window is top-level; it must not keep the program alive alone.
+  if (graphWin_) graphWin_->close();
+  QMainWindow::closeEvent(event);
+}
+
+// ---- view controls ----
+
+void MainWindow::start_animation() { glWidget_->startAnimation(); }
+void MainWindow::i_anime_Changed(int value) { glWidget_->setFrame(value); }
+void MainWindow::add_anime_Changed(int value) { glWidget_->setFrameStep(value); }
+void MainWindow::ctrLC_id_Changed(int id) { glWidget_->setCenterLC(id); }
+void MainWindow::cameraLC_id_Changed(int id) { glWidget_->setCameraLC(id); }
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  cprintf("keyPressEvent:\n");
+  if (event->key() == Qt::Key_T) {
+    glWidget_->translateMode();
+    cprintf("   t\n");
+  } else if (event->key() == Qt::Key_R) {
+    glWidget_->rotateMode();
+    cprintf("   r\n");
+  }
+}

@@ -1,0 +1,123 @@
+// The main window: the 3D view with its strip of animation and camera
+// controls, the menus that open model, result and motion files, the command
+// that runs the analysis, and the graph window.
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+#include <string>
+
+class GLWidget;
+class GraphWin;
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPixmap;
+class QScrollArea;
+class QSpinBox;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // What the file dialogs do once a path is chosen.
+  void openModel(const QString& path);
+  void openResult(const QString& path);
+  void openMotion(const QString& path);
+
+  // Every message box goes through showMessage(). With recording on it is
+  // kept in messages() instead of shown, so nothing waits for a click.
+  struct Message {
+    QString title;
+    QString text;
+  };
+  void setRecordMessages(bool on) { recordMessages_ = on; }
+  const QList<Message>& messages() const { return messages_; }
+  void clearMessages() { messages_.clear(); }
+
+  // The window as it looks, with the view's current picture drawn in (a plain
+  // QWidget::grab() leaves the GL area empty).
+  QPixmap grabWithView();
+
+  GLWidget* glWidget() const { return glWidget_; }
+  GraphWin* graphWindow() const { return graphWin_; }
+  QSpinBox* frameSpinBox() const { return animeSpin_; }
+  QSpinBox* stepSpinBox() const { return stepSpin_; }
+  QComboBox* centerCombo() const { return ctrCombo_; }
+  QComboBox* cameraCombo() const { return cameraCombo_; }
+  QLabel* pixmapLabel() const { return pixmapLabel_; }
+
+ public slots:
+  void renderIntoPixmap();
+  void grabFrameBuffer();
+  void clearPixmap();
+  void about();
+  void stopRotate() {}
+  void showInputFileDialog();
+  void exec_analysis();
+  void open_graphwindow();
+  void start_animation();
+  void i_anime_Changed(int value);
+  void add_anime_Changed(int value);
+  void ctrLC_id_Changed(int id);
+  void cameraLC_id_Changed(int id);
+  void showResFileDialog();
+  void showMovFileDialog();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void createActions();
+  void createMenus();
+  void refillLocalCoordinateLists();
+  // The histories were replaced: keep the shown frame inside them.
+  void historiesReplaced();
+  void newGraphWindow();
+  void setPixmap(const QPixmap& pixmap);
+  void showMessage(const QString& title, const QString& text, bool aboutBox = false);
+
+  QWidget* centralWidget_ = nullptr;
+  GLWidget* glWidget_ = nullptr;
+  QLabel* pixmapLabel_ = nullptr;
+  QScrollArea* glWidgetArea_ = nullptr;
+  // Holds captured pictures; deliberately in no layout, so never on screen.
+  std::unique_ptr<QScrollArea> pixmapLabelArea_;
+  QWidget* controlStrip_ = nullptr;
+  QSpinBox* animeSpin_ = nullptr;
+  QSpinBox* stepSpin_ = nullptr;
+  QComboBox* ctrCombo_ = nullptr;
+  QComboBox* cameraCombo_ = nullptr;
+
+  QMenu* fileMenu_ = nullptr;
+  QMenu* analysisMenu_ = nullptr;
+  QMenu* resultMenu_ = nullptr;
+  QAction* graphWindowAct_ = nullptr;
+  QAction* animationAct_ = nullptr;
+  QAction* analysisAct_ = nullptr;
+  QAction* openModelAct_ = nullptr;
+  QAction* openResultAct_ = nullptr;
+  QAction* openMovAct_ = nullptr;
+  QAction* renderIntoPixmapAct_ = nullptr;
+  QAction* grabFrameBufferAct_ = nullptr;
+  QAction* clearPixmapAct_ = nullptr;
+  QAction* stopRotateAct_ = nullptr;
+  QAction* exitAct_ = nullptr;
+  QAction* aboutAct_ = nullptr;
+  QAction* aboutQtAct_ = nullptr;
+
+  GraphWin* graphWin_ = nullptr;  // top-level, owned here, replaced on every opening
+
+  std::string resultPath_;
+  std::string movPath_;
+
+  bool recordMessages_ = false;
+  QList<Message> messages_;
+};

@@ -1,0 +1,277 @@
+#include "view/glwidget.h"
+
+#include <GL/glu.h>
+#include <GL/glut.h>
+
+#include <QMouseEvent>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+
+#include "model/globals.h"
+#include "platform/console.h"
+#include "view/drawing.h"
+#include "view/view_state.h"
+
+using orv::g_hist;
+using orv::g_model;
+using orv::g_settings;
+using orv::g_view;
+
+namespace {
+
+constexpr int kDefaultTimerMs = 50;
+
+void setLightColours() {
+  const GLfloat white[4] = {1, 1, 1, 1};
+  const GLfloat ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
+  glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
+  glLightfv(GL_LIGHT0, GL_SPECULAR, white);
+  glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
+}
+
+// The simulated time of the shown frame in the top-left corner.
+void drawTimeLabel() {
+  glDisable(GL_LIGHTING);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluOrtho2D(0, 100, 0, 100);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glColor3d(0, 0, 0);
+  glRasterPos2d(5, 95);
+  const int f = g_view.i_anime;
+  if (f < 0 || static_cast<size_t>(f) >= g_hist.p_time.size() || !orv::glutReady()) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "%3.4f[s]", g_hist.p_time[f]);
+  for (const char* c = text; *c; ++c) glutBitmapCharacter(GLUT_BITMAP_HELVETICA_18, *c);
+}
+
+}  // namespace
+
+GLWidget::GLWidget(QWidget* parent) : QGLWidget(parent) {
+  orv::readSettings();
+  int ms = g_settings.Qt_Timer_ms;
+  if (ms < 1) {
+    orv::cprintf(" Qt timer %d[ms] is not positive: %d[ms] is used\n", ms, kDefaultTimerMs);
+    ms = kDefaultTimerMs;
+  }
+  timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &GLWidget::advanceGears);
+  timer->start(ms);
+  orv::cprintf(" Qt timer %d[ms]\n", ms);
+}
+
+GLWidget::~GLWidget() {
+  // Texture names belong to this widget's context.
+  makeCurrent();
+  orv::deleteTextureObjects();
+}
+
+void GLWidget::startAnimation() { orv::startAnimation(g_view); }
+
+void GLWidget::setFrame(int frame) { orv::setFrame(g_view, frame, g_hist.anime_num); }
+
+void GLWidget::setFrameStep(int step) { g_view.add_anime = step; }
+
+void GLWidget::setCenterLC(int id) { orv::setCenterLC(g_view, g_model, id); }
+
+void GLWidget::setCameraLC(int comboIndex) { orv::setCameraLC(g_view, g_model, comboIndex); }
+
+void GLWidget::translateMode() {
+  g_view.translate_mode = true;
+  g_view.rotate_mode = false;
+}
+
+void GLWidget::rotateMode() {
+  g_view.rotate_mode = true;
+  g_view.translate_mode = false;
+}
+
+void GLWidget::updateTextures() {
+  if (!isValid()) {
+    texturesPending = true;
+    return;
+  }
+  makeCurrent();
+  orv::createTextureObjects();
+  texturesPending = false;
+}
+
+void GLWidget::setXRotation(int angle) {
+  angle = orv::normalizeAngle16(angle);
+  if (angle == xRot) return;
+  xRot = angle;
+  emit xRotationChanged(angle);
+  updateGL();
+}
+
+void GLWidget::setYRotation(int angle) {
+  angle = orv::normalizeAngle16(angle);
+  if (angle == yRot) return;
+  yRot = angle;
+  emit yRotationChanged(angle);
+  updateGL();
+}
+
+void GLWidget::setZRotation(int angle) {
+  angle = orv::normalizeAngle16(angle);
+  if (angle == zRot) return;
+  zRot = angle;
+  emit zRotationChanged(angle);
+  updateGL();
+}
+
+void GLWidget::advanceGears() {
+  // The last frame is painted while still animating; the animation stops after.
+  orv::stepAnimation(g_view, g_hist.anime_num);
+  updateGL();
+  orv::stopAtLastFrame(g_view, g_hist.anime_num);
+}
+
+void GLWidget::initializeGL() {
+  for (int a = 0; a < 3; ++a) g_view.light_pos[a] = g_settings.Main_Light_Position[a];
+  g_view.light_pos[3] = 1.0f;
+  orv::cprintf(" light_pos={%.3e,%.3e,%.3e}\n", g_view.light_pos[0], g_view.light_pos[1],
+               g_view.light_pos[2]);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glLightfv(GL_LIGHT0, GL_POSITION, g_view.light_pos);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  setLightColours();
+
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_ALPHA_TEST);
+  for (double& p : g_view.pan) p = 0.0;
+
+  xy_aspect = 4.0f / 3.0f;
+  orv::cprintf("xy_aspect=%e, max_length=%e\n", xy_aspect, g_model.max_length);
+  const double length = orv::viewLength(g_model);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(30.0, xy_aspect, length / 100.0, 10.0 * length);
+  gluLookAt(0, 0, 2.0 * length, 0, 0, 0, 0, 1, 0);
+  glMatrixMode(GL_MODELVIEW);
+
+  orv::resetTrackball(g_view.trackball);
+  g_view.translate_mode = true;
+  g_view.rotate_mode = false;
+
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  glClearColor(0.9f, 0.9f, 0.9f, 1.0f);
+  glEnable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  setLightColours();
+
+  if (texturesPending) updateTextures();
+}
+
+void GLWidget::resizeGL(int width, int height) {
+  orv::setTrackballSize(g_view.trackball, width, height);
+  glViewport(0, 0, width, height);
+  xy_aspect = static_cast<float>(width) / static_cast<float>(height > 0 ? height : 1);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  viewWidth = static_cast<float>(width);
+  viewHeight = static_cast<float>(height);
+}
+
+void GLWidget::paintGL() {
+  const auto start = std::chrono::steady_clock::now();
+  if (texturesPending) updateTextures();
+
+  // Set under an identity modelview, the light stays fixed relative to the eye.
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glLightfv(GL_LIGHT0, GL_POSITION, g_view.light_pos);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glViewport(0, 0, static_cast<GLsizei>(viewWidth), static_cast<GLsizei>(viewHeight));
+  glClearColor(0.9f, 0.9f, 0.9f, 1.0f);
+
+  const double length = orv::viewLength(g_model);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(30.0, xy_aspect, length / 100.0, 10.0 * length);
+  gluLookAt(0, 0, length, 0, 0, 0, 0, 1, 0);
+
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glPushMatrix();
+
+  double camera[16];
+  if (orv::cameraModelview(g_view, g_model, g_hist, camera)) {
+    glMultMatrixd(camera);
+  } else {
+    glTranslated(g_view.pan[0], g_view.pan[1], g_view.pan[2]);
+    glMultMatrixd(g_view.trackball.matrix);
+    glTranslated(-g_view.center[0], -g_view.center[1], -g_view.center[2]);
+  }
+
+  const int f = g_view.i_anime;
+  // Opaque pass: only fully opaque fragments.
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_ALPHA_TEST);
+  glBlendFunc(GL_ONE, GL_ZERO);
+  glAlphaFunc(GL_EQUAL, 1.0f);
+  if (g_settings.Force_Graphic) orv::drawForces(g_model.force_size, f);
+  if (!g_view.animating) orv::drawLocalCoordinates(g_model.frame_size, f);
+  for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0);
+  orv::drawTextures(f);
+  orv::drawShadows(f);
+
+  // Translucent pass over the opaque picture, without writing depth.
+  glDepthMask(GL_FALSE);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  glAlphaFunc(GL_LESS, 1.0f);
+  for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0);
+  orv::drawShadows(f);
+
+  glDisable(GL_BLEND);
+  glDepthMask(GL_TRUE);
+  glAlphaFunc(GL_EQUAL, 1.0f);
+
+  drawTimeLabel();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  orv::cprintf("  %lf[ms], FPS:%lf[/s]\r", ms, 1000.0 / ms);
+  std::fflush(orv::consoleFile());  // the line has no end to flush it
+}
+
+void GLWidget::mousePressEvent(QMouseEvent* event) {
+  lastX = event->x();
+  lastY = event->y();
+  if (g_view.rotate_mode && event->button() == Qt::LeftButton)
+    orv::trackballPress(g_view.trackball, event->x(), event->y());
+}
+
+void GLWidget::mouseMoveEvent(QMouseEvent* event) {
+  const int dx = event->x() - lastX;
+  const int dy = event->y() - lastY;
+  const double length = orv::viewLength(g_model);
+  if (event->buttons() & Qt::LeftButton) {
+    if (g_view.translate_mode) {
+      g_view.pan[0] += dx * length / 800.0;
+      g_view.pan[1] -= dy * length / 600.0;
+    } else if (g_view.rotate_mode) {
+      orv::trackballMove(g_view.trackball, event->x(), event->y());
+    }
+  } else if (event->buttons() & Qt::RightButton) {
+    // Dragging down brings the model nearer.
+    g_view.pan[2] += dy * length / 600.0;
+  }
+  lastX = event->x();
+  lastY = event->y();
+}
+
+void GLWidget::mouseReleaseEvent(QMouseEvent* event) {
+  if (g_view.rotate_mode) orv::trackballRelease(g_view.trackball, event->x(), event->y());
+}

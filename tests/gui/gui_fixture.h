@@ -1,0 +1,65 @@
+// What the GUI tests share: a main window on fresh process-wide state.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QSet>
+#include <QWindow>
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "model/globals.h"
+#include "view/view_state.h"
+
+namespace orvtest {
+
+inline void waitUntilExposed(QWidget& w) {
+  while (!w.windowHandle() || !w.windowHandle()->isExposed())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  QCoreApplication::processEvents();
+}
+
+inline QStringList items(const QComboBox* c) {
+  QStringList out;
+  for (int i = 0; i < c->count(); ++i) out << c->itemText(i);
+  return out;
+}
+
+// Number of distinct colours in an image.
+inline int colourCount(const QImage& image) {
+  const QImage img = image.convertToFormat(QImage::Format_RGB32);
+  QSet<QRgb> colours;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) colours.insert(img.pixel(x, y));
+  return colours.size();
+}
+
+// Every test starts as the program does: no model, no result, default view,
+// a shown main window whose message boxes are recorded rather than shown.
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    orv::g_model = orv::Model{};
+    orv::resetToInitialState(orv::g_hist, orv::g_model);
+    orv::g_view = orv::ViewState{};
+    w = std::make_unique<MainWindow>();
+    w->setRecordMessages(true);
+    w->show();
+    waitUntilExposed(*w);
+  }
+  void TearDown() override { w.reset(); }
+
+  // Opens a model and expects no new message box.
+  void openOk(const QString& path) {
+    const int before = w->messages().size();
+    w->openModel(path);
+    ASSERT_EQ(w->messages().size(), before) << w->messages().last().text.toStdString();
+  }
+
+  std::unique_ptr<MainWindow> w;
+};
+
+}  // namespace orvtest

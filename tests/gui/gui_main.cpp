@@ -1,0 +1,15 @@
+// Entry of the GUI tests: one QApplication (and GLUT, whose fonts the view
+// uses) for all of them. Listing the tests needs neither, so test discovery
+// works without a display.
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+  glutInit(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,150 @@
+// The main window on the examples: model, analysis, result and motion
+// commands, the control strip, the navigation keys and the picture slots.
+#include <QComboBox>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTest>
+#include <qwt_plot_curve.h>
+
+#include "app/graphwin.h"
+#include "gui_fixture.h"
+#include "test_util.h"
+#include "view/glwidget.h"
+
+using orv::g_hist;
+using orv::g_model;
+using orv::g_view;
+using orvtest::ConsoleCapture;
+using orvtest::items;
+using orvtest::MainWindowTest;
+
+namespace {
+
+// The view's picture of frame `frame`, chosen through the frame spin box.
+QImage frameImage(MainWindow& w, int frame) {
+  w.frameSpinBox()->setValue(frame);
+  w.glWidget()->updateGL();
+  return w.glWidget()->grabFrameBuffer();
+}
+
+const QStringList kPendulumFrames = {"ground_cg", "pivot_g", "pivot_l", "link_cg", "tip", "rod_axis"};
+
+}  // namespace
+
+TEST_F(MainWindowTest, LocalCoordinateListsSteerCentreAndCamera) {
+  openOk("pendulum.txt");
+  EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
+  EXPECT_EQ(items(w->cameraCombo()), QStringList{"NaN"} + kPendulumFrames);
+  EXPECT_EQ(g_view.cameraLC_id, -1);
+
+  w->centerCombo()->setCurrentIndex(3);  // link_cg at (L/2, 0, 0)
+  EXPECT_DOUBLE_EQ(g_view.center[0], 0.5);
+  w->cameraCombo()->setCurrentIndex(5);  // tip
+  EXPECT_EQ(g_view.cameraLC_id, 4);
+  w->cameraCombo()->setCurrentIndex(0);  // "NaN": back to the free camera
+  EXPECT_EQ(g_view.cameraLC_id, -1);
+  EXPECT_DOUBLE_EQ(g_view.center[0], 0.5);
+}
+
+TEST_F(MainWindowTest, AnalysisFillsFramesTheViewShowsAndOpensGraphWindow) {
+  openOk("pendulum.txt");
+  GraphWin* before = w->graphWindow();
+  w->exec_analysis();
+  ASSERT_TRUE(w->messages().isEmpty());
+  ASSERT_EQ(g_hist.anime_num, g_model.sample_num);
+  ASSERT_NE(w->graphWindow(), before);
+  EXPECT_TRUE(w->graphWindow()->isVisible());
+  EXPECT_EQ(w->graphWindow()->size(), QSize(540, 400));
+
+  const QImage first = frameImage(*w, 0);
+  ASSERT_EQ(first.size(), w->glWidget()->size());
+  EXPECT_GT(orvtest::colourCount(first), 1) << "the view drew nothing";
+  EXPECT_NE(first, frameImage(*w, 50)) << "the pendulum did not move between frames 0 and 50";
+  EXPECT_EQ(g_view.i_anime, 50);
+  w->frameSpinBox()->setValue(9999);
+  EXPECT_EQ(g_view.i_anime, g_hist.anime_num - 1);
+}
+
+TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
+  GraphWin* before = w->graphWindow();
+  w->exec_analysis();  // no model yet
+  ASSERT_EQ(w->messages().size(), 1);
+  EXPECT_EQ(w->messages()[0].title, "Analysis Error");
+  EXPECT_EQ(w->messages()[0].text, "No model for analysis");
+  EXPECT_EQ(w->graphWindow(), before) << "a refused run changes nothing";
+
+  // An unreadable file is reported on the console only and keeps the model.
+  openOk("pendulum.txt");
+  openOk("no_such_model.txt");
+  EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
+
+  // A failure late in the file empties the lists, and nothing can run.
+  w->openModel(ORVALDYN_TEST_DATA "/broken/output_cut.txt");
+  ASSERT_EQ(w->messages().size(), 2);
+  EXPECT_EQ(w->messages()[1].title, "Input File Error");
+  EXPECT_EQ(w->messages()[1].text, "Miss input at output_info: No.1");
+  EXPECT_EQ(w->centerCombo()->count(), 0);
+  EXPECT_EQ(items(w->cameraCombo()), QStringList{"NaN"});
+  w->exec_analysis();
+  ASSERT_EQ(w->messages().size(), 3);
+  EXPECT_EQ(w->messages()[2].text, "No model for analysis");
+}
+
+TEST_F(MainWindowTest, KeysTAndRSwitchNavigationMode) {
+  ConsoleCapture console;
+  QTest::keyClick(w.get(), Qt::Key_R);
+  EXPECT_TRUE(g_view.rotate_mode && !g_view.translate_mode);
+  QTest::keyClick(w.get(), Qt::Key_T);
+  EXPECT_TRUE(g_view.translate_mode && !g_view.rotate_mode);
+  QTest::keyClick(w.get(), Qt::Key_X);
+  EXPECT_TRUE(g_view.translate_mode && !g_view.rotate_mode) << "other keys change nothing";
+  // The view's frame-time lines come in between; count only our own.
+  const std::string text = console.text();
+  const auto count = [&](const std::string& s) {
+    int n = 0;
+    for (size_t at = text.find(s); at != std::string::npos; at = text.find(s, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("keyPressEvent:\n"), 3);
+  EXPECT_EQ(count("keyPressEvent:\n   r\n"), 1);
+  EXPECT_EQ(count("keyPressEvent:\n   t\n"), 1);
+}
+
+TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
+  openOk("pendulum.txt");
+  w->centerCombo()->setCurrentIndex(2);
+  w->openResult("log/result_pendulum.txt");
+  EXPECT_EQ(g_hist.anime_num, g_model.sample_num);
+  EXPECT_EQ(w->centerCombo()->currentIndex(), 2) << "the lists stay";
+  EXPECT_TRUE(w->messages().isEmpty());
+
+  // A path the readers cannot hold is refused before anything is read.
+  w->openResult(QString(300, 'r'));
+  EXPECT_EQ(g_hist.anime_num, g_model.sample_num);
+
+  // Back to one sample: the frame shown must follow.
+  w->frameSpinBox()->setValue(300);
+  openOk("double_pendulum.txt");
+  EXPECT_EQ(g_view.i_anime, 0);
+
+  ConsoleCapture console;
+  w->openMotion("motion/double_pendulum.mov");
+  const std::string line = "filename=motion/double_pendulum.mov\n";
+  EXPECT_EQ(console.text().find(line + line), 0u) << "the path is printed twice first";
+  ASSERT_EQ(g_hist.anime_num, 501);  // 0 .. 10 s by 0.02 s
+  w->open_graphwindow();
+  GraphWin* g = w->graphWindow();
+  ASSERT_EQ(g->outputList()->count(), g_model.output_num() + 1);
+  EXPECT_EQ(g->outputList()->itemText(1), "ground_dx");
+  g->outputList()->setCurrentIndex(1);
+  EXPECT_EQ(g->plot()->curve()->dataSize(), 501u);
+}
+
+TEST_F(MainWindowTest, GrabbedPictureIsKeptOffScreen) {
+  openOk("pendulum.txt");
+  w->grabFrameBuffer();
+  EXPECT_EQ(w->pixmapLabel()->pixmap(Qt::ReturnByValue).size(), w->glWidget()->size());
+  EXPECT_FALSE(w->pixmapLabel()->isVisible());
+  w->clearPixmap();
+  EXPECT_TRUE(w->pixmapLabel()->pixmap(Qt::ReturnByValue).isNull());
+}
