@@ -2,6 +2,9 @@
 // of an N-link pendulum chain on revolution joints, and a whole short run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,29 +63,71 @@ void load(Loaded& L, int n, double endTime) {
   std::remove(path);
 }
 
-void BM_ChainRungeKuttaStep(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
+// One Runge-Kutta step (four evaluations) on the chosen path, per call.
+struct ChainStep {
   Loaded L;
-  load(L, n, 1.0);
-  const int nb = L.m.body_num();
-  FILE* null = std::fopen("/dev/null", "w");
-  orv::setConsoleFile(null);
   orv::DynamicsWork w;
-  orv::setupDynamics(L.m, L.h, w);
-  L.h.p_C_const.assign(10 * (L.m.joint_num() + L.m.motion_num()), 0.0);
-  L.h.p_F_const.assign(10 * 6 * L.m.joint_num(), 0.0);
-  std::vector<double> Y(14 * nb, 0.0), dY(14 * nb);
-  for (int b = 0; b < nb; ++b) Y[6 * nb + 4 * b] = 1.0;
+  std::vector<double> Y, dY;
   std::vector<int> dofs;
-  for (auto _ : state) {
+  FILE* null = std::fopen("/dev/null", "w");
+
+  ChainStep(int n, bool dense) {
+    load(L, n, 1.0);
+    const int nb = L.m.body_num();
+    orv::setConsoleFile(null);
+    w.densePath = dense;
+    orv::setupDynamics(L.m, L.h, w);
+    L.h.p_C_const.assign(10 * (L.m.joint_num() + L.m.motion_num()), 0.0);
+    L.h.p_F_const.assign(10 * 6 * L.m.joint_num(), 0.0);
+    Y.assign(14 * nb, 0.0);
+    dY.assign(14 * nb, 0.0);
+    // A bent chain, moving, so that no term vanishes.
+    for (int b = 0; b < nb; ++b) {
+      const double a = 0.1 * b;
+      Y[6 * nb + 4 * b] = std::cos(a / 2);
+      Y[6 * nb + 4 * b + 3] = std::sin(a / 2);
+      Y[10 * nb + 4 * b + 3] = 0.05;
+    }
+  }
+  ~ChainStep() {
+    orv::setConsoleFile(nullptr);
+    std::fclose(null);
+  }
+  void step() {
     for (int k = 0; k < 4; ++k)
       orv::computeStateDerivative(L.m, L.s, L.h, w, 0.0, Y.data(), dY.data(), dofs);
-    benchmark::DoNotOptimize(dY.data());
   }
-  orv::setConsoleFile(nullptr);
-  std::fclose(null);
+  // Best time of one step over a few repetitions, in seconds.
+  double time(int reps) {
+    double best = 1e30;
+    for (int r = 0; r < reps; ++r) {
+      auto t0 = std::chrono::steady_clock::now();
+      step();
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    return best;
+  }
+};
+
+// The block path, with the dense path timed in the same run for the ratio.
+void BM_ChainRungeKuttaStep(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  double dense;
+  {
+    ChainStep d(n, true);
+    dense = d.time(n >= 50 ? 3 : 20);
+  }
+  ChainStep c(n, false);
+  for (auto _ : state) {
+    c.step();
+    benchmark::DoNotOptimize(c.dY.data());
+  }
+  const double block = c.time(50);
+  state.counters["dense_us"] = dense * 1e6;
+  state.counters["block_us"] = block * 1e6;
+  state.counters["speedup"] = dense / block;
 }
-BENCHMARK(BM_ChainRungeKuttaStep)->Arg(10)->Arg(20)->Arg(50)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ChainRungeKuttaStep)->Arg(2)->Arg(10)->Arg(50)->Arg(100)->Unit(benchmark::kMicrosecond);
 
 void BM_ChainRunFifthSecond(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));

@@ -60,7 +60,13 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w) {
         h.inertia[9 * i + 3 * r + c] = J[r][c];
       }
   }
-  w.Minv = inverse(M);
+  w.minv.assign(nb, BodyInverse{});
+  for (int i = 0; i < nb; ++i) {
+    w.minv[i].invMass = 1.0 / m.bodies[i].mass;
+    if (!mat3Inverse(w.minv[i].invJ, &h.inertia[9 * i]))
+      for (double& v : w.minv[i].invJ) v = std::nan("");
+  }
+  w.Minv = w.densePath ? inverse(M) : Mat();
 
   w.ncon = 0;
   w.rows.assign(m.joint_num() + m.motion_num(), ConstraintRows{});
@@ -73,11 +79,15 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w) {
     w.rowStart[m.joint_num() + mo] = w.ncon;
     w.ncon += 1;
   }
-  w.Cq = zeros(w.ncon, 6 * nb);
+  w.Cq = Mat();
   w.gamma = Vec(w.ncon, 0.0);
+  w.entries.clear();
   w.Y.assign(14 * static_cast<size_t>(nb), 0.0);
   w.F.assign(3 * static_cast<size_t>(nb), 0.0);
   w.N.assign(3 * static_cast<size_t>(nb), 0.0);
+  w.Q.assign(6 * static_cast<size_t>(nb), 0.0);
+  w.acc.assign(6 * static_cast<size_t>(nb), 0.0);
+  w.rhs.assign(static_cast<size_t>(w.ncon), 0.0);
   w.velocityWarned = false;
 }
 
@@ -100,7 +110,6 @@ void publishKinematics(const Model& m, Histories& h, const double* Y) {
 }
 
 void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t) {
-  const int nb = m.body_num();
   const int nj = m.joint_num();
   const int nm = m.motion_num();
   const int row = sampleRow(m, t);
@@ -115,16 +124,25 @@ void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const do
     if (row >= 0 && at < h.p_C_const.size()) h.p_C_const[at] = r.violation;
     h.constraintViolationSum += r.violation;
   }
-  // Dense Jacobian; the j blocks are written after the i blocks, so a joint
-  // with both sides on one body keeps the j blocks.
-  for (int i = 0; i < w.ncon; ++i) {
-    for (int c = 0; c < 6 * nb; ++c) w.Cq[i][c] = 0.0;
-    w.gamma[i] = 0.0;
-  }
   for (int e = 0; e < nj + nm; ++e) {
     const ConstraintRows& r = w.rows[e];
-    const int k0 = w.rowStart[e];
     const int n = e < nj ? jointEquationCount(m.joints[e].type) : 1;
+    for (int k = 0; k < n; ++k) w.gamma[w.rowStart[e] + k] = k < r.nrows ? r.gamma[k] : 0.0;
+  }
+}
+
+void fillDenseJacobian(const Model& m, DynamicsWork& w) {
+  const int nb = m.body_num();
+  const int nj = m.joint_num();
+  if (w.Cq.dim1() != w.ncon || w.Cq.dim2() != 6 * nb) w.Cq = Mat(w.ncon, 6 * nb);
+  for (int i = 0; i < w.ncon; ++i)
+    for (int c = 0; c < 6 * nb; ++c) w.Cq[i][c] = 0.0;
+  // The j blocks are written after the i blocks, so a joint with both sides
+  // on one body keeps the j blocks.
+  for (size_t e = 0; e < w.rows.size(); ++e) {
+    const ConstraintRows& r = w.rows[e];
+    const int k0 = w.rowStart[e];
+    const int n = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].type) : 1;
     for (int k = 0; k < n && k < r.nrows; ++k) {
       double* Cq = w.Cq[k0 + k];
       if (r.bi >= 0)
@@ -137,7 +155,6 @@ void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const do
           Cq[3 * r.bj + c] = r.Brj[k][c];
           Cq[3 * nb + 3 * r.bj + c] = r.Bpj[k][c];
         }
-      w.gamma[k0 + k] = r.gamma[k];
     }
   }
 }
@@ -161,11 +178,65 @@ void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lam
   }
 }
 
-bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
-                     const Mat& Cq) {
+namespace {
+
+// The Jacobian as solveVelocities needs it: one column at a time, and the
+// product with a velocity vector. Dense and block forms give the same numbers.
+struct DenseJacobian {
+  const Mat& Cq;
+  int rows() const { return Cq.dim1(); }
+  void column(int k, double* out) const {
+    for (int r = 0; r < Cq.dim1(); ++r) out[r] = Cq[r][k];
+  }
+  void times(const Vec& v, double* out) const {
+    for (int r = 0; r < Cq.dim1(); ++r) {
+      double s = 0.0;
+      for (int c = 0; c < Cq.dim2(); ++c) s += Cq[r][c] * v[c];
+      out[r] = s;
+    }
+  }
+};
+
+struct BlockJacobian {
+  const DynamicsWork& w;
+  int nb;
+  int rows() const { return w.ncon; }
+  // Rows of the entries that act on the body of column k.
+  void column(int k, double* out) const {
+    const int b = (k < 3 * nb ? k : k - 3 * nb) / 3;
+    const int c = k < 3 * nb ? k % 3 : 3 + (k - 3 * nb) % 3;
+    double G[kMaxJointRows * 6];
+    for (int r = 0; r < w.ncon; ++r) out[r] = 0.0;
+    for (size_t e = 0; e < w.rows.size(); ++e)
+      if (entryBlock(w.rows[e], b, G))
+        for (int r = 0; r < w.rows[e].nrows && w.rowStart[e] + r < w.ncon; ++r)
+          out[w.rowStart[e] + r] = G[6 * r + c];
+  }
+  void times(const Vec& v, double* out) const {
+    for (int r = 0; r < w.ncon; ++r) out[r] = 0.0;
+    double G[kMaxJointRows * 6];
+    for (size_t e = 0; e < w.rows.size(); ++e) {
+      const ConstraintRows& R = w.rows[e];
+      for (int side = 0; side < 2; ++side) {
+        const int b = side == 0 ? R.bi : R.bj;
+        if (b < 0 || (side == 0 && R.bi == R.bj) || !entryBlock(R, b, G)) continue;
+        for (int r = 0; r < R.nrows && w.rowStart[e] + r < w.ncon; ++r) {
+          double s = 0.0;
+          for (int c = 0; c < 3; ++c)
+            s += G[6 * r + c] * v[3 * b + c] + G[6 * r + 3 + c] * v[3 * nb + 3 * b + c];
+          out[w.rowStart[e] + r] += s;
+        }
+      }
+    }
+  }
+};
+
+template <class Jacobian>
+bool solveVelocitiesWith(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                         const Jacobian& J) {
   const int nb = m.body_num();
   const int n = 6 * nb;
-  const int ncon = Cq.dim1();
+  const int ncon = J.rows();
 
   // Bodies whose velocities follow from the motions: each motion's i body and
   // the bodies joined to it (other than the motion's j body).
@@ -178,9 +249,9 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
   };
   for (const Motion& mo : m.motions) {
     take(mo.i_body);
-    for (const Joint& J : m.joints) {
-      if (J.i_body == mo.i_body && J.j_body != mo.j_body) take(J.j_body);
-      if (J.j_body == mo.i_body && J.i_body != mo.j_body) take(J.i_body);
+    for (const Joint& Jt : m.joints) {
+      if (Jt.i_body == mo.i_body && Jt.j_body != mo.j_body) take(Jt.j_body);
+      if (Jt.j_body == mo.i_body && Jt.i_body != mo.j_body) take(Jt.i_body);
     }
   }
   std::vector<char> isOpen(n, 0);
@@ -197,14 +268,17 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
       openIndex(k);
   if (open.empty() || ncon == 0) return true;
 
+  const int nu = static_cast<int>(open.size());
+  std::vector<double> Cu(static_cast<size_t>(nu) * ncon);
+  for (int a = 0; a < nu; ++a) J.column(open[a], &Cu[static_cast<size_t>(a) * ncon]);
+
   // Open columns that depend on earlier open columns are free: they keep
   // their values. The others are determined by the constraint rows.
-  const int nu = static_cast<int>(open.size());
-  Mat CuTCu = zeros(nu, nu);
+  Mat CuTCu(nu, nu);
   for (int a = 0; a < nu; ++a)
     for (int b = 0; b < nu; ++b) {
       double s = 0.0;
-      for (int r = 0; r < ncon; ++r) s += Cq[r][open[a]] * Cq[r][open[b]];
+      for (int r = 0; r < ncon; ++r) s += Cu[a * ncon + r] * Cu[b * ncon + r];
       CuTCu[a][b] = s;
     }
   JAMA::LU<double> luU(CuTCu);
@@ -215,7 +289,7 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
     if (std::fabs(U[k][k]) <= 1e-10)
       isFree[open[k]] = 1;
     else
-      determined.push_back(open[k]);
+      determined.push_back(k);
   }
   const int nd = static_cast<int>(determined.size());
   if (nd == 0) return true;
@@ -223,24 +297,164 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
   if (nd > ncon) return false;
 
   // Right side: eta minus the columns of every known (specified or free) component.
+  Vec known(n);
+  for (int k = 0; k < n; ++k) known[k] = (!isOpen[k] || isFree[k]) ? qdot[k] : 0.0;
+  std::vector<double> Ck(ncon);
+  J.times(known, Ck.data());
   Vec rhs(ncon);
-  for (int r = 0; r < ncon; ++r) {
-    double s = eta[r];
-    for (int k = 0; k < n; ++k)
-      if (!isOpen[k] || isFree[k]) s -= Cq[r][k] * qdot[k];
-    rhs[r] = s;
-  }
+  for (int r = 0; r < ncon; ++r) rhs[r] = eta[r] - Ck[r];
   Mat Cd(ncon, nd);
   for (int r = 0; r < ncon; ++r)
-    for (int c = 0; c < nd; ++c) Cd[r][c] = Cq[r][determined[c]];
+    for (int c = 0; c < nd; ++c) Cd[r][c] = Cu[static_cast<size_t>(determined[c]) * ncon + r];
   JAMA::LU<double> lu(Cd);
   Vec x = lu.solve(rhs);
   if (x.dim1() < nd) return false;
   for (int c = 0; c < nd; ++c)
     if (!std::isfinite(x[c])) return false;
-  for (int c = 0; c < nd; ++c) qdot[determined[c]] = x[c];
+  for (int c = 0; c < nd; ++c) qdot[open[determined[c]]] = x[c];
   return true;
 }
+
+}  // namespace
+
+bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                     const Mat& Cq) {
+  return solveVelocitiesWith(m, qdot, mb, eta, DenseJacobian{Cq});
+}
+
+bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                     const DynamicsWork& w) {
+  return solveVelocitiesWith(m, qdot, mb, eta, BlockJacobian{w, m.body_num()});
+}
+
+namespace {
+
+// Accelerations and multipliers with dense matrices: Minv Cq^T, S = Cq Minv Cq^T, LU.
+bool denseMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
+  const int nb = m.body_num();
+  const int ncon = w.ncon;
+  if (w.Minv.dim1() != 6 * nb) {
+    Mat M = zeros(6 * nb, 6 * nb);
+    for (int b = 0; b < nb; ++b)
+      for (int k = 0; k < 3; ++k) M[3 * b + k][3 * b + k] = 1.0 / w.minv[b].invMass;
+    Mat Jinv(3, 3);
+    for (int b = 0; b < nb; ++b) {
+      double J[9];
+      mat3Inverse(J, w.minv[b].invJ);
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) M[3 * nb + 3 * b + r][3 * nb + 3 * b + c] = J[3 * r + c];
+    }
+    w.Minv = inverse(M);
+  }
+  fillDenseJacobian(m, w);
+  const Mat& Minv = w.Minv;
+  Vec MinvQ = Minv * Q;
+  if (ncon == 0) {
+    acc = MinvQ;
+    w.lambda = Vec(0);
+    return true;
+  }
+  Mat X = matmult(Minv, transpose(w.Cq));
+  Mat S = matmult(w.Cq, X);
+  Vec b = w.Cq * MinvQ;
+  for (int i = 0; i < ncon; ++i) b[i] -= w.gamma[i];
+  JAMA::LU<double> lu(S);
+  Vec lambda = lu.solve(b);
+  if (lambda.dim1() != ncon || !allFinite(lambda)) return false;
+  Vec CqTl = transposeTimes(w.Cq, lambda);
+  Vec rhs(6 * nb);
+  for (int i = 0; i < 6 * nb; ++i) rhs[i] = Q[i] - CqTl[i];
+  acc = Minv * rhs;
+  w.lambda = lambda;
+  return true;
+}
+
+// The same from the blocks: Minv per body, S in block form.
+bool blockMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
+  const int nb = m.body_num();
+  const int ncon = w.ncon;
+  auto applyMinv = [&](int b, const double* in, double* out) {
+    const BodyInverse& mi = w.minv[b];
+    for (int k = 0; k < 3; ++k) out[k] = mi.invMass * in[k];
+    mat3MulVec(out + 3, mi.invJ, in + 3);
+  };
+  std::vector<double>& q6 = w.acc;  // per body: (translational, rotational)
+  for (int b = 0; b < nb; ++b) {
+    const double in[6] = {Q[3 * b], Q[3 * b + 1], Q[3 * b + 2],
+                          Q[3 * nb + 3 * b], Q[3 * nb + 3 * b + 1], Q[3 * nb + 3 * b + 2]};
+    applyMinv(b, in, &q6[6 * b]);
+  }
+  if (ncon > 0) {
+    // Sparsity is fixed once the bodies of every entry are known.
+    bool same = w.entries.size() == w.rows.size();
+    for (size_t e = 0; same && e < w.rows.size(); ++e) {
+      const ConstraintRows& r = w.rows[e];
+      const int b0 = r.bi == r.bj ? r.bj : r.bi, b1 = r.bi == r.bj ? -1 : r.bj;
+      same = w.entries[e].body[0] == b0 && w.entries[e].body[1] == b1 &&
+             w.entries[e].nrows == std::min(r.nrows, w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0);
+    }
+    if (!same) {
+      w.entries.assign(w.rows.size(), SystemEntry{});
+      for (size_t e = 0; e < w.rows.size(); ++e) {
+        const ConstraintRows& r = w.rows[e];
+        w.entries[e].nrows = w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0;
+        w.entries[e].body[0] = r.bi == r.bj ? r.bj : r.bi;
+        w.entries[e].body[1] = r.bi == r.bj ? -1 : r.bj;
+      }
+      w.system.analyse(w.entries);
+    }
+    if (!w.system.factor(w.rows, w.minv)) return false;
+    // b = Cq Minv Q - gamma, entry by entry.
+    double G[kMaxJointRows * 6];
+    std::vector<double>& b = w.rhs;
+    for (int i = 0; i < ncon; ++i) b[i] = -w.gamma[i];
+    for (size_t e = 0; e < w.rows.size(); ++e) {
+      const ConstraintRows& R = w.rows[e];
+      for (int body : w.entries[e].body) {
+        if (body < 0 || !entryBlock(R, body, G)) continue;
+        for (int r = 0; r < w.entries[e].nrows; ++r) {
+          double s = 0.0;
+          for (int c = 0; c < 6; ++c) s += G[6 * r + c] * q6[6 * body + c];
+          b[w.rowStart[e] + r] += s;
+        }
+      }
+    }
+    w.system.solve(b.data());
+    for (int i = 0; i < ncon; ++i)
+      if (!std::isfinite(b[i])) return false;
+    if (w.lambda.dim1() != ncon) w.lambda = Vec(ncon);
+    for (int i = 0; i < ncon; ++i) w.lambda[i] = b[i];
+    // Q - Cq^T lambda, then Minv per body.
+    std::vector<double> f(6 * static_cast<size_t>(nb));
+    for (int bb = 0; bb < nb; ++bb)
+      for (int k = 0; k < 3; ++k) {
+        f[6 * bb + k] = Q[3 * bb + k];
+        f[6 * bb + 3 + k] = Q[3 * nb + 3 * bb + k];
+      }
+    for (size_t e = 0; e < w.rows.size(); ++e) {
+      const ConstraintRows& R = w.rows[e];
+      for (int body : w.entries[e].body) {
+        if (body < 0 || !entryBlock(R, body, G)) continue;
+        for (int r = 0; r < w.entries[e].nrows; ++r) {
+          const double l = w.lambda[w.rowStart[e] + r];
+          for (int c = 0; c < 6; ++c) f[6 * body + c] -= G[6 * r + c] * l;
+        }
+      }
+    }
+    for (int bb = 0; bb < nb; ++bb) applyMinv(bb, &f[6 * bb], &q6[6 * bb]);
+  } else {
+    w.lambda = Vec(0);
+  }
+  if (acc.dim1() != 6 * nb) acc = Vec(6 * nb);
+  for (int bb = 0; bb < nb; ++bb)
+    for (int k = 0; k < 3; ++k) {
+      acc[3 * bb + k] = q6[6 * bb + k];
+      acc[3 * nb + 3 * bb + k] = q6[6 * bb + 3 + k];
+    }
+  return true;
+}
+
+}  // namespace
 
 bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
                             double t, const double* Yin, double* dY, std::vector<int>& motionDofs) {
@@ -276,27 +490,9 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
 
   assembleConstraints(m, h, w, Y, t);
   const int ncon = w.ncon;
-  const Mat& Minv = w.Minv;
-  Vec MinvQ = Minv * Q;
   Vec acc;
-  if (ncon > 0) {
-    // X = Minv Cq^T column by column, S = Cq X.
-    Mat X = matmul(Minv, transpose(w.Cq));
-    Mat S = matmul(w.Cq, X);
-    Vec b = w.Cq * MinvQ;
-    for (int i = 0; i < ncon; ++i) b[i] -= w.gamma[i];
-    JAMA::LU<double> lu(S);
-    Vec lambda = lu.solve(b);
-    if (lambda.dim1() != ncon || !allFinite(lambda)) return false;
-    Vec CqTl = transposeTimes(w.Cq, lambda);
-    Vec rhs(6 * nb);
-    for (int i = 0; i < 6 * nb; ++i) rhs[i] = Q[i] - CqTl[i];
-    acc = Minv * rhs;
-    w.lambda = lambda;
-  } else {
-    acc = MinvQ;
-    w.lambda = Vec(0);
-  }
+  if (!(w.densePath ? denseMultipliers(m, w, Q, acc) : blockMultipliers(m, w, Q, acc)))
+    return false;
   if (!allFinite(acc)) return false;
 
   // Velocities; those of motion-driven bodies follow the motions.
@@ -310,7 +506,9 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   if (nm > 0) {
     Vec eta(ncon, 0.0);
     for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo);
-    if (!solveVelocities(m, qdot, {}, eta, w.Cq) && !w.velocityWarned) {
+    const bool solved = w.densePath ? solveVelocities(m, qdot, {}, eta, w.Cq)
+                                    : solveVelocities(m, qdot, {}, eta, w);
+    if (!solved && !w.velocityWarned) {
       cprintf("  Warning: the velocities of the motion-driven bodies cannot be solved at t=%e; "
               "they keep their values\n", t);
       w.velocityWarned = true;
@@ -357,6 +555,7 @@ void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, do
   for (int b = 0; b < nb; ++b) Y0[6 * nb + 4 * b] = 1.0;
   publishKinematics(m, h, Y0.data());
   assembleConstraints(m, h, w, Y0.data(), t);
+  fillDenseJacobian(m, w);
   cprintf("Cq\n");
   printTnt(w.Cq);
   cprintf("\n");

@@ -7,6 +7,7 @@
 
 #include "joints/constraints.h"
 #include "solver/linalg.h"
+#include "solver/sparse_system.h"
 
 namespace orv {
 
@@ -15,16 +16,22 @@ struct Settings;
 struct Histories;
 
 // What one analysis keeps between evaluations: the constant inverse mass
-// matrix and scratch space reused so that an evaluation allocates little.
+// blocks and scratch space reused so that an evaluation allocates little.
 struct DynamicsWork {
-  Mat Minv;                          // 6nb x 6nb, constant for the run
+  // The straightforward computation with dense matrices (6nb x 6nb inverse
+  // mass matrix, dense Jacobian, LU of S). Kept for tests and benchmarks.
+  bool densePath = false;
+  std::vector<BodyInverse> minv;     // per body: 1/m and the inverse inertia tensor
+  Mat Minv;                          // dense 6nb x 6nb, built for the dense path only
   std::vector<ConstraintRows> rows;  // one entry per joint, then per motion
   std::vector<int> rowStart;         // first row of each entry in Cq
   int ncon = 0;
-  Mat Cq;                            // ncon x 6nb
+  Mat Cq;                            // dense ncon x 6nb, filled by fillDenseJacobian
   Vec gamma;                         // ncon
   Vec lambda;                        // multipliers of the last evaluation
-  std::vector<double> Y, F, N;       // zeroed state copy, applied loads
+  BlockSystem system;                // S in block form and its factor
+  std::vector<SystemEntry> entries;  // the bodies of each entry, as analysed
+  std::vector<double> Y, F, N, Q, acc, rhs;
   bool velocityWarned = false;       // the singular-velocity warning is printed once
 };
 
@@ -35,9 +42,12 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w);
 // Sets h.p, h.pd, h.omega and h.A from the Euler parameters of Y.
 void publishKinematics(const Model& m, Histories& h, const double* Y);
 
-// Evaluates every joint and motion at (Y, t) into w.rows, fills w.Cq and
-// w.gamma, and records the violations in the sample row of h.p_C_const.
+// Evaluates every joint and motion at (Y, t) into w.rows and w.gamma, and
+// records the violations in the sample row of h.p_C_const.
 void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
+
+// Writes the dense Jacobian w.Cq (ncon x 6nb) from w.rows.
+void fillDenseJacobian(const Model& m, DynamicsWork& w);
 
 // Reaction wrench on the i body of every joint (force global, torque body
 // axes; six zeros for "ground"): -B^T lambda, 6 values per joint into out.
@@ -55,6 +65,9 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
 // block is singular.
 bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
                      const Mat& Cq);
+// The same on the Jacobian blocks of w.rows, without a dense Cq.
+bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                     const DynamicsWork& w);
 
 // The consistent initial state of an analysis: model velocities, with those
 // of motion-driven bodies solved from the velocity constraints.
