@@ -1,0 +1,433 @@
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "model/histories.h"
+#include "model/model.h"
+#include "model/model_reader.h"
+#include "model/settings.h"
+#include "results/motion_import.h"
+#include "results/result_file.h"
+#include "solver/analysis.h"
+#include "solver/rotation.h"
+#include "solver/vec3.h"
+#include "test_util.h"
+
+using namespace orv;
+
+namespace {
+
+// Ground and an arm; a "revolution_" joint (19 values) on the arm and a "ground"
+// joint (12); a motion and a force element, so the widths of the zeroed stores show.
+Model makeModel() {
+  Model m;
+  m.bodies.resize(2);
+  m.bodies[0].name = "ground", m.bodies[1].name = "arm";
+  m.joints.resize(2);
+  m.joints[0].name = "pin", m.joints[0].type = "revolution_", m.joints[0].i_body = 1;
+  m.joints[1].name = "fix", m.joints[1].type = "ground", m.joints[1].i_body = 0;
+  m.motions.resize(1), m.forces.resize(1);
+  m.outputs = {{0, "old", "DX(a,b,c)"}};
+  return m;
+}
+
+using Values = std::function<double(int k, int row, int v)>;
+
+// Node "base" keeps its angles; node "tip" turns and carries 3 extra values.
+struct MotionSet {
+  std::string t0 = "0", dt = "0.01", t_end = "1";
+  std::vector<int> columns{12, 15}, cg{1, 2}, jointCols{19, 12};
+  std::vector<std::string> names{"base", "tip"};
+  Values node = [](int k, int n, int v) {
+    if (v >= 12) return 999.0;
+    if (v >= 3 && v < 6) return n == 0 ? 30.0 - 25.0 * (v - 3) : 7.0 * k * (v - 1) - 40.0;
+    return 0.001 * k + 0.1 * n + 0.01 * v;
+  };
+  Values joint = [](int k, int j, int v) { return (j + 1) * 10.0 - v + 0.5 * k; };
+
+  static std::string list(const char* label, const std::vector<int>& v) {
+    std::string s = label;
+    for (int x : v) s += " " + std::to_string(x);
+    return s + "\n";
+  }
+  std::string header() const {
+    std::string s = "time " + t0 + " " + dt + " " + t_end + "\n" +
+                    list("node_num", {int(columns.size())}) + list("node_column", columns) +
+                    "node_name";
+    for (const std::string& n : names) s += " " + n;
+    return s + "\n" + list("cg_node_index", cg);
+  }
+  std::string rows(const std::vector<int>& cols, const Values& f) const {
+    const int N = static_cast<int>(std::stod(t_end) / std::stod(dt) + 1e-9) + 1;
+    std::string s;
+    char num[40];
+    for (int k = 0; k < N; ++k)
+      for (size_t r = 0; r < cols.size(); ++r) {
+        s += std::to_string(r + 1);
+        for (int v = 0; v < cols[r]; ++v) {
+          std::snprintf(num, sizeof num, " %.17g", f(k, int(r), v));
+          s += num;
+        }
+        s += "\n";
+      }
+    return s;
+  }
+  std::string mov() const { return rows(columns, node); }
+  std::string jnt() const { return rows(jointCols, joint); }
+  void write(const std::string& dir) const {
+    orvtest::writeFile(dir + "/header.txt", header());
+    orvtest::writeFile(dir + "/run.mov", mov());
+    orvtest::writeFile(dir + "/run.jnt", jnt());
+  }
+};
+
+auto stores(const Histories& h) {
+  return std::tie(h.p_time, h.p_YYY, h.p_Yi, h.p_F_const, h.p_F_const_i, h.p_C_const, h.p_F_force,
+                  h.p_output, h.cont_time_index, h.cont_position, h.cont_value, h.stl_cont_ti_st,
+                  h.stl_cont_ti_num, h.anime_num, h.current_frame, h.analysis_finished,
+                  h.result_shape);
+}
+
+std::vector<std::tuple<int, std::string, std::string>> channels(const Model& m) {
+  std::vector<std::tuple<int, std::string, std::string>> v;
+  for (const OutputRequest& o : m.outputs) v.emplace_back(o.id, o.name, o.equ);
+  return v;
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
+  orvtest::ConsoleCapture log;
+  const std::string dir = orvtest::makeTempDir();
+  MotionSet s;
+  s.write(dir);
+  Model m = makeModel();
+  Histories h;
+  h.cont_time_index = {0};
+  ASSERT_TRUE(importMotion(dir + "/run.mov", m, h)) << log.text();
+
+  const int N = 101, no = 24 + 23 + 16;
+  ASSERT_EQ(h.anime_num, N);
+  ASSERT_EQ(h.p_time.size(), size_t(N));
+  for (int k = 0; k < N; ++k) EXPECT_DOUBLE_EQ(h.p_time[k], 0.01 * k);
+  EXPECT_EQ(h.p_time.back(), 1.0);
+
+  ASSERT_EQ(m.outputs.size(), size_t(no));
+  const std::pair<int, const char*> names[] = {
+      {0, "base_dx"},       {5, "base_euler_z"},    {23, "tip_wz"},     {24, "pin_Fx_Local"},
+      {27, "pin_Fmag_Local"}, {39, "pin_Tmag_Global"}, {40, "pin_Extra1"}, {46, "pin_Extra7"},
+      {62, "fix_Tmag_Global"}};
+  for (const auto& [i, name] : names) EXPECT_EQ(m.outputs[i].name, name);
+  for (int i = 0; i < no; ++i) EXPECT_TRUE(m.outputs[i].id == i && m.outputs[i].equ == " ");
+
+  ASSERT_EQ(h.p_output.size(), size_t(N) * no);
+  ASSERT_EQ(h.p_YYY.size(), size_t(N) * 28);
+  ASSERT_EQ(h.p_F_const.size(), size_t(N) * 12);
+  for (int k = 0; k < N; k += 7) {
+    const double* out = &h.p_output[size_t(k) * no];
+    auto J = [&](int j, int v) { return s.joint(k, j, v); };
+    // The tip's three extra values are skipped; its 12 and the joints' stay aligned.
+    for (int v = 0; v < 24; ++v) EXPECT_EQ(out[v], s.node(k, v / 12, v % 12)) << k;
+    for (int g = 0; g < 4; ++g) {
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(out[24 + 4 * g + i], J(0, 3 * g + i));
+      EXPECT_DOUBLE_EQ(out[27 + 4 * g], vec3Norm(J(0, 3 * g), J(0, 3 * g + 1), J(0, 3 * g + 2)));
+    }
+    for (int e = 0; e < 7; ++e) EXPECT_EQ(out[40 + e], J(0, 12 + e));
+    EXPECT_EQ(out[62], vec3Norm(J(1, 9), J(1, 10), J(1, 11)));
+
+    const double* Y = &h.p_YYY[size_t(k) * 28];
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Y[i], s.node(k, i / 3, i % 3));
+    for (int i = 6; i < 12; ++i) EXPECT_EQ(Y[i], 0.0);   // no velocities
+    for (int i = 20; i < 28; ++i) EXPECT_EQ(Y[i], 0.0);  // no Euler-parameter rates
+    const double identity[4] = {1, 0, 0, 0};  // ground's node keeps its sample-0 angles
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(Y[12 + i], identity[i], 1e-15);
+    // The arm turns by R(angles) R(sample-0 angles)^T, computed here with the
+    // solver's own Rx Ry Rz.
+    const Mat Rk = rotationXYZ(degToRad(out[15]), degToRad(out[16]), degToRad(out[17]));
+    const Mat R0 = rotationXYZ(degToRad(-40), degToRad(-40), degToRad(-40));
+    double A[9];
+    mat3FromEulerParameters(A, &Y[16]);
+    for (int i = 0; i < 9; ++i) {
+      double want = 0;
+      for (int c = 0; c < 3; ++c) want += Rk[i / 3][c] * R0[i % 3][c];
+      EXPECT_NEAR(A[i], want, 1e-12) << k;
+    }
+    EXPECT_GE(Y[16], 0.0);
+    // Reactions: global force as given, torque into the arm's axes.
+    const double* F = &h.p_F_const[size_t(k) * 12];
+    double back[3];
+    mat3MulVec(back, A, F + 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(F[i], J(0, 6 + i));
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(back[i], J(0, 9 + i), 1e-12);
+  }
+
+  EXPECT_EQ(h.p_C_const, std::vector<double>(size_t(N) * 3, 0.0));
+  EXPECT_EQ(h.p_F_force, std::vector<double>(size_t(N) * 6, 0.0));
+  EXPECT_EQ(h.stl_cont_ti_st, std::vector<int>(N, 0));
+  EXPECT_EQ(h.stl_cont_ti_num, std::vector<int>(N, 0));
+  EXPECT_TRUE(h.cont_time_index.empty());
+  EXPECT_EQ(h.p_Yi, std::vector<double>(h.p_YYY.begin(), h.p_YYY.begin() + 28));
+  EXPECT_EQ(h.p_F_const_i, std::vector<double>(h.p_F_const.begin(), h.p_F_const.begin() + 12));
+  EXPECT_EQ(h.analysis_finished, 1);
+  EXPECT_TRUE(h.result_shape == resultShapeOf(m) && h.result_shape.no == no);
+
+  const std::string con = log.text();
+  EXPECT_TRUE(has(con, "  " + dir + "/header.txt\nMOV FILE OPEN !!\ntime_num=101\nnode_num=2\n"
+                       "node_column:\n  12  15\nnode_name:\n  base  tip\ncg_node_index:\n  1  2\n"
+                       "MOV FILE OPEN !!\np_YYY\ntime=0/101\r")) << con;
+  EXPECT_TRUE(has(con, "time=100/101\rFILE CLOSE !!\n  " + dir + "/run.jnt\nJNT FILE OPEN !!\n"));
+  EXPECT_TRUE(has(con, "time=100/101\rJNT FILE CLOSE !!\n"));
+}
+
+TEST(MotionImport, EulerParametersAreRecoveredUpToHalfTurns) {
+  const double r3 = 1.0 / 3.0;
+  const double axes[4][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {r3, 2 * r3, -2 * r3}};
+  for (const auto& u : axes)
+    for (double deg : {0.0, 30.0, 90.0, 150.0, 179.9, 180.0, -179.9, -90.0}) {
+      const double c = std::cos(deg * M_PI / 360), s = std::sin(deg * M_PI / 360);
+      const double want[4] = {c, u[0] * s, u[1] * s, u[2] * s};
+      double A[9], p[4], B[9];
+      mat3FromEulerParameters(A, want);
+      eulerParametersFromMatrix(A, p);
+      mat3FromEulerParameters(B, p);
+      for (int i = 0; i < 9; ++i) EXPECT_NEAR(B[i], A[i], 1e-14) << deg;
+      EXPECT_GE(p[0], 0.0);
+      for (int i = 0; i < 4; ++i) EXPECT_NEAR(p[i], c < 0 ? -want[i] : want[i], 1e-14) << deg;
+      // Where e0 is not small this is the trace formula itself.
+      const double e0 = std::sqrt((A[0] + A[4] + A[8] + 1.0) / 4.0);
+      if (c > 0.5) {
+        EXPECT_TRUE(p[0] == e0 && p[3] == (A[3] - A[1]) / (4.0 * e0)) << deg;
+      }
+    }
+}
+
+TEST(MotionImport, JointForcePathCutsAtTheFirstDotThenTriesTheOwnExtension) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"runs/a.b/run.mov", "runs/a.jnt", "runs/a.b/run.jnt"}, {"./x/run.mov", ".jnt", "./x/run.jnt"},
+      {"/d/run.mov", "/d/run.jnt", ""}, {"run.v2.mov", "run.jnt", "run.v2.jnt"},
+      {"d.x/noext", "d.jnt", "d.x/noext.jnt"}, {"noext", "noext.jnt", ""}};
+  for (const auto& [mov, first, second] : cases) {
+    std::string f, s;
+    jointForcePaths(mov, f, s);
+    EXPECT_TRUE(f == first && s == second) << mov << ": " << f << ", " << s;
+  }
+
+  const std::string top = orvtest::makeTempDir(), dir = top + "/a.b";
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  MotionSet s;
+  s.t_end = "0.05";
+  s.write(dir);
+  Model m = makeModel();
+  Histories h;
+  orvtest::ConsoleCapture log;  // only run.jnt beside the motion: the fallback is used
+  ASSERT_TRUE(importMotion(dir + "/run.mov", m, h)) << log.text();
+  EXPECT_TRUE(has(log.text(), "  " + top + "/a.jnt\n  not there; trying " + dir +
+                                  "/run.jnt\nJNT FILE OPEN !!\n"));
+  // The file the first-dot rule names wins when it exists.
+  s.joint = [](int, int, int) { return 4.0; };
+  orvtest::writeFile(top + "/a.jnt", s.jnt());
+  ASSERT_TRUE(importMotion(dir + "/run.mov", m, h));
+  EXPECT_TRUE(has(log.text(), "  " + top + "/a.jnt\nJNT FILE OPEN !!\n"));
+  EXPECT_EQ(h.p_output[24], 4.0);
+}
+
+TEST(MotionImport, BadInputLeavesModelAndStoresUnchanged) {
+  orvtest::ConsoleCapture log;
+  const std::string dir = orvtest::makeTempDir(), mov = dir + "/run.mov";
+  MotionSet good;
+  good.t_end = "0.02";
+  Model m = makeModel();
+  Histories h;
+  MotionSet held = good;  // a held import of another set is what must survive
+  held.t_end = "0.04";
+  held.write(dir);
+  ASSERT_TRUE(importMotion(mov, m, h));
+  const Model m0 = m;
+  const Histories h0 = h;
+  auto unchanged = [&] { return stores(h) == stores(h0) && channels(m) == channels(m0); };
+  int serial = 0;
+  // Writes the set with one file replaced; true when its import is refused cleanly.
+  auto refused = [&](const MotionSet& set, const char* which = "", const std::string& text = "") {
+    const std::string d = dir + "/case" + std::to_string(serial++);
+    mkdir(d.c_str(), 0755);
+    set.write(d);
+    if (which[0] != '\0') orvtest::writeFile(d + "/" + which, text);
+    return !importMotion(d + "/run.mov", m, h) && unchanged();
+  };
+  // Cuts up to the start of the last token (a cut inside it leaves a valid number).
+  const char* files[] = {"header.txt", "run.mov", "run.jnt"};
+  const std::string texts[] = {good.header(), good.mov(), good.jnt()};
+  for (int f = 0; f < 3; ++f) {
+    const std::string& t = texts[f];
+    const size_t last = t.find_last_of(" \n", t.size() - 2) + 1;
+    for (size_t cut = 0; cut < last; cut += (f == 0 ? 1 : 3))
+      EXPECT_TRUE(refused(good, files[f], t.substr(0, cut))) << files[f] << " cut at " << cut;
+    EXPECT_TRUE(refused(good, files[f], t.substr(0, last))) << files[f];
+  }
+
+  const std::function<void(MotionSet&)> edits[] = {
+      [](MotionSet& s) { s.columns[0] = 11; }, [](MotionSet& s) { s.cg[1] = 3; },
+      [](MotionSet& s) { s.cg[1] = 0; },       [](MotionSet& s) { s.dt = "0"; },
+      [](MotionSet& s) { s.dt = "nan"; },      [](MotionSet& s) { s.t0 = "0.5"; },
+      [](MotionSet& s) { s.names[0] = std::string(64, 'n'); },
+      [](MotionSet& s) { s.jointCols[0] = 18; }};  // short rows shift all later values
+  for (const auto& edit : edits) {
+    MotionSet s = good;
+    edit(s);
+    EXPECT_TRUE(refused(s)) << s.header();
+  }
+  const std::string movText = good.mov(), jntText = good.jnt();
+  EXPECT_TRUE(refused(good, "header.txt", "time 0 0.01 0.02 node_num 0 nc nn cg 1 1"));
+  EXPECT_TRUE(refused(good, "run.mov", "1 1e999" + movText.substr(movText.find(' ', 2))));
+  EXPECT_TRUE(refused(good, "run.mov", "1.5" + movText.substr(1)));
+  EXPECT_TRUE(refused(good, "run.jnt", jntText.substr(0, 20) + " x " + jntText.substr(20)));
+
+  // Missing files, then pipes nobody writes to (must not block), and a directory.
+  for (const char* f : files) {
+    const std::string d = dir + "/case" + std::to_string(serial++);
+    mkdir(d.c_str(), 0755);
+    good.write(d);
+    ASSERT_EQ(std::remove((d + "/" + f).c_str()), 0);
+    EXPECT_TRUE(!importMotion(d + "/run.mov", m, h) && unchanged()) << f;
+    ASSERT_EQ(mkfifo((d + "/" + f).c_str(), 0644), 0);
+    EXPECT_TRUE(!importMotion(d + "/run.mov", m, h) && unchanged()) << f;
+  }
+  EXPECT_TRUE(!importMotion(dir, m, h) && unchanged());
+
+  // Models the files cannot describe are refused before anything is read.
+  Model odd = m, empty;
+  odd.joints[1].type = "hinge";
+  EXPECT_TRUE(!importMotion(mov, odd, h) && !importMotion(mov, empty, h) && unchanged());
+  EXPECT_TRUE(channels(odd) == channels(m0) && empty.outputs.empty());
+
+  const std::string con = log.text();
+  for (const std::string& text :
+       {std::string("joint fix has type hinge"), std::string("no model is open"),
+        std::string("MOV FILE OPEN ERROR\n"), std::string("JNT FILE OPEN ERROR\n"),
+        "MOTION IMPORT ERROR: " + dir + "/case", std::string("node_column of node 1 is 11"),
+        std::string("cg_node_index of body 2 (arm) is 3, outside 1..2"),
+        std::string("sample 3 of 3, node 2 (tip), value 15 of 15: file ends"),
+        std::string("sample 1 of 3, node 1 (base), row label: '1.5' is not an integer")})
+    EXPECT_TRUE(has(con, text)) << text;
+}
+
+// Claims near 2^31 must be refused from the file sizes, never tried: the
+// child's address space is capped so that an attempt shows as "out of memory".
+[[noreturn]] static void importWithCappedMemory(const std::string& mov, const char* why) {
+#ifndef __SANITIZE_ADDRESS__
+  long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  const rlim_t cap = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(256) << 20);
+  rlimit lim{cap, cap};
+  setrlimit(RLIMIT_AS, &lim);
+#endif
+  orvtest::ConsoleCapture out;
+  Model m = makeModel();
+  Histories h;
+  const bool ok = importMotion(mov, m, h);
+  std::_Exit(!ok && has(out.text(), why) ? 0 : 1);
+}
+
+TEST(MotionImportDeathTest, HugeClaimsAreRefusedWithoutAllocating) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string dir = orvtest::makeTempDir();
+  MotionSet s;
+  s.t_end = "0.02";
+  s.write(dir);
+  auto check = [&](const std::string& header, const char* why) {
+    orvtest::writeFile(dir + "/header.txt", header);
+    EXPECT_EXIT(importWithCappedMemory(dir + "/run.mov", why), ::testing::ExitedWithCode(0), "")
+        << header;
+  };
+  check("t 0 1 2147483648 n 2 c 12 15 n a b cg 1 2", "more than 10000000 samples");
+  check("t 0 1 9999998 n 2 c 12 15 n a b cg 1 2", "too short");
+  check("t 0 0.01 0.02 n 2147483647 c 12 15 n a b cg 1 2", "cannot fit");
+  check("t 0 0.01 0.02 n 2 c 2147483647 2147483647 n a b cg 1 2", "too short");
+}
+
+TEST(MotionImport, AnalysisResultRoundTripsThroughTheExampleScript) {
+  if (std::system("python3 -c '' 2>/dev/null") != 0) GTEST_SKIP() << "python3 not available";
+  orvtest::ConsoleCapture log;
+  const std::string dir = orvtest::makeTempDir();
+  // A link on a ball joint spun about a tilted axis: a genuinely 3D motion.
+  orvtest::writeFile(dir + "/top.txt",
+                     "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n"
+                     "link link_cg 2 0.1 0.2 0.25 0 0 0 3 -2 5 %\n"
+                     "frame_info F base_cg base 0 0 0 0 0 0\npivot_base base 0 1 0 0 0 0\n"
+                     "link_cg link 0.6 1.3 0.2 0 0 0\npivot_link link 0 1 0 0 0 0 %\n"
+                     "joint_info J on fix_base ground base_cg non\n"
+                     "on ball sphere pivot_link pivot_base %\n"
+                     "gravity G on y- %\nsimulation_time T 0 0.01 0.6 %\n");
+  Settings st;
+  st.energy_flag[0] = st.energy_flag[1] = st.energy_flag[2] = 1;
+  st.Energy_variation = 1e-3;
+  st.contact_time_step_coefficient = 0.1;
+  Model m;
+  Histories h, analysed, imp;
+  std::string msg;
+  ASSERT_EQ(readModelFile(dir + "/top.txt", st, m, h, msg), ReadStatus::Ok) << msg;
+  AnalysisOptions opt;
+  opt.pauses = false;
+  opt.resultDir = dir;
+  ASSERT_EQ(runAnalysis(m, st, h, msg, opt), AnalysisStatus::Completed) << msg;
+  ASSERT_TRUE(readResultFile(dir + "/log/result_top.txt", m, analysed));
+
+  const std::string cmd = "python3 '" + std::string(ORVALDYN_EXAMPLES) +
+                          "/../scripts/make_motion_example.py' --model '" + dir +
+                          "/top.txt' --out '" + dir + "/motion' --stride 2 >/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  ASSERT_TRUE(importMotion(dir + "/motion/top.mov", m, imp)) << log.text();
+  ASSERT_EQ(imp.anime_num, 31);
+  const size_t no = imp.p_output.size() / 31;
+  double turned = 0.0;
+  for (size_t s = 0; s < 31; ++s) {
+    const double* Y = &imp.p_YYY[28 * s];
+    const double* Z = &analysed.p_YYY[28 * 2 * s];
+    EXPECT_NEAR(imp.p_time[s], analysed.p_time[2 * s], 1e-9);
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(Y[i], Z[i], 1e-6) << s;
+    // The analysis lets e0 turn negative; the import keeps e0 >= 0 (same rotation).
+    for (int i = 12; i < 20; ++i) EXPECT_NEAR(Y[i], (Z[i / 4 * 4] < 0 ? -Z[i] : Z[i]), 2e-6) << s;
+    turned = std::max(turned, 2 * std::acos(std::min(1.0, std::fabs(Z[16]))));
+    // Reactions come back in the store's own axes (torque in body-i axes).
+    for (int i = 0; i < 12; ++i) {
+      const double want = analysed.p_F_const[12 * 2 * s + i];
+      EXPECT_NEAR(imp.p_F_const[12 * s + i], want, 1e-5 * (1 + std::fabs(want)));
+    }
+    // The link's velocity channels carry what the state block no longer holds.
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(imp.p_output[no * s + 18 + i], Z[9 + i], 1e-6);
+  }
+  EXPECT_GT(turned, 1.0);  // the link really rotated
+}
+
+TEST(MotionImport, ShippedExampleImportsWithItsModel) {
+  orvtest::ConsoleCapture log;
+  Settings st;
+  Model m;
+  Histories h;
+  std::string msg;
+  const std::string ex = ORVALDYN_EXAMPLES;
+  ASSERT_EQ(readModelFile(ex + "/double_pendulum.txt", st, m, h, msg), ReadStatus::Ok) << msg;
+  ASSERT_TRUE(importMotion(ex + "/motion/double_pendulum.mov", m, h)) << log.text();
+  EXPECT_EQ(h.anime_num, 501);
+  EXPECT_EQ(m.output_num(), 3 * 12 + 16 + 22 + 22);
+  const std::string con = log.text();
+  EXPECT_EQ(con.find("###", con.find("MOV FILE OPEN !!")), std::string::npos);  // nothing left over
+}
