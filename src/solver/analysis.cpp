@@ -362,6 +362,8 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     status = AnalysisStatus::Failed;
   }
   if (opt.pauses) sleepMs(100);
+  // A run that went to its end tells of the rows it had to leave out.
+  if (status == AnalysisStatus::Completed || status == AnalysisStatus::Stopped) message = w.notice;
   return status;
 }
 

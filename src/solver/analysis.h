@@ -32,7 +32,8 @@ bool checkModelForAnalysis(const Model& m, std::string& message);
 double totalEnergy(const Model& m, const Settings& s, const Histories& h, const double* Y);
 
 // Runs one analysis of m, replacing the histories. `message` explains a
-// Refused or Failed run.
+// Refused or Failed run; after a run that went to its end it holds the report
+// of redundant constraint rows left out ("" when there were none).
 AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std::string& message,
                            const AnalysisOptions& opt = {});
 

@@ -12,6 +12,7 @@
 #include "model/model.h"
 #include "model/settings.h"
 #include "platform/console.h"
+#include "solver/redundancy.h"
 #include "solver/rotation.h"
 #include "solver/vec3.h"
 
@@ -330,7 +331,8 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
 namespace {
 
 // Accelerations and multipliers with dense matrices: Minv Cq^T, S = Cq Minv Cq^T, LU.
-bool denseMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
+bool denseMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc,
+                      const std::vector<char>& dropped) {
   const int nb = m.body_num();
   const int ncon = w.ncon;
   if (w.Minv.dim1() != 6 * nb) {
@@ -356,6 +358,8 @@ bool denseMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
   }
   Mat X = matmult(Minv, transpose(w.Cq));
   Mat S = matmult(w.Cq, X);
+  for (size_t k = 0; k < dropped.size() && static_cast<int>(k) < ncon; ++k)
+    if (dropped[k]) S[k][k] += 1.0;  // a zeroed row: its multiplier comes out zero
   Vec b = w.Cq * MinvQ;
   for (int i = 0; i < ncon; ++i) b[i] -= w.gamma[i];
   JAMA::LU<double> lu(S);
@@ -370,7 +374,8 @@ bool denseMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
 }
 
 // The same from the blocks: Minv per body, S in block form.
-bool blockMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
+bool blockMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc,
+                      const std::vector<char>& dropped) {
   const int nb = m.body_num();
   const int ncon = w.ncon;
   auto applyMinv = [&](int b, const double* in, double* out) {
@@ -403,6 +408,7 @@ bool blockMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc) {
       }
       w.system.analyse(w.entries);
     }
+    w.system.setDroppedRows(dropped);
     if (!w.system.factor(w.rows, w.minv)) return false;
     // b = Cq Minv Q - gamma, entry by entry.
     double G[kMaxJointRows * 6];
@@ -490,9 +496,34 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
 
   assembleConstraints(m, h, w, Y, t);
   const int ncon = w.ncon;
+  auto multipliers = [&](Vec& acc, const std::vector<char>& dropped) {
+    if (!dropped.empty()) dropRows(w, dropped);
+    return w.densePath ? denseMultipliers(m, w, Q, acc, dropped)
+                       : blockMultipliers(m, w, Q, acc, dropped);
+  };
   Vec acc;
-  if (!(w.densePath ? denseMultipliers(m, w, Q, acc) : blockMultipliers(m, w, Q, acc)))
-    return false;
+  const std::vector<char>* dropped = &w.dropped;
+  std::vector<char> here;
+  if (!multipliers(acc, w.dropped)) {
+    if (ncon == 0) return false;
+    // Rows that became dependent at this configuration (a mechanism passing
+    // through a singular position): find them here and leave them out of
+    // this evaluation.
+    assembleConstraints(m, h, w, Y, t);
+    if (!w.dropped.empty()) dropRows(w, w.dropped);
+    here = findDependentRows(multiplierMatrix(m, w), redundancyTolerance(ncon, 6 * nb));
+    for (size_t k = 0; k < w.dropped.size() && k < here.size(); ++k) here[k] |= w.dropped[k];
+    if (here != w.lastRuntimeDropped) {
+      char when[64];
+      std::snprintf(when, sizeof when, " at t=%e", t);
+      const std::string report = redundancyReport(m, w, here, when);
+      cprintf("%s", report.c_str());
+      w.notice += report;
+      w.lastRuntimeDropped = here;
+    }
+    dropped = &here;
+    if (!multipliers(acc, here)) return false;
+  }
   if (!allFinite(acc)) return false;
 
   // Velocities; those of motion-driven bodies follow the motions.
@@ -506,6 +537,8 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   if (nm > 0) {
     Vec eta(ncon, 0.0);
     for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo);
+    for (size_t k = 0; k < dropped->size() && static_cast<int>(k) < ncon; ++k)
+      if ((*dropped)[k]) eta[k] = 0.0;
     const bool solved = w.densePath ? solveVelocities(m, qdot, {}, eta, w.Cq)
                                     : solveVelocities(m, qdot, {}, eta, w);
     if (!solved && !w.velocityWarned) {
@@ -547,6 +580,55 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   return true;
 }
 
+namespace {
+
+// The partitioned solve sets the driven body and the bodies joined to it; in
+// a closed loop the other bodies of the loop (the rocker of a four-bar) keep
+// the model's velocities, which then contradict the motion. When the
+// constraints are not met at velocity level, the velocities take the
+// smallest change in kinetic-energy measure that meets them:
+// dq = -Minv Cq^T S^-1 (Cq q - eta).
+void makeVelocitiesConsistent(const Model& m, DynamicsWork& w, const Vec& eta, Vec& qdot) {
+  const int nb = m.body_num();
+  const int ncon = w.ncon;
+  Vec r = w.Cq * qdot;
+  double worst = 0.0, scale = 0.0;
+  for (int i = 0; i < ncon; ++i) {
+    r[i] -= eta[i];
+    worst = std::max(worst, std::fabs(r[i]));
+    scale = std::max(scale, std::fabs(eta[i]));
+  }
+  for (int k = 0; k < 6 * nb; ++k) {
+    double c = 0.0;
+    for (int i = 0; i < ncon; ++i) c = std::max(c, std::fabs(w.Cq[i][k]));
+    scale = std::max(scale, c * std::fabs(qdot[k]));
+  }
+  if (!(worst > 1e-10 * scale)) return;
+  Mat S = multiplierMatrix(m, w);
+  for (int k = 0; k < ncon; ++k)
+    if (k < static_cast<int>(w.dropped.size()) && w.dropped[k]) S[k][k] = 1.0, r[k] = 0.0;
+  JAMA::LU<double> lu(S);
+  Vec lambda = lu.solve(r);
+  if (lambda.dim1() != ncon || !allFinite(lambda)) return;
+  Vec f = transposeTimes(w.Cq, lambda);
+  double change = 0.0;
+  for (int b = 0; b < nb; ++b) {
+    double v[3], wv[3];
+    for (int k = 0; k < 3; ++k) v[k] = f[3 * b + k], wv[k] = f[3 * nb + 3 * b + k];
+    double jw[3];
+    mat3MulVec(jw, w.minv[b].invJ, wv);
+    for (int k = 0; k < 3; ++k) {
+      const double dv = w.minv[b].invMass * v[k];
+      qdot[3 * b + k] -= dv;
+      qdot[3 * nb + 3 * b + k] -= jw[k];
+      change = std::max(change, std::max(std::fabs(dv), std::fabs(jw[k])));
+    }
+  }
+  cprintf("  Initial velocities made consistent with the constraints (largest change %e)\n", change);
+}
+
+}  // namespace
+
 void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, double* Y) {
   const int nb = m.body_num();
   const int nm = m.motion_num();
@@ -560,9 +642,28 @@ void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, do
   printTnt(w.Cq);
   cprintf("\n");
 
+  // Rows repeated by closed loops are found here, once, and left out of the run.
   const int ncon = w.ncon;
+  w.dropped.clear();
+  w.lastRuntimeDropped.clear();
+  w.notice.clear();
+  if (ncon > 0) {
+    std::vector<char> mask =
+        findDependentRows(multiplierMatrix(m, w), redundancyTolerance(ncon, 6 * nb));
+    const std::string report = redundancyReport(m, w, mask, "");
+    if (!report.empty()) {
+      cprintf("%s", report.c_str());
+      w.notice = report;
+      w.dropped = mask;
+      dropRows(w, mask);
+      fillDenseJacobian(m, w);
+    }
+  }
+
   Vec eta(ncon, 0.0);
   for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo);
+  for (size_t k = 0; k < w.dropped.size(); ++k)
+    if (w.dropped[k]) eta[k] = 0.0;
   cprintf("eta\n");
   printTnt(eta);
   cprintf("\n");
@@ -588,6 +689,7 @@ void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, do
   if ((!ma.empty() || nm > 0) && !solveVelocities(m, qdot, {}, eta, w.Cq))
     cprintf("  Warning: the initial velocities of the motion-driven bodies cannot be solved; "
             "the model's values are used\n");
+  if (nm > 0) makeVelocitiesConsistent(m, w, eta, qdot);
 
   for (int b = 0; b < nb; ++b) {
     const double p[4] = {1, 0, 0, 0};

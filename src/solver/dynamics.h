@@ -3,6 +3,7 @@
 // prescribes the velocities of motion-driven bodies.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "joints/constraints.h"
@@ -33,6 +34,12 @@ struct DynamicsWork {
   std::vector<SystemEntry> entries;  // the bodies of each entry, as analysed
   std::vector<double> Y, F, N, Q, acc, rhs;
   bool velocityWarned = false;       // the singular-velocity warning is printed once
+  // Rows left out as redundant (per global row; empty when none): found at
+  // the initial configuration, and again at the configuration where S
+  // cannot be factored during the run (for that evaluation only).
+  std::vector<char> dropped;
+  std::vector<char> lastRuntimeDropped;  // the run-time set last reported
+  std::string notice;                    // the reports of dropped rows
 };
 
 // Builds M (masses, inertia tensors J = A0 J' A0^T in global axes) and Minv,

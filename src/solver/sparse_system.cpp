@@ -133,6 +133,14 @@ bool BlockSystem::factor(const std::vector<ConstraintRows>& rows,
     }
   }
 
+  for (size_t row = 0; row < dropped_.size(); ++row) {
+    if (!dropped_[row]) continue;
+    for (int e = 0; e < E; ++e)
+      if (static_cast<int>(row) >= rowStart_[e] && static_cast<int>(row) < rowStart_[e + 1]) {
+        const int ne = entries_[e].nrows, r = static_cast<int>(row) - rowStart_[e];
+        data_[col_[e][0].at + r * ne + r] += 1.0;
+      }
+  }
   // Diagonal of S before elimination: the scale a pivot is judged against.
   for (int e = 0; e < E; ++e) {
     const int ne = entries_[e].nrows;

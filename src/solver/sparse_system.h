@@ -31,6 +31,9 @@ class BlockSystem {
   // Builds S from the entries' rows and factors it; false when S is not
   // positive definite (dependent rows).
   bool factor(const std::vector<ConstraintRows>& rows, const std::vector<BodyInverse>& minv);
+  // Rows left out of the system (all-zero rows): they get a unit diagonal,
+  // so their multipliers come out as their right sides, which are zero.
+  void setDroppedRows(const std::vector<char>& mask) { dropped_ = mask; }
   // Solves S x = b in place (b indexed by global row, entries in model order).
   void solve(double* b) const;
   int rowCount() const { return nrows_; }
@@ -48,6 +51,7 @@ class BlockSystem {
   std::vector<double> data_;
   int nrows_ = 0;
   std::vector<double> sdiag_;          // diagonal of S before elimination
+  std::vector<char> dropped_;          // per global row
 
   double* block(int row, int column);
 };

@@ -236,10 +236,20 @@ TEST(Analysis, SingleSampleAndRefusals) {
   EXPECT_NE(r.message.find("Motion spin: type X is not supported"), std::string::npos);
 }
 
-TEST(Analysis, RedundantGroundJointsStopWithTheSamplesSoFar) {
+TEST(Analysis, RepeatedRowsAreLeftOutAndAFailedSolveStopsTheRun) {
   Model m;
   Histories h;
   RunResult r = analyse(pendulum("on twice ground base_cg non"), m, h);
+  EXPECT_EQ(r.status, AnalysisStatus::Completed);
+  EXPECT_EQ(r.message.rfind("Redundant constraints: 6 rows dropped\n", 0), 0u) << r.message;
+  EXPECT_NE(r.console.find("  joint twice (ground), row 1 of 6\n"), std::string::npos);
+
+  // A force that is not a number cannot be balanced: the run stops at once
+  // and keeps the initial sample.
+  std::string model = pendulum("on pin sphere pivot_link pivot_base");
+  model.replace(model.find("gravity"), 0,
+                "force_info F on bad force6 link_cg pivot_base pivot_base sqrt(0-1) 0 0 0 0 0 %\n");
+  r = analyse(model, m, h);
   EXPECT_EQ(r.status, AnalysisStatus::Failed);
   EXPECT_NE(r.message.find("cannot be solved at t="), std::string::npos);
   EXPECT_EQ(h.anime_num, 1);
