@@ -148,3 +148,12 @@ TEST_F(MainWindowTest, GrabbedPictureIsKeptOffScreen) {
   w->clearPixmap();
   EXPECT_TRUE(w->pixmapLabel()->pixmap(Qt::ReturnByValue).isNull());
 }
+
+TEST_F(MainWindowTest, RedundantRowsAreToldOnceAndTheRunGoesOn) {
+  openOk("four_bar.txt");
+  w->exec_analysis();
+  ASSERT_EQ(w->messages().size(), 1);
+  EXPECT_EQ(w->messages().last().title, "Redundant Constraints");
+  EXPECT_TRUE(w->messages().last().text.startsWith("Redundant constraints: 3 rows dropped"));
+  EXPECT_EQ(g_hist.anime_num, g_model.sample_num);
+}
