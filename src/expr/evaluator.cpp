@@ -7,10 +7,16 @@
 // definitions is a shared static, which two threads must not touch at once.
 // Each call gets its own value stack; the thread's rules point at the stack of
 // the call in progress, and a nested call restores the outer pointer on exit.
+//
+// The same grammar, built over a recorder instead of a value stack, compiles a
+// text: the actions are written down rather than run, and CompiledExpr replays
+// them. One grammar definition serves both, so they cannot drift apart.
 #include "expr/evaluator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // GCC's sanitizer builds see Spirit's optional match values as maybe
@@ -27,6 +33,8 @@
 
 namespace orv {
 
+using Fn = CompiledExpr::Fn;
+
 namespace {
 
 namespace sp = boost::spirit::classic;
@@ -35,7 +43,17 @@ namespace sp = boost::spirit::classic;
 // a few frames of recursive descent, and the machine stack is finite.
 constexpr int kMaxNesting = 200;
 
-// Per-call evaluation state.
+// Most arguments any keyword takes (CONTACT).
+constexpr int kMaxArgs = 6;
+
+// First parameter named `name`, 0 when there is none.
+double parameterByName(const Model& m, std::string_view name) {
+  for (const Parameter& p : m.parameters)
+    if (p.name == name) return p.value;
+  return 0.0;
+}
+
+// Per-call evaluation state: the actions compute as the parse proceeds.
 struct EvalState {
   const Model& m;
   const Histories& h;
@@ -50,7 +68,52 @@ struct EvalState {
     stack.pop_back();
     return v;
   }
+
+  void number(double v) { push(v); }
+  void name(std::string_view n) { push(parameterByName(m, n)); }
+  // Pops n arguments (the last one is on top), pushes fn of them.
+  void apply(int n, Fn fn) {
+    double a[kMaxArgs] = {0, 0, 0, 0, 0, 0};
+    for (int i = n - 1; i >= 0; --i) a[i] = pop();
+    push(fn(m, h, a));
+  }
 };
+
+}  // namespace
+
+// Compile-time state: the actions become ops, and the stack depth is tracked
+// instead of the values (it does not depend on them).
+struct CompiledExpr::Recorder {
+  CompiledExpr& out;
+  std::size_t depth = 0;
+
+  using Op = CompiledExpr::Op;
+  using Kind = CompiledExpr::Kind;
+
+  void emit(const Op& op, std::size_t popped) {
+    out.ops_.push_back(op);
+    depth = depth - popped + 1;
+    out.max_depth_ = std::max(out.max_depth_, depth);
+  }
+  void number(double v) {
+    Op op;
+    op.kind = Kind::Number;
+    op.value = v;
+    emit(op, 0);
+  }
+  void name(std::string_view n) {
+    auto& names = out.names_;
+    auto it = std::find(names.begin(), names.end(), n);
+    if (it == names.end()) it = names.insert(names.end(), std::string(n));
+    Op op;
+    op.kind = Kind::Name;
+    op.name = static_cast<std::uint32_t>(it - names.begin());
+    emit(op, 0);
+  }
+  void apply(int n, Fn fn);
+};
+
+namespace {
 
 // Index argument of a keyword: truncated toward zero. Values no int can hold
 // (NaN, infinities, huge) become -1, which every table treats as absent.
@@ -59,72 +122,33 @@ int toIndex(double x) {
   return static_cast<int>(x);
 }
 
-// Keyword or operator body: a[0..n-1] are its arguments in text order.
-using Fn = double (*)(const EvalState&, const double* a);
+double fnAdd(const Model&, const Histories&, const double* a) { return a[0] + a[1]; }
+double fnSub(const Model&, const Histories&, const double* a) { return a[0] - a[1]; }
+double fnMul(const Model&, const Histories&, const double* a) { return a[0] * a[1]; }
+double fnDiv(const Model&, const Histories&, const double* a) { return a[0] / a[1]; }
+double fnPow(const Model&, const Histories&, const double* a) { return std::pow(a[0], a[1]); }
 
-// Pops n arguments (the last one is on top), pushes fn of them.
-struct Apply {
-  EvalState* const* cur;
-  int n;
-  Fn fn;
-  template <class It>
-  void operator()(It, It) const {
-    EvalState& s = **cur;
-    double a[6] = {0, 0, 0, 0, 0, 0};
-    for (int i = n - 1; i >= 0; --i) a[i] = s.pop();
-    s.push(fn(s, a));
-  }
-};
-
-struct PushNumber {
-  EvalState* const* cur;
-  void operator()(double v) const { (*cur)->push(v); }
-};
-
-// The name comes from the matched range, not from anything an action of an
-// abandoned alternative may have left behind.
-struct PushParameter {
-  EvalState* const* cur;
-  void operator()(const char* first, const char* last) const {
-    EvalState& s = **cur;
-    const std::string_view name(first, static_cast<std::size_t>(last - first));
-    for (const Parameter& p : s.m.parameters) {
-      if (p.name == name) {
-        s.push(p.value);
-        return;
-      }
-    }
-    s.push(0.0);
-  }
-};
-
-double fnAdd(const EvalState&, const double* a) { return a[0] + a[1]; }
-double fnSub(const EvalState&, const double* a) { return a[0] - a[1]; }
-double fnMul(const EvalState&, const double* a) { return a[0] * a[1]; }
-double fnDiv(const EvalState&, const double* a) { return a[0] / a[1]; }
-double fnPow(const EvalState&, const double* a) { return std::pow(a[0], a[1]); }
-
-double fnTime(const EvalState& s, const double*) { return s.h.time; }
-double fnSin(const EvalState&, const double* a) { return std::sin(a[0]); }
-double fnCos(const EvalState&, const double* a) { return std::cos(a[0]); }
-double fnAsin(const EvalState&, const double* a) { return std::asin(a[0]); }
-double fnAcos(const EvalState&, const double* a) { return std::acos(a[0]); }
-double fnAbs(const EvalState&, const double* a) { return std::fabs(a[0]); }
-double fnSqrt(const EvalState&, const double* a) { return std::sqrt(a[0]); }
+double fnTime(const Model&, const Histories& h, const double*) { return h.time; }
+double fnSin(const Model&, const Histories&, const double* a) { return std::sin(a[0]); }
+double fnCos(const Model&, const Histories&, const double* a) { return std::cos(a[0]); }
+double fnAsin(const Model&, const Histories&, const double* a) { return std::asin(a[0]); }
+double fnAcos(const Model&, const Histories&, const double* a) { return std::acos(a[0]); }
+double fnAbs(const Model&, const Histories&, const double* a) { return std::fabs(a[0]); }
+double fnSqrt(const Model&, const Histories&, const double* a) { return std::sqrt(a[0]); }
 
 // Sign; 0 for 0 and NaN, and +-1 for infinities (where x/|x| would be NaN).
-double fnSgn(const EvalState&, const double* a) {
+double fnSgn(const Model&, const Histories&, const double* a) {
   return static_cast<double>((a[0] > 0.0) - (a[0] < 0.0));
 }
 
-double fnParam(const EvalState& s, const double* a) {
+double fnParam(const Model& m, const Histories&, const double* a) {
   const int n = toIndex(a[0]);
-  if (n < 0 || n >= s.m.parameter_num()) return 0.0;
-  return s.m.parameters[static_cast<std::size_t>(n)].value;
+  if (n < 0 || n >= m.parameter_num()) return 0.0;
+  return m.parameters[static_cast<std::size_t>(n)].value;
 }
 
 // SWITCH(x, a, b, c): a, b or c as x is positive, zero or negative; 0 for NaN.
-double fnSwitch(const EvalState&, const double* a) {
+double fnSwitch(const Model&, const Histories&, const double* a) {
   if (a[0] > 0.0) return a[1];
   if (a[0] == 0.0) return a[2];
   if (a[0] < 0.0) return a[3];
@@ -132,47 +156,76 @@ double fnSwitch(const EvalState&, const double* a) {
 }
 
 // CONTACT(x, x1, u, k, w, e): penetration force below x1, damping u*w.
-double fnContact(const EvalState&, const double* a) {
+double fnContact(const Model&, const Histories&, const double* a) {
   if (!(a[0] < a[1])) return 0.0;
   return a[3] * std::pow(a[1] - a[0], a[5]) - a[2] * a[4];
 }
 
-double fnDist(const EvalState& s, const double* a) {
+double fnDist(const Model& m, const Histories& h, const double* a) {
   const int j = toIndex(a[1]);
-  return measureDisplacement(s.m, s.h, toIndex(a[0]), j, j, 'd');
+  return measureDisplacement(m, h, toIndex(a[0]), j, j, 'd');
 }
 template <char Mode>
-double fnDistAxis(const EvalState& s, const double* a) {
-  return measureDisplacement(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
+double fnDistAxis(const Model& m, const Histories& h, const double* a) {
+  return measureDisplacement(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
 }
-double fnVel(const EvalState& s, const double* a) {
+double fnVel(const Model& m, const Histories& h, const double* a) {
   const int j = toIndex(a[1]);
-  return measureVelocity(s.m, s.h, toIndex(a[0]), j, j, j, 'd');
+  return measureVelocity(m, h, toIndex(a[0]), j, j, j, 'd');
 }
 template <char Mode>
-double fnVelAxis(const EvalState& s, const double* a) {
-  return measureVelocity(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]),
-                         toIndex(a[3]), Mode);
+double fnVelAxis(const Model& m, const Histories& h, const double* a) {
+  return measureVelocity(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]),
+                         Mode);
 }
 template <char Mode>
-double fnOmega(const EvalState& s, const double* a) {
-  return measureAngularVelocity(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
+double fnOmega(const Model& m, const Histories& h, const double* a) {
+  return measureAngularVelocity(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
 }
 // The third argument is part of the written form but does not enter the angle.
 template <char Mode>
-double fnAngle(const EvalState& s, const double* a) {
-  return measureAngle(s.m, s.h, toIndex(a[0]), toIndex(a[1]), Mode);
+double fnAngle(const Model& m, const Histories& h, const double* a) {
+  return measureAngle(m, h, toIndex(a[0]), toIndex(a[1]), Mode);
 }
-double fnJoint(const EvalState& s, const double* a) {
-  return measureJointReaction(s.m, s.h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]),
-                              toIndex(a[3]));
+double fnJoint(const Model& m, const Histories& h, const double* a) {
+  return measureJointReaction(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]));
 }
+
+// Semantic actions: they forward to the state (EvalState or Recorder) of the
+// call in progress.
+template <class State>
+struct Apply {
+  State* const* cur;
+  int n;
+  Fn fn;
+  template <class It>
+  void operator()(It, It) const {
+    (*cur)->apply(n, fn);
+  }
+};
+
+template <class State>
+struct PushNumber {
+  State* const* cur;
+  void operator()(double v) const { (*cur)->number(v); }
+};
+
+// The name comes from the matched range, not from anything an action of an
+// abandoned alternative may have left behind.
+template <class State>
+struct PushParameter {
+  State* const* cur;
+  void operator()(const char* first, const char* last) const {
+    (*cur)->name(std::string_view(first, static_cast<std::size_t>(last - first)));
+  }
+};
 
 using Rule = sp::rule<sp::phrase_scanner_t>;
 
 // The grammar. Holds rules that refer to each other, so it stays in place.
+template <class State>
 struct calculator {
-  EvalState* cur = nullptr;  // state of the call in progress on this thread
+  State* cur = nullptr;  // state of the call in progress on this thread
 
   Rule expression, term, factor, group, function, identifier;
   Rule args1, args2, args3, args4, args6;
@@ -180,7 +233,7 @@ struct calculator {
   calculator() {
     using sp::ch_p;
     using sp::str_p;
-    auto op = [this](int n, Fn fn) { return Apply{&cur, n, fn}; };
+    auto op = [this](int n, Fn fn) { return Apply<State>{&cur, n, fn}; };
 
     expression = term >> *((ch_p('+') >> term)[op(2, fnAdd)] |
                            (ch_p('-') >> term)[op(2, fnSub)]);
@@ -189,10 +242,10 @@ struct calculator {
                        (ch_p('/') >> factor)[op(2, fnDiv)] |
                        (ch_p('^') >> factor)[op(2, fnPow)]);
     // A minus sign is only ever part of a number: there is no unary minus.
-    factor = sp::real_p[PushNumber{&cur}] | group | function | identifier;
+    factor = sp::real_p[PushNumber<State>{&cur}] | group | function | identifier;
     group = ch_p('(') >> expression >> ch_p(')');
-    identifier =
-        sp::lexeme_d[sp::alpha_p >> *(sp::alnum_p | ch_p('_'))][PushParameter{&cur}];
+    identifier = sp::lexeme_d[sp::alpha_p >> *(sp::alnum_p | ch_p('_'))]
+        [PushParameter<State>{&cur}];
 
     const auto comma = ch_p(',');
     args1 = ch_p('(') >> expression >> ch_p(')');
@@ -250,35 +303,112 @@ bool nestedTooDeep(const std::string& text) {
 }
 
 // Points the thread's grammar at a call's state for the duration of the call.
+template <class State>
 class StateBinding {
  public:
-  StateBinding(calculator& c, EvalState& s) : c_(c), outer_(c.cur) { c_.cur = &s; }
+  StateBinding(calculator<State>& c, State& s) : c_(c), outer_(c.cur) { c_.cur = &s; }
   ~StateBinding() { c_.cur = outer_; }
   StateBinding(const StateBinding&) = delete;
   StateBinding& operator=(const StateBinding&) = delete;
 
  private:
-  calculator& c_;
-  EvalState* outer_;
+  calculator<State>& c_;
+  State* outer_;
 };
+
+// Runs the thread's grammar over text with the given state. Whether all of the
+// text parsed does not matter: the value is whatever the parsed part left on top.
+template <class State>
+void parseWith(const std::string& text, State& state) {
+  thread_local calculator<State> calc;
+  StateBinding<State> bind(calc, state);
+  const char* first = text.data();
+  sp::parse(first, first + text.size(), calc.expression, sp::space_p);
+}
 
 }  // namespace
 
+void CompiledExpr::Recorder::apply(int n, Fn fn) {
+  const std::size_t avail = std::min(depth, static_cast<std::size_t>(n));
+  Op op;
+  op.kind = fn == fnTime ? Kind::Time : Kind::Call;
+  op.argc = static_cast<std::uint8_t>(n);
+  op.avail = static_cast<std::uint8_t>(avail);
+  op.fn = fn;
+  emit(op, avail);
+}
+
 double evaluate(const std::string& text, const Model& m, const Histories& h) {
   if (nestedTooDeep(text)) return 0.0;
-  thread_local calculator calc;
   EvalState state{m, h, {}};
   state.stack.reserve(16);
-  {
-    StateBinding bind(calc, state);
-    // Whether all of the text parsed does not matter: the value is whatever
-    // the parsed part left on top.
-    const char* first = text.data();
-    sp::parse(first, first + text.size(), calc.expression, sp::space_p);
-  }
+  parseWith(text, state);
   return state.stack.empty() ? 0.0 : state.stack.back();
 }
 
 double evaluate(const std::string& text) { return evaluate(text, g_model, g_hist); }
+
+CompiledExpr::CompiledExpr(const std::string& text) {
+  if (nestedTooDeep(text)) return;
+  Recorder rec{*this};
+  parseWith(text, rec);
+  empty_result_ = rec.depth == 0;
+}
+
+double CompiledExpr::evaluate(const Model& m, const Histories& h) const {
+  if (empty_result_) return 0.0;
+  // Small programs, i.e. all real ones, keep their stack on the machine stack.
+  constexpr std::size_t kLocal = 64;
+  double local[kLocal];
+  std::vector<double> heap;
+  double* s = local;
+  if (max_depth_ > kLocal) {
+    heap.resize(max_depth_);
+    s = heap.data();
+  }
+  std::size_t n = 0;  // values on the stack
+  for (const Op& op : ops_) {
+    switch (op.kind) {
+      case Kind::Number:
+        s[n++] = op.value;
+        break;
+      case Kind::Time:
+        s[n++] = h.time;
+        break;
+      case Kind::Name:
+        s[n++] = parameterByName(m, names_[op.name]);
+        break;
+      case Kind::Call: {
+        // Operators too go through the out-of-line bodies evaluate() calls,
+        // rather than inline arithmetic: the very same instructions then
+        // produce the value, down to which NaN of two wins.
+        double pad[kMaxArgs];
+        const double* a;
+        if (op.avail == op.argc) {
+          n -= op.argc;  // the arguments lie on the stack in text order
+          a = s + n;
+        } else {
+          // Arguments the stack did not hold are 0, as an empty stack pops.
+          const int missing = op.argc - op.avail;
+          n -= op.avail;
+          std::fill(pad, pad + missing, 0.0);
+          std::copy(s + n, s + n + op.avail, pad + missing);
+          a = pad;
+        }
+        const double v = op.fn(m, h, a);
+        s[n++] = v;
+        break;
+      }
+    }
+  }
+  return s[n - 1];
+}
+
+const CompiledExpr& compileCached(const std::string& text) {
+  thread_local std::unordered_map<std::string, CompiledExpr> cache;
+  auto it = cache.find(text);
+  if (it == cache.end()) it = cache.emplace(text, CompiledExpr(text)).first;
+  return it->second;
+}
 
 }  // namespace orv

@@ -2,7 +2,9 @@
 // parameters, the analysis time and measures of the current state.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orv {
 
@@ -16,5 +18,46 @@ double evaluate(const std::string& text, const Model& m, const Histories& h);
 
 // evaluate() on the process-wide model and histories.
 double evaluate(const std::string& text);
+
+// A text parsed once, for texts evaluated at every step. The parse is kept as
+// the list of value-stack actions it performed, in order, including those of
+// alternatives that failed later on; which actions run depends on the text
+// alone, never on values, so replaying the list gives evaluate()'s value bit
+// for bit. Everything that can change is read at evaluation time: parameters
+// by name (first match) and by index, `time` and the measures.
+class CompiledExpr {
+ public:
+  // Evaluates to 0.0, like a text of which nothing parses.
+  CompiledExpr() = default;
+  explicit CompiledExpr(const std::string& text);
+
+  // Same value as orv::evaluate(text, m, h) for the text compiled.
+  double evaluate(const Model& m, const Histories& h) const;
+
+  // Keyword or operator body; a[0..n-1] are its arguments in text order.
+  using Fn = double (*)(const Model& m, const Histories& h, const double* a);
+  // The parse state that writes the list; defined with the grammar.
+  struct Recorder;
+
+ private:
+  enum class Kind : std::uint8_t { Number, Time, Name, Call };
+  struct Op {
+    Kind kind = Kind::Number;
+    std::uint8_t argc = 0;   // Call: arguments the body takes
+    std::uint8_t avail = 0;  // Call: how many of them the stack holds; the rest are 0
+    std::uint32_t name = 0;  // Name: index into names_
+    double value = 0.0;      // Number
+    Fn fn = nullptr;         // Call
+  };
+  std::vector<Op> ops_;
+  std::vector<std::string> names_;
+  std::size_t max_depth_ = 0;
+  bool empty_result_ = true;  // the stack ends empty: the value is 0.0
+};
+
+// The compiled form of `text`, compiled on first use by the calling thread and
+// kept for the life of the thread (texts come from models, so the set stays
+// small). The reference stays valid as long as the thread runs.
+const CompiledExpr& compileCached(const std::string& text);
 
 }  // namespace orv

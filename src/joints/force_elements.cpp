@@ -71,8 +71,8 @@ void force6(const Model& m, const Histories& h, const Force& e, const JointSide&
   // Fixed order Fx, Tx, Fy, Ty, Fz, Tz: each force component just before its torque.
   double fl[3], tl[3];
   for (int c = 0; c < 3; ++c) {
-    fl[c] = evaluate(e.equ[c], m, h);
-    tl[c] = evaluate(e.equ[3 + c], m, h);
+    fl[c] = compileCached(e.equ[c]).evaluate(m, h);
+    tl[c] = compileCached(e.equ[3 + c]).evaluate(m, h);
   }
   double AE[9], T[3], gneg[3], tb[3];
   mat3Mul(AE, sr.A, sr.E);

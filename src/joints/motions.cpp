@@ -31,8 +31,8 @@ void rotationRow(const Model& m, const Histories& h, const Motion& mo, const Joi
     rows.Bpj[0][c] = -zj[c];
   }
   const double rate = vec3Dot(zi, si.w) - vec3Dot(zj, sj.w);
-  const double fd = evaluate(mo.dt_equ, m, h);
-  const double fdd = evaluate(mo.ddt_equ, m, h);
+  const double fd = compileCached(mo.dt_equ).evaluate(m, h);
+  const double fdd = compileCached(mo.ddt_equ).evaluate(m, h);
   rows.gamma[0] = fdd - 2.0 * kBaumgarteAlpha * (rate - fd);
   // Monitor: body i's angular velocity in LC_i's axes.
   double wl[3];
@@ -85,7 +85,7 @@ void motionConstraint(const Model& m, const Histories& h, const double* Y, doubl
 }
 
 double motionVelocity(const Model& m, const Histories& h, int mo) {
-  double v = evaluate(m.motions[mo].dt_equ, m, h);
+  double v = compileCached(m.motions[mo].dt_equ).evaluate(m, h);
   return m.motions[mo].type == "T" ? -v : v;
 }
 

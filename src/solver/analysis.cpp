@@ -142,7 +142,7 @@ void allocateHistories(const Model& m, Histories& h, int N) {
 void evaluateOutputs(const Model& m, Histories& h, int ti) {
   const size_t no = m.output_num();
   for (size_t c = 0; c < no; ++c)
-    h.p_output[static_cast<size_t>(ti) * no + c] = evaluate(m.outputs[c].equ, m, h);
+    h.p_output[static_cast<size_t>(ti) * no + c] = compileCached(m.outputs[c].equ).evaluate(m, h);
 }
 
 // Velocities of motion-driven bodies are prescribed, not integrated: a stage
