@@ -1,8 +1,295 @@
 #include "contact/contact.h"
 
+#include <omp.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "contact/detection.h"
+#include "model/histories.h"
+#include "model/model.h"
+#include "model/settings.h"
+#include "solver/vec3.h"
+
 namespace orv {
 
-// Placeholder until mesh contact exists.
-void applyContact(const Model&, const Settings&, Histories&, const double*, double*, double*, int) {}
+namespace {
+
+// Below this trip count a loop stays on the calling thread: starting the
+// team would cost more than the loop. The trip count of a point search is
+// that of the nodes that can reach the other mesh at all.
+constexpr long long kParallelTrips = 1000;
+
+struct MeshBuf {
+  int state = 0;  // 0 not looked at in this evaluation, 1 usable, -1 not usable
+  std::vector<double> node, normal, center;
+  std::vector<Bound> blocks;
+  PlacedMesh view;
+};
+
+// What one contact pair found, in call order: point (i, j), point (j, i),
+// edge (i, j), edge (j, i).
+struct PairOut {
+  bool ok = false;
+  int calls[4] = {0, 0, 0, 0};
+  std::vector<ContactItem> items;
+};
+
+struct Work {
+  std::vector<MeshBuf> mesh;     // per shape
+  std::vector<int> used;         // shapes to place in this evaluation
+  std::vector<int> active;       // contacts whose meshes are close enough to touch
+  std::vector<BodyMotion> body;  // per body
+  std::vector<PairOut> pair;     // per contact
+  std::vector<std::vector<ContactItem>> perThread;
+};
+
+// Scratch space of the calling thread. Every vector keeps its capacity, so
+// evaluations after the first few allocate nothing. Worker threads must use
+// the caller's instance (passed by reference), never their own.
+thread_local Work t_work;
+
+// The shape's stretch of the global lists lies inside them and its triangles
+// name existing nodes, so the loops below never read out of bounds.
+bool meshUsable(const Model& m, const Shape& sh) {
+  const StlLists& L = m.stl;
+  if (sh.node_num <= 0 || sh.stl_num <= 0) return false;
+  if (sh.coord_start < 0 || sh.normal_start < 0 || sh.tri_start < 0 || sh.normal_start % 3 != 0)
+    return false;
+  const size_t nn = static_cast<size_t>(sh.node_num), nt = static_cast<size_t>(sh.stl_num);
+  const size_t cs = static_cast<size_t>(sh.coord_start), ns = static_cast<size_t>(sh.normal_start),
+               ts = static_cast<size_t>(sh.tri_start);
+  if (cs + 3 * nn > L.v_stl_coord.size() || ns + 3 * nt > L.v_stl_normal.size() ||
+      ns + 3 * nt > L.v_stl_center.size() || ns / 3 + nt > L.v_stl_radius.size() ||
+      ts + 3 * nt > L.v_stl_tri.size())
+    return false;
+  for (size_t k = ts; k < ts + 3 * nt; ++k)
+    if (L.v_stl_tri[k] < 0 || L.v_stl_tri[k] >= sh.node_num) return false;
+  return true;
+}
+
+// Runs fn(lo, hi) over [0, count): on the calling thread, or split into one
+// contiguous block per thread in thread order (a static schedule) when the
+// loop is long enough.
+template <class Fn>
+void forBlocks(int count, long long trips, int nt, const Fn& fn) {
+  if (nt <= 1 || trips <= kParallelTrips) {
+    fn(0, count);
+    return;
+  }
+#pragma omp parallel num_threads(nt)
+  {
+    const long long tid = omp_get_thread_num(), team = omp_get_num_threads();
+    fn(static_cast<int>(count * tid / team), static_cast<int>(count * (tid + 1) / team));
+  }
+}
+
+void placeMesh(const Model& m, Work& w, int shape, int nt) {
+  const Shape& sh = m.shapes[shape];
+  MeshBuf& mb = w.mesh[shape];
+  const BodyMotion& b = w.body[sh.body];
+  const double* R0 = m.bodies[sh.body].cg_pos;
+  const StlLists& L = m.stl;
+  const int nn = sh.node_num, ntri = sh.stl_num;
+  mb.node.resize(3 * static_cast<size_t>(nn));
+  mb.normal.resize(3 * static_cast<size_t>(ntri));
+  mb.center.resize(3 * static_cast<size_t>(ntri));
+  const double* x0 = &L.v_stl_coord[sh.coord_start];
+  const double* n0 = &L.v_stl_normal[sh.normal_start];
+  const double* c0 = &L.v_stl_center[sh.normal_start];
+  double* x = mb.node.data();
+  double* n = mb.normal.data();
+  double* c = mb.center.data();
+  forBlocks(nn, nn, nt, [&](int lo, int hi) {
+    placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+  });
+  forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
+    turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A);
+    placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+  });
+  mb.view.node_num = nn;
+  mb.view.stl_num = ntri;
+  mb.view.tri = &L.v_stl_tri[sh.tri_start];
+  mb.view.radius = &L.v_stl_radius[sh.normal_start / 3];
+  mb.view.node = x;
+  mb.view.normal = n;
+  mb.view.center = c;
+  mb.blocks.resize(2 * static_cast<size_t>(triBlockCount(ntri)));
+  buildBounds(mb.view, mb.blocks.data());
+}
+
+// Point contact of I's nodes in J's triangles. With more than one thread each
+// thread searches one block of nodes into its own list; the lists are joined
+// in thread order, which is node order, so the items come out as in a
+// sequential run.
+void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
+               const BodyMotion& bj, const ContactParams& p, int nt,
+               std::vector<ContactItem>& out) {
+  if (nt <= 1) {
+    pointContact(I, J, bi, bj, p, 0, I.node_num, out);
+    return;
+  }
+  const long long trips = static_cast<long long>(nodesNear(I, J)) * J.stl_num;
+  if (trips <= kParallelTrips) {
+    pointContact(I, J, bi, bj, p, 0, I.node_num, out);
+    return;
+  }
+  if (static_cast<int>(w.perThread.size()) < nt) w.perThread.resize(nt);
+  for (auto& list : w.perThread) list.clear();
+  std::vector<std::vector<ContactItem>>& lists = w.perThread;
+  forBlocks(I.node_num, trips, nt, [&](int lo, int hi) {
+    pointContact(I, J, bi, bj, p, lo, hi, lists[omp_get_thread_num()]);
+  });
+  for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+}
+
+// The four calls of one contact, into the pair's own list. nt > 1 spreads
+// the point searches over threads; edge contact always runs on one thread.
+void detectPair(const Model& m, const Settings& s, Work& w, int ci, int nt) {
+  PairOut& o = w.pair[ci];
+  o.items.clear();
+  for (int& n : o.calls) n = 0;
+  if (!o.ok) return;
+  const Contact& c = m.contacts[ci];
+  ContactParams p;
+  p.k = c.k;
+  p.c = c.c;
+  p.d = c.d;
+  p.myu = c.myu;
+  const PlacedMesh& Mi = w.mesh[c.i_shape].view;
+  const PlacedMesh& Mj = w.mesh[c.j_shape].view;
+  const BodyMotion& bi = w.body[c.i_body];
+  const BodyMotion& bj = w.body[c.j_body];
+  auto counted = [&](int call, auto&& run) {
+    const size_t before = o.items.size();
+    run();
+    o.calls[call] = static_cast<int>(o.items.size() - before);
+  };
+  counted(0, [&] { pointCall(w, Mi, Mj, bi, bj, p, nt, o.items); });
+  counted(1, [&] { pointCall(w, Mj, Mi, bj, bi, p, nt, o.items); });
+  if (s.CONTACT_ALGORITHM == 1) {
+    counted(2, [&] { edgeContact(Mi, Mj, p.k, 0, Mi.stl_num, o.items); });
+    counted(3, [&] { edgeContact(Mj, Mi, p.k, 0, Mj.stl_num, o.items); });
+  }
+}
+
+}  // namespace
+
+void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
+                  double* N, int row) {
+  const int nc = m.contact_num();
+  if (nc == 0) return;
+  const int nb = m.body_num();
+  const int ns = m.shape_num();
+  const int nt = std::max(1, s.N_THREADS);
+  Work& w = t_work;
+  omp_set_num_threads(nt);
+
+  // Where every body stands and how it moves, from the state itself.
+  w.body.resize(static_cast<size_t>(nb));
+  for (int b = 0; b < nb; ++b) {
+    BodyMotion& bm = w.body[b];
+    const double* p = &Y[6 * nb + 4 * b];
+    double wb[3];
+    mat3FromEulerParameters(bm.A, p);
+    omegaFromEulerRates(wb, p, &Y[10 * nb + 4 * b]);
+    mat3MulVec(bm.omega, bm.A, wb);
+    for (int k = 0; k < 3; ++k) {
+      bm.pos[k] = m.bodies[b].cg_pos[k] + Y[3 * b + k];
+      bm.vel[k] = Y[3 * nb + 3 * b + k];
+    }
+  }
+
+  // Contacts whose shapes, bodies and meshes are all there; the rest compute
+  // nothing. Each mesh is checked and placed once, however many pairs use it.
+  w.mesh.resize(static_cast<size_t>(ns));
+  for (MeshBuf& mb : w.mesh) mb.state = 0;
+  w.used.clear();
+  auto meshOk = [&](int shape, int body) {
+    if (shape < 0 || shape >= ns || body < 0 || body >= nb || m.shapes[shape].body != body)
+      return false;
+    MeshBuf& mb = w.mesh[shape];
+    if (mb.state == 0) {
+      mb.state = meshUsable(m, m.shapes[shape]) ? 1 : -1;
+      if (mb.state == 1) w.used.push_back(shape);
+    }
+    return mb.state == 1;
+  };
+  w.pair.resize(static_cast<size_t>(nc));
+  for (int c = 0; c < nc; ++c) {
+    const Contact& ct = m.contacts[c];
+    const bool iOk = meshOk(ct.i_shape, ct.i_body);
+    const bool jOk = meshOk(ct.j_shape, ct.j_body);
+    w.pair[c].ok = iOk && jOk;
+  }
+  for (int shape : w.used) placeMesh(m, w, shape, nt);
+
+  if (s.CONTACT_PARALLEL == 1) {
+    // Pairs in parallel, each searched on one thread into its own list. Only
+    // pairs whose meshes are close enough to touch are worth a thread; the
+    // others find nothing at the cost of a few box tests.
+    w.active.clear();
+    for (int c = 0; c < nc; ++c) {
+      if (!w.pair[c].ok) continue;
+      const PlacedMesh& Mi = w.mesh[m.contacts[c].i_shape].view;
+      const PlacedMesh& Mj = w.mesh[m.contacts[c].j_shape].view;
+      if (!boundsApart(Mi.nodes, Mj.tris) || !boundsApart(Mj.nodes, Mi.tris) ||
+          (s.CONTACT_ALGORITHM == 1 && !boundsApart(Mi.nodes, Mj.nodes)))
+        w.active.push_back(c);
+      else
+        detectPair(m, s, w, c, 1);
+    }
+    const int na = static_cast<int>(w.active.size());
+    if (nt > 1 && na > 1) {
+      const std::vector<int>& active = w.active;
+#pragma omp parallel for schedule(static) num_threads(nt)
+      for (int a = 0; a < na; ++a) detectPair(m, s, w, active[a], 1);
+    } else {
+      for (int a = 0; a < na; ++a) detectPair(m, s, w, w.active[a], 1);
+    }
+  } else {
+    for (int c = 0; c < nc; ++c) detectPair(m, s, w, c, nt);
+  }
+
+  // Forces, torques and records on the calling thread, pair by pair and item
+  // by item in the order found: the sums and the record order are then the
+  // same whatever the thread count and mode.
+  bool any = false;
+  for (int c = 0; c < nc; ++c) {
+    const PairOut& o = w.pair[c];
+    if (!o.ok || o.items.empty()) continue;
+    any = true;
+    const int body[2] = {m.contacts[c].i_body, m.contacts[c].j_body};
+    double Fs[2][3] = {{0, 0, 0}, {0, 0, 0}}, Ns[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    size_t k = 0;
+    for (int call = 0; call < 4; ++call) {
+      // Calls 0 and 2 have the i mesh penetrating, 1 and 3 the j mesh.
+      const int pen = call % 2, struck = 1 - pen;
+      const BodyMotion& bp = w.body[body[pen]];
+      const BodyMotion& bs = w.body[body[struck]];
+      for (int q = 0; q < o.calls[call]; ++q, ++k) {
+        const ContactItem& it = o.items[k];
+        double neg[3], sp[3], ss[3], tq[3];
+        vec3Neg(neg, it.force);
+        vec3Add(Fs[pen], Fs[pen], it.force);
+        vec3Add(Fs[struck], Fs[struck], neg);
+        vec3Cross(tq, vec3Sub(sp, it.pos, bp.pos), it.force);
+        vec3Add(Ns[pen], Ns[pen], mat3TransposeMulVec(tq, tq, bp.A));
+        vec3Cross(tq, vec3Sub(ss, it.pos, bs.pos), neg);
+        vec3Add(Ns[struck], Ns[struck], mat3TransposeMulVec(tq, tq, bs.A));
+        ContactRecord r;
+        r.ti = row;
+        for (int a = 0; a < 3; ++a) r.pos[a] = it.pos[a], r.val[a] = it.force[a];
+        h.attempt_contacts.push_back(r);
+      }
+    }
+    for (int side = 0; side < 2; ++side)
+      for (int a = 0; a < 3; ++a) {
+        F[3 * body[side] + a] += Fs[side][a];
+        N[3 * body[side] + a] += Ns[side][a];
+      }
+  }
+  if (any) h.contact_flag = 1;
+}
 
 }  // namespace orv

@@ -1,4 +1,5 @@
 // Contact between STL meshes: detection, penalty forces and contact records.
+// The geometry and the force of a single contact are in contact/detection.h.
 #pragma once
 
 namespace orv {
@@ -8,7 +9,14 @@ struct Settings;
 struct Histories;
 
 // Adds the contact loads of every contact pair to F (3nb, global) and N (3nb,
-// body axes), raises h.contact_flag and records contacts for sample `row`.
+// body axes), appends one record per contact (sample `row`, point, force on
+// the penetrating body) to h.attempt_contacts and sets h.contact_flag when
+// any contact occurs. Per pair: point contact of i's nodes in j's triangles
+// and of j's in i's, then, with CONTACT_ALGORITHM 1, edge contact both ways.
+// CONTACT_PARALLEL 1 runs the pairs on N_THREADS threads, otherwise the pairs
+// run in order with the point searches split over the threads. Records and
+// sums come out the same whatever the thread count and mode. A pair whose
+// shapes are unresolved or have no mesh computes nothing.
 void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
                   double* N, int row);
 
