@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "joints/constraints.h"
+
 #include "model/histories.h"
 #include "model/model.h"
 #include "solver/vec3.h"
@@ -28,7 +30,10 @@ int markerBody(const Model& m, const Histories& h, int idx) {
   return b;
 }
 
-bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out) {
+// What a measure needs of a marker; the rest is not computed.
+enum Need { kP = 1, kV = 2, kR = 4, kW = 8 };
+
+bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out, int need) {
   const int b = markerBody(m, h, idx);
   if (b < 0) return false;
   const std::size_t nb = static_cast<std::size_t>(m.body_num());
@@ -39,14 +44,20 @@ bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out) {
   const double* wb = &h.omega[3 * static_cast<std::size_t>(b)];
   double s[3], t[3];
   for (int c = 0; c < 3; ++c) s[c] = L.pos[c] - m.bodies[b].cg_pos[c];
-  mat3MulVec(t, A, s);
-  for (int c = 0; c < 3; ++c) out.P[c] = m.bodies[b].cg_pos[c] + h.p_Yi[3 * b + c] + t[c];
-  mat3MulVec(t, A, vec3Cross(t, wb, s));
-  for (int c = 0; c < 3; ++c) out.v[c] = h.p_Yi[vb + c] + t[c];
-  double A0[9];
-  mat3RotationZXZ(A0, degToRad(L.ang[0]), degToRad(L.ang[1]), degToRad(L.ang[2]));
-  mat3Mul(out.R, A, A0);
-  mat3MulVec(out.w, A, wb);
+  if (need & kP) {
+    mat3MulVec(t, A, s);
+    for (int c = 0; c < 3; ++c) out.P[c] = m.bodies[b].cg_pos[c] + h.p_Yi[3 * b + c] + t[c];
+  }
+  if (need & kV) {
+    mat3MulVec(t, A, vec3Cross(t, wb, s));
+    for (int c = 0; c < 3; ++c) out.v[c] = h.p_Yi[vb + c] + t[c];
+  }
+  if (need & kR) {
+    double A0[9];
+    localAxes(m, idx, A0);
+    mat3Mul(out.R, A, A0);
+  }
+  if (need & kW) mat3MulVec(out.w, A, wb);
   return true;
 }
 
@@ -64,7 +75,9 @@ bool isAxis(char mode) { return mode == 'x' || mode == 'y' || mode == 'z'; }
 double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   Marker mi, mj, mk;
-  if (!loadMarker(m, h, i, mi) || !loadMarker(m, h, j, mj) || !loadMarker(m, h, k, mk))
+  const int kNeed = mode == 'd' ? 0 : kR;
+  if (!loadMarker(m, h, i, mi, kP) || !loadMarker(m, h, j, mj, kP) ||
+      !loadMarker(m, h, k, mk, kNeed))
     return 0.0;
   double d[3];
   vec3Sub(d, mi.P, mj.P);
@@ -75,8 +88,8 @@ double measureDisplacement(const Model& m, const Histories& h, int i, int j, int
 double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   Marker mi, mj, mk, ml;
-  if (!loadMarker(m, h, i, mi) || !loadMarker(m, h, j, mj) || !loadMarker(m, h, k, mk) ||
-      !loadMarker(m, h, l, ml))
+  if (!loadMarker(m, h, i, mi, kP | kV) || !loadMarker(m, h, j, mj, kP | kV) ||
+      !loadMarker(m, h, k, mk, mode == 'd' ? 0 : kR) || !loadMarker(m, h, l, ml, kW))
     return 0.0;
   // Rate of the vector P_i - P_j as an observer fixed to l's body sees it:
   // (v_Pi - v_Pj) - w_l x (P_i - P_j); only l's rotation matters, not its translation.
@@ -91,7 +104,7 @@ double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, 
 double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
   if (!isAxis(mode)) return 0.0;
   Marker mi, mj, mk;
-  if (!loadMarker(m, h, i, mi) || !loadMarker(m, h, j, mj) || !loadMarker(m, h, k, mk))
+  if (!loadMarker(m, h, i, mi, kW) || !loadMarker(m, h, j, mj, kW) || !loadMarker(m, h, k, mk, kR))
     return 0.0;
   double dw[3];
   vec3Sub(dw, mi.w, mj.w);

@@ -1,6 +1,7 @@
 #include "joints/constraints.h"
 
 #include <cmath>
+#include <vector>
 
 #include "joints/axial_joints.h"
 #include "joints/point_joints.h"
@@ -45,6 +46,25 @@ void insertJointBlocks(ConstraintRows& rows, int row0, int nrows, const double (
   }
 }
 
+void localAxes(const Model& m, int lc, double* E) {
+  // Six sines and cosines per call add up in every joint and measure, while
+  // the angles only change when a model is read; the cached matrix is checked
+  // against the angles it was made from, so any model may be passed.
+  struct Entry {
+    double ang[3] = {0, 0, 0};
+    double E[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  };
+  thread_local std::vector<Entry> cache;
+  const double* a = m.frames[lc].ang;
+  if (lc >= static_cast<int>(cache.size())) cache.resize(lc + 1);
+  Entry& e = cache[lc];
+  if (e.ang[0] != a[0] || e.ang[1] != a[1] || e.ang[2] != a[2]) {
+    mat3RotationZXZ(e.E, degToRad(a[0]), degToRad(a[1]), degToRad(a[2]));
+    for (int k = 0; k < 3; ++k) e.ang[k] = a[k];
+  }
+  for (int k = 0; k < 9; ++k) E[k] = e.E[k];
+}
+
 void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side) {
   const LocalCoordinate& L = m.frames[lc];
   const int b = L.body;
@@ -62,7 +82,7 @@ void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, 
   vec3Add(side.P, side.R, mat3MulVec(t, side.A, side.s));
   double ws[3];
   vec3Add(side.vP, side.rd, mat3MulVec(t, side.A, vec3Cross(ws, side.w, side.s)));
-  mat3RotationZXZ(side.E, degToRad(L.ang[0]), degToRad(L.ang[1]), degToRad(L.ang[2]));
+  localAxes(m, lc, side.E);
 }
 
 int sampleRow(const Model& m, double t) {

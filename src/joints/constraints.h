@@ -56,6 +56,10 @@ struct JointSide {
   double E[9];    // LC axes in body axes: Z-X-Z rotation of the LC angles
 };
 
+// Axes of local coordinate lc in its body's axes: the Z-X-Z rotation of its
+// angles (cached per thread: the angles do not change during a run).
+void localAxes(const Model& m, int lc, double* E);
+
 // Fills `side` for local coordinate lc (its body must exist).
 void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side);
 
