@@ -222,7 +222,11 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
 
   std::vector<double> Ynew(state), Ys(state), k1(state), k2(state), k3(state), k4(state);
   std::vector<int> dofs;
-  const double hc = s.contact_time_step_coefficient * D;
+  // A coefficient of 0 or less would retry a step with contact at h = 0
+  // forever; such a run keeps d_time as the contact step instead.
+  const double hc = s.contact_time_step_coefficient > 0.0 ? s.contact_time_step_coefficient * D : D;
+  if (!(s.contact_time_step_coefficient > 0.0) && m.contact_num() > 0)
+    cprintf("  Warning: contact_time_step_coefficient is not positive; steps with contact are not shortened\n");
   // The energy change of a step is judged against |E0|, but never against
   // less than the work of lifting every body by the model's size: the zero
   // of potential energy is wherever the origin happens to be, and a model
@@ -243,6 +247,11 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       auto stage = [&](double ts, std::vector<double>& in, std::vector<double>& k) {
         h.time = ts;
         h.p_Yi = in;
+        // A step's contact records are those of its last evaluation, the one
+        // nearest the state the step ends in; the earlier stages' records
+        // would repeat every contact up to four times. (contact_flag keeps
+        // whatever any stage raised.)
+        h.attempt_contacts.clear();
         return computeStateDerivative(m, s, h, w, ts, in.data(), k.data(), dofs);
       };
       auto combine = [&](double f, const std::vector<double>& k, std::vector<double>& out) {

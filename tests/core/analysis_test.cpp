@@ -290,3 +290,21 @@ TEST(Constraints, GroundRowsAndSampleRows) {
     }
   EXPECT_NEAR(rows.violation, 0.3, 1e-12);
 }
+
+TEST(Analysis, ContactWithoutAStepCoefficientStillAdvances) {
+  std::string model = orvtest::readFile(std::string(ORVALDYN_EXAMPLES) + "/contact_drop.txt");
+  for (size_t at = model.find("meshes/"); at != std::string::npos; at = model.find("meshes/", at + 60))
+    model.replace(at, 7, std::string(ORVALDYN_EXAMPLES) + "/meshes/");
+  model = model.substr(0, model.find("simulation_time")) + "simulation_time T 0 0.001 0.3 %\n";
+  Settings s = settings("PTR");
+  s.contact_time_step_coefficient = 0.0;
+  for (const char* c : {"gray", "red", "blue", "green", "silver", "orange", "brown", "white"})
+    s.colors.push_back(Color{c, {1, 1, 1}});
+  Model m;
+  Histories h;
+  RunResult r = analyse(model, m, h, s);
+  ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
+  EXPECT_EQ(h.anime_num, 301);
+  EXPECT_GT(h.cont_time_index.size(), 0u) << "the cube reached the plate";
+  EXPECT_NE(r.console.find("contact_time_step_coefficient is not positive"), std::string::npos);
+}
