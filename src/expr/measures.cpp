@@ -118,20 +118,9 @@ double measureAngle(const Model& m, const Histories& h, int i, int j, char mode)
   double Ait[9], R[9];
   mat3Transpose(Ait, &h.A[9 * static_cast<std::size_t>(bi)]);
   mat3Mul(R, Ait, &h.A[9 * static_cast<std::size_t>(bj)]);
-  double theta = std::acos(R[8]);
-  const double s = std::sin(theta);
-  double phi, psi;
-  // Near theta = 0 or pi (or a cosine a hair past 1) only phi + psi is
-  // defined; all of it goes to phi.
-  if (std::isnan(s) || std::fabs(s) <= 1e-6) {
-    theta = 0.0;
-    psi = 0.0;
-    phi = std::atan2(R[3], R[0]);
-  } else {
-    phi = std::atan2(R[2] / s, -R[5] / s);
-    psi = std::atan2(R[6] / s, R[7] / s);
-  }
-  return mode == '1' ? phi : mode == '2' ? theta : psi;
+  double angles[3];
+  anglesZXZ(angles, R);
+  return angles[mode - '1'];
 }
 
 double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side,

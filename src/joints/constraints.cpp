@@ -65,6 +65,14 @@ void localAxes(const Model& m, int lc, double* E) {
   for (int k = 0; k < 9; ++k) E[k] = e.E[k];
 }
 
+bool sideUsable(const Model& m, const Histories& h, int lc) {
+  if (lc < 0 || lc >= m.frame_num()) return false;
+  const int b = m.frames[lc].body;
+  if (b < 0 || b >= m.body_num()) return false;
+  return h.A.size() >= 9 * static_cast<size_t>(b) + 9 &&
+         h.omega.size() >= 3 * static_cast<size_t>(b) + 3;
+}
+
 void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side) {
   const LocalCoordinate& L = m.frames[lc];
   const int b = L.body;

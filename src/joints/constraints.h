@@ -60,6 +60,10 @@ struct JointSide {
 // angles (cached per thread: the angles do not change during a run).
 void localAxes(const Model& m, int lc, double* E);
 
+// True when loadJointSide may run on lc: the LC, its body and the body's
+// per-body cache entries all exist.
+bool sideUsable(const Model& m, const Histories& h, int lc);
+
 // Fills `side` for local coordinate lc (its body must exist).
 void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side);
 

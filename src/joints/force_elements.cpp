@@ -13,16 +13,6 @@ namespace orv {
 
 namespace {
 
-// True when loadJointSide may run on lc: the LC, its body and the body's
-// cache entries all exist.
-bool sideUsable(const Model& m, const Histories& h, int lc) {
-  if (lc < 0 || lc >= m.frame_num()) return false;
-  const int b = m.frames[lc].body;
-  if (b < 0 || b >= m.body_num()) return false;
-  return h.A.size() >= 9 * static_cast<std::size_t>(b) + 9 &&
-         h.omega.size() >= 3 * static_cast<std::size_t>(b) + 3;
-}
-
 // Adds global force f at side's LC origin: F in global axes, N in body axes.
 void addLoad(const JointSide& s, const double* f, double* F, double* N) {
   double fb[3], tq[3];

@@ -11,16 +11,6 @@ bool isSupportedMotionType(const std::string& type) { return type == "R" || type
 
 namespace {
 
-// True when loadJointSide may run on lc: the LC, its body and the body's
-// cache entries all exist.
-bool sideUsable(const Model& m, const Histories& h, int lc) {
-  if (lc < 0 || lc >= m.frame_num()) return false;
-  const int b = m.frames[lc].body;
-  if (b < 0 || b >= m.body_num()) return false;
-  return h.A.size() >= 9 * static_cast<std::size_t>(b) + 9 &&
-         h.omega.size() >= 3 * static_cast<std::size_t>(b) + 3;
-}
-
 // theta_dot = z_i . w_i - z_j . w_j = f_dot, imposed at velocity level only.
 void rotationRow(const Model& m, const Histories& h, const Motion& mo, const JointSide& si,
                  const JointSide& sj, ConstraintRows& rows) {

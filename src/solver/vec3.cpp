@@ -37,7 +37,7 @@ double* mat3FromEulerParameters(double* out, const double* p) {
   return out;
 }
 
-double* anglesZXZDegrees(double* out, const double* R) {
+double* anglesZXZ(double* out, const double* R) {
   // acos of a cosine a hair beyond +-1 is NaN; that case falls into the
   // gimbal branch below, as does sin(theta) ~ 0 at either pole.
   double theta = std::acos(R[8]);
@@ -52,9 +52,15 @@ double* anglesZXZDegrees(double* out, const double* R) {
     phi = std::atan2(R[2] / s, -R[5] / s);
     psi = std::atan2(R[6] / s, R[7] / s);
   }
-  out[0] = radToDeg(phi);
-  out[1] = radToDeg(theta);
-  out[2] = radToDeg(psi);
+  out[0] = phi;
+  out[1] = theta;
+  out[2] = psi;
+  return out;
+}
+
+double* anglesZXZDegrees(double* out, const double* R) {
+  anglesZXZ(out, R);
+  for (int k = 0; k < 3; ++k) out[k] = radToDeg(out[k]);
   return out;
 }
 

@@ -139,6 +139,8 @@ inline double* eulerRatesFromOmega(double* out, const double* p, const double* w
 double* mat3RotationZXZ(double* out, double phi, double theta, double psi);
 // Rotation matrix A(p) of Euler parameters p = (e0, e1, e2, e3).
 double* mat3FromEulerParameters(double* out, const double* p);
+// (phi, theta, psi) in radians with R = Rz(phi) Rx(theta) Rz(psi); theta = psi = 0 near sin(theta) = 0.
+double* anglesZXZ(double* out, const double* R);
 // (phi, theta, psi) in degrees with R = Rz(phi) Rx(theta) Rz(psi); theta = psi = 0 near sin(theta) = 0.
 double* anglesZXZDegrees(double* out, const double* R);
 // (a x b) / |a x b|, or (1, 1, 1) when a and b are parallel.
