@@ -3,6 +3,7 @@
 #include <GL/freeglut.h>
 
 #include <QApplication>
+#include <clocale>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -73,6 +74,9 @@ int screenshots(MainWindow& w, const QStringList& args) {
 int main(int argc, char** argv) {
   glutInit(&argc, argv);  // the view draws its text with GLUT fonts
   QApplication app(argc, argv);
+  // Qt takes the user's locale; numbers in every file we read and write use a
+  // decimal point, whatever the desktop's language.
+  std::setlocale(LC_NUMERIC, "C");
   MainWindow w;
 
   QStringList args = app.arguments();

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <clocale>
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   glutInit(&argc, argv);
   QApplication app(argc, argv);
+  std::setlocale(LC_NUMERIC, "C");  // as the program does after Qt took the user's locale
   return RUN_ALL_TESTS();
 }
