@@ -2,10 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <unordered_map>
+#include <cstring>
 #include <vector>
 
 #include "model/model.h"
@@ -48,6 +51,12 @@ class StlScanner {
         tok.push_back(static_cast<char>(c));
       else
         overlong = true;
+      // The rest of the token as far as it is in the buffer, at once.
+      const size_t from = pos_;
+      while (pos_ < len_ && isTokenByte(static_cast<unsigned char>(buf_[pos_]))) ++pos_;
+      const size_t room = kTokenKeep - std::min(tok.size(), kTokenKeep);
+      tok.append(&buf_[from], std::min(pos_ - from, room));
+      if (pos_ - from > room) overlong = true;
       c = get();
     }
     return !binary_ && !failed_;
@@ -56,6 +65,7 @@ class StlScanner {
   bool failed() const { return failed_; }
 
  private:
+  static bool isTokenByte(int c) { return c > 0x20 && c != 0x7f; }  // neither blank nor control
   static bool isBlank(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
   }
@@ -103,11 +113,31 @@ struct Refusal {
 
 bool inRange(double v) { return std::fabs(v) <= kMaxCoord; }  // false for NaN too
 
+// parseDouble's result, several times faster on plain decimal numbers:
+// from_chars rounds correctly as strtod does, so the doubles are the same.
+// Whatever it does not take whole (a '+' sign, hex, out of range), or what
+// does not end in a digit or '.' (inf, nan), goes to parseDouble, and so does
+// everything where strtod's decimal point is not '.' (`plainDecimals` false).
+bool parseCoordinate(const std::string& tok, bool plainDecimals, double& x) {
+  if (plainDecimals && !tok.empty() &&
+      ((tok.back() >= '0' && tok.back() <= '9') || tok.back() == '.')) {
+    const char* end = tok.data() + tok.size();
+    double v;
+    const std::from_chars_result r = std::from_chars(tok.data(), end, v);
+    if (r.ec == std::errc() && r.ptr == end) {
+      x = v;
+      return true;
+    }
+  }
+  return parseDouble(tok, x);
+}
+
 // Reads facets after the header into corners (3 doubles per corner, scaled).
 // Throws Refusal on anything outside the accepted grammar or limits.
 void readFacets(StlScanner& in, double unit, std::vector<double>& corners) {
   std::string tok;
   bool overlong = false;
+  const bool plainDecimals = std::strcmp(std::localeconv()->decimal_point, ".") == 0;
   auto nextTok = [&](const char* where, int facet) {
     if (in.next(tok, overlong)) return;
     if (in.binary()) throw Refusal{"binary STL is not supported"};
@@ -134,7 +164,7 @@ void readFacets(StlScanner& in, double unit, std::vector<double>& corners) {
       for (int a = 0; a < 3; ++a) {
         nextTok("vertex", facet);
         double x = 0.0;
-        if (overlong || !parseDouble(tok, x)) {
+        if (overlong || !parseCoordinate(tok, plainDecimals, x)) {
           char msg[128];
           std::snprintf(msg, sizeof msg, "facet %d: \"%.32s%s\" is not a number", facet + 1,
                         tok.c_str(), overlong || tok.size() > 32 ? "..." : "");
@@ -155,70 +185,157 @@ void readFacets(StlScanner& in, double unit, std::vector<double>& corners) {
   }
 }
 
-// Finds node indices with a hash grid. Equivalent to the literal rule (each
-// corner is the FIRST earlier node within kMergeTol on all three axes): the
-// cell is at least twice the tolerance, so a matching node lies in the
-// corner's cell or, per axis, in the neighbour on the side of the nearer cell
-// face; the smallest matching index over those cells is taken. The cell grows
-// with the mesh extent so that x / cell stays below 2^40 and its rounding
-// error is far inside the margin around the cell's middle.
-class NodeMerger {
+// Hash grid behind mergeNodes. A node is listed in every cell touched by its
+// box from x - tol to x + tol on each axis, so a corner looks in its own cell
+// only. A value's cell comes from one non-decreasing map per axis,
+// v -> trunc(min((v - lo) * inv, cap)). A node x that matches corner p has
+// x - tol < p < x + tol exactly (a rounded difference below tol means the
+// exact one is), so the rounded box ends fl(x - tol) <= p <= fl(x + tol), and
+// the map keeps that order: p's cell is one of the node's whatever the
+// rounding, for any cell size. The size only sets the speed: well above 2 tol,
+// so a node mostly sits in one cell and at most in two per axis, and growing
+// with the extent so that indices stay within 2^30 + 2 and keys are three
+// 32-bit integers.
+class NodeGrid {
  public:
-  explicit NodeMerger(double maxAbs) {
-    cell_ = std::fmax(2.0 * kMergeTol, maxAbs * 0x1p-40);
+  NodeGrid(const double* corners, size_t count) {
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, z0 = HUGE_VAL;
+    double x1 = -HUGE_VAL, y1 = -HUGE_VAL, z1 = -HUGE_VAL;
+    for (size_t k = 0; k < count; ++k) {
+      const double* p = corners + 3 * k;
+      if (!isFinite(p)) continue;
+      x0 = p[0] < x0 ? p[0] : x0;
+      y0 = p[1] < y0 ? p[1] : y0;
+      z0 = p[2] < z0 ? p[2] : z0;
+      x1 = p[0] > x1 ? p[0] : x1;
+      y1 = p[1] > y1 ? p[1] : y1;
+      z1 = p[2] > z1 ? p[2] : z1;
+    }
+    double lo[3] = {x0, y0, z0}, hi[3] = {x1, y1, z1};
+    for (int a = 0; a < 3; ++a) {
+      if (lo[a] > hi[a]) lo[a] = hi[a] = 0.0;  // no finite corner
+      // Halves, as the extent itself may overflow.
+      const double halfExtent = hi[a] * 0.5 - lo[a] * 0.5;
+      const double size = std::fmax(kCellMin, halfExtent * 0x1p-29);
+      lo_[a] = lo[a] - 0.382 * size;
+      inv_[a] = 1.0 / size;
+    }
+    size_t cap = 64;
+    while (cap < count / 2) cap *= 2;
+    slots_.assign(cap, Slot{});
+    shift_ = 64 - bitsFor(cap);
+    entries_.reserve(count / 2);
   }
 
-  // Node index of corner p, appending a new node when none matches; -1 when
-  // a new node would exceed kStlMaxNodes.
-  int add(const double* p, std::vector<double>& nodes) {
-    int64_t q[3];
-    int lo[3], hi[3];
-    for (int a = 0; a < 3; ++a) {
-      const double s = p[a] / cell_, f = std::floor(s);
-      q[a] = static_cast<int64_t>(f);
-      lo[a] = s - f < 0.5 + 1.0 / 16 ? -1 : 0;
-      hi[a] = s - f > 0.5 - 1.0 / 16 ? 1 : 0;
-    }
+  static bool isFinite(const double* p) {
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+  }
+
+  // Smallest node index matching finite corner p, or -1.
+  int find(const double* p, const double* nodes) const {
+    const Slot* s = lookup(cell(0, p[0]), cell(1, p[1]), cell(2, p[2]));
+    if (!s) return -1;
+    // A cell lists its nodes newest first: the last match is the first node.
     int best = -1;
-    for (int dx = lo[0]; dx <= hi[0]; ++dx)
-      for (int dy = lo[1]; dy <= hi[1]; ++dy)
-        for (int dz = lo[2]; dz <= hi[2]; ++dz) {
-          auto it = cells_.find(Key{q[0] + dx, q[1] + dy, q[2] + dz});
-          if (it == cells_.end()) continue;
-          // Indices in a cell ascend: the first match is the cell's smallest.
-          for (int n : it->second) {
-            if (best >= 0 && n >= best) break;
-            const double* c = &nodes[3 * static_cast<size_t>(n)];
-            if (std::fabs(c[0] - p[0]) < kMergeTol && std::fabs(c[1] - p[1]) < kMergeTol &&
-                std::fabs(c[2] - p[2]) < kMergeTol) {
-              best = n;
-              break;
-            }
-          }
+    for (int32_t e = s->head; e >= 0; e = entries_[e].next) {
+      const int n = entries_[e].node;
+      const double* c = nodes + 3 * static_cast<size_t>(n);
+      if (std::fabs(c[0] - p[0]) < kMergeTol && std::fabs(c[1] - p[1]) < kMergeTol &&
+          std::fabs(c[2] - p[2]) < kMergeTol)
+        best = n;
+    }
+    return best;
+  }
+
+  // Lists node n, at finite x, in every cell its box touches.
+  void insert(const double* x, int n) {
+    uint32_t from[3], to[3];
+    for (int a = 0; a < 3; ++a) {
+      from[a] = cell(a, x[a] - kMergeTol);
+      to[a] = cell(a, x[a] + kMergeTol);
+    }
+    for (uint32_t i = from[0]; i <= to[0]; ++i)
+      for (uint32_t j = from[1]; j <= to[1]; ++j)
+        for (uint32_t k = from[2]; k <= to[2]; ++k) {
+          Slot& s = slotFor(i, j, k);
+          entries_.push_back(Entry{n, s.head});
+          s.head = static_cast<int32_t>(entries_.size() - 1);
         }
-    if (best >= 0) return best;
-    const int count = static_cast<int>(nodes.size() / 3);
-    if (count >= kStlMaxNodes) return -1;
-    nodes.insert(nodes.end(), p, p + 3);
-    cells_[Key{q[0], q[1], q[2]}].push_back(count);
-    return count;
   }
 
  private:
-  struct Key {
-    int64_t x, y, z;
-    bool operator==(const Key& o) const { return x == o.x && y == o.y && z == o.z; }
+  struct Slot {
+    uint32_t x = 0, y = 0, z = 0;
+    int32_t head = -1;  // -1: free slot
   };
-  struct KeyHash {
-    size_t operator()(const Key& k) const {
-      uint64_t h = static_cast<uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
-      h ^= static_cast<uint64_t>(k.y) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-      h ^= static_cast<uint64_t>(k.z) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-      return static_cast<size_t>(h ^ (h >> 29));
+  struct Entry {
+    int32_t node, next;
+  };
+  // Meshes tend to sit on round coordinates; a cell size and origin off any
+  // round grid keep their nodes away from cell faces, hence in one cell.
+  static constexpr double kCellMin = 37.7 * kMergeTol;
+  static constexpr double kCellCap = 0x1p30 + 2;  // reached only when v - lo overflows
+
+  uint32_t cell(int a, double v) const {
+    const double s = (v - lo_[a]) * inv_[a];
+    return static_cast<uint32_t>(static_cast<int32_t>(s < kCellCap ? s : kCellCap));
+  }
+  static int bitsFor(size_t n) {
+    int b = 0;
+    while ((size_t{1} << b) < n) ++b;
+    return b;
+  }
+  size_t home(uint32_t x, uint32_t y, uint32_t z) const {
+    uint64_t h = x * 0x9E3779B97F4A7C15ull ^ y * 0xC2B2AE3D27D4EB4Full ^ z * 0x165667B19E3779F9ull;
+    h ^= h >> 32;
+    return static_cast<size_t>((h * 0xD6E8FEB86659FD93ull) >> shift_);
+  }
+  const Slot* lookup(uint32_t x, uint32_t y, uint32_t z) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = home(x, y, z);; i = (i + 1) & mask) {
+      const Slot& s = slots_[i];
+      if (s.head < 0) return nullptr;
+      if (s.x == x && s.y == y && s.z == z) return &s;
     }
-  };
-  double cell_;
-  std::unordered_map<Key, std::vector<int>, KeyHash> cells_;
+  }
+  Slot& slotFor(uint32_t x, uint32_t y, uint32_t z) {
+    size_t mask = slots_.size() - 1;
+    size_t i = home(x, y, z);
+    for (;; i = (i + 1) & mask) {
+      Slot& s = slots_[i];
+      if (s.head < 0) break;
+      if (s.x == x && s.y == y && s.z == z) return s;
+    }
+    if (2 * (used_ + 1) > slots_.size()) {  // keep probes short: at most half full
+      grow();
+      mask = slots_.size() - 1;
+      for (i = home(x, y, z); slots_[i].head >= 0; i = (i + 1) & mask) {
+      }
+    }
+    ++used_;
+    slots_[i].x = x;
+    slots_[i].y = y;
+    slots_[i].z = z;
+    return slots_[i];
+  }
+  void grow() {
+    std::vector<Slot> old(2 * slots_.size());
+    old.swap(slots_);
+    --shift_;
+    const size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.head < 0) continue;
+      size_t i = home(s.x, s.y, s.z);
+      while (slots_[i].head >= 0) i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+  }
+
+  double lo_[3], inv_[3];
+  std::vector<Slot> slots_;
+  std::vector<Entry> entries_;
+  size_t used_ = 0;
+  int shift_ = 0;
 };
 
 // Circumscribed circle of the triangle P0 P1 P2 whose stored normal is n.
@@ -275,6 +392,27 @@ struct FileCloser {
 
 }  // namespace
 
+void mergeNodes(const std::vector<double>& corners, std::vector<double>& nodes,
+                std::vector<int>& cornerNode) {
+  const size_t count = corners.size() / 3;
+  nodes.clear();
+  nodes.reserve(3 * count);  // pages never written cost nothing; growing would copy
+  cornerNode.resize(count);
+  NodeGrid grid(corners.data(), count);
+  for (size_t k = 0; k < count; ++k) {
+    const double* p = &corners[3 * k];
+    // Nothing is within the tolerance of an inf or NaN, nor it of anything.
+    const bool finite = NodeGrid::isFinite(p);
+    int n = finite ? grid.find(p, nodes.data()) : -1;
+    if (n < 0) {
+      n = static_cast<int>(nodes.size() / 3);
+      nodes.insert(nodes.end(), p, p + 3);
+      if (finite) grid.insert(p, n);
+    }
+    cornerNode[k] = n;
+  }
+}
+
 bool readStl(Model& m, int shape, const std::string& path) {
   if (shape < 0 || shape >= m.shape_num()) {
     cprintf("  STL FILE ERROR: %s: no shape %d\n", path.c_str(), shape);
@@ -318,6 +456,11 @@ bool readStl(Model& m, int shape, const std::string& path) {
       throw Refusal{"file ends before \"endsolid\""};
     }
     cprintf("  unit=%.3e, ", sh.unit);
+    // A facet takes at least 42 bytes (21 tokens and their separators), so
+    // this bound spares the copies of a growing vector.
+    if (S_ISREG(st.st_mode))
+      corners.reserve(9 * static_cast<size_t>(std::min<long long>(
+                              static_cast<long long>(st.st_size) / 42, kStlMaxTriangles)));
     readFacets(in, sh.unit, corners);
   } catch (const Refusal& r) {
     return refuse(r.why);
@@ -333,19 +476,13 @@ bool readStl(Model& m, int shape, const std::string& path) {
   cprintf("  v_stl_normal:%d, ", normal_start);
   cprintf("  v_stl_tri:%d, ", tri_start);
 
-  double maxAbs = 0.0;
-  for (double v : corners) maxAbs = std::fmax(maxAbs, std::fabs(v));
-  NodeMerger merger(maxAbs);
   std::vector<double> nodes;
-  std::vector<int> triNode(static_cast<size_t>(vertex_num));
-  for (int k = 0; k < vertex_num; ++k) {
-    const int n = merger.add(&corners[3 * static_cast<size_t>(k)], nodes);
-    if (n < 0) {
-      char msg[64];
-      std::snprintf(msg, sizeof msg, "more than %d nodes", kStlMaxNodes);
-      return refuse(msg);
-    }
-    triNode[k] = n;
+  std::vector<int> triNode;
+  mergeNodes(corners, nodes, triNode);
+  if (nodes.size() / 3 > static_cast<size_t>(kStlMaxNodes)) {
+    char msg[64];
+    std::snprintf(msg, sizeof msg, "more than %d nodes", kStlMaxNodes);
+    return refuse(msg);
   }
   const int node_num = static_cast<int>(nodes.size() / 3);
   cprintf("  node_num=%d, ", node_num);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <random>
 
 #include "model/model.h"
@@ -51,6 +55,38 @@ void expectNear(const V& got, const V& want, double tol = 1e-12) {
   for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << i;
 }
 
+struct Merge {
+  V nodes;
+  std::vector<int> cornerNode;
+};
+
+// The merging rule as written: the first node, in node order, closer than
+// 1e-9 on every axis.
+Merge scanMerge(const V& corners) {
+  Merge r;
+  for (size_t k = 0; k < corners.size(); k += 3) {
+    size_t n = 0;
+    while (n < r.nodes.size() / 3 && !(std::fabs(r.nodes[3 * n] - corners[k]) < 1e-9 &&
+                                       std::fabs(r.nodes[3 * n + 1] - corners[k + 1]) < 1e-9 &&
+                                       std::fabs(r.nodes[3 * n + 2] - corners[k + 2]) < 1e-9))
+      ++n;
+    if (n == r.nodes.size() / 3) r.nodes.insert(r.nodes.end(), &corners[k], &corners[k] + 3);
+    r.cornerNode.push_back(static_cast<int>(n));
+  }
+  return r;
+}
+
+void expectMergeLikeScan(const V& corners) {
+  const Merge want = scanMerge(corners);
+  Merge got;
+  mergeNodes(corners, got.nodes, got.cornerNode);
+  EXPECT_EQ(got.cornerNode, want.cornerNode);
+  // Bitwise, for -0.0 and NaN.
+  ASSERT_EQ(got.nodes.size(), want.nodes.size());
+  EXPECT_EQ(std::memcmp(got.nodes.data(), want.nodes.data(), want.nodes.size() * sizeof(double)),
+            0);
+}
+
 const std::string kEquilateral = facet({0, 0, 0}, {2, 0, 0}, {1, std::sqrt(3.0), 0});
 const double kR3 = std::sqrt(3.0);
 
@@ -89,23 +125,110 @@ TEST(StlMesh, MergeMatchesBruteForceOnNearDuplicates) {
         }
         text += facet(v[0], v[1], v[2]);
       }
-      V nodes;
-      std::vector<int> expect;
-      for (size_t k = 0; k < corners.size(); k += 3) {
-        size_t n = 0;
-        while (n < nodes.size() / 3 && !(std::fabs(nodes[3 * n] - corners[k]) < 1e-9 &&
-                                         std::fabs(nodes[3 * n + 1] - corners[k + 1]) < 1e-9 &&
-                                         std::fabs(nodes[3 * n + 2] - corners[k + 2]) < 1e-9))
-          ++n;
-        if (n == nodes.size() / 3) nodes.insert(nodes.end(), &corners[k], &corners[k] + 3);
-        expect.push_back(static_cast<int>(n));
-      }
+      const Merge want = scanMerge(corners);
       StlCase c;
       int sh = c.shape();
       ASSERT_TRUE(c.read(sh, solid(text)));
-      EXPECT_EQ(c.m.shapes[sh].tri_node, expect) << base << " " << far;
-      EXPECT_EQ(c.m.shapes[sh].node, nodes);
+      EXPECT_EQ(c.m.shapes[sh].tri_node, want.cornerNode) << base << " " << far;
+      EXPECT_EQ(c.m.shapes[sh].node, want.nodes);
     }
+  }
+}
+
+// Clusters whose per-axis differences fall a few ulps either side of the
+// tolerance, and of multiples of a quarter of it, spread over several grid
+// cells so that cell faces cut through them.
+TEST(StlMerge, MatchesTheScanAtTheToleranceBoundary) {
+  std::mt19937 rng(7);
+  for (double base : {0.0, 3e-9, -1.0, 1e6, -1e6 - 0.5, 4.5e15, 1e60}) {
+    V pool;  // sorted
+    for (int q = -200; q <= 200; ++q) {
+      double v = base + q * 0.25e-9;
+      for (int u = 0; u < 2; ++u) v = std::nextafter(v, -HUGE_VAL);
+      for (int u = -2; u <= 2; ++u, v = std::nextafter(v, HUGE_VAL)) pool.push_back(v);
+    }
+    if (base == 0.0) pool.push_back(-0.0);
+    const int n = static_cast<int>(pool.size());
+    V corners;
+    for (int cluster = 0; cluster < 60; ++cluster) {
+      int seed[3];
+      for (int& s : seed) s = static_cast<int>(rng() % pool.size());
+      for (int k = 0; k < 40; ++k) {
+        const int spread = k % 4 == 0 ? 0 : 30;  // some corners off on one axis only
+        const int axis = static_cast<int>(rng() % 3);
+        for (int a = 0; a < 3; ++a) {
+          int i = seed[a];
+          if (spread && (k % 2 == 0 || a == axis)) i += static_cast<int>(rng() % 61) - 30;
+          corners.push_back(pool[std::clamp(i, 0, n - 1)]);
+        }
+      }
+    }
+    SCOPED_TRACE(base);
+    expectMergeLikeScan(corners);
+  }
+}
+
+// A node and a corner just inside the tolerance on one axis, swept in steps
+// of 1e-12 over 8e-8, two grid cells: wherever the cell faces fall, they
+// merge. The corner at 0 fixes the grid, the same in every part of the sweep.
+TEST(StlMerge, MergesJustInsideTheToleranceWhereverCellFacesFall) {
+  const int pairs = 20000;
+  for (int axis = 0; axis < 3; ++axis) {
+    for (double side : {-1.0, 1.0}) {
+      for (int part = 0; part < 4; ++part) {
+        V corners = {0, 0, 0};
+        std::vector<int> want = {0};
+        for (int i = 0; i < pairs; ++i) {
+          const double x = 1e-6 + (part * pairs + i) * 1e-12;
+          double p = x + side * 1e-9;
+          while (!(std::fabs(p - x) < 1e-9)) p = std::nextafter(p, x);
+          for (double v : {x, p}) {
+            double c[3] = {0, 0, 0};
+            c[axis] = v;
+            c[(axis + 1) % 3] = 1e-3 * i;  // pairs apart
+            corners.insert(corners.end(), c, c + 3);
+            want.push_back(1 + i);
+          }
+        }
+        V nodes;
+        std::vector<int> got;
+        mergeNodes(corners, nodes, got);
+        EXPECT_EQ(got, want) << axis << " " << side << " " << part;
+      }
+    }
+  }
+}
+
+TEST(StlMerge, MatchesTheScanOnExtremeValues) {
+  const double inf = HUGE_VAL, nan = std::nan(""), big = std::numeric_limits<double>::max();
+  // Nothing merges with inf or NaN. The extent overflows: -big..big.
+  V corners = {inf, 0, 0, inf, 0, 0, nan, 1, 1, nan, 1, 1, -inf, nan, inf, big, 0, 0,
+               -big, 0, 0, big, 0, 0, 0, -0.0, 0, 0, 0, 0, 5e-10, 0, 0, -big, 0, 0};
+  for (int k = 0; k < 200; ++k)
+    for (double v : {0.0, 1e300, -1e300})
+      corners.insert(corners.end(), {v + (k % 7) * 4e-10, k % 3 * 9e-10, std::ldexp(1.0, -k)});
+  expectMergeLikeScan(corners);
+}
+
+// Lattice sites met several times with jitter across the tolerance: long
+// first-match chains. Sparse sites, one a cell, come first so that the table
+// grows before they are met again; dense ones, closer than a cell, give
+// many nodes a cell.
+TEST(StlMerge, MatchesTheScanOnRandomMeshesWithManyNearDuplicates) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> jitter(-1.2e-9, 1.2e-9);
+  for (double base : {0.0, 2.5, 1e6}) {
+    V corners;
+    for (int k = 0; k < 14000; ++k) {
+      const int site = k < 5000 ? k : static_cast<int>(rng() % 7000);
+      const bool dense = site >= 5000;
+      const double step = dense ? 1e-8 : 1e-7;
+      corners.insert(corners.end(), {base + step * (site % 17) + jitter(rng),
+                                     base + 1.3 * step * (site / 17) + jitter(rng),
+                                     base + (dense ? 1e-3 : 0.0) + (k % 2 ? jitter(rng) : 0.0)});
+    }
+    SCOPED_TRACE(base);
+    expectMergeLikeScan(corners);
   }
 }
 
@@ -185,6 +308,9 @@ TEST(StlMesh, RefusedFilesLeaveNoTrace) {
       {"solid x " + tri, "file ends before \"endsolid\""},
       {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number"},
       {solid(tri + "f n 0 0 1 o l v 0 0 0 v 1e400 0 0"), "facet 2: coordinate not finite"},
+      {solid(tri + "f n 0 0 1 o l v 0 0 0 v 1 -nan 0"), "facet 2: coordinate not finite"},
+      {solid(tri + "f n 0 0 1 o l v 1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number"},
+      {solid(tri + "f n 0 0 1 o l v 0x 0 0"), "facet 2: \"0x\" is not a number"},
       {solid(many), "more than 33333 triangles"},
       {binary, "binary STL is not supported"},
       {std::string("solid x facet \0\0\0\x80", 18), "binary STL is not supported"},
@@ -212,4 +338,60 @@ TEST(StlMesh, RefusedFilesLeaveNoTrace) {
   EXPECT_FALSE(readStl(c.m, c.shape(), c.dir + "/missing.stl"));
   EXPECT_EQ(c.log.text(), "  STL FILE OPEN ERROR\n");
   EXPECT_TRUE(c.m.stl.v_stl_coord.empty());
+}
+
+// Whatever the spelling, a coordinate is the double strtod reads.
+TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
+  std::vector<std::string> toks = {"+1.5", "0x1p-3", ".5", "5.", "-0", "1e-400", "4.9e-324",
+                                   "2.2250738585072011e-308", "9007199254740993", "0.1", "1E5",
+                                   "1e+05", "007", "-1e60", "123456789012345678901234567890",
+                                   "1.00000000000000011102230246251565404236316680908203125"};
+  std::mt19937_64 rng(3);
+  for (int k = 0; k < 600; ++k) {
+    const int e = static_cast<int>(rng() % 1200) - 1127;  // up to 2^125, down to subnormals
+    const double v = std::ldexp(static_cast<double>(rng() >> 11), e);
+    char s[64];
+    std::snprintf(s, sizeof s, "%.*g", 1 + static_cast<int>(rng() % 17), rng() % 2 ? v : -v);
+    toks.push_back(s);
+  }
+  std::string text;
+  for (size_t i = 0; i < toks.size(); ++i) {
+    char f[160];
+    std::snprintf(f, sizeof f,
+                  "facet n 0 0 1 outer loop vertex %s %zu 0 vertex 0 %zu 0 vertex 0 0 1 "
+                  "endloop endfacet\n",
+                  toks[i].c_str(), 2 * i, 2 * i + 1);
+    text += f;
+  }
+  StlCase c;
+  int sh = c.shape();
+  ASSERT_TRUE(c.read(sh, solid(text)));
+  const Shape& S = c.m.shapes[sh];
+  for (size_t i = 0; i < toks.size(); ++i) {
+    const double want = std::strtod(toks[i].c_str(), nullptr);
+    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri_node[3 * i])], want) << toks[i];
+  }
+}
+
+// Tokens cut by the 64 KiB read buffer; 256 characters are kept, and a longer
+// token is not a number.
+TEST(StlMesh, TokensAcrossTheReadBufferAndTheLengthLimit) {
+  const std::string head = "solid x facet normal 0 0 1 outer loop vertex ";
+  const std::string tail = " 2 3 vertex 0 0 0 vertex 0 1 0 endloop endfacet endsolid";
+  const std::string long256 = "1." + std::string(253, '0') + "1";
+  for (const std::string& num : {std::string("1.2500000000000000000"), long256, long256 + "0"}) {
+    for (size_t cut : {0, 1, 4, 19, 200, 256, 300}) {
+      StlCase c;
+      int sh = c.shape();
+      const bool ok = c.read(sh, head + std::string(65536 - cut - head.size(), ' ') + num + tail);
+      ASSERT_EQ(ok, num.size() <= 256) << num.size() << " " << cut;
+      if (ok) {
+        EXPECT_EQ(c.m.shapes[sh].node[0], std::strtod(num.c_str(), nullptr));
+        EXPECT_EQ(c.m.shapes[sh].node[1], 2.0);
+      } else {
+        EXPECT_NE(c.log.text().find("facet 1: \"" + num.substr(0, 32) + "...\" is not a number"),
+                  std::string::npos) << c.log.text();
+      }
+    }
+  }
 }
