@@ -1,11 +1,19 @@
 // One contact evaluation: the example sphere mesh resting on the example
 // plate mesh (and, for the pair-parallel mode to have pairs to share, four
-// spheres on the plate), on 1 and 2 threads in both execution modes.
+// spheres on the plate), on 1 and 2 threads in both execution modes; and a
+// 5,000-triangle sphere on a 20,000-triangle plate, searched through the
+// triangle trees against the exhaustive loops in the same run.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "contact/contact.h"
@@ -14,6 +22,7 @@
 #include "model/model_reader.h"
 #include "model/settings.h"
 #include "platform/console.h"
+#include "solver/vec3.h"
 
 namespace {
 
@@ -95,5 +104,195 @@ BENCHMARK(BM_ContactSphereOnPlate)->ArgsProduct({{1, 2}, {0, 1}})->UseRealTime()
 
 void BM_ContactFourSpheresOnPlate(benchmark::State& state) { runContact(state, 4); }
 BENCHMARK(BM_ContactFourSpheresOnPlate)->ArgsProduct({{1, 2}, {0, 1}})->UseRealTime();
+
+// A mesh shape added to m.stl the way the reader lays it out: unit normals of
+// the corners' cross products and circumscribed circles.
+void addMesh(orv::Model& m, int body, const std::vector<double>& node,
+             const std::vector<int>& tri) {
+  orv::StlLists& L = m.stl;
+  orv::Shape sh;
+  sh.type = "STL";
+  sh.body = body;
+  sh.node_num = static_cast<int>(node.size() / 3);
+  sh.stl_num = static_cast<int>(tri.size() / 3);
+  sh.vertex_num = 3 * sh.stl_num;
+  sh.coord_start = static_cast<int>(L.v_stl_coord.size());
+  sh.normal_start = static_cast<int>(L.v_stl_normal.size());
+  sh.tri_start = static_cast<int>(L.v_stl_tri.size());
+  L.v_stl_coord.insert(L.v_stl_coord.end(), node.begin(), node.end());
+  L.v_stl_tri.insert(L.v_stl_tri.end(), tri.begin(), tri.end());
+  for (size_t t = 0; t < tri.size() / 3; ++t) {
+    const double* P0 = &node[3 * tri[3 * t]];
+    double a[3], b[3], n[3], axb[3], w[3], c[3];
+    orv::vec3Sub(a, &node[3 * tri[3 * t + 1]], P0);
+    orv::vec3Sub(b, &node[3 * tri[3 * t + 2]], P0);
+    L.v_stl_normal.insert(L.v_stl_normal.end(), n, orv::unitNormal(n, a, b) + 3);
+    orv::vec3Sub(w, orv::vec3Scale(w, orv::vec3Dot(a, a), b),
+                 orv::vec3Scale(c, orv::vec3Dot(b, b), a));
+    orv::vec3Cross(axb, a, b);
+    orv::vec3Scale(c, 0.5 / orv::vec3Dot(axb, axb), orv::vec3Cross(c, w, axb));
+    for (int k = 0; k < 3; ++k) L.v_stl_center.push_back(P0[k] + c[k]);
+    L.v_stl_radius.push_back(orv::vec3Norm(c[0], c[1], c[2]));
+  }
+  m.shapes.push_back(sh);
+}
+
+// 5,000 triangles: 51 rings of 50 segments around (cx, cy, cz), radius 0.1.
+void addSphere(orv::Model& m, int body, const double* ctr) {
+  const int rings = 51, segs = 50;
+  const double r = 0.1, pi = std::acos(-1.0);
+  std::vector<double> node = {ctr[0], ctr[1] + r, ctr[2]};
+  for (int i = 1; i < rings; ++i)
+    for (int j = 0; j < segs; ++j) {
+      const double th = pi * i / rings, ph = 2 * pi * j / segs;
+      node.insert(node.end(), {ctr[0] + r * std::sin(th) * std::cos(ph), ctr[1] + r * std::cos(th),
+                               ctr[2] + r * std::sin(th) * std::sin(ph)});
+    }
+  node.insert(node.end(), {ctr[0], ctr[1] - r, ctr[2]});
+  const int bottom = 1 + (rings - 1) * segs;
+  auto at = [&](int i, int j) { return 1 + (i - 1) * segs + (j % segs); };
+  std::vector<int> tri;
+  for (int j = 0; j < segs; ++j) {
+    tri.insert(tri.end(), {0, at(1, j + 1), at(1, j)});
+    for (int i = 1; i + 1 < rings; ++i)
+      tri.insert(tri.end(), {at(i, j), at(i, j + 1), at(i + 1, j), at(i, j + 1), at(i + 1, j + 1),
+                             at(i + 1, j)});
+    tri.insert(tri.end(), {bottom, at(rings - 1, j), at(rings - 1, j + 1)});
+  }
+  addMesh(m, body, node, tri);
+}
+
+// 20,000 triangles: a 1 m square plate in y = 0 cut into 100 x 100 cells, normal +y.
+void addPlate(orv::Model& m, int body) {
+  const int cells = 100;
+  const double size = 1.0;
+  std::vector<double> node;
+  for (int i = 0; i <= cells; ++i)
+    for (int j = 0; j <= cells; ++j)
+      node.insert(node.end(), {-size / 2 + size * j / cells, 0.0, -size / 2 + size * i / cells});
+  std::vector<int> tri;
+  for (int i = 0; i < cells; ++i)
+    for (int j = 0; j < cells; ++j) {
+      const int a = i * (cells + 1) + j, b = a + 1, c = a + cells + 1, d = c + 1;
+      tri.insert(tri.end(), {a, c, b, b, c, d});
+    }
+  addMesh(m, body, node, tri);
+}
+
+// The sphere sunk 2 mm into the plate, at rest.
+struct LargePair {
+  orv::Model m;
+  std::vector<double> Y;
+
+  LargePair() {
+    const double ctr[3] = {0.0013, 0.098, 0.0027};
+    m.bodies.resize(2);
+    for (int k = 0; k < 3; ++k) m.bodies[1].cg_pos[k] = ctr[k];
+    addPlate(m, 0);
+    addSphere(m, 1, ctr);
+    orv::Contact c;
+    c.i_shape = 1, c.j_shape = 0, c.i_body = 1, c.j_body = 0;
+    c.k = 1e5, c.c = 100, c.d = 0.008, c.myu = 0.3;
+    m.contacts.push_back(c);
+    Y.assign(14 * 2, 0.0);
+    Y[12] = Y[16] = 1.0;
+  }
+};
+
+struct Outcome {
+  double seconds = 0;  // per evaluation, the fastest run
+  std::vector<orv::ContactRecord> records;
+  std::vector<double> F, N;
+};
+
+// `reps` evaluations of the pair, the fastest one kept.
+Outcome evaluate(const LargePair& p, const orv::Settings& s, orv::ContactSearch search, int reps) {
+  Outcome o;
+  o.seconds = 1e300;
+  for (int r = 0; r < reps; ++r) {
+    orv::Histories h;
+    o.F.assign(6, 0.0);
+    o.N.assign(6, 0.0);
+    const auto t0 = std::chrono::steady_clock::now();
+    orv::applyContact(p.m, s, h, p.Y.data(), o.F.data(), o.N.data(), 0, search);
+    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+    o.seconds = std::min(o.seconds, dt.count());
+    o.records = h.attempt_contacts;
+  }
+  return o;
+}
+
+// Same records in the same order and the same sums, to the bit.
+bool identical(const Outcome& a, const Outcome& b) {
+  if (a.records.size() != b.records.size() ||
+      std::memcmp(a.F.data(), b.F.data(), a.F.size() * sizeof(double)) != 0 ||
+      std::memcmp(a.N.data(), b.N.data(), a.N.size() * sizeof(double)) != 0)
+    return false;
+  for (size_t r = 0; r < a.records.size(); ++r)
+    if (std::memcmp(a.records[r].pos, b.records[r].pos, 3 * sizeof(double)) != 0 ||
+        std::memcmp(a.records[r].val, b.records[r].val, 3 * sizeof(double)) != 0)
+      return false;
+  return true;
+}
+
+// One evaluation of the large pair through the trees (the timed loop), with
+// the exhaustive loops timed before it in the same run: point only, and for
+// algorithm 1 point and edge, whose edge part is the difference of the two.
+// The exhaustive edge loops take seconds, so they run once per argument set.
+// ratio: the exhaustive loops' fastest run over the trees' mean; identical:
+// whether both found the same records and sums to the bit.
+void BM_ContactLargePair(benchmark::State& state) {
+  static const LargePair pair;
+  orv::Settings s;
+  s.N_THREADS = static_cast<int>(state.range(0));
+  s.CONTACT_ALGORITHM = static_cast<int>(state.range(1));
+  static std::map<std::pair<int, int>, Outcome> slow;  // exhaustive, per threads and algorithm
+  auto exhaustive = [&](int algorithm) -> const Outcome& {
+    const auto key = std::make_pair(s.N_THREADS, algorithm);
+    auto it = slow.find(key);
+    if (it == slow.end()) {
+      orv::Settings e = s;
+      e.CONTACT_ALGORITHM = algorithm;
+      const int reps = algorithm == 0 ? 3 : 1;
+      it = slow.emplace(key, evaluate(pair, e, orv::ContactSearch::Exhaustive, reps)).first;
+    }
+    return it->second;
+  };
+  const Outcome& slowNow = exhaustive(s.CONTACT_ALGORITHM);
+  const Outcome check = evaluate(pair, s, orv::ContactSearch::Tree, 1);
+
+  orv::Histories h;
+  std::vector<double> F(6, 0.0), N(6, 0.0);
+  const auto t0 = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    h.attempt_contacts.clear();
+    orv::applyContact(pair.m, s, h, pair.Y.data(), F.data(), N.data(), 0);
+    benchmark::DoNotOptimize(F.data());
+    benchmark::ClobberMemory();
+  }
+  const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+  const double fast = dt.count() / static_cast<double>(state.iterations());
+
+  state.counters["records"] = static_cast<double>(check.records.size());
+  state.counters["identical"] = identical(check, slowNow) ? 1 : 0;
+  state.counters["exhaustive_ms"] = 1e3 * slowNow.seconds;
+  state.counters["ratio"] = slowNow.seconds / fast;
+  if (s.CONTACT_ALGORITHM == 1) {
+    orv::Settings p = s;
+    p.CONTACT_ALGORITHM = 0;
+    // Fastest of many against fastest of many, as for the exhaustive loops.
+    const double fastEdge = evaluate(pair, s, orv::ContactSearch::Tree, 200).seconds -
+                            evaluate(pair, p, orv::ContactSearch::Tree, 200).seconds;
+    const double slowEdge = slowNow.seconds - exhaustive(0).seconds;
+    state.counters["edge_exhaustive_ms"] = 1e3 * slowEdge;
+    state.counters["edge_ms"] = 1e3 * fastEdge;
+    state.counters["edge_ratio"] = slowEdge / fastEdge;
+  }
+}
+// Arguments: threads, algorithm (0 point, 1 point and edge).
+BENCHMARK(BM_ContactLargePair)
+    ->ArgsProduct({{1, 2}, {0, 1}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "contact/detection.h"
+#include "contact/mesh_tree.h"
 #include "model/histories.h"
 #include "model/model.h"
 #include "model/settings.h"
@@ -16,14 +17,16 @@ namespace orv {
 namespace {
 
 // Below this trip count a loop stays on the calling thread: starting the
-// team would cost more than the loop. The trip count of a point search is
-// that of the nodes that can reach the other mesh at all.
+// team would cost more than the loop. A search counts one trip per
+// node-triangle or edge-triangle test of the nodes and edges that can reach
+// the other mesh at all; a walk through a tree counts as kTreeTrips.
 constexpr long long kParallelTrips = 1000;
+constexpr long long kTreeTrips = 16;
 
 struct MeshBuf {
   int state = 0;  // 0 not looked at in this evaluation, 1 usable, -1 not usable
   std::vector<double> node, normal, center;
-  std::vector<Bound> blocks;
+  TriangleTree tree;  // kept across evaluations: only its boxes follow the body
   PlacedMesh view;
 };
 
@@ -33,6 +36,7 @@ struct PairOut {
   bool ok = false;
   int calls[4] = {0, 0, 0, 0};
   std::vector<ContactItem> items;
+  std::vector<int> sources;  // scratch: triangles whose edges are searched
 };
 
 struct Work {
@@ -63,9 +67,12 @@ bool meshUsable(const Model& m, const Shape& sh) {
       ns + 3 * nt > L.v_stl_center.size() || ns / 3 + nt > L.v_stl_radius.size() ||
       ts + 3 * nt > L.v_stl_tri.size())
     return false;
-  for (size_t k = ts; k < ts + 3 * nt; ++k)
-    if (L.v_stl_tri[k] < 0 || L.v_stl_tri[k] >= sh.node_num) return false;
-  return true;
+  // One pass without branches: it runs at every evaluation.
+  const int* tri = &L.v_stl_tri[ts];
+  const unsigned limit = static_cast<unsigned>(sh.node_num);
+  unsigned bad = 0;
+  for (size_t k = 0; k < 3 * nt; ++k) bad |= static_cast<unsigned>(tri[k]) >= limit;
+  return bad == 0;
 }
 
 // Runs fn(lo, hi) over [0, count): on the calling thread, or split into one
@@ -84,7 +91,12 @@ void forBlocks(int count, long long trips, int nt, const Fn& fn) {
   }
 }
 
-void placeMesh(const Model& m, Work& w, int shape, int nt) {
+// Places the shape's mesh and, for the tree search, fits its tree to the
+// placement (the corner boxes only when edges are searched). The grouping is
+// built on first use and again when the boxes show that the shape now holds
+// another mesh: it never affects results, only time. Every point goes
+// through placePoint, so a search finds the same numbers either way.
+void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search, bool edges) {
   const Shape& sh = m.shapes[shape];
   MeshBuf& mb = w.mesh[shape];
   const BodyMotion& b = w.body[sh.body];
@@ -103,19 +115,48 @@ void placeMesh(const Model& m, Work& w, int shape, int nt) {
   forBlocks(nn, nn, nt, [&](int lo, int hi) {
     placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
   });
-  forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
-    turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A);
-    placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
-  });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
   mb.view.tri = &L.v_stl_tri[sh.tri_start];
   mb.view.radius = &L.v_stl_radius[sh.normal_start / 3];
   mb.view.node = x;
-  mb.view.normal = n;
   mb.view.center = c;
-  mb.blocks.resize(2 * static_cast<size_t>(triBlockCount(ntri)));
-  buildBounds(mb.view, mb.blocks.data());
+  mb.view.normal0 = n0;
+  mb.view.turn = b.A;
+  // The tree places the centres while fitting its boxes to them; without
+  // edges the few normals point contact reads are turned when needed.
+  const bool viaTree = search == ContactSearch::Tree;
+  mb.view.normal = viaTree && !edges ? nullptr : n;
+  if (mb.view.normal || !viaTree)
+    forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
+      if (mb.view.normal) turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A);
+      if (!viaTree) placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+    });
+  if (!viaTree) {
+    useTree(mb.view, nullptr);
+    return;
+  }
+  TriangleTree& tree = mb.tree;
+  if (tree.triangles() == ntri) {
+    tree.beginSpheres();
+    forBlocks(tree.leafCount(), ntri, nt, [&](int lo, int hi) {
+      tree.placeSphereLeaves(mb.view, c, c0, R0, b.pos, b.A, lo, hi);
+    });
+    tree.endSpheres();
+    if (tree.stale()) tree.build(mb.view);
+  } else {
+    forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
+      placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+    });
+    tree.build(mb.view);
+  }
+  if (edges) {
+    tree.beginCorners();
+    forBlocks(tree.leafCount(), ntri, nt,
+              [&](int lo, int hi) { tree.fitCornerLeaves(mb.view, lo, hi); });
+    tree.endCorners();
+  }
+  useTree(mb.view, &tree);
 }
 
 // Point contact of I's nodes in J's triangles. With more than one thread each
@@ -129,7 +170,8 @@ void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMoti
     pointContact(I, J, bi, bj, p, 0, I.node_num, out);
     return;
   }
-  const long long trips = static_cast<long long>(nodesNear(I, J)) * J.stl_num;
+  const long long trips =
+      static_cast<long long>(nodesNear(I, J)) * (J.tree ? kTreeTrips : J.stl_num);
   if (trips <= kParallelTrips) {
     pointContact(I, J, bi, bj, p, 0, I.node_num, out);
     return;
@@ -143,8 +185,29 @@ void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMoti
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }
 
+// Edge contact of I's edges in J's triangles, split over the source triangles
+// like pointCall over the nodes.
+void edgeCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, double k, int nt,
+              std::vector<int>& src, std::vector<ContactItem>& out) {
+  edgeSources(I, J, src);
+  const int count = static_cast<int>(src.size());
+  const long long trips = 3LL * count * (J.tree ? kTreeTrips : J.stl_num);
+  if (nt <= 1 || trips <= kParallelTrips) {
+    edgeContact(I, J, k, src.data(), count, out);
+    return;
+  }
+  if (static_cast<int>(w.perThread.size()) < nt) w.perThread.resize(nt);
+  for (auto& list : w.perThread) list.clear();
+  std::vector<std::vector<ContactItem>>& lists = w.perThread;
+  const int* first = src.data();
+  forBlocks(count, trips, nt, [&](int lo, int hi) {
+    edgeContact(I, J, k, first + lo, hi - lo, lists[omp_get_thread_num()]);
+  });
+  for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+}
+
 // The four calls of one contact, into the pair's own list. nt > 1 spreads
-// the point searches over threads; edge contact always runs on one thread.
+// each search over threads.
 void detectPair(const Model& m, const Settings& s, Work& w, int ci, int nt) {
   PairOut& o = w.pair[ci];
   o.items.clear();
@@ -168,15 +231,15 @@ void detectPair(const Model& m, const Settings& s, Work& w, int ci, int nt) {
   counted(0, [&] { pointCall(w, Mi, Mj, bi, bj, p, nt, o.items); });
   counted(1, [&] { pointCall(w, Mj, Mi, bj, bi, p, nt, o.items); });
   if (s.CONTACT_ALGORITHM == 1) {
-    counted(2, [&] { edgeContact(Mi, Mj, p.k, 0, Mi.stl_num, o.items); });
-    counted(3, [&] { edgeContact(Mj, Mi, p.k, 0, Mj.stl_num, o.items); });
+    counted(2, [&] { edgeCall(w, Mi, Mj, p.k, nt, o.sources, o.items); });
+    counted(3, [&] { edgeCall(w, Mj, Mi, p.k, nt, o.sources, o.items); });
   }
 }
 
 }  // namespace
 
 void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
-                  double* N, int row) {
+                  double* N, int row, ContactSearch search) {
   const int nc = m.contact_num();
   if (nc == 0) return;
   const int nb = m.body_num();
@@ -222,7 +285,7 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
     const bool jOk = meshOk(ct.j_shape, ct.j_body);
     w.pair[c].ok = iOk && jOk;
   }
-  for (int shape : w.used) placeMesh(m, w, shape, nt);
+  for (int shape : w.used) placeMesh(m, w, shape, nt, search, s.CONTACT_ALGORITHM == 1);
 
   if (s.CONTACT_PARALLEL == 1) {
     // Pairs in parallel, each searched on one thread into its own list. Only

@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "contact/mesh_tree.h"
 #include "solver/vec3.h"
 
 namespace orv {
 
 void placePoints(double* out, const double* x0, int count, const double* R0, const double* pos,
                  const double* A) {
-  for (int i = 0; i < count; ++i) {
-    double r[3];
-    vec3Sub(r, &x0[3 * i], R0);
-    vec3Add(&out[3 * i], pos, mat3MulVec(r, A, r));
-  }
+  for (int i = 0; i < count; ++i) placePoint(&out[3 * i], &x0[3 * i], R0, pos, A);
 }
 
 void turnVectors(double* out, const double* n0, int count, const double* A) {
@@ -51,57 +48,8 @@ void pointContactForce(double* F, const double* P, const double* n, double h,
 
 namespace {
 
-// Culling never needs to cover NaN coordinates: they fail every exact test,
-// so no contact is lost by skipping them.
-
-// Grows a box held in locals, so that the loops keep it in registers.
-struct Grower {
-  double lo0 = HUGE_VAL, lo1 = HUGE_VAL, lo2 = HUGE_VAL;
-  double hi0 = -HUGE_VAL, hi1 = -HUGE_VAL, hi2 = -HUGE_VAL;
-  // The cube of half-size r around x.
-  void add(const double* x, double r) {
-    lo0 = std::min(lo0, x[0] - r), hi0 = std::max(hi0, x[0] + r);
-    lo1 = std::min(lo1, x[1] - r), hi1 = std::max(hi1, x[1] + r);
-    lo2 = std::min(lo2, x[2] - r), hi2 = std::max(hi2, x[2] + r);
-  }
-  Bound box() const {
-    Bound b;
-    b.lo[0] = lo0, b.lo[1] = lo1, b.lo[2] = lo2;
-    b.hi[0] = hi0, b.hi[1] = hi1, b.hi[2] = hi2;
-    return b;
-  }
-};
-
-// Keeps a box conservative: the rounding of the distances and crossing
-// points that are compared against it is far below this slack, also along
-// an axis where the box is flat.
-void inflate(Bound& b) {
-  double size = 0.0, mag = 0.0;
-  for (int k = 0; k < 3; ++k) {
-    size = std::max(size, b.hi[k] - b.lo[k]);
-    mag = std::max(mag, std::max(std::fabs(b.lo[k]), std::fabs(b.hi[k])));
-  }
-  const double pad = 1e-9 * size + 1e-12 * mag;
-  for (int k = 0; k < 3; ++k) b.lo[k] -= pad, b.hi[k] += pad;
-}
-
-// The box around the corners of triangles [lo, hi) of M.
-Bound cornerBox(const PlacedMesh& M, int lo, int hi) {
-  Grower g;
-  for (int t = lo; t < hi; ++t)
-    for (int j = 0; j < 3; ++j) g.add(&M.node[3 * M.tri[3 * t + j]], 0.0);
-  Bound b = g.box();
-  inflate(b);
-  return b;
-}
-
-// The box around the enlarged spheres of triangles [lo, hi) of M.
-Bound sphereBox(const PlacedMesh& M, int lo, int hi) {
-  Grower g;
-  for (int t = lo; t < hi; ++t) g.add(&M.center[3 * t], kSphereMargin * M.radius[t]);
-  Bound b = g.box();
-  inflate(b);
-  return b;
+inline bool finite3(const double* x) {
+  return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
 }
 
 inline bool outside(const double* p, const Bound& b) {
@@ -114,28 +62,55 @@ inline bool disjoint(const Bound& a, const Bound& b) {
          a.hi[2] < b.lo[2] || b.hi[2] < a.lo[2];
 }
 
-// Node P against triangles [lo, hi) of J: the sphere test here, the rest
-// out of line since few triangles get past it.
+// b grown by p on every side; an empty box stays empty.
+Bound grown(const Bound& b, double p) {
+  Bound g = b;
+  if (b.lo[0] > b.hi[0] || b.lo[1] > b.hi[1] || b.lo[2] > b.hi[2]) return g;
+  for (int k = 0; k < 3; ++k) g.lo[k] -= p, g.hi[k] += p;
+  return g;
+}
+
+double magnitude(const Bound& b) {
+  double m = 0.0;
+  for (int k = 0; k < 3; ++k) m = std::max(m, std::max(std::fabs(b.lo[k]), std::fabs(b.hi[k])));
+  return m;
+}
+
+// The candidates of one node or edge; each thread has its own.
+std::vector<int>& candidates() {
+  thread_local std::vector<int> list;
+  list.clear();
+  return list;
+}
+
+// The sphere test of node P and triangle t, the same expression for every
+// search so that all of them decide alike.
+inline bool inSphere(const double* P, const PlacedMesh& J, int t) {
+  const double* S = &J.center[3 * t];
+  const double dx = P[0] - S[0], dy = P[1] - S[1], dz = P[2] - S[2];
+  const double lim = kSphereMargin * J.radius[t];
+  return dx * dx + dy * dy + dz * dz < lim * lim;
+}
+
+// Node P against triangle t of J once past the sphere test: out of line, since
+// few triangles get that far.
 void nodeHit(const double* P, const PlacedMesh& J, int t, const BodyMotion& bi,
              const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out);
 
 inline void nodeInTriangles(const double* P, const PlacedMesh& J, int lo, int hi,
                             const BodyMotion& bi, const BodyMotion& bj, const ContactParams& p,
                             std::vector<ContactItem>& out) {
-  for (int t = lo; t < hi; ++t) {
-    // Bounding sphere of the triangle, compared squared.
-    const double* S = &J.center[3 * t];
-    const double dx = P[0] - S[0], dy = P[1] - S[1], dz = P[2] - S[2];
-    const double lim = kSphereMargin * J.radius[t];
-    if (dx * dx + dy * dy + dz * dz < lim * lim) nodeHit(P, J, t, bi, bj, p, out);
-  }
+  for (int t = lo; t < hi; ++t)
+    if (inSphere(P, J, t)) nodeHit(P, J, t, bi, bj, p, out);
 }
 
 void nodeHit(const double* P, const PlacedMesh& J, int t, const BodyMotion& bi,
              const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out) {
   const int* v = &J.tri[3 * t];
   const double* V0 = &J.node[3 * v[0]];
-  const double* n = &J.normal[3 * t];
+  double turned[3];
+  const double* n =
+      J.normal ? &J.normal[3 * t] : mat3MulVec(turned, J.turn, &J.normal0[3 * t]);
   double r[3];
   vec3Sub(r, P, V0);
   const double h = vec3Dot(r, n);
@@ -214,34 +189,45 @@ inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J
   out.push_back(item);
 }
 
+// Slack of an edge's box. The crossing point never leaves the box of the end
+// points (rounding is monotone), but the plane distances that place it along
+// the edge are rounded in proportion to the coordinates, so it may stray off
+// the triangle's plane by a few ulps of the largest coordinate, far less
+// than this. What scales with the triangle is in its corner box
+// (TriangleTree::fitCorners).
+double edgeSlack(const PlacedMesh& I, const PlacedMesh& J) {
+  return 1e-11 * (magnitude(I.nodes) + magnitude(J.nodes));
+}
+
 }  // namespace
 
-void buildBounds(PlacedMesh& M, Bound* blocks) {
-  M.block_num = 0;
-  if (M.node_num <= 0 || M.stl_num <= 0) return;
-  Grower nodes, tris;
-  for (int i = 0; i < M.node_num; ++i) nodes.add(&M.node[3 * i], 0.0);
-  M.nodes = nodes.box();
-  inflate(M.nodes);
-  const int count = triBlockCount(M.stl_num);
-  for (int b = 0; b < count; ++b) {
-    const int lo = b * kTriBlock, hi = std::min(M.stl_num, lo + kTriBlock);
-    blocks[b] = sphereBox(M, lo, hi);
-    blocks[count + b] = cornerBox(M, lo, hi);
-    tris.add(blocks[b].lo, 0.0);
-    tris.add(blocks[b].hi, 0.0);
+void useTree(PlacedMesh& M, const TriangleTree* tree) {
+  M.tree = tree;
+  // NaN coordinates drop out of min and max; infinite ones widen the box.
+  double lo0 = HUGE_VAL, lo1 = HUGE_VAL, lo2 = HUGE_VAL;
+  double hi0 = -HUGE_VAL, hi1 = -HUGE_VAL, hi2 = -HUGE_VAL;
+  for (int i = 0; i < M.node_num; ++i) {
+    const double* x = &M.node[3 * i];
+    lo0 = std::min(lo0, x[0]), hi0 = std::max(hi0, x[0]);
+    lo1 = std::min(lo1, x[1]), hi1 = std::max(hi1, x[1]);
+    lo2 = std::min(lo2, x[2]), hi2 = std::max(hi2, x[2]);
   }
-  M.tris = tris.box();
-  M.sphere_blocks = blocks;
-  M.vertex_blocks = blocks + count;
-  M.block_num = count;
+  Bound& b = M.nodes;
+  b.lo[0] = lo0, b.lo[1] = lo1, b.lo[2] = lo2;
+  b.hi[0] = hi0, b.hi[1] = hi1, b.hi[2] = hi2;
+  if (tree && tree->triangles() == M.stl_num) {
+    M.tris = tree->sphereRoot();
+  } else {
+    M.tree = nullptr;
+    for (int k = 0; k < 3; ++k) M.tris.lo[k] = -HUGE_VAL, M.tris.hi[k] = HUGE_VAL;
+  }
 }
 
 bool boundsApart(const Bound& a, const Bound& b) { return disjoint(a, b); }
 
 int nodesNear(const PlacedMesh& I, const PlacedMesh& J) {
-  if (J.block_num == 0) return I.node_num;
-  if (I.block_num > 0 && disjoint(I.nodes, J.tris)) return 0;
+  if (!J.tree) return I.node_num;
+  if (disjoint(I.nodes, J.tris)) return 0;
   int n = 0;
   for (int q = 0; q < I.node_num; ++q) n += outside(&I.node[3 * q], J.tris) ? 0 : 1;
   return n;
@@ -250,46 +236,65 @@ int nodesNear(const PlacedMesh& I, const PlacedMesh& J) {
 void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out) {
-  if (J.block_num == 0) {
+  if (!J.tree) {
     for (int q = n0; q < n1; ++q) nodeInTriangles(&I.node[3 * q], J, 0, J.stl_num, bi, bj, p, out);
     return;
   }
-  if (I.block_num > 0 && disjoint(I.nodes, J.tris)) return;
+  if (disjoint(I.nodes, J.tris)) return;
+  std::vector<int>& cand = candidates();
   for (int q = n0; q < n1; ++q) {
+    // A NaN coordinate is in no box; an infinite one only in infinite boxes,
+    // and it fails their sphere tests.
     const double* P = &I.node[3 * q];
     if (outside(P, J.tris)) continue;
-    for (int b = 0; b < J.block_num; ++b) {
-      if (outside(P, J.sphere_blocks[b])) continue;
-      nodeInTriangles(P, J, b * kTriBlock, std::min(J.stl_num, (b + 1) * kTriBlock), bi, bj, p,
-                      out);
-    }
+    cand.clear();
+    J.tree->spheresHolding(P, [&](int t) {
+      if (inSphere(P, J, t)) cand.push_back(t);
+    });
+    if (cand.empty()) continue;
+    std::sort(cand.begin(), cand.end());
+    for (int t : cand) nodeHit(P, J, t, bi, bj, p, out);
   }
 }
 
-void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, int t0, int t1,
+void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out) {
+  out.clear();
+  if (!I.tree || !I.tree->hasCorners() || !J.tree || !J.tree->hasCorners()) {
+    for (int t = 0; t < I.stl_num; ++t) out.push_back(t);
+    return;
+  }
+  // I's corner boxes hold its edges, so an edge that reaches J's root box
+  // belongs to a triangle whose box does.
+  const Bound reach = grown(J.tree->cornerRoot(), edgeSlack(I, J));
+  I.tree->cornersMeeting(reach, [&](int t) { out.push_back(t); });
+  std::sort(out.begin(), out.end());
+}
+
+void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* src, int count,
                  std::vector<ContactItem>& out) {
-  // Edges test no spheres, so they are culled by the triangles' corners.
-  const bool cull = J.block_num > 0;
-  if (cull && I.block_num > 0 && disjoint(I.nodes, J.nodes)) return;
-  for (int ti = t0; ti < t1; ++ti) {
-    const int* vi = &I.tri[3 * ti];
+  const bool tree = J.tree && J.tree->hasCorners();
+  const double slack = tree ? edgeSlack(I, J) : 0.0;
+  std::vector<int>& cand = candidates();
+  for (int s = 0; s < count; ++s) {
+    const int* vi = &I.tri[3 * src[s]];
     for (int e = 0; e < 3; ++e) {
       const double* A = &I.node[3 * vi[e]];
       const double* B = &I.node[3 * vi[(e + 1) % 3]];
-      if (!cull) {
+      if (!tree) {
         for (int t = 0; t < J.stl_num; ++t) edgeInTriangle(A, B, J, t, k, out);
         continue;
       }
-      Grower g;
-      g.add(A, 0.0);
-      g.add(B, 0.0);
-      const Bound edge = g.box();
-      if (disjoint(edge, J.nodes)) continue;
-      for (int b = 0; b < J.block_num; ++b) {
-        if (disjoint(edge, J.vertex_blocks[b])) continue;
-        const int hi = std::min(J.stl_num, (b + 1) * kTriBlock);
-        for (int t = b * kTriBlock; t < hi; ++t) edgeInTriangle(A, B, J, t, k, out);
-      }
+      // An infinite or NaN end point makes the crossing point NaN (or the
+      // plane test fail), so such an edge enters no triangle.
+      if (!finite3(A) || !finite3(B)) continue;
+      Bound q;
+      for (int c = 0; c < 3; ++c)
+        q.lo[c] = std::min(A[c], B[c]) - slack, q.hi[c] = std::max(A[c], B[c]) + slack;
+      cand.clear();
+      J.tree->cornersMeeting(q, [&](int t) { cand.push_back(t); });
+      if (cand.empty()) continue;
+      std::sort(cand.begin(), cand.end());
+      for (int t : cand) edgeInTriangle(A, B, J, t, k, out);
     }
   }
 }

@@ -1,10 +1,13 @@
 // Geometry and forces of mesh contact: where a node or an edge of one placed
 // mesh enters a triangle of another, and the penalty force that results.
-// Everything here is pure and allocation-free apart from appending to the
-// caller's item list, so one call may run on any thread.
+// Everything here is pure, so one call may run on any thread; it allocates
+// only when appending to the caller's lists and when a thread's scratch list
+// of candidates first grows.
 #pragma once
 
 #include <vector>
+
+#include "solver/vec3.h"
 
 namespace orv {
 
@@ -15,26 +18,26 @@ constexpr double kInsideHigh = 1.0000000001;   // s, t and s + t at most this
 constexpr double kDepthThreshold = -1e-10;     // a point contact needs h below this
 constexpr double kSlidingSpeed = 1e-10;        // slower relative motion has no friction
 
-// An axis-aligned box that holds a group of points or triangle spheres.
+// An axis-aligned box. lo > hi on some axis makes it empty.
 struct Bound {
   double lo[3] = {0, 0, 0};
   double hi[3] = {0, 0, 0};
 };
 
-// Triangles per culling block.
-constexpr int kTriBlock = 16;
+class TriangleTree;
 
 // A mesh at the current state. node, normal and center are placed (global);
 // tri holds three indices below node_num per triangle and radius the
 // circumradius, both as read. The pointers are not owned.
 //
-// Culling, optional (block_num 0 turns it off). Triangles are grouped in
-// blocks of kTriBlock consecutive indices. `nodes` holds every node; `tris`
-// and sphere_blocks[b] hold the enlarged sphere (1.001 radius) of each of
-// their triangles, vertex_blocks[b] the corners of its triangles. A node
-// outside a sphere box cannot pass the sphere test of those triangles, an
-// edge whose box misses a vertex box cannot cross them, so skipping them
-// changes no result.
+// With a tree (fitted to this placement, see contact/mesh_tree.h) the
+// searches visit only the triangles whose boxes a node or an edge reaches and
+// test those in index order, so they find exactly what the exhaustive loops
+// over every pair find, in the same order. Without one they run those loops.
+//
+// Point contact reads a triangle's normal only for a node inside its sphere;
+// normal may then be null, and those few are turned from normal0 by `turn`
+// as turnVectors would. Edge contact needs normal.
 struct PlacedMesh {
   int node_num = 0;
   int stl_num = 0;
@@ -43,25 +46,23 @@ struct PlacedMesh {
   const double* node = nullptr;   // 3 per node
   const double* normal = nullptr; // 3 per triangle, unit, pointing outside
   const double* center = nullptr; // 3 per triangle
-  int block_num = 0;
-  const Bound* sphere_blocks = nullptr;
-  const Bound* vertex_blocks = nullptr;
-  Bound nodes, tris;
+  const double* normal0 = nullptr;  // 3 per triangle, as read
+  const double* turn = nullptr;     // 9, the body's rotation matrix
+  const TriangleTree* tree = nullptr;
+  Bound nodes;  // every node (NaN coordinates aside)
+  Bound tris;   // every triangle's sphere box: the tree's root, everywhere without a tree
 };
 
-// Number of culling blocks of a mesh with stl_num triangles.
-inline int triBlockCount(int stl_num) { return (stl_num + kTriBlock - 1) / kTriBlock; }
+// Sets M's search structure (nullptr: exhaustive loops) and its boxes; the
+// tree must have been fitted to M.
+void useTree(PlacedMesh& M, const TriangleTree* tree);
 
 // True when the two boxes do not overlap.
 bool boundsApart(const Bound& a, const Bound& b);
 
 // Nodes of I that may pass the sphere test of some triangle of J (all of
-// them when J has no culling bounds): the work a point search of I in J does.
+// them when J has no tree): the queries a point search of I in J makes.
 int nodesNear(const PlacedMesh& I, const PlacedMesh& J);
-
-// Fills the culling bounds of a placed mesh (node, tri, center and radius
-// set); `blocks` must hold 2 triBlockCount(stl_num) entries and outlive M.
-void buildBounds(PlacedMesh& M, Bound* blocks);
 
 // Where a body stands and how it moves.
 struct BodyMotion {
@@ -90,7 +91,15 @@ inline bool insideTriangle(double s, double t) {
          s + t <= kInsideHigh;
 }
 
-// x = pos + A (x0 - R0) for `count` points of 3 doubles.
+// x = pos + A (x0 - R0) for one point: every placement goes through here, so
+// that a point placed on its own comes out as in a whole mesh.
+inline void placePoint(double* out, const double* x0, const double* R0, const double* pos,
+                       const double* A) {
+  double r[3];
+  vec3Sub(r, x0, R0);
+  vec3Add(out, pos, mat3MulVec(r, A, r));
+}
+// placePoint for `count` points of 3 doubles.
 void placePoints(double* out, const double* x0, int count, const double* R0, const double* pos,
                  const double* A);
 // n = A n0 for `count` vectors of 3 doubles.
@@ -110,11 +119,16 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out);
 
-// Edges of triangles [t0, t1) of I against every triangle of J: an edge that
-// crosses a triangle and whose lower end point lies outside that triangle's
-// prism gives an elastic force delta k n at the crossing point, delta from
-// the crossing point's distance to the triangle's nearest edge.
-void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, int t0, int t1,
+// The triangles of I, ascending, whose edges may reach a triangle of J; all
+// of them unless both meshes have trees with fitted corners.
+void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out);
+
+// Edges of the triangles src[0, count) of I, in that order, against every
+// triangle of J: an edge that crosses a triangle and whose lower end point
+// lies outside that triangle's prism gives an elastic force delta k n at the
+// crossing point, delta from the crossing point's distance to the
+// triangle's nearest edge. Without a fitted corner tree on J, every pair.
+void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* src, int count,
                  std::vector<ContactItem>& out);
 
 }  // namespace orv

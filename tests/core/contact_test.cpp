@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -8,6 +9,7 @@
 
 #include "contact/contact.h"
 #include "contact/detection.h"
+#include "contact/mesh_tree.h"
 #include "model/histories.h"
 #include "model/model.h"
 #include "model/model_reader.h"
@@ -25,7 +27,7 @@ namespace {
 struct TestMesh {
   std::vector<double> node, normal, center, radius;
   std::vector<int> tri;
-  std::vector<Bound> blocks;
+  TriangleTree tree;
 
   TestMesh(std::vector<double> nodes, std::vector<int> tris) : node(nodes), tri(tris) {
     for (size_t t = 0; t < tri.size() / 3; ++t) {
@@ -41,26 +43,34 @@ struct TestMesh {
       radius.push_back(vec3Norm(c[0], c[1], c[2]));
     }
   }
-  PlacedMesh view(bool cull) {
+  // The mesh as placed, searched through a fitted tree or exhaustively.
+  PlacedMesh view(bool withTree) {
     PlacedMesh M;
     M.node_num = static_cast<int>(node.size() / 3), M.stl_num = static_cast<int>(tri.size() / 3);
     M.tri = tri.data(), M.radius = radius.data();
     M.node = node.data(), M.normal = normal.data(), M.center = center.data();
-    blocks.resize(2 * triBlockCount(M.stl_num));
-    if (cull) buildBounds(M, blocks.data());
+    if (withTree) {
+      tree.build(M);
+      tree.fitCorners(M);
+    }
+    useTree(M, withTree ? &tree : nullptr);
     return M;
   }
   Items points(TestMesh& J, double c = 0, const BodyMotion& bi = {}, const BodyMotion& bj = {},
-               bool cull = false) {
+               bool withTree = false, double d = 0.01) {
     ContactParams p;
-    p.k = 1e5, p.c = c, p.d = 0.01, p.myu = 0.3;
+    p.k = 1e5, p.c = c, p.d = d, p.myu = 0.3;
     Items out;
-    pointContact(view(cull), J.view(cull), bi, bj, p, 0, static_cast<int>(node.size() / 3), out);
+    pointContact(view(withTree), J.view(withTree), bi, bj, p, 0, static_cast<int>(node.size() / 3),
+                 out);
     return out;
   }
-  Items edges(TestMesh& J, bool cull = false) {
+  Items edges(TestMesh& J, bool withTree = false) {
     Items out;
-    edgeContact(view(cull), J.view(cull), 1e5, 0, static_cast<int>(tri.size() / 3), out);
+    const PlacedMesh I = view(withTree), M = J.view(withTree);
+    std::vector<int> src;
+    edgeSources(I, M, src);
+    edgeContact(I, M, 1e5, src.data(), static_cast<int>(src.size()), out);
     return out;
   }
 };
@@ -125,15 +135,145 @@ struct Loads {
   int flag = 0;
 };
 
-Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y) {
+Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y,
+               ContactSearch search = ContactSearch::Tree) {
   Histories h;
   Loads l;
   l.F.assign(3 * m.body_num(), 0.0);
   l.N.assign(3 * m.body_num(), 0.0);
-  applyContact(m, s, h, Y.data(), l.F.data(), l.N.data(), 7);
+  applyContact(m, s, h, Y.data(), l.F.data(), l.N.data(), 7, search);
   l.records = h.attempt_contacts;
   l.flag = h.contact_flag;
   return l;
+}
+
+// Meshes made in memory, around the origin.
+struct Mesh {
+  std::vector<double> node;
+  std::vector<int> tri;
+};
+
+Mesh boxMesh(double h) {
+  Mesh m;
+  for (int i = 0; i < 8; ++i)
+    m.node.insert(m.node.end(), {i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
+  m.tri = {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 7, 6, 0, 1, 4, 1, 5, 4,
+           2, 6, 3, 3, 6, 7, 0, 4, 2, 2, 4, 6, 1, 3, 5, 3, 7, 5};
+  return m;
+}
+
+// A ball of radius r in rings and segments: 2 segs (rings - 1) triangles.
+Mesh ballMesh(double r, int rings, int segs) {
+  const double pi = std::acos(-1.0);
+  Mesh m;
+  m.node = {0, r, 0};
+  for (int i = 1; i < rings; ++i)
+    for (int j = 0; j < segs; ++j) {
+      const double th = pi * i / rings, ph = 2 * pi * j / segs;
+      m.node.insert(m.node.end(), {r * std::sin(th) * std::cos(ph), r * std::cos(th),
+                                   r * std::sin(th) * std::sin(ph)});
+    }
+  m.node.insert(m.node.end(), {0, -r, 0});
+  const int bottom = 1 + (rings - 1) * segs;
+  auto at = [&](int i, int j) { return 1 + (i - 1) * segs + (j % segs); };
+  for (int j = 0; j < segs; ++j) {
+    m.tri.insert(m.tri.end(), {0, at(1, j + 1), at(1, j)});
+    for (int i = 1; i + 1 < rings; ++i)
+      m.tri.insert(m.tri.end(), {at(i, j), at(i, j + 1), at(i + 1, j), at(i, j + 1),
+                                 at(i + 1, j + 1), at(i + 1, j)});
+    m.tri.insert(m.tri.end(), {bottom, at(rings - 1, j), at(rings - 1, j + 1)});
+  }
+  return m;
+}
+
+// A square plate in y = 0, normal +y: 2 cells^2 triangles.
+Mesh plateMesh(double size, int cells) {
+  Mesh m;
+  for (int i = 0; i <= cells; ++i)
+    for (int j = 0; j <= cells; ++j)
+      m.node.insert(m.node.end(),
+                    {size * (j - cells / 2.0) / cells, 0.0, size * (i - cells / 2.0) / cells});
+  for (int i = 0; i < cells; ++i)
+    for (int j = 0; j < cells; ++j) {
+      const int a = i * (cells + 1) + j, b = a + 1, c = a + cells + 1, d = c + 1;
+      m.tri.insert(m.tri.end(), {a, c, b, b, c, d});
+    }
+  return m;
+}
+
+Mesh moved(Mesh m, double x, double y, double z) {
+  for (size_t i = 0; i < m.node.size(); i += 3)
+    m.node[i] += x, m.node[i + 1] += y, m.node[i + 2] += z;
+  return m;
+}
+
+// One body per mesh (its centre of gravity at `at`, the mesh around it) and
+// a contact for every pair, with depth window d.
+Model sceneModel(const std::vector<Mesh>& meshes, const std::vector<std::array<double, 3>>& at,
+                 double d) {
+  Model m;
+  for (size_t b = 0; b < meshes.size(); ++b) {
+    Body body;
+    for (int k = 0; k < 3; ++k) body.cg_pos[k] = at[b][k];
+    m.bodies.push_back(body);
+    const TestMesh t(moved(meshes[b], at[b][0], at[b][1], at[b][2]).node, meshes[b].tri);
+    Shape sh;
+    sh.type = "STL", sh.body = static_cast<int>(b);
+    sh.node_num = static_cast<int>(t.node.size() / 3);
+    sh.stl_num = static_cast<int>(t.tri.size() / 3);
+    sh.coord_start = static_cast<int>(m.stl.v_stl_coord.size());
+    sh.normal_start = static_cast<int>(m.stl.v_stl_normal.size());
+    sh.tri_start = static_cast<int>(m.stl.v_stl_tri.size());
+    auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
+    append(m.stl.v_stl_coord, t.node), append(m.stl.v_stl_normal, t.normal);
+    append(m.stl.v_stl_tri, t.tri), append(m.stl.v_stl_center, t.center);
+    append(m.stl.v_stl_radius, t.radius);
+    m.shapes.push_back(sh);
+  }
+  for (int i = 0; i < m.shape_num(); ++i)
+    for (int j = i + 1; j < m.shape_num(); ++j) {
+      Contact c;
+      c.i_shape = c.i_body = i, c.j_shape = c.j_body = j;
+      c.k = 1e5, c.c = 50, c.d = d, c.myu = 0.3;
+      m.contacts.push_back(c);
+    }
+  return m;
+}
+
+// Body b of an nb-body state at position x (global), turned by Euler
+// parameters p (not normalised here), moving with v and spinning with w.
+void pose(const Model& m, std::vector<double>& Y, int b, const double* x, const double* p,
+          const double* v = nullptr, const double* w = nullptr) {
+  const int nb = m.body_num();
+  for (int k = 0; k < 3; ++k) {
+    Y[3 * b + k] = x[k] - m.bodies[b].cg_pos[k];
+    Y[3 * nb + 3 * b + k] = v ? v[k] : 0.0;
+  }
+  for (int k = 0; k < 4; ++k) Y[6 * nb + 4 * b + k] = p[k];
+  const double none[3] = {0, 0, 0};
+  eulerRatesFromOmega(&Y[10 * nb + 4 * b], p, w ? w : none);
+}
+
+// Euler parameters of a turn by `angle` about the unit axis (x, y, z).
+std::array<double, 4> turn(double angle, double x, double y, double z) {
+  const double s = std::sin(angle / 2);
+  return {std::cos(angle / 2), s * x, s * y, s * z};
+}
+
+// Records, forces and torques equal to the bit.
+::testing::AssertionResult sameLoads(const Loads& a, const Loads& b) {
+  if (a.records.size() != b.records.size())
+    return ::testing::AssertionFailure()
+           << a.records.size() << " records against " << b.records.size();
+  for (size_t r = 0; r < a.records.size(); ++r)
+    if (a.records[r].ti != b.records[r].ti ||
+        std::memcmp(a.records[r].pos, b.records[r].pos, sizeof a.records[r].pos) != 0 ||
+        std::memcmp(a.records[r].val, b.records[r].val, sizeof a.records[r].val) != 0)
+      return ::testing::AssertionFailure() << "record " << r << " differs";
+  if (a.flag != b.flag || std::memcmp(a.F.data(), b.F.data(), a.F.size() * sizeof(double)) != 0 ||
+      std::memcmp(a.N.data(), b.N.data(), a.N.size() * sizeof(double)) != 0)
+    return ::testing::AssertionFailure() << "loads differ";
+  return ::testing::AssertionSuccess();
 }
 
 // An example model run to its end on one thread; channel `c` of sample `ti`.
@@ -221,28 +361,262 @@ TEST(ContactEdge, CrossingNearTheBoundary) {
   EXPECT_TRUE(TestMesh({0.2, 0.05, 0.3, 0.3, -0.05, 0.3, 0.2, 0.5, 0.8}, {0, 1, 2}).edges(J).empty());
 }
 
-TEST(ContactCulling, FindsWhatTheFullSearchFinds) {
-  // A ball sunk into the plate and into another ball in many poses.
-  Model m;
-  Histories h;
-  ASSERT_TRUE(readPile(m, h));
-  TestMesh plate(m.shapes[0].node, m.shapes[0].tri_node), ball(m.shapes[2].node, m.shapes[2].tri_node);
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<double> jitter(-0.06, 0.06);
-  size_t found = 0;
-  for (int trial = 0; trial < 40; ++trial) {
-    TestMesh moved = ball;
-    const double shift[3] = {jitter(rng), -0.045 + jitter(rng) / 10, jitter(rng)};
-    for (size_t i = 0; i < moved.node.size(); ++i) moved.node[i] += shift[i % 3];
-    for (size_t i = 0; i < moved.center.size(); ++i) moved.center[i] += shift[i % 3];
-    for (TestMesh* J : {&plate, &ball}) {
-      const Items full = moved.points(*J), fullE = moved.edges(*J);
-      EXPECT_TRUE(same(full, moved.points(*J, 0, {}, {}, true))) << trial;
-      EXPECT_TRUE(same(fullE, moved.edges(*J, true))) << trial;
-      found += full.size() + fullE.size();
+TEST(ContactTree, SameItemsAsTheLoopsAtTheLimitsOfEveryTest) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> uni(-1.0, 1.0);
+  const double eps = std::ldexp(1.0, -52);
+  // Nodes straight below a triangle's circumcentre, at the rim of its sphere
+  // give or take a few roundings, with the normal along each axis: the
+  // sphere test alone decides, and the box of the sphere is tightest there.
+  size_t rimHits = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int axis = trial % 3, u = (axis + 1) % 3, v = (axis + 2) % 3;
+    const double size = std::pow(10.0, 2 * uni(rng)), at[3] = {uni(rng), uni(rng), uni(rng)};
+    std::vector<double> node(9);
+    for (int c = 0; c < 3; ++c) {
+      const double ang = 2.0944 * c + 0.3 * uni(rng);  // acute: the centre is inside
+      node[3 * c + axis] = 0.1 * size * at[axis];
+      node[3 * c + u] = size * (3 * at[u] + std::cos(ang));
+      node[3 * c + v] = size * (3 * at[v] + std::sin(ang));
     }
+    TestMesh J(node, {0, 1, 2});
+    std::vector<double> P(J.center.begin(), J.center.end());
+    const double side = J.normal[axis] > 0 ? -1.0 : 1.0;
+    P[axis] += side * kSphereMargin * J.radius[0] * (1.0 + (trial % 7 - 3) * eps);
+    TestMesh I(P, {});
+    const Items full = I.points(J, 0, {}, {}, false, 1e9);
+    EXPECT_TRUE(same(full, I.points(J, 0, {}, {}, true, 1e9))) << trial;
+    rimHits += full.size();
   }
-  EXPECT_GT(found, 100u);
+  EXPECT_GT(rimHits, 1000u);
+  EXPECT_LT(rimHits, 2500u);
+
+  // Edges through triangles of every shape (needles down to degenerate,
+  // normals tilted or off their length, far from the origin and tiny),
+  // crossing at and just beyond the tolerance band of the inside test, at any
+  // slant down to grazing; and nodes around them.
+  const double band[] = {-3e-10, -1e-10, -9.9e-11,      -1e-12,       0.0,
+                         0.3,    1.0,    1.0 + 9.9e-11, 1.0000000001, 1.0 + 3e-10};
+  size_t edgeHits = 0, pointHits = 0;
+  for (int trial = 0; trial < 600; ++trial) {
+    const double far = trial % 4 == 3 ? 1e6 : uni(rng), size = trial % 4 == 3 ? 1e-6 : 10.0;
+    const double needle = trial % 5 == 0 ? 0.0 : std::pow(10.0, -10 * std::fabs(uni(rng)));
+    std::vector<double> jn;
+    std::vector<int> jt;
+    for (int t = 0; t < 6; ++t) {
+      double V0[3], a[3], b[3], w[3];
+      for (int k = 0; k < 3; ++k)
+        V0[k] = far + size * uni(rng), a[k] = size * uni(rng), w[k] = uni(rng);
+      // Every other one a needle (angle at V0 down to 1e-10), or flat.
+      vec3Add(b, vec3Scale(b, 0.5 + uni(rng), a), vec3Scale(w, t % 2 ? needle * size : size, w));
+      for (const double* x : {V0, a, b})
+        for (int k = 0; k < 3; ++k) jn.push_back(x == V0 ? V0[k] : V0[k] + x[k]);
+      jt.insert(jt.end(), {3 * t, 3 * t + 1, 3 * t + 2});
+    }
+    TestMesh J(jn, jt);
+    const double tilt[] = {0.0, 1e-12, 1e-7, 1e-3, 0.4, 3.0};
+    for (int t = 0; t < 6; ++t) {
+      double* n = &J.normal[3 * t];
+      const double k = tilt[(trial + t) % 6];
+      for (int c = 0; c < 3; ++c) n[c] += k * uni(rng);
+      if ((trial + t) % 11 == 0) vec3Scale(n, 1.0 + 1e-6 * uni(rng), n);
+      if ((trial + t) % 13 == 0) n[0] = n[1] = n[2] = 0.0;
+    }
+    std::vector<double> in;
+    std::vector<int> it;
+    for (int e = 0; e < 60; ++e) {
+      const int t = e % 6;
+      const double* V = &J.node[9 * t];
+      double a[3], b[3], X[3], dir[3];
+      vec3Sub(a, V + 3, V);
+      vec3Sub(b, V + 6, V);
+      const double s0 = band[rng() % 10], t0 = e % 3 ? band[rng() % 10] : 1.0 - s0;
+      for (int k = 0; k < 3; ++k) X[k] = V[k] + s0 * a[k] + t0 * b[k], dir[k] = uni(rng);
+      // Mostly slanted, some nearly along the plane, some square to an axis
+      // (their box is flat there, so a crossing just beyond a corner's
+      // coordinate is caught by nothing but the slack of the triangle's box).
+      if (e % 3 == 1) dir[rng() % 3] = 0.0;
+      const double* n = &J.normal[3 * t];
+      if (e % 4 == 0) {
+        double along[3];
+        const double f = vec3Dot(dir, n) * (1 - 1e-6) / std::max(vec3Dot(n, n), 1e-300);
+        vec3Sub(dir, dir, vec3Scale(along, f, n));
+      }
+      const double up = size * std::pow(10.0, 1.5 * uni(rng) - 1.5);
+      const double down = size * std::pow(10.0, 1.5 * uni(rng) - 1.5);
+      const int base = static_cast<int>(in.size() / 3);
+      for (int k = 0; k < 3; ++k) in.push_back(X[k] + up * dir[k]);
+      for (int k = 0; k < 3; ++k) in.push_back(X[k] - down * dir[k]);
+      for (int k = 0; k < 3; ++k) in.push_back(X[k] + size * uni(rng));
+      it.insert(it.end(), {base, base + 1, base + 2});
+    }
+    TestMesh I(in, it);
+    const Items full = I.edges(J), fullP = I.points(J, 0, {}, {}, false, 1.0);
+    EXPECT_TRUE(same(full, I.edges(J, true))) << trial;
+    EXPECT_TRUE(same(fullP, I.points(J, 0, {}, {}, true, 1.0))) << trial;
+    edgeHits += full.size(), pointHits += fullP.size();
+  }
+  EXPECT_GT(edgeHits, 2000u);
+  EXPECT_GT(pointHits, 500u);
+
+  // Coordinates that are not finite, NaN spheres and an infinite one.
+  TestMesh J({0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 1, 2, 0, 2}, {0, 2, 1, 1, 2, 3, 1, 3, 4});
+  J.radius[1] = HUGE_VAL, J.center[6] = NAN;
+  const double inf = HUGE_VAL;
+  TestMesh I(
+      {0.2, -1e-3, 0.2, inf, -1, 0, NAN, -1e-3, 0.5, 0.8, -1e-3, 0.9, 0.1, 1, 0.3, 0.9, -1, -0.1},
+      {0, 4, 5, 1, 4, 5, 2, 4, 5, 3, 4, 5});
+  EXPECT_TRUE(same(I.points(J), I.points(J, 0, {}, {}, true)));
+  EXPECT_TRUE(same(I.edges(J), I.edges(J, true)));
+  EXPECT_FALSE(I.points(J).empty());
+  EXPECT_FALSE(I.edges(J).empty());
+}
+
+TEST(ContactTree, SameRecordsAsTheLoopsInAnyPose) {
+  // A plate, a cube, a small cube and a ball, every pair in contact; the
+  // plate large enough for its placement to be shared by two threads.
+  const Model m =
+      sceneModel({plateMesh(0.4, 24), boxMesh(0.05), boxMesh(0.03), ballMesh(0.04, 10, 14)},
+                 {{0, 0, 0}, {0.1, 0.2, 0}, {-0.1, 0.3, 0.1}, {0, 0.4, -0.1}}, 0.01);
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> uni(-1.0, 1.0);
+  const double still[4] = {1, 0, 0, 0}, away[3] = {0, 5, 0};
+  std::vector<std::vector<double>> poses;
+  auto fresh = [&] {
+    std::vector<double> Y(14 * 4, 0.0);
+    for (int b = 0; b < 4; ++b) pose(m, Y, b, b == 0 ? still + 1 : away, still);
+    return Y;
+  };
+  // Bodies thrown together: turned any way (some with Euler parameters off
+  // their unit length), moving and spinning.
+  for (int trial = 0; trial < 30; ++trial) {
+    std::vector<double> Y = fresh();
+    for (int b = 0; b < 4; ++b) {
+      double x[3] = {0.08 * uni(rng), 0.03 + 0.04 * uni(rng), 0.08 * uni(rng)}, p[4], v[3], w[3];
+      for (int k = 0; k < 4; ++k) p[k] = uni(rng);
+      const double len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3]);
+      for (int k = 0; k < 4; ++k) p[k] *= (trial % 4 == 0 ? 1.0 + 1e-4 * uni(rng) : 1.0) / len;
+      for (int k = 0; k < 3; ++k) v[k] = 0.5 * uni(rng), w[k] = 3.0 * uni(rng);
+      if (b == 0) x[0] = x[1] = x[2] = 0.0, p[0] = 1.0, p[1] = p[2] = p[3] = 0.0;
+      pose(m, Y, b, x, p, v, w);
+    }
+    poses.push_back(Y);
+  }
+  // Resting on the plate: touching, pressed in, beyond the depth window,
+  // face on face exactly or all but parallel.
+  for (double depth : {1e-12, 1e-9, 1e-6, 1e-3, 0.02}) {
+    std::vector<double> Y = fresh();
+    const double ball[3] = {0.013, 0.04 - depth, -0.021}, cube[3] = {-0.1, 0.05 - depth, 0.07};
+    pose(m, Y, 3, ball, still);
+    pose(m, Y, 1, cube, turn(depth < 1e-6 ? 1e-9 : 0.0, 0.6, 0, 0.8).data());
+    poses.push_back(Y);
+  }
+  // Edge on edge: the cube's lowest edge across the small cube's highest.
+  for (double depth : {1e-9, 1e-4, 1e-2}) {
+    std::vector<double> Y = fresh();
+    const double low[3] = {0.001, 0.2, 0.002},
+                 high[3] = {0, 0.2 + (0.03 + 0.05) * std::sqrt(2.0) - depth, 0};
+    pose(m, Y, 2, low, turn(std::acos(-1.0) / 4, 1, 0, 0).data());
+    pose(m, Y, 1, high, turn(std::acos(-1.0) / 4, 0, 0, 1).data());
+    poses.push_back(Y);
+  }
+  size_t points = 0, edges = 0;
+  for (size_t trial = 0; trial < poses.size(); ++trial)
+    for (int algorithm : {0, 1}) {
+      const Loads ref =
+          evaluate(m, settings(1, 0, algorithm), poses[trial], ContactSearch::Exhaustive);
+      (algorithm == 0 ? points : edges) += ref.records.size();
+      EXPECT_TRUE(sameLoads(
+          ref, evaluate(m, settings(2, 1, algorithm), poses[trial], ContactSearch::Exhaustive)));
+      for (int threads : {1, 2})
+        for (int mode : {0, 1})
+          EXPECT_TRUE(sameLoads(ref, evaluate(m, settings(threads, mode, algorithm), poses[trial])))
+              << "pose " << trial << ", algorithm " << algorithm << ", " << threads
+              << " threads, mode " << mode;
+    }
+  EXPECT_GT(points, 500u);
+  EXPECT_GT(edges, points + 200);
+}
+
+TEST(ContactTree, GroupingNeverChangesResults) {
+  // applyContact keeps each shape's tree from one evaluation to the next.
+  // Models whose meshes change under the same shapes and sizes: the plate's
+  // triangles shuffled, everything mirrored in x, the first again; a grouping
+  // that no longer fits is built again, one that still fits (mirrored to the
+  // first) is kept.
+  const std::array<double, 3> at[2] = {{0, 0, 0}, {0.01, 0.044, -0.02}};
+  Model first = sceneModel({plateMesh(0.4, 10), ballMesh(0.05, 9, 12)}, {at[0], at[1]}, 0.01);
+  const int plateTris = first.shapes[0].stl_num;
+  std::vector<int> perm(plateTris);
+  for (int t = 0; t < plateTris; ++t) perm[t] = (t * 37) % plateTris;  // 37 prime to 200
+  Model shuffled = first, mirrored = first;
+  for (int t = 0; t < plateTris; ++t)
+    for (int c = 0; c < 3; ++c)
+      shuffled.stl.v_stl_tri[3 * t + c] = first.stl.v_stl_tri[3 * perm[t] + c];
+  for (size_t k = 0; k < mirrored.stl.v_stl_coord.size(); k += 3) mirrored.stl.v_stl_coord[k] *= -1;
+  std::vector<double> Y(28, 0.0);
+  Y[12] = Y[16] = 1.0;
+  for (const Model* model : {&first, &shuffled, &mirrored, &first}) {
+    const Loads loops = evaluate(*model, settings(1, 0, 1), Y, ContactSearch::Exhaustive);
+    EXPECT_GT(loops.records.size(), 20u);
+    EXPECT_TRUE(sameLoads(loops, evaluate(*model, settings(1, 0, 1), Y)));
+  }
+  // What tells the grouping apart.
+  TestMesh plate(plateMesh(0.4, 10).node, plateMesh(0.4, 10).tri);
+  TestMesh mixed(plate.node, std::vector<int>(shuffled.stl.v_stl_tri.begin(),
+                                              shuffled.stl.v_stl_tri.begin() + 3 * plateTris));
+  TriangleTree tree;
+  tree.build(plate.view(false));
+  tree.fitSpheres(mixed.view(false));
+  EXPECT_TRUE(tree.stale());
+  tree.fitSpheres(plate.view(false));
+  EXPECT_FALSE(tree.stale());
+}
+
+TEST(ContactTree, LargeSphereOnPlate) {
+  // 5,000 triangles sunk 2 mm into 20,000: every point contact, and the edge
+  // contacts of the triangles that can reach the other mesh at all (a ball
+  // triangle entirely above the plate, or a plate triangle far from the
+  // ball's axis, crosses nothing), which the loops search against the whole
+  // other mesh.
+  const double ctr[3] = {0.0013, 0.098, 0.0027};
+  const Mesh ballShape = ballMesh(0.1, 51, 50), plateShape = plateMesh(1.0, 100);
+  ASSERT_EQ(ballShape.tri.size(), 3u * 5000);
+  ASSERT_EQ(plateShape.tri.size(), 3u * 20000);
+  const Model m = sceneModel({plateShape, ballShape}, {{0, 0, 0}, {ctr[0], ctr[1], ctr[2]}}, 0.008);
+  std::vector<double> Y(28, 0.0);
+  Y[12] = Y[16] = 1.0;
+  const Loads ref = evaluate(m, settings(1, 0, 0), Y, ContactSearch::Exhaustive);
+  EXPECT_GT(ref.records.size(), 100u);
+  for (int threads : {1, 2})
+    for (int mode : {0, 1}) EXPECT_TRUE(sameLoads(ref, evaluate(m, settings(threads, mode, 0), Y)));
+
+  TestMesh plate(plateShape.node, plateShape.tri);
+  const Mesh b = moved(ballShape, ctr[0], ctr[1], ctr[2]);
+  TestMesh ball(b.node, b.tri);
+  for (bool ballEdges : {true, false}) {
+    TestMesh& I = ballEdges ? ball : plate;
+    TestMesh& J = ballEdges ? plate : ball;
+    std::vector<int> near;
+    for (int t = 0; t < static_cast<int>(I.tri.size() / 3); ++t) {
+      bool reach = false;
+      for (int c = 0; c < 3; ++c) {
+        const double* x = &I.node[3 * I.tri[3 * t + c]];
+        reach =
+            reach || (ballEdges ? x[1] < 1e-3 : std::hypot(x[0] - ctr[0], x[2] - ctr[2]) < 0.05);
+      }
+      if (reach) near.push_back(t);
+    }
+    Items loops, viaTree;
+    edgeContact(I.view(false), J.view(false), 1e5, near.data(), static_cast<int>(near.size()),
+                loops);
+    const PlacedMesh Iv = I.view(true), Jv = J.view(true);
+    std::vector<int> src;
+    edgeSources(Iv, Jv, src);
+    edgeContact(Iv, Jv, 1e5, src.data(), static_cast<int>(src.size()), viaTree);
+    EXPECT_GT(loops.size(), 10u);
+    EXPECT_TRUE(same(loops, viaTree)) << ballEdges;
+  }
 }
 
 TEST(ContactApply, BalancedAndTheSameForAnyThreadCountAndMode) {
