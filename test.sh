@@ -10,7 +10,7 @@ build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--sanitize" ]; then
   build=build-sanitize
-  flags+=(-DORVALDYN_SANITIZE=ON -DORVALDYN_BENCH=OFF)
+  flags+=(-DORVALDYN_SANITIZE=ON -DORVALDYN_GUI=ON -DORVALDYN_BENCH=OFF)
 fi
 
 cmake -S . -B "$build" "${flags[@]}" >/dev/null

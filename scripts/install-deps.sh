@@ -10,7 +10,7 @@ packages=(
   libboost-dev libtnt-dev libjama-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libomp-14-dev  # fuzz build: clang needs its own OpenMP runtime
 )
 
 missing=()

@@ -9,12 +9,15 @@
 
 namespace orvtest {
 
-// Collects everything written to the console while it lives.
+// Collects everything written to the console while it lives; a capture
+// inside another one takes the console back to the outer one at its end.
 class ConsoleCapture {
  public:
-  ConsoleCapture() : f_(open_memstream(&buf_, &len_)) { orv::setConsoleFile(f_); }
+  ConsoleCapture() : outer_(orv::consoleFile()), f_(open_memstream(&buf_, &len_)) {
+    orv::setConsoleFile(f_);
+  }
   ~ConsoleCapture() {
-    orv::setConsoleFile(nullptr);
+    orv::setConsoleFile(outer_);
     std::fclose(f_);
     std::free(buf_);
   }
@@ -26,6 +29,7 @@ class ConsoleCapture {
   }
 
  private:
+  FILE* outer_;
   char* buf_ = nullptr;
   size_t len_ = 0;
   FILE* f_;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "model/tokens.h"
 #include "platform/console.h"
 
 namespace orv {
@@ -36,10 +37,8 @@ unsigned le16(const unsigned char* b) { return b[0] | static_cast<unsigned>(b[1]
 
 int loadBmp(const std::string& path, Image& img) {
   img = Image();
-  // A directory opens as a stream but reads as nothing: treat it as missing.
   struct stat st;
-  FILE* f = nullptr;
-  if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) f = std::fopen(path.c_str(), "rb");
+  FILE* f = openInputFile(path, st);
   if (!f) {
     cprintf("Texture file %s cannot be opened\n", path.c_str());
     return 0;

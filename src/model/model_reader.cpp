@@ -1,5 +1,6 @@
 #include "model/model_reader.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -775,13 +776,35 @@ bool resultFits(const Histories& h, const Model& m) {
 bool rewriteExpression(const Model& m, std::string& text, size_t limit, std::string& why) {
   auto isBefore = [](char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == '('; };
   auto isAfter = [](char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == ')'; };
+  auto standsAsName = [&](size_t pos, size_t len) {
+    size_t end = pos + len;
+    return (end == text.size() || isAfter(text[end])) && (pos == 0 || isBefore(text[pos - 1]));
+  };
   // First occurrence of `name` in text, if it stands as a name there.
   auto findName = [&](const std::string& name, size_t& pos) {
     if (name.empty()) return false;
     pos = text.find(name);
-    if (pos == std::string::npos) return false;
-    size_t end = pos + name.size();
-    return (end == text.size() || isAfter(text[end])) && (pos == 0 || isBefore(text[pos - 1]));
+    return pos != std::string::npos && standsAsName(pos, name.size());
+  };
+  // Local-coordinate indices and P(i) put in are final and never matched
+  // again: otherwise names that read like them ("0", "P(1)") make a pass
+  // replace forever. Every replacement then uses up text that was there
+  // before the pass, so the passes end.
+  std::vector<bool> put;  // per character of text: put in by a replacement
+  auto findFreeName = [&](const std::string& name, size_t& pos) {
+    if (name.empty()) return false;
+    for (pos = text.find(name); pos != std::string::npos; pos = text.find(name, pos + 1)) {
+      const auto from = put.begin() + static_cast<std::ptrdiff_t>(pos);
+      if (std::find(from, from + static_cast<std::ptrdiff_t>(name.size()), true) ==
+          from + static_cast<std::ptrdiff_t>(name.size()))
+        return standsAsName(pos, name.size());
+    }
+    return false;
+  };
+  auto replaceFinal = [&](size_t pos, size_t len, const std::string& by) {
+    text.replace(pos, len, by);
+    const auto at = put.begin() + static_cast<std::ptrdiff_t>(pos);
+    put.insert(put.erase(at, at + static_cast<std::ptrdiff_t>(len)), by.size(), true);
   };
   // A pass restarts from the first record after every replacement. Function
   // expansion can cycle (f uses g, g uses f) without growing, so both the
@@ -804,16 +827,17 @@ bool rewriteExpression(const Model& m, std::string& text, size_t limit, std::str
     }
     j = static_cast<size_t>(-1);
   }
+  put.assign(text.size(), false);
   for (size_t j = 0; j < m.frames.size(); ++j) {
     size_t pos;
-    if (!findName(m.frames[j].name, pos)) continue;
-    text.replace(pos, m.frames[j].name.size(), std::to_string(j));
+    if (!findFreeName(m.frames[j].name, pos)) continue;
+    replaceFinal(pos, m.frames[j].name.size(), std::to_string(j));
     j = static_cast<size_t>(-1);
   }
   for (size_t j = 0; j < m.parameters.size(); ++j) {
     size_t pos;
-    if (!findName(m.parameters[j].name, pos)) continue;
-    text.replace(pos, m.parameters[j].name.size(), "P(" + std::to_string(j) + ")");
+    if (!findFreeName(m.parameters[j].name, pos)) continue;
+    replaceFinal(pos, m.parameters[j].name.size(), "P(" + std::to_string(j) + ")");
     if (text.size() > kGrowthLimit) break;
     j = static_cast<size_t>(-1);
   }
@@ -848,6 +872,7 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
     // and every section up to the failing one emptied: the analysis refuses
     // to start and nothing of the previous model is left behind.
     t.frames.clear();
+    for (Body& b : t.bodies) b.cg_lc = -1;  // it indexed the local coordinates just dropped
     t.joints.clear();
     t.motions.clear();
     t.functions.clear();

@@ -421,10 +421,8 @@ bool readStl(Model& m, int shape, const std::string& path) {
   Shape& sh = m.shapes[shape];
   clearMesh(sh);
 
-  // A directory opens as a stream but reads as nothing: treat it as missing.
   struct stat st;
-  FILE* f = nullptr;
-  if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) f = std::fopen(path.c_str(), "rb");
+  FILE* f = openInputFile(path, st);
   if (!f) {
     cprintf("  STL FILE OPEN ERROR\n");
     return false;

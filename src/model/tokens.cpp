@@ -1,13 +1,16 @@
 #include "model/tokens.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <vector>
+
+#include "results/text_file.h"
 
 namespace orv {
 
@@ -17,15 +20,28 @@ static bool isBlank(char c) {
 }
 
 TokenReader::TokenReader(const std::string& path) {
-  // A directory opens as a stream but reads as nothing: treat it as missing.
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return;
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return;
-  std::ostringstream s;
-  s << f.rdbuf();
-  text_ = s.str();
+  // A pipe nobody writes to would block the open, and /dev/zero would fill
+  // the memory: only regular files of bounded size are read.
+  std::vector<char> text;
+  if (loadTextFile(path, text) != TextLoad::kOk) return;
+  text_.assign(text.begin(), text.end());
   ok_ = true;
+}
+
+FILE* openInputFile(const std::string& path, struct stat& st) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // A directory opens but reads as nothing: treat it as missing.
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  // Blocking reads again: a pipe without a writer still ends at once.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = ::fdopen(fd, "rb");
+  if (!f) ::close(fd);
+  return f;
 }
 
 TokenReader TokenReader::fromText(std::string text) {

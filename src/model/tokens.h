@@ -2,13 +2,17 @@
 // settings, STL and motion files.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <string>
 
 namespace orv {
 
 class TokenReader {
  public:
-  // Reads the whole file; ok() is false when it cannot be opened.
+  // Reads the whole file; ok() is false when it cannot be opened or is not a
+  // regular file (a directory, a pipe, a device).
   explicit TokenReader(const std::string& path);
   // Tokenises text already in memory.
   static TokenReader fromText(std::string text);
@@ -25,6 +29,11 @@ class TokenReader {
   size_t pos_ = 0;
   bool ok_ = false;
 };
+
+// Opens a file the model names (mesh, image) for reading; nullptr for a
+// directory or a file that cannot be opened, with its status in st. A pipe
+// that nobody writes to reads as empty instead of blocking.
+FILE* openInputFile(const std::string& path, struct stat& st);
 
 // Whole text parses as a decimal floating-point number (strtod syntax).
 bool parseDouble(const std::string& tok, double& out);

@@ -1,11 +1,5 @@
 #include "results/motion_import.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -17,6 +11,7 @@
 #include "model/histories.h"
 #include "model/model.h"
 #include "platform/console.h"
+#include "results/text_file.h"
 #include "solver/vec3.h"
 
 // Everything is read into temporaries and checked first; the model's channels
@@ -27,9 +22,7 @@ namespace orv {
 
 namespace {
 
-// Larger files are refused outright; a real motion is far smaller.
-constexpr uint64_t kMaxFileBytes = uint64_t(4) << 30;
-// The model reader's limit on a time span, for the same reason.
+// The model reader's limit on a time span: more samples would not fit memory.
 constexpr double kMaxSamples = 10000000.0;
 // All imported stores together, in doubles (2 GiB).
 constexpr uint64_t kMaxStoreValues = uint64_t(1) << 28;
@@ -49,85 +42,14 @@ struct ImportFailure {
 
 std::string str(long long v) { return std::to_string(v); }
 
-// A token as it may appear in a message: short and printable.
-std::string shown(std::string_view tok) {
-  std::string s = "'";
-  for (size_t i = 0; i < tok.size() && i < 24; ++i) {
-    const unsigned char c = static_cast<unsigned char>(tok[i]);
-    s += (c < 0x20 || c >= 0x7f) ? '?' : static_cast<char>(c);
-  }
-  if (tok.size() > 24) s += "...";
-  return s + "'";
-}
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// from_chars takes no leading '+', which other programs may write. It is
-// used rather than strtod because it ignores the process locale, which the
-// GUI toolkit sets from the environment.
-std::string_view withoutPlus(std::string_view t) {
-  if (t.size() > 1 && t[0] == '+' && t[1] != '+' && t[1] != '-') t.remove_prefix(1);
-  return t;
-}
-
-bool toDouble(std::string_view t, double& v) {
-  t = withoutPlus(t);
-  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  return r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(v);
-}
-
-template <class Int>
-bool toInt(std::string_view t, Int& v) {
-  t = withoutPlus(t);
-  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  return r.ec == std::errc() && r.ptr == t.data() + t.size();
-}
-
-enum class Load { kOk, kCannotOpen, kTooLarge, kReadError };
-
-// Whole content of a regular file. Anything else (a directory, a pipe that
-// could block forever, a device) counts as not openable.
-Load loadFile(const std::string& path, std::vector<char>& text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Load::kCannotOpen;
-  struct stat st;
-  Load res = Load::kOk;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    res = Load::kCannotOpen;
-  } else if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-    res = Load::kTooLarge;
-  } else {
-    // A file growing while it is read is taken at its size at opening.
-    text.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-      if (n > 0)
-        done += static_cast<size_t>(n);
-      else if (n < 0 && errno == EINTR)
-        continue;
-      else if (n == 0)
-        break;
-      else {
-        res = Load::kReadError;
-        break;
-      }
-    }
-    text.resize(done);
-  }
-  ::close(fd);
-  return res;
-}
-
 // Loads `path`; false when it cannot be opened (the caller prints its own
 // open error). Size and read failures are errors of that file.
 bool load(const std::string& path, std::vector<char>& text) {
-  const Load l = loadFile(path, text);
-  if (l == Load::kCannotOpen) return false;
-  if (l == Load::kTooLarge) fail(path, "file larger than " + str(kMaxFileBytes >> 30) + " GiB");
-  if (l == Load::kReadError) fail(path, "read error");
+  const TextLoad l = loadTextFile(path, text);
+  if (l == TextLoad::kCannotOpen) return false;
+  if (l == TextLoad::kTooLarge)
+    fail(path, "file larger than " + str(kMaxTextFileBytes >> 30) + " GiB");
+  if (l == TextLoad::kReadError) fail(path, "read error");
   return true;
 }
 
@@ -135,23 +57,12 @@ bool load(const std::string& path, std::vector<char>& text) {
 // file when the token is missing or malformed.
 class Tokens {
  public:
-  Tokens(const std::vector<char>& text, const std::string& file)
-      : p_(text.data()), e_(text.data() + text.size()), file_(file) {}
+  Tokens(const std::vector<char>& text, const std::string& file) : in_(text), file_(file) {}
 
   const std::string& file() const { return file_; }
-  uint64_t remaining() const { return static_cast<uint64_t>(e_ - p_); }
-
-  std::string_view next() {
-    while (p_ < e_ && isBlank(*p_)) ++p_;
-    const char* s = p_;
-    while (p_ < e_ && !isBlank(*p_)) ++p_;
-    return std::string_view(s, static_cast<size_t>(p_ - s));
-  }
-
-  bool atEnd() {
-    while (p_ < e_ && isBlank(*p_)) ++p_;
-    return p_ == e_;
-  }
+  uint64_t remaining() const { return in_.remaining(); }
+  std::string_view next() { return in_.next(); }
+  bool atEnd() { return in_.atEnd(); }
 
   // A label word: its text does not matter, only that it is there.
   void label(const char* before) {
@@ -169,18 +80,18 @@ class Tokens {
   double real(const Where& where) {
     const std::string_view t = next();
     double v;
-    if (toDouble(t, v)) return v;
+    if (toFiniteDouble(t, v)) return v;
     if (t.empty()) fail(file_, where() + ": file ends");
-    fail(file_, where() + ": " + shown(t) + " is not a finite number");
+    fail(file_, where() + ": " + shownToken(t) + " is not a finite number");
   }
 
   template <class Where>
   int integer(const Where& where) {
     const std::string_view t = next();
     int v;
-    if (toInt(t, v)) return v;
+    if (toInteger(t, v)) return v;
     if (t.empty()) fail(file_, where() + ": file ends");
-    fail(file_, where() + ": " + shown(t) + " is not an integer");
+    fail(file_, where() + ": " + shownToken(t) + " is not an integer");
   }
 
   // A row label: any integer, its value unused.
@@ -188,14 +99,13 @@ class Tokens {
   void rowLabel(const Where& where) {
     const std::string_view t = next();
     long long v;
-    if (toInt(t, v)) return;
+    if (toInteger(t, v)) return;
     if (t.empty()) fail(file_, where() + ": file ends");
-    fail(file_, where() + ": " + shown(t) + " is not an integer row label");
+    fail(file_, where() + ": " + shownToken(t) + " is not an integer row label");
   }
 
  private:
-  const char* p_;
-  const char* e_;
+  TextTokens in_;
   std::string file_;
 };
 

@@ -20,6 +20,7 @@
 #include "model/model.h"
 #include "platform/console.h"
 #include "platform/platform.h"
+#include "results/text_file.h"
 
 // Numbers go through to_chars/from_chars rather than printf/strtod: they are
 // several times faster and ignore the process locale, which the GUI toolkit
@@ -31,8 +32,6 @@ namespace {
 
 // Longest version text written or accepted.
 constexpr size_t kVersionMax = 255;
-// Larger files are refused outright; a real result is far smaller.
-constexpr uint64_t kMaxFileBytes = uint64_t(4) << 30;
 
 std::string modelFileName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -202,39 +201,6 @@ struct BadFile {
 
 std::string str(long long v) { return std::to_string(v); }
 
-// A token as it may appear in a message: short and printable.
-std::string shown(std::string_view tok) {
-  std::string s = "'";
-  for (size_t i = 0; i < tok.size() && i < 24; ++i) {
-    const unsigned char c = static_cast<unsigned char>(tok[i]);
-    s += (c < 0x20 || c >= 0x7f) ? '?' : static_cast<char>(c);
-  }
-  if (tok.size() > 24) s += "...";
-  return s + "'";
-}
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// from_chars takes no leading '+', which the numeric input of C accepts.
-std::string_view withoutPlus(std::string_view t) {
-  if (t.size() > 1 && t[0] == '+' && t[1] != '+' && t[1] != '-') t.remove_prefix(1);
-  return t;
-}
-
-bool toDouble(std::string_view t, double& v) {
-  t = withoutPlus(t);
-  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  return r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(v);
-}
-
-bool toInt(std::string_view t, int& v) {
-  t = withoutPlus(t);
-  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  return r.ec == std::errc() && r.ptr == t.data() + t.size();
-}
-
 // The stores a file fills, held apart until the whole file is known good.
 struct ReadResult {
   std::string version;
@@ -246,7 +212,7 @@ struct ReadResult {
 
 class Parser {
  public:
-  Parser(const char* begin, const char* end, const Model& m) : p_(begin), e_(end), m_(m) {}
+  Parser(const std::vector<char>& text, const Model& m) : in_(text), m_(m) {}
 
   void run(ReadResult& r) {
     const int nb = m_.body_num(), nj = m_.joint_num(), nf = m_.force_num();
@@ -265,7 +231,7 @@ class Parser {
     label("time_num", "after Version", false);
     const std::string_view cnt = next();
     int N = 0;
-    if (!toInt(cnt, N)) fail("time_num: sample count expected, found " + shown(cnt));
+    if (!toInteger(cnt, N)) fail("time_num: sample count expected, found " + shownToken(cnt));
     if (N < 1 || N > m_.sample_num)
       fail("time_num: " + str(N) + " samples, the model has room for 1 to " + str(m_.sample_num));
     // Every sample needs its tokens, each at least one character and a blank:
@@ -304,21 +270,14 @@ class Parser {
   }
 
  private:
-  size_t remaining() const { return static_cast<size_t>(e_ - p_); }
-
-  // Next blank-separated token; empty at the end of the text.
-  std::string_view next() {
-    while (p_ < e_ && isBlank(*p_)) ++p_;
-    const char* s = p_;
-    while (p_ < e_ && !isBlank(*p_)) ++p_;
-    return std::string_view(s, static_cast<size_t>(p_ - s));
-  }
+  uint64_t remaining() const { return in_.remaining(); }
+  std::string_view next() { return in_.next(); }
 
   void label(const char* want, const char* where, bool echo) {
     const std::string_view t = next();
     if (t != want) {
       if (t.empty()) fail(std::string("file ends where '") + want + "' belongs (" + where + ")");
-      fail(std::string("'") + want + "' expected " + where + ", found " + shown(t));
+      fail(std::string("'") + want + "' expected " + where + ", found " + shownToken(t));
     }
     if (echo) cprintf("%s\n", want);
   }
@@ -326,19 +285,19 @@ class Parser {
   double number(const char* sec, int row, int col) {
     const std::string_view t = next();
     double v;
-    if (toDouble(t, v)) return v;
+    if (toFiniteDouble(t, v)) return v;
     const std::string at = std::string(sec) + ": row " + str(row) + ", value " + str(col);
     if (t.empty()) fail(at + ": file ends");
-    fail(at + ": " + shown(t) + " is not a finite number");
+    fail(at + ": " + shownToken(t) + " is not a finite number");
   }
 
   int integer(const char* sec, long long row) {
     const std::string_view t = next();
     int v;
-    if (toInt(t, v)) return v;
+    if (toInteger(t, v)) return v;
     const std::string at = std::string(sec) + ": entry " + str(row);
     if (t.empty()) fail(at + ": file ends");
-    fail(at + ": " + shown(t) + " is not an integer");
+    fail(at + ": " + shownToken(t) + " is not an integer");
   }
 
   void rows(const char* sec, int N, int width, std::vector<double>& out) {
@@ -353,7 +312,7 @@ class Parser {
   int count(const char* sec) {
     const std::string_view t = next();
     int n;
-    if (!toInt(t, n)) fail(std::string(sec) + ": count expected, found " + shown(t));
+    if (!toInteger(t, n)) fail(std::string(sec) + ": count expected, found " + shownToken(t));
     if (n < 0) fail(std::string(sec) + ": negative count " + str(n));
     if (uint64_t(n) > remaining() / 2)
       fail(std::string(sec) + ": count " + str(n) + " exceeds what the rest of the file holds");
@@ -411,46 +370,9 @@ class Parser {
     }
   }
 
-  const char* p_;
-  const char* e_;
+  TextTokens in_;
   const Model& m_;
 };
-
-enum class Load { kOk, kCannotOpen, kTooLarge, kReadError };
-
-// Whole content of a regular file. Anything else (a directory, a pipe that
-// could block forever, a device) counts as not openable.
-Load loadFile(const std::string& path, std::vector<char>& text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Load::kCannotOpen;
-  struct stat st;
-  Load res = Load::kOk;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    res = Load::kCannotOpen;
-  } else if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-    res = Load::kTooLarge;
-  } else {
-    // A file growing while it is read is taken at its size at opening.
-    text.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-      if (n > 0)
-        done += static_cast<size_t>(n);
-      else if (n < 0 && errno == EINTR)
-        continue;
-      else if (n == 0)
-        break;
-      else {
-        res = Load::kReadError;
-        break;
-      }
-    }
-    text.resize(done);
-  }
-  ::close(fd);
-  return res;
-}
 
 }  // namespace
 
@@ -495,16 +417,17 @@ bool readResultFile(const std::string& path, const Model& m, Histories& h) {
   std::vector<double> joints, current, currentReaction;
   try {
     std::vector<char> text;
-    const Load load = loadFile(path, text);
-    if (load == Load::kCannotOpen) {
+    const TextLoad load = loadTextFile(path, text);
+    if (load == TextLoad::kCannotOpen) {
       cprintf("RESULT FILE OPEN ERROR\n");
       return false;
     }
     cprintf("RESULT FILE OPEN !!\n");
-    if (load == Load::kTooLarge) fail("file larger than " + str(kMaxFileBytes >> 30) + " GiB");
-    if (load == Load::kReadError) fail("read error");
+    if (load == TextLoad::kTooLarge)
+      fail("file larger than " + str(kMaxTextFileBytes >> 30) + " GiB");
+    if (load == TextLoad::kReadError) fail("read error");
 
-    Parser(text.data(), text.data() + text.size(), m).run(r);
+    Parser(text, m).run(r);
 
     // Rows of nm+nj entries, motion entries 0, so readers indexing a
     // sample's row stay in bounds.

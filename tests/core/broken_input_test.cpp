@@ -1,9 +1,12 @@
 // Every file of the broken corpus is refused (or read) with its message and
 // never crashes the reader; the sanitizer build runs the same test.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "model/bmp.h"
 #include "model/histories.h"
 #include "model/model.h"
 #include "model/model_reader.h"
@@ -37,4 +40,44 @@ TEST(BrokenInput, EveryFileGivesItsMessage) {
     ++count;
   }
   EXPECT_GE(count, 30);
+}
+
+// A pipe nobody writes to must not block a reader, and a device that never
+// ends must not fill the memory: files named by the user or by a model.
+TEST(BrokenInput, PipesAndDevicesAreRefusedWithoutBlocking) {
+  const std::string dir = orvtest::makeTempDir(), fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  orvtest::ConsoleCapture con;
+  Settings s;
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    Model m;
+    Histories h;
+    std::string message;
+    EXPECT_EQ(readModelFile(path, s, m, h, message), ReadStatus::OpenError) << path;
+  }
+  ASSERT_EQ(mkdir((dir + "/setting").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo((dir + "/setting/setting.txt").c_str(), 0644), 0);
+  Model sm;
+  Histories sh;
+  EXPECT_FALSE(readSettingsFiles(dir, s, sm, sh));
+  EXPECT_NE(con.text().find("SETTING FILE OPEN ERROR"), std::string::npos);
+
+  // A model naming the pipe as its mesh and its texture is read without them.
+  const std::string model = dir + "/model.txt";
+  ASSERT_TRUE(orvtest::writeFile(
+      model,
+      "parameter_info P %\nbody_info B b1 c1 1 1 1 1 0 0 0 0 0 0 %\n"
+      "frame_info F c1 b1 0 0 0 0 0 0 %\n"
+      "shape_info S mesh STL c1 red 1 1 + fifo %\n"
+      "texture_info T tex rect b1 c1 1 1 1 1 fifo %\n"
+      "simulation_time T 0 0.01 0.02 %\n"));
+  Model m;
+  Histories h;
+  std::string message;
+  EXPECT_EQ(readModelFile(model, s, m, h, message), ReadStatus::Ok) << message;
+  EXPECT_EQ(m.shapes.at(0).stl_num, 0);
+  EXPECT_TRUE(m.textures.at(0).image.rgb.empty());
+  Image img;
+  EXPECT_EQ(loadBmp("/dev/zero", img), 0);
+  EXPECT_NE(con.text().find("STL FILE ERROR: " + fifo), std::string::npos) << con.text();
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "model/histories.h"
 #include "model/model.h"
@@ -167,6 +168,31 @@ TEST(ModelReader, RewritingExaminesOnlyTheFirstOccurrence) {
   text = "(width)*width";
   ASSERT_TRUE(rewriteExpression(m, text, 255, why));
   EXPECT_EQ(text, "(P(0))*P(0)");
+}
+
+// Names that read like an index or a P(i) used to be replaced again and again.
+TEST(ModelReader, RewritingNeverMatchesWhatItPutIn) {
+  Model frames, params;
+  for (const char* name : {"1", "0", "c1"}) {
+    frames.frames.emplace_back();
+    frames.frames.back().name = name;
+  }
+  for (const char* name : {"P(0)", "2", "L"}) {
+    params.parameters.emplace_back();
+    params.parameters.back().name = name;
+  }
+  std::string why;
+  const std::tuple<const Model*, std::string, std::string> cases[] = {
+      {&frames, "D(0,c1)", "D(1,2)"},   // the 1 put in for "0" is not frame "1"
+      {&frames, "D(1,0)", "D(0,1)"},    // the two frames swap without cycling
+      {&params, "P(0)+L", "P(0)+P(2)"}, // a parameter named like its own replacement
+      {&params, "L*2", "P(2)*P(1)"},    // the 2 of P(2) is not parameter "2"
+  };
+  for (const auto& [m, in, out] : cases) {
+    std::string text = in;
+    ASSERT_TRUE(rewriteExpression(*m, text, 255, why)) << in << ": " << why;
+    EXPECT_EQ(text, out) << in;
+  }
 }
 
 TEST(ModelReader, SelfReferringFunctionsAreRefused) {

@@ -179,8 +179,13 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
     return !readResultFile(bad, m, h) && stores(h) == stores(before);
   };
 
-  for (size_t cut = 0; cut + 1 < good.size(); cut += 7)
+  // Every cut before the closing "%" is refused with the file's message.
+  for (size_t cut = 0; cut + 1 < good.size(); ++cut) {
+    orvtest::ConsoleCapture con;
     EXPECT_TRUE(refused(good.substr(0, cut), c.m)) << "cut at " << cut;
+    EXPECT_NE(con.text().find("RESULT FILE ERROR: " + bad + ": "), std::string::npos)
+        << "cut at " << cut;
+  }
 
   const std::pair<std::string, std::string> edits[] = {
       {"wrong label", withToken(good, "%", 0, "time_numX")},

@@ -1,0 +1,77 @@
+// Whole-file loading and blank-separated tokens, shared by the readers of
+// result and motion files (the loader also feeds the token reader of model
+// and settings files). Numbers go through from_chars rather than strtod: it
+// ignores the process locale, which the GUI toolkit sets from the
+// environment (a decimal comma would break every file).
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv {
+
+// Larger files are refused outright; a real result or motion is far smaller.
+constexpr uint64_t kMaxTextFileBytes = uint64_t(4) << 30;
+
+enum class TextLoad { kOk, kCannotOpen, kTooLarge, kReadError };
+
+// Whole content of a regular file. Anything else (a directory, a pipe that
+// could block forever, a device) counts as not openable.
+TextLoad loadTextFile(const std::string& path, std::vector<char>& text);
+
+// The C locale's white space.
+inline bool isBlankChar(char c) {
+  return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// A token as it may appear in a message: short and printable.
+std::string shownToken(std::string_view tok);
+
+// from_chars takes no leading '+', which the numeric input of C accepts.
+inline std::string_view withoutPlus(std::string_view t) {
+  if (t.size() > 1 && t[0] == '+' && t[1] != '+' && t[1] != '-') t.remove_prefix(1);
+  return t;
+}
+
+// The whole token is a finite decimal number.
+bool toFiniteDouble(std::string_view t, double& v);
+
+// The whole token is a decimal integer that fits Int.
+template <class Int>
+bool toInteger(std::string_view t, Int& v) {
+  t = withoutPlus(t);
+  const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+  return r.ec == std::errc() && r.ptr == t.data() + t.size();
+}
+
+// Blank-separated tokens of text in memory (not owned).
+class TextTokens {
+ public:
+  TextTokens(const char* begin, const char* end) : p_(begin), e_(end) {}
+  explicit TextTokens(const std::vector<char>& text)
+      : TextTokens(text.data(), text.data() + text.size()) {}
+
+  // Next token; empty at the end of the text.
+  std::string_view next() {
+    while (p_ < e_ && isBlankChar(*p_)) ++p_;
+    const char* s = p_;
+    while (p_ < e_ && !isBlankChar(*p_)) ++p_;
+    return std::string_view(s, static_cast<size_t>(p_ - s));
+  }
+  // True when only blanks are left.
+  bool atEnd() {
+    while (p_ < e_ && isBlankChar(*p_)) ++p_;
+    return p_ == e_;
+  }
+  // Bytes not yet read: the bound on what the rest of the text can hold.
+  uint64_t remaining() const { return static_cast<uint64_t>(e_ - p_); }
+
+ private:
+  const char* p_;
+  const char* e_;
+};
+
+}  // namespace orv
