@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -335,6 +336,21 @@ void CompiledExpr::Recorder::apply(int n, Fn fn) {
   op.argc = static_cast<std::uint8_t>(n);
   op.avail = static_cast<std::uint8_t>(avail);
   op.fn = fn;
+  // Arguments that are all numbers of the text: the last argc ops pushed them.
+  auto& ops = out.ops_;
+  const std::size_t argc = static_cast<std::size_t>(n);
+  if (op.kind == Kind::Call && argc > 0 && avail == argc && ops.size() >= argc &&
+      std::all_of(ops.end() - static_cast<std::ptrdiff_t>(argc), ops.end(),
+                  [](const Op& o) { return o.kind == Kind::Number; })) {
+    op.kind = Kind::ConstCall;
+    op.name = static_cast<std::uint32_t>(out.consts_.size());
+    for (auto it = ops.end() - static_cast<std::ptrdiff_t>(argc); it != ops.end(); ++it)
+      out.consts_.push_back(it->value);
+    ops.resize(ops.size() - argc);
+    depth -= argc;
+    emit(op, 0);
+    return;
+  }
   emit(op, avail);
 }
 
@@ -399,6 +415,9 @@ double CompiledExpr::evaluate(const Model& m, const Histories& h) const {
         s[n++] = v;
         break;
       }
+      case Kind::ConstCall:
+        s[n++] = op.fn(m, h, &consts_[op.name]);
+        break;
     }
   }
   return s[n - 1];
@@ -406,8 +425,22 @@ double CompiledExpr::evaluate(const Model& m, const Histories& h) const {
 
 const CompiledExpr& compileCached(const std::string& text) {
   thread_local std::unordered_map<std::string, CompiledExpr> cache;
+  // The call sites pass the same model strings step after step: a slot found
+  // by the string's address skips hashing. The text itself is compared, so a
+  // new string at an old address is never mistaken for the old one.
+  struct Slot {
+    const char* at = nullptr;
+    const std::string* key = nullptr;
+    const CompiledExpr* expr = nullptr;
+  };
+  constexpr int kSlotBits = 8;
+  thread_local Slot slots[1 << kSlotBits];
+  const std::uint64_t at = reinterpret_cast<std::uintptr_t>(text.data());
+  Slot& slot = slots[(at * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
+  if (slot.at == text.data() && *slot.key == text) return *slot.expr;
   auto it = cache.find(text);
   if (it == cache.end()) it = cache.emplace(text, CompiledExpr(text)).first;
+  slot = {text.data(), &it->first, &it->second};
   return it->second;
 }
 

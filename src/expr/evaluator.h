@@ -40,17 +40,20 @@ class CompiledExpr {
   struct Recorder;
 
  private:
-  enum class Kind : std::uint8_t { Number, Time, Name, Call };
+  // ConstCall: a Call whose arguments were all numbers in the text; they
+  // are kept in consts_ instead of being pushed and popped at every call.
+  enum class Kind : std::uint8_t { Number, Time, Name, Call, ConstCall };
   struct Op {
     Kind kind = Kind::Number;
     std::uint8_t argc = 0;   // Call: arguments the body takes
     std::uint8_t avail = 0;  // Call: how many of them the stack holds; the rest are 0
-    std::uint32_t name = 0;  // Name: index into names_
+    std::uint32_t name = 0;  // Name: index into names_; ConstCall: first argument in consts_
     double value = 0.0;      // Number
     Fn fn = nullptr;         // Call
   };
   std::vector<Op> ops_;
   std::vector<std::string> names_;
+  std::vector<double> consts_;
   std::size_t max_depth_ = 0;
   bool empty_result_ = true;  // the stack ends empty: the value is 0.0
 };

@@ -17,7 +17,6 @@ namespace {
 struct Marker {
   double P[3];  // origin
   double v[3];  // velocity of the origin
-  double R[9];  // orientation: body rotation times the marker's initial one
   double w[3];  // angular velocity of its body
 };
 
@@ -31,7 +30,7 @@ int markerBody(const Model& m, const Histories& h, int idx) {
 }
 
 // What a measure needs of a marker; the rest is not computed.
-enum Need { kP = 1, kV = 2, kR = 4, kW = 8 };
+enum Need { kP = 1, kV = 2, kW = 8 };
 
 bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out, int need) {
   const int b = markerBody(m, h, idx);
@@ -52,20 +51,28 @@ bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out, int ne
     mat3MulVec(t, A, vec3Cross(t, wb, s));
     for (int c = 0; c < 3; ++c) out.v[c] = h.p_Yi[vb + c] + t[c];
   }
-  if (need & kR) {
-    double A0[9];
-    localAxes(m, idx, A0);
-    mat3Mul(out.R, A, A0);
-  }
   if (need & kW) mat3MulVec(out.w, A, wb);
   return true;
 }
 
-// Component 'x', 'y' or 'z' of global u in the axes of R.
-double axisComponent(const double* R, const double* u, char mode) {
-  double loc[3];
-  mat3TransposeMulVec(loc, u, R);
-  return loc[mode - 'x'];
+// Component 'x', 'y' or 'z' of global u in the current axes of marker idx,
+// whose orientation is R = A A0 (body rotation times the marker's initial
+// one). Only the column of R that the component needs is formed, with the
+// same products and sums as the whole matrix would take. False when the
+// marker cannot be placed.
+bool axisComponent(const Model& m, const Histories& h, int idx, const double* u, char mode,
+                   double& out) {
+  Marker unused;
+  if (!loadMarker(m, h, idx, unused, 0)) return false;
+  const double* A = &h.A[9 * static_cast<std::size_t>(m.frames[idx].body)];
+  double A0[9];
+  localAxes(m, idx, A0);
+  const int c = mode - 'x';
+  double Rc[3];
+  for (int i = 0; i < 3; ++i)
+    Rc[i] = A[3 * i] * A0[c] + A[3 * i + 1] * A0[3 + c] + A[3 * i + 2] * A0[6 + c];
+  out = Rc[0] * u[0] + Rc[1] * u[1] + Rc[2] * u[2];
+  return true;
 }
 
 bool isAxis(char mode) { return mode == 'x' || mode == 'y' || mode == 'z'; }
@@ -75,21 +82,18 @@ bool isAxis(char mode) { return mode == 'x' || mode == 'y' || mode == 'z'; }
 double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   Marker mi, mj, mk;
-  const int kNeed = mode == 'd' ? 0 : kR;
-  if (!loadMarker(m, h, i, mi, kP) || !loadMarker(m, h, j, mj, kP) ||
-      !loadMarker(m, h, k, mk, kNeed))
-    return 0.0;
-  double d[3];
+  if (!loadMarker(m, h, i, mi, kP) || !loadMarker(m, h, j, mj, kP)) return 0.0;
+  double d[3], v;
   vec3Sub(d, mi.P, mj.P);
-  if (mode == 'd') return vec3Norm(d[0], d[1], d[2]);
-  return axisComponent(mk.R, d, mode);
+  if (mode == 'd') return loadMarker(m, h, k, mk, 0) ? vec3Norm(d[0], d[1], d[2]) : 0.0;
+  return axisComponent(m, h, k, d, mode, v) ? v : 0.0;
 }
 
 double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   Marker mi, mj, mk, ml;
   if (!loadMarker(m, h, i, mi, kP | kV) || !loadMarker(m, h, j, mj, kP | kV) ||
-      !loadMarker(m, h, k, mk, mode == 'd' ? 0 : kR) || !loadMarker(m, h, l, ml, kW))
+      !loadMarker(m, h, k, mk, 0) || !loadMarker(m, h, l, ml, kW))
     return 0.0;
   // Rate of the vector P_i - P_j as an observer fixed to l's body sees it:
   // (v_Pi - v_Pj) - w_l x (P_i - P_j); only l's rotation matters, not its translation.
@@ -98,17 +102,17 @@ double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, 
   vec3Sub(u, mi.v, mj.v);
   vec3Sub(u, u, vec3Cross(t, ml.w, rho));
   if (mode == 'd') return vec3Norm(u[0], u[1], u[2]);
-  return axisComponent(mk.R, u, mode);
+  double v;
+  return axisComponent(m, h, k, u, mode, v) ? v : 0.0;
 }
 
 double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
   if (!isAxis(mode)) return 0.0;
-  Marker mi, mj, mk;
-  if (!loadMarker(m, h, i, mi, kW) || !loadMarker(m, h, j, mj, kW) || !loadMarker(m, h, k, mk, kR))
-    return 0.0;
-  double dw[3];
+  Marker mi, mj;
+  if (!loadMarker(m, h, i, mi, kW) || !loadMarker(m, h, j, mj, kW)) return 0.0;
+  double dw[3], v;
   vec3Sub(dw, mi.w, mj.w);
-  return axisComponent(mk.R, dw, mode);
+  return axisComponent(m, h, k, dw, mode, v) ? v : 0.0;
 }
 
 double measureAngle(const Model& m, const Histories& h, int i, int j, char mode) {
@@ -118,9 +122,7 @@ double measureAngle(const Model& m, const Histories& h, int i, int j, char mode)
   double Ait[9], R[9];
   mat3Transpose(Ait, &h.A[9 * static_cast<std::size_t>(bi)]);
   mat3Mul(R, Ait, &h.A[9 * static_cast<std::size_t>(bj)]);
-  double angles[3];
-  anglesZXZ(angles, R);
-  return angles[mode - '1'];
+  return angleZXZ(R, mode - '1');
 }
 
 double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side,

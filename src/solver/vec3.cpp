@@ -58,6 +58,16 @@ double* anglesZXZ(double* out, const double* R) {
   return out;
 }
 
+double angleZXZ(const double* R, int which) {
+  // The same steps as anglesZXZ, without the arc tangent that is not asked for.
+  const double theta = std::acos(R[8]);
+  const double s = std::sin(theta);
+  if (std::isnan(s) || std::fabs(s) <= 1e-6) return which == 0 ? std::atan2(R[3], R[0]) : 0.0;
+  if (which == 0) return std::atan2(R[2] / s, -R[5] / s);
+  if (which == 1) return theta;
+  return std::atan2(R[6] / s, R[7] / s);
+}
+
 double* anglesZXZDegrees(double* out, const double* R) {
   anglesZXZ(out, R);
   for (int k = 0; k < 3; ++k) out[k] = radToDeg(out[k]);

@@ -141,6 +141,8 @@ double* mat3RotationZXZ(double* out, double phi, double theta, double psi);
 double* mat3FromEulerParameters(double* out, const double* p);
 // (phi, theta, psi) in radians with R = Rz(phi) Rx(theta) Rz(psi); theta = psi = 0 near sin(theta) = 0.
 double* anglesZXZ(double* out, const double* R);
+// One of those angles (0 phi, 1 theta, 2 psi), bit for bit as anglesZXZ gives it.
+double angleZXZ(const double* R, int which);
 // (phi, theta, psi) in degrees with R = Rz(phi) Rx(theta) Rz(psi); theta = psi = 0 near sin(theta) = 0.
 double* anglesZXZDegrees(double* out, const double* R);
 // (a x b) / |a x b|, or (1, 1, 1) when a and b are parallel.
