@@ -258,6 +258,14 @@ TEST(CompiledExprCache, SameTextSameProgram) {
   Histories h;
   h.time = 2.0;
   EXPECT_EQ(compileCached("1+time").evaluate(m, h), 3.0);
+
+  // A string edited in place keeps its address: the text decides, not where it lies.
+  std::string text = "1+time";
+  EXPECT_EQ(compileCached(text).evaluate(m, h), 3.0);
+  text[0] = '5';
+  EXPECT_EQ(compileCached(text).evaluate(m, h), 7.0);
+  text += "*2";
+  EXPECT_EQ(compileCached(text).evaluate(m, h), 9.0);
 }
 
 // The texts the analysis evaluates at every step, as the reader leaves them
