@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -32,20 +33,18 @@ struct Rig : ::testing::Test {
   double* r(int b) { return &Y[3 * b]; }
   double* v(int b) { return &Y[6 + 3 * b]; }
   void motion(const char* type, const char* dt, const char* ddt, int joint = 0) {
-    m.motions.emplace_back();
-    m.motions.back().type = type, m.motions.back().joint = joint;
-    m.motions.back().dt_equ = dt, m.motions.back().ddt_equ = ddt;
+    Motion& mo = m.motions.emplace_back();
+    mo.type = type, mo.joint = joint, mo.dt_equ = dt, mo.ddt_equ = ddt;
   }
   const ConstraintRows& row(int mo = 0) {
     motionConstraint(m, h, Y.data(), h.time, mo, rows);
     return rows;
   }
   Force& force(const char* type, int i = 0, int j = 1, int rlc = 0) {
-    m.forces.emplace_back();
-    m.forces.back().type = type, m.forces.back().i_lc = i, m.forces.back().j_lc = j;
-    m.forces.back().r_lc = rlc;
+    Force& f = m.forces.emplace_back();
+    f.type = type, f.i_lc = i, f.j_lc = j, f.r_lc = rlc;
     h.p_F_force.assign(4 * 6 * m.force_num(), 7.0);  // 4 sample rows
-    return m.forces.back();
+    return f;
   }
   void apply(int row = 0) {
     F.assign(6, 0.0), N.assign(6, 0.0);
@@ -82,23 +81,17 @@ TEST_F(MotionTest, RotationRowFollowsRateExpression) {
   EXPECT_NEAR(rows.violation, 0.5, 1e-12);
 }
 
-// LC origins P[0], P[1] from the rig's state, computed from scratch.
-void points(Rig& g, double (*P)[3]) {
-  double s[3], t[3];
+// LC origins P[0], P[1] and h_i . (P_j - P_i) from the rig's state, computed from scratch.
+double projection(Rig& g, double (*P)[3]) {
+  double E[9], s[3], t[3], hi[3];
   for (int b = 0; b < 2; ++b) {
-    for (int c = 0; c < 3; ++c) s[c] = g.m.frames[b].pos[c] - g.m.bodies[b].cg_pos[c];
+    vec3Sub(s, g.m.frames[b].pos, g.m.bodies[b].cg_pos);
     vec3Add(P[b], vec3Add(P[b], g.m.bodies[b].cg_pos, g.r(b)), mat3MulVec(t, g.A(b), s));
   }
-}
-
-// h_i . (P_j - P_i).
-double projection(Rig& g) {
-  double E[9], P[2][3], hi[3], d[3];
   const LocalCoordinate& L = g.m.frames[0];
   mat3RotationZXZ(E, degToRad(L.ang[0]), degToRad(L.ang[1]), degToRad(L.ang[2]));
   const double z[3] = {E[2], E[5], E[8]};
-  points(g, P);
-  return vec3Dot(mat3MulVec(hi, g.A(0), z), vec3Sub(d, P[1], P[0]));
+  return vec3Dot(mat3MulVec(hi, g.A(0), z), vec3Sub(t, P[1], P[0]));
 }
 
 TEST_F(MotionTest, TranslationRowIsDerivativeOfProjection) {
@@ -110,26 +103,25 @@ TEST_F(MotionTest, TranslationRowIsDerivativeOfProjection) {
   r(0)[0] = 0.1, r(1)[2] = -0.3, w(0)[1] = 1, v(1)[0] = 2;
   const ConstraintRows R = row();
   EXPECT_EQ(R.gamma[0], 0.0);
-  const double eps = 1e-6;
-  for (int b = 0; b < 2; ++b)
-    for (int c = 0; c < 3; ++c) {
-      r(b)[c] += eps;
-      const double up = projection(*this);
-      r(b)[c] -= 2 * eps;
-      EXPECT_NEAR((b ? R.Brj : R.Bri)[0][c], (up - projection(*this)) / (2 * eps), 1e-7);
-      r(b)[c] += eps;
-      // Body-frame virtual rotation A -> A (I +- eps skew(e_c)).
-      double A0[9], S[9], Ap[9];
-      for (int k = 0; k < 9; ++k) A0[k] = A(b)[k];
-      mat3Skew(S, c == 0 ? eps : 0, c == 1 ? eps : 0, c == 2 ? eps : 0);
-      mat3Mul(A(b), A0, mat3Add(Ap, mat3Identity(Ap), S));
-      const double turned = projection(*this);
-      mat3Mul(A(b), A0, mat3Add(Ap, mat3Identity(Ap), mat3Neg(S, S)));
-      EXPECT_NEAR((b ? R.Bpj : R.Bpi)[0][c], (turned - projection(*this)) / (2 * eps), 1e-7);
-      for (int k = 0; k < 9; ++k) A(b)[k] = A0[k];
-    }
   double P[2][3];
-  points(*this, P);
+  // Projection with r_b moved by eps along c, or A_b turned to A_b (I + eps skew(e_c)).
+  auto moved = [&](int b, int c, bool rot, double eps) {
+    double A0[9], S[9], T[9], th[3] = {0, 0, 0};
+    std::copy(A(b), A(b) + 9, A0);
+    const double r0 = r(b)[c];
+    th[c] = eps;
+    if (rot) mat3Mul(A(b), A0, mat3Add(T, mat3Identity(T), mat3Skew(S, th[0], th[1], th[2])));
+    else r(b)[c] += eps;
+    const double p = projection(*this, P);
+    std::copy(A0, A0 + 9, A(b)), r(b)[c] = r0;
+    return p;
+  };
+  const double* B[4] = {R.Bri[0], R.Bpi[0], R.Brj[0], R.Bpj[0]};
+  for (int col = 0; col < 12; ++col) {
+    const int b = col / 6, c = col % 3, rot = (col / 3) % 2;
+    EXPECT_NEAR(B[col / 3][c], (moved(b, c, rot, 1e-6) - moved(b, c, rot, -1e-6)) / 2e-6, 1e-7) << col;
+  }
+  projection(*this, P);
   EXPECT_NEAR(R.violation, vec3Norm(P[1][0] - P[0][0], P[1][1] - P[0][1], P[1][2] - P[0][2]), 1e-12);
 }
 
@@ -150,7 +142,7 @@ TEST_F(MotionTest, UnsupportedOrUnresolvedGiveZeroRow) {
   }
 }
 
-TEST_F(ForceElementTest, SpringStiffnessDampingAndCoincidence) {
+TEST_F(ForceElementTest, SpringStiffnessDampingCoincidenceAndTorque) {
   force("spring1").k[0] = 100;
   r(1)[0] = 0.1;  // stretched from 1.0 to 1.1 at rest
   apply();
@@ -166,15 +158,12 @@ TEST_F(ForceElementTest, SpringStiffnessDampingAndCoincidence) {
   apply();
   for (int c = 0; c < 6; ++c) EXPECT_TRUE(F[c] == 0 && N[c] == 0);
   EXPECT_EQ(rec(0, 0, 0), 0.0);
-}
 
-TEST_F(ForceElementTest, SpringTorqueOnTurnedBody) {
-  m.frames[0].pos[1] = 0.5;  // LC_i off body 0's cg
-  force("spring1").k[0] = 50;
+  // LC_i off the cg of a turned body: turned back to global, the body-axis torque is (A s) x f.
+  m.frames[1].pos[0] = 1, m.frames[0].pos[1] = 0.5, m.forces[0].c[0] = 0, v(1)[0] = v(1)[1] = 0;
   mat3RotationZXZ(A(0), 0.5, 0.3, -0.2);
   w(0)[2] = 1.5;
   apply();
-  // Turned back to global, the body-axis torque is (A s) x f.
   const double s[3] = {0, 0.5, 0};
   double arm[3], t[3], tg[3];
   vec3Cross(t, mat3MulVec(arm, A(0), s), F.data());

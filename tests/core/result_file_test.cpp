@@ -26,8 +26,7 @@ Model makeModel(int nb, int nj, int nm, int nf, int nc, int no, int samples,
   Model m;
   m.bodies.resize(nb), m.joints.resize(nj), m.motions.resize(nm);
   m.forces.resize(nf), m.contacts.resize(nc), m.outputs.resize(no);
-  m.sample_num = samples;
-  m.path = path;
+  m.sample_num = samples, m.path = path;
   return m;
 }
 
@@ -38,8 +37,8 @@ double sevenDigits(double v) {
   return std::strtod(s, nullptr);
 }
 
-// Histories as an analysis leaves them after N samples (stores longer than
-// N rows), with contact records at samples 1, 1 and 3.
+// Histories as an analysis leaves them after N samples (stores longer than N rows),
+// with contact records at samples 1, 1 and 3.
 Histories makeHistories(const Model& m, int N) {
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> d(-2e3, 2e3);
@@ -47,12 +46,12 @@ Histories makeHistories(const Model& m, int N) {
     v.resize(n);
     for (double& x : v) x = sevenDigits(d(rng) * std::pow(10.0, int(rng() % 9) - 4));
   };
-  const size_t nb = m.body_num(), nj = m.joint_num(), nm = m.motion_num();
+  const size_t nj = m.joint_num();
   Histories h;
   fill(h.p_time, N + 1);
-  fill(h.p_YYY, (N + 1) * 14 * nb);
+  fill(h.p_YYY, (N + 1) * 14 * m.body_num());
   fill(h.p_F_const, (N + 10) * 6 * nj);
-  fill(h.p_C_const, (N + 10) * (nm + nj));
+  fill(h.p_C_const, (N + 10) * (m.motion_num() + nj));
   fill(h.p_F_force, (N + 10) * 6 * m.force_num());
   fill(h.p_output, (N + 1) * m.output_num());
   if (m.contact_num() > 0) {
@@ -90,30 +89,30 @@ std::string withToken(const std::string& text, const std::string& label, int k,
   return t.replace(p, t.find_first_of(" \n", p) - p, tok).substr(1);
 }
 
-// The 2-body model with every block, an analysis that stopped at 5 of 8 samples.
+// The 2-body model with every block, an analysis that stopped at 5 of 8 samples, written.
 struct FullCase {
   orvtest::ConsoleCapture log;
   std::string dir = orvtest::makeTempDir();
   Model m = makeModel(2, 1, 1, 1, 1, 2, 8);
   Histories h = makeHistories(m, 5);
   std::string path = dir + "/log/result_rig.txt";
+  bool written = writeResultFile(m, h, dir);
+  std::string good = orvtest::readFile(path);
 };
 
 }  // namespace
 
 TEST(ResultFile, RoundTripKeepsEveryStore) {
   FullCase c;
-  ASSERT_TRUE(writeResultFile(c.m, c.h, c.dir));
+  ASSERT_TRUE(c.written);
   EXPECT_EQ(c.log.text(), "  rig.txt\n  " + c.path + "\nRESULT FILE OPEN !!\nFILE CLOSE !!\n");
-  const std::string text = orvtest::readFile(c.path);
+  const std::string& text = c.good;
   // Only the joint entry of each C_const row (nm + nj = 2 per row in memory).
   const size_t cs = text.find("C_const\n") + 8;
   std::string rows;
-  for (int k = 0; k < 5; ++k) {
-    char row[40];
-    std::snprintf(row, sizeof row, "%e  \n", c.h.p_C_const[2 * k]);
-    rows += row;
-  }
+  char row[40];
+  for (int k = 0; k < 5; ++k)
+    rows += std::string(row, std::snprintf(row, sizeof row, "%e  \n", c.h.p_C_const[2 * k]));
   EXPECT_EQ(text.substr(cs, text.find("%\n", cs) - cs), rows);
 
   // Read back: N rows of each store, no C_const motion entries, row 0 as the current state.
@@ -134,41 +133,10 @@ TEST(ResultFile, RoundTripKeepsEveryStore) {
   EXPECT_EQ(c.log.text().substr(c.log.text().size() - 23), "output\n%\nFILE CLOSE !!\n");
 }
 
-TEST(ResultFile, TinyModelTextIsExact) {
-  orvtest::ConsoleCapture log;
-  const std::string dir = orvtest::makeTempDir();
-  Model m = makeModel(1, 0, 0, 0, 0, 0, 2, "tiny.txt");  // no "/": the whole path names it
-  Histories h;
-  h.p_time = {0.0, 0.01};
-  h.p_YYY.assign(28, 0.0);
-  const double row0[14] = {1, -0.5, 1e-310, 123456789.0, 0.1, -0.0, 2.5e-7,
-                           1e300, 9.9999996, -1.0 / 3, 0, 0, 0, 42};
-  std::copy(row0, row0 + 14, h.p_YYY.begin());
-  h.p_YYY[14 + 6] = 1.0;
-  h.anime_num = 2;
-  ASSERT_TRUE(writeResultFile(m, h, dir));
-  const std::string zeros5 = "0.000000e+00  0.000000e+00  0.000000e+00  0.000000e+00  0.000000e+00  ";
-  EXPECT_EQ(orvtest::readFile(dir + "/log/result_tiny.txt"),
-            "Version\n0.00\n%\ntime_num\n2\n%\ntime\n0.000000e+00\n1.000000e-02\n%\nmotion\n"
-            "1.000000e+00  -5.000000e-01  1.000000e-310  1.234568e+08  1.000000e-01  "
-            "-0.000000e+00  2.500000e-07  1.000000e+300  1.000000e+01  -3.333333e-01  "
-            "0.000000e+00  0.000000e+00  0.000000e+00  4.200000e+01  \n" +
-                zeros5 + "0.000000e+00  1.000000e+00  " + zeros5 + "0.000000e+00  0.000000e+00  \n" +
-                "%\nF_const\n%\nC_const\n%\nF_force\n%\nF_contact\n%\noutput\n%\n");
-  EXPECT_NE(log.text().find("  tiny.txt\n  " + dir + "/log/result_tiny.txt\n"), std::string::npos);
-
-  Histories r;
-  ASSERT_TRUE(readResultFile(dir + "/log/result_tiny.txt", m, r));
-  EXPECT_EQ(r.p_YYY[3], 123456800.0);
-  EXPECT_TRUE(r.p_F_const.empty() && r.p_C_const.empty() && r.cont_time_index.empty());
-  EXPECT_EQ(r.stl_cont_ti_num, std::vector<int>({0, 0}));
-  EXPECT_EQ(r.p_Yi.size(), 14u);
-}
-
 TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
   FullCase c;
-  ASSERT_TRUE(writeResultFile(c.m, c.h, c.dir));
-  const std::string good = orvtest::readFile(c.path);
+  ASSERT_TRUE(c.written);
+  const std::string& good = c.good;
   std::string bad;
   int serial = 0;
   Histories before = makeHistories(c.m, 3);
@@ -187,38 +155,30 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
         << "cut at " << cut;
   }
 
-  const std::pair<std::string, std::string> edits[] = {
-      {"wrong label", withToken(good, "%", 0, "time_numX")},
-      {"time_num 9 > samples", withToken(good, "time_num", 0, "9")},
-      {"time_num 0", withToken(good, "time_num", 0, "0")},
-      {"nan", withToken(good, "time", 2, "nan")},
-      {"overflow", withToken(good, "motion", 3, "1e999")},
-      {"garbage number", withToken(good, "F_force", 2, "1.0.0")},
-      {"extra value", withToken(good, "output", 0, "1 2")},
-      {"control byte in version", withToken(good, "Version", 0, "1\x01")},
-      {"index past N", withToken(good, "time_index", 1, "5")},
-      {"index decreasing", withToken(withToken(good, "time_index", 3, "0"), "ti_num", 3, "0")},
-      {"records past the end", withToken(good, "ti_num", 1, "4")},
-      {"records of another sample", withToken(good, "ti_st", 3, "1")},
-      {"negative start", withToken(good, "ti_st", 0, "-1")},
-      {"position count not 3k", withToken(good, "position", 0, "10")},
-      {"negative count", withToken(good, "value", 0, "-9")},
-      {"value count differs", withToken(good, "value", 0, "6")},
-      {"record count differs", withToken(good, "time_index", 0, "2")},
-      {"trailing text", good + "extra\n"},
-  };
-  for (const auto& e : edits) EXPECT_TRUE(refused(e.second, c.m)) << e.first;
+  // (label, token index, replacement): wrong label, time_num above the samples and 0, nan,
+  // overflow, bad number, extra value, control byte, contact records out of order or range,
+  // and counts that are negative, not 3k or disagree.
+  const std::tuple<const char*, int, const char*> edits[] = {
+      {"%", 0, "time_numX"},  {"time_num", 0, "9"}, {"time_num", 0, "0"},  {"time", 2, "nan"},
+      {"motion", 3, "1e999"}, {"F_force", 2, "1.0.0"}, {"output", 0, "1 2"},
+      {"Version", 0, "1\x01"}, {"time_index", 1, "5"}, {"ti_num", 1, "4"}, {"ti_st", 3, "1"},
+      {"ti_st", 0, "-1"},     {"position", 0, "10"},  {"value", 0, "-9"},  {"value", 0, "6"},
+      {"time_index", 0, "2"}};
+  for (const auto& [label, k, tok] : edits)
+    EXPECT_TRUE(refused(withToken(good, label, k, tok), c.m)) << label << " " << k << " " << tok;
+  EXPECT_TRUE(refused(withToken(withToken(good, "time_index", 3, "0"), "ti_num", 3, "0"), c.m));
+  EXPECT_TRUE(refused(good + "extra\n", c.m));
   const std::string log = c.log.text();
   const size_t at = log.find(": time_index: entry 0: sample 5 outside 0..4\n");
   ASSERT_NE(at, std::string::npos);
   EXPECT_EQ(log.rfind("\nRESULT FILE ERROR: " + c.dir + "/bad", at), log.rfind('\n', at));
 
-  // Other models: every size comes from the loaded model.
-  EXPECT_TRUE(refused(good, makeModel(3, 1, 1, 1, 1, 2, 8)));
-  EXPECT_TRUE(refused(good, makeModel(1, 1, 1, 1, 1, 2, 8)));
-  EXPECT_TRUE(refused(good, makeModel(2, 1, 1, 1, 1, 3, 8)));
-  EXPECT_TRUE(refused(good, makeModel(2, 1, 1, 1, 0, 2, 8)));  // contact block where none belongs
-  EXPECT_TRUE(refused(good, makeModel(2, 1, 1, 1, 1, 2, 4)));  // more samples than the model has
+  // Other models: every size comes from the loaded model (a contact block where none
+  // belongs, more samples than the model has).
+  for (const Model& other : {makeModel(3, 1, 1, 1, 1, 2, 8), makeModel(1, 1, 1, 1, 1, 2, 8),
+                             makeModel(2, 1, 1, 1, 1, 3, 8), makeModel(2, 1, 1, 1, 0, 2, 8),
+                             makeModel(2, 1, 1, 1, 1, 2, 4)})
+    EXPECT_TRUE(refused(good, other));
   EXPECT_TRUE(readResultFile(c.path, makeModel(2, 1, 3, 1, 1, 2, 5), before));
 
   Histories h = before;
@@ -228,8 +188,8 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
   EXPECT_NE(c.log.text().find("RESULT FILE OPEN ERROR\n"), std::string::npos);
 }
 
-// Counts near 2^31 must be refused from the file size, never tried: the
-// child's address space is capped so that an attempt shows as "out of memory".
+// Counts near 2^31 must be refused from the file size, never tried: the child's
+// address space is capped so that an attempt shows as "out of memory".
 [[noreturn]] static void readWithCappedMemory(const std::string& path, const Model& m,
                                               const char* why) {
 #ifndef __SANITIZE_ADDRESS__
@@ -251,39 +211,52 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
 TEST(ResultFileDeathTest, HugeCountsAreRefusedWithoutAllocating) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   FullCase c;
-  ASSERT_TRUE(writeResultFile(c.m, c.h, c.dir));
-  const std::string good = orvtest::readFile(c.path);
+  ASSERT_TRUE(c.written);
   const std::string bad = c.dir + "/huge.txt";
-  auto check = [&](const std::string& text, const Model& m, const char* why) {
-    orvtest::writeFile(bad, text);
-    EXPECT_EXIT(readWithCappedMemory(bad, m, why), ::testing::ExitedWithCode(0), "");
+  auto check = [&](const char* label, const char* count, const Model& m, const char* why) {
+    orvtest::writeFile(bad, withToken(c.good, label, 0, count));
+    EXPECT_EXIT(readWithCappedMemory(bad, m, why), ::testing::ExitedWithCode(0), "") << label;
   };
-  check(withToken(good, "position", 0, "2147483646"), c.m, "exceeds");
-  check(withToken(good, "time_index", 0, "2147483647"), c.m, "exceeds");
-  check(withToken(good, "time_num", 0, "2000000000"), makeModel(2, 1, 1, 1, 1, 2, 2147483647),
-        "cannot fit");
+  check("position", "2147483646", c.m, "exceeds");
+  check("time_index", "2147483647", c.m, "exceeds");
+  check("time_num", "2000000000", makeModel(2, 1, 1, 1, 1, 2, 2147483647), "cannot fit");
 }
 
-TEST(ResultFile, WriterCreatesLogReplacesAtomicallyAndCleansUp) {
+// One body and one channel; stores that end early are written as zeros.
+TEST(ResultFile, TinyModelTextIsExactAndReplacedAtomically) {
   orvtest::ConsoleCapture log;
-  const std::string dir = orvtest::makeTempDir();
-  Model m = makeModel(1, 1, 0, 1, 1, 1, 3, "/abs/path/short.txt");
-  Histories h;  // stores far shorter than 3 samples: written as zeros
-  h.anime_num = 3;
+  const std::string dir = orvtest::makeTempDir(), path = dir + "/log/result_tiny.txt";
+  Model m = makeModel(1, 0, 0, 0, 0, 1, 2, "tiny.txt");  // no "/": the whole path names it
+  Histories h;
+  h.p_time = {0.0, 0.01};
+  h.p_YYY = {1, -0.5, 1e-310, 123456789.0, 0.1, -0.0, 2.5e-7, 1e300, 9.9999996, -1.0 / 3,
+             0, 0,    0,      42,          0,   0,    0,      0,    0,         0,        1};
+  h.anime_num = 2;
   ASSERT_TRUE(writeResultFile(m, h, dir + "/"));
-  ASSERT_TRUE(writeResultFile(m, h, dir + "/"));
-  EXPECT_EQ(listDir(dir + "/log"), std::set<std::string>{"result_short.txt"});
+  ASSERT_TRUE(writeResultFile(m, h, dir));  // replaces it, leaving nothing else behind
+  EXPECT_EQ(listDir(dir + "/log"), std::set<std::string>{"result_tiny.txt"});
+  const std::string z = "0.000000e+00  ", z3 = z + z + z, z6 = z3 + z3;
+  EXPECT_EQ(orvtest::readFile(path),
+            "Version\n0.00\n%\ntime_num\n2\n%\ntime\n0.000000e+00\n1.000000e-02\n%\nmotion\n"
+            "1.000000e+00  -5.000000e-01  1.000000e-310  1.234568e+08  1.000000e-01  "
+            "-0.000000e+00  2.500000e-07  1.000000e+300  1.000000e+01  -3.333333e-01  " +
+                z3 + "4.200000e+01  \n" + z6 + "1.000000e+00  " + z6 + z +
+                "\n%\nF_const\n%\nC_const\n%\nF_force\n%\nF_contact\n%\noutput\n" + z + "\n" + z +
+                "\n%\n");
   Histories r;
-  ASSERT_TRUE(readResultFile(dir + "/log/result_short.txt", m, r));
-  EXPECT_EQ(r.p_YYY, std::vector<double>(42, 0.0));
-  EXPECT_EQ(r.p_output, std::vector<double>(3, 0.0));
+  ASSERT_TRUE(readResultFile(path, m, r));
+  EXPECT_EQ(r.p_YYY[3], 123456800.0);
+  EXPECT_EQ(r.p_output, std::vector<double>(2, 0.0));
+  EXPECT_TRUE(r.p_F_const.empty() && r.p_C_const.empty() && r.cont_time_index.empty());
+  EXPECT_EQ(r.stl_cont_ti_num, std::vector<int>({0, 0}));
+  EXPECT_EQ(r.p_Yi.size(), 14u);
 
   // The result path taken by a directory: the rename fails, nothing is left.
-  std::filesystem::remove(dir + "/log/result_short.txt");
-  std::filesystem::create_directory(dir + "/log/result_short.txt");
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
   EXPECT_FALSE(writeResultFile(m, h, dir));
   EXPECT_EQ(log.text().substr(log.text().size() - 17), "FILE CLOSE ERROR\n");
-  EXPECT_EQ(listDir(dir + "/log"), std::set<std::string>{"result_short.txt"});
+  EXPECT_EQ(listDir(dir + "/log"), std::set<std::string>{"result_tiny.txt"});
 
   // "log" is a file: nothing can be opened there.
   const std::string other = orvtest::makeTempDir();

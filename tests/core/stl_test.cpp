@@ -37,10 +37,8 @@ struct StlCase {
   Model m;
   StlCase() { m.frames.resize(1); }
   int shape(double unit = 1.0, int sign = 1, int lc = -1) {
-    m.shapes.emplace_back();
-    m.shapes.back().unit = unit;
-    m.shapes.back().normal_sign = sign;
-    m.shapes.back().lc = lc;
+    Shape& s = m.shapes.emplace_back();
+    s.unit = unit, s.normal_sign = sign, s.lc = lc;
     return m.shape_num() - 1;
   }
   bool read(int sh, const std::string& text) {
@@ -55,91 +53,35 @@ void expectNear(const V& got, const V& want, double tol = 1e-12) {
   for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << i;
 }
 
-struct Merge {
-  V nodes;
-  std::vector<int> cornerNode;
-};
-
 // The merging rule as written: the first node, in node order, closer than
-// 1e-9 on every axis.
-Merge scanMerge(const V& corners) {
-  Merge r;
+// 1e-9 on every axis. Compared bitwise, for -0.0 and NaN.
+void expectMergeLikeScan(const V& corners) {
+  V nodes, want;
+  std::vector<int> got, wantNode;
   for (size_t k = 0; k < corners.size(); k += 3) {
     size_t n = 0;
-    while (n < r.nodes.size() / 3 && !(std::fabs(r.nodes[3 * n] - corners[k]) < 1e-9 &&
-                                       std::fabs(r.nodes[3 * n + 1] - corners[k + 1]) < 1e-9 &&
-                                       std::fabs(r.nodes[3 * n + 2] - corners[k + 2]) < 1e-9))
+    while (n < want.size() / 3 && !(std::fabs(want[3 * n] - corners[k]) < 1e-9 &&
+                                    std::fabs(want[3 * n + 1] - corners[k + 1]) < 1e-9 &&
+                                    std::fabs(want[3 * n + 2] - corners[k + 2]) < 1e-9))
       ++n;
-    if (n == r.nodes.size() / 3) r.nodes.insert(r.nodes.end(), &corners[k], &corners[k] + 3);
-    r.cornerNode.push_back(static_cast<int>(n));
+    if (n == want.size() / 3) want.insert(want.end(), &corners[k], &corners[k] + 3);
+    wantNode.push_back(static_cast<int>(n));
   }
-  return r;
+  mergeNodes(corners, nodes, got);
+  EXPECT_EQ(got, wantNode);
+  ASSERT_EQ(nodes.size(), want.size());
+  EXPECT_EQ(std::memcmp(nodes.data(), want.data(), want.size() * sizeof(double)), 0);
 }
 
-void expectMergeLikeScan(const V& corners) {
-  const Merge want = scanMerge(corners);
-  Merge got;
-  mergeNodes(corners, got.nodes, got.cornerNode);
-  EXPECT_EQ(got.cornerNode, want.cornerNode);
-  // Bitwise, for -0.0 and NaN.
-  ASSERT_EQ(got.nodes.size(), want.nodes.size());
-  EXPECT_EQ(std::memcmp(got.nodes.data(), want.nodes.data(), want.nodes.size() * sizeof(double)),
-            0);
-}
-
-const std::string kEquilateral = facet({0, 0, 0}, {2, 0, 0}, {1, std::sqrt(3.0), 0});
 const double kR3 = std::sqrt(3.0);
 
 }  // namespace
 
-TEST(StlMesh, MergesCornersWithinOneNanometrePerAxis) {
-  StlCase c;
-  int sh = c.shape();
-  // Corners (p,q,r),(q,s,r) share an edge; then 5e-10 off on each axis merges,
-  // 2e-9 off on z alone makes a new node.
-  ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
-                               facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
-                               facet({5e-10, 5e-10, -5e-10}, {1, 0, 2e-9}, {0, 1, 0}))));
-  const Shape& S = c.m.shapes[sh];
-  EXPECT_EQ(S.vertex_num, 9);
-  EXPECT_EQ(S.node_num, 5);
-  EXPECT_EQ(c.m.stl.v_stl_tri, (std::vector<int>{0, 1, 2, 1, 3, 2, 0, 4, 2}));
-  EXPECT_EQ(S.tri_node, c.m.stl.v_stl_tri);
-  EXPECT_EQ(c.m.stl.v_stl_coord, (V{0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 1, 0, 2e-9}));
-}
-
-// The grid search must number nodes exactly as the literal first-match scan,
-// also where the mesh extent makes the grid cells coarse.
-TEST(StlMesh, MergeMatchesBruteForceOnNearDuplicates) {
-  std::mt19937 rng(12345);
-  const double offs[] = {0, 3e-10, -3e-10, 6e-10, -6e-10, 9.9e-10, -9.9e-10, 1e-9, -1.3e-9, 2e-9};
-  for (double base : {0.0, -3e-9, 1e6, 12345.678}) {
-    for (double far : {0.0, 1e9}) {
-      V corners = {far, 0, 0, far, 1, 0, far, 0, 1};
-      std::string text = facet({far, 0, 0}, {far, 1, 0}, {far, 0, 1});
-      for (int t = 0; t < 400; ++t) {
-        P v[3];
-        for (P& a : v) {
-          for (double* x : {&a.x, &a.y, &a.z}) *x = base + 7e-10 * (rng() % 4) + offs[rng() % 10];
-          corners.insert(corners.end(), {a.x, a.y, a.z});
-        }
-        text += facet(v[0], v[1], v[2]);
-      }
-      const Merge want = scanMerge(corners);
-      StlCase c;
-      int sh = c.shape();
-      ASSERT_TRUE(c.read(sh, solid(text)));
-      EXPECT_EQ(c.m.shapes[sh].tri_node, want.cornerNode) << base << " " << far;
-      EXPECT_EQ(c.m.shapes[sh].node, want.nodes);
-    }
-  }
-}
-
-// Clusters whose per-axis differences fall a few ulps either side of the
-// tolerance, and of multiples of a quarter of it, spread over several grid
-// cells so that cell faces cut through them.
-TEST(StlMerge, MatchesTheScanAtTheToleranceBoundary) {
+TEST(StlMerge, MatchesTheScan) {
   std::mt19937 rng(7);
+  // Clusters whose per-axis differences fall a few ulps either side of the
+  // tolerance and of multiples of a quarter of it, over several grid cells;
+  // a far corner makes the cells coarse.
   for (double base : {0.0, 3e-9, -1.0, 1e6, -1e6 - 0.5, 4.5e15, 1e60}) {
     V pool;  // sorted
     for (int q = -200; q <= 200; ++q) {
@@ -149,35 +91,66 @@ TEST(StlMerge, MatchesTheScanAtTheToleranceBoundary) {
     }
     if (base == 0.0) pool.push_back(-0.0);
     const int n = static_cast<int>(pool.size());
-    V corners;
-    for (int cluster = 0; cluster < 60; ++cluster) {
-      int seed[3];
-      for (int& s : seed) s = static_cast<int>(rng() % pool.size());
-      for (int k = 0; k < 40; ++k) {
-        const int spread = k % 4 == 0 ? 0 : 30;  // some corners off on one axis only
-        const int axis = static_cast<int>(rng() % 3);
-        for (int a = 0; a < 3; ++a) {
-          int i = seed[a];
-          if (spread && (k % 2 == 0 || a == axis)) i += static_cast<int>(rng() % 61) - 30;
-          corners.push_back(pool[std::clamp(i, 0, n - 1)]);
+    for (double far : {0.0, 1e9}) {
+      V corners;
+      if (far != 0.0) corners = {far, far, far};
+      for (int cluster = 0; cluster < 60; ++cluster) {
+        int seed[3];
+        for (int& s : seed) s = static_cast<int>(rng() % pool.size());
+        for (int k = 0; k < 40; ++k) {
+          const int spread = k % 4 == 0 ? 0 : 30;  // some corners off on one axis only
+          const int axis = static_cast<int>(rng() % 3);
+          for (int a = 0; a < 3; ++a) {
+            int i = seed[a];
+            if (spread && (k % 2 == 0 || a == axis)) i += static_cast<int>(rng() % 61) - 30;
+            corners.push_back(pool[std::clamp(i, 0, n - 1)]);
+          }
         }
       }
+      SCOPED_TRACE(testing::Message() << "boundary " << base << " far " << far);
+      expectMergeLikeScan(corners);
     }
-    SCOPED_TRACE(base);
+  }
+  // Nothing merges with inf or NaN; the extent overflows: -big..big.
+  const double inf = HUGE_VAL, nan = std::nan(""), big = std::numeric_limits<double>::max();
+  V corners = {inf, 0, 0, inf, 0, 0, nan, 1, 1, nan, 1, 1, -inf, nan, inf, big, 0, 0,
+               -big, 0, 0, big, 0, 0, 0, -0.0, 0, 0, 0, 0, 5e-10, 0, 0, -big, 0, 0};
+  for (int k = 0; k < 200; ++k)
+    for (double v : {0.0, 1e300, -1e300})
+      corners.insert(corners.end(), {v + (k % 7) * 4e-10, k % 3 * 9e-10, std::ldexp(1.0, -k)});
+  {
+    SCOPED_TRACE("extreme values");
+    expectMergeLikeScan(corners);
+  }
+  // Lattice sites met several times with jitter across the tolerance: long
+  // first-match chains. Sparse sites (one a cell) come first, so the table
+  // grows before they are met again; dense ones give many nodes a cell.
+  std::uniform_real_distribution<double> jitter(-1.2e-9, 1.2e-9);
+  for (double base : {0.0, 2.5, 1e6}) {
+    corners.clear();
+    for (int k = 0; k < 14000; ++k) {
+      const int site = k < 5000 ? k : static_cast<int>(rng() % 7000);
+      const bool dense = site >= 5000;
+      const double step = dense ? 1e-8 : 1e-7;
+      corners.insert(corners.end(), {base + step * (site % 17) + jitter(rng),
+                                     base + 1.3 * step * (site / 17) + jitter(rng),
+                                     base + (dense ? 1e-3 : 0.0) + (k % 2 ? jitter(rng) : 0.0)});
+    }
+    SCOPED_TRACE(testing::Message() << "random mesh " << base);
     expectMergeLikeScan(corners);
   }
 }
 
 // A node and a corner just inside the tolerance on one axis, swept in steps
-// of 1e-12 over 8e-8, two grid cells: wherever the cell faces fall, they
-// merge. The corner at 0 fixes the grid, the same in every part of the sweep.
+// of 1e-12 over 8e-8 (two grid cells, fixed by the corner at 0): wherever the
+// cell faces fall, they merge.
 TEST(StlMerge, MergesJustInsideTheToleranceWhereverCellFacesFall) {
   const int pairs = 20000;
   for (int axis = 0; axis < 3; ++axis) {
     for (double side : {-1.0, 1.0}) {
       for (int part = 0; part < 4; ++part) {
-        V corners = {0, 0, 0};
-        std::vector<int> want = {0};
+        V corners = {0, 0, 0}, nodes;
+        std::vector<int> want = {0}, got;
         for (int i = 0; i < pairs; ++i) {
           const double x = 1e-6 + (part * pairs + i) * 1e-12;
           double p = x + side * 1e-9;
@@ -190,45 +163,10 @@ TEST(StlMerge, MergesJustInsideTheToleranceWhereverCellFacesFall) {
             want.push_back(1 + i);
           }
         }
-        V nodes;
-        std::vector<int> got;
         mergeNodes(corners, nodes, got);
         EXPECT_EQ(got, want) << axis << " " << side << " " << part;
       }
     }
-  }
-}
-
-TEST(StlMerge, MatchesTheScanOnExtremeValues) {
-  const double inf = HUGE_VAL, nan = std::nan(""), big = std::numeric_limits<double>::max();
-  // Nothing merges with inf or NaN. The extent overflows: -big..big.
-  V corners = {inf, 0, 0, inf, 0, 0, nan, 1, 1, nan, 1, 1, -inf, nan, inf, big, 0, 0,
-               -big, 0, 0, big, 0, 0, 0, -0.0, 0, 0, 0, 0, 5e-10, 0, 0, -big, 0, 0};
-  for (int k = 0; k < 200; ++k)
-    for (double v : {0.0, 1e300, -1e300})
-      corners.insert(corners.end(), {v + (k % 7) * 4e-10, k % 3 * 9e-10, std::ldexp(1.0, -k)});
-  expectMergeLikeScan(corners);
-}
-
-// Lattice sites met several times with jitter across the tolerance: long
-// first-match chains. Sparse sites, one a cell, come first so that the table
-// grows before they are met again; dense ones, closer than a cell, give
-// many nodes a cell.
-TEST(StlMerge, MatchesTheScanOnRandomMeshesWithManyNearDuplicates) {
-  std::mt19937 rng(99);
-  std::uniform_real_distribution<double> jitter(-1.2e-9, 1.2e-9);
-  for (double base : {0.0, 2.5, 1e6}) {
-    V corners;
-    for (int k = 0; k < 14000; ++k) {
-      const int site = k < 5000 ? k : static_cast<int>(rng() % 7000);
-      const bool dense = site >= 5000;
-      const double step = dense ? 1e-8 : 1e-7;
-      corners.insert(corners.end(), {base + step * (site % 17) + jitter(rng),
-                                     base + 1.3 * step * (site / 17) + jitter(rng),
-                                     base + (dense ? 1e-3 : 0.0) + (k % 2 ? jitter(rng) : 0.0)});
-    }
-    SCOPED_TRACE(base);
-    expectMergeLikeScan(corners);
   }
 }
 
@@ -242,67 +180,67 @@ TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
   EXPECT_EQ(c.m.shapes[sh].node, c.m.stl.v_stl_coord);
 }
 
-TEST(StlMesh, NormalsAndCircumcircles) {
-  for (int sign : {1, -1}) {
+// A collinear triangle (singular: centroid sphere, normal sign*(1,1,1)); an
+// equilateral one (centre = centroid, R = side / sqrt 3); a right triangle
+// wound to -z (centre = hypotenuse midpoint). Sign 0 makes every one singular.
+TEST(StlMesh, NormalsAndCircumcirclesWithTheirSingularFallback) {
+  for (int sign : {1, -1, 0}) {
     StlCase c;
     int sh = c.shape(1.0, sign);
-    // Equilateral (centre = centroid, R = side / sqrt 3), then a right triangle
-    // (centre = hypotenuse midpoint) wound so its normal is -z.
-    ASSERT_TRUE(c.read(sh, solid(kEquilateral + facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
+    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) +
+                                 facet({0, 0, 0}, {2, 0, 0}, {1, kR3, 0}) +
+                                 facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
     const Shape& S = c.m.shapes[sh];
-    EXPECT_EQ(S.tri_normal, (V{0, 0, 1.0 * sign, 0, 0, -1.0 * sign}));
-    expectNear(S.tri_center, {1, kR3 / 3, 0, 3, 2, 5});
-    expectNear(S.tri_radius, {2 / kR3, std::sqrt(13.0)});
+    const double s = sign;
+    EXPECT_EQ(S.tri_normal, (V{s, s, s, 0, 0, s, 0, 0, -s}));
+    if (sign) {
+      expectNear(S.tri_center, {5.0 / 3, 0, 0, 1, kR3 / 3, 0, 3, 2, 5});
+      expectNear(S.tri_radius, {7.0 / 3, 2 / kR3, std::sqrt(13.0)});
+    } else {
+      expectNear(S.tri_center, {5.0 / 3, 0, 0, 1, kR3 / 3, 0, 2, 4.0 / 3, 5});
+      expectNear(S.tri_radius, {7.0 / 3, 2 / kR3, std::sqrt(160.0) / 3});
+    }
     EXPECT_EQ(c.m.stl.v_stl_normal, S.tri_normal);
     EXPECT_EQ(c.m.stl.v_stl_center, S.tri_center);
     EXPECT_EQ(c.m.stl.v_stl_radius, S.tri_radius);
   }
 }
 
-TEST(StlMesh, SingularCasesFallBackToCentroidSphere) {
-  for (int sign : {1, -1, 0}) {
-    StlCase c;
-    int sh = c.shape(1.0, sign);
-    // Collinear triangle, then the equilateral one (singular only with sign 0).
-    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) + kEquilateral)));
-    const Shape& S = c.m.shapes[sh];
-    const double s = sign;
-    EXPECT_EQ(S.tri_normal, (V{s, s, s, 0, 0, s}));
-    expectNear(S.tri_center, {5.0 / 3, 0, 0, 1, kR3 / 3, 0});
-    expectNear(S.tri_radius, {7.0 / 3, 2 / kR3});
-  }
-}
-
-TEST(StlMesh, ShapesFollowOneAnotherInTheLists) {
+TEST(StlMesh, MergesCornersAndAppendsShapesToTheLists) {
   StlCase c;
   int a = c.shape(), b = c.shape(), e = c.shape();
+  // Corners (p,q,r),(q,s,r) share an edge; then 5e-10 off on each axis merges,
+  // 2e-9 off on z alone makes a new node.
   ASSERT_TRUE(c.read(a, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
-                              facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}))));
+                              facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
+                              facet({5e-10, 5e-10, -5e-10}, {1, 0, 2e-9}, {0, 1, 0}))));
+  EXPECT_TRUE(c.m.shapes[a].vertex_num == 9 && c.m.shapes[a].node_num == 5);
+  EXPECT_EQ(c.m.shapes[a].tri_node, (std::vector<int>{0, 1, 2, 1, 3, 2, 0, 4, 2}));
+  EXPECT_EQ(c.m.stl.v_stl_coord, (V{0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 1, 0, 2e-9}));
   const size_t mark = c.log.text().size();
   ASSERT_TRUE(c.read(b, "solid x " + facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
                             "endsolid\n trailing text is never read \x01"));
   EXPECT_EQ(c.log.text().substr(mark),
-            "  STL FILE OPEN,    unit=1.000e+00,   stl_num=1,   v_stl_coord:12,   "
-            "v_stl_normal:6,   v_stl_tri:6,   node_num=3,   stl_num=1,   node_num=3\n");
+            "  STL FILE OPEN,    unit=1.000e+00,   stl_num=1,   v_stl_coord:15,   "
+            "v_stl_normal:9,   v_stl_tri:9,   node_num=3,   stl_num=1,   node_num=3\n");
   const Shape& B = c.m.shapes[b];
-  EXPECT_EQ(B.coord_start, 12);
-  EXPECT_EQ(B.normal_start, 6);
-  EXPECT_EQ(B.tri_start, 6);
-  EXPECT_EQ(c.m.stl.v_stl_tri, (std::vector<int>{0, 1, 2, 1, 3, 2, 0, 1, 2}));
-  EXPECT_EQ(c.m.stl.v_stl_coord.size(), 21u);
-  EXPECT_EQ(c.m.stl.v_stl_radius.size(), 3u);
+  EXPECT_TRUE(B.coord_start == 15 && B.normal_start == 9 && B.tri_start == 9);
+  EXPECT_EQ(c.m.stl.v_stl_tri, (std::vector<int>{0, 1, 2, 1, 3, 2, 0, 4, 2, 0, 1, 2}));
+  EXPECT_EQ(c.m.stl.v_stl_coord.size(), 24u);
+  EXPECT_EQ(c.m.stl.v_stl_radius.size(), 4u);
   // An empty solid is a valid mesh without triangles.
   EXPECT_TRUE(c.read(e, "solid empty endsolid"));
   EXPECT_EQ(c.m.shapes[e].stl_num, 0);
-  EXPECT_EQ(c.m.shapes[e].coord_start, 21);
+  EXPECT_EQ(c.m.shapes[e].coord_start, 24);
 }
 
 TEST(StlMesh, RefusedFilesLeaveNoTrace) {
   const std::string tri = facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0});
-  std::string many;
+  std::string many, spread;  // one triangle too many; 11112 triangles, no shared corner
   for (int i = 0; i <= kStlMaxTriangles; ++i) many += tri;
-  std::string binary = "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4);
-  binary += std::string(50, 'a');  // 80-byte header, count 1, one 50-byte triangle
+  for (double x = 0; x < 11112; ++x) spread += facet({x, 0, 0}, {x, 1, 0}, {x, 0, 1});
+  const std::string binary =  // 80-byte header, count 1, one 50-byte triangle
+      "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4) + std::string(50, 'a');
   const std::pair<std::string, std::string> cases[] = {
       {solid(tri).substr(0, 60), "file ends inside facet 1"},
       {"solid x " + tri, "file ends before \"endsolid\""},
@@ -312,27 +250,28 @@ TEST(StlMesh, RefusedFilesLeaveNoTrace) {
       {solid(tri + "f n 0 0 1 o l v 1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number"},
       {solid(tri + "f n 0 0 1 o l v 0x 0 0"), "facet 2: \"0x\" is not a number"},
       {solid(many), "more than 33333 triangles"},
+      {solid(spread), "more than 33333 nodes"},
       {binary, "binary STL is not supported"},
       {std::string("solid x facet \0\0\0\x80", 18), "binary STL is not supported"},
       {"facet x " + tri + "endsolid", "does not start with \"solid\""},
       {"", "does not start with \"solid\""},
   };
-  for (const auto& cs : cases) {
+  for (const auto& [text, why] : cases) {
     StlCase c;
     ASSERT_TRUE(c.read(c.shape(), solid(tri)));
     const StlLists before = c.m.stl;
     int sh = c.shape();
     const size_t mark = c.log.text().size();
-    EXPECT_FALSE(c.read(sh, cs.first));
+    EXPECT_FALSE(c.read(sh, text));
     const std::string out = c.log.text().substr(mark);
     EXPECT_EQ(out.rfind("  STL FILE OPEN,  ", 0), 0u) << out;
-    EXPECT_NE(out.find("\n  STL FILE ERROR: " + c.dir + "/m1.stl: " + cs.second), std::string::npos)
+    EXPECT_NE(out.find("\n  STL FILE ERROR: " + c.dir + "/m1.stl: " + why), std::string::npos)
         << out;
     const Shape& S = c.m.shapes[sh];
+    const StlLists& L = c.m.stl;
     EXPECT_TRUE(S.stl_num == 0 && S.node_num == 0 && S.node.empty() && S.tri_node.empty());
-    EXPECT_EQ(c.m.stl.v_stl_coord, before.v_stl_coord);
-    EXPECT_EQ(c.m.stl.v_stl_tri, before.v_stl_tri);
-    EXPECT_EQ(c.m.stl.v_stl_radius, before.v_stl_radius);
+    EXPECT_TRUE(L.v_stl_coord == before.v_stl_coord && L.v_stl_tri == before.v_stl_tri &&
+                L.v_stl_radius == before.v_stl_radius);
   }
   StlCase c;
   EXPECT_FALSE(readStl(c.m, c.shape(), c.dir + "/missing.stl"));
@@ -354,23 +293,17 @@ TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
     std::snprintf(s, sizeof s, "%.*g", 1 + static_cast<int>(rng() % 17), rng() % 2 ? v : -v);
     toks.push_back(s);
   }
-  std::string text;
-  for (size_t i = 0; i < toks.size(); ++i) {
-    char f[160];
-    std::snprintf(f, sizeof f,
-                  "facet n 0 0 1 outer loop vertex %s %zu 0 vertex 0 %zu 0 vertex 0 0 1 "
-                  "endloop endfacet\n",
-                  toks[i].c_str(), 2 * i, 2 * i + 1);
-    text += f;
-  }
+  std::string text;  // distinct y keep the corners apart
+  for (size_t i = 0; i < toks.size(); ++i)
+    text += "facet n 0 0 1 outer loop vertex " + toks[i] + " " + std::to_string(2 * i) +
+            " 0 vertex 0 " + std::to_string(2 * i + 1) + " 0 vertex 0 0 1 endloop endfacet\n";
   StlCase c;
   int sh = c.shape();
   ASSERT_TRUE(c.read(sh, solid(text)));
   const Shape& S = c.m.shapes[sh];
-  for (size_t i = 0; i < toks.size(); ++i) {
-    const double want = std::strtod(toks[i].c_str(), nullptr);
-    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri_node[3 * i])], want) << toks[i];
-  }
+  for (size_t i = 0; i < toks.size(); ++i)
+    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri_node[3 * i])],
+              std::strtod(toks[i].c_str(), nullptr)) << toks[i];
 }
 
 // Tokens cut by the 64 KiB read buffer; 256 characters are kept, and a longer
