@@ -22,10 +22,14 @@
 
 // GCC's sanitizer builds see Spirit's optional match values as maybe
 // uninitialised (a false positive inside Boost).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <boost/spirit/include/classic.hpp>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 #include "expr/measures.h"
 #include "model/globals.h"
