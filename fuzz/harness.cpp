@@ -146,9 +146,12 @@ std::string runExpr(const uint8_t* data, size_t size) {
   const std::string text = bytes(data, size);
   const double v = evaluate(text, m, h);
   // A repeated evaluation must not see anything the first one left behind,
-  // and the compiled form the analysis uses must give the same value.
+  // and the compiled forms (unbound, and bound to the model as a run
+  // evaluates them) must give the same value.
   check(sameValue(v, evaluate(text, m, h)), "second evaluation differs");
-  check(sameValue(v, CompiledExpr(text).evaluate(m, h)), "compiled form differs");
+  const CompiledExpr compiled(text);
+  check(sameValue(v, compiled.evaluate(m, h)), "compiled form differs");
+  check(sameValue(v, compiled.bind(m).evaluate(m, h)), "bound form differs");
 
   std::string rewritten = text, why;
   if (rewriteExpression(m, rewritten, kForceExprMax, why)) {

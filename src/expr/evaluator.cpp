@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -377,15 +378,23 @@ CompiledExpr::CompiledExpr(const std::string& text) {
 
 double CompiledExpr::evaluate(const Model& m, const Histories& h) const {
   if (empty_result_) return 0.0;
+  // Most texts are one measure with number arguments: no stack at all.
+  if (ops_.size() == 1) {
+    const Op& op = ops_[0];
+    if (op.kind == Kind::Measure) return evaluateMeasure(measures_[op.name], h);
+    if (op.kind == Kind::ConstCall) return op.fn(m, h, &consts_[op.name]);
+  }
   // Small programs, i.e. all real ones, keep their stack on the machine stack.
   constexpr std::size_t kLocal = 64;
-  double local[kLocal];
-  std::vector<double> heap;
-  double* s = local;
   if (max_depth_ > kLocal) {
-    heap.resize(max_depth_);
-    s = heap.data();
+    std::vector<double> heap(max_depth_);
+    return run(m, h, heap.data());
   }
+  double local[kLocal];
+  return run(m, h, local);
+}
+
+double CompiledExpr::run(const Model& m, const Histories& h, double* s) const {
   std::size_t n = 0;  // values on the stack
   for (const Op& op : ops_) {
     switch (op.kind) {
@@ -422,30 +431,199 @@ double CompiledExpr::evaluate(const Model& m, const Histories& h) const {
       case Kind::ConstCall:
         s[n++] = op.fn(m, h, &consts_[op.name]);
         break;
+      case Kind::Measure:
+        s[n++] = evaluateMeasure(measures_[op.name], h);
+        break;
     }
   }
   return s[n - 1];
 }
 
-const CompiledExpr& compileCached(const std::string& text) {
+namespace {
+
+// The measure that keyword body fn takes of the numbers a, looked up in m;
+// false when fn is not a measure.
+bool bindMeasureCall(const Model& m, Fn fn, const double* a, BoundMeasure& out) {
+  const int i = toIndex(a[0]);
+  if (fn == fnDist) {
+    const int j = toIndex(a[1]);
+    out = bindDisplacement(m, i, j, j, 'd');
+  } else if (fn == fnVel) {
+    const int j = toIndex(a[1]);
+    out = bindVelocity(m, i, j, j, j, 'd');
+  } else if (fn == fnJoint) {
+    out = bindJointReaction(m, i, toIndex(a[1]), toIndex(a[2]), toIndex(a[3]));
+  } else {
+    for (char mode : {'x', 'y', 'z'}) {
+      const int c = mode - 'x';
+      const Fn dist[3] = {fnDistAxis<'x'>, fnDistAxis<'y'>, fnDistAxis<'z'>};
+      const Fn vel[3] = {fnVelAxis<'x'>, fnVelAxis<'y'>, fnVelAxis<'z'>};
+      const Fn omega[3] = {fnOmega<'x'>, fnOmega<'y'>, fnOmega<'z'>};
+      if (fn == dist[c]) {
+        out = bindDisplacement(m, i, toIndex(a[1]), toIndex(a[2]), mode);
+        return true;
+      }
+      if (fn == vel[c]) {
+        out = bindVelocity(m, i, toIndex(a[1]), toIndex(a[2]), toIndex(a[3]), mode);
+        return true;
+      }
+      if (fn == omega[c]) {
+        out = bindAngularVelocity(m, i, toIndex(a[1]), toIndex(a[2]), mode);
+        return true;
+      }
+    }
+    const Fn angle[3] = {fnAngle<'1'>, fnAngle<'2'>, fnAngle<'3'>};
+    for (int c = 0; c < 3; ++c)
+      if (fn == angle[c]) {
+        out = bindAngle(m, i, toIndex(a[1]), static_cast<char>('1' + c));
+        return true;
+      }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void CompiledExpr::pushNumber(double v) {
+  Op op;
+  op.kind = Kind::Number;
+  op.value = v;
+  ops_.push_back(op);
+}
+
+void CompiledExpr::bindCall(const Model& m, Fn fn, const double* a) {
+  BoundMeasure b;
+  if (!bindMeasureCall(m, fn, a, b)) {
+    // Every other body reads nothing of the state: its value is fixed now.
+    static const Histories kNoState;
+    pushNumber(fn(m, kNoState, a));
+  } else if (b.kind == BoundMeasure::Zero) {
+    pushNumber(0.0);
+  } else {
+    Op op;
+    op.kind = Kind::Measure;
+    op.name = static_cast<std::uint32_t>(measures_.size());
+    measures_.push_back(b);
+    ops_.push_back(op);
+  }
+}
+
+CompiledExpr CompiledExpr::bind(const Model& m) const {
+  CompiledExpr out;
+  out.max_depth_ = max_depth_;  // folding only ever lowers the depth reached
+  out.empty_result_ = empty_result_;
+  for (const Op& op : ops_) {
+    switch (op.kind) {
+      case Kind::Number:
+      case Kind::Time:
+      case Kind::Measure:
+        out.ops_.push_back(op);
+        break;
+      case Kind::Name:
+        out.pushNumber(parameterByName(m, names_[op.name]));
+        break;
+      case Kind::ConstCall:
+        out.bindCall(m, op.fn, &consts_[op.name]);
+        break;
+      case Kind::Call: {
+        // Arguments that became numbers above make a call on numbers too.
+        const std::size_t argc = op.argc;
+        auto& ops = out.ops_;
+        if (op.avail == op.argc && ops.size() >= argc &&
+            std::all_of(ops.end() - static_cast<std::ptrdiff_t>(argc), ops.end(),
+                        [](const Op& o) { return o.kind == Kind::Number; })) {
+          double a[kMaxArgs] = {0, 0, 0, 0, 0, 0};
+          for (std::size_t k = 0; k < argc; ++k) a[k] = ops[ops.size() - argc + k].value;
+          ops.resize(ops.size() - argc);
+          out.bindCall(m, op.fn, a);
+        } else {
+          ops.push_back(op);
+        }
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+ModelPrograms bindPrograms(const Model& m) {
+  ModelPrograms p;
+  for (const Force& e : m.forces)
+    for (int c = 0; c < 6; ++c) p.force.push_back(CompiledExpr(e.equ[c]).bind(m));
+  for (const Motion& mo : m.motions) {
+    p.motion_dt.push_back(CompiledExpr(mo.dt_equ).bind(m));
+    p.motion_ddt.push_back(CompiledExpr(mo.ddt_equ).bind(m));
+  }
+  for (const OutputRequest& o : m.outputs) p.output.push_back(CompiledExpr(o.equ).bind(m));
+  return p;
+}
+
+namespace {
+
+// Equal texts, compared inline a word at a time: the texts are short and the
+// comparison runs at every call.
+bool sameText(const std::string& a, const std::string& b) {
+  std::size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  for (; n >= 8; n -= 8, p += 8, q += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, p, 8);
+    std::memcpy(&y, q, 8);
+    if (x != y) return false;
+  }
+  for (; n > 0; --n)
+    if (*p++ != *q++) return false;
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+using CacheEntry = std::pair<const std::string, CompiledExpr>;
+
+// compileCached's memory of where it last saw each text: sets of four
+// (string address, cache entry) pairs, one cache line each. Four ways keep a
+// model's few dozen texts from evicting one another, as a single slot per
+// address would every time two of them share it.
+constexpr int kWays = 4;
+constexpr int kSetBits = 7;
+struct alignas(64) SlotSet {
+  const char* at[kWays] = {};
+  const CacheEntry* entry[kWays] = {};
+};
+thread_local SlotSet t_sets[1 << kSetBits];
+
+// Kept out of line so that the usual hit stays a few instructions. The text
+// goes to the front of its set; the set's last pair falls out.
+__attribute__((noinline)) const CompiledExpr& compileSlow(const std::string& text, SlotSet& set) {
   thread_local std::unordered_map<std::string, CompiledExpr> cache;
-  // The call sites pass the same model strings step after step: a slot found
-  // by the string's address skips hashing. The text itself is compared, so a
-  // new string at an old address is never mistaken for the old one.
-  struct Slot {
-    const char* at = nullptr;
-    const std::string* key = nullptr;
-    const CompiledExpr* expr = nullptr;
-  };
-  constexpr int kSlotBits = 8;
-  thread_local Slot slots[1 << kSlotBits];
-  const std::uint64_t at = reinterpret_cast<std::uintptr_t>(text.data());
-  Slot& slot = slots[(at * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)];
-  if (slot.at == text.data() && *slot.key == text) return *slot.expr;
   auto it = cache.find(text);
   if (it == cache.end()) it = cache.emplace(text, CompiledExpr(text)).first;
-  slot = {text.data(), &it->first, &it->second};
+  for (int w = kWays - 1; w > 0; --w) {
+    set.at[w] = set.at[w - 1];
+    set.entry[w] = set.entry[w - 1];
+  }
+  set.at[0] = text.data();
+  set.entry[0] = &*it;
   return it->second;
+}
+
+}  // namespace
+
+const CompiledExpr& compileCached(const std::string& text) {
+  // The call sites pass the same model strings step after step: the text is
+  // found by the string's address, without hashing it. The text itself is
+  // compared, so a new string at an old address is never mistaken for the
+  // old one.
+  const std::uint64_t at = reinterpret_cast<std::uintptr_t>(text.data());
+  SlotSet& set = t_sets[(at * 0x9E3779B97F4A7C15ull) >> (64 - kSetBits)];
+  for (int w = 0; w < kWays; ++w)
+    if (set.at[w] == text.data() && sameText(set.entry[w]->first, text)) return set.entry[w]->second;
+  return compileSlow(text, set);
 }
 
 }  // namespace orv

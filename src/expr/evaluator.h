@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "expr/measures.h"
+
 namespace orv {
 
 struct Model;
@@ -34,6 +36,14 @@ class CompiledExpr {
   // Same value as orv::evaluate(text, m, h) for the text compiled.
   double evaluate(const Model& m, const Histories& h) const;
 
+  // The same program with its model lookups done once, for a model that
+  // stays as it is while the program is used (an analysis run): parameters
+  // become their values, measures of fixed markers keep their bodies, offsets
+  // and axes, and operations on numbers alone are done now. Evaluated with
+  // m (and any histories), it gives evaluate(m, h) bit for bit; with another
+  // model it gives nothing meaningful.
+  CompiledExpr bind(const Model& m) const;
+
   // Keyword or operator body; a[0..n-1] are its arguments in text order.
   using Fn = double (*)(const Model& m, const Histories& h, const double* a);
   // The parse state that writes the list; defined with the grammar.
@@ -42,18 +52,27 @@ class CompiledExpr {
  private:
   // ConstCall: a Call whose arguments were all numbers in the text; they
   // are kept in consts_ instead of being pushed and popped at every call.
-  enum class Kind : std::uint8_t { Number, Time, Name, Call, ConstCall };
+  // Measure: a bound measure, measures_[name].
+  enum class Kind : std::uint8_t { Number, Time, Name, Call, ConstCall, Measure };
   struct Op {
     Kind kind = Kind::Number;
     std::uint8_t argc = 0;   // Call: arguments the body takes
     std::uint8_t avail = 0;  // Call: how many of them the stack holds; the rest are 0
-    std::uint32_t name = 0;  // Name: index into names_; ConstCall: first argument in consts_
+    std::uint32_t name = 0;  // Name: index into names_; ConstCall: first argument in
+                             // consts_; Measure: index into measures_
     double value = 0.0;      // Number
     Fn fn = nullptr;         // Call
   };
+  // Replays ops_ on the stack s (room for max_depth_ values).
+  double run(const Model& m, const Histories& h, double* s) const;
+  // Appends to a bound program the call of fn on the numbers a[0..argc-1].
+  void bindCall(const Model& m, Fn fn, const double* a);
+  void pushNumber(double v);
+
   std::vector<Op> ops_;
   std::vector<std::string> names_;
   std::vector<double> consts_;
+  std::vector<BoundMeasure> measures_;
   std::size_t max_depth_ = 0;
   bool empty_result_ = true;  // the stack ends empty: the value is 0.0
 };
@@ -62,5 +81,17 @@ class CompiledExpr {
 // kept for the life of the thread (texts come from models, so the set stays
 // small). The reference stays valid as long as the thread runs.
 const CompiledExpr& compileCached(const std::string& text);
+
+// Every expression an analysis evaluates at each step, compiled and bound to
+// the model of the run.
+struct ModelPrograms {
+  std::vector<CompiledExpr> force;       // force elements: 6 per element, in equ order
+  std::vector<CompiledExpr> motion_dt;   // per motion: rate
+  std::vector<CompiledExpr> motion_ddt;  // per motion: its derivative
+  std::vector<CompiledExpr> output;      // per output channel
+};
+
+// The programs of m's current texts, bound to m.
+ModelPrograms bindPrograms(const Model& m);
 
 }  // namespace orv

@@ -20,80 +20,129 @@ struct Marker {
   double w[3];  // angular velocity of its body
 };
 
-// Body of marker idx when it and its rotation cache exist, else -1.
-int markerBody(const Model& m, const Histories& h, int idx) {
-  if (idx < 0 || idx >= m.frame_num()) return -1;
-  const int b = m.frames[idx].body;
-  if (b < 0 || b >= m.body_num()) return -1;
-  if (h.A.size() < 9 * static_cast<std::size_t>(b) + 9) return -1;
-  return b;
-}
+// The state arrays a measure reads. Measures run for every output channel
+// and force component at every step, so the sizes are checked once per
+// measure when every body is present (the usual case), and per body only
+// when some are missing.
+struct State {
+  const Histories& h;
+  std::size_t nb;
+  bool full;  // rotations, omegas and both halves of p_Yi hold every body
+
+  State(const Histories& hist, std::size_t bodies)
+      : h(hist), nb(bodies),
+        full(hist.A.size() >= 9 * nb && hist.omega.size() >= 3 * nb && hist.p_Yi.size() >= 6 * nb) {}
+
+  // Whether the rotation of marker r's body exists.
+  bool placed(const MarkerRef& r) const {
+    if (r.body < 0) return false;
+    return full || h.A.size() >= 9 * static_cast<std::size_t>(r.body) + 9;
+  }
+  // Whether its velocities exist too.
+  bool moving(const MarkerRef& r) const {
+    if (!placed(r)) return false;
+    if (full) return true;
+    const std::size_t ub = static_cast<std::size_t>(r.body);
+    return h.p_Yi.size() >= 3 * nb + 3 * ub + 3 && h.omega.size() >= 3 * ub + 3;
+  }
+  const double* A(int b) const { return &h.A[9 * static_cast<std::size_t>(b)]; }
+};
 
 // What a measure needs of a marker; the rest is not computed.
 enum Need { kP = 1, kV = 2, kW = 8 };
 
-bool loadMarker(const Model& m, const Histories& h, int idx, Marker& out, int need) {
-  const int b = markerBody(m, h, idx);
-  if (b < 0) return false;
-  const std::size_t nb = static_cast<std::size_t>(m.body_num());
-  const std::size_t vb = 3 * nb + 3 * static_cast<std::size_t>(b);
-  if (h.p_Yi.size() < vb + 3 || h.omega.size() < 3 * static_cast<std::size_t>(b) + 3) return false;
-  const LocalCoordinate& L = m.frames[idx];
-  const double* A = &h.A[9 * static_cast<std::size_t>(b)];
-  const double* wb = &h.omega[3 * static_cast<std::size_t>(b)];
-  double s[3], t[3];
-  for (int c = 0; c < 3; ++c) s[c] = L.pos[c] - m.bodies[b].cg_pos[c];
+// Written out in scalars: the small arrays the 3-vector helpers take would
+// go through memory, and measures are on every step's path. The products and
+// sums are those of mat3MulVec and vec3Cross, term for term.
+template <int need>
+inline bool loadMarker(const State& st, const MarkerRef& r, Marker& out) {
+  if (!st.moving(r)) return false;
+  const std::size_t ub = static_cast<std::size_t>(r.body);
+  const double* cg = r.cg;
+  const double* A = st.A(r.body);
+  const double s0 = r.s[0], s1 = r.s[1], s2 = r.s[2];
   if (need & kP) {
-    mat3MulVec(t, A, s);
-    for (int c = 0; c < 3; ++c) out.P[c] = m.bodies[b].cg_pos[c] + h.p_Yi[3 * b + c] + t[c];
+    const double* Y = &st.h.p_Yi[3 * ub];
+    out.P[0] = cg[0] + Y[0] + (A[0] * s0 + A[1] * s1 + A[2] * s2);
+    out.P[1] = cg[1] + Y[1] + (A[3] * s0 + A[4] * s1 + A[5] * s2);
+    out.P[2] = cg[2] + Y[2] + (A[6] * s0 + A[7] * s1 + A[8] * s2);
   }
+  const double* wb = &st.h.omega[3 * ub];
   if (need & kV) {
-    mat3MulVec(t, A, vec3Cross(t, wb, s));
-    for (int c = 0; c < 3; ++c) out.v[c] = h.p_Yi[vb + c] + t[c];
+    const double c0 = wb[1] * s2 - wb[2] * s1;
+    const double c1 = wb[2] * s0 - wb[0] * s2;
+    const double c2 = wb[0] * s1 - wb[1] * s0;
+    const double* Yd = &st.h.p_Yi[3 * st.nb + 3 * ub];
+    out.v[0] = Yd[0] + (A[0] * c0 + A[1] * c1 + A[2] * c2);
+    out.v[1] = Yd[1] + (A[3] * c0 + A[4] * c1 + A[5] * c2);
+    out.v[2] = Yd[2] + (A[6] * c0 + A[7] * c1 + A[8] * c2);
   }
-  if (need & kW) mat3MulVec(out.w, A, wb);
+  if (need & kW) {
+    out.w[0] = A[0] * wb[0] + A[1] * wb[1] + A[2] * wb[2];
+    out.w[1] = A[3] * wb[0] + A[4] * wb[1] + A[5] * wb[2];
+    out.w[2] = A[6] * wb[0] + A[7] * wb[1] + A[8] * wb[2];
+  }
   return true;
 }
 
-// Component 'x', 'y' or 'z' of global u in the current axes of marker idx,
-// whose orientation is R = A A0 (body rotation times the marker's initial
-// one). Only the column of R that the component needs is formed, with the
-// same products and sums as the whole matrix would take. False when the
-// marker cannot be placed.
-bool axisComponent(const Model& m, const Histories& h, int idx, const double* u, char mode,
+// Component of global u along the bound axis of marker k, whose current
+// orientation is R = A A0 (body rotation times the marker's initial axes).
+// Only the column of R that the component needs is formed, with the same
+// products and sums as the whole matrix would take. False when k cannot be
+// placed.
+bool axisComponent(const State& st, const MarkerRef& k, const double* axis, const double* u,
                    double& out) {
-  Marker unused;
-  if (!loadMarker(m, h, idx, unused, 0)) return false;
-  const double* A = &h.A[9 * static_cast<std::size_t>(m.frames[idx].body)];
-  double A0[9];
-  localAxes(m, idx, A0);
-  const int c = mode - 'x';
-  double Rc[3];
-  for (int i = 0; i < 3; ++i)
-    Rc[i] = A[3 * i] * A0[c] + A[3 * i + 1] * A0[3 + c] + A[3 * i + 2] * A0[6 + c];
-  out = Rc[0] * u[0] + Rc[1] * u[1] + Rc[2] * u[2];
+  if (!st.moving(k)) return false;
+  const double* A = st.A(k.body);
+  const double e0 = axis[0], e1 = axis[1], e2 = axis[2];
+  const double R0 = A[0] * e0 + A[1] * e1 + A[2] * e2;
+  const double R1 = A[3] * e0 + A[4] * e1 + A[5] * e2;
+  const double R2 = A[6] * e0 + A[7] * e1 + A[8] * e2;
+  out = R0 * u[0] + R1 * u[1] + R2 * u[2];
   return true;
 }
 
 bool isAxis(char mode) { return mode == 'x' || mode == 'y' || mode == 'z'; }
 
-}  // namespace
-
-double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
-  if (mode != 'd' && !isAxis(mode)) return 0.0;
-  Marker mi, mj, mk;
-  if (!loadMarker(m, h, i, mi, kP) || !loadMarker(m, h, j, mj, kP)) return 0.0;
-  double d[3], v;
-  vec3Sub(d, mi.P, mj.P);
-  if (mode == 'd') return loadMarker(m, h, k, mk, 0) ? vec3Norm(d[0], d[1], d[2]) : 0.0;
-  return axisComponent(m, h, k, d, mode, v) ? v : 0.0;
+// Marker idx of the model; body -1 when it or its body does not exist.
+MarkerRef markerRef(const Model& m, int idx) {
+  MarkerRef r;
+  if (idx < 0 || idx >= m.frame_num()) return r;
+  const LocalCoordinate& L = m.frames[static_cast<std::size_t>(idx)];
+  if (L.body < 0 || L.body >= m.body_num()) return r;
+  r.body = L.body;
+  const double* cg = m.bodies[static_cast<std::size_t>(L.body)].cg_pos;
+  for (int c = 0; c < 3; ++c) {
+    r.cg[c] = cg[c];
+    r.s[c] = L.pos[c] - cg[c];
+  }
+  return r;
 }
 
-double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
-  if (mode != 'd' && !isAxis(mode)) return 0.0;
-  Marker mi, mj, mk, ml;
-  if (!loadMarker(m, h, i, mi, kP | kV) || !loadMarker(m, h, j, mj, kP | kV) ||
-      !loadMarker(m, h, k, mk, 0) || !loadMarker(m, h, l, ml, kW))
+// Column of marker k's initial axes that an axis mode projects on.
+void axisColumn(const Model& m, int k, char mode, double* axis) {
+  const double* A0 = localAxesRef(m, k);
+  const int c = mode - 'x';
+  axis[0] = A0[c];
+  axis[1] = A0[3 + c];
+  axis[2] = A0[6 + c];
+}
+
+double displacement(const State& st, const MarkerRef& i, const MarkerRef& j, const MarkerRef& k,
+                    const double* axis, char mode) {
+  Marker mi, mj;
+  if (!loadMarker<kP>(st, i, mi) || !loadMarker<kP>(st, j, mj)) return 0.0;
+  double d[3], v;
+  vec3Sub(d, mi.P, mj.P);
+  if (mode == 'd') return st.moving(k) ? vec3Norm(d[0], d[1], d[2]) : 0.0;
+  return axisComponent(st, k, axis, d, v) ? v : 0.0;
+}
+
+double velocity(const State& st, const MarkerRef& i, const MarkerRef& j, const MarkerRef& k,
+                const MarkerRef& l, const double* axis, char mode) {
+  Marker mi, mj, ml;
+  if (!loadMarker<kP | kV>(st, i, mi) || !loadMarker<kP | kV>(st, j, mj) || !st.moving(k) ||
+      !loadMarker<kW>(st, l, ml))
     return 0.0;
   // Rate of the vector P_i - P_j as an observer fixed to l's body sees it:
   // (v_Pi - v_Pj) - w_l x (P_i - P_j); only l's rotation matters, not its translation.
@@ -103,37 +152,34 @@ double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, 
   vec3Sub(u, u, vec3Cross(t, ml.w, rho));
   if (mode == 'd') return vec3Norm(u[0], u[1], u[2]);
   double v;
-  return axisComponent(m, h, k, u, mode, v) ? v : 0.0;
+  return axisComponent(st, k, axis, u, v) ? v : 0.0;
 }
 
-double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
-  if (!isAxis(mode)) return 0.0;
+double angularVelocity(const State& st, const MarkerRef& i, const MarkerRef& j, const MarkerRef& k,
+                       const double* axis) {
   Marker mi, mj;
-  if (!loadMarker(m, h, i, mi, kW) || !loadMarker(m, h, j, mj, kW)) return 0.0;
+  if (!loadMarker<kW>(st, i, mi) || !loadMarker<kW>(st, j, mj)) return 0.0;
   double dw[3], v;
   vec3Sub(dw, mi.w, mj.w);
-  return axisComponent(m, h, k, dw, mode, v) ? v : 0.0;
+  return axisComponent(st, k, axis, dw, v) ? v : 0.0;
 }
 
-double measureAngle(const Model& m, const Histories& h, int i, int j, char mode) {
-  if (mode != '1' && mode != '2' && mode != '3') return 0.0;
-  const int bi = markerBody(m, h, i), bj = markerBody(m, h, j);
-  if (bi < 0 || bj < 0) return 0.0;
+double angle(const State& st, const MarkerRef& i, const MarkerRef& j, char mode) {
+  if (!st.placed(i) || !st.placed(j)) return 0.0;
   double Ait[9], R[9];
-  mat3Transpose(Ait, &h.A[9 * static_cast<std::size_t>(bi)]);
-  mat3Mul(R, Ait, &h.A[9 * static_cast<std::size_t>(bj)]);
+  mat3Transpose(Ait, st.A(i.body));
+  mat3Mul(R, Ait, st.A(j.body));
   return angleZXZ(R, mode - '1');
 }
 
-double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side,
-                            int frame) {
-  if (c < 0 || c > 7 || (side != 0 && side != 1) || (frame != 0 && frame != 1)) return 0.0;
-  if (joint < 0 || joint >= m.joint_num()) return 0.0;
+// The joint's i and j sides give only their bodies.
+double jointReaction(const State& st, int joint, int c, int side, int frame, const MarkerRef& i,
+                     const MarkerRef& j) {
+  const Histories& h = st.h;
   const std::size_t at = 6 * static_cast<std::size_t>(joint);
   if (h.p_F_const_i.size() < at + 6) return 0.0;
   // Stored: force in global axes, torque in body-i axes (the wrench on body i).
-  const Joint& J = m.joints[joint];
-  const int bi = markerBody(m, h, J.i_lc);
+  const bool iPlaced = st.placed(i);
   double f[3], tq[3];
   for (int k = 0; k < 3; ++k) {
     f[k] = h.p_F_const_i[at + k];
@@ -141,8 +187,8 @@ double measureJointReaction(const Model& m, const Histories& h, int joint, int c
   }
   const bool wantsTorque = c >= 3 && c != 6;
   if (wantsTorque) {
-    if (bi < 0) return 0.0;
-    mat3MulVec(tq, &h.A[9 * static_cast<std::size_t>(bi)], tq);
+    if (!iPlaced) return 0.0;
+    mat3MulVec(tq, st.A(i.body), tq);
   }
   if (side == 1) {
     vec3Neg(f, f);
@@ -150,9 +196,9 @@ double measureJointReaction(const Model& m, const Histories& h, int joint, int c
   }
   // Frame 0 leaves both in global axes, frame 1 takes the axes of the body on that side.
   if (frame == 1) {
-    const int b = side == 0 ? bi : markerBody(m, h, J.j_lc);
-    if (b < 0) return 0.0;
-    const double* A = &h.A[9 * static_cast<std::size_t>(b)];
+    const MarkerRef& r = side == 0 ? i : j;
+    if (!(side == 0 ? iPlaced : st.placed(r))) return 0.0;
+    const double* A = st.A(r.body);
     mat3TransposeMulVec(f, f, A);
     mat3TransposeMulVec(tq, tq, A);
   }
@@ -160,6 +206,120 @@ double measureJointReaction(const Model& m, const Histories& h, int joint, int c
   if (c < 6) return tq[c - 3];
   if (c == 6) return vec3Norm(f[0], f[1], f[2]);
   return vec3Norm(tq[0], tq[1], tq[2]);
+}
+
+}  // namespace
+
+BoundMeasure bindDisplacement(const Model& m, int i, int j, int k, char mode) {
+  BoundMeasure b;
+  if (mode != 'd' && !isAxis(mode)) return b;
+  b.kind = BoundMeasure::Displacement;
+  b.mode = mode;
+  b.nb = m.bodies.size();
+  b.ref[0] = markerRef(m, i);
+  b.ref[1] = markerRef(m, j);
+  b.ref[2] = markerRef(m, k);
+  if (isAxis(mode) && b.ref[2].body >= 0) axisColumn(m, k, mode, b.axis);
+  return b;
+}
+
+BoundMeasure bindVelocity(const Model& m, int i, int j, int k, int l, char mode) {
+  BoundMeasure b = bindDisplacement(m, i, j, k, mode);
+  if (b.kind == BoundMeasure::Zero) return b;
+  b.kind = BoundMeasure::Velocity;
+  b.ref[3] = markerRef(m, l);
+  return b;
+}
+
+BoundMeasure bindAngularVelocity(const Model& m, int i, int j, int k, char mode) {
+  if (!isAxis(mode)) return BoundMeasure{};
+  BoundMeasure b = bindDisplacement(m, i, j, k, mode);
+  b.kind = BoundMeasure::AngularVelocity;
+  return b;
+}
+
+BoundMeasure bindAngle(const Model& m, int i, int j, char mode) {
+  BoundMeasure b;
+  if (mode != '1' && mode != '2' && mode != '3') return b;
+  b.kind = BoundMeasure::Angle;
+  b.mode = mode;
+  b.nb = m.bodies.size();
+  b.ref[0] = markerRef(m, i);
+  b.ref[1] = markerRef(m, j);
+  return b;
+}
+
+BoundMeasure bindJointReaction(const Model& m, int joint, int c, int side, int frame) {
+  BoundMeasure b;
+  if (c < 0 || c > 7 || (side != 0 && side != 1) || (frame != 0 && frame != 1)) return b;
+  if (joint < 0 || joint >= m.joint_num()) return b;
+  const Joint& J = m.joints[static_cast<std::size_t>(joint)];
+  b.kind = BoundMeasure::JointReaction;
+  b.nb = m.bodies.size();
+  b.ref[0] = markerRef(m, J.i_lc);
+  b.ref[1] = markerRef(m, J.j_lc);
+  b.joint = joint;
+  b.c = c;
+  b.side = side;
+  b.frame = frame;
+  return b;
+}
+
+double evaluateMeasure(const BoundMeasure& b, const Histories& h) {
+  if (b.kind == BoundMeasure::Zero) return 0.0;
+  const State st(h, b.nb);
+  const MarkerRef* r = b.ref;
+  switch (b.kind) {
+    case BoundMeasure::Displacement: return displacement(st, r[0], r[1], r[2], b.axis, b.mode);
+    case BoundMeasure::Velocity: return velocity(st, r[0], r[1], r[2], r[3], b.axis, b.mode);
+    case BoundMeasure::AngularVelocity: return angularVelocity(st, r[0], r[1], r[2], b.axis);
+    case BoundMeasure::Angle: return angle(st, r[0], r[1], b.mode);
+    case BoundMeasure::JointReaction:
+      return jointReaction(st, b.joint, b.c, b.side, b.frame, r[0], r[1]);
+    case BoundMeasure::Zero: break;
+  }
+  return 0.0;
+}
+
+// The measures looked up afresh at every call: only the markers they use.
+
+double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
+  if (mode != 'd' && !isAxis(mode)) return 0.0;
+  const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
+  double axis[3] = {0, 0, 0};
+  if (isAxis(mode) && rk.body >= 0) axisColumn(m, k, mode, axis);
+  return displacement(State(h, m.bodies.size()), ri, rj, rk, axis, mode);
+}
+
+double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
+  if (mode != 'd' && !isAxis(mode)) return 0.0;
+  const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k),
+                  rl = markerRef(m, l);
+  double axis[3] = {0, 0, 0};
+  if (isAxis(mode) && rk.body >= 0) axisColumn(m, k, mode, axis);
+  return velocity(State(h, m.bodies.size()), ri, rj, rk, rl, axis, mode);
+}
+
+double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
+  if (!isAxis(mode)) return 0.0;
+  const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
+  double axis[3] = {0, 0, 0};
+  if (rk.body >= 0) axisColumn(m, k, mode, axis);
+  return angularVelocity(State(h, m.bodies.size()), ri, rj, rk, axis);
+}
+
+double measureAngle(const Model& m, const Histories& h, int i, int j, char mode) {
+  if (mode != '1' && mode != '2' && mode != '3') return 0.0;
+  return angle(State(h, m.bodies.size()), markerRef(m, i), markerRef(m, j), mode);
+}
+
+double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side,
+                            int frame) {
+  if (c < 0 || c > 7 || (side != 0 && side != 1) || (frame != 0 && frame != 1)) return 0.0;
+  if (joint < 0 || joint >= m.joint_num()) return 0.0;
+  const Joint& J = m.joints[static_cast<std::size_t>(joint)];
+  return jointReaction(State(h, m.bodies.size()), joint, c, side, frame, markerRef(m, J.i_lc),
+                       markerRef(m, J.j_lc));
 }
 
 }  // namespace orv

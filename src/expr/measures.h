@@ -1,7 +1,15 @@
 // Measures of the current state that expressions can read: distances,
 // velocities, angular velocities and angles between markers (local
 // coordinates), and joint reactions. Indices outside their table give 0.
+//
+// A measure is taken in two steps: what it needs of the model (bodies,
+// marker offsets, marker axes) is looked up into a BoundMeasure, which is
+// then evaluated against the histories. The measure* functions do both at
+// every call; a compiled expression bound to a model keeps the first step's
+// result and repeats only the second, with the same arithmetic.
 #pragma once
+
+#include <cstddef>
 
 namespace orv {
 
@@ -18,5 +26,34 @@ double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, 
 double measureAngle(const Model& m, const Histories& h, int i, int j, char mode);
 // F_JOINT: component c (0-5, 6 |f|, 7 |tau|) of a joint's reaction, side 0/1, frame 0 global / 1 body.
 double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side, int frame);
+
+// A marker as the model places it on its body.
+struct MarkerRef {
+  int body = -1;              // -1: no such marker or body; the measure is 0
+  double cg[3] = {0, 0, 0};   // initial cg of the body
+  double s[3] = {0, 0, 0};    // marker origin minus cg, in the body's initial axes
+};
+
+// One measure with its model lookups done.
+struct BoundMeasure {
+  enum Kind : unsigned char { Zero, Displacement, Velocity, AngularVelocity, Angle, JointReaction };
+  Kind kind = Zero;
+  char mode = 0;
+  std::size_t nb = 0;  // body count of the model
+  MarkerRef ref[4];    // i, j, k, l (joint reaction: the joint's i and j sides)
+  double axis[3] = {0, 0, 0};  // axis measures: column of marker k's initial axes
+  int joint = -1, c = 0, side = 0, frame = 0;  // joint reaction
+};
+
+// Model lookups of each measure; a measure that is 0 whatever the state
+// (unknown mode, marker or joint) binds as Zero.
+BoundMeasure bindDisplacement(const Model& m, int i, int j, int k, char mode);
+BoundMeasure bindVelocity(const Model& m, int i, int j, int k, int l, char mode);
+BoundMeasure bindAngularVelocity(const Model& m, int i, int j, int k, char mode);
+BoundMeasure bindAngle(const Model& m, int i, int j, char mode);
+BoundMeasure bindJointReaction(const Model& m, int joint, int c, int side, int frame);
+
+// Value of a bound measure for the state in h; h must belong to the model it was bound to.
+double evaluateMeasure(const BoundMeasure& b, const Histories& h);
 
 }  // namespace orv

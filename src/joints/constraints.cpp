@@ -46,7 +46,7 @@ void insertJointBlocks(ConstraintRows& rows, int row0, int nrows, const double (
   }
 }
 
-void localAxes(const Model& m, int lc, double* E) {
+const double* localAxesRef(const Model& m, int lc) {
   // Six sines and cosines per call add up in every joint and measure, while
   // the angles only change when a model is read; the cached matrix is checked
   // against the angles it was made from, so any model may be passed.
@@ -62,7 +62,12 @@ void localAxes(const Model& m, int lc, double* E) {
     mat3RotationZXZ(e.E, degToRad(a[0]), degToRad(a[1]), degToRad(a[2]));
     for (int k = 0; k < 3; ++k) e.ang[k] = a[k];
   }
-  for (int k = 0; k < 9; ++k) E[k] = e.E[k];
+  return e.E;
+}
+
+void localAxes(const Model& m, int lc, double* E) {
+  const double* c = localAxesRef(m, lc);
+  for (int k = 0; k < 9; ++k) E[k] = c[k];
 }
 
 bool sideUsable(const Model& m, const Histories& h, int lc) {

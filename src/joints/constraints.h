@@ -59,6 +59,8 @@ struct JointSide {
 // Axes of local coordinate lc in its body's axes: the Z-X-Z rotation of its
 // angles (cached per thread: the angles do not change during a run).
 void localAxes(const Model& m, int lc, double* E);
+// The same matrix in the thread's cache, valid until the thread's next call.
+const double* localAxesRef(const Model& m, int lc);
 
 // True when loadJointSide may run on lc: the LC, its body and the body's
 // per-body cache entries all exist.

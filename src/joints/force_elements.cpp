@@ -56,13 +56,18 @@ void spring1(const Model& m, const Force& e, const JointSide& si, const JointSid
 }
 
 // Force and torque from expressions in LC_r's axes; +g/+T on body i, -g/-T on body j.
-void force6(const Model& m, const Histories& h, const Force& e, const JointSide& si,
-            const JointSide& sj, const JointSide& sr, double* F, double* N, double* g) {
+// prog: the element's six bound programs, or null.
+void force6(const Model& m, const Histories& h, const Force& e, const CompiledExpr* prog,
+            const JointSide& si, const JointSide& sj, const JointSide& sr, double* F, double* N,
+            double* g) {
+  auto component = [&](int c) {
+    return (prog ? prog[c] : compileCached(e.equ[c])).evaluate(m, h);
+  };
   // Fixed order Fx, Tx, Fy, Ty, Fz, Tz: each force component just before its torque.
   double fl[3], tl[3];
   for (int c = 0; c < 3; ++c) {
-    fl[c] = compileCached(e.equ[c]).evaluate(m, h);
-    tl[c] = compileCached(e.equ[3 + c]).evaluate(m, h);
+    fl[c] = component(c);
+    tl[c] = component(3 + c);
   }
   double AE[9], T[3], gneg[3], tb[3];
   mat3Mul(AE, sr.A, sr.E);
@@ -79,7 +84,7 @@ void force6(const Model& m, const Histories& h, const Force& e, const JointSide&
 }  // namespace
 
 void applyForceElements(const Model& m, Histories& h, const double* Y, double, double* F,
-                        double* N, int row) {
+                        double* N, int row, const ModelPrograms* progs) {
   const int nf = m.force_num();
   for (int f = 0; f < nf; ++f) {
     const Force& e = m.forces[f];
@@ -96,7 +101,8 @@ void applyForceElements(const Model& m, Histories& h, const double* Y, double, d
     } else {
       JointSide sr;
       loadJointSide(m, h, Y, e.r_lc, sr);
-      force6(m, h, e, si, sj, sr, F, N, v);
+      const CompiledExpr* prog = progs ? &progs->force[6 * static_cast<std::size_t>(f)] : nullptr;
+      force6(m, h, e, prog, si, sj, sr, F, N, v);
     }
     record(h, nf, f, row, v);
   }

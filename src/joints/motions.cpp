@@ -12,8 +12,9 @@ bool isSupportedMotionType(const std::string& type) { return type == "R" || type
 namespace {
 
 // theta_dot = z_i . w_i - z_j . w_j = f_dot, imposed at velocity level only.
-void rotationRow(const Model& m, const Histories& h, const Motion& mo, const JointSide& si,
-                 const JointSide& sj, ConstraintRows& rows) {
+void rotationRow(const Model& m, const Histories& h, int index, const ModelPrograms* progs,
+                 const JointSide& si, const JointSide& sj, ConstraintRows& rows) {
+  const Motion& mo = m.motions[static_cast<std::size_t>(index)];
   const double zi[3] = {si.E[2], si.E[5], si.E[8]};
   const double zj[3] = {sj.E[2], sj.E[5], sj.E[8]};
   for (int c = 0; c < 3; ++c) {
@@ -21,8 +22,9 @@ void rotationRow(const Model& m, const Histories& h, const Motion& mo, const Joi
     rows.Bpj[0][c] = -zj[c];
   }
   const double rate = vec3Dot(zi, si.w) - vec3Dot(zj, sj.w);
-  const double fd = compileCached(mo.dt_equ).evaluate(m, h);
-  const double fdd = compileCached(mo.ddt_equ).evaluate(m, h);
+  const std::size_t at = static_cast<std::size_t>(index);
+  const double fd = (progs ? progs->motion_dt[at] : compileCached(mo.dt_equ)).evaluate(m, h);
+  const double fdd = (progs ? progs->motion_ddt[at] : compileCached(mo.ddt_equ)).evaluate(m, h);
   rows.gamma[0] = fdd - 2.0 * kBaumgarteAlpha * (rate - fd);
   // Monitor: body i's angular velocity in LC_i's axes.
   double wl[3];
@@ -56,7 +58,7 @@ void translationRow(const JointSide& si, const JointSide& sj, ConstraintRows& ro
 }  // namespace
 
 void motionConstraint(const Model& m, const Histories& h, const double* Y, double, int mo,
-                      ConstraintRows& rows) {
+                      ConstraintRows& rows, const ModelPrograms* progs) {
   clearRows(rows, 1, -1, -1);
   if (mo < 0 || mo >= m.motion_num()) return;
   const Motion& M = m.motions[mo];
@@ -69,13 +71,14 @@ void motionConstraint(const Model& m, const Histories& h, const double* Y, doubl
   rows.bi = si.body;
   rows.bj = sj.body;
   if (M.type == "R")
-    rotationRow(m, h, M, si, sj, rows);
+    rotationRow(m, h, mo, progs, si, sj, rows);
   else if (M.type == "T")
     translationRow(si, sj, rows);
 }
 
-double motionVelocity(const Model& m, const Histories& h, int mo) {
-  double v = compileCached(m.motions[mo].dt_equ).evaluate(m, h);
+double motionVelocity(const Model& m, const Histories& h, int mo, const ModelPrograms* progs) {
+  const std::size_t at = static_cast<std::size_t>(mo);
+  double v = (progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ)).evaluate(m, h);
   return m.motions[mo].type == "T" ? -v : v;
 }
 

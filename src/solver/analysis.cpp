@@ -139,10 +139,10 @@ void allocateHistories(const Model& m, Histories& h, int N) {
   cprintf("Relese\n");
 }
 
-void evaluateOutputs(const Model& m, Histories& h, int ti) {
+void evaluateOutputs(const Model& m, const ModelPrograms& progs, Histories& h, int ti) {
   const size_t no = m.output_num();
   for (size_t c = 0; c < no; ++c)
-    h.p_output[static_cast<size_t>(ti) * no + c] = compileCached(m.outputs[c].equ).evaluate(m, h);
+    h.p_output[static_cast<size_t>(ti) * no + c] = progs.output[c].evaluate(m, h);
 }
 
 // Velocities of motion-driven bodies are prescribed, not integrated: a stage
@@ -210,7 +210,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   initialAnalysis(m, h, w, t, Y.data());
   h.p_Yi = Y;
   publishKinematics(m, h, Y.data());
-  evaluateOutputs(m, h, 0);
+  evaluateOutputs(m, w.programs, h, 0);
   for (int k = 0; k < 6 * m.joint_num(); ++k) h.p_F_const[k] = h.p_F_const_i[k] = 0.0;
   for (int k = 0; k < m.joint_num(); ++k) h.p_C_const[k] = 0.0;
   cprintf("  Initial analysis completed\n");
@@ -330,7 +330,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       publishKinematics(m, h, Y.data());
       const size_t nj6 = 6 * static_cast<size_t>(m.joint_num());
       for (size_t k = 0; k < nj6; ++k) h.p_F_const_i[k] = h.p_F_const[ti * nj6 + k];
-      evaluateOutputs(m, h, ti);
+      evaluateOutputs(m, w.programs, h, ti);
       for (const ContactRecord& r : h.accepted_contacts) {
         h.cont_time_index.push_back(r.ti);
         h.cont_position.insert(h.cont_position.end(), r.pos, r.pos + 3);

@@ -41,6 +41,7 @@ bool allFinite(const Vec& v) {
 }  // namespace
 
 void setupDynamics(const Model& m, Histories& h, DynamicsWork& w) {
+  w.programs = bindPrograms(m);
   const int nb = m.body_num();
   Mat M = zeros(6 * nb, 6 * nb);
   h.inertia.assign(9 * static_cast<size_t>(nb), 0.0);
@@ -119,7 +120,7 @@ void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const do
     if (e < nj)
       evaluateJoint(m, h, Y, t, e, r);
     else
-      motionConstraint(m, h, Y, t, e - nj, r);
+      motionConstraint(m, h, Y, t, e - nj, r, &w.programs);
     // The violation monitor: one value per joint and motion in the sample row.
     const size_t at = static_cast<size_t>(row) * (nm + nj) + e;
     if (row >= 0 && at < h.p_C_const.size()) h.p_C_const[at] = r.violation;
@@ -478,7 +479,7 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   for (int i = 0; i < 3 * nb; ++i) F[i] = N[i] = 0.0;
   for (int b = 0; b < nb && b < static_cast<int>(m.gravity.size()); ++b)
     for (int k = 0; k < 3; ++k) F[3 * b + k] += m.gravity[b].F[k];
-  applyForceElements(m, h, Y, t, F, N, row);
+  applyForceElements(m, h, Y, t, F, N, row, &w.programs);
   applyContact(m, s, h, Y, F, N, row);
 
   Vec Q(6 * nb);
@@ -536,7 +537,7 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   motionDofs.clear();
   if (nm > 0) {
     Vec eta(ncon, 0.0);
-    for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo);
+    for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo, &w.programs);
     for (size_t k = 0; k < dropped->size() && static_cast<int>(k) < ncon; ++k)
       if ((*dropped)[k]) eta[k] = 0.0;
     const bool solved = w.densePath ? solveVelocities(m, qdot, {}, eta, w.Cq)
@@ -661,7 +662,7 @@ void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, do
   }
 
   Vec eta(ncon, 0.0);
-  for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo);
+  for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo, &w.programs);
   for (size_t k = 0; k < w.dropped.size(); ++k)
     if (w.dropped[k]) eta[k] = 0.0;
   cprintf("eta\n");

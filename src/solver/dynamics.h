@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "expr/evaluator.h"
 #include "joints/constraints.h"
 #include "solver/linalg.h"
 #include "solver/sparse_system.h"
@@ -19,6 +20,8 @@ struct Histories;
 // What one analysis keeps between evaluations: the constant inverse mass
 // blocks and scratch space reused so that an evaluation allocates little.
 struct DynamicsWork {
+  // The per-step expressions, compiled and bound to the run's model.
+  ModelPrograms programs;
   // The straightforward computation with dense matrices (6nb x 6nb inverse
   // mass matrix, dense Jacobian, LU of S). Kept for tests and benchmarks.
   bool densePath = false;
