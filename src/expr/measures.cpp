@@ -285,27 +285,30 @@ double evaluateMeasure(const BoundMeasure& b, const Histories& h) {
 
 double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
+  const State st(h, m.bodies.size());
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
   double axis[3] = {0, 0, 0};
-  if (isAxis(mode) && rk.body >= 0) axisColumn(m, k, mode, axis);
-  return displacement(State(h, m.bodies.size()), ri, rj, rk, axis, mode);
+  if (isAxis(mode) && st.moving(rk)) axisColumn(m, k, mode, axis);
+  return displacement(st, ri, rj, rk, axis, mode);
 }
 
 double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k),
                   rl = markerRef(m, l);
+  const State st(h, m.bodies.size());
   double axis[3] = {0, 0, 0};
-  if (isAxis(mode) && rk.body >= 0) axisColumn(m, k, mode, axis);
-  return velocity(State(h, m.bodies.size()), ri, rj, rk, rl, axis, mode);
+  if (isAxis(mode) && st.moving(rk)) axisColumn(m, k, mode, axis);
+  return velocity(st, ri, rj, rk, rl, axis, mode);
 }
 
 double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
   if (!isAxis(mode)) return 0.0;
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
+  const State st(h, m.bodies.size());
   double axis[3] = {0, 0, 0};
-  if (rk.body >= 0) axisColumn(m, k, mode, axis);
-  return angularVelocity(State(h, m.bodies.size()), ri, rj, rk, axis);
+  if (st.moving(rk)) axisColumn(m, k, mode, axis);
+  return angularVelocity(st, ri, rj, rk, axis);
 }
 
 double measureAngle(const Model& m, const Histories& h, int i, int j, char mode) {
