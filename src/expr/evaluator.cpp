@@ -442,45 +442,45 @@ double CompiledExpr::run(const Model& m, const Histories& h, double* s) const {
 namespace {
 
 // The measure that keyword body fn takes of the numbers a, looked up in m;
-// false when fn is not a measure.
+// false when fn is not a measure. a holds as many numbers as fn takes.
 bool bindMeasureCall(const Model& m, Fn fn, const double* a, BoundMeasure& out) {
-  const int i = toIndex(a[0]);
+  auto at = [a](int k) { return toIndex(a[k]); };
   if (fn == fnDist) {
-    const int j = toIndex(a[1]);
-    out = bindDisplacement(m, i, j, j, 'd');
-  } else if (fn == fnVel) {
-    const int j = toIndex(a[1]);
-    out = bindVelocity(m, i, j, j, j, 'd');
-  } else if (fn == fnJoint) {
-    out = bindJointReaction(m, i, toIndex(a[1]), toIndex(a[2]), toIndex(a[3]));
-  } else {
-    for (char mode : {'x', 'y', 'z'}) {
-      const int c = mode - 'x';
-      const Fn dist[3] = {fnDistAxis<'x'>, fnDistAxis<'y'>, fnDistAxis<'z'>};
-      const Fn vel[3] = {fnVelAxis<'x'>, fnVelAxis<'y'>, fnVelAxis<'z'>};
-      const Fn omega[3] = {fnOmega<'x'>, fnOmega<'y'>, fnOmega<'z'>};
-      if (fn == dist[c]) {
-        out = bindDisplacement(m, i, toIndex(a[1]), toIndex(a[2]), mode);
-        return true;
-      }
-      if (fn == vel[c]) {
-        out = bindVelocity(m, i, toIndex(a[1]), toIndex(a[2]), toIndex(a[3]), mode);
-        return true;
-      }
-      if (fn == omega[c]) {
-        out = bindAngularVelocity(m, i, toIndex(a[1]), toIndex(a[2]), mode);
-        return true;
-      }
-    }
-    const Fn angle[3] = {fnAngle<'1'>, fnAngle<'2'>, fnAngle<'3'>};
-    for (int c = 0; c < 3; ++c)
-      if (fn == angle[c]) {
-        out = bindAngle(m, i, toIndex(a[1]), static_cast<char>('1' + c));
-        return true;
-      }
-    return false;
+    out = bindDisplacement(m, at(0), at(1), at(1), 'd');
+    return true;
   }
-  return true;
+  if (fn == fnVel) {
+    out = bindVelocity(m, at(0), at(1), at(1), at(1), 'd');
+    return true;
+  }
+  if (fn == fnJoint) {
+    out = bindJointReaction(m, at(0), at(1), at(2), at(3));
+    return true;
+  }
+  const char axes[3] = {'x', 'y', 'z'};
+  const Fn dist[3] = {fnDistAxis<'x'>, fnDistAxis<'y'>, fnDistAxis<'z'>};
+  const Fn vel[3] = {fnVelAxis<'x'>, fnVelAxis<'y'>, fnVelAxis<'z'>};
+  const Fn omega[3] = {fnOmega<'x'>, fnOmega<'y'>, fnOmega<'z'>};
+  const Fn angle[3] = {fnAngle<'1'>, fnAngle<'2'>, fnAngle<'3'>};
+  for (int c = 0; c < 3; ++c) {
+    if (fn == dist[c]) {
+      out = bindDisplacement(m, at(0), at(1), at(2), axes[c]);
+      return true;
+    }
+    if (fn == vel[c]) {
+      out = bindVelocity(m, at(0), at(1), at(2), at(3), axes[c]);
+      return true;
+    }
+    if (fn == omega[c]) {
+      out = bindAngularVelocity(m, at(0), at(1), at(2), axes[c]);
+      return true;
+    }
+    if (fn == angle[c]) {
+      out = bindAngle(m, at(0), at(1), static_cast<char>('1' + c));
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -517,9 +517,15 @@ CompiledExpr CompiledExpr::bind(const Model& m) const {
     switch (op.kind) {
       case Kind::Number:
       case Kind::Time:
-      case Kind::Measure:
         out.ops_.push_back(op);
         break;
+      case Kind::Measure: {  // bound already (to m, as it must be)
+        Op copy = op;
+        copy.name = static_cast<std::uint32_t>(out.measures_.size());
+        out.measures_.push_back(measures_[op.name]);
+        out.ops_.push_back(copy);
+        break;
+      }
       case Kind::Name:
         out.pushNumber(parameterByName(m, names_[op.name]));
         break;

@@ -34,10 +34,14 @@ std::uint64_t bits(double v) {
   const double want = evaluate(text, m, h);
   const CompiledExpr c(text);
   const double got = c.evaluate(m, h);
-  const double bound = c.bind(m).evaluate(m, h);
-  if (bits(want) == bits(got) && bits(want) == bits(bound)) return ::testing::AssertionSuccess();
+  const CompiledExpr b = c.bind(m);
+  const double bound = b.evaluate(m, h);
+  const double twice = b.bind(m).evaluate(m, h);
+  if (bits(want) == bits(got) && bits(want) == bits(bound) && bits(want) == bits(twice))
+    return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "text \"" << text << "\": interpreted " << want
-                                       << ", compiled " << got << ", bound " << bound;
+                                       << ", compiled " << got << ", bound " << bound
+                                       << ", bound twice " << twice;
 }
 
 // A state in which every measure reads something non-trivial.
