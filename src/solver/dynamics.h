@@ -46,7 +46,8 @@ struct DynamicsWork {
 };
 
 // Builds M (masses, inertia tensors J = A0 J' A0^T in global axes) and Minv,
-// fills h.inertia and sizes the work arrays. Prints "Jd matrix" and each J.
+// fills h.inertia, sizes the work arrays and binds the per-step expressions
+// to m (so m must not change until the run ends). Prints "Jd matrix" and each J.
 void setupDynamics(const Model& m, Histories& h, DynamicsWork& w);
 
 // Sets h.p, h.pd, h.omega and h.A from the Euler parameters of Y.
