@@ -27,6 +27,9 @@ constexpr double kGravityAcceleration = 9.81;
 constexpr double degToRad(double deg) { return deg / 180.0 * kPi; }
 constexpr double radToDeg(double rad) { return rad / kPi * 180.0; }
 
+// Every record keeps the line of the model file where it starts (0 for a
+// record built in memory), so that a check after the read can name it.
+
 // Equation count of a joint type, 0 for a type outside the list.
 int jointEquationCount(const std::string& type);
 
@@ -35,6 +38,7 @@ struct Parameter {
   std::string name;
   double value = 0.0;
   std::string expr;
+  int line = 0;  // of the record in the model file
 };
 
 struct Body {
@@ -47,6 +51,7 @@ struct Body {
   int cg_lc = -1;
   double vel0[3] = {0, 0, 0};
   double omega0[3] = {0, 0, 0};   // body axes
+  int line = 0;  // of the record in the model file
 };
 
 struct LocalCoordinate {
@@ -56,6 +61,7 @@ struct LocalCoordinate {
   int body = -1;
   double pos[3] = {0, 0, 0};  // initial global position
   double ang[3] = {0, 0, 0};  // Z-X-Z Euler angles, degrees
+  int line = 0;  // of the record in the model file
 };
 
 struct Joint {
@@ -69,6 +75,7 @@ struct Joint {
   int j_lc = -1;
   int i_body = -1;
   int j_body = -1;
+  int line = 0;  // of the record in the model file
 };
 
 struct Motion {
@@ -83,12 +90,14 @@ struct Motion {
   std::string equ_type;
   std::string dt_equ;          // prescribed rate, evaluated at every step
   std::string ddt_equ = "0.0";
+  int line = 0;  // of the record in the model file
 };
 
 struct ModelFunction {
   int id = 0;
   std::string name;
   std::string expr;
+  int line = 0;  // of the record in the model file
 };
 
 struct Force {
@@ -102,6 +111,7 @@ struct Force {
   double k[6] = {0, 0, 0, 0, 0, 0};
   double c[6] = {0, 0, 0, 0, 0, 0};
   std::string equ[6] = {"0.0", "0.0", "0.0", "0.0", "0.0", "0.0"};  // Fx Fy Fz Tx Ty Tz
+  int line = 0;  // of the record in the model file
 };
 
 struct Shape {
@@ -131,6 +141,7 @@ struct Shape {
   std::vector<int> tri_node;       // 3 per triangle, shape-local node indices
   double unit = 1.0;
   int normal_sign = 1;
+  int line = 0;  // of the record in the model file
 };
 
 // A decoded 24-bit image, R G B per pixel, rows bottom-up.
@@ -152,6 +163,7 @@ struct Texture {
   double Lx = 0.0, Ly = 0.0;
   int dx = 0, dy = 0;
   Image image;       // empty when the file could not be decoded
+  int line = 0;  // of the record in the model file
 };
 
 struct Shadow {
@@ -161,6 +173,7 @@ struct Shadow {
   int lc = -1;
   std::string shape_name;
   int shape = -1;
+  int line = 0;  // of the record in the model file
 };
 
 struct Contact {
@@ -172,12 +185,14 @@ struct Contact {
   int i_body = -1, j_body = -1;
   int i_stl_num = 0, j_stl_num = 0;
   double k = 0, c = 0, d = 0, e = 0, myu = 0;
+  int line = 0;  // of the record in the model file
 };
 
 struct OutputRequest {
   int id = 0;
   std::string name;
   std::string equ;
+  int line = 0;  // of the record in the model file
 };
 
 struct GravityLoad {

@@ -114,6 +114,7 @@ class Reader {
       if (first.empty()) throw MissInput{sec, count + 1};
       cprintf(echo, first.c_str());
       if (first == "%") break;
+      recordLine_ = in_.pos().line;
       record(first, count + 1);
       ++count;
     }
@@ -155,6 +156,7 @@ class Reader {
   Model& t_;
   Histories& h_;
   std::string cur_;  // current token from the joint section on
+  int recordLine_ = 0;  // line of the record being read
 };
 
 void Reader::parameters() {
@@ -163,6 +165,7 @@ void Reader::parameters() {
   int n = list(kParameter, " %s, ", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kParameter, rec};
     Parameter p;
+    p.line = recordLine_;
     p.name = first;
     p.expr = field(kParameter, rec, kExprMax);
     rows.push_back(p);
@@ -186,6 +189,7 @@ void Reader::bodies() {
   int n = list(kBody, " %s, ", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kBody, rec};
     Body b;
+    b.line = recordLine_;
     b.name = first;
     b.cg = name(kBody, rec);
     b.mass = expr(kBody, rec);
@@ -207,6 +211,7 @@ void Reader::frames() {
   int n = list(kFrame, " %s, ", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kFrame, rec};
     LocalCoordinate lc;
+    lc.line = recordLine_;
     lc.name = first;
     lc.body_name = name(kFrame, rec);
     exprs(kFrame, rec, lc.pos, 3);
@@ -244,6 +249,7 @@ void Reader::joints() {
   std::vector<Joint> rows;
   int n = list(kJoint, " %s, ", [&](const std::string& first, int rec) {
     Joint j;
+    j.line = recordLine_;
     j.flag = first == "on" ? 1 : 0;
     j.name = name(kJoint, rec);
     j.type = name(kJoint, rec);
@@ -285,6 +291,7 @@ void Reader::motions() {
   std::vector<Motion> rows;
   int n = list(kMotion, " %s\n", [&](const std::string& first, int rec) {
     Motion mo;
+    mo.line = recordLine_;
     mo.flag = first == "on" ? 1 : 0;
     mo.name = name(kMotion, rec);
     mo.type = name(kMotion, rec);
@@ -317,6 +324,7 @@ void Reader::functions() {
   int n = list(kFunction, " %s\n", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kFunction, rec};
     ModelFunction f;
+    f.line = recordLine_;
     f.name = first;
     f.expr = field(kFunction, rec, kExprMax);
     rows.push_back(f);
@@ -336,6 +344,7 @@ void Reader::forces() {
   std::vector<Force> rows;
   int n = list(kForce, " %s, ", [&](const std::string& first, int rec) {
     Force f;
+    f.line = recordLine_;
     f.flag = first == "on" ? 1 : 0;
     f.name = name(kForce, rec);
     f.type = name(kForce, rec);
@@ -391,6 +400,7 @@ void Reader::shapes() {
   int n = list(kShape, " %s,", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kShape, rec};
     Shape sh;
+    sh.line = recordLine_;
     sh.name = first;
     sh.type = name(kShape, rec);
     sh.frame = name(kShape, rec);
@@ -453,6 +463,7 @@ void Reader::textures() {
   int n = list(kTexture, " %s\n", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kTexture, rec};
     Texture tx;
+    tx.line = recordLine_;
     tx.name = first;
     tx.type = name(kTexture, rec);
     tx.body_name = name(kTexture, rec);
@@ -493,6 +504,7 @@ void Reader::shadows() {
   int n = list(kShadow, " %s, ", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kShadow, rec};
     Shadow sd;
+    sd.line = recordLine_;
     sd.name = first;
     sd.frame = name(kShadow, rec);
     cprintf(" %s, ", sd.frame.c_str());
@@ -539,6 +551,7 @@ void Reader::contacts() {
   std::vector<Contact> rows;
   int n = list(kContact, " %s\n", [&](const std::string& first, int rec) {
     Contact c;
+    c.line = recordLine_;
     c.flag = first == "on" ? 1 : 0;
     c.name = name(kContact, rec);
     c.iSTL = name(kContact, rec);
@@ -562,6 +575,7 @@ void Reader::contacts() {
 
 void Reader::contactGroups() {
   struct Group {
+    int line;
     int flag;
     double k, c, d, e, myu;
     std::vector<std::string> members;
@@ -571,6 +585,7 @@ void Reader::contactGroups() {
   long pairs = 0;
   int n = list(kContactGroup, " %s\n", [&](const std::string& first, int rec) {
     Group g;
+    g.line = recordLine_;
     g.flag = first == "off" ? 0 : 1;
     name(kContactGroup, rec);  // the group name is not kept
     g.k = expr(kContactGroup, rec);
@@ -606,6 +621,7 @@ void Reader::contactGroups() {
       for (size_t b = a + 1; b < g.members.size(); ++b) {
         Contact c;
         c.id = static_cast<int>(t_.contacts.size());
+        c.line = g.line;
         c.flag = g.flag;
         c.name = "CNT_" + g.members[a] + "_" + g.members[b];
         c.iSTL = g.members[a];
@@ -629,6 +645,7 @@ void Reader::outputs() {
   int n = list(kOutput, " %s, ", [&](const std::string& first, int rec) {
     if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kOutput, rec};
     OutputRequest o;
+    o.line = recordLine_;
     o.name = first;
     o.equ = field(kOutput, rec, kTokenMax);
     rows.push_back(o);
@@ -695,6 +712,7 @@ void Reader::closing() {
   cprintf("\n");
   for (const LocalCoordinate& lc : t_.frames) {
     Parameter p;
+    p.line = recordLine_;
     p.id = static_cast<int>(rows.size());
     p.name = lc.name;
     p.value = lc.id;
@@ -704,6 +722,7 @@ void Reader::closing() {
   cprintf("\n");
   for (const Joint& j : t_.joints) {
     Parameter p;
+    p.line = recordLine_;
     p.id = static_cast<int>(rows.size());
     p.name = j.name;
     p.value = j.id;

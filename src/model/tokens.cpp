@@ -47,20 +47,30 @@ FILE* openInputFile(const std::string& path, struct stat& st) {
 TokenReader TokenReader::fromText(std::string text) {
   TokenReader r;
   r.text_ = std::move(text);
+  r.text_.erase(0, byteOrderMarkLength(r.text_));
   r.ok_ = true;
   return r;
 }
 
+void TokenReader::skipBlanks() {
+  while (pos_ < text_.size() && isBlank(text_[pos_])) {
+    if (text_[pos_] == '\n') ++line_, lineStart_ = pos_ + 1;
+    ++pos_;
+  }
+}
+
 bool TokenReader::next(std::string& tok) {
-  while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
+  skipBlanks();
   size_t start = pos_;
+  last_ = SourcePos{line_, static_cast<int>(start - lineStart_) + 1};
+  lastOffset_ = start;
   while (pos_ < text_.size() && !isBlank(text_[pos_])) ++pos_;
   tok.assign(text_, start, pos_ - start);
   return pos_ > start;
 }
 
 bool TokenReader::atEnd() {
-  while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
+  skipBlanks();
   return pos_ >= text_.size();
 }
 

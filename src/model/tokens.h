@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "model/source_pos.h"
+
 namespace orv {
 
 class TokenReader {
@@ -23,11 +25,26 @@ class TokenReader {
   // True when only white space is left.
   bool atEnd();
 
+  // Where the token last returned by next() starts (after the end of the
+  // text: where the text ends).
+  SourcePos pos() const { return last_; }
+  // Byte offset of that token in text().
+  size_t offset() const { return lastOffset_; }
+  // The whole text, without a leading byte-order mark.
+  const std::string& text() const { return text_; }
+
  private:
   TokenReader() = default;
+  // Skips white space, counting lines as it goes.
+  void skipBlanks();
+
   std::string text_;
   size_t pos_ = 0;
   bool ok_ = false;
+  int line_ = 1;             // line of pos_
+  size_t lineStart_ = 0;     // offset where that line starts
+  SourcePos last_;
+  size_t lastOffset_ = 0;
 };
 
 // Opens a file the model names (mesh, image) for reading; nullptr for a

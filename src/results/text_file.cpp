@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cmath>
 
+#include "model/source_pos.h"
+
 namespace orv {
 
 TextLoad loadTextFile(const std::string& path, std::vector<char>& text) {
@@ -36,6 +38,8 @@ TextLoad loadTextFile(const std::string& path, std::vector<char>& text) {
       }
     }
     text.resize(done);
+    const size_t bom = byteOrderMarkLength(std::string_view(text.data(), text.size()));
+    text.erase(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bom));
   }
   ::close(fd);
   return res;

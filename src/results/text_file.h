@@ -18,7 +18,8 @@ constexpr uint64_t kMaxTextFileBytes = uint64_t(4) << 30;
 
 enum class TextLoad { kOk, kCannotOpen, kTooLarge, kReadError };
 
-// Whole content of a regular file. Anything else (a directory, a pipe that
+// Whole content of a regular file, without a leading UTF-8 byte-order mark.
+// Anything else (a directory, a pipe that
 // could block forever, a device) counts as not openable.
 TextLoad loadTextFile(const std::string& path, std::vector<char>& text);
 

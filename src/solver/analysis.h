@@ -23,11 +23,6 @@ struct AnalysisOptions {
   std::string resultDir;     // directory holding log/ ("" = working directory)
 };
 
-// Checks what the solver needs and the reader accepts: resolved references of
-// joints, motions, forces and contacts, supported motion types, positive
-// masses and inertias. False with one line per problem in `message`.
-bool checkModelForAnalysis(const Model& m, std::string& message);
-
 // Mechanical energy of state Y from the terms the settings select.
 double totalEnergy(const Model& m, const Settings& s, const Histories& h, const double* Y);
 
