@@ -45,10 +45,6 @@ namespace {
 
 namespace sp = boost::spirit::classic;
 
-// Deeper bracket nesting than this is refused before parsing: every level is
-// a few frames of recursive descent, and the machine stack is finite.
-constexpr int kMaxNesting = 200;
-
 // Most arguments any keyword takes (CONTACT).
 constexpr int kMaxArgs = 6;
 
@@ -296,17 +292,21 @@ struct calculator {
   calculator& operator=(const calculator&) = delete;
 };
 
+}  // namespace
+
 bool nestedTooDeep(const std::string& text) {
   int depth = 0;
   for (char c : text) {
     if (c == '(') {
-      if (++depth > kMaxNesting) return true;
+      if (++depth > kMaxExpressionNesting) return true;
     } else if (c == ')' && depth > 0) {
       --depth;
     }
   }
   return false;
 }
+
+namespace {
 
 // Points the thread's grammar at a call's state for the duration of the call.
 template <class State>
@@ -323,14 +323,35 @@ class StateBinding {
 };
 
 // Runs the thread's grammar over text with the given state. Whether all of the
-// text parsed does not matter: the value is whatever the parsed part left on top.
+// text parsed does not matter: the value is whatever the parsed part left on
+// top. Returns where the parse ended.
 template <class State>
-void parseWith(const std::string& text, State& state) {
+std::size_t parseWith(const std::string& text, State& state) {
   thread_local calculator<State> calc;
   StateBinding<State> bind(calc, state);
   const char* first = text.data();
-  sp::parse(first, first + text.size(), calc.expression, sp::space_p);
+  const auto info = sp::parse(first, first + text.size(), calc.expression, sp::space_p);
+  return info.full ? text.size() : static_cast<std::size_t>(info.stop - first);
 }
+
+// An evaluation that also notes what it read, for readExpression.
+struct ReadingState : EvalState {
+  const std::string& text;
+  ExprReading& out;
+
+  ReadingState(const Model& m, const Histories& h, const std::string& t, ExprReading& r)
+      : EvalState{m, h, {}}, text(t), out(r) {}
+  void name(std::string_view n) {
+    bool known = false;
+    for (const Parameter& p : m.parameters) known |= p.name == n;
+    out.names.push_back({static_cast<std::size_t>(n.data() - text.data()), std::string(n), known});
+    EvalState::name(n);
+  }
+  void apply(int n, Fn fn) {
+    if (fn == fnParam) out.parameterIndices.push_back(toIndex(stack.empty() ? 0.0 : stack.back()));
+    EvalState::apply(n, fn);
+  }
+};
 
 }  // namespace
 
@@ -368,6 +389,18 @@ double evaluate(const std::string& text, const Model& m, const Histories& h) {
 }
 
 double evaluate(const std::string& text) { return evaluate(text, g_model, g_hist); }
+
+ExprReading readExpression(const std::string& text, const Model& m, const Histories& h) {
+  ExprReading r;
+  if (nestedTooDeep(text)) {
+    r.tooDeep = true;
+    return r;
+  }
+  ReadingState state(m, h, text, r);
+  r.stop = parseWith(text, state);
+  r.value = state.stack.empty() ? 0.0 : state.stack.back();
+  return r;
+}
 
 CompiledExpr::CompiledExpr(const std::string& text) {
   if (nestedTooDeep(text)) return;

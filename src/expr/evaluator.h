@@ -21,6 +21,29 @@ double evaluate(const std::string& text, const Model& m, const Histories& h);
 // evaluate() on the process-wide model and histories.
 double evaluate(const std::string& text);
 
+// What evaluate() makes of a text besides its value: how far the grammar
+// read it, the names it looked up and the indices it passed to P(). A reader
+// warns of what a value silently leaves out: a tail that does not parse
+// ("2.5x" is 2.5), a name that matches no parameter (read as 0).
+struct ExprReading {
+  struct Name {
+    std::size_t at = 0;  // offset in the text
+    std::string name;
+    bool known = false;  // a parameter of that name exists
+  };
+  double value = 0.0;
+  bool tooDeep = false;           // nested deeper than the evaluator takes: value 0
+  std::size_t stop = 0;           // where the parse ended; the text's size when all was read
+  std::vector<Name> names;        // identifiers read as parameters, in text order
+  std::vector<int> parameterIndices;  // arguments of P(), as indices
+};
+ExprReading readExpression(const std::string& text, const Model& m, const Histories& h);
+
+// Bracket nesting deeper than this is not evaluated (the value is 0.0): each
+// level costs machine stack in the recursive descent.
+constexpr int kMaxExpressionNesting = 200;
+bool nestedTooDeep(const std::string& text);
+
 // A text parsed once, for texts evaluated at every step. The parse is kept as
 // the list of value-stack actions it performed, in order, including those of
 // alternatives that failed later on; which actions run depends on the text

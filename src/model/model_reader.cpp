@@ -1,43 +1,30 @@
+// The model file reader: tokens and fields, the checks of what a field holds,
+// sections 1 to 7 (parameters to forces), the order of the sections and the
+// entry points. Sections 8 to 16 and the closing steps are in
+// model_reader_scene.cpp.
 #include "model/model_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <new>
 #include <vector>
 
 #include "expr/evaluator.h"
 #include "model/bmp.h"
 #include "model/globals.h"
 #include "model/model.h"
-#include "model/stl_reader.h"
+#include "model/model_reader_impl.h"
 #include "model/tokens.h"
 #include "platform/console.h"
 
 namespace orv {
+namespace reader {
 
 namespace {
 
-// Sections in file order; the order also decides which tables a failure empties.
-enum Section {
-  kParameter,
-  kBody,
-  kFrame,
-  kJoint,
-  kMotion,
-  kFunction,
-  kForce,
-  kShape,
-  kTexture,
-  kShadow,
-  kContact,
-  kContactGroup,
-  kOutput,
-  kGravity,
-  kSimulationTime,
-  kGraphicSize,
-};
-
-const char* kSectionLabel[] = {
+const char* const kSectionLabel[] = {
     "parameter_info", "body_info",   "frame/local_coordinate_info",
     "joint_info",     "motion_info", "function_info",
     "force_info",     "shape_info",  "texture_info",
@@ -46,13 +33,76 @@ const char* kSectionLabel[] = {
     "graphic_size",
 };
 
-// A contact group may not expand into more pairs than this: the contact loops
-// are quadratic in meshes and a runaway member count would exhaust memory.
-constexpr long kMaxGroupContacts = 1000000;
-// Samples an analysis may store; beyond this the histories would not fit memory.
-constexpr double kMaxSamples = 10000000.0;
+const std::vector<std::string> kJointTypes = {"ground",      "sphere",  "fix",
+                                              "revolution",  "revolution_", "cylinder",
+                                              "translation", "in_line", "prismatic"};
+const std::vector<std::string> kMotionTypes = {"R", "T"};
+const std::vector<std::string> kForceTypes = {"spring1", "spring6", "force6"};
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Words of the expression language. A parameter of such a name would be
+// shadowed where the keyword is read, or rewritten into texts where the
+// keyword was meant; `time` also matches as the start of a longer word.
+const char* const kKeywords[] = {"time", "sin", "cos",  "asin", "acos", "sgn",    "abs",
+                                 "sqrt", "P",   "DX",   "DY",   "DZ",   "D",      "VX",
+                                 "VY",   "VZ",  "V",    "WX",   "WY",   "WZ",     "A1",
+                                 "A2",   "A3",  "SWITCH", "CONTACT", "F_JOINT"};
+
+// How many tokens a record has, judged from its first tokens; -1 when they
+// do not tell (an unknown type).
+int expectedFields(Section sec, const std::vector<std::string>& tok) {
+  auto at = [&](size_t k) { return k < tok.size() ? tok[k] : std::string(); };
+  switch (sec) {
+    case kParameter: return 2;
+    case kBody: return 12;
+    case kFrame: return 8;
+    case kJoint: return 5;
+    case kMotion: return 6;
+    case kFunction: return 2;
+    case kForce:
+      if (at(2) == "spring1") return 8;
+      if (at(2) == "spring6") return 18;
+      if (at(2) == "force6") return 12;
+      return -1;
+    case kShape:
+      if (at(1) == "sphere" || at(1) == "cube") return 6;
+      if (at(1) == "solid" || at(1) == "cylinder") return 8;
+      if (at(1) == "spring") return 10;
+      if (at(1) == "pipe") return 9;
+      if (at(1) == "STL") return 8;
+      return -1;
+    case kTexture:
+      if (at(1) == "rect") return 9;
+      if (at(1) == "cylinder_one") return 8;
+      return -1;
+    case kShadow: return 3;
+    case kContact: return 9;
+    case kContactGroup: {
+      double n;
+      if (!parseDouble(at(7), n) || !(n >= 0 && n < 1e6)) return -1;
+      return 8 + static_cast<int>(n);
+    }
+    case kOutput: return 2;
+    default: return -1;
+  }
+}
+
+const char* recordKind(Section sec) {
+  static const char* const kKinds[] = {"parameter", "body",    "local coordinate", "joint",
+                                       "motion",    "function", "force",           "shape",
+                                       "texture",   "shadow",   "contact",         "contact group",
+                                       "output"};
+  return sec <= kOutput ? kKinds[sec] : "";
+}
+
+std::string valueWord(double v) {
+  if (std::isnan(v)) return "nan";
+  return v > 0 ? "inf" : "-inf";
+}
+
+}  // namespace
+
+const char* sectionLabel(Section s) { return kSectionLabel[s]; }
+
 std::string format(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
@@ -62,112 +112,202 @@ std::string format(const char* fmt, ...) {
   return buf;
 }
 
-// Thrown inside the reader only, to unwind to readModelFile with the failing
-// section; never leaves this file.
-struct MissInput {
-  Section section;
-  int record;  // 1-based; 0 for the global sections
-};
+std::string oneOf(const std::vector<std::string>& words) {
+  std::string s;
+  for (size_t k = 0; k < words.size(); ++k) s += (k ? ", " : "") + words[k];
+  return s;
+}
 
-class Reader {
- public:
-  Reader(TokenReader& in, const Settings& s, Model& t, Histories& h)
-      : in_(in), s_(s), t_(t), h_(h) {}
+// --- places and messages -----------------------------------------------------
 
-  void run();
+void Reader::warn(SourcePos p, const std::string& what) {
+  pending_.push_back(at(p, what));
+  ++warnings_;
+}
 
- private:
-  // --- tokens --------------------------------------------------------------
-  // Next token; "" at the end of the file. Over-long tokens fail in `sec`.
-  std::string token(Section sec, int record) {
-    std::string tok;
-    in_.next(tok);
-    if (static_cast<int>(tok.size()) > kTokenMax) throw MissInput{sec, record};
-    return tok;
-  }
-  // A field inside a record: the end of the file or "%" is a short record.
-  std::string field(Section sec, int record, int maxLen = kTokenMax) {
-    std::string tok = token(sec, record);
-    if (tok.empty() || tok == "%" || static_cast<int>(tok.size()) > maxLen)
-      throw MissInput{sec, record};
-    return tok;
-  }
-  std::string name(Section sec, int record) { return field(sec, record, kNameMax); }
-  double expr(Section sec, int record) { return evaluate(field(sec, record, kExprMax), t_, h_); }
-  void exprs(Section sec, int record, double* out, int n) {
-    for (int k = 0; k < n; ++k) out[k] = expr(sec, record);
-  }
-  double number(Section sec) {
-    double v;
-    if (!parseDouble(field(sec, 0), v)) throw MissInput{sec, 0};
-    return v;
-  }
+void Reader::flushWarnings() {
+  // After a section's echo, so that no warning splits an echo line.
+  for (const std::string& w : pending_) cprintf("%s\n", w.c_str());
+  pending_.clear();
+}
 
-  // Reads the records of a list section after its keyword: the heading token,
-  // then records until "%". `record` reads the fields after the first token.
-  template <class Fn>
-  int list(Section sec, const char* echo, Fn record) {
-    token(sec, 1);  // heading, ignored
-    int count = 0;
-    for (;;) {
-      std::string first = token(sec, count + 1);
-      if (first.empty()) throw MissInput{sec, count + 1};
-      cprintf(echo, first.c_str());
-      if (first == "%") break;
-      recordLine_ = in_.pos().line;
-      record(first, count + 1);
-      ++count;
+void Reader::fail(Section sec, int record, SourcePos p, const std::string& what) const {
+  throw MissInput{sec, record, at(p, what)};
+}
+
+// --- tokens ------------------------------------------------------------------
+
+std::string Reader::token(Section sec, int record) {
+  std::string tok;
+  in_.next(tok);
+  if (static_cast<int>(tok.size()) > kTokenMax)
+    fail(sec, record, in_.pos(),
+         format("%s is %zu characters long; a token holds at most %d", shownToken(tok).c_str(),
+                tok.size(), kTokenMax));
+  return tok;
+}
+
+std::string Reader::field(Section sec, int record, const std::string& what, int maxLen) {
+  std::string tok = token(sec, record);
+  if (tok.empty()) fail(sec, record, in_.pos(), "the file ends inside the record; expected " + what);
+  if (tok == "%") fail(sec, record, in_.pos(), "'%' ends the record early; expected " + what);
+  if (static_cast<int>(tok.size()) > maxLen)
+    fail(sec, record, in_.pos(),
+         format("%s is %zu characters long; expected %s of at most %d", shownToken(tok).c_str(),
+                tok.size(), what.c_str(), maxLen));
+  return tok;
+}
+
+void Reader::noteReading(SourcePos p, const std::string& tok, const ExprReading& r) {
+  auto shifted = [&](size_t offset) { return SourcePos{p.line, p.column + static_cast<int>(offset)}; };
+  for (const ExprReading::Name& n : r.names)
+    if (!n.known) warn(shifted(n.at), "unknown name '" + n.name + "' read as 0");
+  for (int k : r.parameterIndices)
+    if (k < 0 || k >= t_.parameter_num())
+      warn(p, format("P(%d) names no parameter; read as 0", k));
+  if (r.stop < tok.size()) warn(p, format("'%s' read as %g", tok.c_str(), r.value));
+}
+
+double Reader::expr(Section sec, int record, const std::string& what) {
+  const std::string tok = field(sec, record, what, kExprMax);
+  const SourcePos p = in_.pos();
+  const ExprReading r = readExpression(tok, t_, h_);
+  if (r.tooDeep)
+    fail(sec, record, p,
+         format("%s is nested deeper than %d brackets; expected %s", shownToken(tok).c_str(),
+                kMaxExpressionNesting, what.c_str()));
+  noteReading(p, tok, r);
+  if (!std::isfinite(r.value))
+    fail(sec, record, p,
+         format("%s '%s' evaluates to %s; expected a finite number", what.c_str(), tok.c_str(),
+                valueWord(r.value).c_str()));
+  return r.value;
+}
+
+void Reader::exprs(Section sec, int record, double* out, int n, const char* const* what) {
+  for (int k = 0; k < n; ++k) out[k] = expr(sec, record, what[k]);
+}
+
+int Reader::flag(Section sec, int record, const std::string& word) {
+  if (word == "on") return 1;
+  if (word == "off") return 0;
+  fail(sec, record, recordPos_,
+       format("unknown flag %s (expected on or off)", shownToken(word).c_str()));
+}
+
+double Reader::number(Section sec, const std::string& what) {
+  const std::string tok = field(sec, 0, what);
+  double v;
+  if (!parseDouble(tok, v))
+    fail(sec, 0, in_.pos(), format("%s is not a number; expected %s", shownToken(tok).c_str(), what.c_str()));
+  if (!std::isfinite(v))
+    fail(sec, 0, in_.pos(), format("%s is not finite; expected %s", shownToken(tok).c_str(), what.c_str()));
+  return v;
+}
+
+void Reader::recordName(Section sec, int record, const std::string& first, const char* kind) {
+  if (static_cast<int>(first.size()) > kNameMax)
+    fail(sec, record, recordPos_,
+         format("%s is %zu characters long; a %s name holds at most %d", shownToken(first).c_str(),
+                first.size(), kind, kNameMax));
+}
+
+void Reader::rewrite(Section sec, int record, SourcePos p, std::string& text, size_t limit) {
+  std::string why;
+  if (!rewriteExpression(t_, text, limit, why)) {
+    cprintf("  ### %s ###\n", why.c_str());
+    fail(sec, record, p, why);
+  }
+  if (nestedTooDeep(text))
+    fail(sec, record, p,
+         format("the expression is nested deeper than %d brackets (after functions are put in)",
+                kMaxExpressionNesting));
+}
+
+MissInput Reader::blameShortRecord(Section sec, MissInput e) const {
+  // Records usually stand one to a line. When they do, a record that lacks a
+  // field takes the first token of the next line and the reader stumbles a
+  // record later; the lines show which record was short. With records over
+  // several lines, or several to a line, the lines tell nothing.
+  const std::string& text = in_.text();
+  size_t end = std::min(text.size(), in_.offset());
+  while (end < text.size() && text[end] != '\n') ++end;
+  struct Line {
+    std::vector<std::string> tok;
+    size_t endOffset = 0;  // just after the last token
+    int number = 0;
+  };
+  std::vector<Line> lines;
+  const SourcePos startPos = positionIn(text, sectionStart_);
+  int lineNo = startPos.line;
+  bool newLine = true;
+  for (size_t i = sectionStart_; i < end;) {
+    const char c = text[i];
+    if (c == '\n') {
+      ++lineNo, newLine = true, ++i;
+      continue;
     }
-    return count;
-  }
-
-  void rewrite(Section sec, int record, std::string& text, size_t limit) {
-    std::string why;
-    if (!rewriteExpression(t_, text, limit, why)) {
-      cprintf("  ### %s ###\n", why.c_str());
-      throw MissInput{sec, record};
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f') {
+      ++i;
+      continue;
     }
+    size_t j = i;
+    while (j < end && !(text[j] == ' ' || text[j] == '\t' || text[j] == '\n' || text[j] == '\r' ||
+                        text[j] == '\v' || text[j] == '\f'))
+      ++j;
+    if (j - i == 1 && text[i] == '%') break;  // the end of the list
+    if (newLine) lines.push_back(Line{{}, 0, lineNo}), newLine = false;
+    lines.back().tok.emplace_back(text, i, j - i);
+    lines.back().endOffset = j;
+    i = j;
   }
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const Line& L = lines[k];
+    const int need = expectedFields(sec, L.tok);
+    const int have = static_cast<int>(L.tok.size());
+    if (need < 0 || have > need) return e;
+    if (have == need) continue;
+    // A short line: the record it holds lacks a field when the next line is a
+    // whole record or the end of the list. When that record is the one that
+    // failed, the failure already names it.
+    const bool nextWhole = k + 1 >= lines.size() || expectedFields(sec, lines[k + 1].tok) ==
+                                                        static_cast<int>(lines[k + 1].tok.size());
+    if (!nextWhole || static_cast<int>(k) + 1 >= e.record) return e;
+    const SourcePos p = positionIn(text, L.endOffset);
+    // Records that start with their flag are known by the name after it.
+    const bool flagged = sec == kJoint || sec == kMotion || sec == kForce || sec == kContact ||
+                         sec == kContactGroup;
+    const std::string& name = L.tok[flagged && L.tok.size() > 1 ? 1 : 0];
+    return MissInput{sec, static_cast<int>(k) + 1,
+                     at(p, format("%s record %s has %d fields; expected %d", recordKind(sec),
+                                  shownToken(name).c_str(), have, need))};
+  }
+  return e;
+}
 
-  // --- sections ------------------------------------------------------------
-  void parameters();
-  void bodies();
-  void frames();
-  void joints();
-  void motions();
-  void functions();
-  void forces();
-  void shapes();
-  void textures();
-  void shadows();
-  void contacts();
-  void contactGroups();
-  void outputs();
-  void gravity();
-  void simulationTime();
-  void graphicSize();
-  void closing();
+void Reader::refuseKeywordName(Section sec, int record, const std::string& name, const char* kind) {
+  bool keyword = name.compare(0, 4, "time") == 0;
+  for (const char* k : kKeywords) keyword |= name == k;
+  if (keyword)
+    fail(sec, record, recordPos_,
+         format("%s name '%s' is a word of the expression language; expected another name", kind,
+                name.c_str()));
+}
 
-  void printContacts();
-  void resolveContact(Contact& c);
-
-  TokenReader& in_;
-  const Settings& s_;
-  Model& t_;
-  Histories& h_;
-  std::string cur_;  // current token from the joint section on
-  int recordLine_ = 0;  // line of the record being read
-};
+// --- sections 1 to 7 ---------------------------------------------------------
 
 void Reader::parameters() {
   cprintf("%s\n", cur_.c_str());
   std::vector<Parameter> rows;
+  std::vector<SourcePos> valuePos;
   int n = list(kParameter, " %s, ", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kParameter, rec};
+    recordName(kParameter, rec, first, "parameter");
+    refuseKeywordName(kParameter, rec, first, "parameter");
     Parameter p;
     p.line = recordLine_;
     p.name = first;
-    p.expr = field(kParameter, rec, kExprMax);
+    p.expr = field(kParameter, rec, "the parameter's value (an expression)", kExprMax);
+    valuePos.push_back(in_.pos());
     rows.push_back(p);
   });
   cprintf("\nparameter_num=%d\n", n);
@@ -177,27 +317,52 @@ void Reader::parameters() {
   for (int i = 0; i < n; ++i) {
     Parameter& p = t_.parameters[i];
     p.id = i;
-    p.value = evaluate(p.expr, t_, h_);  // in order: a parameter sees the earlier ones
+    // In order: a parameter sees the earlier ones. One that uses a later one
+    // would read it as 0 here and as its value in the run.
+    const ExprReading r = readExpression(p.expr, t_, h_);
+    if (r.tooDeep)
+      fail(kParameter, i + 1, valuePos[i],
+           format("the value is nested deeper than %d brackets", kMaxExpressionNesting));
+    auto later = [&](int k, SourcePos at) {
+      fail(kParameter, i + 1, at,
+           format("parameter '%s' uses '%s', defined at line %d; a parameter may use only those "
+                  "above it",
+                  p.name.c_str(), t_.parameters[k].name.c_str(), t_.parameters[k].line));
+    };
+    for (const ExprReading::Name& nm : r.names)
+      for (int k = 0; k < n; ++k)
+        if (t_.parameters[k].name == nm.name) {
+          if (k >= i) later(k, SourcePos{valuePos[i].line, valuePos[i].column + static_cast<int>(nm.at)});
+          break;
+        }
+    for (int k : r.parameterIndices)
+      if (k >= i && k < n) later(k, valuePos[i]);
+    noteReading(valuePos[i], p.expr, r);
+    p.value = r.value;
     cprintf("  %d:%s=%.3e,  ", i, p.name.c_str(), p.value);
   }
   cprintf("\n\n");
 }
 
 void Reader::bodies() {
+  static const char* const kInertia[] = {"Ixx", "Iyy", "Izz"};
+  static const char* const kVel[] = {"vx", "vy", "vz"};
+  static const char* const kOmega[] = {"wx", "wy", "wz"};
   cprintf("%s\n", cur_.c_str());
   std::vector<Body> rows;
   int n = list(kBody, " %s, ", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kBody, rec};
+    recordName(kBody, rec, first, "body");
     Body b;
     b.line = recordLine_;
     b.name = first;
-    b.cg = name(kBody, rec);
-    b.mass = expr(kBody, rec);
-    exprs(kBody, rec, b.inertia, 3);
-    exprs(kBody, rec, b.vel0, 3);
-    exprs(kBody, rec, b.omega0, 3);
+    b.cg = name(kBody, rec, "the name of the centre-of-gravity local coordinate");
+    b.mass = expr(kBody, rec, "mass");
+    exprs(kBody, rec, b.inertia, 3, kInertia);
+    exprs(kBody, rec, b.vel0, 3, kVel);
+    exprs(kBody, rec, b.omega0, 3, kOmega);
     rows.push_back(b);
   });
+  refuseDuplicates(kBody, rows, "body");
   cprintf("\nbody_num=%d\n", n);
   if (n == 0) return;
   t_.bodies = rows;
@@ -206,18 +371,21 @@ void Reader::bodies() {
 }
 
 void Reader::frames() {
+  static const char* const kPos[] = {"x", "y", "z"};
+  static const char* const kAng[] = {"angle 1 (degrees)", "angle 2 (degrees)", "angle 3 (degrees)"};
   cprintf("%s\n", cur_.c_str());
   std::vector<LocalCoordinate> rows;
   int n = list(kFrame, " %s, ", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kFrame, rec};
+    recordName(kFrame, rec, first, "local coordinate");
     LocalCoordinate lc;
     lc.line = recordLine_;
     lc.name = first;
-    lc.body_name = name(kFrame, rec);
-    exprs(kFrame, rec, lc.pos, 3);
-    exprs(kFrame, rec, lc.ang, 3);
+    lc.body_name = name(kFrame, rec, "a body name");
+    exprs(kFrame, rec, lc.pos, 3, kPos);
+    exprs(kFrame, rec, lc.ang, 3, kAng);
     rows.push_back(lc);
   });
+  refuseDuplicates(kFrame, rows, "local coordinate");
   cprintf("\nframe_num=%d\n", n);
   if (n == 0) return;
   t_.frames = rows;
@@ -232,6 +400,15 @@ void Reader::frames() {
       }
     }
   }
+  // A centre of gravity marked on another body would carry this body's mass
+  // about a point that moves with the other one.
+  for (const Body& b : t_.bodies)
+    if (b.cg_lc >= 0 && t_.frames[b.cg_lc].body != b.id)
+      fail(kBody, b.id + 1, SourcePos{b.line, 0},
+           format("the centre-of-gravity local coordinate '%s' of body '%s' lies on body '%s' "
+                  "(line %d); expected a local coordinate of '%s'",
+                  b.cg.c_str(), b.name.c_str(), t_.frames[b.cg_lc].body_name.c_str(),
+                  t_.frames[b.cg_lc].line, b.name.c_str()));
   for (const Body& b : t_.bodies)
     cprintf("  %d, %s:cg=%s, %.3e,%.3e,%.3e\n        M=%.3e, I=%.3e,%.3e,%.3e\n", b.id,
             b.name.c_str(), b.cg.c_str(), b.cg_pos[0], b.cg_pos[1], b.cg_pos[2], b.mass,
@@ -247,16 +424,24 @@ void Reader::frames() {
 void Reader::joints() {
   cprintf("%s\n", cur_.c_str());
   std::vector<Joint> rows;
+  std::vector<SourcePos> sidePos;  // i and j local coordinate names
   int n = list(kJoint, " %s, ", [&](const std::string& first, int rec) {
     Joint j;
     j.line = recordLine_;
-    j.flag = first == "on" ? 1 : 0;
-    j.name = name(kJoint, rec);
-    j.type = name(kJoint, rec);
-    j.iframe = name(kJoint, rec);
-    j.jframe = name(kJoint, rec);
+    j.flag = flag(kJoint, rec, first);
+    j.name = name(kJoint, rec, "the joint's name");
+    j.type = name(kJoint, rec, "a joint type");
+    if (jointEquationCount(j.type) == 0)
+      fail(kJoint, rec, in_.pos(),
+           format("unknown joint type %s (expected one of: %s)", shownToken(j.type).c_str(),
+                  oneOf(kJointTypes).c_str()));
+    j.iframe = name(kJoint, rec, "the i local coordinate name");
+    sidePos.push_back(in_.pos());
+    j.jframe = name(kJoint, rec, "the j local coordinate name (or non)");
+    sidePos.push_back(in_.pos());
     rows.push_back(j);
   });
+  refuseDuplicates(kJoint, rows, "joint");
   cprintf("\njoint_num=%d\n", n);
   t_.const_num = 0;
   if (n == 0) return;
@@ -274,11 +459,15 @@ void Reader::joints() {
         j.j_body = lc.body;
       }
     }
-    if (j.i_lc == -1 && j.iframe != "non" && j.iframe != "NON") cprintf("### Wrong i_LC Name ###\n");
-    if (j.j_lc == -1 && j.jframe != "non" && j.jframe != "NON") cprintf("### Wrong j_LC Name ###\n");
-    int neq = jointEquationCount(j.type);
-    if (neq == 0) cprintf("### Wrong Constraint Name ###\n");
-    t_.const_num += neq;
+    if (j.i_lc == -1 && j.iframe != "non" && j.iframe != "NON") {
+      cprintf("### Wrong i_LC Name ###\n");
+      warn(sidePos[2 * i], "no local coordinate is named '" + j.iframe + "'");
+    }
+    if (j.j_lc == -1 && j.jframe != "non" && j.jframe != "NON") {
+      cprintf("### Wrong j_LC Name ###\n");
+      warn(sidePos[2 * i + 1], "no local coordinate is named '" + j.jframe + "'");
+    }
+    t_.const_num += jointEquationCount(j.type);
     cprintf("  %d, %s:flag=%d, type=%s\n    iframe=%s[%d], jframe=%s[%d],", i, j.name.c_str(),
             j.flag, j.type.c_str(), j.iframe.c_str(), j.i_lc, j.jframe.c_str(), j.j_lc);
   }
@@ -289,15 +478,25 @@ void Reader::joints() {
 void Reader::motions() {
   cprintf("%s\n", cur_.c_str());
   std::vector<Motion> rows;
+  std::vector<SourcePos> jointPos, ratePos;
   int n = list(kMotion, " %s\n", [&](const std::string& first, int rec) {
     Motion mo;
     mo.line = recordLine_;
-    mo.flag = first == "on" ? 1 : 0;
-    mo.name = name(kMotion, rec);
-    mo.type = name(kMotion, rec);
-    mo.joint_name = name(kMotion, rec);
-    mo.equ_type = name(kMotion, rec);
-    mo.dt_equ = field(kMotion, rec, kExprMax);
+    mo.flag = flag(kMotion, rec, first);
+    mo.name = name(kMotion, rec, "the motion's name");
+    mo.type = name(kMotion, rec, "a motion type (R or T)");
+    if (std::find(kMotionTypes.begin(), kMotionTypes.end(), mo.type) == kMotionTypes.end())
+      fail(kMotion, rec, in_.pos(),
+           format("unknown motion type %s (expected one of: %s)", shownToken(mo.type).c_str(),
+                  oneOf(kMotionTypes).c_str()));
+    mo.joint_name = name(kMotion, rec, "a joint name");
+    jointPos.push_back(in_.pos());
+    mo.equ_type = name(kMotion, rec, "the equation type (velocity)");
+    mo.dt_equ = field(kMotion, rec, "the rate (an expression)", kExprMax);
+    ratePos.push_back(in_.pos());
+    if (nestedTooDeep(mo.dt_equ))
+      fail(kMotion, rec, in_.pos(),
+           format("the rate is nested deeper than %d brackets", kMaxExpressionNesting));
     rows.push_back(mo);
   });
   cprintf("motion_num=%d\n", n);
@@ -310,7 +509,10 @@ void Reader::motions() {
     if (mo.joint >= 0) {
       mo.i_body = t_.joints[mo.joint].i_body;
       mo.j_body = t_.joints[mo.joint].j_body;
+    } else {
+      warn(jointPos[i], "no joint is named '" + mo.joint_name + "'");
     }
+    runTexts_.push_back({ratePos[i], &mo.dt_equ});
     t_.const_num += 1;
     cprintf("  %d, %s:flag=%d, type=%s, joint_name=%s, \n    equ_type=%s, dt_equ=%s\n", i,
             mo.name.c_str(), mo.flag, mo.type.c_str(), mo.joint_name.c_str(),
@@ -322,11 +524,12 @@ void Reader::functions() {
   cprintf("%s\n", cur_.c_str());
   std::vector<ModelFunction> rows;
   int n = list(kFunction, " %s\n", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kFunction, rec};
+    recordName(kFunction, rec, first, "function");
+    refuseKeywordName(kFunction, rec, first, "function");
     ModelFunction f;
     f.line = recordLine_;
     f.name = first;
-    f.expr = field(kFunction, rec, kExprMax);
+    f.expr = field(kFunction, rec, "the function's expression", kExprMax);
     rows.push_back(f);
   });
   cprintf("func_num=%d\n", n);
@@ -340,30 +543,44 @@ void Reader::functions() {
 }
 
 void Reader::forces() {
+  static const char* const kK[] = {"k1", "k2", "k3", "k4", "k5", "k6"};
+  static const char* const kC[] = {"c1", "c2", "c3", "c4", "c5", "c6"};
+  static const char* const kComponent[] = {"Fx", "Fy", "Fz", "Tx", "Ty", "Tz"};
   cprintf("%s\n", cur_.c_str());
   std::vector<Force> rows;
+  std::vector<std::vector<SourcePos>> componentPos;
   int n = list(kForce, " %s, ", [&](const std::string& first, int rec) {
     Force f;
     f.line = recordLine_;
-    f.flag = first == "on" ? 1 : 0;
-    f.name = name(kForce, rec);
-    f.type = name(kForce, rec);
-    f.iframe = name(kForce, rec);
-    f.jframe = name(kForce, rec);
-    f.rframe = name(kForce, rec);
+    f.flag = flag(kForce, rec, first);
+    f.name = name(kForce, rec, "the force's name");
+    f.type = name(kForce, rec, "a force type");
+    const SourcePos typePos = in_.pos();
+    f.iframe = name(kForce, rec, "the i local coordinate name");
+    f.jframe = name(kForce, rec, "the j local coordinate name");
+    f.rframe = name(kForce, rec, "the reference local coordinate name");
+    std::vector<SourcePos> at;
     if (f.type == "spring1") {
-      f.k[0] = expr(kForce, rec);
-      f.c[0] = expr(kForce, rec);
+      f.k[0] = expr(kForce, rec, "the stiffness k");
+      f.c[0] = expr(kForce, rec, "the damping c");
     } else if (f.type == "spring6") {
-      exprs(kForce, rec, f.k, 6);
-      exprs(kForce, rec, f.c, 6);
+      exprs(kForce, rec, f.k, 6, kK);
+      exprs(kForce, rec, f.c, 6, kC);
     } else if (f.type == "force6") {
-      for (int k = 0; k < 6; ++k) f.equ[k] = field(kForce, rec, kTokenMax);
+      for (int k = 0; k < 6; ++k) {
+        f.equ[k] = field(kForce, rec, std::string("the component ") + kComponent[k] +
+                                          " (an expression)", kTokenMax);
+        at.push_back(in_.pos());
+      }
     } else {
-      throw MissInput{kForce, rec};
+      fail(kForce, rec, typePos,
+           format("unknown force type %s (expected one of: %s)", shownToken(f.type).c_str(),
+                  oneOf(kForceTypes).c_str()));
     }
+    componentPos.push_back(at);
     rows.push_back(f);
   });
+  refuseDuplicates(kForce, rows, "force");
   cprintf("\nforce_num=%d\n", n);
   if (n == 0) return;
   for (int i = 0; i < n; ++i) {
@@ -375,9 +592,12 @@ void Reader::forces() {
       if (lc.name == f.rframe) f.r_lc = lc.id, f.r_body = lc.body;
     }
     if (f.type == "force6")
-      for (int k = 0; k < 6; ++k) rewrite(kForce, i + 1, f.equ[k], kForceExprMax);
+      for (int k = 0; k < 6; ++k) rewrite(kForce, i + 1, componentPos[i][k], f.equ[k], kForceExprMax);
   }
   t_.forces = rows;
+  for (int i = 0; i < n; ++i)
+    if (t_.forces[i].type == "force6")
+      for (int k = 0; k < 6; ++k) runTexts_.push_back({componentPos[i][k], &t_.forces[i].equ[k]});
   for (const Force& f : t_.forces) {
     cprintf("  %d, %s:flag=%d, type=%s\n", f.id, f.name.c_str(), f.flag, f.type.c_str());
     cprintf("    iframe=%s, jframe=%s, rframe=%s\n", f.iframe.c_str(), f.jframe.c_str(),
@@ -393,358 +613,23 @@ void Reader::forces() {
   }
 }
 
-void Reader::shapes() {
-  cprintf("%s\n", cur_.c_str());
-  std::vector<Shape> rows;
-  std::vector<std::string> stlFiles;
-  int n = list(kShape, " %s,", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kShape, rec};
-    Shape sh;
-    sh.line = recordLine_;
-    sh.name = first;
-    sh.type = name(kShape, rec);
-    sh.frame = name(kShape, rec);
-    sh.color = name(kShape, rec);
-    sh.trans = expr(kShape, rec);
-    std::string file;
-    if (sh.type == "sphere" || sh.type == "cube") {
-      exprs(kShape, rec, sh.size, 1);
-    } else if (sh.type == "solid" || sh.type == "cylinder") {
-      exprs(kShape, rec, sh.size, 3);
-    } else if (sh.type == "spring") {
-      sh.force_name = name(kShape, rec);
-      sh.force = findLastByName(t_.forces, sh.force_name);
-      exprs(kShape, rec, sh.size, 4);
-    } else if (sh.type == "pipe") {
-      exprs(kShape, rec, sh.size, 4);
-    } else if (sh.type == "STL") {
-      sh.size[0] = expr(kShape, rec);
-      std::string sign = field(kShape, rec);
-      sh.size[1] = sign == "+" ? 1.0 : sign == "-" ? -1.0 : 0.0;
-      file = field(kShape, rec);
-    } else {
-      throw MissInput{kShape, rec};
-    }
-    rows.push_back(sh);
-    stlFiles.push_back(file);
-  });
-  cprintf("shape_num=%d\n", n);
-  cprintf("\n");
-  if (n == 0) return;
-  t_.shapes = rows;
-  for (int i = 0; i < n; ++i) {
-    Shape& sh = t_.shapes[i];
-    sh.id = i;
-    sh.lc = findLastByName(t_.frames, sh.frame);
-    sh.body = sh.lc >= 0 ? t_.frames[sh.lc].body : -1;
-    if (!lookupColor(s_, sh.color, sh.RGB)) {
-      // An unknown colour is drawn mid-grey rather than with undefined values.
-      sh.RGB[0] = sh.RGB[1] = sh.RGB[2] = 0.5;
-      cprintf("  ### Unknown color %s: drawn gray ###\n", sh.color.c_str());
-    }
-    sh.unit = 1.0;
-    sh.normal_sign = 1;
-    if (sh.type == "STL") {
-      sh.unit = sh.size[0];
-      sh.normal_sign = static_cast<int>(sh.size[1]);
-      readStl(t_, i, resolveModelFile(t_, stlFiles[i]));
-    }
-    cprintf("  %d, %s:Type=%s, Ref.frame=%s, id=%d, Body_id=%d\n          trans=%e, size=%e,%e,%e\n",
-            i, sh.name.c_str(), sh.type.c_str(), sh.frame.c_str(), sh.lc, sh.body, sh.trans,
-            sh.size[0], sh.size[1], sh.size[2]);
-    cprintf("          color=%s, RGB=%.2e,%.2e,%.2e\n", sh.color.c_str(), sh.RGB[0], sh.RGB[1],
-            sh.RGB[2]);
-  }
-}
-
-void Reader::textures() {
-  cprintf("%s\n", cur_.c_str());
-  std::vector<Texture> rows;
-  int n = list(kTexture, " %s\n", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kTexture, rec};
-    Texture tx;
-    tx.line = recordLine_;
-    tx.name = first;
-    tx.type = name(kTexture, rec);
-    tx.body_name = name(kTexture, rec);
-    tx.frame = name(kTexture, rec);
-    if (tx.type == "rect") {
-      tx.Lx = expr(kTexture, rec);
-      tx.Ly = expr(kTexture, rec);
-      tx.dx = truncToInt(expr(kTexture, rec));
-      tx.dy = truncToInt(expr(kTexture, rec));
-    } else if (tx.type == "cylinder_one") {
-      tx.Lx = expr(kTexture, rec);
-      tx.Ly = expr(kTexture, rec);
-      tx.dx = truncToInt(expr(kTexture, rec));
-      tx.dy = 1;
-    } else {
-      throw MissInput{kTexture, rec};
-    }
-    tx.file = name(kTexture, rec);
-    rows.push_back(tx);
-  });
-  cprintf("texture_num=%d\n", n);
-  if (n == 0) return;
-  t_.textures = rows;
-  for (int i = 0; i < n; ++i) {
-    Texture& tx = t_.textures[i];
-    tx.id = i;
-    tx.body = findLastByName(t_.bodies, tx.body_name);
-    tx.lc = findLastByName(t_.frames, tx.frame);
-    cprintf("  %d, %s:%s, %s, %s[%d], %s\n", i, tx.name.c_str(), tx.type.c_str(),
-            tx.body_name.c_str(), tx.frame.c_str(), tx.lc, tx.file.c_str());
-    cprintf("          Lx=%.3e, Ly=%.3e, dx=%d, dy=%d\n", tx.Lx, tx.Ly, tx.dx, tx.dy);
-  }
-}
-
-void Reader::shadows() {
-  cprintf("%s\n", cur_.c_str());
-  std::vector<Shadow> rows;
-  int n = list(kShadow, " %s, ", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kShadow, rec};
-    Shadow sd;
-    sd.line = recordLine_;
-    sd.name = first;
-    sd.frame = name(kShadow, rec);
-    cprintf(" %s, ", sd.frame.c_str());
-    sd.shape_name = name(kShadow, rec);
-    cprintf(" %s\n", sd.shape_name.c_str());
-    rows.push_back(sd);
-  });
-  cprintf("shadow_num=%d\n", n);
-  if (n == 0) return;
-  t_.shadows = rows;
-  for (int i = 0; i < n; ++i) {
-    Shadow& sd = t_.shadows[i];
-    sd.id = i;
-    sd.lc = findLastByName(t_.frames, sd.frame);
-    sd.shape = findLastByName(t_.shapes, sd.shape_name);
-    cprintf("  %d, %s: %s[%d], %s[%d]\n", i, sd.name.c_str(), sd.frame.c_str(), sd.lc,
-            sd.shape_name.c_str(), sd.shape);
-  }
-}
-
-void Reader::resolveContact(Contact& c) {
-  c.i_shape = findLastByName(t_.shapes, c.iSTL);
-  c.j_shape = findLastByName(t_.shapes, c.jSTL);
-  if (c.i_shape >= 0) {
-    c.i_body = t_.shapes[c.i_shape].body;
-    c.i_stl_num = t_.shapes[c.i_shape].stl_num;
-  }
-  if (c.j_shape >= 0) {
-    c.j_body = t_.shapes[c.j_shape].body;
-    c.j_stl_num = t_.shapes[c.j_shape].stl_num;
-  }
-}
-
-void Reader::printContacts() {
-  for (const Contact& c : t_.contacts) {
-    cprintf("  %d, %s:flag=%d\n", c.id, c.name.c_str(), c.flag);
-    cprintf("          iSTL=%s, jSTL=%s, k=%.3e, c=%.3e, d=%.3e, e=%.3e, myu=%.3e\n",
-            c.iSTL.c_str(), c.jSTL.c_str(), c.k, c.c, c.d, c.e, c.myu);
-  }
-}
-
-void Reader::contacts() {
-  cprintf("%s\n", cur_.c_str());
-  std::vector<Contact> rows;
-  int n = list(kContact, " %s\n", [&](const std::string& first, int rec) {
-    Contact c;
-    c.line = recordLine_;
-    c.flag = first == "on" ? 1 : 0;
-    c.name = name(kContact, rec);
-    c.iSTL = name(kContact, rec);
-    c.jSTL = name(kContact, rec);
-    c.k = expr(kContact, rec);
-    c.c = expr(kContact, rec);
-    c.d = expr(kContact, rec);
-    c.e = expr(kContact, rec);
-    c.myu = expr(kContact, rec);
-    rows.push_back(c);
-  });
-  cprintf("contact_num=%d\n", n);
-  if (n == 0) return;
-  t_.contacts = rows;
-  for (int i = 0; i < n; ++i) {
-    t_.contacts[i].id = i;
-    resolveContact(t_.contacts[i]);
-  }
-  printContacts();
-}
-
-void Reader::contactGroups() {
-  struct Group {
-    int line;
-    int flag;
-    double k, c, d, e, myu;
-    std::vector<std::string> members;
-  };
-  cprintf("%s\n", cur_.c_str());
-  std::vector<Group> groups;
-  long pairs = 0;
-  int n = list(kContactGroup, " %s\n", [&](const std::string& first, int rec) {
-    Group g;
-    g.line = recordLine_;
-    g.flag = first == "off" ? 0 : 1;
-    name(kContactGroup, rec);  // the group name is not kept
-    g.k = expr(kContactGroup, rec);
-    g.c = expr(kContactGroup, rec);
-    g.d = expr(kContactGroup, rec);
-    g.e = expr(kContactGroup, rec);
-    g.myu = expr(kContactGroup, rec);
-    int members = truncToInt(expr(kContactGroup, rec));
-    for (int k = 0; k < members; ++k) {
-      g.members.push_back(name(kContactGroup, rec));
-      pairs += static_cast<long>(g.members.size()) - 1;
-      if (pairs > kMaxGroupContacts) {
-        cprintf("  ### Contact groups expand to more than %ld contacts ###\n", kMaxGroupContacts);
-        throw MissInput{kContactGroup, rec};
-      }
-    }
-    for (size_t a = 0; a < g.members.size(); ++a)
-      for (size_t b = a + 1; b < g.members.size(); ++b)
-        if (4 + g.members[a].size() + 1 + g.members[b].size() > static_cast<size_t>(kNameMax)) {
-          cprintf("  ### Contact name CNT_%s_%s is longer than %d characters ###\n",
-                  g.members[a].c_str(), g.members[b].c_str(), kNameMax);
-          throw MissInput{kContactGroup, rec};
-        }
-    groups.push_back(std::move(g));
-  });
-  cprintf("contact_group_num=%d\n", n);
-  if (n == 0) return;
-  t_.contacts.clear();
-  t_.contacts.reserve(pairs);
-  cprintf("contact_num=%ld\n", pairs);
-  for (const Group& g : groups) {
-    for (size_t a = 0; a < g.members.size(); ++a) {
-      for (size_t b = a + 1; b < g.members.size(); ++b) {
-        Contact c;
-        c.id = static_cast<int>(t_.contacts.size());
-        c.line = g.line;
-        c.flag = g.flag;
-        c.name = "CNT_" + g.members[a] + "_" + g.members[b];
-        c.iSTL = g.members[a];
-        c.jSTL = g.members[b];
-        c.k = g.k;
-        c.c = g.c;
-        c.d = g.d;
-        c.e = g.e;
-        c.myu = g.myu;
-        resolveContact(c);
-        t_.contacts.push_back(c);
-      }
-    }
-  }
-  printContacts();
-}
-
-void Reader::outputs() {
-  cprintf("%s\n", cur_.c_str());
-  std::vector<OutputRequest> rows;
-  int n = list(kOutput, " %s, ", [&](const std::string& first, int rec) {
-    if (static_cast<int>(first.size()) > kNameMax) throw MissInput{kOutput, rec};
-    OutputRequest o;
-    o.line = recordLine_;
-    o.name = first;
-    o.equ = field(kOutput, rec, kTokenMax);
-    rows.push_back(o);
-  });
-  cprintf("output_num=%d\n", n);
-  if (n == 0) return;
-  for (int i = 0; i < n; ++i) {
-    rows[i].id = i;
-    rewrite(kOutput, i + 1, rows[i].equ, kExprMax);
-  }
-  t_.outputs = rows;
-  for (const OutputRequest& o : t_.outputs)
-    cprintf("  %d, %s:equ=%s\n", o.id, o.name.c_str(), o.equ.c_str());
-}
-
-void Reader::gravity() {
-  cprintf("%s\n", cur_.c_str());
-  field(kGravity, 0);  // heading, ignored
-  std::string flag = field(kGravity, 0);
-  cprintf(" %s\n", flag.c_str());
-  std::string direction = field(kGravity, 0);
-  cprintf(" %s\n", direction.c_str());
-  if (token(kGravity, 0) != "%") throw MissInput{kGravity, 0};
-  if (direction.size() > 7) direction.resize(7);  // the direction field holds 7 characters
-  static const char* kDirections[] = {"x+", "x-", "y+", "y-", "z+", "z-"};
-  bool known = false;
-  for (const char* d : kDirections) known |= direction == d;
-  if (!known) cprintf("  ### Wrong gravity direction %s: x+ is used ###\n", direction.c_str());
-  buildGravity(t_, flag == "on" ? 1 : 0, direction);
-}
-
-void Reader::simulationTime() {
-  cprintf("%s\n", cur_.c_str());
-  field(kSimulationTime, 0);  // heading, ignored
-  t_.start_time = number(kSimulationTime);
-  cprintf("  start_time=%e\n", t_.start_time);
-  t_.d_time = number(kSimulationTime);
-  cprintf("  d_time=%e\n", t_.d_time);
-  t_.end_time = number(kSimulationTime);
-  cprintf("  end_time=%e\n", t_.end_time);
-  if (token(kSimulationTime, 0) != "%") throw MissInput{kSimulationTime, 0};
-}
-
-void Reader::graphicSize() {
-  cprintf("%s\n", cur_.c_str());
-  field(kGraphicSize, 0);
-  field(kGraphicSize, 0);
-  t_.frame_size = number(kGraphicSize);
-  cprintf("  frame:%e\n", t_.frame_size);
-  field(kGraphicSize, 0);
-  t_.force_size = number(kGraphicSize);
-  cprintf("  force:%e\n", t_.force_size);
-  if (token(kGraphicSize, 0) != "%") throw MissInput{kGraphicSize, 0};
-  in_.next(cur_);  // one more token, discarded
-}
-
-void Reader::closing() {
-  cprintf("Parameter\n");
-  std::vector<Parameter> rows = t_.parameters;
-  for (Parameter& p : rows) {
-    p.value = evaluate(p.expr, t_, h_);
-    cprintf("  %d:%s, %.3e,", p.id, p.name.c_str(), p.value);
-  }
-  cprintf("\n");
-  for (const LocalCoordinate& lc : t_.frames) {
-    Parameter p;
-    p.line = recordLine_;
-    p.id = static_cast<int>(rows.size());
-    p.name = lc.name;
-    p.value = lc.id;
-    rows.push_back(p);
-    cprintf("  %d:%s, %d,", lc.id, lc.name.c_str(), lc.id);
-  }
-  cprintf("\n");
-  for (const Joint& j : t_.joints) {
-    Parameter p;
-    p.line = recordLine_;
-    p.id = static_cast<int>(rows.size());
-    p.name = j.name;
-    p.value = j.id;
-    rows.push_back(p);
-    cprintf("  %d:%s, %d,", j.id, j.name.c_str(), j.id);
-  }
-  cprintf("\n");
-  t_.parameters = rows;
-  cprintf("Model Complete\n");
-}
+// --- the order of the sections -------------------------------------------------
 
 void Reader::run() {
+  if (in_.atEnd()) fail(kParameter, 0, SourcePos{}, "the model file is empty");
   // The first three sections each read a fresh token; a wrong one is consumed.
   cur_ = token(kParameter, 0);
-  if (cur_ == "parameter_info") parameters();
+  if (cur_ == "parameter_info") parameters(), flushWarnings();
   cur_ = token(kBody, 0);
-  if (cur_ == "body_info") bodies();
+  if (cur_ == "body_info") bodies(), flushWarnings();
   cur_ = token(kFrame, 0);
-  if (cur_ == "frame_info" || cur_ == "local_coordinate_info") frames();
+  if (cur_ == "frame_info" || cur_ == "local_coordinate_info") frames(), flushWarnings();
 
   // From here on one current token is tested against each optional section.
-  auto advance = [&](Section sec) { cur_ = token(sec, 0); };
+  auto advance = [&](Section sec) {
+    flushWarnings();
+    cur_ = token(sec, 0);
+  };
   advance(kJoint);
   if (cur_ == "joint_info") joints(), advance(kMotion);
   if (cur_ == "motion_info") motions(), advance(kFunction);
@@ -761,28 +646,32 @@ void Reader::run() {
   if (cur_ == "output_info") outputs(), advance(kGravity);
   buildGravity(t_, 0, "");
   if (cur_ == "gravity") gravity(), advance(kSimulationTime);
-  bool haveTime = cur_ == "simulation_time";
-  if (haveTime) simulationTime(), advance(kGraphicSize);
-  // Without a positive output interval and a forward time span there is no
-  // analysis to run and the sample count is undefined.
-  double samples = (t_.end_time - t_.start_time) / t_.d_time + 1.0;
-  if (!haveTime || !(t_.d_time > 0.0) || !(t_.end_time >= t_.start_time) ||
-      !(samples < kMaxSamples)) {
-    if (!haveTime && !cur_.empty() && cur_ != "graphic_size")
+  const bool haveTime = cur_ == "simulation_time";
+  const SourcePos keywordPos = in_.pos();
+  if (haveTime) {
+    simulationTime(), advance(kGraphicSize);
+  } else {
+    if (!cur_.empty() && cur_ != "graphic_size") {
       cprintf("  ### Unknown section keyword %s ###\n", cur_.c_str());
-    else if (!haveTime)
-      cprintf("  ### No simulation_time section ###\n");
-    else
-      cprintf("  ### d_time must be positive, end_time not before start_time, and at most %.0f samples ###\n",
-              kMaxSamples);
-    throw MissInput{kSimulationTime, 0};
+      fail(kSimulationTime, 0, keywordPos,
+           format("unknown section keyword %s; expected the next section's keyword (joint_info, "
+                  "motion_info, ..., simulation_time, graphic_size)",
+                  shownToken(cur_).c_str()));
+    }
+    cprintf("  ### No simulation_time section ###\n");
+    fail(kSimulationTime, 0, keywordPos, "no simulation_time section; a model needs its time span");
   }
   t_.sample_num = sampleCount(t_.start_time, t_.d_time, t_.end_time);
-  if (cur_ == "graphic_size")
+  if (cur_ == "graphic_size") {
     graphicSize();
-  else if (!cur_.empty())
+  } else if (!cur_.empty()) {
     cprintf("  ### Unknown section keyword %s: the rest of the file is not read ###\n", cur_.c_str());
+    warn(in_.pos(), format("unknown section keyword %s; the rest of the file is not read",
+                           shownToken(cur_).c_str()));
+  }
+  flushWarnings();
   closing();
+  flushWarnings();
 }
 
 // Whether a finished result in h was computed for a model shaped like m.
@@ -790,7 +679,7 @@ bool resultFits(const Histories& h, const Model& m) {
   return h.analysis_finished && h.result_shape == resultShapeOf(m);
 }
 
-}  // namespace
+}  // namespace reader
 
 bool rewriteExpression(const Model& m, std::string& text, size_t limit, std::string& why) {
   auto isBefore = [](char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == '('; };
@@ -861,7 +750,7 @@ bool rewriteExpression(const Model& m, std::string& text, size_t limit, std::str
     j = static_cast<size_t>(-1);
   }
   if (text.size() > limit) {
-    why = format("Expression is longer than %zu characters after rewriting", limit);
+    why = reader::format("Expression is longer than %zu characters after rewriting", limit);
     return false;
   }
   return true;
@@ -876,40 +765,31 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
   }
   cprintf("MODEL FILE OPEN !!\n\n");
 
+  // The file is read into a model of its own; only a whole, good read
+  // replaces the model in hand, so a fault late in a file leaves the loaded
+  // model, its results and the view as they were.
   Model t;
   t.path = path;
   t.model_opened = 1;
-  Reader reader(in, s, t, h);
+  reader::Reader r(in, s, t, h);
   try {
-    reader.run();
-  } catch (const MissInput& e) {
-    message = e.record > 0 ? format("Miss input at %s: No.%d", kSectionLabel[e.section], e.record)
-                           : format("Miss input at %s", kSectionLabel[e.section]);
+    r.run();
+  } catch (const reader::MissInput& e) {
+    r.flushWarnings();
+    message = e.record > 0
+                  ? reader::format("Miss input at %s: No.%d", reader::sectionLabel(e.section), e.record)
+                  : reader::format("Miss input at %s", reader::sectionLabel(e.section));
     cprintf("  %s\n", message.c_str());
-    if (e.section <= kFrame) return ReadStatus::InputError;
-    // The model read so far replaces the old one, with the local coordinates
-    // and every section up to the failing one emptied: the analysis refuses
-    // to start and nothing of the previous model is left behind.
-    t.frames.clear();
-    for (Body& b : t.bodies) b.cg_lc = -1;  // it indexed the local coordinates just dropped
-    t.joints.clear();
-    t.motions.clear();
-    t.functions.clear();
-    t.forces.clear();
-    t.shapes.clear();
-    t.textures.clear();
-    t.shadows.clear();
-    t.contacts.clear();
-    t.stl.clear();
-    t.const_num = 0;
-    if (e.section <= kOutput) t.outputs.clear();
-    t.gravity.clear();
-    m = std::move(t);
-    resetToInitialState(h, m);
+    if (!e.detail.empty()) {
+      cprintf("%s\n", e.detail.c_str());
+      message += "\n" + e.detail;
+    }
     return ReadStatus::InputError;
   }
+  if (r.warnings() > 0)
+    cprintf("Model read with %d warning%s\n", r.warnings(), r.warnings() == 1 ? "" : "s");
   m = std::move(t);
-  if (!resultFits(h, m)) {
+  if (!reader::resultFits(h, m)) {
     // A result held from another model would be drawn with this model's
     // bodies and joints, so it gives way to the initial state.
     resetToInitialState(h, m);
@@ -920,7 +800,7 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
 ReadStatus openModelFile(const std::string& path, std::string& message) {
   cprintf("filename=%s\n", path.c_str());
   if (path.size() > static_cast<size_t>(kTokenMax)) {
-    message = format("Model file path is longer than %d characters", kTokenMax);
+    message = reader::format("Model file path is longer than %d characters", kTokenMax);
     cprintf("  %s\n", message.c_str());
     return ReadStatus::InputError;
   }
