@@ -265,9 +265,12 @@ void MainWindow::showInputFileDialog() {
 void MainWindow::openModel(const QString& path) {
   std::string message;
   // Prints the path and refuses one too long for the model's path field.
-  if (orv::openModelFile(path.toLocal8Bit().toStdString(), message) == orv::ReadStatus::InputError)
+  const orv::ReadStatus st = orv::openModelFile(path.toLocal8Bit().toStdString(), message);
+  if (st == orv::ReadStatus::InputError)
     showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
-  // Also after a failure: the reader emptied the sections it had begun.
+  // A file that could not be read or was refused changes nothing: the model
+  // loaded before, its results and the view stay as they were.
+  if (st != orv::ReadStatus::Ok) return;
   refillLocalCoordinateLists();
   glWidget_->updateTextures();
   historiesReplaced();

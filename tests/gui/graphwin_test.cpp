@@ -42,6 +42,8 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
 }
 
 TEST_F(GraphWinTest, WindowNeverReadsPastTheHistoriesHeldNow) {
+  openOk("pendulum.txt");  // for its result file, read below
+  w->exec_analysis();
   openOk("double_pendulum.txt");  // nine channels
   w->exec_analysis();
   GraphWin* g = w->graphWindow();

@@ -8,7 +8,9 @@
 #include <QImage>
 #include <QSet>
 #include <QWindow>
+#include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 #include "app/mainwindow.h"
 #include "model/globals.h"
@@ -37,11 +39,24 @@ inline int colourCount(const QImage& image) {
   return colours.size();
 }
 
+// A fresh copy of the examples (models, meshes, images, settings) as the
+// working directory, so that no test reads what another one wrote.
+inline std::string enterFreshExamples() {
+  namespace fs = std::filesystem;
+  char pattern[] = "/tmp/orvaldyn_gui_XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  fs::copy(ORVALDYN_EXAMPLES, dir, fs::copy_options::recursive);
+  fs::remove_all(dir + "/log");
+  fs::current_path(dir);
+  return dir;
+}
+
 // Every test starts as the program does: no model, no result, default view,
 // a shown main window whose message boxes are recorded rather than shown.
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    dir_ = enterFreshExamples();
     orv::g_model = orv::Model{};
     orv::resetToInitialState(orv::g_hist, orv::g_model);
     orv::g_view = orv::ViewState{};
@@ -50,7 +65,11 @@ class MainWindowTest : public ::testing::Test {
     w->show();
     waitUntilExposed(*w);
   }
-  void TearDown() override { w.reset(); }
+  void TearDown() override {
+    w.reset();
+    std::filesystem::current_path("/");
+    std::filesystem::remove_all(dir_);
+  }
 
   // Opens a model and expects no new message box.
   void openOk(const QString& path) {
@@ -60,6 +79,7 @@ class MainWindowTest : public ::testing::Test {
   }
 
   std::unique_ptr<MainWindow> w;
+  std::string dir_;
 };
 
 }  // namespace orvtest
