@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "model/source_pos.h"
 #include "model/tokens.h"
 #include "platform/console.h"
 
@@ -33,6 +34,12 @@ int32_t le32(const unsigned char* b) {
 }
 unsigned le16(const unsigned char* b) { return b[0] | static_cast<unsigned>(b[1]) << 8; }
 
+// The place line that follows each refusal: a BMP is binary, so the place
+// is the byte offset of the field at fault.
+void place(const std::string& path, long long byte, const std::string& what) {
+  cprintf("%s\n", placeLine(path, SourcePos{}, "byte " + std::to_string(byte) + ": " + what).c_str());
+}
+
 }  // namespace
 
 int loadBmp(const std::string& path, Image& img) {
@@ -49,26 +56,32 @@ int loadBmp(const std::string& path, Image& img) {
   const size_t got = std::fread(h, 1, sizeof h, f);
   if (got < 26) {
     cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
+    place(path, static_cast<long long>(got), "the file ends; expected the image size at bytes 18 to 25");
     return 0;
   }
   const int32_t width = le32(h + 18);
   const int32_t height = le32(h + 22);
   if (got < 30) {
     cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
+    place(path, static_cast<long long>(got), "the file ends; expected the planes and bits per pixel at bytes 26 to 29");
     return 0;
   }
   const unsigned planes = le16(h + 26);
   if (planes != 1) {
     cprintf("Planes from %s is not 1: %u\n", path.c_str(), planes);
+    place(path, 26, "planes " + std::to_string(planes) + "; expected 1");
     return 0;
   }
   const unsigned bits = le16(h + 28);
   if (bits != 24) {
     cprintf("Bpp from %s is not 24: %u\n", path.c_str(), bits);
+    place(path, 28, std::to_string(bits) + " bits per pixel; expected 24 (uncompressed RGB)");
     return 0;
   }
   if (width <= 0 || height <= 0) {
     cprintf("Texture file %s has an invalid size %d x %d\n", path.c_str(), width, height);
+    place(path, width <= 0 ? 18 : 22, "size " + std::to_string(width) + " x " + std::to_string(height) +
+                                          "; expected a positive width and height");
     return 0;
   }
   // Both factors are below 2^31, so the pixel count fits in 64 bits; times 3
@@ -77,6 +90,8 @@ int loadBmp(const std::string& path, Image& img) {
   if (pixels > kMaxPixelBytes / 3) {
     cprintf("Texture file %s is too large: %d x %d (%lld pixels, at most %lld bytes)\n",
             path.c_str(), width, height, pixels, kMaxPixelBytes);
+    place(path, 18, "size " + std::to_string(width) + " x " + std::to_string(height) +
+                        "; expected at most " + std::to_string(kMaxPixelBytes / 3) + " pixels");
     return 0;
   }
   const long long bytes = pixels * 3;
@@ -88,6 +103,8 @@ int loadBmp(const std::string& path, Image& img) {
     cprintf("Texture file %s is truncated: %d x %d needs %lld bytes, the file has %lld\n",
             path.c_str(), width, height, kPixelOffset + bytes,
             sized ? static_cast<long long>(st.st_size) : static_cast<long long>(got));
+    place(path, sized ? static_cast<long long>(st.st_size) : static_cast<long long>(got),
+          "the file ends; expected " + std::to_string(kPixelOffset + bytes) + " bytes");
     return 0;
   }
 
@@ -103,6 +120,8 @@ int loadBmp(const std::string& path, Image& img) {
     cprintf("Texture file %s is truncated: %d x %d needs %lld bytes, the file has %lld\n",
             path.c_str(), width, height, kPixelOffset + bytes,
             kPixelOffset + static_cast<long long>(read));
+    place(path, kPixelOffset + static_cast<long long>(read),
+          "the file ends; expected " + std::to_string(kPixelOffset + bytes) + " bytes");
     return 0;
   }
   for (size_t i = 0; i + 2 < rgb.size(); i += 3) std::swap(rgb[i], rgb[i + 2]);  // B G R -> R G B

@@ -12,6 +12,7 @@
 #include "model/tokens.h"
 #include "platform/console.h"
 #include "platform/platform.h"
+#include "results/text_file.h"
 
 namespace orv {
 
@@ -39,15 +40,15 @@ namespace {
 
 // Reads the label/value pairs of setting.txt. The labels are not compared
 // with anything (the file is positional); a value that is missing or of the
-// wrong kind keeps the default and says so.
+// wrong kind keeps the default and says so, with its place in the file.
 class SettingPairs {
  public:
-  explicit SettingPairs(TokenReader& r) : r_(r) {}
+  SettingPairs(TokenReader& r, std::string path) : r_(r), path_(std::move(path)) {}
 
   bool word(const char* what, std::string& value) {
     std::string label;
     if (!r_.next(label) || !r_.next(value)) {
-      cprintf("  setting.txt ends before %s; the default is kept\n", what);
+      endsBefore(what);
       value.clear();
       return false;
     }
@@ -61,7 +62,7 @@ class SettingPairs {
     if (parseDouble(tok, v))
       value = v;
     else
-      cprintf("  setting.txt: %s \"%s\" is not a number; the default is kept\n", what, tok.c_str());
+      notA(what, tok, "number");
   }
 
   void integer(const char* what, int& value) {
@@ -71,31 +72,49 @@ class SettingPairs {
     if (parseInt(tok, v))
       value = v;
     else
-      cprintf("  setting.txt: %s \"%s\" is not an integer; the default is kept\n", what, tok.c_str());
+      notA(what, tok, "integer");
   }
 
   // The light position is three numbers after one label.
   void numbers3(const char* what, float value[3]) {
     std::string label, tok;
     if (!r_.next(label)) {
-      cprintf("  setting.txt ends before %s; the default is kept\n", what);
+      endsBefore(what);
       return;
     }
     for (int k = 0; k < 3; ++k) {
       if (!r_.next(tok)) {
-        cprintf("  setting.txt ends before %s; the default is kept\n", what);
+        endsBefore(what);
         return;
       }
       double v;
       if (parseDouble(tok, v))
         value[k] = static_cast<float>(v);
       else
-        cprintf("  setting.txt: %s \"%s\" is not a number; the default is kept\n", what, tok.c_str());
+        notA(what, tok, "number");
     }
   }
 
  private:
+  void endsBefore(const char* what) {
+    cprintf("  setting.txt ends before %s; the default is kept\n", what);
+    if (endSaid_) return;  // once: every setting after it is missing too
+    endSaid_ = true;
+    cprintf("%s\n", placeLine(path_, r_.pos(), std::string("the file ends; expected ") + what +
+                                                 " and its value").c_str());
+  }
+  void notA(const char* what, const std::string& tok, const char* kind) {
+    cprintf("  setting.txt: %s \"%s\" is not a%s %s; the default is kept\n", what, tok.c_str(),
+            kind[0] == 'i' ? "n" : "", kind);
+    cprintf("%s\n", placeLine(path_, r_.pos(), shownToken(tok) + " is not a" +
+                                                 (kind[0] == 'i' ? "n " : " ") + kind +
+                                                 "; expected " + what + " as a" +
+                                                 (kind[0] == 'i' ? "n " : " ") + kind).c_str());
+  }
+
   TokenReader& r_;
+  std::string path_;
+  bool endSaid_ = false;
 };
 
 std::string joinPath(const std::string& dir, const char* rel) {
@@ -103,8 +122,9 @@ std::string joinPath(const std::string& dir, const char* rel) {
   return dir.back() == '/' ? dir + rel : dir + "/" + rel;
 }
 
-void readSettingFile(TokenReader& r, Settings& s, const Model& m, const Histories& h) {
-  SettingPairs in(r);
+void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const Model& m,
+                     const Histories& h) {
+  SettingPairs in(r, path);
   std::string w;
 
   in.word("energy_flag", w);
@@ -195,13 +215,14 @@ bool readSettingsFiles(const std::string& dir, Settings& s, Model& m, Histories&
   h = Histories{};
   h.p_time.assign(1, 0.0);
 
-  TokenReader settingFile(joinPath(dir, "setting/setting.txt"));
+  const std::string settingPath = joinPath(dir, "setting/setting.txt");
+  TokenReader settingFile(settingPath);
   if (!settingFile.ok()) {
     cprintf("SETTING FILE OPEN ERROR\n");
     return false;
   }
   cprintf("SETTING FILE OPEN !!\n");
-  readSettingFile(settingFile, s, m, h);
+  readSettingFile(settingFile, settingPath, s, m, h);
 
   TokenReader colorFile(joinPath(dir, "setting/color.txt"));
   if (!colorFile.ok()) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 
 #include "model/bmp.h"
 #include "model/model.h"
@@ -26,17 +27,18 @@ std::string bmp(int32_t w, int32_t h, unsigned bpp, size_t pixelBytes, unsigned 
 
 TEST(BmpImage, RefusesUnsupportedOrBrokenFiles) {
   const std::string f = orvtest::makeTempDir() + "/bad.bmp", file = "Texture file " + f;
-  const std::pair<std::string, std::string> cases[] = {
-      {bmp(4, 4, 32, 64), "Bpp from " + f + " is not 24: 32\n"},
-      {bmp(4, 4, 24, 48, 2), "Planes from " + f + " is not 1: 2\n"},
-      {bmp(4, 4, 24, 47), file + " is truncated"},
-      {bmp(4, 4, 24, 0).substr(0, 20), file + " is too short"},
-      {bmp(0x7fffffff, 0x7fffffff, 24, 0), file + " is too large"},
-      {bmp(8000, 8000, 24, 10), file + " is truncated"},  // fits the limit but not the file
-      {bmp(-4, 4, 24, 48), file + " has an invalid size"},
-      {"", "Texture file " + f + ".none cannot be opened\n"},
+  // The refusal, then the place: the byte of the field at fault.
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {bmp(4, 4, 32, 64), "Bpp from " + f + " is not 24: 32\n", ": byte 28: 32 bits per pixel; expected 24"},
+      {bmp(4, 4, 24, 48, 2), "Planes from " + f + " is not 1: 2\n", ": byte 26: planes 2; expected 1"},
+      {bmp(4, 4, 24, 47), file + " is truncated", ": byte 101: the file ends; expected 102 bytes"},
+      {bmp(4, 4, 24, 0).substr(0, 20), file + " is too short", ": byte 20: the file ends"},
+      {bmp(0x7fffffff, 0x7fffffff, 24, 0), file + " is too large", ": byte 18: size 2147483647 x"},
+      {bmp(8000, 8000, 24, 10), file + " is truncated", ": byte 64: the file ends"},  // fits the limit but not the file
+      {bmp(-4, 4, 24, 48), file + " has an invalid size", ": byte 18: size -4 x 4; expected a positive"},
+      {"", "Texture file " + f + ".none cannot be opened\n", ""},
   };
-  for (const auto& [bytes, message] : cases) {
+  for (const auto& [bytes, message, place] : cases) {
     orvtest::writeFile(f, bytes);
     Image img;
     img.width = 9;  // a failure leaves the image empty, not as it was
@@ -44,6 +46,7 @@ TEST(BmpImage, RefusesUnsupportedOrBrokenFiles) {
     orvtest::ConsoleCapture cap;
     EXPECT_EQ(loadBmp(bytes.empty() ? f + ".none" : f, img), 0) << message;
     EXPECT_EQ(cap.text().rfind(message, 0), 0u) << message << ": " << cap.text();
+    EXPECT_NE(cap.text().find(f + place), std::string::npos) << cap.text();
     EXPECT_TRUE(img.width == 0 && img.height == 0 && img.rgb.empty());
   }
 }

@@ -126,6 +126,11 @@ TEST(Settings, ShortOrMalformedFilesKeepDefaults) {
   EXPECT_TRUE(s.Force_Graphic == 1 && s.Force_Value == 1);
   EXPECT_EQ(s.color_num(), 1) << "a colour cut short by the end of the file is dropped";
   EXPECT_NE(r.console.find("minimum_limit_energy \"abc\" is not a number"), std::string::npos);
+  EXPECT_NE(r.console.find("setting/setting.txt:2:22: 'abc' is not a number; expected "
+                           "minimum_limit_energy as a number\n"),
+            std::string::npos) << r.console;
+  EXPECT_NE(r.console.find("setting/setting.txt:5:24: the file ends; expected Main_Light_Position"),
+            std::string::npos) << r.console;
   EXPECT_NE(r.console.find("  setting.txt ends before N_THREADS; the default is kept\n"),
             std::string::npos) << r.console;
 }
