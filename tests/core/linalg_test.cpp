@@ -102,6 +102,8 @@ TEST(RotationTest, FactoredRotationsAndEulerParameters) {
   expectNear(&back[0], {0.3, -0.6, 0.9}, 1e-14);
 }
 
+namespace {
+
 // anglesZXZ of R, checked against the expected angles, against angleZXZ
 // (bit for bit) and, turned back into a matrix, against R itself.
 void expectSplit(const double* R, std::vector<double> want, double tol, double backTol) {
@@ -115,6 +117,8 @@ void expectSplit(const double* R, std::vector<double> want, double tol, double b
   expectNear(mat3RotationZXZ(back, a[0], a[1], a[2]), std::vector<double>(R, R + 9), backTol);
   EXPECT_TRUE(a[0] > -M_PI && a[0] <= M_PI && a[2] > -M_PI && a[2] <= M_PI) << a[0] << " " << a[2];
 }
+
+}  // namespace
 
 TEST(RotationTest, SplitZXZOfTurnsInSpace) {
   // Round trip for any nutation clear of the poles; phi and psi are only as
