@@ -139,11 +139,13 @@ inline double* eulerRatesFromOmega(double* out, const double* p, const double* w
 double* mat3RotationZXZ(double* out, double phi, double theta, double psi);
 // Rotation matrix A(p) of Euler parameters p = (e0, e1, e2, e3).
 double* mat3FromEulerParameters(double* out, const double* p);
-// (phi, theta, psi) in radians with R = Rz(phi) Rx(theta) Rz(psi); theta = psi = 0 near sin(theta) = 0.
+// (phi, theta, psi) in radians with R = Rz(phi) Rx(theta) Rz(psi), phi and
+// psi in (-pi, pi], theta in [0, pi]. Where sin(theta) is below 1e-7 (see
+// vec3.cpp) theta is 0 or pi, psi 0 and phi carries phi + psi (or phi - psi).
 double* anglesZXZ(double* out, const double* R);
 // One of those angles (0 phi, 1 theta, 2 psi), bit for bit as anglesZXZ gives it.
 double angleZXZ(const double* R, int which);
-// (phi, theta, psi) in degrees with R = Rz(phi) Rx(theta) Rz(psi); theta = psi = 0 near sin(theta) = 0.
+// The same in degrees.
 double* anglesZXZDegrees(double* out, const double* R);
 // (a x b) / |a x b|, or (1, 1, 1) when a and b are parallel.
 double* unitNormal(double* out, const double* a, const double* b);

@@ -34,9 +34,12 @@ bool placeOnBody(int frame, int body, const double* x0) {
   if (!bodyStateAt(g_hist, g_model, frame, body, r, p)) return false;
   const double* R0 = g_model.bodies[body].cg_pos;
   glTranslated(R0[0] + r[0], R0[1] + r[1], R0[2] + r[2]);
-  const double e0 = std::max(-1.0, std::min(1.0, p[0]));
-  const double angle = radToDeg(2.0 * std::acos(e0));
-  if (angle > 0.001 && vec3Norm(p[1], p[2], p[3]) > 0.0) glRotated(angle, p[1], p[2], p[3]);
+  // Turn 2 atan2(|e|, e0) about e = (e1, e2, e3). 2 acos(e0) is ill-conditioned
+  // near e0 = 1 and ignores |p|: the 7 digits a result file keeps,
+  // e0 = 0.9999999 with e3 = -3.67875e-4, drew 0.051 degrees for a turn of 0.042.
+  const double n = vec3Norm(p[1], p[2], p[3]);
+  const double angle = radToDeg(2.0 * std::atan2(n, p[0]));
+  if (angle > 0.001 && n > 0.0) glRotated(angle, p[1] / n, p[2] / n, p[3] / n);
   glTranslated(x0[0] - R0[0], x0[1] - R0[1], x0[2] - R0[2]);
   return true;
 }
@@ -532,11 +535,11 @@ void drawForceArrow(const double point[3], const double force[3], double scale, 
   double tip[3];
   for (int a = 0; a < 3; ++a) tip[a] = point[a] + scale * force[a];
   const double h = std::fabs(scale) * F / 10.0;
+  // Azimuth and elevation of the force by atan2: acos of a cosine near 1
+  // loses the small angles.
   const double Fxy = vec3Norm(Fx, Fy, 0.0);
-  double phi = Fxy > 0.0 ? std::acos(std::max(-1.0, std::min(1.0, Fx / Fxy))) : 0.0;
-  if (Fy < 0.0) phi = -phi;
-  double theta = std::acos(std::max(-1.0, std::min(1.0, Fxy / F)));
-  if (Fz < 0.0) theta = -theta;
+  const double phi = Fxy > 0.0 ? std::atan2(Fy, Fx) : 0.0;
+  const double theta = std::atan2(Fz, Fxy);
 
   const double kHalfPi = 1.57079632675;
   const double barbs[4][3] = {{phi, kHalfPi, theta + 3.4557519188500003},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -101,26 +102,83 @@ TEST(RotationTest, FactoredRotationsAndEulerParameters) {
   expectNear(&back[0], {0.3, -0.6, 0.9}, 1e-14);
 }
 
-TEST(RotationTest, AnglesZXZDegrees) {
-  double R[9], out[3];
-  expectNear(anglesZXZDegrees(out, mat3RotationZXZ(R, degToRad(30), 0, 0)), {30, 0, 0}, 1e-12);
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<double> side(-170, 170), tilt(1, 179);
-  for (int k = 0; k < 50; ++k) {
-    const double phi = side(rng), theta = tilt(rng), psi = side(rng);
-    mat3RotationZXZ(R, degToRad(phi), degToRad(theta), degToRad(psi));
-    expectNear(anglesZXZDegrees(out, R), {phi, theta, psi}, 1e-9);
+namespace {
+
+// anglesZXZ of R, checked against the expected angles, against angleZXZ
+// (bit for bit) and, turned back into a matrix, against R itself.
+void expectSplit(const double* R, std::vector<double> want, double tol, double backTol) {
+  double a[3], back[9];
+  anglesZXZ(a, R);
+  expectNear(a, want, tol);
+  for (int k = 0; k < 3; ++k) {
+    const double one = angleZXZ(R, k);
+    EXPECT_EQ(std::memcmp(&a[k], &one, sizeof one), 0) << k;
   }
-  // Nearly flat: only phi + psi is meaningful, and all of it goes to phi.
-  mat3RotationZXZ(R, 0.2, 1e-7, 0.1);
-  expectNear(anglesZXZDegrees(out, R), {radToDeg(0.3), 0, 0}, 1e-9);
-  // Upside down counts as gimbal lock too: theta is reported as 0.
-  anglesZXZDegrees(out, mat3RotationZXZ(R, 0.2, kPi, 0));
-  EXPECT_EQ(out[1], 0);
-  EXPECT_EQ(out[2], 0);
-  // A cosine rounded past 1 must not leak NaN.
-  mat3Identity(R)[8] = 1.0 + 1e-12;
-  expectNear(anglesZXZDegrees(out, R), {0, 0, 0}, 0);
+  expectNear(mat3RotationZXZ(back, a[0], a[1], a[2]), std::vector<double>(R, R + 9), backTol);
+  EXPECT_TRUE(a[0] > -M_PI && a[0] <= M_PI && a[2] > -M_PI && a[2] <= M_PI) << a[0] << " " << a[2];
+}
+
+}  // namespace
+
+TEST(RotationTest, SplitZXZOfTurnsInSpace) {
+  // Round trip for any nutation clear of the poles; phi and psi are only as
+  // good as rounding / sin(theta) allows.
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> side(-M_PI, M_PI);
+  double R[9];
+  for (double theta : {2e-7, 1e-6, 1e-3, 0.5, 1.5, 3.0, M_PI - 1e-3, M_PI - 1e-6, M_PI - 2e-7})
+    for (int k = 0; k < 20; ++k) {
+      SCOPED_TRACE(theta);
+      const double phi = side(rng), psi = side(rng);
+      expectSplit(mat3RotationZXZ(R, phi, theta, psi), {phi, theta, psi}, 1e-14 / std::sin(theta), 1e-15);
+    }
+}
+
+TEST(RotationTest, SplitZXZNearThePoles) {
+  // Within 1e-7 of theta = 0 only phi + psi is defined, within 1e-7 of pi only
+  // phi - psi: it goes to phi, theta reads 0 or pi and psi 0, exactly.
+  const double poles[][6] = {
+      {0.2, 0, 0.1, 0.3, 0, 0},           {0.2, 1e-9, 0.1, 0.3, 0, 0},
+      {3.0, 5e-8, 0.5, 3.5 - 2 * M_PI, 0, 0}, {-0.4, M_PI, 0.1, -0.5, M_PI, 0},
+      {0.2, M_PI - 1e-9, 0.1, 0.1, M_PI, 0},  {3.0, M_PI - 5e-8, -0.5, 3.5 - 2 * M_PI, M_PI, 0},
+  };
+  double R[9];
+  for (const auto& c : poles) {
+    SCOPED_TRACE(c[1]);
+    mat3RotationZXZ(R, c[0], c[1], c[2]);
+    expectSplit(R, {c[3], c[4], c[5]}, 1e-15, 1e-7);
+    EXPECT_EQ(angleZXZ(R, 1), c[4]);
+    EXPECT_EQ(angleZXZ(R, 2), 0.0);
+  }
+
+  // A turn about z whose Euler parameters have drifted off the unit sphere,
+  // alone or relative to another: R33 ends a hair off 1 while R13, R23, R31,
+  // R32 stay exact zeros. A1 is the turn, A2 and A3 exact zeros.
+  for (double drift : {-1e-12, 1e-12, -1e-7})
+    for (double turn : {0.0, 1e-9, 0.7, -2.0, 3.1, M_PI, -M_PI + 1e-12}) {
+      SCOPED_TRACE(turn);
+      const double f = 1 + drift, p[4] = {f * std::cos(turn / 2), 0, 0, f * std::sin(turn / 2)};
+      const double q[4] = {f * std::cos(0.35), 0, 0, f * std::sin(0.35)};  // 0.7 about z
+      double Ap[9], Aq[9], Aqt[9], Rel[9];
+      mat3FromEulerParameters(Ap, p);
+      mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)), Ap);
+      const double want[2] = {turn, turn - 0.7};
+      const double* mats[2] = {Ap, Rel};
+      for (int k = 0; k < 2; ++k) {
+        double a[3];
+        anglesZXZ(a, mats[k]);
+        EXPECT_NEAR(std::remainder(a[0] - want[k], 2 * M_PI), 0.0, 4 * std::fabs(drift) + 1e-15) << k;
+        EXPECT_EQ(a[1], 0.0) << k;
+        EXPECT_EQ(a[2], 0.0) << k;
+      }
+    }
+
+  // A half turn whose sine is -0 reads +pi, and a cosine rounded past 1 gives no NaN.
+  const double half[9] = {-1, 0, 0, -0.0, -1, 0, 0, 0, 1};
+  expectSplit(half, {M_PI, 0, 0}, 0, 1e-15);
+  double up[9];
+  mat3Identity(up)[8] = 1.0 + 1e-12;
+  expectSplit(up, {0, 0, 0}, 0, 2e-12);
 }
 
 TEST(Vec3Test, AliasingAndDegenerateInputs) {

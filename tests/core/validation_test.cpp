@@ -320,3 +320,55 @@ TEST(ValidationDoublePendulum, KeepsItsMechanicalEnergy) {
   // It really swings: the lower link's cg moves fast at some point.
   EXPECT_GT(fastest, 2.0);
 }
+
+TEST(ValidationPendulum, PinReactionFollowsTheSwing) {
+  // The pendulum above with the base's cg away from the pin, at the origin.
+  // Swing equation I_p alpha = -m g r_x with r = cg - pin; the pin's force on
+  // the link is f = m (alpha z x r - w^2 r) + m g y, its moment about the
+  // link's cg (-r) x f. F_JOINT side 0 is the i body: the force on it and its
+  // moment about that body's own cg. In the second case the link's cg system
+  // is turned so that its Iyy, not Izz, is the moment about global z.
+  struct Case {
+    const char* what;
+    bool linkFirst;
+    const char* cgAngles;
+    double Iy, Iz;
+  } cases[] = {{"link first", true, "0 0 0", kPendIcg, kPendIcg}, {"ground first", false, "30 90 0", kPendIcg, 0.3}};
+  const double px = kPivotX, py = kPivotY, l = kPendL, m = kPendMass, Ip = kPendIcg + m * l * l;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Result r;
+    ASSERT_TRUE(analyse(model(body("link link_cg", m, 0.02, c.Iy, c.Iz),
+                              frame("base_cg base", 0, 0) + frame("pivot_g base", px, py) +
+                                  frame("pivot_l link", px, py) + frame("link_cg link", px + l, py, c.cgAngles),
+                              std::string(c.linkFirst ? "on pin revolution pivot_l pivot_g %\n"
+                                                      : "on pin revolution pivot_g pivot_l %\n") +
+                                  "output_info O fx F_JOINT(pin,0,0,0)\nfy F_JOINT(pin,1,0,0)\ntz0 F_JOINT(pin,5,0,0)\n"
+                                  "tz1 F_JOINT(pin,5,1,0)\nfx0f F_JOINT(pin,0,0,1)\nfy1f F_JOINT(pin,1,1,1) %\n",
+                              1.5),
+                        r));
+    Worst force{c.linkFirst ? "worst_force_error_link_first" : "worst_force_error_ground_first"};
+    Worst torque{c.linkFirst ? "worst_torque_error_link_first" : "worst_torque_error_ground_first"};
+    for (int ti = 1; ti < r.h.anime_num; ++ti) {  // the start sample reads 0
+      const double* Y = r.state(ti);
+      const double rx = l + Y[3], ry = Y[4], t = r.h.p_time[ti];
+      double w[3];
+      omegaFromEulerRates(w, &Y[6 * 2 + 4], &Y[10 * 2 + 4]);
+      const double alpha = -m * g * rx / Ip, ww = w[2] * w[2];
+      const double f[2] = {m * (-alpha * ry - ww * rx), m * (alpha * rx - ww * ry) + m * g};  // on the link
+      const double tauLink = -(rx * f[1] - ry * f[0]);
+      const double ex[2] = {rx / l, ry / l}, ey[2] = {-ry / l, rx / l};  // the link's x and y axes
+      const double* o = &r.h.p_output[6 * static_cast<size_t>(ti)];
+      // fx, fy, tz on side 0, tz on side 1, then fx of side 0 and fy of side 1
+      // in their bodies' axes (the ground's are the global ones). With the
+      // ground first, side 0 is the pin's pull at (px, py) on the ground, and
+      // its moment is about the ground's cg at the origin.
+      const double tauGround = -(px * f[1] - py * f[0]);
+      const double expect[2][6] = {{f[0], f[1], tauLink, -tauLink, f[0] * ex[0] + f[1] * ex[1], -f[1]},
+                                   {-f[0], -f[1], tauGround, -tauGround, -f[0], f[0] * ey[0] + f[1] * ey[1]}};
+      for (int k = 0; k < 6; ++k) (k == 2 || k == 3 ? torque : force)(o[k] - expect[c.linkFirst ? 0 : 1][k], t);
+    }
+    EXPECT_LT(force.v, 1e-5 * m * g) << "at t=" << force.at;
+    EXPECT_LT(torque.v, 1e-5 * m * g * l) << "at t=" << torque.at;
+  }
+}
