@@ -19,6 +19,7 @@
 #include "results/result_file.h"
 #include "solver/dynamics.h"
 #include "solver/model_check.h"
+#include "solver/run_limits.h"
 #include "solver/vec3.h"
 
 namespace orv {
@@ -110,6 +111,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
                            const AnalysisOptions& opt) {
   message.clear();
   if (!checkModelForAnalysis(m, message)) return AnalysisStatus::Refused;
+  for (const std::string& warning : contactStepWarnings(m, s)) cprintf("  %s\n", warning.c_str());
   const int nb = m.body_num();
   const int nj = m.joint_num();
   const int N = m.sample_num;
@@ -207,12 +209,27 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   const double hc = s.contact_time_step_coefficient > 0.0 ? s.contact_time_step_coefficient * D : D;
   if (!(s.contact_time_step_coefficient > 0.0) && m.contact_num() > 0)
     cprintf("  Warning: contact_time_step_coefficient is not positive; steps with contact are not shortened\n");
-  // The energy change of a step is judged against |E0|, but never against
-  // less than the work of lifting every body by the model's size: the zero
-  // of potential energy is wherever the origin happens to be, and a model
-  // whose energy passes through zero would otherwise stop at once.
+  // With contact, the energy change of a step is judged against |E0|, but
+  // never against less than the work of lifting every body by the model's
+  // size: the zero of potential energy is wherever the origin happens to be.
   double Eref = 0.0;
   for (const Body& b : m.bodies) Eref += std::fabs(b.mass) * kGravityAcceleration * m.max_length;
+  // The rules that stop a run judge against the run's energy scale, which is
+  // never 0 (run_limits.h).
+  RunLimits limits = startLimits(m, h, Y.data(), (N > 1 ? N - 1 : 0) * D);
+  noteStep(limits, m, w, Y.data(), 0.0);
+  const double Estart = totalEnergy(m, s, h, Y.data());
+  auto stop = [&](const std::string& why) {
+    message = why + "; the run stops with the samples stored so far";
+    cprintf("  %s\n", message.c_str());
+    status = AnalysisStatus::Stopped;
+    stopped = true;
+  };
+  auto at = [](double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", v);
+    return std::string(b);
+  };
 
   while (N >= 2 && ti < N && !stopped) {
     const double target = m.start_time + ti * D;
@@ -268,12 +285,13 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
 
       bool accepted = false, retry = false;
       if (h.contact_flag == 0) {
-        if (dE > 10.0) {
+        const double jump = std::fabs(E1 - E0) / std::max(std::fabs(E0), limits.energyScale());
+        if (jump > 10.0) {
           // Diverging without contact: keep the new state, stop the run.
           Y = Ynew;
-          stopped = true;
-          status = AnalysisStatus::Stopped;
-          ratio = dE;
+          ratio = jump;
+          stop("The energy changed by more than ten times the run's energy scale (" +
+               at(limits.energyScale()) + " J) in the step from t=" + at(t));
           break;
         }
         accepted = true;
@@ -306,6 +324,20 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       // With Energy_variation <= 0 a retry mark cannot repeat the attempt;
       // the step is then taken as it stands rather than left half-applied.
       if (accepted || !retry || !(ratio > s.Energy_variation)) {
+        double speed = 0.0, bound = 0.0;
+        const int fast = bodyBeyondSpeedBound(limits, m, Ynew.data(), speed, bound);
+        if (h.contact_flag == 1 && E1 - Estart > 10.0 * limits.energyScale()) {
+          Y = Ynew;
+          stop("The energy grew in contact by more than ten times the run's energy scale (" +
+               at(limits.energyScale()) + " J) in the step from t=" + at(t));
+        } else if (fast >= 0) {
+          Y = Ynew;
+          stop("Body " + m.bodies[fast].name + " reached " + at(speed) + " m/s in the step from t=" +
+               at(t) + ", more than the " + at(bound) +
+               " m/s its gravity, start speeds, driven rates and force elements can give it");
+        }
+        if (stopped) break;
+        noteStep(limits, m, w, Ynew.data(), hs);
         t = tEnd;
         Y = Ynew;
         haveK1 = false;
@@ -361,8 +393,10 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     status = AnalysisStatus::Failed;
   }
   if (opt.pauses) sleepMs(100);
-  // A run that went to its end tells of the rows it had to leave out.
-  if (status == AnalysisStatus::Completed || status == AnalysisStatus::Stopped) message = w.notice;
+  // A run that went to its end tells of the rows it had to leave out; one
+  // that was stopped says why first.
+  if (status == AnalysisStatus::Completed) message = w.notice;
+  if (status == AnalysisStatus::Stopped && !w.notice.empty()) message += "\n" + w.notice;
   return status;
 }
 
