@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "results/result_file.h"
 #include "solver/dynamics.h"
 #include "solver/model_check.h"
+#include "solver/run_limits.h"
 #include "solver/vec3.h"
 
 namespace orv {
@@ -90,15 +93,9 @@ void evaluateOutputs(const Model& m, const ModelPrograms& progs, Histories& h, i
     h.p_output[static_cast<size_t>(ti) * no + c] = progs.output[c].evaluate(m, h);
 }
 
-// Velocities of motion-driven bodies are prescribed, not integrated: a stage
-// state takes them from the stage derivative that produced it.
-void prescribeVelocities(int nb, const std::vector<int>& dofs, const double* k, double* Ys) {
-  for (size_t i = 0; i + 5 < dofs.size(); i += 6) {
-    const int b = dofs[i] / 3;
-    for (int c = 0; c < 3; ++c) Ys[3 * nb + 3 * b + c] = k[3 * b + c];
-    for (int c = 0; c < 4; ++c) Ys[10 * nb + 4 * b + c] = k[6 * nb + 4 * b + c];
-  }
-}
+// Samples lie at start + i D. A step that ends within this fraction of D of
+// a sample time ends on it: rounding of the running time is not a step.
+constexpr double kSampleTolerance = 1e-9;
 
 void buildContactIndex(Histories& h, int N) {
   for (int k = 0; k < N; ++k) h.stl_cont_ti_num[k] = 0;
@@ -114,10 +111,13 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
                            const AnalysisOptions& opt) {
   message.clear();
   if (!checkModelForAnalysis(m, message)) return AnalysisStatus::Refused;
+  for (const std::string& warning : contactStepWarnings(m, s)) cprintf("  %s\n", warning.c_str());
   const int nb = m.body_num();
+  const int nj = m.joint_num();
   const int N = m.sample_num;
   const double D = m.d_time;
   const size_t state = 14 * static_cast<size_t>(nb);
+  const size_t nj6 = 6 * static_cast<size_t>(nj);
 
   cprintf("mbd analysis\n");
   DynamicsWork w;
@@ -141,7 +141,8 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   h.p_time[0] = t;
   cprintf("Time=%e\n", t);
 
-  // Initial state as the model gives it; row 0 of the state history keeps it.
+  // Initial state as the model gives it, then made consistent with the
+  // joints and motions; row 0 of the state history keeps the consistent one.
   std::vector<double> Y(state, 0.0);
   for (int b = 0; b < nb; ++b) {
     const double p0[4] = {1, 0, 0, 0};
@@ -150,14 +151,52 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     eulerRatesFromOmega(&Y[10 * nb + 4 * b], p0, m.bodies[b].omega0);
   }
   publishKinematics(m, h, Y.data());
-  for (size_t i = 0; i < state; ++i) h.p_YYY[i] = Y[i];
-
   initialAnalysis(m, h, w, t, Y.data());
-  h.p_Yi = Y;
-  publishKinematics(m, h, Y.data());
+  for (size_t i = 0; i < state; ++i) h.p_YYY[i] = Y[i];
+  for (size_t k = 0; k < nj6; ++k) h.p_F_const[k] = h.p_F_const_i[k] = 0.0;
+  for (int k = 0; k < nj; ++k) h.p_C_const[k] = 0.0;
+
+  std::vector<double> Ynew(state), Ys(state), k1(state), k2(state), k3(state), k4(state);
+  std::vector<int> dofs;
+  bool stopped = false;
+  AnalysisStatus status = AnalysisStatus::Completed;
+  auto fail = [&](double when) {
+    message = "The constraint equations cannot be solved at t=" + std::to_string(when) +
+              " (singular or not finite); the run stops with the samples stored so far";
+    cprintf("  %s\n", message.c_str());
+    status = AnalysisStatus::Failed;
+    stopped = true;
+  };
+
+  // The evaluation of a sample's own state: its joint reactions are what the
+  // result file stores and the F_JOINT outputs read, and it is the first
+  // stage of the step that follows (a last sample leaves the violation and
+  // force rows as the steps wrote them).
+  bool haveK1 = false;
+  int k1Contact = 0;
+  auto evaluateSample = [&](int ti) {
+    w.rateSide = RateSide::Forward;
+    w.recordRows = ti < N - 1;
+    h.time = t;
+    h.p_Yi = Y;
+    h.attempt_contacts.clear();
+    h.contact_flag = 0;
+    const bool ok = computeStateDerivative(m, s, h, w, t, Y.data(), k1.data(), dofs);
+    w.recordRows = true;
+    k1Contact = h.contact_flag;
+    haveK1 = ok && ti < N - 1;
+    if (ok && nj > 0) {
+      extractJointReactions(m, w, w.lambda, &h.p_F_const[static_cast<size_t>(ti) * nj6]);
+      for (size_t k = 0; k < nj6; ++k) h.p_F_const_i[k] = h.p_F_const[ti * nj6 + k];
+    }
+    // The outputs see the state as stored, not the evaluation's copy.
+    h.time = t;
+    h.p_Yi = Y;
+    publishKinematics(m, h, Y.data());
+    return ok;
+  };
+  if (!evaluateSample(0)) fail(t);
   evaluateOutputs(m, w.programs, h, 0);
-  for (int k = 0; k < 6 * m.joint_num(); ++k) h.p_F_const[k] = h.p_F_const_i[k] = 0.0;
-  for (int k = 0; k < m.joint_num(); ++k) h.p_C_const[k] = 0.0;
   cprintf("  Initial analysis completed\n");
 
   double step = D;
@@ -165,33 +204,53 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   cprintf("Start integration\n");
   const double clock0 = monotonicMs();
 
-  std::vector<double> Ynew(state), Ys(state), k1(state), k2(state), k3(state), k4(state);
-  std::vector<int> dofs;
   // A coefficient of 0 or less would retry a step with contact at h = 0
   // forever; such a run keeps d_time as the contact step instead.
   const double hc = s.contact_time_step_coefficient > 0.0 ? s.contact_time_step_coefficient * D : D;
   if (!(s.contact_time_step_coefficient > 0.0) && m.contact_num() > 0)
     cprintf("  Warning: contact_time_step_coefficient is not positive; steps with contact are not shortened\n");
-  // The energy change of a step is judged against |E0|, but never against
-  // less than the work of lifting every body by the model's size: the zero
-  // of potential energy is wherever the origin happens to be, and a model
-  // whose energy passes through zero would otherwise stop at once.
+  // With contact, the energy change of a step is judged against |E0|, but
+  // never against less than the work of lifting every body by the model's
+  // size: the zero of potential energy is wherever the origin happens to be.
   double Eref = 0.0;
   for (const Body& b : m.bodies) Eref += std::fabs(b.mass) * kGravityAcceleration * m.max_length;
-  bool stopped = false;
-  AnalysisStatus status = AnalysisStatus::Completed;
+  // The rules that stop a run judge against the run's energy scale, which is
+  // never 0 (run_limits.h).
+  RunLimits limits = startLimits(m, h, Y.data(), (N > 1 ? N - 1 : 0) * D);
+  noteStep(limits, m, w, Y.data(), 0.0);
+  const double Estart = totalEnergy(m, s, h, Y.data());
+  auto stop = [&](const std::string& why) {
+    message = why + "; the run stops with the samples stored so far";
+    cprintf("  %s\n", message.c_str());
+    status = AnalysisStatus::Stopped;
+    stopped = true;
+  };
+  auto at = [](double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", v);
+    return std::string(b);
+  };
 
-  while (N >= 2 && ti < N && t < m.end_time && !stopped) {
+  while (N >= 2 && ti < N && !stopped) {
+    const double target = m.start_time + ti * D;
+    // Far from 0 a time is not known closer than a few of its last bits.
+    const double tolT = std::max(kSampleTolerance * D,
+                                 4.0 * std::fabs(target) * std::numeric_limits<double>::epsilon());
     double ratio = 0.0;
+    bool onSample = false;
     for (;;) {
       h.attempt_contacts.clear();
       h.contact_flag = 0;
-      dofs.clear();
-      const double hs = step;
+      // The step that would pass the next sample time ends on it; the step
+      // size chosen goes on from `step` all the same.
+      double hs = step, tEnd = t + step;
+      onSample = tEnd >= target - tolT;
+      if (onSample && std::fabs(tEnd - target) > tolT) hs = target - t, tEnd = target;
       // One stage: time and current state published, then f(ts, Ys) into k.
-      auto stage = [&](double ts, std::vector<double>& in, std::vector<double>& k) {
+      auto stage = [&](double ts, std::vector<double>& in, std::vector<double>& k, RateSide side) {
         h.time = ts;
         h.p_Yi = in;
+        w.rateSide = side;
         // A step's contact records are those of its last evaluation, the one
         // nearest the state the step ends in; the earlier stages' records
         // would repeat every contact up to four times. (contact_flag keeps
@@ -201,23 +260,23 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       };
       auto combine = [&](double f, const std::vector<double>& k, std::vector<double>& out) {
         for (size_t i = 0; i < state; ++i) out[i] = Y[i] + f * k[i];
-        prescribeVelocities(nb, dofs, k.data(), out.data());
       };
-      bool ok = stage(t, Y, k1);
-      if (ok) combine(hs / 2, k1, Ys), ok = stage(t + hs / 2, Ys, k2);
-      if (ok) combine(hs / 2, k2, Ys), ok = stage(t + hs / 2, Ys, k3);
-      if (ok) combine(hs, k3, Ys), ok = stage(t + hs, Ys, k4);
+      bool ok = true;
+      if (haveK1)
+        h.contact_flag = k1Contact;  // k1 is the sample's evaluation
+      else
+        ok = stage(t, Y, k1, RateSide::Forward);
+      if (ok) combine(hs / 2, k1, Ys), ok = stage(t + hs / 2, Ys, k2, RateSide::Central);
+      if (ok) combine(hs / 2, k2, Ys), ok = stage(t + hs / 2, Ys, k3, RateSide::Central);
+      if (ok) combine(hs, k3, Ys), ok = stage(t + hs, Ys, k4, RateSide::Backward);
       if (!ok) {
-        message = "The constraint equations cannot be solved at t=" + std::to_string(t) +
-                  " (singular or not finite); the run stops with the samples stored so far";
-        cprintf("  %s\n", message.c_str());
-        status = AnalysisStatus::Failed;
-        stopped = true;
+        fail(t);
         break;
       }
       for (size_t i = 0; i < state; ++i)
         Ynew[i] = Y[i] + (hs / 6.0) * (k1[i] + 2.0 * k2[i] + 2.0 * k3[i] + k4[i]);
-      prescribeVelocities(nb, dofs, k4.data(), Ynew.data());
+      // The driven velocities of the new state are those of its own positions.
+      if (m.motion_num() > 0) prescribeDrivenVelocities(m, h, w, tEnd, Ynew.data());
 
       const double E0 = totalEnergy(m, s, h, Y.data());
       const double E1 = totalEnergy(m, s, h, Ynew.data());
@@ -226,12 +285,13 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
 
       bool accepted = false, retry = false;
       if (h.contact_flag == 0) {
-        if (dE > 10.0) {
+        const double jump = std::fabs(E1 - E0) / std::max(std::fabs(E0), limits.energyScale());
+        if (jump > 10.0) {
           // Diverging without contact: keep the new state, stop the run.
           Y = Ynew;
-          stopped = true;
-          status = AnalysisStatus::Stopped;
-          ratio = dE;
+          ratio = jump;
+          stop("The energy changed by more than ten times the run's energy scale (" +
+               at(limits.energyScale()) + " J) in the step from t=" + at(t));
           break;
         }
         accepted = true;
@@ -242,8 +302,12 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
           step = 2.0 * step;
         } else if (step == hc) {
           accepted = true;
-        } else if (step > hc) {
+        } else if (step > hc && hs > hc) {
           retry = true;
+          step = hc;
+        } else if (step > hc) {
+          // Ending on a sample made it no longer than the contact step.
+          accepted = true;
           step = hc;
         }
       }
@@ -260,44 +324,57 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       // With Energy_variation <= 0 a retry mark cannot repeat the attempt;
       // the step is then taken as it stands rather than left half-applied.
       if (accepted || !retry || !(ratio > s.Energy_variation)) {
-        t += hs;
+        double speed = 0.0, bound = 0.0;
+        const int fast = bodyBeyondSpeedBound(limits, m, Ynew.data(), speed, bound);
+        if (h.contact_flag == 1 && E1 - Estart > 10.0 * limits.energyScale()) {
+          Y = Ynew;
+          stop("The energy grew in contact by more than ten times the run's energy scale (" +
+               at(limits.energyScale()) + " J) in the step from t=" + at(t));
+        } else if (fast >= 0) {
+          Y = Ynew;
+          stop("Body " + m.bodies[fast].name + " reached " + at(speed) + " m/s in the step from t=" +
+               at(t) + ", more than the " + at(bound) +
+               " m/s its gravity, start speeds, driven rates and force elements can give it");
+        }
+        if (stopped) break;
+        noteStep(limits, m, w, Ynew.data(), hs);
+        t = tEnd;
         Y = Ynew;
+        haveK1 = false;
         if (h.contact_flag == 1) h.accepted_contacts = h.attempt_contacts;
         break;
       }
     }
+    if (stopped || !onSample) continue;
 
-    if (t >= (ti * D + m.start_time) * 0.9999999) {
-      h.p_time[ti] = t;
-      for (size_t i = 0; i < state; ++i) h.p_YYY[ti * state + i] = Y[i];
-      h.p_Yi = Y;
-      h.time = t;
-      publishKinematics(m, h, Y.data());
-      const size_t nj6 = 6 * static_cast<size_t>(m.joint_num());
-      for (size_t k = 0; k < nj6; ++k) h.p_F_const_i[k] = h.p_F_const[ti * nj6 + k];
-      evaluateOutputs(m, w.programs, h, ti);
-      for (const ContactRecord& r : h.accepted_contacts) {
-        h.cont_time_index.push_back(r.ti);
-        h.cont_position.insert(h.cont_position.end(), r.pos, r.pos + 3);
-        h.cont_value.insert(h.cont_value.end(), r.val, r.val + 3);
-      }
-      h.accepted_contacts.clear();
-      h.anime_num = ti + 1;
-      h.current_frame = ti;
-      if (ti % 10 == 0) {
-        cprintf("Time=%e, h=%e, ti=%d\n", h.p_time[ti], step, ti);
-        cprintf("    E_:");
-        cprintf("%.3e,", h.last_energy);
-        cprintf("    d_E:");
-        cprintf("%.3e,", ratio);
-        cprintf("\n");
-        cprintf("    C_c:");
-        const size_t nc = m.motion_num() + m.joint_num();
-        for (size_t k = 0; k < nc; ++k) cprintf("%.3e,", h.p_C_const[ti * nc + k]);
-        cprintf("\n");
-      }
-      ++ti;
+    if (!evaluateSample(ti)) {
+      fail(t);
+      break;
     }
+    h.p_time[ti] = target;
+    for (size_t i = 0; i < state; ++i) h.p_YYY[ti * state + i] = Y[i];
+    evaluateOutputs(m, w.programs, h, ti);
+    for (const ContactRecord& r : h.accepted_contacts) {
+      h.cont_time_index.push_back(r.ti);
+      h.cont_position.insert(h.cont_position.end(), r.pos, r.pos + 3);
+      h.cont_value.insert(h.cont_value.end(), r.val, r.val + 3);
+    }
+    h.accepted_contacts.clear();
+    h.anime_num = ti + 1;
+    h.current_frame = ti;
+    if (ti % 10 == 0) {
+      cprintf("Time=%e, h=%e, ti=%d\n", h.p_time[ti], step, ti);
+      cprintf("    E_:");
+      cprintf("%.3e,", h.last_energy);
+      cprintf("    d_E:");
+      cprintf("%.3e,", ratio);
+      cprintf("\n");
+      cprintf("    C_c:");
+      const size_t nc = m.motion_num() + m.joint_num();
+      for (size_t k = 0; k < nc; ++k) cprintf("%.3e,", h.p_C_const[ti * nc + k]);
+      cprintf("\n");
+    }
+    ++ti;
   }
 
   cprintf("Simulation End\n");
@@ -316,8 +393,10 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     status = AnalysisStatus::Failed;
   }
   if (opt.pauses) sleepMs(100);
-  // A run that went to its end tells of the rows it had to leave out.
-  if (status == AnalysisStatus::Completed || status == AnalysisStatus::Stopped) message = w.notice;
+  // A run that went to its end tells of the rows it had to leave out; one
+  // that was stopped says why first.
+  if (status == AnalysisStatus::Completed) message = w.notice;
+  if (status == AnalysisStatus::Stopped && !w.notice.empty()) message += "\n" + w.notice;
   return status;
 }
 

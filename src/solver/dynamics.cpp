@@ -91,6 +91,11 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w) {
   w.acc.assign(6 * static_cast<size_t>(nb), 0.0);
   w.rhs.assign(static_cast<size_t>(w.ncon), 0.0);
   w.velocityWarned = false;
+  w.rateSide = RateSide::Central;
+  w.rates.assign(static_cast<size_t>(m.motion_num()), MotionRate{});
+  w.recordRows = true;
+  w.elementF.assign(3 * static_cast<size_t>(nb), 0.0);
+  w.elementN.assign(3 * static_cast<size_t>(nb), 0.0);
 }
 
 void publishKinematics(const Model& m, Histories& h, const double* Y) {
@@ -111,16 +116,22 @@ void publishKinematics(const Model& m, Histories& h, const double* Y) {
   }
 }
 
-void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t) {
+void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t,
+                         bool record) {
   const int nj = m.joint_num();
   const int nm = m.motion_num();
   const int row = sampleRow(m, t);
+  if (static_cast<int>(w.rates.size()) != nm) w.rates.assign(static_cast<size_t>(nm), MotionRate{});
   for (int e = 0; e < nj + nm; ++e) {
     ConstraintRows& r = w.rows[e];
-    if (e < nj)
+    if (e < nj) {
       evaluateJoint(m, h, Y, t, e, r);
-    else
-      motionConstraint(m, h, Y, t, e - nj, r, &w.programs);
+    } else {
+      MotionRate& f = w.rates[static_cast<size_t>(e - nj)];
+      f = motionRate(m, h, e - nj, t, w.rateSide, &w.programs);
+      motionConstraint(m, h, Y, e - nj, f, r);
+    }
+    if (!record) continue;
     // The violation monitor: one value per joint and motion in the sample row.
     const size_t at = static_cast<size_t>(row) * (nm + nj) + e;
     if (row >= 0 && at < h.p_C_const.size()) h.p_C_const[at] = r.violation;
@@ -463,86 +474,62 @@ bool blockMultipliers(const Model& m, DynamicsWork& w, const Vec& Q, Vec& acc,
 
 }  // namespace
 
-bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
-                            double t, const double* Yin, double* dY, std::vector<int>& motionDofs) {
+bool prescribeDrivenVelocities(const Model& m, Histories& h, DynamicsWork& w, double t, double* Y) {
   const int nb = m.body_num();
-  const int nj = m.joint_num();
   const int nm = m.motion_num();
-  const int row = sampleRow(m, t);
-
-  double* Y = w.Y.data();
-  for (int i = 0; i < 14 * nb; ++i) Y[i] = std::fabs(Yin[i]) < kZeroState ? 0.0 : Yin[i];
-  publishKinematics(m, h, Y);
-
-  double* F = w.F.data();
-  double* N = w.N.data();
-  for (int i = 0; i < 3 * nb; ++i) F[i] = N[i] = 0.0;
-  for (int b = 0; b < nb && b < static_cast<int>(m.gravity.size()); ++b)
-    for (int k = 0; k < 3; ++k) F[3 * b + k] += m.gravity[b].F[k];
-  applyForceElements(m, h, Y, t, F, N, row, &w.programs);
-  applyContact(m, s, h, Y, F, N, row);
-
-  Vec Q(6 * nb);
-  for (int b = 0; b < nb; ++b) {
-    const double* J = &h.inertia[9 * b];
-    const double* wb = &h.omega[3 * b];
-    double Jw[3], gyro[3];
-    mat3MulVec(Jw, J, wb);
-    vec3Cross(gyro, wb, Jw);
-    for (int k = 0; k < 3; ++k) {
-      Q[3 * b + k] = F[3 * b + k];
-      Q[3 * nb + 3 * b + k] = N[3 * b + k] - gyro[k];
-    }
-  }
-
-  assembleConstraints(m, h, w, Y, t);
   const int ncon = w.ncon;
-  auto multipliers = [&](Vec& acc, const std::vector<char>& dropped) {
-    if (!dropped.empty()) dropRows(w, dropped);
-    return w.densePath ? denseMultipliers(m, w, Q, acc, dropped)
-                       : blockMultipliers(m, w, Q, acc, dropped);
-  };
-  Vec acc;
-  const std::vector<char>* dropped = &w.dropped;
-  std::vector<char> here;
-  if (!multipliers(acc, w.dropped)) {
-    if (ncon == 0) return false;
-    // Rows that became dependent at this configuration (a mechanism passing
-    // through a singular position): find them here and leave them out of
-    // this evaluation.
-    assembleConstraints(m, h, w, Y, t);
-    if (!w.dropped.empty()) dropRows(w, w.dropped);
-    here = findDependentRows(multiplierMatrix(m, w), redundancyTolerance(ncon, 6 * nb));
-    for (size_t k = 0; k < w.dropped.size() && k < here.size(); ++k) here[k] |= w.dropped[k];
-    if (here != w.lastRuntimeDropped) {
-      char when[64];
-      std::snprintf(when, sizeof when, " at t=%e", t);
-      const std::string report = redundancyReport(m, w, here, when);
-      cprintf("%s", report.c_str());
-      w.notice += report;
-      w.lastRuntimeDropped = here;
-    }
-    dropped = &here;
-    if (!multipliers(acc, here)) return false;
-  }
-  if (!allFinite(acc)) return false;
-
-  // Velocities; those of motion-driven bodies follow the motions.
+  publishKinematics(m, h, Y);
+  if (nm == 0 || ncon == 0) return true;
+  assembleConstraints(m, h, w, Y, t, false);
+  if (!w.dropped.empty()) dropRows(w, w.dropped);
+  Vec eta(ncon, 0.0);
+  for (int mo = 0; mo < nm; ++mo)
+    eta[ncon - nm + mo] = motionEta(m.motions[mo].type, w.rates[static_cast<size_t>(mo)].rate);
+  for (size_t k = 0; k < w.dropped.size() && static_cast<int>(k) < ncon; ++k)
+    if (w.dropped[k]) eta[k] = 0.0;
   Vec qdot(6 * nb);
   for (int b = 0; b < nb; ++b)
     for (int k = 0; k < 3; ++k) {
       qdot[3 * b + k] = Y[3 * nb + 3 * b + k];
       qdot[3 * nb + 3 * b + k] = h.omega[3 * b + k];
     }
+  const Vec before = qdot.copy();
+  if (w.densePath) fillDenseJacobian(m, w);
+  const bool solved = w.densePath ? solveVelocities(m, qdot, {}, eta, w.Cq)
+                                  : solveVelocities(m, qdot, {}, eta, w);
+  // Bodies the solve changed take its velocities; the others keep theirs
+  // to the bit.
+  for (int b = 0; b < nb; ++b) {
+    bool changed = false;
+    for (int k = 0; k < 3; ++k)
+      changed |= qdot[3 * b + k] != before[3 * b + k] ||
+                 qdot[3 * nb + 3 * b + k] != before[3 * nb + 3 * b + k];
+    if (!changed) continue;
+    const double wb[3] = {qdot[3 * nb + 3 * b], qdot[3 * nb + 3 * b + 1], qdot[3 * nb + 3 * b + 2]};
+    for (int k = 0; k < 3; ++k) Y[3 * nb + 3 * b + k] = qdot[3 * b + k];
+    eulerRatesFromOmega(&Y[10 * nb + 4 * b], &Y[6 * nb + 4 * b], wb);
+  }
+  publishKinematics(m, h, Y);
+  return solved;
+}
+
+bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
+                            double t, const double* Yin, double* dY, std::vector<int>& motionDofs) {
+  const int nb = m.body_num();
+  const int nm = m.motion_num();
+  const int row = w.recordRows ? sampleRow(m, t) : -1;
+
+  double* Y = w.Y.data();
+  for (int i = 0; i < 14 * nb; ++i) Y[i] = std::fabs(Yin[i]) < kZeroState ? 0.0 : Yin[i];
+  publishKinematics(m, h, Y);
+
+  // The velocities of the motion-driven bodies follow the motions at this
+  // state's own positions and time, before the loads, the joints' gamma and
+  // the gyroscopic terms read them: a stage state carries no prescribed
+  // velocities of its own, so every stage is a full fourth-order evaluation.
   motionDofs.clear();
   if (nm > 0) {
-    Vec eta(ncon, 0.0);
-    for (int mo = 0; mo < nm; ++mo) eta[ncon - nm + mo] = motionVelocity(m, h, mo, &w.programs);
-    for (size_t k = 0; k < dropped->size() && static_cast<int>(k) < ncon; ++k)
-      if ((*dropped)[k]) eta[k] = 0.0;
-    const bool solved = w.densePath ? solveVelocities(m, qdot, {}, eta, w.Cq)
-                                    : solveVelocities(m, qdot, {}, eta, w);
-    if (!solved && !w.velocityWarned) {
+    if (!prescribeDrivenVelocities(m, h, w, t, Y) && !w.velocityWarned) {
       cprintf("  Warning: the velocities of the motion-driven bodies cannot be solved at t=%e; "
               "they keep their values\n", t);
       w.velocityWarned = true;
@@ -558,16 +545,73 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
     }
   }
 
+  double* F = w.F.data();
+  double* N = w.N.data();
+  for (int i = 0; i < 3 * nb; ++i) F[i] = N[i] = 0.0;
+  for (int b = 0; b < nb && b < static_cast<int>(m.gravity.size()); ++b)
+    for (int k = 0; k < 3; ++k) F[3 * b + k] += m.gravity[b].F[k];
+  applyForceElements(m, h, Y, t, F, N, row, &w.programs);
+  for (int b = 0; b < nb; ++b)
+    for (int k = 0; k < 3; ++k) {
+      const double g = b < static_cast<int>(m.gravity.size()) ? m.gravity[b].F[k] : 0.0;
+      w.elementF[3 * b + k] = F[3 * b + k] - g;
+      w.elementN[3 * b + k] = N[3 * b + k];
+    }
+  applyContact(m, s, h, Y, F, N, row);
+
+  Vec Q(6 * nb);
+  for (int b = 0; b < nb; ++b) {
+    const double* J = &h.inertia[9 * b];
+    const double* wb = &h.omega[3 * b];
+    double Jw[3], gyro[3];
+    mat3MulVec(Jw, J, wb);
+    vec3Cross(gyro, wb, Jw);
+    for (int k = 0; k < 3; ++k) {
+      Q[3 * b + k] = F[3 * b + k];
+      Q[3 * nb + 3 * b + k] = N[3 * b + k] - gyro[k];
+    }
+  }
+
+  assembleConstraints(m, h, w, Y, t, w.recordRows);
+  const int ncon = w.ncon;
+  auto multipliers = [&](Vec& acc, const std::vector<char>& dropped) {
+    if (!dropped.empty()) dropRows(w, dropped);
+    return w.densePath ? denseMultipliers(m, w, Q, acc, dropped)
+                       : blockMultipliers(m, w, Q, acc, dropped);
+  };
+  Vec acc;
+  if (!multipliers(acc, w.dropped)) {
+    if (ncon == 0) return false;
+    // Rows that became dependent at this configuration (a mechanism passing
+    // through a singular position): find them here and leave them out of
+    // this evaluation.
+    assembleConstraints(m, h, w, Y, t, w.recordRows);
+    if (!w.dropped.empty()) dropRows(w, w.dropped);
+    std::vector<char> here =
+        findDependentRows(multiplierMatrix(m, w), redundancyTolerance(ncon, 6 * nb));
+    for (size_t k = 0; k < w.dropped.size() && k < here.size(); ++k) here[k] |= w.dropped[k];
+    if (here != w.lastRuntimeDropped) {
+      char when[64];
+      std::snprintf(when, sizeof when, " at t=%e", t);
+      const std::string report = redundancyReport(m, w, here, when);
+      cprintf("%s", report.c_str());
+      w.notice += report;
+      w.lastRuntimeDropped = here;
+    }
+    if (!multipliers(acc, here)) return false;
+  }
+  if (!allFinite(acc)) return false;
+
   for (int b = 0; b < nb; ++b) {
     const double* p = &Y[6 * nb + 4 * b];
-    const double wb[3] = {qdot[3 * nb + 3 * b], qdot[3 * nb + 3 * b + 1], qdot[3 * nb + 3 * b + 2]};
+    const double* wb = &h.omega[3 * b];
     const double wd[3] = {acc[3 * nb + 3 * b], acc[3 * nb + 3 * b + 1], acc[3 * nb + 3 * b + 2]};
     double pdot[4], pdd[4];
     eulerRatesFromOmega(pdot, p, wb);
     eulerRatesFromOmega(pdd, p, wd);
     const double ww = vec3Dot(wb, wb);
     for (int k = 0; k < 3; ++k) {
-      dY[3 * b + k] = qdot[3 * b + k];
+      dY[3 * b + k] = Y[3 * nb + 3 * b + k];
       dY[3 * nb + 3 * b + k] = acc[3 * b + k];
     }
     for (int k = 0; k < 4; ++k) {
@@ -575,9 +619,6 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
       dY[10 * nb + 4 * b + k] = pdd[k] - 0.25 * ww * p[k];
     }
   }
-
-  if (nj > 0 && row >= 0 && (static_cast<size_t>(row) + 1) * 6 * nj <= h.p_F_const.size())
-    extractJointReactions(m, w, w.lambda, &h.p_F_const[static_cast<size_t>(row) * 6 * nj]);
   return true;
 }
 

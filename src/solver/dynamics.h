@@ -8,6 +8,7 @@
 
 #include "expr/evaluator.h"
 #include "joints/constraints.h"
+#include "joints/motions.h"
 #include "solver/linalg.h"
 #include "solver/sparse_system.h"
 
@@ -37,6 +38,17 @@ struct DynamicsWork {
   std::vector<SystemEntry> entries;  // the bodies of each entry, as analysed
   std::vector<double> Y, F, N, Q, acc, rhs;
   bool velocityWarned = false;       // the singular-velocity warning is printed once
+  // Which side of the evaluation's time the motions' rates are differentiated
+  // on (set by the integrator per stage), and the rates of the last assembly.
+  RateSide rateSide = RateSide::Central;
+  std::vector<MotionRate> rates;
+  // Whether an evaluation writes its sample row of the violation and force
+  // histories; an evaluation of a sample's own state that no step follows
+  // leaves them as the steps wrote them.
+  bool recordRows = true;
+  // Loads of the force elements alone in the last evaluation, per body: F
+  // (global) and N (body axes). The run-time rules bound speeds by their work.
+  std::vector<double> elementF, elementN;
   // Rows left out as redundant (per global row; empty when none): found at
   // the initial configuration, and again at the configuration where S
   // cannot be factored during the run (for that evaluation only).
@@ -53,9 +65,11 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w);
 // Sets h.p, h.pd, h.omega and h.A from the Euler parameters of Y.
 void publishKinematics(const Model& m, Histories& h, const double* Y);
 
-// Evaluates every joint and motion at (Y, t) into w.rows and w.gamma, and
-// records the violations in the sample row of h.p_C_const.
-void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
+// Evaluates every joint and motion at (Y, t) into w.rows and w.gamma (the
+// motions' rates into w.rates), and with `record` stores the violations in
+// the sample row of h.p_C_const.
+void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t,
+                         bool record = true);
 
 // Writes the dense Jacobian w.Cq (ncon x 6nb) from w.rows.
 void fillDenseJacobian(const Model& m, DynamicsWork& w);
@@ -65,8 +79,11 @@ void fillDenseJacobian(const Model& m, DynamicsWork& w);
 void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lambda, double* out);
 
 // dY of state Y at time t; fills motionDofs with six velocity indices per
-// motion-driven body. False when the constraint system cannot be solved
-// (singular or not finite); dY is then left untouched.
+// motion-driven body. The velocities of the motion-driven bodies (and of the
+// bodies joined to them) are solved at Y's own positions and time before
+// anything reads them. w.lambda holds the multipliers afterwards (joint
+// reactions: extractJointReactions). False when the constraint system cannot
+// be solved (singular or not finite); dY is then left untouched.
 bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
                             double t, const double* Y, double* dY, std::vector<int>& motionDofs);
 
@@ -79,6 +96,13 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
 // The same on the Jacobian blocks of w.rows, without a dense Cq.
 bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
                      const DynamicsWork& w);
+
+// Solves the velocities of the motion-driven bodies and of the bodies joined
+// to them from the velocity constraints at the positions of Y and time t and
+// writes them into Y (v and the Euler-parameter rates); h's kinematics are
+// those of the new Y afterwards. Nothing is recorded in the histories. False,
+// with Y's velocities kept, when the velocity block is singular.
+bool prescribeDrivenVelocities(const Model& m, Histories& h, DynamicsWork& w, double t, double* Y);
 
 // The consistent initial state of an analysis: model velocities, with those
 // of motion-driven bodies solved from the velocity constraints.

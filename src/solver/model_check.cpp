@@ -1,10 +1,16 @@
 #include "solver/model_check.h"
 
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <limits>
 #include <vector>
 
 #include "joints/constraints.h"
 #include "joints/motions.h"
 #include "model/model.h"
+#include "model/settings.h"
 #include "model/source_pos.h"
 
 namespace orv {
@@ -62,6 +68,78 @@ bool checkModelForAnalysis(const Model& m, std::string& message) {
     message += problems[k];
   }
   return problems.empty();
+}
+
+namespace {
+
+// |R(z)| of one fourth-order Runge-Kutta step on x' = lambda x, z = lambda h:
+// R(z) = 1 + z + z^2/2 + z^3/6 + z^4/24.
+double rk4Growth(std::complex<double> z) {
+  return std::abs(1.0 + z * (1.0 + z * (0.5 + z * (1.0 / 6.0 + z / 24.0))));
+}
+
+// The largest h for which every h' <= h is stable on x' = lambda x
+// (Re lambda <= 0); infinite for lambda = 0. Along any ray into the left
+// half-plane the stable stretch ends before |z| = 3.
+double largestStableStep(std::complex<double> lambda) {
+  const double a = std::abs(lambda);
+  if (!(a > 0.0)) return std::numeric_limits<double>::infinity();
+  const std::complex<double> u = lambda / a;
+  double lo = 0.0, hi = 0.0;
+  for (int k = 1; k <= 400 && hi == 0.0; ++k)
+    (rk4Growth(0.01 * k * u) > 1.0 + 1e-12 ? hi : lo) = 0.01 * k;
+  if (hi == 0.0) return std::numeric_limits<double>::infinity();
+  for (int it = 0; it < 60; ++it) {
+    const double mid = 0.5 * (lo + hi);
+    (rk4Growth(mid * u) > 1.0 + 1e-12 ? hi : lo) = mid;
+  }
+  return lo / a;
+}
+
+std::string number(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.3g", v);
+  return b;
+}
+
+}  // namespace
+
+std::vector<std::string> contactStepWarnings(const Model& m, const Settings& s) {
+  std::vector<std::string> lines;
+  const int nb = m.body_num();
+  // Bodies held by a ground joint do not move: they add no mass to the mode.
+  std::vector<char> held(static_cast<size_t>(nb), 0);
+  for (const Joint& J : m.joints)
+    if (jointTypeOf(J.type) == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
+        m.frames[J.i_lc].body >= 0 && m.frames[J.i_lc].body < nb)
+      held[static_cast<size_t>(m.frames[J.i_lc].body)] = 1;
+  const double coef = s.contact_time_step_coefficient;
+  const double hc = coef > 0.0 ? coef * m.d_time : m.d_time;
+  if (!(hc > 0.0)) return lines;
+  for (const Contact& c : m.contacts) {
+    if (c.i_body < 0 || c.j_body < 0 || c.i_body >= nb || c.j_body >= nb || c.i_body == c.j_body)
+      continue;
+    if (!(c.k > 0.0) || !(c.c >= 0.0)) continue;  // not a spring: nothing oscillates
+    double inverseMass = 0.0;
+    for (int b : {c.i_body, c.j_body})
+      if (!held[static_cast<size_t>(b)] && m.bodies[b].mass > 0.0) inverseMass += 1.0 / m.bodies[b].mass;
+    if (!(inverseMass > 0.0)) continue;
+    const double mu = 1.0 / inverseMass;
+    // mu s^2 + c s + k = 0.
+    const std::complex<double> root = std::sqrt(std::complex<double>(c.c * c.c - 4.0 * mu * c.k, 0.0));
+    const std::complex<double> l1 = (-c.c + root) / (2.0 * mu), l2 = (-c.c - root) / (2.0 * mu);
+    const double hmax = std::min(largestStableStep(l1), largestStableStep(l2));
+    if (!(hc > hmax)) continue;
+    const double omega = std::sqrt(c.k / mu), fastest = std::max(std::abs(l1), std::abs(l2));
+    lines.push_back(placeLine(
+        m.path, SourcePos{c.line, 0},
+        "Warning: contact " + c.name + ": stiffness " + number(c.k) + " and damping " + number(c.c) +
+            " on a mass of " + number(mu) + " kg give omega*h = " + number(omega * hc) +
+            " (|lambda|*h = " + number(fastest * hc) + " with the damping) at its step of " + number(hc) +
+            " s, beyond the stable range of the integrator; the largest stable d_time is " +
+            number(coef > 0.0 ? hmax / coef : hmax) + " s"));
+  }
+  return lines;
 }
 
 }  // namespace orv

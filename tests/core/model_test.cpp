@@ -10,6 +10,11 @@ TEST(ModelData, SampleCountTruncates) {
   EXPECT_EQ(sampleCount(0.0, 0.01, 1.0), 101);
   EXPECT_EQ(sampleCount(0.5, 0.1, 0.5), 1);
   EXPECT_EQ(sampleCount(0.0, 0.3, 1.0), 4);
+  // A span that is a whole number of steps keeps its end, whatever the rounding.
+  EXPECT_EQ(sampleCount(0.0, 1e-5, 0.03), 3001);
+  EXPECT_EQ(sampleCount(-1.0, 0.01, 1.0), 201);
+  EXPECT_EQ(sampleCount(1e5, 1e-3, 1e5 + 0.35), 351);
+  EXPECT_EQ(sampleCount(0.0, 0.1, -0.05), 0);
   // Degenerate spans never become undefined casts.
   EXPECT_EQ(sampleCount(0.0, 0.0, 0.0), 0);
   EXPECT_EQ(sampleCount(0.0, 1e-300, 1e300), 2147483647);

@@ -6,6 +6,7 @@
 
 #include "joints/force_elements.h"
 #include "joints/motions.h"
+#include "expr/evaluator.h"
 #include "model/histories.h"
 #include "model/model.h"
 #include "solver/vec3.h"
@@ -37,7 +38,9 @@ struct Rig : ::testing::Test {
     mo.type = type, mo.joint = joint, mo.dt_equ = dt, mo.ddt_equ = ddt;
   }
   const ConstraintRows& row(int mo = 0) {
-    motionConstraint(m, h, Y.data(), h.time, mo, rows);
+    const MotionRate f = mo >= 0 && mo < m.motion_num() ? motionRate(m, h, mo, h.time, RateSide::Central)
+                                                        : MotionRate{};
+    motionConstraint(m, h, Y.data(), mo, f, rows);
     return rows;
   }
   Force& force(const char* type, int i = 0, int j = 1, int rlc = 0) {
@@ -62,12 +65,12 @@ using ForceElementTest = Rig;
 
 }  // namespace
 
-TEST_F(MotionTest, RotationRowFollowsRateExpression) {
-  motion("R", "time", "0.5");
+TEST_F(MotionTest, RotationRowFollowsRateAndItsDerivative) {
+  motion("R", "0.5*time*time", "0.0");  // the third text is not what drives it
   w(1)[2] = 0.3;  // theta_dot = 0 - 0.3
   for (double t : {1.0, 2.5}) {
     h.time = t;
-    EXPECT_NEAR(row().gamma[0], 0.5 - 2 * kBaumgarteAlpha * (-0.3 - t), 1e-12);
+    EXPECT_NEAR(row().gamma[0], t - 2 * kBaumgarteAlpha * (-0.3 - 0.5 * t * t), 1e-7);
   }
   const double zi[3] = {0, 0, 1}, zj[3] = {0, 0, -1};
   for (int c = 0; c < 3; ++c)
@@ -102,7 +105,6 @@ TEST_F(MotionTest, TranslationRowIsDerivativeOfProjection) {
   mat3RotationZXZ(A(0), 0.3, -0.6, 1.1), mat3RotationZXZ(A(1), -0.9, 0.4, 0.2);
   r(0)[0] = 0.1, r(1)[2] = -0.3, w(0)[1] = 1, v(1)[0] = 2;
   const ConstraintRows R = row();
-  EXPECT_EQ(R.gamma[0], 0.0);
   double P[2][3];
   // Projection with r_b moved by eps along c, or A_b turned to A_b (I + eps skew(e_c)).
   auto moved = [&](int b, int c, bool rot, double eps) {
@@ -123,6 +125,74 @@ TEST_F(MotionTest, TranslationRowIsDerivativeOfProjection) {
   }
   projection(*this, P);
   EXPECT_NEAR(R.violation, vec3Norm(P[1][0] - P[0][0], P[1][1] - P[0][1], P[1][2] - P[0][2]), 1e-12);
+}
+
+TEST_F(MotionTest, TranslationGammaIsTheProjectionsSecondDerivative) {
+  // Both bodies move with constant v and body-axis w (no accelerations): then
+  // C'' is the row's quadratic part and gamma = -f' - C'' - 2 alpha (C' + f).
+  const double pi[3] = {0.3, -0.2, 0.1}, ai[3] = {20, 35, -15}, pj[3] = {1, 0.7, 0.4};
+  for (int c = 0; c < 3; ++c)
+    m.frames[0].pos[c] = pi[c], m.frames[0].ang[c] = ai[c], m.frames[1].pos[c] = pj[c];
+  motion("T", "0.7*time", "0.0");
+  h.time = 2.0;
+  double A0[2][9];
+  mat3RotationZXZ(A0[0], 0.3, -0.6, 1.1), mat3RotationZXZ(A0[1], -0.9, 0.4, 0.2);
+  const double om[2][3] = {{0.4, -1.1, 0.6}, {-0.8, 0.3, 1.5}}, vel[2][3] = {{0.2, 0.5, -0.3}, {-1, 0.4, 0.9}};
+  auto place = [&](double tau) {  // the state tau later
+    for (int b = 0; b < 2; ++b) {
+      const double n = vec3Norm(om[b][0], om[b][1], om[b][2]), half = 0.5 * n * tau;
+      const double p[4] = {std::cos(half), std::sin(half) * om[b][0] / n, std::sin(half) * om[b][1] / n,
+                           std::sin(half) * om[b][2] / n};
+      double T[9];
+      mat3Mul(A(b), A0[b], mat3FromEulerParameters(T, p));
+      for (int c = 0; c < 3; ++c) r(b)[c] = vel[b][c] * tau, v(b)[c] = vel[b][c], w(b)[c] = om[b][c];
+    }
+  };
+  double P[2][3];
+  const double e = 1e-4;
+  place(e);
+  const double Cp = projection(*this, P);
+  place(-e);
+  const double Cm = projection(*this, P);
+  place(0);
+  const double C0 = projection(*this, P);
+  const double Cd = (Cp - Cm) / (2 * e), Cdd = (Cp - 2 * C0 + Cm) / (e * e);
+  EXPECT_NEAR(row().gamma[0], -0.7 - Cdd - 2 * kBaumgarteAlpha * (Cd + 1.4), 1e-5);
+  EXPECT_GT(std::fabs(Cdd), 0.1);  // the quadratic part is really there
+}
+
+TEST(MotionRate, DerivativeOfTheRateOnEitherSide) {
+  Model m;
+  m.d_time = 1e-3;
+  Histories h;
+  h.time = 7.0;
+  const double kink = std::acos(-1.0) / 4;
+  struct Case {
+    const char* rate;
+    double t, forward, central, backward;
+  } const cases[] = {
+      {"2*time", 1.3, 2, 2, 2},
+      {"sin(time)", 0.9, std::cos(0.9), std::cos(0.9), std::cos(0.9)},
+      {"sin(time)", 1e5, std::cos(1e5), std::cos(1e5), std::cos(1e5)},
+      {"3", -1, 0, 0, 0},
+      // A ramp that ends at 0.5: each side sees its own slope, the middle no spike.
+      {"SWITCH(0.5-time,time/0.5,1,1)", 0.5, 0, 0, 2},
+      // A jump of the rate is not an acceleration.
+      {"SWITCH(time-1,5,5,0)", 1, 0, 0, 0},
+      {"SWITCH(time-0.78539816339744828,5,5,0)", kink, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    m.motions.assign(1, Motion{});
+    m.motions[0].dt_equ = c.rate;
+    const double want[3] = {c.forward, c.central, c.backward};
+    const RateSide sides[3] = {RateSide::Forward, RateSide::Central, RateSide::Backward};
+    for (int k = 0; k < 3; ++k) {
+      const MotionRate f = motionRate(m, h, 0, c.t, sides[k]);
+      EXPECT_NEAR(f.accel, want[k], std::fabs(c.t) > 10 ? 1e-5 : 1e-7) << c.rate << " at " << c.t << " side " << k;
+      EXPECT_EQ(f.rate, evaluate(c.rate, m, [&] { Histories g; g.time = c.t; return g; }())) << c.rate;
+    }
+    EXPECT_EQ(h.time, 7.0) << "the time is put back";
+  }
 }
 
 TEST_F(MotionTest, UnsupportedOrUnresolvedGiveZeroRow) {

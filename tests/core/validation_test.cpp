@@ -49,10 +49,11 @@ std::string body(const char* nameCg, double mass, double Ix, double Iy, double I
 
 // A grounded base body and the given entries under gravity, sampled every ms;
 // `rest` goes on from the base's ground joint.
-std::string model(const std::string& bodies, const std::string& frames, const std::string& rest, double end) {
+std::string model(const std::string& bodies, const std::string& frames, const std::string& rest, double end,
+                  double step = 0.001) {
   return "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n" + bodies + "%\nframe_info F " +
          frames + "%\njoint_info J on fix_base ground base_cg non\n" + rest +
-         "gravity G on y- %\nsimulation_time T 0 0.001 " + num(end) + " %\n";
+         "gravity G on y- %\nsimulation_time T 0 " + num(step) + " " + num(end) + " %\n";
 }
 
 // Largest |error| passed through it (and when), recorded with the test result.
@@ -128,7 +129,7 @@ std::string pendulumModel(double dy, double end) {
   return model(body("link link_cg", kPendMass, 0.02, kPendIcg, kPendIcg),
                frame("base_cg base", px, py) + frame("pivot_g base", px, py) + frame("pivot_l link", px, py) +
                    frame("link_cg link", px + kPendL, py),
-               "on pin revolution pivot_g pivot_l %\n", end);
+               "on pin revolution pivot_g pivot_l %\noutput_info O pull F_JOINT(pin,6,0,0) %\n", end);
 }
 
 // A mass of 0.5 hanging on a spring1 (k = 80, damping c), guided vertically
@@ -153,7 +154,8 @@ std::string springModel(double c, double end) {
 // consistent with the turning crank.
 constexpr double kCrankR = 0.12, kRodL = 0.4, kCrankRate = 2 * 3.14159265358979323846;
 
-std::string sliderCrankModel(double end) {
+std::string sliderCrankModel(double end, const std::string& rate = num(kCrankRate), double step = 0.001,
+                             bool crankIsI = true) {
   const double r = kCrankR, L = kRodL;
   return model(body("crank crank_cg", 0.5, 1e-4, 0.5 * r * r / 12, 0.5 * r * r / 12) +
                    body("rod rod_cg", 1, 1e-4, L * L / 12, L * L / 12) + body("slider slider_cg", 2, 2e-3, 2e-3, 2e-3),
@@ -162,11 +164,13 @@ std::string sliderCrankModel(double end) {
                    frame("big_end rod", r, 0) + frame("rod_cg rod", r + L / 2, 0) + frame("small_end rod", r + L, 0) +
                    frame("slider_cg slider", r + L, 0) + frame("slider_pin slider", r + L, 0) +
                    frame("guide_s slider", r + L, 0, "90 90 0"),
-               "on main_pin revolution crank_o main_g\non big_end_pin revolution crank_pin big_end\n"
+               std::string(crankIsI ? "on main_pin revolution crank_o main_g\n" : "on main_pin revolution main_g crank_o\n") +
+               "on big_end_pin revolution crank_pin big_end\n"
                "on small_end_pin in_line slider_pin small_end\non slide translation guide_g guide_s %\n"
-               // The crank is the joint's i body: its rate about +z is the motion's rate.
-               "motion_info M on drive R main_pin velocity " + num(kCrankRate) + " %\n",
-               end);
+               // With the crank as the joint's i body its rate about +z is the
+               // motion's rate; as the j body it turns at minus the rate.
+               "motion_info M on drive R main_pin velocity " + (crankIsI ? rate : "0-(" + rate + ")") + " %\n",
+               end, step);
 }
 
 // Two uniform links in series on revolution joints about z, released from rest
@@ -370,5 +374,82 @@ TEST(ValidationPendulum, PinReactionFollowsTheSwing) {
     }
     EXPECT_LT(force.v, 1e-5 * m * g) << "at t=" << force.at;
     EXPECT_LT(torque.v, 1e-5 * m * g * l) << "at t=" << torque.at;
+  }
+}
+
+TEST(ValidationPendulum, StoredReactionIsTheTensionOfEverySample) {
+  Result r;
+  ASSERT_TRUE(analyse(pendulumModel(0.0, 3.0), r));
+  const double Ip = kPendIcg + kPendMass * kPendL * kPendL;
+  Worst stored{"worst_relative_reaction_error"}, channel{"worst_relative_output_error"};
+  for (int ti = 0; ti < r.h.anime_num; ++ti) {
+    // Angle phi of the cg about the pivot; its rates from the energy kept.
+    const double* Y = r.state(ti);
+    const double phi = std::atan2(Y[4], kPendL + Y[3]);
+    const double rate2 = 2 * kPendMass * g * kPendL * -std::sin(phi) / Ip;
+    const double accel = -kPendMass * g * kPendL * std::cos(phi) / Ip;
+    // The pin pulls the link with m (a_cg - g); the stored reaction is the one on the base.
+    const double pull[2] = {kPendMass * kPendL * (-accel * std::sin(phi) - rate2 * std::cos(phi)),
+                            kPendMass * kPendL * (accel * std::cos(phi) - rate2 * std::sin(phi)) + kPendMass * g};
+    const double size = std::hypot(pull[0], pull[1]), t = r.h.p_time[ti];
+    const double* F = &r.h.p_F_const[static_cast<size_t>(ti) * 12 + 6];
+    EXPECT_NEAR(stored(std::hypot(F[0] + pull[0], F[1] + pull[1]) / size, t), 0.0, 1e-4) << "t=" << t;
+    EXPECT_NEAR(channel(r.h.p_output[ti] / size - 1.0, t), 0.0, 1e-4) << "t=" << t;
+  }
+}
+
+TEST(ValidationDrivenMotions, AcceleratingCrankIsFourthOrder) {
+  // Driven at 2 t rad/s the crank has turned t^2; the slider stands where
+  // that angle puts it. With the crank as the motion's i body its velocities
+  // are solved from the motion; as the j body they are integrated.
+  const double R = kCrankR, L = kRodL;
+  for (bool crankIsI : {true, false}) {
+    SCOPED_TRACE(crankIsI ? "crank is i" : "crank is j");
+    double slider[3], angle[3];
+    const double steps[3] = {0.001, 0.01, 0.005};
+    for (int k = 0; k < 3; ++k) {
+      Result r;
+      ASSERT_TRUE(analyse(sliderCrankModel(2.0, "2*time", steps[k], crankIsI), r));
+      slider[k] = angle[k] = 0.0;
+      for (int ti = 0; ti < r.h.anime_num; ++ti) {
+        const double* Y = r.state(ti);
+        const double* p = &Y[6 * r.m.body_num() + 4 * 1];
+        const double t = r.h.p_time[ti], theta = t * t, s = std::sin(theta);
+        const double exact = R * std::cos(theta) + std::sqrt(L * L - R * R * s * s);
+        slider[k] = std::max(slider[k], std::fabs(r.m.bodies[3].cg_pos[0] + Y[9] - exact));
+        angle[k] = std::max(angle[k], std::fabs(std::remainder(2 * std::atan2(p[3], p[0]) - theta, 2 * kExactPi)));
+      }
+    }
+    EXPECT_LT(angle[0], 1e-7);
+    EXPECT_LT(slider[0], 1e-7);
+    // Fourth order: halving h divides the error by about 16.
+    EXPECT_GT(slider[1] / slider[2], 12.0) << slider[1] << " " << slider[2];
+    EXPECT_GT(angle[1] / angle[2], 12.0) << angle[1] << " " << angle[2];
+  }
+}
+
+TEST(ValidationDrivenMotions, SliderFollowsItsTranslationRate) {
+  // A slider on a translation joint along x, driven at sin(t) m/s from rest:
+  // it stands at 1 - cos t. The row drives d/dt (z_i . (P_j - P_i)) at minus
+  // the rate, so with the base as i body the rate is given negated.
+  for (bool sliderIsI : {true, false}) {
+    SCOPED_TRACE(sliderIsI ? "slider is i" : "slider is j");
+    Result r;
+    ASSERT_TRUE(analyse(model(body("slider slider_cg", 1.5, 1e-3, 1e-3, 1e-3),
+                              frame("base_cg base", 0, 0) + frame("guide_g base", 0, 0, "90 90 0") +
+                                  frame("slider_cg slider", 0.2, 0.1) + frame("guide_s slider", 0, 0, "90 90 0"),
+                              std::string(sliderIsI ? "on slide translation guide_s guide_g %\n"
+                                                    : "on slide translation guide_g guide_s %\n") +
+                                  "motion_info M on drive T slide velocity " +
+                                  (sliderIsI ? "sin(time)" : "0-sin(time)") + " %\n",
+                              6.0),
+                        r));
+    Worst position{"worst_position_error"};
+    for (int ti = 0; ti < r.h.anime_num; ++ti) {
+      const double t = r.h.p_time[ti], *Y = r.state(ti);
+      EXPECT_NEAR(position(Y[3] - (1 - std::cos(t)), t), 0.0, 1e-7) << "t=" << t;
+      EXPECT_NEAR(Y[3 * 2 + 3], std::sin(t), 1e-7) << "t=" << t;
+      EXPECT_NEAR(std::hypot(Y[4], Y[5]), 0.0, 1e-9);
+    }
   }
 }
