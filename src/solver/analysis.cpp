@@ -168,21 +168,20 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     stopped = true;
   };
 
-  // The evaluation of a sample's own state: its joint reactions are what the
-  // result file stores and the F_JOINT outputs read, and it is the first
-  // stage of the step that follows (a last sample leaves the violation and
-  // force rows as the steps wrote them).
+  // The evaluation of a sample's own state: its joint reactions, violations
+  // and element forces are what the result file stores and the outputs read,
+  // and it is the first stage of the step that follows.
   bool haveK1 = false;
   int k1Contact = 0;
   auto evaluateSample = [&](int ti) {
     w.rateSide = RateSide::Forward;
-    w.recordRows = ti < N - 1;
     h.time = t;
     h.p_Yi = Y;
     h.attempt_contacts.clear();
     h.contact_flag = 0;
-    const bool ok = computeStateDerivative(m, s, h, w, t, Y.data(), k1.data(), dofs);
     w.recordRows = true;
+    const bool ok = computeStateDerivative(m, s, h, w, t, Y.data(), k1.data(), dofs);
+    w.recordRows = false;
     k1Contact = h.contact_flag;
     haveK1 = ok && ti < N - 1;
     if (ok && nj > 0) {

@@ -93,7 +93,7 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w) {
   w.velocityWarned = false;
   w.rateSide = RateSide::Central;
   w.rates.assign(static_cast<size_t>(m.motion_num()), MotionRate{});
-  w.recordRows = true;
+  w.recordRows = false;
   w.elementF.assign(3 * static_cast<size_t>(nb), 0.0);
   w.elementN.assign(3 * static_cast<size_t>(nb), 0.0);
 }
@@ -517,7 +517,10 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
                             double t, const double* Yin, double* dY, std::vector<int>& motionDofs) {
   const int nb = m.body_num();
   const int nm = m.motion_num();
-  const int row = w.recordRows ? sampleRow(m, t) : -1;
+  // Contact records carry the sample they belong to; the force rows are
+  // written for a sample's own state only.
+  const int row = sampleRow(m, t);
+  const int storeRow = w.recordRows ? row : -1;
 
   double* Y = w.Y.data();
   for (int i = 0; i < 14 * nb; ++i) Y[i] = std::fabs(Yin[i]) < kZeroState ? 0.0 : Yin[i];
@@ -550,7 +553,7 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   for (int i = 0; i < 3 * nb; ++i) F[i] = N[i] = 0.0;
   for (int b = 0; b < nb && b < static_cast<int>(m.gravity.size()); ++b)
     for (int k = 0; k < 3; ++k) F[3 * b + k] += m.gravity[b].F[k];
-  applyForceElements(m, h, Y, t, F, N, row, &w.programs);
+  applyForceElements(m, h, Y, t, F, N, storeRow, &w.programs);
   for (int b = 0; b < nb; ++b)
     for (int k = 0; k < 3; ++k) {
       const double g = b < static_cast<int>(m.gravity.size()) ? m.gravity[b].F[k] : 0.0;

@@ -43,9 +43,9 @@ struct DynamicsWork {
   RateSide rateSide = RateSide::Central;
   std::vector<MotionRate> rates;
   // Whether an evaluation writes its sample row of the violation and force
-  // histories; an evaluation of a sample's own state that no step follows
-  // leaves them as the steps wrote them.
-  bool recordRows = true;
+  // histories: only the evaluation of a sample's own state does, so that the
+  // rows hold that state's values and not those of a stage or sub-step near it.
+  bool recordRows = false;
   // Loads of the force elements alone in the last evaluation, per body: F
   // (global) and N (body axes). The run-time rules bound speeds by their work.
   std::vector<double> elementF, elementN;
