@@ -335,6 +335,8 @@ void MainWindow::exec_analysis() {
   const orv::AnalysisStatus st = orv::executeAnalysis(message);
   if (st == orv::AnalysisStatus::Refused || st == orv::AnalysisStatus::Failed)
     showMessage("Analysis Error", QString::fromStdString(message));
+  else if (st == orv::AnalysisStatus::Stopped)  // why and when; the samples so far are kept
+    showMessage("Analysis Stopped", QString::fromStdString(message));
   else if (!message.empty())  // rows left out as redundant: said once, the run went on
     showMessage("Redundant Constraints", QString::fromStdString(message));
   if (st == orv::AnalysisStatus::Refused) return;
