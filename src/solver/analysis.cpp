@@ -114,6 +114,9 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
                            const AnalysisOptions& opt) {
   message.clear();
   if (!checkModelForAnalysis(m, message)) return AnalysisStatus::Refused;
+  const std::string resultPath =
+      opt.outputPath.empty() ? resultFilePath(m, opt.resultDir) : opt.outputPath;
+  if (opt.writeResult && !checkResultPath(resultPath, message)) return AnalysisStatus::Refused;
   const int nb = m.body_num();
   const int N = m.sample_num;
   const double D = m.d_time;
@@ -127,10 +130,11 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     allocateHistories(m, h, N);
   } catch (const std::bad_alloc&) {
     resetToInitialState(h, m);
-    message = "Not enough memory for the histories of " + std::to_string(N) + " samples";
+    message = "Not enough memory to store the histories of " + std::to_string(N) + " samples";
     return AnalysisStatus::Refused;
   }
   h.result_shape = resultShapeOf(m);
+  h.channel_names.clear();  // the model's output requests, not an import's channels
   h.analysis_finished = 0;
   h.anime_num = 1;
   h.current_frame = 0;
@@ -311,8 +315,11 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   cprintf("   ti=%d\n", ti);
   buildContactIndex(h, N);
   if (opt.pauses) sleepMs(100);
-  if (opt.writeResult && !writeResultFile(m, h, opt.resultDir) && status == AnalysisStatus::Completed) {
-    message = "The result file could not be written";
+  std::string why;
+  if (opt.writeResult && !writeResultFileAt(resultPath, m, h, &why)) {
+    // A stopped run without its samples written is a failure too.
+    message = (status == AnalysisStatus::Failed ? message + "; " : std::string()) +
+              "The result file could not be written: " + why;
     status = AnalysisStatus::Failed;
   }
   if (opt.pauses) sleepMs(100);
@@ -321,13 +328,13 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   return status;
 }
 
-AnalysisStatus executeAnalysis(std::string& message) {
+AnalysisStatus executeAnalysis(std::string& message, const AnalysisOptions& opt) {
   if (!(g_model.body_num() > 0 && g_model.frame_num() > 0)) {
     message = "No model for analysis";
     cprintf("  %s\n", message.c_str());
     return AnalysisStatus::Refused;
   }
-  AnalysisStatus st = runAnalysis(g_model, g_settings, g_hist, message);
+  AnalysisStatus st = runAnalysis(g_model, g_settings, g_hist, message, opt);
   if (st == AnalysisStatus::Refused) {
     cprintf("  %s\n", message.c_str());
     return st;
