@@ -19,10 +19,12 @@
 #include <QPixmap>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <new>
 
 #include "app/graphwin.h"
 #include "app/pixmap_size.h"
 #include "model/globals.h"
+#include "model/histories.h"
 #include "model/model_reader.h"
 #include "platform/console.h"
 #include "results/result_file.h"
@@ -53,6 +55,10 @@ bool importMotionFile(const std::string& path) {
   return false;
 #endif
 }
+
+// The message when memory ran out; the readers leave what was held as it
+// was, so only a run needs more (see exec_analysis).
+QString outOfMemory(const QString& what) { return "Not enough memory to " + what; }
 
 }  // namespace
 
@@ -265,8 +271,12 @@ void MainWindow::showInputFileDialog() {
 void MainWindow::openModel(const QString& path) {
   std::string message;
   // Prints the path and refuses one too long for the model's path field.
-  if (orv::openModelFile(path.toLocal8Bit().toStdString(), message) == orv::ReadStatus::InputError)
-    showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
+  try {
+    if (orv::openModelFile(path.toLocal8Bit().toStdString(), message) == orv::ReadStatus::InputError)
+      showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
+  } catch (const std::bad_alloc&) {
+    showMessage("Out of Memory", outOfMemory("read the model file " + path));
+  }
   // Also after a failure: the reader emptied the sections it had begun.
   refillLocalCoordinateLists();
   glWidget_->updateTextures();
@@ -297,7 +307,12 @@ void MainWindow::openResult(const QString& path) {
     return;
   }
   resultPath_ = p;
-  if (orv::readResultFile(resultPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+  // The reader refuses a file it has no memory for; this catches the rest.
+  try {
+    if (orv::readResultFile(resultPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+  } catch (const std::bad_alloc&) {
+    showMessage("Out of Memory", outOfMemory("read the result file " + path));
+  }
 }
 
 void MainWindow::showMovFileDialog() {
@@ -316,7 +331,11 @@ void MainWindow::openMotion(const QString& path) {
     return;
   }
   movPath_ = p;
-  if (importMotionFile(movPath_)) historiesReplaced();
+  try {
+    if (importMotionFile(movPath_)) historiesReplaced();
+  } catch (const std::bad_alloc&) {
+    showMessage("Out of Memory", outOfMemory("import the motion file " + path));
+  }
 }
 
 void MainWindow::historiesReplaced() {
@@ -328,8 +347,21 @@ void MainWindow::historiesReplaced() {
 
 void MainWindow::exec_analysis() {
   std::string message;
+  orv::AnalysisStatus st;
   // Refuses without bodies and local coordinates ("No model for analysis").
-  const orv::AnalysisStatus st = orv::executeAnalysis(message);
+  try {
+    st = orv::executeAnalysis(message);
+  } catch (const std::bad_alloc&) {
+    // A run cut short leaves half-filled histories: the model's initial
+    // state (which needs little) is what can be shown for sure.
+    try {
+      orv::resetToInitialState(orv::g_hist, orv::g_model);
+    } catch (const std::bad_alloc&) {
+    }
+    showMessage("Out of Memory", outOfMemory("run the analysis"));
+    historiesReplaced();
+    return;
+  }
   if (st == orv::AnalysisStatus::Refused || st == orv::AnalysisStatus::Failed)
     showMessage("Analysis Error", QString::fromStdString(message));
   else if (!message.empty())  // rows left out as redundant: said once, the run went on
