@@ -57,7 +57,8 @@ bool sameValue(double a, double b) {
 // What the result reader and the motion import replace.
 auto stores(const Histories& h) {
   return std::tie(h.p_time, h.p_YYY, h.p_Yi, h.p_F_const, h.p_F_const_i, h.p_C_const,
-                  h.p_F_force, h.p_output, h.cont_time_index, h.cont_position, h.cont_value,
+                  h.p_F_force, h.p_output, h.channel_names, h.cont_time_index, h.cont_position,
+                  h.cont_value,
                   h.stl_cont_ti_st, h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame,
                   h.analysis_finished, h.result_shape);
 }
@@ -71,7 +72,7 @@ void checkHeldResult(Checks& check, const Model& m, const Histories& h) {
   check(h.p_F_const.size() == 6 * nj * N && h.p_F_const_i.size() == 6 * nj, "reaction store size");
   check(h.p_C_const.size() == (nm + nj) * N, "violation store size");
   check(h.p_F_force.size() == 6 * m.forces.size() * N, "force store size");
-  check(h.p_output.size() == m.outputs.size() * N, "output store size");
+  check(h.p_output.size() == static_cast<size_t>(channelCount(m, h)) * N, "output store size");
   const size_t R = h.cont_time_index.size();
   check(h.cont_position.size() == 3 * R && h.cont_value.size() == 3 * R, "contact record lists");
   check(h.stl_cont_ti_st.size() == N && h.stl_cont_ti_num.size() == N, "contact tables");
@@ -255,7 +256,9 @@ std::string runResult(const uint8_t* data, size_t size) {
     check(stores(h) == stores(before), "refused file changed the histories");
     return check.result();
   }
-  check(h.anime_num <= m.sample_num, "more samples than the model holds");
+  // An imported motion (which names its channels) brings a time span of its own.
+  check(!h.channel_names.empty() || h.anime_num <= m.sample_num,
+        "more samples than the model holds");
   checkHeldResult(check, m, h);
   return check.result();
 }

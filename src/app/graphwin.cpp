@@ -10,6 +10,7 @@
 #include <qwt_text.h>
 
 #include "model/globals.h"
+#include "model/histories.h"
 
 using orv::g_hist;
 using orv::g_model;
@@ -28,7 +29,7 @@ void DataPlot::fillSamples(int channel) {
   // a model or result read since the window was built must not make us read
   // past the stored arrays.
   size_t n = std::min(static_cast<size_t>(std::max(g_hist.anime_num, 0)), g_hist.p_time.size());
-  const size_t stride = static_cast<size_t>(g_model.output_num());
+  const size_t stride = static_cast<size_t>(orv::channelCount(g_model, g_hist));
   if (channel >= 0) {
     // A channel the current model no longer has, or no stored values: no points.
     n = static_cast<size_t>(channel) < stride ? std::min(n, g_hist.p_output.size() / stride) : 0;
@@ -41,8 +42,8 @@ void DataPlot::fillSamples(int channel) {
 
 void DataPlot::setOutput(int output_id) {
   const int channel = output_id - 1;
-  if (channel >= 0 && channel < g_model.output_num())
-    title_ = QString::fromStdString(g_model.outputs[static_cast<size_t>(channel)].name);
+  if (channel >= 0 && channel < orv::channelCount(g_model, g_hist))
+    title_ = QString::fromStdString(orv::channelName(g_model, g_hist, channel));
   else
     title_ = "NaN";
 
@@ -76,7 +77,8 @@ GraphWin::GraphWin(QWidget* parent) : QMainWindow(parent) {
   layout->addSpacing(10);
   outputList_ = new QComboBox(strip);
   outputList_->addItem(" ");
-  for (const orv::OutputRequest& o : g_model.outputs) outputList_->addItem(QString::fromStdString(o.name));
+  for (int c = 0; c < orv::channelCount(g_model, g_hist); ++c)
+    outputList_->addItem(QString::fromStdString(orv::channelName(g_model, g_hist, c)));
   layout->addWidget(outputList_);
   toolBar->addWidget(strip);
   addToolBar(toolBar);

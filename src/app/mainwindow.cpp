@@ -19,10 +19,12 @@
 #include <QPixmap>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <new>
 
 #include "app/graphwin.h"
 #include "app/pixmap_size.h"
 #include "model/globals.h"
+#include "model/histories.h"
 #include "model/model_reader.h"
 #include "platform/console.h"
 #include "results/result_file.h"
@@ -53,6 +55,10 @@ bool importMotionFile(const std::string& path) {
   return false;
 #endif
 }
+
+// The message when memory ran out; the readers leave what was held as it
+// was, so only a run needs more (see exec_analysis).
+QString outOfMemory(const QString& what) { return "Not enough memory to " + what; }
 
 }  // namespace
 
@@ -265,9 +271,14 @@ void MainWindow::showInputFileDialog() {
 void MainWindow::openModel(const QString& path) {
   std::string message;
   // Prints the path and refuses one too long for the model's path field.
-  const orv::ReadStatus st = orv::openModelFile(path.toLocal8Bit().toStdString(), message);
-  if (st == orv::ReadStatus::InputError)
-    showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
+  orv::ReadStatus st = orv::ReadStatus::OpenError;
+  try {
+    st = orv::openModelFile(path.toLocal8Bit().toStdString(), message);
+    if (st == orv::ReadStatus::InputError)
+      showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
+  } catch (const std::bad_alloc&) {
+    showMessage("Out of Memory", outOfMemory("read the model file " + path));
+  }
   // A file that could not be read or was refused changes nothing: the model
   // loaded before, its results and the view stay as they were.
   if (st != orv::ReadStatus::Ok) return;
@@ -300,7 +311,12 @@ void MainWindow::openResult(const QString& path) {
     return;
   }
   resultPath_ = p;
-  if (orv::readResultFile(resultPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+  // The reader refuses a file it has no memory for; this catches the rest.
+  try {
+    if (orv::readResultFile(resultPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+  } catch (const std::bad_alloc&) {
+    showMessage("Out of Memory", outOfMemory("read the result file " + path));
+  }
 }
 
 void MainWindow::showMovFileDialog() {
@@ -319,7 +335,11 @@ void MainWindow::openMotion(const QString& path) {
     return;
   }
   movPath_ = p;
-  if (importMotionFile(movPath_)) historiesReplaced();
+  try {
+    if (importMotionFile(movPath_)) historiesReplaced();
+  } catch (const std::bad_alloc&) {
+    showMessage("Out of Memory", outOfMemory("import the motion file " + path));
+  }
 }
 
 void MainWindow::historiesReplaced() {
@@ -331,8 +351,21 @@ void MainWindow::historiesReplaced() {
 
 void MainWindow::exec_analysis() {
   std::string message;
+  orv::AnalysisStatus st;
   // Refuses without bodies and local coordinates ("No model for analysis").
-  const orv::AnalysisStatus st = orv::executeAnalysis(message);
+  try {
+    st = orv::executeAnalysis(message);
+  } catch (const std::bad_alloc&) {
+    // A run cut short leaves half-filled histories: the model's initial
+    // state (which needs little) is what can be shown for sure.
+    try {
+      orv::resetToInitialState(orv::g_hist, orv::g_model);
+    } catch (const std::bad_alloc&) {
+    }
+    showMessage("Out of Memory", outOfMemory("run the analysis"));
+    historiesReplaced();
+    return;
+  }
   if (st == orv::AnalysisStatus::Refused || st == orv::AnalysisStatus::Failed)
     showMessage("Analysis Error", QString::fromStdString(message));
   else if (st == orv::AnalysisStatus::Stopped)  // why and when; the samples so far are kept

@@ -1,12 +1,9 @@
 // orvaldyn-batch: the desktop program's "Open Model File" and "Execute
-// Analysis" without a window, for scripts, tests and benchmarks. Prints the
-// same console texts and exits non-zero on any failure.
-//
-//   orvaldyn-batch MODELFILE                       analyse, write the result file
-//   orvaldyn-batch --import-mov MOVFILE MODELFILE  import motion computed elsewhere
-//                                                  and write it as the result file
+// Analysis" (or "Open Mov File") without a window, for scripts, tests and
+// benchmarks. Prints the same console texts; the exit code tells the outcome.
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "model/globals.h"
@@ -18,9 +15,67 @@
 
 namespace {
 
+// Exit codes.
+constexpr int kSuccess = 0;
+constexpr int kFailed = 1;  // refused or failed: bad input, refused model, numerical failure, memory
+constexpr int kUsage = 2;
+constexpr int kStopped = 3;  // stopped by a run-time rule; the samples so far are written
+
+const char kUsageText[] =
+    "usage: orvaldyn-batch [--output FILE] MODELFILE\n"
+    "       orvaldyn-batch --import-mov MOVFILE MODELFILE [--output FILE]\n"
+    "       orvaldyn-batch --help\n"
+    "\n"
+    "Reads setting/setting.txt and setting/color.txt from the working directory.\n"
+    "An analysis writes log/result_<model file name>; an import of motion computed\n"
+    "elsewhere (header.txt and the .jnt file beside MOVFILE) writes\n"
+    "log/import_<model file name>. --output FILE writes FILE instead; a file\n"
+    "replaced is kept as FILE.bak.\n"
+    "\n"
+    "exit codes: 0 success; 1 refused or failed (bad input, model refused,\n"
+    "numerical failure, file not writable, not enough memory); 2 usage error;\n"
+    "3 stopped by a run-time rule (the energy changed too much in one step),\n"
+    "the samples so far written\n";
+
+struct CommandLine {
+  bool help = false;
+  const char* model = nullptr;
+  const char* mov = nullptr;     // --import-mov
+  const char* output = nullptr;  // --output
+};
+
+// False on anything but one of the forms of the usage text.
+bool parse(int argc, char** argv, CommandLine& c) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    auto value = [&](const char*& slot) {
+      if (slot || i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      slot = argv[++i];
+      return true;
+    };
+    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+      c.help = true;
+    } else if (std::strcmp(a, "--import-mov") == 0) {
+      if (!value(c.mov)) return false;
+    } else if (std::strcmp(a, "--output") == 0) {
+      if (!value(c.output)) return false;
+    } else if (a[0] == '-' || a[0] == '\0' || c.model) {
+      return false;
+    } else {
+      c.model = a;
+    }
+  }
+  return c.help || c.model;
+}
+
+// What the program is doing, for the message should memory run out.
+std::string g_doing = "start";
+
 // Reads the settings and the model; false (after saying why) on failure.
 bool openModel(const char* path) {
+  g_doing = "read the settings";
   orv::readSettings();
+  g_doing = std::string("read the model file ") + path;
   std::string message;
   orv::ReadStatus st = orv::openModelFile(path, message);
   std::fflush(stdout);
@@ -35,51 +90,71 @@ bool openModel(const char* path) {
   return true;
 }
 
-int importMov(const char* mov, const char* model) {
-  if (!openModel(model)) return 1;
-  const bool imported = orv::importMotion(mov, orv::g_model, orv::g_hist);
+int importMov(const CommandLine& c) {
+  if (!openModel(c.model)) return kFailed;
+  // Never the analysis's result: an import has a file of its own.
+  const std::string out = c.output ? c.output : orv::importFilePath(orv::g_model);
+  std::string why;
+  if (!orv::checkResultPath(out, why)) {
+    std::fprintf(stderr, "orvaldyn-batch: %s\n", why.c_str());
+    return kFailed;
+  }
+  g_doing = std::string("import the motion ") + c.mov;
+  const bool imported = orv::importMotion(c.mov, orv::g_model, orv::g_hist);
   std::fflush(stdout);
   if (!imported) {
-    std::fprintf(stderr, "orvaldyn-batch: cannot import %s\n", mov);
-    return 1;
+    std::fprintf(stderr, "orvaldyn-batch: cannot import %s\n", c.mov);
+    return kFailed;
   }
-  const bool written = orv::writeResultFile(orv::g_model, orv::g_hist);
+  g_doing = "write the result file " + out;
+  const bool written = orv::writeResultFileAt(out, orv::g_model, orv::g_hist, &why);
   std::fflush(stdout);
   if (!written) {
-    std::fprintf(stderr, "orvaldyn-batch: cannot write the result file\n");
-    return 1;
+    std::fprintf(stderr, "orvaldyn-batch: cannot write the result file: %s\n", why.c_str());
+    return kFailed;
   }
-  return 0;
+  return kSuccess;
+}
+
+int analyse(const CommandLine& c) {
+  if (!openModel(c.model)) return kFailed;
+  g_doing = std::string("run the analysis of ") + c.model;
+  orv::AnalysisOptions opt;
+  if (c.output) opt.outputPath = c.output;
+  std::string message;
+  orv::AnalysisStatus as = orv::executeAnalysis(message, opt);
+  std::fflush(stdout);
+  switch (as) {
+    case orv::AnalysisStatus::Completed:
+      return kSuccess;
+    case orv::AnalysisStatus::Stopped:  // the message says which rule and when
+      std::fprintf(stderr, "orvaldyn-batch: the run stopped early: %s\n", message.c_str());
+      return kStopped;
+    case orv::AnalysisStatus::Failed:
+    case orv::AnalysisStatus::Refused:
+      std::fprintf(stderr, "orvaldyn-batch: %s\n", message.c_str());
+      return kFailed;
+  }
+  return kFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--import-mov") == 0 && argv[2][0] != '\0' &&
-      argv[3][0] != '\0')
-    return importMov(argv[2], argv[3]);
-  if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || argv[1][0] == '\0') {
-    std::fprintf(stderr,
-                 "usage: orvaldyn-batch MODELFILE\n"
-                 "       orvaldyn-batch --import-mov MOVFILE MODELFILE\n");
-    return 2;
+  CommandLine c;
+  if (!parse(argc, argv, c)) {
+    std::fputs(kUsageText, stderr);
+    return kUsage;
   }
-  if (!openModel(argv[1])) return 1;
-
-  std::string message;
-  orv::AnalysisStatus as = orv::executeAnalysis(message);
-  std::fflush(stdout);
-  switch (as) {
-    case orv::AnalysisStatus::Completed:
-      return 0;
-    case orv::AnalysisStatus::Stopped:
-      std::fprintf(stderr, "orvaldyn-batch: the run stopped early: the energy changed by more "
-                           "than ten times in one step\n");
-      return 1;
-    case orv::AnalysisStatus::Failed:
-    case orv::AnalysisStatus::Refused:
-      std::fprintf(stderr, "orvaldyn-batch: %s\n", message.c_str());
-      return 1;
+  if (c.help) {
+    std::fputs(kUsageText, stdout);
+    return kSuccess;
   }
-  return 1;
+  try {
+    return c.mov ? importMov(c) : analyse(c);
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "orvaldyn-batch: Not enough memory to %s\n", g_doing.c_str());
+    return kFailed;
+  }
 }

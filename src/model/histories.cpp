@@ -26,6 +26,15 @@ Histories::Shape resultShapeOf(const Model& m) {
   return s;
 }
 
+int channelCount(const Model& m, const Histories& h) {
+  return h.channel_names.empty() ? m.output_num() : static_cast<int>(h.channel_names.size());
+}
+
+const std::string& channelName(const Model& m, const Histories& h, int c) {
+  const size_t i = static_cast<size_t>(c);
+  return h.channel_names.empty() ? m.outputs[i].name : h.channel_names[i];
+}
+
 void resetToInitialState(Histories& h, const Model& m) {
   std::string version = h.version;
   h = Histories{};

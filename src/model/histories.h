@@ -26,6 +26,9 @@ struct Histories {
   std::vector<double> p_Yi;         // 14nb: current state
   std::vector<double> p_F_const_i;  // 6nj: joint reactions of the current sample
   std::vector<double> p_output;     // (N+1) * no: output channels
+  // Names of the output channels when the result brings its own (an imported
+  // motion); empty: they are the model's output requests.
+  std::vector<std::string> channel_names;
   std::vector<int> stl_cont_ti_st;  // N+1: first contact record of each sample
   std::vector<int> stl_cont_ti_num; // N+1: contact records of each sample
   std::vector<double> p_C_const;    // (N+10) * (nm+nj): constraint violations
@@ -79,6 +82,11 @@ void setOneSampleResult(Histories& h, const Model& m);
 
 // The table sizes of m, as recorded with a result computed for it.
 Histories::Shape resultShapeOf(const Model& m);
+
+// Output channels of the held result (its own names, else the model's
+// output requests): their count, the row width of p_output, and a name.
+int channelCount(const Model& m, const Histories& h);
+const std::string& channelName(const Model& m, const Histories& h, int c);
 
 // Drops any held result: everything but the version text is cleared and the
 // one-sample arrays of the initial state of m are set, p_time = {0}.

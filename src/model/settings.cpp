@@ -1,6 +1,7 @@
 #include "model/settings.h"
 
 #include <omp.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -203,6 +204,21 @@ void readColorFile(TokenReader& r, Settings& s, const Model& m, const Histories&
   }
 }
 
+// Names the settings file that could not be opened, as an absolute path: the
+// programs look in their working directory, easy to miss when started from
+// elsewhere.
+void explainMissing(const std::string& path) {
+  std::string shown = path;
+  if (path.empty() || path[0] != '/') {
+    if (char* cwd = ::getcwd(nullptr, 0)) {
+      shown = std::string(cwd) + "/" + path;
+      std::free(cwd);
+    }
+  }
+  cprintf("  cannot open %s: the program reads setting/ from its working directory\n",
+          shown.c_str());
+}
+
 }  // namespace
 
 bool readSettingsFiles(const std::string& dir, Settings& s, Model& m, Histories& h) {
@@ -219,14 +235,17 @@ bool readSettingsFiles(const std::string& dir, Settings& s, Model& m, Histories&
   TokenReader settingFile(settingPath);
   if (!settingFile.ok()) {
     cprintf("SETTING FILE OPEN ERROR\n");
+    explainMissing(settingPath);
     return false;
   }
   cprintf("SETTING FILE OPEN !!\n");
   readSettingFile(settingFile, settingPath, s, m, h);
 
-  TokenReader colorFile(joinPath(dir, "setting/color.txt"));
+  const std::string colorPath = joinPath(dir, "setting/color.txt");
+  TokenReader colorFile(colorPath);
   if (!colorFile.ok()) {
     cprintf("COLOR FILE OPEN ERROR\n");
+    explainMissing(colorPath);
     return false;
   }
   cprintf("COLOR FILE OPEN !!\n");

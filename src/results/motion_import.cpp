@@ -1,7 +1,10 @@
 #include "results/motion_import.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
@@ -10,13 +13,15 @@
 
 #include "model/histories.h"
 #include "model/model.h"
+#include "model/source_pos.h"
 #include "platform/console.h"
 #include "results/text_file.h"
 #include "solver/vec3.h"
 
-// Everything is read into temporaries and checked first; the model's channels
-// and the histories are swapped in only at the end, so a missing or damaged
-// file never leaves a mix of the old result and a partial import.
+// Everything is read into temporaries and checked first; the histories (with
+// the imported channels' names) are swapped in only at the end, so a missing
+// or damaged file never leaves a mix of the old result and a partial import.
+// The model is not changed: its output requests stay for its next analysis.
 
 namespace orv {
 
@@ -34,11 +39,34 @@ constexpr int kJointValues = 12;
 struct ImportFailure {
   std::string file;
   std::string what;
+  std::string place = {};  // "FILE:LINE:COLUMN: found ..., expected ..." when a token is at fault
 };
 
 [[noreturn]] void fail(const std::string& file, std::string what) {
   throw ImportFailure{file, std::move(what)};
 }
+
+// Progress of a pass over the samples. On a terminal one line is rewritten
+// in place (whole-percent steps only); a log or a pipe gets the final count
+// alone, not one entry per sample.
+class Progress {
+ public:
+  explicit Progress(int N) : N_(N), live_(::isatty(::fileno(consoleFile())) == 1) {}
+  void at(int k) {
+    if (!live_) return;
+    const long long pct = 100LL * k / N_;
+    if (k > 0 && pct == shown_) return;
+    shown_ = pct;
+    cprintf("\rtime=%d/%d", k, N_);
+    std::fflush(consoleFile());
+  }
+  void done() { cprintf("%stime=%d/%d\n", live_ ? "\r" : "", N_, N_); }
+
+ private:
+  int N_;
+  bool live_;
+  long long shown_ = -1;
+};
 
 std::string str(long long v) { return std::to_string(v); }
 
@@ -63,16 +91,35 @@ class Tokens {
   uint64_t remaining() const { return in_.remaining(); }
   std::string_view next() { return in_.next(); }
   bool atEnd() { return in_.atEnd(); }
+  // Where the token last read starts (the end of the text after the last).
+  size_t offset() const { return in_.offset(); }
+  size_t textEnd() const { return in_.text().size(); }
+
+  // The token at `at` (by default the one last read) is not what belonged there.
+  [[noreturn]] void fail(std::string what, const std::string& expected) {
+    failAt(offset(), std::move(what), expected);
+  }
+  [[noreturn]] void failAt(size_t at, std::string what, const std::string& expected) const {
+    const std::string_view text = in_.text();
+    size_t end = at;
+    while (end < text.size() && !isBlankChar(text[end])) ++end;
+    const std::string found =
+        end > at ? shownToken(text.substr(at, end - at)) : std::string("the end of the file");
+    throw ImportFailure{file_, std::move(what),
+                        placeLine(file_, positionIn(text, at),
+                                  "found " + found + ", expected " + expected)};
+  }
 
   // A label word: its text does not matter, only that it is there.
   void label(const char* before) {
-    if (next().empty()) fail(file_, std::string("file ends where the label before ") + before +
-                                        " belongs");
+    if (next().empty())
+      fail(std::string("file ends where the label before ") + before + " belongs",
+           std::string("the label before ") + before);
   }
 
-  std::string_view word(const std::string& where) {
+  std::string_view word(const std::string& where, const char* expected) {
     const std::string_view t = next();
-    if (t.empty()) fail(file_, where + ": file ends");
+    if (t.empty()) fail(where + ": file ends", expected);
     return t;
   }
 
@@ -81,8 +128,8 @@ class Tokens {
     const std::string_view t = next();
     double v;
     if (toFiniteDouble(t, v)) return v;
-    if (t.empty()) fail(file_, where() + ": file ends");
-    fail(file_, where() + ": " + shownToken(t) + " is not a finite number");
+    if (t.empty()) fail(where() + ": file ends", "a number");
+    fail(where() + ": " + shownToken(t) + " is not a finite number", "a number");
   }
 
   template <class Where>
@@ -90,8 +137,8 @@ class Tokens {
     const std::string_view t = next();
     int v;
     if (toInteger(t, v)) return v;
-    if (t.empty()) fail(file_, where() + ": file ends");
-    fail(file_, where() + ": " + shownToken(t) + " is not an integer");
+    if (t.empty()) fail(where() + ": file ends", "an integer");
+    fail(where() + ": " + shownToken(t) + " is not an integer", "an integer");
   }
 
   // A row label: any integer, its value unused.
@@ -100,8 +147,8 @@ class Tokens {
     const std::string_view t = next();
     long long v;
     if (toInteger(t, v)) return;
-    if (t.empty()) fail(file_, where() + ": file ends");
-    fail(file_, where() + ": " + shownToken(t) + " is not an integer row label");
+    if (t.empty()) fail(where() + ": file ends", "an integer row label");
+    fail(where() + ": " + shownToken(t) + " is not an integer row label", "an integer row label");
   }
 
  private:
@@ -119,7 +166,7 @@ struct Header {
 
 // What the import will put in place, held apart until all three files are read.
 struct Imported {
-  std::vector<OutputRequest> channels;
+  std::vector<std::string> channels;
   std::vector<double> time, state, output, reaction, violation, force;
   std::vector<double> current, currentReaction;
   std::vector<int> tiStart, tiCount;
@@ -157,25 +204,32 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   t.label("t0");
   const char* timeNames[3] = {"t0", "dt", "t_end"};
   double tv[3];
-  for (int i = 0; i < 3; ++i) tv[i] = t.real([&] { return std::string(timeNames[i]); });
+  size_t at[3];
+  for (int i = 0; i < 3; ++i) {
+    tv[i] = t.real([&] { return std::string(timeNames[i]); });
+    at[i] = t.offset();
+  }
   hd.t0 = tv[0];
   hd.dt = tv[1];
-  if (!(hd.dt > 0.0)) fail(path, "dt must be positive");
-  if (tv[2] < hd.t0) fail(path, "t_end lies before t0");
+  if (!(hd.dt > 0.0)) t.failAt(at[1], "dt must be positive", "a positive number");
+  if (tv[2] < hd.t0) t.fail("t_end lies before t0", "a time not before t0");
   const double span = (tv[2] - hd.t0) / hd.dt;
   if (!(span < kMaxSamples))
-    fail(path, "t0, dt and t_end give more than " + str(static_cast<long long>(kMaxSamples)) +
-                   " samples");
+    t.fail("t0, dt and t_end give more than " + str(static_cast<long long>(kMaxSamples)) +
+               " samples",
+           "a t_end fewer than " + str(static_cast<long long>(kMaxSamples)) + " steps after t0");
   hd.N = static_cast<int>(span) + 1;
   cprintf("time_num=%d\n", hd.N);
 
   t.label("node_num");
   const int nn = t.integer([] { return std::string("node_num"); });
-  if (nn < 1) fail(path, "node_num is " + str(nn) + "; at least one node is needed");
+  if (nn < 1)
+    t.fail("node_num is " + str(nn) + "; at least one node is needed", "an integer of 1 or more");
   // Each node needs a column count and a name, each a character and a blank:
   // a count the file cannot hold is refused before anything is allocated.
   if (uint64_t(nn) > t.remaining() / 4)
-    fail(path, "node_num " + str(nn) + ": that many nodes cannot fit in the rest of the file");
+    t.fail("node_num " + str(nn) + ": that many nodes cannot fit in the rest of the file",
+           "a node count the rest of the file can hold");
   cprintf("node_num=%d\n", nn);
 
   t.label("node_column");
@@ -183,9 +237,10 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   for (int n = 0; n < nn; ++n) {
     const int c = t.integer([&] { return "node_column of node " + str(n + 1); });
     if (c < kNodeValues)
-      fail(path, "node_column of node " + str(n + 1) + " is " + str(c) +
-                     "; the first 12 values (position, angles, velocity, angular velocity) "
-                     "are required");
+      t.fail("node_column of node " + str(n + 1) + " is " + str(c) +
+                 "; the first 12 values (position, angles, velocity, angular velocity) "
+                 "are required",
+             "an integer of 12 or more");
     hd.columns[static_cast<size_t>(n)] = c;
   }
   cprintf("node_column:\n");
@@ -195,13 +250,15 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   t.label("node_name");
   hd.names.resize(static_cast<size_t>(nn));
   for (int n = 0; n < nn; ++n) {
-    const std::string_view w = t.word("node_name of node " + str(n + 1));
+    const std::string_view w = t.word("node_name of node " + str(n + 1), "a node name");
     if (w.size() > static_cast<size_t>(kNameMax))
-      fail(path, "node_name of node " + str(n + 1) + " is longer than " + str(kNameMax) +
-                     " characters");
+      t.fail("node_name of node " + str(n + 1) + " is longer than " + str(kNameMax) +
+                 " characters",
+             "a name of at most " + str(kNameMax) + " characters");
     for (char ch : w)
       if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
-        fail(path, "node_name of node " + str(n + 1) + " contains a control character");
+        t.fail("node_name of node " + str(n + 1) + " contains a control character",
+               "a name without control characters");
     hd.names[static_cast<size_t>(n)].assign(w);
   }
   cprintf("node_name:\n");
@@ -214,8 +271,9 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
     const std::string& body = m.bodies[static_cast<size_t>(b)].name;
     const int c = t.integer([&] { return "cg_node_index of body " + str(b + 1) + " (" + body + ")"; });
     if (c < 1 || c > nn)
-      fail(path, "cg_node_index of body " + str(b + 1) + " (" + body + ") is " + str(c) +
-                     ", outside 1.." + str(nn));
+      t.fail("cg_node_index of body " + str(b + 1) + " (" + body + ") is " + str(c) +
+                 ", outside 1.." + str(nn),
+             "an integer from 1 to " + str(nn));
     hd.cgNode[static_cast<size_t>(b)] = c - 1;
   }
   cprintf("cg_node_index:\n");
@@ -254,13 +312,7 @@ void allocate(const std::string& path, const Model& m, const Header& hd, uint64_
 }
 
 void makeChannels(const Model& m, const Header& hd, Imported& r) {
-  auto add = [&](const std::string& name) {
-    OutputRequest o;
-    o.id = static_cast<int>(r.channels.size());
-    o.name = name;
-    o.equ = " ";
-    r.channels.push_back(std::move(o));
-  };
+  auto add = [&](const std::string& name) { r.channels.push_back(name); };
   for (const std::string& node : hd.names)
     for (const char* s : kNodeSuffix) add(node + "_" + s);
   for (const Joint& J : m.joints) {
@@ -285,8 +337,10 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Impor
   for (int c : hd.columns) rowTokens += 1 + static_cast<uint64_t>(c);
   // Each token is at least a character and a blank.
   if (uint64_t(hd.N) > (t.remaining() + 1) / (2 * rowTokens))
-    fail(path, "time_num " + str(hd.N) + ": the file is too short for that many samples of " +
-                   str(static_cast<long long>(rowTokens)) + " values");
+    t.failAt(t.textEnd(),
+             "time_num " + str(hd.N) + ": the file is too short for that many samples of " +
+                 str(static_cast<long long>(rowTokens)) + " values",
+             str(hd.N) + " samples of " + str(static_cast<long long>(rowTokens)) + " values");
   uint64_t channels = 12 * uint64_t(nn);
   for (const Joint& J : m.joints) channels += static_cast<uint64_t>(jointForceColumns(J.type)) + 4;
   allocate(path, m, hd, channels, r);
@@ -295,8 +349,9 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Impor
 
   const size_t no = static_cast<size_t>(channels);
   std::vector<double> initial(9 * static_cast<size_t>(nn));  // R(sample-0 angles) per node
+  Progress progress(hd.N);
   for (int k = 0; k < hd.N; ++k) {
-    cprintf("time=%d/%d\r", k, hd.N);
+    progress.at(k);
     double* out = &r.output[static_cast<size_t>(k) * no];
     for (int n = 0; n < nn; ++n) {
       auto where = [&](int v) {
@@ -326,6 +381,7 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Impor
       eulerParametersFromMatrix(A, &Y[6 * nb + 4 * b]);
     }
   }
+  progress.done();
   if (!t.atEnd()) cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
   cprintf("FILE CLOSE !!\n");
 }
@@ -362,13 +418,16 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
   uint64_t rowTokens = 0;
   for (const Joint& J : m.joints) rowTokens += 1 + static_cast<uint64_t>(jointForceColumns(J.type));
   if (rowTokens > 0 && uint64_t(hd.N) > (t.remaining() + 1) / (2 * rowTokens))
-    fail(path, "time_num " + str(hd.N) + ": the file is too short for that many samples of " +
-                   str(static_cast<long long>(rowTokens)) + " values");
+    t.failAt(t.textEnd(),
+             "time_num " + str(hd.N) + ": the file is too short for that many samples of " +
+                 str(static_cast<long long>(rowTokens)) + " values",
+             str(hd.N) + " samples of " + str(static_cast<long long>(rowTokens)) + " values");
 
   const size_t no = r.channels.size();
   std::vector<double> v;
+  Progress progress(hd.N);
   for (int k = 0; k < hd.N; ++k) {
-    cprintf("time=%d/%d\r", k, hd.N);
+    progress.at(k);
     double* out = &r.output[static_cast<size_t>(k) * no];
     const double* Y = &r.state[static_cast<size_t>(k) * 14 * nb];
     size_t ch = kNodeValues * static_cast<size_t>(nn);
@@ -403,6 +462,7 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
       }
     }
   }
+  progress.done();
   if (!t.atEnd()) cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
 
   const size_t ns = 14 * static_cast<size_t>(nb);
@@ -473,7 +533,7 @@ void eulerParametersFromMatrix(const double* A, double* p) {
     for (int i = 0; i < 4; ++i) p[i] = -p[i];
 }
 
-bool importMotion(const std::string& movPath, Model& m, Histories& h) {
+bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
   if (m.bodies.empty()) {
     cprintf("MOTION IMPORT ERROR: no model is open; open the model the motion belongs to first\n");
     return false;
@@ -494,14 +554,15 @@ bool importMotion(const std::string& movPath, Model& m, Histories& h) {
     readJointForces(movPath, m, hd, r);
   } catch (const ImportFailure& e) {
     if (!e.file.empty()) cprintf("MOTION IMPORT ERROR: %s: %s\n", e.file.c_str(), e.what.c_str());
+    if (!e.place.empty()) cprintf("%s\n", e.place.c_str());
     return false;
   } catch (const std::bad_alloc&) {
-    cprintf("MOTION IMPORT ERROR: %s: out of memory\n", movPath.c_str());
+    cprintf("MOTION IMPORT ERROR: %s: Not enough memory to import the motion\n", movPath.c_str());
     return false;
   }
 
-  // Nothing below allocates: the model's channels and h change together.
-  m.outputs.swap(r.channels);
+  // Nothing below allocates: the channels and the stores change together.
+  h.channel_names.swap(r.channels);
   h.p_time.swap(r.time);
   h.p_YYY.swap(r.state);
   h.p_output.swap(r.output);

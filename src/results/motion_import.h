@@ -17,8 +17,10 @@ namespace orv {
 struct Model;
 struct Histories;
 
-// Imports header.txt, MOVFILE and its .jnt beside it into m's output channels and h; nothing changes unless all three were read completely.
-bool importMotion(const std::string& movPath, Model& m, Histories& h);
+// Imports header.txt, MOVFILE and its .jnt beside it for model m into h, with
+// the channels' names (m is not changed); nothing changes unless all three
+// were read completely.
+bool importMotion(const std::string& movPath, const Model& m, Histories& h);
 
 // Row length of a joint type in the joint-force file, 0 for a type without one.
 int jointForceColumns(const std::string& type);

@@ -55,10 +55,12 @@ std::string shownToken(std::string_view tok) {
   return s + "'";
 }
 
-bool toFiniteDouble(std::string_view t, double& v) {
+bool toDouble(std::string_view t, double& v) {
   t = withoutPlus(t);
   const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  return r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(v);
+  return r.ec == std::errc() && r.ptr == t.data() + t.size();
 }
+
+bool toFiniteDouble(std::string_view t, double& v) { return toDouble(t, v) && std::isfinite(v); }
 
 }  // namespace orv

@@ -39,6 +39,9 @@ inline std::string_view withoutPlus(std::string_view t) {
 
 // The whole token is a finite decimal number.
 bool toFiniteDouble(std::string_view t, double& v);
+// The whole token is a decimal number, an infinity or a NaN (as the writers
+// of this program spell them: "inf", "-inf", "nan", "-nan").
+bool toDouble(std::string_view t, double& v);
 
 // The whole token is a decimal integer that fits Int.
 template <class Int>
@@ -51,16 +54,23 @@ bool toInteger(std::string_view t, Int& v) {
 // Blank-separated tokens of text in memory (not owned).
 class TextTokens {
  public:
-  TextTokens(const char* begin, const char* end) : p_(begin), e_(end) {}
+  TextTokens(const char* begin, const char* end) : b_(begin), p_(begin), e_(end), t_(begin) {}
   explicit TextTokens(const std::vector<char>& text)
       : TextTokens(text.data(), text.data() + text.size()) {}
 
   // Next token; empty at the end of the text.
   std::string_view next() {
     while (p_ < e_ && isBlankChar(*p_)) ++p_;
-    const char* s = p_;
+    t_ = p_;
     while (p_ < e_ && !isBlankChar(*p_)) ++p_;
-    return std::string_view(s, static_cast<size_t>(p_ - s));
+    return std::string_view(t_, static_cast<size_t>(p_ - t_));
+  }
+  // Next token without taking it.
+  std::string_view peek() {
+    const char *p = p_, *t = t_;
+    const std::string_view v = next();
+    p_ = p, t_ = t;
+    return v;
   }
   // True when only blanks are left.
   bool atEnd() {
@@ -69,10 +79,17 @@ class TextTokens {
   }
   // Bytes not yet read: the bound on what the rest of the text can hold.
   uint64_t remaining() const { return static_cast<uint64_t>(e_ - p_); }
+  // Offset in the text of the token last read (the end of the text after
+  // the last one): where a message about it points.
+  size_t offset() const { return static_cast<size_t>(t_ - b_); }
+  // The whole text, for turning an offset into a line and column.
+  std::string_view text() const { return std::string_view(b_, static_cast<size_t>(e_ - b_)); }
 
  private:
+  const char* b_;
   const char* p_;
   const char* e_;
+  const char* t_;  // start of the token last read
 };
 
 }  // namespace orv

@@ -111,6 +111,9 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
                            const AnalysisOptions& opt) {
   message.clear();
   if (!checkModelForAnalysis(m, message)) return AnalysisStatus::Refused;
+  const std::string resultPath =
+      opt.outputPath.empty() ? resultFilePath(m, opt.resultDir) : opt.outputPath;
+  if (opt.writeResult && !checkResultPath(resultPath, message)) return AnalysisStatus::Refused;
   for (const std::string& warning : contactStepWarnings(m, s)) cprintf("  %s\n", warning.c_str());
   const int nb = m.body_num();
   const int nj = m.joint_num();
@@ -127,10 +130,11 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     allocateHistories(m, h, N);
   } catch (const std::bad_alloc&) {
     resetToInitialState(h, m);
-    message = "Not enough memory for the histories of " + std::to_string(N) + " samples";
+    message = "Not enough memory to store the histories of " + std::to_string(N) + " samples";
     return AnalysisStatus::Refused;
   }
   h.result_shape = resultShapeOf(m);
+  h.channel_names.clear();  // the model's output requests, not an import's channels
   h.analysis_finished = 0;
   h.anime_num = 1;
   h.current_frame = 0;
@@ -284,13 +288,17 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
 
       bool accepted = false, retry = false;
       if (h.contact_flag == 0) {
-        const double jump = std::fabs(E1 - E0) / std::max(std::fabs(E0), limits.energyScale());
+        // The work the force elements have done is left out of this scale:
+        // a run that diverges feeds it as fast as its own energy grows. The
+        // scale is never smaller than the lifting work the rule always used.
+        const double scale = std::max(Eref, limits.fixed + limits.drive);
+        const double jump = std::fabs(E1 - E0) / std::max(std::fabs(E0), scale);
         if (jump > 10.0) {
           // Diverging without contact: keep the new state, stop the run.
           Y = Ynew;
           ratio = jump;
-          stop("The energy changed by more than ten times the run's energy scale (" +
-               at(limits.energyScale()) + " J) in the step from t=" + at(t));
+          stop("The energy changed by more than ten times the run's energy scale (" + at(scale) +
+               " J) in the step from t=" + at(t));
           break;
         }
         accepted = true;
@@ -387,8 +395,11 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   cprintf("   ti=%d\n", ti);
   buildContactIndex(h, N);
   if (opt.pauses) sleepMs(100);
-  if (opt.writeResult && !writeResultFile(m, h, opt.resultDir) && status == AnalysisStatus::Completed) {
-    message = "The result file could not be written";
+  std::string why;
+  if (opt.writeResult && !writeResultFileAt(resultPath, m, h, &why)) {
+    // A stopped run without its samples written is a failure too.
+    message = (status == AnalysisStatus::Failed ? message + "; " : std::string()) +
+              "The result file could not be written: " + why;
     status = AnalysisStatus::Failed;
   }
   if (opt.pauses) sleepMs(100);
@@ -399,13 +410,13 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   return status;
 }
 
-AnalysisStatus executeAnalysis(std::string& message) {
+AnalysisStatus executeAnalysis(std::string& message, const AnalysisOptions& opt) {
   if (!(g_model.body_num() > 0 && g_model.frame_num() > 0)) {
     message = "No model for analysis";
     cprintf("  %s\n", message.c_str());
     return AnalysisStatus::Refused;
   }
-  AnalysisStatus st = runAnalysis(g_model, g_settings, g_hist, message);
+  AnalysisStatus st = runAnalysis(g_model, g_settings, g_hist, message, opt);
   if (st == AnalysisStatus::Refused) {
     cprintf("  %s\n", message.c_str());
     return st;

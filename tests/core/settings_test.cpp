@@ -94,7 +94,9 @@ TEST(Settings, ThreadCountIsLimitedToTheTeam) {
 TEST(Settings, MissingFilesAreReported) {
   Loaded noSetting("", "END");
   EXPECT_FALSE(noSetting.ok);
-  EXPECT_EQ(noSetting.console, "orvaldyn_ver0.0\nSETTING FILE OPEN ERROR\n");
+  EXPECT_EQ(noSetting.console, "orvaldyn_ver0.0\nSETTING FILE OPEN ERROR\n  cannot open " +
+                                   noSetting.dir + "/setting/setting.txt: the program reads "
+                                   "setting/ from its working directory\n");
   EXPECT_EQ(access((noSetting.dir + "/log").c_str(), F_OK), 0) << "log/ is made first";
   Loaded noColor(settingText("P", "1", "point", "on"), "");
   EXPECT_FALSE(noColor.ok);

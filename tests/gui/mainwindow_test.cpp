@@ -8,6 +8,8 @@
 
 #include "app/graphwin.h"
 #include "gui_fixture.h"
+#include "model/histories.h"
+#include "results/result_file.h"
 #include "test_util.h"
 #include "view/glwidget.h"
 
@@ -146,10 +148,24 @@ TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
   ASSERT_EQ(g_hist.anime_num, 501);  // 0 .. 10 s by 0.02 s
   w->open_graphwindow();
   GraphWin* g = w->graphWindow();
-  ASSERT_EQ(g->outputList()->count(), g_model.output_num() + 1);
+  ASSERT_EQ(g->outputList()->count(), orv::channelCount(g_model, g_hist) + 1);
   EXPECT_EQ(g->outputList()->itemText(1), "ground_dx");
   g->outputList()->setCurrentIndex(1);
   EXPECT_EQ(g->plot()->curve()->dataSize(), 501u);
+
+  // Written as a result (as orvaldyn-batch --import-mov does), the import opens again
+  // after its model was opened anew, its channels in the graph window, the model's kept.
+  const std::string imported = orv::importFilePath(g_model);
+  ASSERT_TRUE(orv::writeResultFileAt(imported, g_model, g_hist));
+  openOk("pendulum.txt");
+  openOk("double_pendulum.txt");
+  ASSERT_EQ(g_hist.anime_num, 1);
+  w->openResult(QString::fromStdString(imported));
+  EXPECT_EQ(g_hist.anime_num, 501);
+  EXPECT_EQ(g_model.output_num(), 9);
+  w->open_graphwindow();
+  EXPECT_EQ(w->graphWindow()->outputList()->count(), 97);
+  EXPECT_EQ(w->graphWindow()->outputList()->itemText(1), "ground_dx");
 }
 
 TEST_F(MainWindowTest, GrabbedPictureIsKeptOffScreen) {
