@@ -3,8 +3,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "contact/contact.h"
@@ -175,16 +177,11 @@ Model sceneModel(const std::vector<TestMesh>& meshes, const std::vector<std::arr
     for (int k = 0; k < 3; ++k) body.cg_pos[k] = at[b][k];
     m.bodies.push_back(body);
     const TestMesh t = moved(meshes[b], at[b]);
-    auto size = [](const auto& v) { return static_cast<int>(v.size()); };
+    auto mesh = std::make_shared<StlMesh>();
+    mesh->node = t.node, mesh->tri = t.tri;
     Shape sh;
-    sh.type = "STL", sh.body = static_cast<int>(b);
-    sh.node_num = size(t.node) / 3, sh.stl_num = size(t.tri) / 3;
-    sh.coord_start = size(m.stl.v_stl_coord), sh.normal_start = size(m.stl.v_stl_normal);
-    sh.tri_start = size(m.stl.v_stl_tri);
-    auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
-    append(m.stl.v_stl_coord, t.node), append(m.stl.v_stl_normal, t.normal);
-    append(m.stl.v_stl_tri, t.tri), append(m.stl.v_stl_center, t.center);
-    append(m.stl.v_stl_radius, t.radius);
+    sh.type = "STL", sh.body = static_cast<int>(b), sh.mesh = mesh;
+    sh.node_num = mesh->node_num(), sh.stl_num = mesh->stl_num();
     m.shapes.push_back(sh);
   }
   for (int i = 0; i < m.shape_num(); ++i)
@@ -514,26 +511,55 @@ TEST(ContactTree, LargeBallOnPlate) {
   EXPECT_GT(points, 100u);
 }
 
-TEST(ContactTree, KeptGroupingNeverChangesResults) {
-  // applyContact keeps each shape's tree between evaluations. Same sizes, the
-  // plate's triangles shuffled (no longer fits: built again), everything
-  // mirrored in x (still fits: kept), then the first again.
+namespace {
+
+// The shape's mesh replaced by a changed copy.
+template <class Change>
+void editMesh(Shape& sh, const Change& change) {
+  auto mesh = std::make_shared<StlMesh>(*sh.mesh);
+  change(*mesh);
+  sh.mesh = mesh;
+}
+
+}  // namespace
+
+TEST(ContactTree, KeptWorkNeverChangesResults) {
+  // applyContact keeps each shape's tree and its mesh in the initial
+  // configuration between evaluations. Same sizes, the plate's triangles
+  // shuffled (the grouping no longer fits: built again), everything mirrored
+  // in x (still fits: kept), the plate's placement moved and turned (same
+  // mesh), then the first again: each as on a thread that never saw another.
   Model first = sceneModel({plateMesh(0.4, 10), ballMesh(0.05, 9, 12)},
                            {{0, 0, 0}, {0.01, 0.044, -0.02}}, 0.01);
   const int plateTris = first.shapes[0].stl_num;
-  Model shuffled = first, mirrored = first;
-  for (int t = 0; t < plateTris; ++t)  // 37 is prime to 200
-    for (int c = 0; c < 3; ++c)
-      shuffled.stl.v_stl_tri[3 * t + c] = first.stl.v_stl_tri[3 * ((t * 37) % plateTris) + c];
-  for (size_t k = 0; k < mirrored.stl.v_stl_coord.size(); k += 3) mirrored.stl.v_stl_coord[k] *= -1;
-  for (const Model* model : {&first, &shuffled, &mirrored, &first}) {
+  Model shuffled = first, mirrored = first, placed = first;
+  editMesh(shuffled.shapes[0], [&](StlMesh& mesh) {
+    for (int t = 0; t < plateTris; ++t)  // 37 is prime to 200
+      for (int c = 0; c < 3; ++c) mesh.tri[3 * t + c] = first.shapes[0].mesh->tri[3 * ((t * 37) % plateTris) + c];
+  });
+  for (Shape& sh : mirrored.shapes)
+    editMesh(sh, [](StlMesh& mesh) {
+      for (size_t k = 0; k < mesh.node.size(); k += 3) mesh.node[k] *= -1;
+      for (size_t t = 0; t < mesh.tri.size(); t += 3) std::swap(mesh.tri[t + 1], mesh.tri[t + 2]);
+    });
+  const double a = 0.3;  // about y
+  const double turned[9] = {std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)};
+  std::memcpy(placed.shapes[0].mesh_A, turned, sizeof turned);
+  placed.shapes[0].mesh_pos[0] = 0.013;
+  std::vector<size_t> counts;
+  for (const Model* model : {&first, &shuffled, &mirrored, &placed, &first}) {
     const Loads loops = evaluate(*model, settings(1, 0, 1), atRest(2), ContactSearch::Exhaustive);
     EXPECT_GT(loops.records.size(), 20u);
     EXPECT_TRUE(sameLoads(loops, evaluate(*model, settings(1, 0, 1), atRest(2))));
+    Loads fresh;
+    std::thread([&] { fresh = evaluate(*model, settings(1, 0, 1), atRest(2)); }).join();
+    EXPECT_TRUE(sameLoads(loops, fresh));
+    counts.push_back(loops.records.size());
   }
+  EXPECT_NE(counts[3], counts[0]);  // the placement tells
   // What tells the grouping apart.
-  const std::vector<int>& tri = shuffled.stl.v_stl_tri;
-  TestMesh plate = plateMesh(0.4, 10), mixed(plate.node, {tri.begin(), tri.begin() + 3 * plateTris});
+  const std::vector<int>& tri = shuffled.shapes[0].mesh->tri;
+  TestMesh plate = plateMesh(0.4, 10), mixed(plate.node, tri);
   TriangleTree tree;
   tree.build(plate.view(false));
   tree.fitSpheres(mixed.view(false));
@@ -552,10 +578,10 @@ TEST(ContactApply, WhatComputesNothing) {
       [](Model& b) { b.contacts[0].i_shape = 99; },
       [](Model& b) { b.contacts[0].j_shape = -1; },
       [](Model& b) { b.contacts[0].i_body = 1; },  // not the body of the shape
-      [](Model& b) { b.shapes[1].stl_num = 0; },
-      [](Model& b) { b.shapes[1].tri_start = 1 << 20; },
-      [](Model& b) { b.stl.v_stl_tri[b.shapes[0].tri_start + 4] = 9999; },
-      [](Model& b) { b.stl.v_stl_radius.resize(b.shapes[1].normal_start / 3 + 5); },
+      [](Model& b) { b.shapes[1].mesh.reset(); },
+      [](Model& b) { editMesh(b.shapes[1], [](StlMesh& mesh) { mesh.tri.clear(); }); },
+      [](Model& b) { editMesh(b.shapes[0], [](StlMesh& mesh) { mesh.tri[4] = 9999; }); },
+      [](Model& b) { editMesh(b.shapes[0], [](StlMesh& mesh) { mesh.tri[5] = -1; }); },
   };
   for (size_t k = 0; k < breaks.size(); ++k) {
     Model broken = m;
