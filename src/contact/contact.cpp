@@ -113,8 +113,13 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   const BodyMotion& b = w.body[sh.body];
   const double* R0 = m.bodies[sh.body].cg_pos;
   const int nn = sh.mesh->node_num(), ntri = sh.mesh->stl_num();
+  // The tree places the centres while fitting its boxes to them; without
+  // edges the few normals point contact reads are turned when needed, and
+  // the turned normals take no room.
+  const bool viaTree = search == ContactSearch::Tree;
+  const bool turned = !viaTree || edges;
   mb.node.resize(3 * static_cast<size_t>(nn));
-  mb.normal.resize(3 * static_cast<size_t>(ntri));
+  mb.normal.resize(turned ? 3 * static_cast<size_t>(ntri) : 0);
   mb.center.resize(3 * static_cast<size_t>(ntri));
   const double* x0 = mb.initial.node.data();
   const double* n0 = mb.initial.normal.data();
@@ -133,10 +138,7 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   mb.view.center = c;
   mb.view.normal0 = n0;
   mb.view.turn = b.A;
-  // The tree places the centres while fitting its boxes to them; without
-  // edges the few normals point contact reads are turned when needed.
-  const bool viaTree = search == ContactSearch::Tree;
-  mb.view.normal = viaTree && !edges ? nullptr : n;
+  mb.view.normal = turned ? n : nullptr;
   if (mb.view.normal || !viaTree)
     forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
       if (mb.view.normal) turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A);
