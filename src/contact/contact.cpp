@@ -35,6 +35,7 @@ struct MeshBuf {
   int fromSign = 0;
   bool usable = false;
   PlacedStl initial;
+  std::vector<unsigned char> firstEdges;
   std::vector<double> node, normal, center;  // placed at the current state
   TriangleTree tree;  // kept across evaluations: only its boxes follow the body
   PlacedMesh view;
@@ -83,6 +84,7 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
   for (int v : mesh.tri) bad |= static_cast<unsigned>(v) >= limit;
   mb.usable = mesh.node_num() > 0 && mesh.stl_num() > 0 && bad == 0 &&
               mesh.node.size() % 3 == 0 && mesh.tri.size() % 3 == 0;
+  if (mb.usable) firstEdges(mesh.tri.data(), mesh.stl_num(), mb.firstEdges);
   return mb.usable;
 }
 
@@ -138,6 +140,7 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   mb.view.center = c;
   mb.view.normal0 = n0;
   mb.view.turn = b.A;
+  mb.view.firstEdges = mb.firstEdges.data();
   mb.view.normal = turned ? n : nullptr;
   if (mb.view.normal || !viaTree)
     forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
