@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +23,6 @@
 #include "model/model_reader.h"
 #include "model/settings.h"
 #include "platform/console.h"
-#include "solver/vec3.h"
 
 namespace {
 
@@ -105,35 +105,19 @@ BENCHMARK(BM_ContactSphereOnPlate)->ArgsProduct({{1, 2}, {0, 1}})->UseRealTime()
 void BM_ContactFourSpheresOnPlate(benchmark::State& state) { runContact(state, 4); }
 BENCHMARK(BM_ContactFourSpheresOnPlate)->ArgsProduct({{1, 2}, {0, 1}})->UseRealTime();
 
-// A mesh shape added to m.stl the way the reader lays it out: unit normals of
-// the corners' cross products and circumscribed circles.
+// A mesh shape as the reader makes it, placed where it is given.
 void addMesh(orv::Model& m, int body, const std::vector<double>& node,
              const std::vector<int>& tri) {
-  orv::StlLists& L = m.stl;
+  auto mesh = std::make_shared<orv::StlMesh>();
+  mesh->node = node;
+  mesh->tri = tri;
   orv::Shape sh;
   sh.type = "STL";
   sh.body = body;
-  sh.node_num = static_cast<int>(node.size() / 3);
-  sh.stl_num = static_cast<int>(tri.size() / 3);
+  sh.node_num = mesh->node_num();
+  sh.stl_num = mesh->stl_num();
   sh.vertex_num = 3 * sh.stl_num;
-  sh.coord_start = static_cast<int>(L.v_stl_coord.size());
-  sh.normal_start = static_cast<int>(L.v_stl_normal.size());
-  sh.tri_start = static_cast<int>(L.v_stl_tri.size());
-  L.v_stl_coord.insert(L.v_stl_coord.end(), node.begin(), node.end());
-  L.v_stl_tri.insert(L.v_stl_tri.end(), tri.begin(), tri.end());
-  for (size_t t = 0; t < tri.size() / 3; ++t) {
-    const double* P0 = &node[3 * tri[3 * t]];
-    double a[3], b[3], n[3], axb[3], w[3], c[3];
-    orv::vec3Sub(a, &node[3 * tri[3 * t + 1]], P0);
-    orv::vec3Sub(b, &node[3 * tri[3 * t + 2]], P0);
-    L.v_stl_normal.insert(L.v_stl_normal.end(), n, orv::unitNormal(n, a, b) + 3);
-    orv::vec3Sub(w, orv::vec3Scale(w, orv::vec3Dot(a, a), b),
-                 orv::vec3Scale(c, orv::vec3Dot(b, b), a));
-    orv::vec3Cross(axb, a, b);
-    orv::vec3Scale(c, 0.5 / orv::vec3Dot(axb, axb), orv::vec3Cross(c, w, axb));
-    for (int k = 0; k < 3; ++k) L.v_stl_center.push_back(P0[k] + c[k]);
-    L.v_stl_radius.push_back(orv::vec3Norm(c[0], c[1], c[2]));
-  }
+  sh.mesh = mesh;
   m.shapes.push_back(sh);
 }
 

@@ -121,7 +121,7 @@ Merged readerMerge(const Mesh& mesh) {
   m.shapes.resize(1);
   m.shapes[0].type = "STL";
   if (!orv::readStl(m, 0, mesh.path)) Mesh::fail("readStl refused the mesh");
-  return {m.shapes[0].node, m.shapes[0].tri_node};
+  return {m.shapes[0].mesh->node, m.shapes[0].mesh->tri};
 }
 
 void expectSame(const Merged& got, const Merged& ref, const char* who) {

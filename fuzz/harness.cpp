@@ -102,21 +102,14 @@ void checkModel(Checks& check, const Model& m, const Histories& h) {
   for (const Force& f : m.forces)
     check(inTable(f.i_lc, m.frames) && inTable(f.j_lc, m.frames) && inTable(f.r_lc, m.frames),
           "force frames");
-  const StlLists& L = m.stl;
   for (const Shape& s : m.shapes) {
     check(inTable(s.lc, m.frames) && inTable(s.body, m.bodies) && inTable(s.force, m.forces),
           "shape references");
     if (s.stl_num == 0) continue;
-    check(s.coord_start >= 0 && s.tri_start >= 0 && s.normal_start >= 0, "mesh starts");
-    check(static_cast<size_t>(s.coord_start) + 3 * static_cast<size_t>(s.node_num) <=
-              L.v_stl_coord.size(),
-          "mesh nodes in the global list");
-    check(static_cast<size_t>(s.tri_start) + 3 * static_cast<size_t>(s.stl_num) <=
-                  L.v_stl_tri.size() &&
-              static_cast<size_t>(s.normal_start) + 3 * static_cast<size_t>(s.stl_num) <=
-                  L.v_stl_normal.size(),
-          "mesh triangles in the global lists");
-    for (int n : s.tri_node) check(n >= 0 && n < s.node_num, "triangle corner index");
+    check(s.mesh && s.mesh->stl_num() == s.stl_num && s.mesh->node_num() == s.node_num,
+          "mesh sizes");
+    if (s.mesh)
+      for (int n : s.mesh->tri) check(n >= 0 && n < s.node_num, "triangle corner index");
   }
   for (const Texture& t : m.textures) {
     check(inTable(t.body, m.bodies) && inTable(t.lc, m.frames), "texture references");
@@ -195,22 +188,23 @@ std::string runStl(const uint8_t* data, size_t size) {
   Model m = base;
   const Shape& sh = m.shapes[0];
   if (!readStl(m, 0, path)) {
-    check(sh.stl_num == 0 && sh.node_num == 0 && sh.tri_node.empty(), "refused mesh kept");
-    check(m.stl.v_stl_coord.empty() && m.stl.v_stl_tri.empty(), "refused mesh appended");
+    check(sh.stl_num == 0 && sh.node_num == 0 && !sh.mesh && !sh.stl_error.empty(),
+          "refused mesh kept");
     return check.result();
   }
   const size_t nt = static_cast<size_t>(sh.stl_num), nn = static_cast<size_t>(sh.node_num);
-  check(sh.vertex_num == 3 * sh.stl_num && sh.tri_node.size() == 3 * nt &&
-            sh.node.size() == 3 * nn && sh.tri_normal.size() == 3 * nt &&
-            sh.tri_center.size() == 3 * nt && sh.tri_radius.size() == nt,
+  check(sh.mesh && sh.vertex_num == 3 * sh.stl_num && sh.mesh->tri.size() == 3 * nt &&
+            sh.mesh->node.size() == 3 * nn,
         "shape mesh sizes");
-  check(m.stl.v_stl_coord.size() == 3 * nn && m.stl.v_stl_tri.size() == 3 * nt &&
-            m.stl.v_stl_normal.size() == 3 * nt && m.stl.v_stl_center.size() == 3 * nt &&
-            m.stl.v_stl_radius.size() == nt,
-        "global list sizes");
-  for (int n : sh.tri_node) check(n >= 0 && static_cast<size_t>(n) < nn, "corner index");
-  check(allFinite(sh.node) && allFinite(sh.tri_normal) && allFinite(sh.tri_center) &&
-            allFinite(sh.tri_radius),
+  if (!sh.mesh) return check.result();
+  PlacedStl placed;
+  placeStl(sh, placed);
+  check(placed.node.size() == 3 * nn && placed.normal.size() == 3 * nt &&
+            placed.center.size() == 3 * nt && placed.radius.size() == nt,
+        "placed mesh sizes");
+  for (int n : sh.mesh->tri) check(n >= 0 && static_cast<size_t>(n) < nn, "corner index");
+  check(allFinite(placed.node) && allFinite(placed.normal) && allFinite(placed.center) &&
+            allFinite(placed.radius),
         "mesh value not finite");
   return check.result();
 }

@@ -3,6 +3,8 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "contact/detection.h"
@@ -10,6 +12,7 @@
 #include "model/histories.h"
 #include "model/model.h"
 #include "model/settings.h"
+#include "model/stl_reader.h"
 #include "solver/vec3.h"
 
 namespace orv {
@@ -25,7 +28,15 @@ constexpr long long kTreeTrips = 16;
 
 struct MeshBuf {
   int state = 0;  // 0 not looked at in this evaluation, 1 usable, -1 not usable
-  std::vector<double> node, normal, center;
+  // The shape's mesh in the initial configuration, derived from the shared
+  // mesh and the shape's placement and kept for as long as they stay.
+  std::shared_ptr<const StlMesh> from;
+  double fromA[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0}, fromPos[3] = {0, 0, 0};
+  int fromSign = 0;
+  bool usable = false;
+  PlacedStl initial;
+  std::vector<unsigned char> firstEdges;
+  std::vector<double> node, normal, center;  // placed at the current state
   TriangleTree tree;  // kept across evaluations: only its boxes follow the body
   PlacedMesh view;
 };
@@ -53,26 +64,28 @@ struct Work {
 // the caller's instance (passed by reference), never their own.
 thread_local Work t_work;
 
-// The shape's stretch of the global lists lies inside them and its triangles
-// name existing nodes, so the loops below never read out of bounds.
-bool meshUsable(const Model& m, const Shape& sh) {
-  const StlLists& L = m.stl;
-  if (sh.node_num <= 0 || sh.stl_num <= 0) return false;
-  if (sh.coord_start < 0 || sh.normal_start < 0 || sh.tri_start < 0 || sh.normal_start % 3 != 0)
-    return false;
-  const size_t nn = static_cast<size_t>(sh.node_num), nt = static_cast<size_t>(sh.stl_num);
-  const size_t cs = static_cast<size_t>(sh.coord_start), ns = static_cast<size_t>(sh.normal_start),
-               ts = static_cast<size_t>(sh.tri_start);
-  if (cs + 3 * nn > L.v_stl_coord.size() || ns + 3 * nt > L.v_stl_normal.size() ||
-      ns + 3 * nt > L.v_stl_center.size() || ns / 3 + nt > L.v_stl_radius.size() ||
-      ts + 3 * nt > L.v_stl_tri.size())
-    return false;
-  // One pass without branches: it runs at every evaluation.
-  const int* tri = &L.v_stl_tri[ts];
-  const unsigned limit = static_cast<unsigned>(sh.node_num);
+// Whether the shape's mesh can be searched: it has nodes and triangles, and
+// its triangles name existing nodes, so the loops below never read out of
+// bounds. Derives the mesh in the initial configuration when the shape holds
+// another mesh or placement than last time.
+bool meshUsable(const Shape& sh, MeshBuf& mb) {
+  if (!sh.mesh) return false;
+  if (mb.from == sh.mesh && std::memcmp(mb.fromA, sh.mesh_A, sizeof mb.fromA) == 0 &&
+      std::memcmp(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos) == 0 && mb.fromSign == sh.normal_sign)
+    return mb.usable;
+  mb.from = sh.mesh;
+  std::memcpy(mb.fromA, sh.mesh_A, sizeof mb.fromA);
+  std::memcpy(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos);
+  mb.fromSign = sh.normal_sign;
+  placeStl(sh, mb.initial);
+  const StlMesh& mesh = *sh.mesh;
+  const unsigned limit = static_cast<unsigned>(mesh.node_num());
   unsigned bad = 0;
-  for (size_t k = 0; k < 3 * nt; ++k) bad |= static_cast<unsigned>(tri[k]) >= limit;
-  return bad == 0;
+  for (int v : mesh.tri) bad |= static_cast<unsigned>(v) >= limit;
+  mb.usable = mesh.node_num() > 0 && mesh.stl_num() > 0 && bad == 0 &&
+              mesh.node.size() % 3 == 0 && mesh.tri.size() % 3 == 0;
+  if (mb.usable) firstEdges(mesh.tri.data(), mesh.stl_num(), mb.firstEdges);
+  return mb.usable;
 }
 
 // Runs fn(lo, hi) over [0, count): on the calling thread, or split into one
@@ -101,14 +114,18 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   MeshBuf& mb = w.mesh[shape];
   const BodyMotion& b = w.body[sh.body];
   const double* R0 = m.bodies[sh.body].cg_pos;
-  const StlLists& L = m.stl;
-  const int nn = sh.node_num, ntri = sh.stl_num;
+  const int nn = sh.mesh->node_num(), ntri = sh.mesh->stl_num();
+  // The tree places the centres while fitting its boxes to them; without
+  // edges the few normals point contact reads are turned when needed, and
+  // the turned normals take no room.
+  const bool viaTree = search == ContactSearch::Tree;
+  const bool turned = !viaTree || edges;
   mb.node.resize(3 * static_cast<size_t>(nn));
-  mb.normal.resize(3 * static_cast<size_t>(ntri));
+  mb.normal.resize(turned ? 3 * static_cast<size_t>(ntri) : 0);
   mb.center.resize(3 * static_cast<size_t>(ntri));
-  const double* x0 = &L.v_stl_coord[sh.coord_start];
-  const double* n0 = &L.v_stl_normal[sh.normal_start];
-  const double* c0 = &L.v_stl_center[sh.normal_start];
+  const double* x0 = mb.initial.node.data();
+  const double* n0 = mb.initial.normal.data();
+  const double* c0 = mb.initial.center.data();
   double* x = mb.node.data();
   double* n = mb.normal.data();
   double* c = mb.center.data();
@@ -117,16 +134,14 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
-  mb.view.tri = &L.v_stl_tri[sh.tri_start];
-  mb.view.radius = &L.v_stl_radius[sh.normal_start / 3];
+  mb.view.tri = sh.mesh->tri.data();
+  mb.view.radius = mb.initial.radius.data();
   mb.view.node = x;
   mb.view.center = c;
   mb.view.normal0 = n0;
   mb.view.turn = b.A;
-  // The tree places the centres while fitting its boxes to them; without
-  // edges the few normals point contact reads are turned when needed.
-  const bool viaTree = search == ContactSearch::Tree;
-  mb.view.normal = viaTree && !edges ? nullptr : n;
+  mb.view.firstEdges = mb.firstEdges.data();
+  mb.view.normal = turned ? n : nullptr;
   if (mb.view.normal || !viaTree)
     forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
       if (mb.view.normal) turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A);
@@ -273,7 +288,7 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
       return false;
     MeshBuf& mb = w.mesh[shape];
     if (mb.state == 0) {
-      mb.state = meshUsable(m, m.shapes[shape]) ? 1 : -1;
+      mb.state = meshUsable(m.shapes[shape], mb) ? 1 : -1;
       if (mb.state == 1) w.used.push_back(shape);
     }
     return mb.state == 1;

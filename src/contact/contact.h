@@ -18,7 +18,9 @@ enum class ContactSearch { Tree, Exhaustive };
 // body axes), appends one record per contact (sample `row`, point, force on
 // the penetrating body) to h.attempt_contacts and sets h.contact_flag when
 // any contact occurs. Per pair: point contact of i's nodes in j's triangles
-// and of j's in i's, then, with CONTACT_ALGORITHM 1, edge contact both ways.
+// and of j's in i's, then, with CONTACT_ALGORITHM 1, edge contact both ways;
+// a node touches the other mesh at most once and an edge meets an edge of
+// it at most once (contact/detection.h).
 // CONTACT_PARALLEL 1 runs the pairs on N_THREADS threads, otherwise the pairs
 // run in order with each search split over the threads. Records and
 // sums come out the same whatever the thread count, mode and search. A pair

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
 #include "contact/mesh_tree.h"
 #include "solver/vec3.h"
@@ -92,20 +94,28 @@ inline bool inSphere(const double* P, const PlacedMesh& J, int t) {
   return dx * dx + dy * dy + dz * dz < lim * lim;
 }
 
-// Node P against triangle t of J once past the sphere test: out of line, since
-// few triangles get that far.
-void nodeHit(const double* P, const PlacedMesh& J, int t, const BodyMotion& bi,
-             const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out);
+// The triangle a node touches: of those it lies in within the depth window,
+// the nearest (largest h, the depth being -h), the first in index order
+// among equals. t < 0: none yet.
+struct NodeTouch {
+  int t = -1;
+  double h = 0.0;
+  double n[3] = {0, 0, 0};
+};
 
+// Node P against triangle t of J once past the sphere test; keeps the
+// triangle in `best` when nearer than the one there. Out of line, since few
+// triangles get that far.
+void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p, NodeTouch& best);
+
+// Node P against the triangles [lo, hi) of J, in index order.
 inline void nodeInTriangles(const double* P, const PlacedMesh& J, int lo, int hi,
-                            const BodyMotion& bi, const BodyMotion& bj, const ContactParams& p,
-                            std::vector<ContactItem>& out) {
+                            const ContactParams& p, NodeTouch& best) {
   for (int t = lo; t < hi; ++t)
-    if (inSphere(P, J, t)) nodeHit(P, J, t, bi, bj, p, out);
+    if (inSphere(P, J, t)) nodeHit(P, J, t, p, best);
 }
 
-void nodeHit(const double* P, const PlacedMesh& J, int t, const BodyMotion& bi,
-             const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out) {
+void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p, NodeTouch& best) {
   const int* v = &J.tri[3 * t];
   const double* V0 = &J.node[3 * v[0]];
   double turned[3];
@@ -115,6 +125,7 @@ void nodeHit(const double* P, const PlacedMesh& J, int t, const BodyMotion& bi,
   vec3Sub(r, P, V0);
   const double h = vec3Dot(r, n);
   if (!(h < 0.0)) return;
+  if (best.t >= 0 && !(h > best.h)) return;  // no nearer than the one kept
 
   double a[3], b[3], proj[3], st[2];
   vec3Sub(a, &J.node[3 * v[1]], V0);
@@ -122,10 +133,19 @@ void nodeHit(const double* P, const PlacedMesh& J, int t, const BodyMotion& bi,
   vec3Sub(proj, r, vec3Scale(proj, h, n));
   solve2(st, a, b, proj);
   if (!insideTriangle(st[0], st[1]) || !(h < kDepthThreshold) || !(h > -p.d)) return;
+  best.t = t;
+  best.h = h;
+  for (int k = 0; k < 3; ++k) best.n[k] = n[k];
+}
 
+// The point contact of node P, if it touches any triangle.
+inline void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi,
+                        const BodyMotion& bj, const ContactParams& p,
+                        std::vector<ContactItem>& out) {
+  if (best.t < 0) return;
   ContactItem item;
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k];
-  pointContactForce(item.force, P, n, h, bi, bj, p);
+  pointContactForce(item.force, P, best.n, best.h, bi, bj, p);
   out.push_back(item);
 }
 
@@ -136,9 +156,27 @@ inline bool insideAt(const double* a, const double* b, const double* r) {
   return insideTriangle(st[0], st[1]);
 }
 
-// Edge A-B of I against triangle t of J (the contact test proper).
+// An edge contact of one edge of I: the edge of J nearest to the crossing
+// point (its end nodes, lower first), the effective depth and the item.
+struct EdgeTouch {
+  int lo, hi;
+  double delta;
+  ContactItem item;
+};
+
+// The edge contacts of one edge of I; each thread has its own list.
+std::vector<EdgeTouch>& edgeTouches() {
+  thread_local std::vector<EdgeTouch> list;
+  list.clear();
+  return list;
+}
+
+// Edge A-B of I against triangle t of J (the contact test proper). An edge
+// of I meets an edge of J once: of the triangles of J that find the same
+// nearest edge, the shallowest contact is kept, the first in index order
+// among equals.
 inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J, int t, double k,
-                           std::vector<ContactItem>& out) {
+                           std::vector<EdgeTouch>& touches) {
   const int* v = &J.tri[3 * t];
   const double* V[3] = {&J.node[3 * v[0]], &J.node[3 * v[1]], &J.node[3 * v[2]]};
   const double* n = &J.normal[3 * t];
@@ -166,6 +204,7 @@ inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J
 
   // In-plane distance of X from the nearest edge line of the triangle.
   double distMin = 0.0;
+  int mMin = 0;
   for (int m = 0; m < 3; ++m) {
     double u[3], w[3], rm[3];
     vec3Sub(u, V[(m + 1) % 3], V[m]);
@@ -173,7 +212,7 @@ inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J
     vec3Scale(u, 1.0 / len, u);
     unitNormal(w, u, n);
     const double dist = std::fabs(vec3Dot(vec3Sub(rm, X, V[m]), w));
-    if (m == 0 || dist < distMin) distMin = dist;
+    if (m == 0 || dist < distMin) distMin = dist, mMin = m;
   }
 
   const double* E = dB < 0.0 ? B : A;
@@ -183,10 +222,16 @@ inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J
   vec3Sub(XG, X, G);
   const double delta = std::fabs(distMin * std::fabs(hE) / vec3Norm(XG[0], XG[1], XG[2]));
 
-  ContactItem item;
-  for (int c = 0; c < 3; ++c) item.pos[c] = X[c];
-  vec3Scale(item.force, delta * k, n);
-  out.push_back(item);
+  const int u = v[mMin], w = v[(mMin + 1) % 3];
+  EdgeTouch touch{std::min(u, w), std::max(u, w), delta, {}};
+  for (int c = 0; c < 3; ++c) touch.item.pos[c] = X[c];
+  vec3Scale(touch.item.force, delta * k, n);
+  for (EdgeTouch& e : touches)
+    if (e.lo == touch.lo && e.hi == touch.hi) {
+      if (touch.delta < e.delta) e = touch;
+      return;
+    }
+  touches.push_back(touch);
 }
 
 // Slack of an edge's box. The crossing point never leaves the box of the end
@@ -237,7 +282,11 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out) {
   if (!J.tree) {
-    for (int q = n0; q < n1; ++q) nodeInTriangles(&I.node[3 * q], J, 0, J.stl_num, bi, bj, p, out);
+    for (int q = n0; q < n1; ++q) {
+      NodeTouch best;
+      nodeInTriangles(&I.node[3 * q], J, 0, J.stl_num, p, best);
+      nodeContact(&I.node[3 * q], best, bi, bj, p, out);
+    }
     return;
   }
   if (disjoint(I.nodes, J.tris)) return;
@@ -253,7 +302,9 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
     });
     if (cand.empty()) continue;
     std::sort(cand.begin(), cand.end());
-    for (int t : cand) nodeHit(P, J, t, bi, bj, p, out);
+    NodeTouch best;
+    for (int t : cand) nodeHit(P, J, t, p, best);
+    nodeContact(P, best, bi, bj, p, out);
   }
 }
 
@@ -275,28 +326,50 @@ void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* 
   const bool tree = J.tree && J.tree->hasCorners();
   const double slack = tree ? edgeSlack(I, J) : 0.0;
   std::vector<int>& cand = candidates();
+  std::vector<EdgeTouch>& touches = edgeTouches();
   for (int s = 0; s < count; ++s) {
     const int* vi = &I.tri[3 * src[s]];
     for (int e = 0; e < 3; ++e) {
+      if (I.firstEdges && !(I.firstEdges[src[s]] >> e & 1)) continue;  // searched with another
       const double* A = &I.node[3 * vi[e]];
       const double* B = &I.node[3 * vi[(e + 1) % 3]];
+      touches.clear();
       if (!tree) {
-        for (int t = 0; t < J.stl_num; ++t) edgeInTriangle(A, B, J, t, k, out);
-        continue;
+        for (int t = 0; t < J.stl_num; ++t) edgeInTriangle(A, B, J, t, k, touches);
+      } else {
+        // An infinite or NaN end point makes the crossing point NaN (or the
+        // plane test fail), so such an edge enters no triangle.
+        if (!finite3(A) || !finite3(B)) continue;
+        Bound q;
+        for (int c = 0; c < 3; ++c)
+          q.lo[c] = std::min(A[c], B[c]) - slack, q.hi[c] = std::max(A[c], B[c]) + slack;
+        cand.clear();
+        J.tree->cornersMeeting(q, [&](int t) { cand.push_back(t); });
+        if (cand.empty()) continue;
+        std::sort(cand.begin(), cand.end());
+        for (int t : cand) edgeInTriangle(A, B, J, t, k, touches);
       }
-      // An infinite or NaN end point makes the crossing point NaN (or the
-      // plane test fail), so such an edge enters no triangle.
-      if (!finite3(A) || !finite3(B)) continue;
-      Bound q;
-      for (int c = 0; c < 3; ++c)
-        q.lo[c] = std::min(A[c], B[c]) - slack, q.hi[c] = std::max(A[c], B[c]) + slack;
-      cand.clear();
-      J.tree->cornersMeeting(q, [&](int t) { cand.push_back(t); });
-      if (cand.empty()) continue;
-      std::sort(cand.begin(), cand.end());
-      for (int t : cand) edgeInTriangle(A, B, J, t, k, out);
+      for (const EdgeTouch& touch : touches) out.push_back(touch.item);
     }
   }
+}
+
+void firstEdges(const int* tri, int count, std::vector<unsigned char>& out) {
+  out.assign(static_cast<size_t>(std::max(count, 0)), 0);
+  // Edges by their end nodes, then by where they stand: the first of each
+  // run is the first in triangle order.
+  std::vector<std::pair<uint64_t, int>> edges;
+  edges.reserve(3 * out.size());
+  for (int t = 0; t < count; ++t)
+    for (int e = 0; e < 3; ++e) {
+      const uint32_t a = static_cast<uint32_t>(tri[3 * t + e]);
+      const uint32_t b = static_cast<uint32_t>(tri[3 * t + (e + 1) % 3]);
+      edges.push_back({static_cast<uint64_t>(std::min(a, b)) << 32 | std::max(a, b), 3 * t + e});
+    }
+  std::sort(edges.begin(), edges.end());
+  for (size_t i = 0; i < edges.size(); ++i)
+    if (i == 0 || edges[i].first != edges[i - 1].first)
+      out[static_cast<size_t>(edges[i].second / 3)] |= static_cast<unsigned char>(1 << (edges[i].second % 3));
 }
 
 }  // namespace orv

@@ -37,7 +37,9 @@ class TriangleTree;
 //
 // Point contact reads a triangle's normal only for a node inside its sphere;
 // normal may then be null, and those few are turned from normal0 by `turn`
-// as turnVectors would. Edge contact needs normal.
+// as turnVectors would. Edge contact needs normal, and searches each edge
+// once, with the first triangle that has it (firstEdges); without
+// firstEdges, every triangle's three.
 struct PlacedMesh {
   int node_num = 0;
   int stl_num = 0;
@@ -48,6 +50,7 @@ struct PlacedMesh {
   const double* center = nullptr; // 3 per triangle
   const double* normal0 = nullptr;  // 3 per triangle, as read
   const double* turn = nullptr;     // 9, the body's rotation matrix
+  const unsigned char* firstEdges = nullptr;  // 1 per triangle, see firstEdges()
   const TriangleTree* tree = nullptr;
   Bound nodes;  // every node (NaN coordinates aside)
   Bound tris;   // every triangle's sphere box: the tree's root, everywhere without a tree
@@ -112,9 +115,12 @@ void turnVectors(double* out, const double* n0, int count, const double* A);
 void pointContactForce(double* F, const double* P, const double* n, double h,
                        const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p);
 
-// Nodes [n0, n1) of I against every triangle of J, in index order; every
-// contact (a node may touch several triangles) is appended to out with the
-// force on I's body.
+// Nodes [n0, n1) of I against every triangle of J, in index order. A node
+// touches J at most once: of the triangles it lies in within the depth
+// window, the nearest (the smallest depth; the first in index order among
+// equals), so that a node on an edge or a corner of J's tessellation counts
+// as one anywhere else would. Each contact is appended to out, in node
+// order, with the force on I's body.
 void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out);
@@ -123,12 +129,21 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
 // of them unless both meshes have trees with fitted corners.
 void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out);
 
-// Edges of the triangles src[0, count) of I, in that order, against every
-// triangle of J: an edge that crosses a triangle and whose lower end point
-// lies outside that triangle's prism gives an elastic force delta k n at the
-// crossing point, delta from the crossing point's distance to the
-// triangle's nearest edge. Without a fitted corner tree on J, every pair.
+// Edges of the triangles src[0, count) of I, in that order (each edge with
+// its first triangle, see PlacedMesh), against every triangle of J: an edge
+// that crosses a triangle and whose lower end point lies outside that
+// triangle's prism gives an elastic force delta k n at the crossing point,
+// delta from the crossing point's distance to the triangle's nearest edge.
+// An edge of I meets an edge of J (that nearest edge) once: where it crosses
+// several triangles with the same nearest edge, the smallest delta counts,
+// the first in index order among equals. Without a fitted corner tree on J,
+// every pair is tested.
 void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* src, int count,
                  std::vector<ContactItem>& out);
+
+// Per triangle of `count` (3 node indices each), bit e set when its edge e,
+// from corner e to corner e + 1, is the first in triangle order between its
+// two nodes, in either direction.
+void firstEdges(const int* tri, int count, std::vector<unsigned char>& out);
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 // channels, since imported channels describe the imported data).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,17 @@ struct Force {
   int line = 0;  // of the record in the model file
 };
 
+// A triangle mesh as an ASCII STL file gives it: corners scaled by the unit
+// and merged into nodes, in the file's own axes. Never changed once read.
+struct StlMesh {
+  std::string path;  // the file read
+  double unit = 1.0;
+  std::vector<double> node;  // 3 per node
+  std::vector<int> tri;      // 3 node indices per triangle
+  int node_num() const { return static_cast<int>(node.size() / 3); }
+  int stl_num() const { return static_cast<int>(tri.size() / 3); }
+};
+
 struct Shape {
   int id = 0;
   std::string name;
@@ -127,18 +139,19 @@ struct Shape {
   double size[6] = {0, 0, 0, 0, 0, 0};
   int body = -1;
   double RGB[3] = {0, 0, 0};
-  // Mesh of an STL shape, in global coordinates of the initial configuration.
+  // Mesh of an STL shape: the file's mesh, shared with every shape that reads
+  // the same file at the same unit, and where this shape puts it in global
+  // coordinates of the initial configuration, x0 = mesh_A x + mesh_pos (the
+  // reference local coordinate's placement when the mesh was read). Without a
+  // mesh, stl_error says why (empty for shapes of other types).
+  std::shared_ptr<const StlMesh> mesh;
+  double mesh_A[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  double mesh_pos[3] = {0, 0, 0};
   int node_num = 0;
   int vertex_num = 0;
   int stl_num = 0;
-  int coord_start = 0;
-  int normal_start = 0;
-  int tri_start = 0;
-  std::vector<double> node;        // 3 per node
-  std::vector<double> tri_normal;  // 3 per triangle, times normal_sign
-  std::vector<double> tri_center;  // 3 per triangle, circumcentre
-  std::vector<double> tri_radius;  // 1 per triangle, circumradius
-  std::vector<int> tri_node;       // 3 per triangle, shape-local node indices
+  std::string stl_file;   // the mesh file as opened or, when missing, as named
+  std::string stl_error;
   double unit = 1.0;
   int normal_sign = 1;
   int line = 0;  // of the record in the model file
@@ -201,20 +214,17 @@ struct GravityLoad {
   std::string direction;
 };
 
-// All STL shapes one after another; a shape's stretch starts at its
-// coord_start / normal_start / tri_start.
+// The meshes read for the model, each file once per unit, and the lengths
+// the reader reports for the lists of every STL shape's nodes, normals and
+// corners one after another (a shape's share of them starts there).
 struct StlLists {
-  std::vector<double> v_stl_coord;
-  std::vector<double> v_stl_normal;
-  std::vector<int> v_stl_tri;
-  std::vector<double> v_stl_center;
-  std::vector<double> v_stl_radius;
+  std::vector<std::shared_ptr<const StlMesh>> meshes;
+  long long coord_count = 0;
+  long long normal_count = 0;
+  long long tri_count = 0;
   void clear() {
-    v_stl_coord.clear();
-    v_stl_normal.clear();
-    v_stl_tri.clear();
-    v_stl_center.clear();
-    v_stl_radius.clear();
+    meshes.clear();
+    coord_count = normal_count = tri_count = 0;
   }
 };
 

@@ -5,6 +5,8 @@
 #include <complex>
 #include <cstdio>
 #include <limits>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "joints/constraints.h"
@@ -14,6 +16,50 @@
 #include "model/source_pos.h"
 
 namespace orv {
+
+namespace {
+
+// Contacts that cannot be evaluated: a shape not found or on no body, not an
+// STL shape or without a usable mesh, and contact constants that are
+// negative or not finite. The pairs of a contact group share the group's
+// line, so each problem is told once per line.
+void checkContacts(const Model& m, std::vector<std::string>& problems) {
+  std::set<std::pair<int, std::string>> told;
+  auto refuse = [&](const Contact& c, const std::string& what) {
+    if (told.insert({c.line, what}).second)
+      problems.push_back(placeLine(m.path, SourcePos{c.line, 0}, "Contact " + c.name + ": " + what));
+  };
+  for (const Contact& c : m.contacts) {
+    const struct { int shape, body; const std::string& name; } sides[2] = {
+        {c.i_shape, c.i_body, c.iSTL}, {c.j_shape, c.j_body, c.jSTL}};
+    for (const auto& side : sides) {
+      if (side.shape < 0 || side.shape >= m.shape_num() || side.body < 0) {
+        refuse(c, "shape " + side.name + " not found or on no body");
+        continue;
+      }
+      const Shape& sh = m.shapes[side.shape];
+      if (sh.type != "STL")
+        refuse(c, "shape " + sh.name + " is of type " + sh.type + ", not an STL mesh");
+      else if (!sh.mesh)
+        refuse(c, "shape " + sh.name + " has no mesh: mesh file " + sh.stl_file + ": " +
+                      (sh.stl_error.empty() ? "not read" : sh.stl_error));
+      else if (sh.mesh->stl_num() == 0)
+        refuse(c, "shape " + sh.name + " has no mesh: mesh file " + sh.stl_file +
+                      ": no triangles");
+    }
+    const struct { const char* name; double value; } constants[] = {
+        {"k", c.k}, {"c", c.c}, {"d", c.d}, {"e", c.e}, {"myu", c.myu}};
+    for (const auto& k : constants)
+      if (!(std::isfinite(k.value) && k.value >= 0.0)) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", k.value);
+        refuse(c, std::string(k.name) + " = " + value + ": the contact constants k, c, d, e and "
+                  "myu must be finite and not negative");
+      }
+  }
+}
+
+}  // namespace
 
 bool checkModelForAnalysis(const Model& m, std::string& message) {
   std::vector<std::string> problems;
@@ -53,11 +99,7 @@ bool checkModelForAnalysis(const Model& m, std::string& message) {
     if (!lcOk(f.i_lc) || !lcOk(f.j_lc) || (f.type == "force6" && !lcOk(f.r_lc)))
       refuse(f.line, "Force " + f.name + ": a local coordinate is not usable");
   }
-  for (const Contact& c : m.contacts) {
-    if (c.i_shape < 0 || c.j_shape < 0 || c.i_body < 0 || c.j_body < 0)
-      refuse(c.line, "Contact " + c.name + ": shape " + (c.i_shape < 0 ? c.iSTL : c.jSTL) +
-                         " not found or on no body");
-  }
+  checkContacts(m, problems);
   message.clear();
   for (size_t k = 0; k < problems.size(); ++k) {
     if (k == 20) {

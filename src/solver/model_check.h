@@ -13,7 +13,8 @@ struct Settings;
 
 // Checks what the solver needs and the reader accepts: resolved references of
 // joints, motions, forces and contacts, supported motion types, positive
-// masses and inertias. False with one line per problem in `message`.
+// masses and inertias, contacts between usable STL meshes with finite,
+// non-negative constants. False with one line per problem in `message`.
 bool checkModelForAnalysis(const Model& m, std::string& message);
 
 // Warnings (the run goes on) for contacts too stiff for the step they are

@@ -222,26 +222,40 @@ void spring(int frame, const Shape& sh) {
   gluDeleteQuadric(q);
 }
 
+// The shape's mesh, shared with other shapes, is in the file's axes: the
+// shape's placement puts it in the initial configuration (x0 = A x + p).
 void stlMesh(const Shape& sh, int shadowMode) {
-  const size_t nodes = sh.node.size() / 3;
-  const size_t tris = std::min({static_cast<size_t>(std::max(sh.stl_num, 0)), sh.tri_node.size() / 3,
-                                sh.tri_normal.size() / 3});
+  if (!sh.mesh) return;
+  const StlMesh& mesh = *sh.mesh;
+  const size_t nodes = mesh.node.size() / 3, tris = mesh.tri.size() / 3;
   std::vector<float> vertices, normals;
   vertices.reserve(9 * tris);
   normals.reserve(9 * tris);
   for (size_t t = 0; t < tris; ++t) {
-    const int* tn = &sh.tri_node[3 * t];
+    const int* tn = &mesh.tri[3 * t];
     if (tn[0] < 0 || tn[1] < 0 || tn[2] < 0 || static_cast<size_t>(tn[0]) >= nodes ||
         static_cast<size_t>(tn[1]) >= nodes || static_cast<size_t>(tn[2]) >= nodes)
       continue;
+    const double* P0 = &mesh.node[3 * static_cast<size_t>(tn[0])];
+    double u[3], w[3], n[3];
+    vec3Sub(u, &mesh.node[3 * static_cast<size_t>(tn[1])], P0);
+    vec3Sub(w, &mesh.node[3 * static_cast<size_t>(tn[2])], P0);
+    vec3Scale(n, static_cast<double>(sh.normal_sign), unitNormal(n, u, w));
     for (int c = 0; c < 3; ++c)
       for (int a = 0; a < 3; ++a) {
-        vertices.push_back(static_cast<float>(sh.node[3 * static_cast<size_t>(tn[c]) + a]));
-        normals.push_back(static_cast<float>(sh.tri_normal[3 * t + a]));
+        vertices.push_back(static_cast<float>(mesh.node[3 * static_cast<size_t>(tn[c]) + a]));
+        normals.push_back(static_cast<float>(n[a]));
       }
   }
   if (vertices.empty()) return;
 
+  // Column-major [A p; 0 1]; a rotation turns the normals alike.
+  const double* A = sh.mesh_A;
+  const double* p = sh.mesh_pos;
+  const GLdouble place[16] = {A[0], A[3], A[6], 0, A[1], A[4], A[7], 0,
+                              A[2], A[5], A[8], 0, p[0], p[1], p[2], 1};
+  glPushMatrix();
+  glMultMatrixd(place);
   glEnableClientState(GL_VERTEX_ARRAY);
   glVertexPointer(3, GL_FLOAT, 0, vertices.data());
   if (shadowMode) {
@@ -250,6 +264,7 @@ void stlMesh(const Shape& sh, int shadowMode) {
     glColor4d(0, 0, 0, 1);
     glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size() / 3));
     glDisableClientState(GL_VERTEX_ARRAY);
+    glPopMatrix();
     return;
   }
   glEnable(GL_LIGHTING);
@@ -267,6 +282,7 @@ void stlMesh(const Shape& sh, int shadowMode) {
   glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size() / 3));
   glDisableClientState(GL_NORMAL_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
+  glPopMatrix();
   glDisable(GL_LIGHTING);
   glDisable(GL_LIGHT0);
 }
@@ -390,7 +406,7 @@ void drawShape(int frame, int shape, int shadowMode) {
   } else if (sh.type == "spring") {
     if (placeFrame(frame, sh.lc, true)) spring(frame, sh);
   } else if (sh.type == "STL") {
-    // The mesh is stored in initial global coordinates: place the global origin.
+    // stlMesh puts the mesh in initial global coordinates: place the global origin.
     const LocalCoordinate* f = frameAt(sh.lc);
     const double origin[3] = {0, 0, 0};
     if (f && placeOnBody(frame, f->body, origin)) stlMesh(sh, shadowMode);

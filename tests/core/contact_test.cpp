@@ -3,8 +3,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "contact/contact.h"
@@ -27,6 +29,7 @@ namespace {
 struct TestMesh {
   std::vector<double> node, normal, center, radius;
   std::vector<int> tri;
+  std::vector<unsigned char> first;
   TriangleTree tree;
 
   TestMesh(std::vector<double> nodes, std::vector<int> tris) : node(nodes), tri(tris) {
@@ -48,6 +51,8 @@ struct TestMesh {
     PlacedMesh M;
     M.node_num = static_cast<int>(node.size() / 3), M.stl_num = static_cast<int>(tri.size() / 3);
     M.tri = tri.data(), M.radius = radius.data();
+    firstEdges(tri.data(), M.stl_num, first);
+    M.firstEdges = first.data();
     M.node = node.data(), M.normal = normal.data(), M.center = center.data();
     if (withTree) tree.build(M), tree.fitCorners(M);
     useTree(M, withTree ? &tree : nullptr);
@@ -175,16 +180,11 @@ Model sceneModel(const std::vector<TestMesh>& meshes, const std::vector<std::arr
     for (int k = 0; k < 3; ++k) body.cg_pos[k] = at[b][k];
     m.bodies.push_back(body);
     const TestMesh t = moved(meshes[b], at[b]);
-    auto size = [](const auto& v) { return static_cast<int>(v.size()); };
+    auto mesh = std::make_shared<StlMesh>();
+    mesh->node = t.node, mesh->tri = t.tri;
     Shape sh;
-    sh.type = "STL", sh.body = static_cast<int>(b);
-    sh.node_num = size(t.node) / 3, sh.stl_num = size(t.tri) / 3;
-    sh.coord_start = size(m.stl.v_stl_coord), sh.normal_start = size(m.stl.v_stl_normal);
-    sh.tri_start = size(m.stl.v_stl_tri);
-    auto append = [](auto& to, const auto& from) { to.insert(to.end(), from.begin(), from.end()); };
-    append(m.stl.v_stl_coord, t.node), append(m.stl.v_stl_normal, t.normal);
-    append(m.stl.v_stl_tri, t.tri), append(m.stl.v_stl_center, t.center);
-    append(m.stl.v_stl_radius, t.radius);
+    sh.type = "STL", sh.body = static_cast<int>(b), sh.mesh = mesh;
+    sh.node_num = mesh->node_num(), sh.stl_num = mesh->stl_num();
     m.shapes.push_back(sh);
   }
   for (int i = 0; i < m.shape_num(); ++i)
@@ -250,7 +250,7 @@ TEST(ContactPoint, DepthWindowBoundsDampingAndFriction) {
       {0.5, 0.0, 1.5, 0},   {0.5, -1e-11, 1.5, 0},  {0.5, 1e-3, 1.5, 0},
       {0.5, -1e-9, 1.5, 1}, {0.5, -0.0099, 1.5, 1}, {0.5, -0.0101, 1.5, 0},
       {-0.01, -1e-3, 1, 0},  // beside the triangles, inside their spheres
-      {1.0, -1e-3, 1.0, 2},  // on the shared edge: both triangles
+      {1.0, -1e-3, 1.0, 1},  // on the shared edge: once
       {5.0, -1e-3, 5.0, 0}};
   for (const auto& c : cases)
     EXPECT_EQ(TestMesh({c.x, c.y, c.z}, {}).points(J).size(), c.hits) << c.x << " " << c.y;
@@ -280,6 +280,24 @@ TEST(ContactPoint, DepthWindowBoundsDampingAndFriction) {
   EXPECT_NEAR(f.force[2], -0.3 * el / std::sqrt(10.0), 1e-9);
 }
 
+// A node touches a mesh once: at a corner of the plate's tessellation; in a
+// box near two faces, with the nearer face, or with the first when equally
+// near (the depths here are exact).
+TEST(ContactPoint, ANodeTouchesTheNearestTriangleOnly) {
+  TestMesh plate = plateMesh(0.4, 4), box = boxMesh(0.5);
+  const Items corner = TestMesh({0, -1e-3, 0}, {}).points(plate);
+  ASSERT_EQ(corner.size(), 1u);
+  EXPECT_NEAR(corner[0].force[1], 1e-3 * 1e5, 1e-9);
+  const struct { double x, y, depth; int axis; } cases[] = {
+      {0.375, 0.4375, 0.0625, 1}, {0.4375, 0.375, 0.0625, 0}, {0.375, 0.375, 0.125, 1}};
+  for (const auto& c : cases) {
+    const Items items = TestMesh({c.x, c.y, 0.0}, {}).points(box, 0, {}, {}, false, 0.2);
+    ASSERT_EQ(items.size(), 1u) << c.x << " " << c.y;
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(items[0].force[k], k == c.axis ? c.depth * 1e5 : 0.0) << c.x << " " << c.y;
+  }
+}
+
 TEST(ContactEdge, CrossingNearTheBoundary) {
   // J: the triangle x, z >= 0, x + z <= 1 in y = 0, normal +y.
   TestMesh J({0, 0, 0, 0, 0, 1, 1, 0, 0}, {0, 1, 2});
@@ -291,9 +309,17 @@ TEST(ContactEdge, CrossingNearTheBoundary) {
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(one[0].pos[k], k == 0 ? 0.1 : k == 1 ? 0 : 0.3, 1e-15);
   EXPECT_NEAR(one[0].force[1], 1e5 * 0.01 / std::sqrt(0.08), 1e-9);
   EXPECT_EQ(one[0].force[0], 0.0);
-  // The same edge shared by two triangles of I counts once for each.
+  // The same edge shared by two triangles of I counts once.
   TestMesh two({0.2, 0.05, 0.3, -0.1, -0.1, 0.3, 0.2, 0.5, 0.8, 0.2, 0.5, -0.2}, {0, 1, 2, 1, 0, 3});
-  EXPECT_EQ(two.edges(J).size(), 2u);
+  EXPECT_TRUE(same(two.edges(J), one));
+  // Through both sides of a valley of J, near its bottom edge: that edge is
+  // met once, where the contact is shallower.
+  TestMesh valley({0, 0, -1, 0, 0, 1, -1, 1, 0, 1, 1, 0}, {0, 2, 1, 0, 1, 3});
+  TestMesh left({0, 0, -1, 0, 0, 1, -1, 1, 0}, {0, 2, 1}), right({0, 0, -1, 0, 0, 1, 1, 1, 0}, {0, 1, 2});
+  TestMesh across({-3, 0.02, 0, 2.5, 0.02, 0, 0, 3, 0}, {0, 1, 2});
+  const Items both = across.edges(valley), l = across.edges(left), r = across.edges(right);
+  ASSERT_TRUE(l.size() == 1 && r.size() == 1);
+  EXPECT_TRUE(same(both, std::fabs(l[0].force[1]) <= std::fabs(r[0].force[1]) ? l : r));
   // Both ends below the plane, or the lower end's foot inside: no edge contact.
   EXPECT_TRUE(TestMesh({0.2, -0.01, 0.3, 0.1, -0.02, 0.3, 0.2, -0.5, 0.3}, {0, 1, 2}).edges(J).empty());
   EXPECT_TRUE(TestMesh({0.2, 0.05, 0.3, 0.3, -0.05, 0.3, 0.2, 0.5, 0.8}, {0, 1, 2}).edges(J).empty());
@@ -514,26 +540,55 @@ TEST(ContactTree, LargeBallOnPlate) {
   EXPECT_GT(points, 100u);
 }
 
-TEST(ContactTree, KeptGroupingNeverChangesResults) {
-  // applyContact keeps each shape's tree between evaluations. Same sizes, the
-  // plate's triangles shuffled (no longer fits: built again), everything
-  // mirrored in x (still fits: kept), then the first again.
+namespace {
+
+// The shape's mesh replaced by a changed copy.
+template <class Change>
+void editMesh(Shape& sh, const Change& change) {
+  auto mesh = std::make_shared<StlMesh>(*sh.mesh);
+  change(*mesh);
+  sh.mesh = mesh;
+}
+
+}  // namespace
+
+TEST(ContactTree, KeptWorkNeverChangesResults) {
+  // applyContact keeps each shape's tree and its mesh in the initial
+  // configuration between evaluations. Same sizes, the plate's triangles
+  // shuffled (the grouping no longer fits: built again), everything mirrored
+  // in x (still fits: kept), the plate's placement moved and turned (same
+  // mesh), then the first again: each as on a thread that never saw another.
   Model first = sceneModel({plateMesh(0.4, 10), ballMesh(0.05, 9, 12)},
                            {{0, 0, 0}, {0.01, 0.044, -0.02}}, 0.01);
   const int plateTris = first.shapes[0].stl_num;
-  Model shuffled = first, mirrored = first;
-  for (int t = 0; t < plateTris; ++t)  // 37 is prime to 200
-    for (int c = 0; c < 3; ++c)
-      shuffled.stl.v_stl_tri[3 * t + c] = first.stl.v_stl_tri[3 * ((t * 37) % plateTris) + c];
-  for (size_t k = 0; k < mirrored.stl.v_stl_coord.size(); k += 3) mirrored.stl.v_stl_coord[k] *= -1;
-  for (const Model* model : {&first, &shuffled, &mirrored, &first}) {
+  Model shuffled = first, mirrored = first, placed = first;
+  editMesh(shuffled.shapes[0], [&](StlMesh& mesh) {
+    for (int t = 0; t < plateTris; ++t)  // 37 is prime to 200
+      for (int c = 0; c < 3; ++c) mesh.tri[3 * t + c] = first.shapes[0].mesh->tri[3 * ((t * 37) % plateTris) + c];
+  });
+  for (Shape& sh : mirrored.shapes)
+    editMesh(sh, [](StlMesh& mesh) {
+      for (size_t k = 0; k < mesh.node.size(); k += 3) mesh.node[k] *= -1;
+      for (size_t t = 0; t < mesh.tri.size(); t += 3) std::swap(mesh.tri[t + 1], mesh.tri[t + 2]);
+    });
+  const double a = 0.3;  // about y
+  const double turned[9] = {std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)};
+  std::memcpy(placed.shapes[0].mesh_A, turned, sizeof turned);
+  placed.shapes[0].mesh_pos[0] = 0.013;
+  std::vector<size_t> counts;
+  for (const Model* model : {&first, &shuffled, &mirrored, &placed, &first}) {
     const Loads loops = evaluate(*model, settings(1, 0, 1), atRest(2), ContactSearch::Exhaustive);
     EXPECT_GT(loops.records.size(), 20u);
     EXPECT_TRUE(sameLoads(loops, evaluate(*model, settings(1, 0, 1), atRest(2))));
+    Loads fresh;
+    std::thread([&] { fresh = evaluate(*model, settings(1, 0, 1), atRest(2)); }).join();
+    EXPECT_TRUE(sameLoads(loops, fresh));
+    counts.push_back(loops.records.size());
   }
+  EXPECT_NE(counts[3], counts[0]);  // the placement tells
   // What tells the grouping apart.
-  const std::vector<int>& tri = shuffled.stl.v_stl_tri;
-  TestMesh plate = plateMesh(0.4, 10), mixed(plate.node, {tri.begin(), tri.begin() + 3 * plateTris});
+  const std::vector<int>& tri = shuffled.shapes[0].mesh->tri;
+  TestMesh plate = plateMesh(0.4, 10), mixed(plate.node, tri);
   TriangleTree tree;
   tree.build(plate.view(false));
   tree.fitSpheres(mixed.view(false));
@@ -552,10 +607,10 @@ TEST(ContactApply, WhatComputesNothing) {
       [](Model& b) { b.contacts[0].i_shape = 99; },
       [](Model& b) { b.contacts[0].j_shape = -1; },
       [](Model& b) { b.contacts[0].i_body = 1; },  // not the body of the shape
-      [](Model& b) { b.shapes[1].stl_num = 0; },
-      [](Model& b) { b.shapes[1].tri_start = 1 << 20; },
-      [](Model& b) { b.stl.v_stl_tri[b.shapes[0].tri_start + 4] = 9999; },
-      [](Model& b) { b.stl.v_stl_radius.resize(b.shapes[1].normal_start / 3 + 5); },
+      [](Model& b) { b.shapes[1].mesh.reset(); },
+      [](Model& b) { editMesh(b.shapes[1], [](StlMesh& mesh) { mesh.tri.clear(); }); },
+      [](Model& b) { editMesh(b.shapes[0], [](StlMesh& mesh) { mesh.tri[4] = 9999; }); },
+      [](Model& b) { editMesh(b.shapes[0], [](StlMesh& mesh) { mesh.tri[5] = -1; }); },
   };
   for (size_t k = 0; k < breaks.size(); ++k) {
     Model broken = m;
@@ -582,6 +637,48 @@ TEST(ContactPhysics, DroppedCubeSettlesOnPlateWithItsWeight) {
   EXPECT_NEAR(e.out(last, 0), 0.05, 1e-4);
   EXPECT_NEAR(e.out(last, 0), e.out(before, 0), 1e-6);
   EXPECT_NEAR(e.out(last, 1), e.out(before, 1), 5e-4);
+}
+
+// The example cube let down level onto the example plate (cells 0.125 wide,
+// split along x + z = const) wherever its corners fall: inside cells, on the
+// cells' diagonals, on the lines between cells; never with a plate node
+// under it. Four corners carry m g: depth m g / (4 k), wherever the
+// tessellation's edges are.
+TEST(ContactPhysics, CubeRestsAtOneDepthWhereverTheEdgesOfThePlateFall) {
+  const std::string meshes = std::string(ORVALDYN_EXAMPLES) + "/meshes/";
+  const double at[10][2] = {{0.0625, 0.0625},  {0.06, 0.07},     {0.05, 0.0625},    {0.075, 0.0625},
+                            {-0.3125, 0.1875}, {0.4375, -0.4375}, {-0.1875, -0.3},  {0.3, 0.3125},
+                            {-0.44, 0.31},     {0.0625, -0.0625}};
+  const double k = 1e5, depth = 1.0 * 9.81 / (4 * k);
+  for (const auto& xz : at) {
+    const std::string dir = orvtest::makeTempDir();
+    char frame[128];
+    std::snprintf(frame, sizeof frame, " cube_cg cube %.17g 0.0502 %.17g 0 0 0\n", xz[0], xz[1]);
+    orvtest::writeFile(
+        dir + "/model.txt",
+        "parameter_info n\n%\n"
+        "body_info n\n ground g_cg 1 1 1 1 0 0 0 0 0 0\n"
+        " cube cube_cg 1 1/600 1/600 1/600 0 0 0 0 0 0\n%\n"
+        "local_coordinate_info n\n g_cg ground 0 0 0 0 0 0\n" + std::string(frame) + "%\n"
+        "joint_info n\n on fix ground g_cg non\n%\n"
+        "shape_info n\n plate STL g_cg red 1 1 + " + meshes + "plate.stl\n"
+        " block STL cube_cg red 1 1 + " + meshes + "cube.stl\n%\n"
+        "contact_info n\n on touch block plate 1e5 150 0.005 1 0.3\n%\n"
+        "output_info n\n height DY(cube_cg,g_cg,g_cg)\n%\n"
+        "gravity g on y- %\nsimulation_time s 0 0.001 0.3 %\n");
+    orvtest::ConsoleCapture quiet;
+    Model m;
+    Histories h;
+    std::string msg;
+    ASSERT_EQ(readModelFile(dir + "/model.txt", settings(), m, h, msg), ReadStatus::Ok) << msg;
+    AnalysisOptions opt;
+    opt.pauses = false, opt.writeResult = false;
+    ASSERT_EQ(runAnalysis(m, settings(), h, msg, opt), AnalysisStatus::Completed) << msg;
+    const int last = h.anime_num - 1;
+    EXPECT_EQ(h.stl_cont_ti_num[last], 4) << xz[0] << " " << xz[1];
+    EXPECT_NEAR(0.05 - h.p_output[static_cast<size_t>(last) * m.output_num()], depth, 1e-9)
+        << xz[0] << " " << xz[1];
+  }
 }
 
 TEST(ContactPhysics, BoxOnRampSlidesOnlyWhenSteeperThanFriction) {
