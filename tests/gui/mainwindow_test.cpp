@@ -185,3 +185,32 @@ TEST_F(MainWindowTest, RedundantRowsAreToldOnceAndTheRunGoesOn) {
   EXPECT_TRUE(w->messages().last().text.startsWith("Redundant constraints: 3 rows dropped"));
   EXPECT_EQ(g_hist.anime_num, g_model.sample_num);
 }
+
+// A sample of the models that once ran to a wrong "success": each is told in
+// its box, by the reader, by the check before the run or by the run itself.
+TEST_F(MainWindowTest, WrongModelsAreRefusedOrStoppedInABox) {
+  const struct {
+    const char* file;
+    const char* title;  // "" when the model must run to its end without a box
+    const char* says;
+  } cases[] = {
+      {"unknown_joint_type.txt", "Input File Error", "unknown joint type 'revolutoin'"},
+      {"nonfinite_mass.txt", "Input File Error", "mass '1/0' evaluates to inf"},
+      {"contact_sphere_shape.txt", "Analysis Error", "not an STL mesh"},
+      {"contact_blows_up.txt", "Analysis Stopped", "The energy grew in contact"},
+      {"free_fall_from_origin.txt", "", ""},
+  };
+  for (const auto& c : cases) {
+    const int before = w->messages().size();
+    w->openModel(QString(ORVALDYN_TEST_DATA "/wrong-success/") + c.file);
+    if (w->messages().size() == before) w->exec_analysis();
+    if (c.title[0] == '\0') {
+      EXPECT_EQ(w->messages().size(), before) << c.file;
+      EXPECT_EQ(g_hist.anime_num, g_model.sample_num) << c.file;
+      continue;
+    }
+    ASSERT_EQ(w->messages().size(), before + 1) << c.file;
+    EXPECT_EQ(w->messages().last().title, c.title) << c.file;
+    EXPECT_TRUE(w->messages().last().text.contains(c.says)) << w->messages().last().text.toStdString();
+  }
+}
