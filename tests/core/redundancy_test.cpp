@@ -25,7 +25,7 @@ Mat gram(const std::vector<std::vector<double>>& rows) {
 }
 
 std::vector<char> drop(const std::vector<std::vector<double>>& rows) {
-  return findDependentRows(gram(rows), redundancyTolerance(static_cast<int>(rows.size()), 4));
+  return findDependentRows(gram(rows), kRedundancyTolerance);
 }
 
 // Fixed step: no energy term, so every step is accepted at d_time.
