@@ -228,7 +228,8 @@ void checkAssembly(Start& st) {
       st.told[j] = 1;
     } else if (gap > kGapWarning * st.size || angle > kGapWarning) {
       std::string size = gap > kGapWarning * st.size ? "gap " + num(gap) + " m" : "";
-      if (angle > kGapWarning) size += (size.empty() ? "" : ", ") + std::string("angle ") + num(angle) + " rad";
+      if (angle > kGapWarning)
+        size += (size.empty() ? "" : ", ") + std::string("angle ") + num(angle) + " rad";
       cprintf("%s\n", placeLine(m.path, SourcePos{m.joints[j].line, 0}, "Warning: " + head + size).c_str());
     }
   }

@@ -88,9 +88,10 @@ struct Parts {
   }
 };
 
-// How far |p|^2 may stray from 1 in a state that still is a configuration;
-// integration keeps it within round-off, a diverging step leaves it far behind.
-constexpr double kUnitTolerance = 1e-2;
+// How far |p|^2 may stray from 1 in a state that still is a configuration.
+// A stage of a coarse step moves p along its tangent, by (h |w| / 4)^2 in
+// |p|^2; a diverging step leaves it orders of magnitude away.
+constexpr double kUnitTolerance = 0.5;
 
 // The rows of w as the test sees them: each entry's rows and the bodies they
 // act on (one when both sides are on one body), in the inverse-mass metric.
@@ -307,16 +308,14 @@ bool runtimeDroppedRows(const Model& m, DynamicsWork& w, const double* Y, double
                         std::vector<char>& here) {
   const int nb = m.body_num();
   const int ncon = w.ncon;
-  here.assign(ncon, 0);
-  for (int k = 0; k < ncon && k < static_cast<int>(w.dropped.size()); ++k) here[k] = w.dropped[k];
+  RowDependence dep;
+  if (!findRedundantRows(m, w, w.dropped, dep)) return false;
+  here = dep.dropped;
   for (int b = 0; b < nb; ++b) {
     const double* p = &Y[6 * nb + 4 * b];
     const double pp = p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3];
     if (!(std::fabs(pp - 1.0) <= kUnitTolerance)) return true;
   }
-  RowDependence dep;
-  if (!findRedundantRows(m, w, w.dropped, dep)) return false;
-  here = dep.dropped;
   bool fresh = false;  // rows beyond those left out from the start
   for (int k = 0; k < ncon; ++k)
     fresh |= here[k] && !(k < static_cast<int>(w.dropped.size()) && w.dropped[k]);

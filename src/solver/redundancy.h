@@ -41,18 +41,20 @@ struct RowDependence {
   std::vector<RowCombination> combinations;  // of the rows dropped here, when asked for
 };
 
-// The rows of w.rows (as assembled) that depend on earlier rows, with the
-// test above; rows marked in `absent` are already left out. The same rows as
-// findDependentRows on the whole S, without forming it: an entry (joint or
-// motion, in order) that joins a body to a part of the model not yet joined
-// to it and not fixed in space cannot repeat an earlier row, since every
-// earlier row is unchanged by a rigid motion of that part while its own rows
-// on that body are not. Only loop-closing entries, motions and rows that
-// depend on each other on that body are tested against the others, through
-// the Schur complement of the rows so decided. An open chain thus keeps all
-// its rows however badly conditioned its S is. False, with nothing decided,
-// when a row or an inverse mass is not finite or the decided rows cannot be
-// factored.
+// The rows of w.rows (as assembled) that depend on earlier rows; rows marked
+// in `absent` are already left out. Taking the entries (joints, then
+// motions) in order, one that joins a body to a part of the model not yet
+// joined to it and not fixed in space cannot repeat an earlier row: every
+// earlier row is unchanged by a rigid motion of that part, while its own
+// rows on that body are not, unless they depend on each other there (the
+// test above, in that body's metric). Only loop-closing entries, motions
+// and such rows are tested against all the others, through the Schur
+// complement of S. In exact arithmetic these are the rows findDependentRows
+// finds on the whole S; where S is nearly singular although no row repeats
+// another (a long chain, a light link carrying a heavy one), the structure
+// decides, so an open chain keeps all its rows. False, with nothing decided,
+// when a row or an inverse mass is not finite or the rows so decided cannot
+// be factored.
 bool findRedundantRows(const Model& m, const DynamicsWork& w, const std::vector<char>& absent,
                        RowDependence& out, bool combinations = false);
 
@@ -60,9 +62,10 @@ bool findRedundantRows(const Model& m, const DynamicsWork& w, const std::vector<
 // factored: those left out from the start and those that depend on others
 // at this state (a mechanism passing through a singular position); new sets
 // are reported on the console and in w.notice. A state whose Euler
-// parameters have left the unit sphere (a step that diverged) is no
-// configuration, and its rows say nothing about redundancy: only the rows
-// left out from the start are. False when the rows are not finite.
+// parameters are far off the unit sphere (a step that diverged) is no
+// configuration, and its rows say nothing about the model: they are left
+// out without a report, and the energy rule ends the run. False when the
+// rows are not finite.
 bool runtimeDroppedRows(const Model& m, DynamicsWork& w, const double* Y, double t,
                         std::vector<char>& here);
 
