@@ -150,11 +150,12 @@ void checkExpressions(Start& st) {
   for (int mo = 0; mo < m.motion_num(); ++mo)
     for (const CompiledExpr* e : {&progs.motion_dt[mo], &progs.motion_ddt[mo]}) {
       const double v = e->evaluate(m, st.moving);
-      const std::string& text = e == &progs.motion_dt[mo] ? m.motions[mo].dt_equ : m.motions[mo].ddt_equ;
+      const Motion& M = m.motions[mo];
+      const std::string& text = e == &progs.motion_dt[mo] ? M.dt_equ : M.ddt_equ;
       if (std::isfinite(v) || st.told[st.nj() + mo]) continue;
       st.told[st.nj() + mo] = 1;
-      st.refuse(m.motions[mo].line, "Motion " + m.motions[mo].name + ": rate " + text +
-                                        " is not finite at the start time (" + num(v) + ")");
+      st.refuse(M.line, "Motion " + M.name + ": rate " + text + " is not finite at the start time (" +
+                            num(v) + ")");
     }
   static const char* kComponent[6] = {"Fx", "Fy", "Fz", "Tx", "Ty", "Tz"};
   for (int f = 0; f < m.force_num(); ++f) {
@@ -230,7 +231,8 @@ void checkAssembly(Start& st) {
       std::string size = gap > kGapWarning * st.size ? "gap " + num(gap) + " m" : "";
       if (angle > kGapWarning)
         size += (size.empty() ? "" : ", ") + std::string("angle ") + num(angle) + " rad";
-      cprintf("%s\n", placeLine(m.path, SourcePos{m.joints[j].line, 0}, "Warning: " + head + size).c_str());
+      const std::string warning = "Warning: " + head + size;
+      cprintf("%s\n", placeLine(m.path, SourcePos{m.joints[j].line, 0}, warning).c_str());
     }
   }
 }
@@ -252,7 +254,7 @@ void checkRepeatedRows(Start& st) {
   for (const RowCombination& rc : dep.combinations) {
     const int c = rc.row, e = entryOfRow(m, w, c);
     if (e < 0 || st.told[e]) continue;
-    const double sc = std::sqrt(dep.size2[c]);
+    const double sc = dep.size2[c] > 0.0 ? std::sqrt(dep.size2[c]) : 1.0;  // a zero row: its own rate
     // The record it leans on most, in units of the rows' sizes.
     int other = -1;
     double weight = -1.0, dphi = st.phi[c], deta = st.eta[c], rate = std::fabs(st.eta[c]) / sc;
@@ -264,8 +266,8 @@ void checkRepeatedRows(Start& st) {
       const int ek = entryOfRow(m, w, k);
       if (ek != e && std::fabs(a) * sk > weight) weight = std::fabs(a) * sk, other = ek;
     }
-    const RowLevel level = e < st.nj() ? jointRowLevel(jointTypeOf(m.joints[e].type), c - w.rowStart[e])
-                                       : RowLevel::Held;
+    const RowLevel level =
+        e < st.nj() ? jointRowLevel(jointTypeOf(m.joints[e].type), c - w.rowStart[e]) : RowLevel::Held;
     std::string what;
     if (level == RowLevel::Length && std::fabs(dphi) > kDisagreement * st.size)
       what = "a gap that differs by " + num(std::fabs(dphi)) + " m";
