@@ -7,11 +7,13 @@
 #include <limits>
 #include <sstream>
 
+#include "joints/constraints.h"
 #include "model/histories.h"
 #include "model/model.h"
 #include "model/model_reader.h"
 #include "model/settings.h"
 #include "solver/analysis.h"
+#include "solver/dynamics.h"
 #include "test_util.h"
 
 using namespace orv;
@@ -145,4 +147,38 @@ TEST(StartChecks, ConsistentRepeatedRowsAreDropped) {
   ASSERT_EQ(hinges.status, AnalysisStatus::Completed) << hinges.message;
   EXPECT_EQ(hinges.message.rfind("Redundant constraints: 5 rows dropped\n", 0), 0u) << hinges.message;
   EXPECT_EQ(hinges.console.find("Warning"), npos);
+}
+
+// The start check reads a row as a distance exactly when it has entries on
+// the translational columns (ground rows act on velocities alone).
+TEST(StartChecks, RowLevelsFollowTheEvaluatorsRows) {
+  Model m;
+  m.bodies.resize(2), m.frames.resize(2), m.joints.resize(1);
+  const double cg[2][3] = {{0, 0, 0}, {1, 0.5, 0.2}};
+  for (int b = 0; b < 2; ++b) {
+    for (int k = 0; k < 3; ++k) m.bodies[b].cg_pos[k] = cg[b][k];
+    m.frames[b].body = b;
+    m.frames[b].pos[0] = 0.3 + 0.1 * b, m.frames[b].pos[1] = 0.1;
+    m.frames[b].ang[0] = 20, m.frames[b].ang[1] = 30 + b, m.frames[b].ang[2] = 40;
+  }
+  Histories h;
+  std::vector<double> Y(28, 0.0);
+  const double p1[4] = {0.9, 0.1, -0.2, 0.3};
+  const double n = std::sqrt(0.81 + 0.01 + 0.04 + 0.09);
+  Y[12] = 1.0;
+  for (int k = 0; k < 4; ++k) Y[16 + k] = p1[k] / n;
+  publishKinematics(m, h, Y.data());
+  for (const char* type :
+       {"sphere", "revolution", "cylinder", "translation", "in_line", "prismatic", "fix"}) {
+    m.joints[0].type = type;
+    m.joints[0].i_lc = 0, m.joints[0].j_lc = 1, m.joints[0].i_body = 0, m.joints[0].j_body = 1;
+    ConstraintRows rows;
+    ASSERT_TRUE(evaluateJoint(m, h, Y.data(), 0.0, 0, rows));
+    for (int k = 0; k < rows.nrows; ++k) {
+      bool translational = false;
+      for (int c = 0; c < 3; ++c) translational |= rows.Bri[k][c] != 0.0 || rows.Brj[k][c] != 0.0;
+      EXPECT_EQ(translational, jointRowLevel(jointTypeOf(type), k) == RowLevel::Length)
+          << type << " row " << k;
+    }
+  }
 }

@@ -238,13 +238,6 @@ TEST(Redundancy, RevoluteSliderCrankFollowsTheClosedForm) {
   RecordProperty("worst_slider_error_over_r", std::to_string(worst / r));
 }
 
-TEST(Redundancy, ModelsWithoutRedundancyReportNone) {
-  Example e;
-  runExample("pendulum.txt", e);
-  ASSERT_EQ(e.status, AnalysisStatus::Completed);
-  EXPECT_EQ(e.message, "");
-}
-
 TEST(Redundancy, StructureFindsTheRowsTheWholeSWouldOnExamplesAndRandomLoops) {
   int count = 0;
   for (const auto& e : std::filesystem::directory_iterator(ORVALDYN_EXAMPLES)) {
