@@ -53,8 +53,8 @@ chain() {
 }
 
 printf "%-22s %5s %10s %9s  %s\n" "model" "exit" "samples" "wall[s]" "redundancy reported"
-for spec in "heavy 1 1 0.02 rev" "thin 0.01 0.001 0.001 fwd"; do
-  set -- $spec
+for chainArgs in "heavy 1 1 0.02 rev" "thin 0.01 0.001 0.001 fwd"; do
+  set -- $chainArgs
   for dt in 0.01 0.001; do
     name="${1}_${n}_dt${dt}"
     chain "$name" "$2" "$3" "$4" "$5" "$dt"
