@@ -23,6 +23,25 @@ JointType jointTypeOf(const std::string& type) {
   return JointType::Unknown;
 }
 
+RowLevel jointRowLevel(JointType type, int k) {
+  // Row by row, in the order the evaluators write them: L length, A angle, H held.
+  const char* rows = "";
+  switch (type) {
+    case JointType::Sphere: rows = "LLL"; break;
+    case JointType::Revolution: rows = "LLLAA"; break;
+    case JointType::Cylinder: rows = "AALL"; break;
+    case JointType::Translation: rows = "AALLH"; break;
+    case JointType::InLine: rows = "LL"; break;
+    case JointType::Prismatic: rows = "AAH"; break;
+    case JointType::Fix: rows = "LLLHHH"; break;
+    case JointType::Ground:
+    case JointType::Unknown: break;
+  }
+  for (int i = 0; rows[i]; ++i)
+    if (i == k) return rows[i] == 'L' ? RowLevel::Length : rows[i] == 'A' ? RowLevel::Angle : RowLevel::Held;
+  return RowLevel::Held;
+}
+
 void clearRows(ConstraintRows& rows, int n, int bi, int bj) {
   rows.nrows = n;
   rows.bi = bi;

@@ -20,6 +20,17 @@ enum class JointType { Ground, Sphere, Revolution, Cylinder, Translation, InLine
 // Joint type of a type text ("revolution_" is a revolution joint).
 JointType jointTypeOf(const std::string& type);
 
+// What a joint row holds at position level: a distance (metres) or an angle
+// (radians) that the stabilisation pulls to zero, or nothing it corrects
+// ("ground" and the equal angular velocities of "fix" act on velocities, the
+// x_i.y_j row of "translation" and "prismatic" keeps its start value). At
+// rest a stabilised row's right side is -beta^2 Phi, so its violation Phi
+// can be read back from gamma.
+enum class RowLevel { Length, Angle, Held };
+
+// Level of row k of a joint of this type (Held past its rows).
+RowLevel jointRowLevel(JointType type, int k);
+
 // Rows of one joint or motion: rows x 3 blocks on the translational (r) and
 // rotational (pi) columns of body i and body j, and the right side gamma of
 // the acceleration equation. bj = -1 when only body i takes part.

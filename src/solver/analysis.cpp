@@ -125,6 +125,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   cprintf("mbd analysis\n");
   DynamicsWork w;
   setupDynamics(m, h, w);
+  if (!checkStartOfRun(m, w, message)) return AnalysisStatus::Refused;
   cprintf("Simulation Start\n");
   try {
     allocateHistories(m, h, N);

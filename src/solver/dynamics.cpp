@@ -589,19 +589,14 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
     // through a singular position): find them here and leave them out of
     // this evaluation.
     assembleConstraints(m, h, w, Y, t, w.recordRows);
-    if (!w.dropped.empty()) dropRows(w, w.dropped);
-    std::vector<char> here =
-        findDependentRows(multiplierMatrix(m, w), redundancyTolerance(ncon, 6 * nb));
-    for (size_t k = 0; k < w.dropped.size() && k < here.size(); ++k) here[k] |= w.dropped[k];
-    if (here != w.lastRuntimeDropped) {
-      char when[64];
-      std::snprintf(when, sizeof when, " at t=%e", t);
-      const std::string report = redundancyReport(m, w, here, when);
-      cprintf("%s", report.c_str());
-      w.notice += report;
-      w.lastRuntimeDropped = here;
-    }
-    if (!multipliers(acc, here)) return false;
+    std::vector<char> here;
+    if (!runtimeDroppedRows(m, w, Y, t, here)) return false;
+    // The rows left are independent: a badly conditioned S (a long chain)
+    // is factored as it stands rather than refused for a small pivot.
+    w.system.setPivotTolerance(0.0);
+    const bool solved = multipliers(acc, here);
+    w.system.setPivotTolerance(BlockSystem::kDefaultPivotTolerance);
+    if (!solved) return false;
   }
   if (!allFinite(acc)) return false;
 
@@ -692,15 +687,14 @@ void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, do
   w.dropped.clear();
   w.lastRuntimeDropped.clear();
   w.notice.clear();
-  if (ncon > 0) {
-    std::vector<char> mask =
-        findDependentRows(multiplierMatrix(m, w), redundancyTolerance(ncon, 6 * nb));
-    const std::string report = redundancyReport(m, w, mask, "");
+  RowDependence dep;
+  if (ncon > 0 && findRedundantRows(m, w, {}, dep)) {
+    const std::string report = redundancyReport(m, w, dep.dropped, "");
     if (!report.empty()) {
       cprintf("%s", report.c_str());
       w.notice = report;
-      w.dropped = mask;
-      dropRows(w, mask);
+      w.dropped = dep.dropped;
+      dropRows(w, dep.dropped);
       fillDenseJacobian(m, w);
     }
   }

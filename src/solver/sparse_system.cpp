@@ -158,7 +158,7 @@ bool BlockSystem::factor(const std::vector<ConstraintRows>& rows,
       double d = L[j * nk + j];
       for (int l = 0; l < j; ++l) d -= L[j * nk + l] * L[j * nk + l];
       // A pivot lost in round-off means dependent rows: S is singular.
-      if (!(d > 1e-12 * scale) || !std::isfinite(d)) return false;
+      if (!(d > pivotTol_ * scale) || !std::isfinite(d)) return false;
       const double ljj = std::sqrt(d);
       L[j * nk + j] = ljj;
       for (int i = j + 1; i < nk; ++i) {

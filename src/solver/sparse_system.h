@@ -29,8 +29,14 @@ class BlockSystem {
   // Fixes the sparsity pattern and the elimination order for these entries.
   void analyse(const std::vector<SystemEntry>& entries);
   // Builds S from the entries' rows and factors it; false when S is not
-  // positive definite (dependent rows).
+  // positive definite (dependent rows): a pivot at most the pivot tolerance
+  // times its row's diagonal, or not finite.
   bool factor(const std::vector<ConstraintRows>& rows, const std::vector<BodyInverse>& minv);
+  // Relative size below which a pivot counts as lost. The default flags rows
+  // that may have become dependent; once the rows are known to be
+  // independent, 0 accepts every positive pivot of an ill-conditioned S.
+  void setPivotTolerance(double tol) { pivotTol_ = tol; }
+  static constexpr double kDefaultPivotTolerance = 1e-12;
   // Rows left out of the system (all-zero rows): they get a unit diagonal,
   // so their multipliers come out as their right sides, which are zero.
   void setDroppedRows(const std::vector<char>& mask) { dropped_ = mask; }
@@ -52,6 +58,7 @@ class BlockSystem {
   int nrows_ = 0;
   std::vector<double> sdiag_;          // diagonal of S before elimination
   std::vector<char> dropped_;          // per global row
+  double pivotTol_ = kDefaultPivotTolerance;
 
   double* block(int row, int column);
 };

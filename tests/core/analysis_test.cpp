@@ -175,10 +175,10 @@ TEST(Analysis, SingleSampleRefusalsAndFailures) {
   EXPECT_EQ(twice.message.rfind("Redundant constraints: 6 rows dropped\n", 0), 0u) << twice.message;
   EXPECT_NE(twice.console.find("  joint twice (ground), row 1 of 6\n"), npos);
 
-  // A force that is not a number cannot be balanced: the run stops at once
-  // and keeps the initial sample.
+  // A force that stops being a number after the start cannot be balanced:
+  // the run stops at once and keeps the initial sample.
   std::string bad = pendulum("on pin sphere pivot_link pivot_base");
-  bad.insert(bad.find("gravity"), "force_info F on bad force6 link_cg pivot_base pivot_base sqrt(0-1) 0 0 0 0 0 %\n");
+  bad.insert(bad.find("gravity"), "force_info F on bad force6 link_cg pivot_base pivot_base sqrt(0-time) 0 0 0 0 0 %\n");
   const Outcome r = analyse(bad);
   EXPECT_EQ(r.status, AnalysisStatus::Failed);
   EXPECT_NE(r.message.find("cannot be solved at t="), npos);
