@@ -250,6 +250,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       double hs = step, tEnd = t + step;
       onSample = tEnd >= target - tolT;
       if (onSample && std::fabs(tEnd - target) > tolT) hs = target - t, tEnd = target;
+      const std::vector<double>* lastIn = &Y;  // the state the last stage was given
       // One stage: time and current state published, then f(ts, Ys) into k.
       auto stage = [&](double ts, std::vector<double>& in, std::vector<double>& k, RateSide side) {
         h.time = ts;
@@ -260,6 +261,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
         // would repeat every contact up to four times. (contact_flag keeps
         // whatever any stage raised.)
         h.attempt_contacts.clear();
+        lastIn = &in;
         return computeStateDerivative(m, s, h, w, ts, in.data(), k.data(), dofs);
       };
       auto combine = [&](double f, const std::vector<double>& k, std::vector<double>& out) {
@@ -274,7 +276,15 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
       if (ok) combine(hs / 2, k2, Ys), ok = stage(t + hs / 2, Ys, k3, RateSide::Central);
       if (ok) combine(hs, k3, Ys), ok = stage(t + hs, Ys, k4, RateSide::Backward);
       if (!ok) {
-        fail(t);
+        // A stage state whose orientations left the unit sphere is a step
+        // that blew up, not a mechanism the equations cannot hold.
+        double norm2 = 0.0;
+        const int b = bodyOffUnitSphere(m, lastIn->data(), norm2);
+        if (b >= 0)
+          stop("The integration diverged in the step from t=" + at(t) + ": the orientation of body " +
+               m.bodies[b].name + " left the unit sphere (|p|^2 = " + at(norm2) + ")");
+        else
+          fail(t);
         break;
       }
       for (size_t i = 0; i < state; ++i)

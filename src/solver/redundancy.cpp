@@ -308,14 +308,14 @@ bool runtimeDroppedRows(const Model& m, DynamicsWork& w, const double* Y, double
                         std::vector<char>& here) {
   const int nb = m.body_num();
   const int ncon = w.ncon;
-  RowDependence dep;
-  if (!findRedundantRows(m, w, w.dropped, dep)) return false;
-  here = dep.dropped;
   for (int b = 0; b < nb; ++b) {
     const double* p = &Y[6 * nb + 4 * b];
     const double pp = p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3];
-    if (!(std::fabs(pp - 1.0) <= kUnitTolerance)) return true;
+    if (!(std::fabs(pp - 1.0) <= kUnitTolerance)) return false;
   }
+  RowDependence dep;
+  if (!findRedundantRows(m, w, w.dropped, dep)) return false;
+  here = dep.dropped;
   bool fresh = false;  // rows beyond those left out from the start
   for (int k = 0; k < ncon; ++k)
     fresh |= here[k] && !(k < static_cast<int>(w.dropped.size()) && w.dropped[k]);

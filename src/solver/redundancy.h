@@ -61,11 +61,11 @@ bool findRedundantRows(const Model& m, const DynamicsWork& w, const std::vector<
 // The rows to leave out of an evaluation during the run whose S could not be
 // factored: those left out from the start and those that depend on others
 // at this state (a mechanism passing through a singular position); new sets
-// are reported on the console and in w.notice. A state whose Euler
-// parameters are far off the unit sphere (a step that diverged) is no
-// configuration, and its rows say nothing about the model: they are left
-// out without a report, and the energy rule ends the run. False when the
-// rows are not finite.
+// are reported on the console and in w.notice. False when the rows are not
+// finite, and for a state whose Euler parameters are far off the unit sphere
+// (a step that diverged): such a state is no configuration, its rows say
+// nothing about the model, and the evaluation fails rather than go on with
+// rows left out.
 bool runtimeDroppedRows(const Model& m, DynamicsWork& w, const double* Y, double t,
                         std::vector<char>& here);
 

@@ -100,4 +100,14 @@ int bodyBeyondSpeedBound(const RunLimits& lim, const Model& m, const double* Y, 
   return -1;
 }
 
+int bodyOffUnitSphere(const Model& m, const double* Y, double& norm2) {
+  const int nb = m.body_num();
+  for (int b = 0; b < nb; ++b) {
+    const double* p = &Y[6 * nb + 4 * b];
+    norm2 = p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3];
+    if (!(std::fabs(norm2 - 1.0) <= 0.5)) return b;
+  }
+  return -1;
+}
+
 }  // namespace orv

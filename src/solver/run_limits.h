@@ -45,4 +45,10 @@ double speedBound(const RunLimits& lim, double mass);
 int bodyBeyondSpeedBound(const RunLimits& lim, const Model& m, const double* Y, double& speed,
                          double& bound);
 
+// The first body of state Y whose Euler parameters are further than 0.5 from
+// the unit sphere in |p|^2 (or not finite), or -1; that |p|^2 out. A stage
+// of a sound step moves p along its tangent, by (h |w| / 4)^2 in |p|^2; a
+// step that diverged leaves it far away.
+int bodyOffUnitSphere(const Model& m, const double* Y, double& norm2);
+
 }  // namespace orv
