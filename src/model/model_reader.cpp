@@ -188,6 +188,16 @@ void Reader::exprs(Section sec, int record, double* out, int n, const char* cons
   for (int k = 0; k < n; ++k) out[k] = expr(sec, record, what[k]);
 }
 
+std::string Reader::keyword(Section sec, int record, const char* kind,
+                            const std::vector<std::string>& known) {
+  const std::string word = name(sec, record, std::string("a ") + kind);
+  if (std::find(known.begin(), known.end(), word) == known.end())
+    fail(sec, record, in_.pos(),
+         format("unknown %s %s (expected one of: %s)", kind, shownToken(word).c_str(),
+                oneOf(known).c_str()));
+  return word;
+}
+
 int Reader::flag(Section sec, int record, const std::string& word) {
   if (word == "on") return 1;
   if (word == "off") return 0;
@@ -430,11 +440,7 @@ void Reader::joints() {
     j.line = recordLine_;
     j.flag = flag(kJoint, rec, first);
     j.name = name(kJoint, rec, "the joint's name");
-    j.type = name(kJoint, rec, "a joint type");
-    if (jointEquationCount(j.type) == 0)
-      fail(kJoint, rec, in_.pos(),
-           format("unknown joint type %s (expected one of: %s)", shownToken(j.type).c_str(),
-                  oneOf(kJointTypes).c_str()));
+    j.type = keyword(kJoint, rec, "joint type", kJointTypes);
     j.iframe = name(kJoint, rec, "the i local coordinate name");
     sidePos.push_back(in_.pos());
     j.jframe = name(kJoint, rec, "the j local coordinate name (or non)");
@@ -484,11 +490,7 @@ void Reader::motions() {
     mo.line = recordLine_;
     mo.flag = flag(kMotion, rec, first);
     mo.name = name(kMotion, rec, "the motion's name");
-    mo.type = name(kMotion, rec, "a motion type (R or T)");
-    if (std::find(kMotionTypes.begin(), kMotionTypes.end(), mo.type) == kMotionTypes.end())
-      fail(kMotion, rec, in_.pos(),
-           format("unknown motion type %s (expected one of: %s)", shownToken(mo.type).c_str(),
-                  oneOf(kMotionTypes).c_str()));
+    mo.type = keyword(kMotion, rec, "motion type", kMotionTypes);
     mo.joint_name = name(kMotion, rec, "a joint name");
     jointPos.push_back(in_.pos());
     mo.equ_type = name(kMotion, rec, "the equation type (velocity)");
@@ -554,8 +556,7 @@ void Reader::forces() {
     f.line = recordLine_;
     f.flag = flag(kForce, rec, first);
     f.name = name(kForce, rec, "the force's name");
-    f.type = name(kForce, rec, "a force type");
-    const SourcePos typePos = in_.pos();
+    f.type = keyword(kForce, rec, "force type", kForceTypes);
     f.iframe = name(kForce, rec, "the i local coordinate name");
     f.jframe = name(kForce, rec, "the j local coordinate name");
     f.rframe = name(kForce, rec, "the reference local coordinate name");
@@ -566,16 +567,12 @@ void Reader::forces() {
     } else if (f.type == "spring6") {
       exprs(kForce, rec, f.k, 6, kK);
       exprs(kForce, rec, f.c, 6, kC);
-    } else if (f.type == "force6") {
+    } else {  // force6
       for (int k = 0; k < 6; ++k) {
         f.equ[k] = field(kForce, rec, std::string("the component ") + kComponent[k] +
                                           " (an expression)", kTokenMax);
         at.push_back(in_.pos());
       }
-    } else {
-      fail(kForce, rec, typePos,
-           format("unknown force type %s (expected one of: %s)", shownToken(f.type).c_str(),
-                  oneOf(kForceTypes).c_str()));
     }
     componentPos.push_back(at);
     rows.push_back(f);

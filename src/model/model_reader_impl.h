@@ -87,6 +87,9 @@ class Reader {
   // and of unknown names, refuses a value that is not finite.
   double expr(Section sec, int record, const std::string& what);
   void exprs(Section sec, int record, double* out, int n, const char* const* what);
+  // A word that must be one of `known` (a joint type, a shape type, ...),
+  // `kind` naming it in the refusal of any other word.
+  std::string keyword(Section sec, int record, const char* kind, const std::vector<std::string>& known);
   // A record's on/off flag: 1 for "on", 0 for "off"; other words are refused.
   int flag(Section sec, int record, const std::string& word);
   // A plain decimal number of the global sections.

@@ -39,8 +39,7 @@ void Reader::shapes() {
     Shape sh;
     sh.line = recordLine_;
     sh.name = first;
-    sh.type = name(kShape, rec, "a shape type");
-    const SourcePos typePos = in_.pos();
+    sh.type = keyword(kShape, rec, "shape type", kShapeTypes);
     sh.frame = name(kShape, rec, "the reference local coordinate name");
     sh.color = name(kShape, rec, "a colour name");
     colorPos.push_back(in_.pos());
@@ -56,7 +55,7 @@ void Reader::shapes() {
       exprs(kShape, rec, sh.size, 4, kSize);
     } else if (sh.type == "pipe") {
       exprs(kShape, rec, sh.size, 4, kSize);
-    } else if (sh.type == "STL") {
+    } else {  // STL
       sh.size[0] = expr(kShape, rec, "the unit of the mesh");
       const std::string sign = field(kShape, rec, "the normal sign (+ or -)");
       if (sign != "+" && sign != "-")
@@ -64,10 +63,6 @@ void Reader::shapes() {
              format("unknown normal sign %s (expected + or -)", shownToken(sign).c_str()));
       sh.size[1] = sign == "+" ? 1.0 : -1.0;
       file = field(kShape, rec, "an STL file name");
-    } else {
-      fail(kShape, rec, typePos,
-           format("unknown shape type %s (expected one of: %s)", shownToken(sh.type).c_str(),
-                  oneOf(kShapeTypes).c_str()));
     }
     rows.push_back(sh);
     stlFiles.push_back(file);
@@ -111,8 +106,7 @@ void Reader::textures() {
     Texture tx;
     tx.line = recordLine_;
     tx.name = first;
-    tx.type = name(kTexture, rec, "a texture type");
-    const SourcePos typePos = in_.pos();
+    tx.type = keyword(kTexture, rec, "texture type", kTextureTypes);
     tx.body_name = name(kTexture, rec, "a body name");
     tx.frame = name(kTexture, rec, "a local coordinate name");
     if (tx.type == "rect") {
@@ -120,15 +114,11 @@ void Reader::textures() {
       tx.Ly = expr(kTexture, rec, "Ly");
       tx.dx = truncToInt(expr(kTexture, rec, "dx"));
       tx.dy = truncToInt(expr(kTexture, rec, "dy"));
-    } else if (tx.type == "cylinder_one") {
+    } else {  // cylinder_one
       tx.Lx = expr(kTexture, rec, "Lx");
       tx.Ly = expr(kTexture, rec, "Ly");
       tx.dx = truncToInt(expr(kTexture, rec, "dx"));
       tx.dy = 1;
-    } else {
-      fail(kTexture, rec, typePos,
-           format("unknown texture type %s (expected one of: %s)", shownToken(tx.type).c_str(),
-                  oneOf(kTextureTypes).c_str()));
     }
     tx.file = name(kTexture, rec, "a BMP file name");
     rows.push_back(tx);
