@@ -154,8 +154,8 @@ Outcome batch(const std::string& dir, const std::string& args) {
           orvtest::readFile(dir + "/.err")};
 }
 
-// The pendulum of result-file.md with its `simulation_time` line, or the line
-// containing `key`, replaced by `line`.
+// The pendulum of result-file.md with its one line containing `key` replaced
+// by `line`.
 std::string tinyWith(const std::string& key, const std::string& line) {
   std::string out;
   int replaced = 0;
@@ -355,7 +355,9 @@ TEST(DocsSettings, MissingSettingsSayWhereTheyWereLookedFor) {
   const Outcome r = batch(dir, "tiny.txt");
   EXPECT_EQ(r.code, 1);
   std::string shown = block("missing-settings");
-  shown.replace(shown.find("/home/me/work"), 13, dir);
+  const size_t at = shown.find("/home/me/work");
+  ASSERT_NE(at, std::string::npos);
+  shown.replace(at, 13, dir);
   EXPECT_EQ(r.out, shown);
   EXPECT_EQ(r.err, "");
 }
