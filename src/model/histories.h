@@ -56,8 +56,8 @@ struct Histories {
   int analysis_finished = 0;  // 1 once a result (analysis, file, import) is held
   std::string version = "0.00";  // version text of result files
 
-  // Contact records of the step attempt in progress, and of the last
-  // accepted step with contact (appended to the lists at the next sample).
+  // Contact records of the evaluation in progress, and of the evaluation of
+  // the last sample's own state (appended to the lists with that sample).
   std::vector<ContactRecord> attempt_contacts;
   std::vector<ContactRecord> accepted_contacts;
 

@@ -189,6 +189,8 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     w.recordRows = false;
     k1Contact = h.contact_flag;
     haveK1 = ok && ti < N - 1;
+    // The sample's contact records are those of its own state, like its rows.
+    h.accepted_contacts = h.attempt_contacts;
     if (ok && nj > 0) {
       extractJointReactions(m, w, w.lambda, &h.p_F_const[static_cast<size_t>(ti) * nj6]);
       for (size_t k = 0; k < nj6; ++k) h.p_F_const_i[k] = h.p_F_const[ti * nj6 + k];
@@ -199,8 +201,17 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     publishKinematics(m, h, Y.data());
     return ok;
   };
+  auto storeContacts = [&]() {
+    for (const ContactRecord& r : h.accepted_contacts) {
+      h.cont_time_index.push_back(r.ti);
+      h.cont_position.insert(h.cont_position.end(), r.pos, r.pos + 3);
+      h.cont_value.insert(h.cont_value.end(), r.val, r.val + 3);
+    }
+    h.accepted_contacts.clear();
+  };
   if (!evaluateSample(0)) fail(t);
   evaluateOutputs(m, w.programs, h, 0);
+  storeContacts();
   cprintf("  Initial analysis completed\n");
 
   double step = D;
@@ -359,7 +370,6 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
         t = tEnd;
         Y = Ynew;
         haveK1 = false;
-        if (h.contact_flag == 1) h.accepted_contacts = h.attempt_contacts;
         break;
       }
     }
@@ -372,12 +382,7 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
     h.p_time[ti] = target;
     for (size_t i = 0; i < state; ++i) h.p_YYY[ti * state + i] = Y[i];
     evaluateOutputs(m, w.programs, h, ti);
-    for (const ContactRecord& r : h.accepted_contacts) {
-      h.cont_time_index.push_back(r.ti);
-      h.cont_position.insert(h.cont_position.end(), r.pos, r.pos + 3);
-      h.cont_value.insert(h.cont_value.end(), r.val, r.val + 3);
-    }
-    h.accepted_contacts.clear();
+    storeContacts();
     h.anime_num = ti + 1;
     h.current_frame = ti;
     if (ti % 10 == 0) {

@@ -261,8 +261,8 @@ TEST(DocsResultFile, ContactRecordsAreAsShown) {
     if (row.at(0) == "time_index") break;
     if (row.size() == 3) carried += std::stod(row[1]), ++records;
   }
-  EXPECT_EQ(records, 6);
-  EXPECT_NEAR(carried / 2, 9.81, 1e-6);  // two samples of three corners
+  EXPECT_EQ(records, 9);
+  EXPECT_NEAR(carried / 3, 9.81, 1e-6);  // three samples of three corners
 }
 
 // The motion set of motion-import.md imports with the messages, channels,
