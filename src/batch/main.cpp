@@ -34,8 +34,8 @@ const char kUsageText[] =
     "\n"
     "exit codes: 0 success; 1 refused or failed (bad input, model refused,\n"
     "numerical failure, file not writable, not enough memory); 2 usage error;\n"
-    "3 stopped by a run-time rule (the energy changed too much in one step),\n"
-    "the samples so far written\n";
+    "3 stopped by a run-time rule (the energy or a body's speed ran away, or the\n"
+    "integration diverged), the samples so far written\n";
 
 struct CommandLine {
   bool help = false;

@@ -218,7 +218,9 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
     t.fail("t0, dt and t_end give more than " + str(static_cast<long long>(kMaxSamples)) +
                " samples",
            "a t_end fewer than " + str(static_cast<long long>(kMaxSamples)) + " steps after t0");
-  hd.N = static_cast<int>(span) + 1;
+  // Counted as an analysis counts its samples: the rounding of the quotient
+  // (0.3 / 0.1 is 2.9999999999999996) must not lose the last one.
+  hd.N = sampleCount(hd.t0, hd.dt, tv[2]);
   cprintf("time_num=%d\n", hd.N);
 
   t.label("node_num");
