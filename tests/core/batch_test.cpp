@@ -89,8 +89,8 @@ TEST(Batch, CommandLines) {
   EXPECT_EQ(help.out.rfind("usage: orvaldyn-batch [--output FILE] MODELFILE\n", 0), 0u) << help.out;
   EXPECT_TRUE(has(help.out, "exit codes: 0 success; 1 refused or failed") && help.err.empty());
   // Usage errors: usage on standard error, nothing else done.
-  for (const char* args : {"", "--bogus m.txt", "m.txt n.txt", "m.txt --output", "--import-mov x.mov",
-                           "--output a --output b m.txt", "''"}) {
+  for (const char* args : {"", "--bogus m.txt", "m.txt n.txt", "m.txt --output",
+                           "--import-mov x.mov", "--output a --output b m.txt", "''"}) {
     const Outcome r = batch(dir, args);
     EXPECT_EQ(r.code, 2) << args;
     EXPECT_EQ(r.err, help.out) << args;

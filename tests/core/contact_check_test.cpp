@@ -69,7 +69,8 @@ TEST(ContactCheck, RefusesWhatCannotBeEvaluated) {
       {"block STL b_cg red 1 1 + bad.stl", "bad.stl", triangle("0 nan 0"), "1e5 100 0.005 1 0.3",
        {"shape block has no mesh: mesh file DIR/bad.stl: facet 1: coordinate not finite or "
         "beyond 1e+60"}},
-      {"block STL b_cg red 1 1 + empty.stl", "empty.stl", "solid e endsolid e", "1e5 100 0.005 1 0.3",
+      {"block STL b_cg red 1 1 + empty.stl", "empty.stl", "solid e endsolid e",
+       "1e5 100 0.005 1 0.3",
        {"shape block has no mesh: mesh file DIR/empty.stl: no triangles"}},
       {"block STL b_cg red 1 1 + tri.stl", "", "", "-1e5 -1 -0.005 -2 -0.3",
        {"k = -100000" + kRule, "c = -1" + kRule, "d = -0.005" + kRule, "e = -2" + kRule,

@@ -479,8 +479,8 @@ TEST(MotionImport, BrokenFilesNameThePlace) {
        "sample 3 of 3, node 2 (tip), value 15 of 15: file ends"},
       {1, mov.substr(0, 10), 10, "the end of the file", "3 samples of 29 values", ""},
       {2, "1 x" + jnt.substr(jnt.find(' ', 2)), 2, "'x'", "a number", ""},
-      {2, shortJoint.text(2), shortJoint.text(2).find(" 10.5") + 1, "'10.5'", "an integer row label",
-       "sample 2 of 3, joint 1 (pin), row label"}};
+      {2, shortJoint.text(2), shortJoint.text(2).find(" 10.5") + 1, "'10.5'",
+       "an integer row label", "sample 2 of 3, joint 1 (pin), row label"}};
   int serial = 0;
   for (const Case& c : cases) {
     const std::string d = dir + "/case" + std::to_string(serial++);
