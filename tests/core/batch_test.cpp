@@ -1,5 +1,5 @@
 // orvaldyn-batch as a script sees it: command lines, exit codes, the files it
-// writes and keeps. Each case runs the built program in a fresh folder with a
+// writes and keeps. Each test runs the built program in a fresh folder with a
 // copy of the example settings.
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -89,7 +89,7 @@ TEST(Batch, CommandLines) {
   EXPECT_EQ(help.out.rfind("usage: orvaldyn-batch [--output FILE] MODELFILE\n", 0), 0u) << help.out;
   EXPECT_TRUE(has(help.out, "exit codes: 0 success; 1 refused or failed") && help.err.empty());
   // Usage errors: usage on standard error, nothing else done.
-  for (const char* args : {"", "--bogus m.txt", "m.txt n.txt", "--output", "m.txt --output",
+  for (const char* args : {"", "--bogus m.txt", "m.txt n.txt", "m.txt --output",
                            "--import-mov x.mov", "--output a --output b m.txt", "''"}) {
     const Outcome r = batch(dir, args);
     EXPECT_EQ(r.code, 2) << args;
@@ -99,32 +99,40 @@ TEST(Batch, CommandLines) {
   EXPECT_FALSE(fs::exists(dir + "/log"));
 }
 
+// One folder for the whole sequence: a run replaces the result (kept as .bak, so a run
+// that fails at t = 0 does not cost the good one); a refusal leaves it untouched.
 TEST(Batch, ExitCodesTellHowTheRunEnded) {
+  const std::string dir = workFolder(), result = dir + "/log/result_m.txt";
   const struct {
     const char* name;
     std::string model;
-    int code, samples;  // samples written, -1 for none
+    int code, samples;  // samples written: -2 some before the stop, -1 none (result untouched)
     const char* says;
   } cases[] = {
       {"runs to its end", springModel("100.0"), 0, 101, ""},
+      {"not finite after t = 0: failed", springModel("100.0", "(speed_y*sqrt(0-time))"), 1, 1,
+       "orvaldyn-batch: The constraint equations cannot be solved at t=0.000000"},
       {"unstable, without contact: stopped by the energy rule", springModel("-1.0e5"), 3, -2,
        "orvaldyn-batch: the run stopped early: The energy changed by more than ten times the "
        "run's energy scale"},
-      {"not finite after t = 0: failed", springModel("100.0", "(speed_y*sqrt(0-time))"), 1, 1,
-       "orvaldyn-batch: The constraint equations cannot be solved at t=0.000000"},
       {"refused model", "body_info\n%\n", 1, -1, "orvaldyn-batch: "},
       {"no model file", "", 1, -1, "orvaldyn-batch: cannot open m.txt\n"}};
   for (const auto& c : cases) {
-    const std::string dir = workFolder();
-    if (!c.model.empty()) orvtest::writeFile(dir + "/m.txt", c.model);
+    const std::string before = orvtest::readFile(result);
+    if (c.model.empty())
+      fs::remove(dir + "/m.txt");
+    else
+      orvtest::writeFile(dir + "/m.txt", c.model);
     const Outcome r = batch(dir, "m.txt");
     EXPECT_EQ(r.code, c.code) << c.name << "\n" << r.err;
     EXPECT_EQ(r.err.rfind(c.says, 0), 0u) << c.name << "\n" << r.err;
-    const int n = samplesIn(dir + "/log/result_m.txt");
-    if (c.samples == -2)  // the samples up to the stop
-      EXPECT_TRUE(n >= 1 && n < 101) << c.name << " " << n;
-    else
-      EXPECT_EQ(n, c.samples) << c.name;
+    const int n = samplesIn(result);
+    if (c.samples == -1) {
+      EXPECT_EQ(orvtest::readFile(result), before) << c.name;
+      continue;
+    }
+    EXPECT_TRUE(c.samples == -2 ? n >= 1 && n < 101 : n == c.samples) << c.name << " " << n;
+    EXPECT_EQ(orvtest::readFile(result + ".bak"), before) << c.name;
   }
 }
 
@@ -162,10 +170,6 @@ TEST(Batch, ImportLeavesTheAnalysisResult) {
     EXPECT_EQ(samplesIn(dir + "/" + c.written), 501) << c.args;
     EXPECT_EQ(orvtest::readFile(result), analysed) << c.args;
     EXPECT_FALSE(fs::exists(result + ".bak")) << c.args;
-    // The progress goes on one short line, not an entry per sample.
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 200u) << c.args;
-    EXPECT_TRUE(has(r.out, "time=501/501\nFILE CLOSE !!\n")) << c.args;
   }
 
   // An analysis to a file of the caller's choosing.
@@ -175,30 +179,15 @@ TEST(Batch, ImportLeavesTheAnalysisResult) {
   EXPECT_EQ(orvtest::readFile(result), analysed);
 }
 
-// A replaced result is kept as .bak: a run that fails at t = 0 does not cost the good one.
-TEST(Batch, AFailedRunLosesNoGoodResult) {
-  const std::string dir = workFolder(), result = dir + "/log/result_m.txt";
-  orvtest::writeFile(dir + "/m.txt", springModel("100.0"));
-  ASSERT_EQ(batch(dir, "m.txt").code, 0);
-  const std::string good = orvtest::readFile(result);
-  ASSERT_EQ(samplesIn(result), 101);
-  orvtest::writeFile(dir + "/m.txt", springModel("100.0", "(speed_y*sqrt(0-time))"));
-  EXPECT_EQ(batch(dir, "m.txt").code, 1);
-  EXPECT_EQ(samplesIn(result), 1);
-  EXPECT_EQ(orvtest::readFile(result + ".bak"), good);
-}
-
 // A result that cannot be written is found before the run, not after it.
 TEST(Batch, UnwritableOutputIsRefusedBeforeTheRun) {
   const struct {
     const char* name;
     const char* args;
-    const char* says;  // after "orvaldyn-batch: The result file "; $ is the folder
+    const char* says;  // after "orvaldyn-batch: The result file "
   } cases[] = {
       {"log/ is a file", "m.txt",
        "log/result_m.txt cannot be written: cannot use log as a folder: Not a directory\n"},
-      {"the output is a folder", "--output setting m.txt",
-       "setting cannot be written: Is a directory\n"},
       {"no such folder", "--output no/such/r.txt m.txt",
        "no/such/r.txt cannot be written: cannot create the folder no/such: No such file or "
        "directory\n"},
