@@ -195,6 +195,15 @@ TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
                  "node_column:\n  12  15\nnode_name:\n  base  tip\ncg_node_index:\n  1  2\n"
                  "MOV FILE OPEN !!\np_YYY\ntime=101/101\nFILE CLOSE !!\n  " + dir +
                  "/run.jnt\nJNT FILE OPEN !!\ntime=101/101\nJNT FILE CLOSE !!\n");
+
+  // 0.3 / 0.1 is 2.9999999999999996: the rounding must not lose the last sample.
+  MotionSet tenths;
+  tenths.dt = "0.1", tenths.t_end = "0.3";
+  const std::string dir2 = orvtest::makeTempDir();
+  tenths.write(dir2);
+  Histories h2;
+  ASSERT_TRUE(importMotion(dir2 + "/run.mov", m, h2));
+  EXPECT_EQ(h2.anime_num, 4);
 }
 
 TEST(MotionImport, EulerParametersAreRecoveredUpToHalfTurns) {
