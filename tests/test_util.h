@@ -5,7 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "model/histories.h"
+#include "model/model.h"
+#include "model/settings.h"
 #include "platform/console.h"
+#include "solver/analysis.h"
 
 namespace orvtest {
 
@@ -41,5 +45,41 @@ std::string makeTempDir();
 bool writeFile(const std::string& path, const std::string& text);
 // Whole contents of a file ("" if missing).
 std::string readFile(const std::string& path);
+
+// Settings of the runs in the tests: the step controlled on the energy terms
+// named (P, T, R; with none, every step without contact is d_time long),
+// contact steps of 0.1 d_time, and every colour the examples use.
+orv::Settings runSettings(const std::string& energy = "", double minimumEnergy = 1e-12);
+// The shipped settings of examples/setting.
+const orv::Settings& exampleSettings();
+
+// A model read and (unless only loaded) run without pauses or result file.
+struct Outcome {
+  orv::Model m;
+  orv::Histories h;
+  bool read = false;
+  orv::AnalysisStatus status = orv::AnalysisStatus::Refused;
+  std::string message, console;
+  const double* state(int ti) const { return &h.p_YYY[static_cast<size_t>(ti) * 14 * m.body_num()]; }
+  double out(int ti, int c) const { return h.p_output[static_cast<size_t>(ti) * m.output_num() + c]; }
+};
+// Reads the model file at `path`.
+Outcome loadFile(const std::string& path, const orv::Settings& s);
+// Reads model text, written to a fresh directory where the examples' meshes are found.
+Outcome loadText(const std::string& text, const orv::Settings& s);
+// Runs what was read, after `edit` (if any) has changed the model.
+Outcome& analyse(Outcome& r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr);
+inline Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
+  Outcome r = loadFile(path, s);
+  analyse(r, s, edit);
+  return r;
+}
+inline Outcome runText(const std::string& text, const orv::Settings& s) {
+  Outcome r = loadText(text, s);
+  analyse(r, s);
+  return r;
+}
+// The run of an example with the shipped settings, made once per process.
+const Outcome& exampleRun(const std::string& file);
 
 }  // namespace orvtest
