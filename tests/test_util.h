@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "model/histories.h"
@@ -81,5 +82,15 @@ inline Outcome runText(const std::string& text, const orv::Settings& s) {
 }
 // The run of an example with the shipped settings, made once per process.
 const Outcome& exampleRun(const std::string& file);
+
+// Model texts. n bodies, each joined to an earlier one or the base (with
+// `chain`, to the one before) by joints of mixed types, then `closures` joints
+// between random bodies and, with `motions`, "R" motions on some revolutions,
+// some twice. Every joint starts assembled: its two local coordinates share
+// one place and one set of angles.
+std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, bool motions);
+// n links of the given "mass Ixx Iyy Izz" and length in a line along x from
+// the ground, on revolutions; listed from the base or from the free end.
+std::string chainModel(int n, double length, const std::string& link, bool fromTheFreeEnd);
 
 }  // namespace orvtest

@@ -47,50 +47,6 @@ struct Rows {
 
 int countOf(const std::vector<char>& mask) { return static_cast<int>(mask.size() - std::count(mask.begin(), mask.end(), 0)); }
 
-// n bodies in a tree (each joined to an earlier one or the base) by joints
-// of mixed types, then joints that close loops between random bodies, and
-// "R" motions, some twice on one joint. Every joint starts assembled: both
-// of its local coordinates sit at one place with one set of angles.
-std::string loopModel(int n, std::mt19937& rng) {
-  std::uniform_real_distribution<double> u(-1, 1);
-  const char* types[] = {"revolution", "sphere", "cylinder", "translation", "fix", "in_line", "prismatic"};
-  auto nums = [](std::initializer_list<double> v) {
-    std::string s;
-    for (double x : v) s += " " + std::to_string(x);
-    return s;
-  };
-  auto body = [](int b) { return b < 0 ? std::string("base") : "b" + std::to_string(b); };
-  std::string bodies = "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n";
-  std::string frames = "%\nframe_info F base_cg base 0 0 0 0 0 0\n";
-  std::string joints = "%\njoint_info J on g ground base_cg non\n";
-  std::string motions;
-  int lc = 0;
-  auto joint = [&](const std::string& type, int bi, int bj) {
-    const std::string k = std::to_string(lc++);
-    const std::string at = nums({3 * u(rng), 3 * u(rng), 3 * u(rng), 90 * u(rng), 90 * u(rng), 90 * u(rng)});
-    frames += "p" + k + " " + body(bi) + at + "\nq" + k + " " + body(bj) + at + "\n";
-    joints += "on j" + k + " " + type + " p" + k + " q" + k + "\n";
-    if (type == "revolution" && u(rng) > 0) {
-      const std::string rate = std::to_string(u(rng));
-      for (int twice = u(rng) > 0 ? 2 : 1; twice > 0; --twice)
-        motions += "on m" + std::to_string(motions.size()) + " R j" + k + " velocity " + rate + "\n";
-    }
-  };
-  for (int i = 0; i < n; ++i) {
-    bodies += "b" + std::to_string(i) + " c" + std::to_string(i) +
-              nums({1.5 + u(rng), 0.3 + 0.2 * u(rng), 0.4 + 0.2 * u(rng), 0.5 + 0.2 * u(rng)}) +
-              " 0 0 0 0 0 0\n";
-    frames += "c" + std::to_string(i) + " b" + std::to_string(i) +
-              nums({3 * u(rng), 3 * u(rng), 3 * u(rng)}) + " 0 0 0\n";
-    joint(types[static_cast<int>((u(rng) + 1) * 3.5) % 7], static_cast<int>((u(rng) + 1) / 2 * i) - 1, i);
-  }
-  for (int c = 0; c < 3; ++c)
-    joint(types[static_cast<int>((u(rng) + 1) * 3.5) % 7], static_cast<int>((u(rng) + 1) / 2 * (n + 1)) - 1,
-          static_cast<int>((u(rng) + 1) / 2 * n));
-  return bodies + frames + joints + (motions.empty() ? "" : "%\nmotion_info M " + motions) +
-         "%\ngravity G on y- %\nsimulation_time T 0 0.01 1 %\n";
-}
-
 // The structural test against the dense one on the whole S, and each
 // dropped row against the combination of kept rows it is said to equal.
 void expectSameRowsAsTheWholeS(const Model& m, Histories& h, const std::string& what) {
@@ -197,7 +153,7 @@ TEST(Redundancy, StructureFindsTheRowsTheWholeSWouldOnExamplesAndRandomLoops) {
   std::mt19937 rng(7);
   int dropped = 0;
   for (int trial = 0; trial < 12; ++trial) {
-    Outcome o = orvtest::loadText(loopModel(2 + trial, rng), orvtest::runSettings());
+    Outcome o = orvtest::loadText(orvtest::jointedModel(2 + trial, rng, false, 3, true), orvtest::runSettings());
     ASSERT_TRUE(o.read) << o.message;
     expectSameRowsAsTheWholeS(o.m, o.h, "loops " + std::to_string(trial));
     RowDependence dep;
@@ -214,24 +170,7 @@ TEST(Redundancy, StructureFindsTheRowsTheWholeSWouldOnExamplesAndRandomLoops) {
 // dropped a row of the base's ground joint at the start. A chain never
 // repeats a row, however long.
 TEST(Redundancy, LongOpenChainKeepsEveryRow) {
-  const int n = 1000;
-  std::string s = "parameter_info P %\nbody_info B ground ground_cg 1 1 1 1 0 0 0 0 0 0\n";
-  for (int i = 0; i < n; ++i)
-    s += "l" + std::to_string(i) + " c" + std::to_string(i) + " 1 0.0002 0.0833 0.0833 0 0 0 0 0 0\n";
-  s += "%\nframe_info F ground_cg ground 0 0 0 0 0 0\n";
-  for (int i = 0; i < n; ++i) {
-    const std::string k = std::to_string(i);
-    const std::string parent = i == 0 ? std::string("ground") : "l" + std::to_string(i - 1);
-    s += "c" + k + " l" + k + " " + std::to_string(i + 0.5) + " 0 0 0 0 0\n";
-    s += "a" + k + " l" + k + " " + k + " 0 0 0 0 0\n";
-    s += "b" + k + " " + parent + " " + k + " 0 0 0 0 0\n";
-  }
-  s += "%\njoint_info J\n";
-  for (int i = n - 1; i >= 0; --i) {
-    const std::string k = std::to_string(i);
-    s += "on h" + k + " revolution a" + k + " b" + k + "\n";
-  }
-  s += "on fix_ground ground ground_cg non\n%\ngravity G on y- %\nsimulation_time T 0 0.01 0.2 %\n";
+  const std::string s = orvtest::chainModel(1000, 1.0, "1 0.0002 0.0833 0.0833", true);
   Outcome o = orvtest::loadText(s, orvtest::runSettings());
   ASSERT_TRUE(o.read) << o.message;
   const Model& m = o.m;

@@ -70,21 +70,7 @@ TEST(RunRules, DivergedOrientationsStopTheRun) {
   // links' orientations far off the unit sphere before the energy of a
   // whole step can be judged. That is a run that blew up, not constraint
   // rows that cannot be solved (nor redundant ones).
-  std::string chain = "parameter_info P %\nbody_info B ground ground_cg 1 1 1 1 0 0 0 0 0 0\n";
-  for (int i = 0; i < 10; ++i)
-    chain += "l" + std::to_string(i) + " c" + std::to_string(i) + " 0.001 5e-10 8.3e-9 8.3e-9 0 0 0 0 0 0\n";
-  chain += "%\nframe_info F ground_cg ground 0 0 0 0 0 0\n";
-  for (int i = 0; i < 10; ++i) {
-    const std::string x = std::to_string(0.01 * i), li = "l" + std::to_string(i);
-    chain += "c" + std::to_string(i) + " " + li + " " + std::to_string(0.01 * (i + 0.5)) + " 0 0 0 0 0\n";
-    chain += "a" + std::to_string(i) + " " + li + " " + x + " 0 0 0 0 0\n";
-    chain += "b" + std::to_string(i) + " " + (i ? "l" + std::to_string(i - 1) : std::string("ground")) +
-             " " + x + " 0 0 0 0 0\n";
-  }
-  chain += "%\njoint_info J on fix_ground ground ground_cg non\n";
-  for (int i = 0; i < 10; ++i)
-    chain += "on h" + std::to_string(i) + " revolution a" + std::to_string(i) + " b" + std::to_string(i) + "\n";
-  chain += "%\ngravity G on y- %\nsimulation_time T 0 0.01 0.2 %\n";
+  const std::string chain = orvtest::chainModel(10, 0.01, "0.001 5e-10 8.3e-9 8.3e-9", false);
   const Outcome blown = analyse(chain);
   EXPECT_EQ(blown.status, AnalysisStatus::Stopped);
   EXPECT_EQ(blown.message.rfind("The integration diverged in the step from t=", 0), 0u) << blown.message;

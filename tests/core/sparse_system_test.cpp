@@ -65,35 +65,6 @@ void expectPathsAgree(const Model& m, Histories& h, const std::string& what, int
   }
 }
 
-// n bodies, each joined to a random earlier one (a tree), or to the previous
-// one (a chain), by joints of mixed types at random places and angles.
-std::string treeModel(int n, bool chain, std::mt19937& rng) {
-  std::uniform_real_distribution<double> u(-1, 1);
-  const char* types[] = {"revolution", "sphere", "cylinder", "translation", "fix", "in_line",
-                         "prismatic", "revolution_"};
-  auto nums = [](std::initializer_list<double> v) {
-    std::string s;
-    for (double x : v) s += " " + std::to_string(x);
-    return s;
-  };
-  std::string s = "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n";
-  for (int i = 0; i < n; ++i)
-    s += "b" + std::to_string(i) + " c" + std::to_string(i) +
-         nums({1.5 + u(rng), 0.3 + 0.2 * u(rng), 0.4 + 0.2 * u(rng), 0.5 + 0.2 * u(rng)}) + " 0 0 0 0 0 0\n";
-  s += "%\nframe_info F base_cg base 0 0 0 0 0 0\n";
-  std::string joints = "joint_info J on g ground base_cg non\n";
-  for (int i = 0; i < n; ++i) {
-    const std::string k = std::to_string(i);
-    const int parent = chain ? i - 1 : static_cast<int>((u(rng) + 1) / 2 * i) - 1;
-    const double x = i + 0.3 * u(rng), y = 0.3 * u(rng), z = 0.3 * u(rng), a = 40 * u(rng);
-    const std::string at = nums({x, y, z, a, 40 * u(rng), 40 * u(rng)}) + "\n";
-    s += "c" + k + " b" + k + nums({x + 0.5, y, z, a}) + " 0 0\na" + k + " b" + k + at;
-    s += "p" + k + " " + (parent < 0 ? "base" : "b" + std::to_string(parent)) + at;
-    joints += "on j" + k + " " + types[(i + (chain ? 0 : 3)) % 8] + " a" + k + " p" + k + "\n";
-  }
-  return s + "%\n" + joints + "%\ngravity G on y- %\nsimulation_time T 0 0.01 1 %\n";
-}
-
 }  // namespace
 
 TEST(BlockSystem, AgreesWithTheDenseSolveOnEveryExampleAndRandomChainsAndTrees) {
@@ -109,7 +80,7 @@ TEST(BlockSystem, AgreesWithTheDenseSolveOnEveryExampleAndRandomChainsAndTrees) 
   std::mt19937 rng(3);
   for (int trial = 0; trial < 8; ++trial) {
     const bool chain = trial % 2 == 0;
-    Outcome o = orvtest::loadText(treeModel(3 + 4 * trial, chain, rng), orvtest::runSettings());
+    Outcome o = orvtest::loadText(orvtest::jointedModel(3 + 4 * trial, rng, chain, 0, false), orvtest::runSettings());
     ASSERT_TRUE(o.read) << o.message;
     expectPathsAgree(o.m, o.h, (chain ? "chain " : "tree ") + std::to_string(trial), 2);
   }

@@ -92,4 +92,58 @@ const Outcome& exampleRun(const std::string& file) {
   return it->second;
 }
 
+std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, bool motions) {
+  std::uniform_real_distribution<double> u(-1, 1);
+  const char* types[] = {"revolution", "sphere", "cylinder", "translation", "fix", "in_line", "prismatic"};
+  auto nums = [](std::initializer_list<double> v) {
+    std::string s;
+    for (double x : v) s += " " + std::to_string(x);
+    return s;
+  };
+  auto body = [](int b) { return b < 0 ? std::string("base") : "b" + std::to_string(b); };
+  std::string bodies = "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n";
+  std::string frames = "%\nframe_info F base_cg base 0 0 0 0 0 0\n";
+  std::string joints = "%\njoint_info J on g ground base_cg non\n", drives;
+  int lc = 0;
+  auto joint = [&](int bi, int bj) {
+    const std::string k = std::to_string(lc++), type = types[static_cast<int>((u(rng) + 1) * 3.5) % 7];
+    const std::string at = nums({3 * u(rng), 3 * u(rng), 3 * u(rng), 90 * u(rng), 90 * u(rng), 90 * u(rng)});
+    frames += "p" + k + " " + body(bi) + at + "\nq" + k + " " + body(bj) + at + "\n";
+    joints += "on j" + k + " " + type + " p" + k + " q" + k + "\n";
+    if (motions && type == "revolution" && u(rng) > 0) {
+      const std::string rate = std::to_string(u(rng));
+      for (int twice = u(rng) > 0 ? 2 : 1; twice > 0; --twice)
+        drives += "on m" + std::to_string(drives.size()) + " R j" + k + " velocity " + rate + "\n";
+    }
+  };
+  for (int i = 0; i < n; ++i) {
+    bodies += body(i) + " c" + std::to_string(i) +
+              nums({1.5 + u(rng), 0.3 + 0.2 * u(rng), 0.4 + 0.2 * u(rng), 0.5 + 0.2 * u(rng)}) + " 0 0 0 0 0 0\n";
+    frames += "c" + std::to_string(i) + " " + body(i) + nums({3 * u(rng), 3 * u(rng), 3 * u(rng)}) + " 0 0 0\n";
+    joint(chain ? i - 1 : static_cast<int>((u(rng) + 1) / 2 * i) - 1, i);
+  }
+  for (int c = 0; c < closures; ++c) {
+    const int bj = static_cast<int>((u(rng) + 1) / 2 * n);
+    joint(static_cast<int>((u(rng) + 1) / 2 * (n + 1)) - 1, bj);
+  }
+  return bodies + frames + joints + (drives.empty() ? "" : "%\nmotion_info M " + drives) +
+         "%\ngravity G on y- %\nsimulation_time T 0 0.01 1 %\n";
+}
+
+std::string chainModel(int n, double length, const std::string& link, bool fromTheFreeEnd) {
+  std::string bodies = "parameter_info P %\nbody_info B ground ground_cg 1 1 1 1 0 0 0 0 0 0\n";
+  std::string frames = "%\nframe_info F ground_cg ground 0 0 0 0 0 0\n", hinges;
+  for (int i = 0; i < n; ++i) {
+    const std::string k = std::to_string(i), x = " " + std::to_string(length * i) + " 0 0 0 0 0\n";
+    bodies += "l" + k + " c" + k + " " + link + " 0 0 0 0 0 0\n";
+    frames += "c" + k + " l" + k + " " + std::to_string(length * (i + 0.5)) + " 0 0 0 0 0\n";
+    frames += "a" + k + " l" + k + x + "b" + k + " " + (i ? "l" + std::to_string(i - 1) : std::string("ground")) + x;
+    const std::string hinge = "on h" + k + " revolution a" + k + " b" + k + "\n";
+    hinges = fromTheFreeEnd ? hinge + hinges : hinges + hinge;
+  }
+  const std::string ground = "on fix_ground ground ground_cg non\n";
+  return bodies + frames + "%\njoint_info J\n" + (fromTheFreeEnd ? hinges + ground : ground + hinges) +
+         "%\ngravity G on y- %\nsimulation_time T 0 0.01 0.2 %\n";
+}
+
 }  // namespace orvtest
