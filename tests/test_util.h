@@ -68,18 +68,9 @@ struct Outcome {
 Outcome loadFile(const std::string& path, const orv::Settings& s);
 // Reads model text, written to a fresh directory where the examples' meshes are found.
 Outcome loadText(const std::string& text, const orv::Settings& s);
-// Runs what was read, after `edit` (if any) has changed the model.
-Outcome& analyse(Outcome& r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr);
-inline Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
-  Outcome r = loadFile(path, s);
-  analyse(r, s, edit);
-  return r;
-}
-inline Outcome runText(const std::string& text, const orv::Settings& s) {
-  Outcome r = loadText(text, s);
-  analyse(r, s);
-  return r;
-}
+// The same, then run (after `edit`, if given, has changed the model).
+Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr);
+Outcome runText(const std::string& text, const orv::Settings& s);
 // The run of an example with the shipped settings, made once per process.
 const Outcome& exampleRun(const std::string& file);
 

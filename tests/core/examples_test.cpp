@@ -83,7 +83,8 @@ TEST(Examples, ContactRunStartingLateLandsOnTheSameSamples) {
   const std::string text = orvtest::readFile(kExamples + "/contact_drop.txt");
   const size_t at = text.find("simulation_time");
   ASSERT_NE(at, std::string::npos);
-  const Outcome early = orvtest::runText(text.substr(0, at) + "simulation_time T 0 0.001 0.35 %\n", orvtest::exampleSettings());
+  const Outcome early =
+      orvtest::runText(text.substr(0, at) + "simulation_time T 0 0.001 0.35 %\n", orvtest::exampleSettings());
   ASSERT_EQ(early.status, AnalysisStatus::Completed) << early.message;
   ASSERT_EQ(early.h.anime_num, 351);
   ASSERT_GT(early.h.cont_time_index.size(), 0u) << "it reached the plate";

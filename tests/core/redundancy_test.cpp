@@ -45,7 +45,9 @@ struct Rows {
   }
 };
 
-int countOf(const std::vector<char>& mask) { return static_cast<int>(mask.size() - std::count(mask.begin(), mask.end(), 0)); }
+int countOf(const std::vector<char>& mask) {
+  return static_cast<int>(mask.size() - std::count(mask.begin(), mask.end(), 0));
+}
 
 // The structural test against the dense one on the whole S, and each
 // dropped row against the combination of kept rows it is said to equal.

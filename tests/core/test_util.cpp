@@ -74,7 +74,9 @@ Outcome loadText(const std::string& text, const orv::Settings& s) {
   return r;
 }
 
-Outcome& analyse(Outcome& r, const orv::Settings& s, void (*edit)(orv::Model&)) {
+namespace {
+
+Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
   if (!r.read) return r;
   if (edit) edit(r.m);
   ConsoleCapture con;
@@ -85,10 +87,19 @@ Outcome& analyse(Outcome& r, const orv::Settings& s, void (*edit)(orv::Model&)) 
   return r;
 }
 
+}  // namespace
+
+Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&)) {
+  return analyse(loadFile(path, s), s, edit);
+}
+
+Outcome runText(const std::string& text, const orv::Settings& s) { return analyse(loadText(text, s), s); }
+
 const Outcome& exampleRun(const std::string& file) {
   static std::map<std::string, Outcome> runs;
   auto it = runs.find(file);
-  if (it == runs.end()) it = runs.emplace(file, runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, exampleSettings())).first;
+  if (it == runs.end())
+    it = runs.emplace(file, runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, exampleSettings())).first;
   return it->second;
 }
 

@@ -50,7 +50,8 @@ struct Worst {
 };
 
 // Runs model text to its end; without energy terms every step is d_time long.
-::testing::AssertionResult runToTheEnd(const std::string& text, Outcome& r, const Settings& s = orvtest::runSettings()) {
+::testing::AssertionResult runToTheEnd(const std::string& text, Outcome& r,
+                                       const Settings& s = orvtest::runSettings()) {
   r = orvtest::runText(text, s);
   if (r.status == AnalysisStatus::Completed) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << r.message << r.console;
@@ -117,8 +118,9 @@ std::string springModel(double c, double end) {
                end);
 }
 
-// Slider-crank, crank driven at `rate` about z through the origin, slider on the x axis: crank and rod on revolutions, the rod's small end in_line
-// on the slider pin (z already follows from the revolutions), the slider on a
+// Slider-crank, crank driven at `rate` about z through the origin, slider on
+// the x axis: crank and rod on revolutions, the rod's small end in_line on the
+// slider pin (z already follows from the revolutions), the slider on a
 // translation along x. It starts at the dead centre, where a slider at rest is
 // consistent with the turning crank.
 constexpr double kCrankR = 0.12, kRodL = 0.4;
