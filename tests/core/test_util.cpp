@@ -133,7 +133,7 @@ std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, boo
     frames += "c" + std::to_string(i) + " " + body(i) + nums({3 * u(rng), 3 * u(rng), 3 * u(rng)}) + " 0 0 0\n";
     joint(chain ? i - 1 : static_cast<int>((u(rng) + 1) / 2 * i) - 1, i);
   }
-  for (int c = 0; c < closures; ++c) {
+  for (int c = 0; c < closures; ++c) {  // (drawn in the order that made the models the tests were tuned on)
     const int bj = static_cast<int>((u(rng) + 1) / 2 * n);
     joint(static_cast<int>((u(rng) + 1) / 2 * (n + 1)) - 1, bj);
   }
