@@ -3,9 +3,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
+#include "model/histories.h"
+#include "model/model.h"
+#include "model/settings.h"
 #include "platform/console.h"
+#include "solver/analysis.h"
 
 namespace orvtest {
 
@@ -41,5 +46,42 @@ std::string makeTempDir();
 bool writeFile(const std::string& path, const std::string& text);
 // Whole contents of a file ("" if missing).
 std::string readFile(const std::string& path);
+
+// Settings of the runs in the tests: the step controlled on the energy terms
+// named (P, T, R; with none, every step without contact is d_time long),
+// contact steps of 0.1 d_time, and every colour the examples use.
+orv::Settings runSettings(const std::string& energy = "", double minimumEnergy = 1e-12);
+// The shipped settings of examples/setting.
+const orv::Settings& exampleSettings();
+
+// A model read and (unless only loaded) run without pauses or result file.
+struct Outcome {
+  orv::Model m;
+  orv::Histories h;
+  bool read = false;
+  orv::AnalysisStatus status = orv::AnalysisStatus::Refused;
+  std::string message, console;
+  const double* state(int ti) const { return &h.p_YYY[static_cast<size_t>(ti) * 14 * m.body_num()]; }
+  double out(int ti, int c) const { return h.p_output[static_cast<size_t>(ti) * m.output_num() + c]; }
+};
+// Reads the model file at `path`.
+Outcome loadFile(const std::string& path, const orv::Settings& s);
+// Reads model text, written to a fresh directory where the examples' meshes are found.
+Outcome loadText(const std::string& text, const orv::Settings& s);
+// The same, then run (after `edit`, if given, has changed the model).
+Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr);
+Outcome runText(const std::string& text, const orv::Settings& s);
+// The run of an example with the shipped settings, made once per process.
+const Outcome& exampleRun(const std::string& file);
+
+// Model texts. n bodies, each joined to an earlier one or the base (with
+// `chain`, to the one before) by joints of mixed types, then `closures` joints
+// between random bodies and, with `motions`, "R" motions on some revolutions,
+// some twice. Every joint starts assembled: its two local coordinates share
+// one place and one set of angles.
+std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, bool motions);
+// n links of the given "mass Ixx Iyy Izz" and length in a line along x from
+// the ground, on revolutions; listed from the base or from the free end.
+std::string chainModel(int n, double length, const std::string& link, bool fromTheFreeEnd);
 
 }  // namespace orvtest

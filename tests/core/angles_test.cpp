@@ -6,14 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
-#include "model/histories.h"
-#include "model/model.h"
-#include "model/model_reader.h"
-#include "model/settings.h"
-#include "solver/analysis.h"
 #include "test_util.h"
 
 using namespace orv;
@@ -65,22 +59,9 @@ TEST(AngleMeasures, PlanarTurnReadsInA1WithA2AndA3Zero) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string dir = orvtest::makeTempDir();
-    Model m;
-    Histories h;
-    std::string msg;
-    Settings s;  // no energy terms: every step is d_time long
-    s.minimum_limit_energy = 1e-12, s.Energy_variation = 1e-3, s.contact_time_step_coefficient = 0.1;
-    {
-      orvtest::ConsoleCapture con;
-      ASSERT_TRUE(orvtest::writeFile(dir + "/model.txt", pendulum(c.a0, c.w0, c.pivot, 20.0)));
-      ASSERT_EQ(readModelFile(dir + "/model.txt", s, m, h, msg), ReadStatus::Ok) << msg << con.text();
-      AnalysisOptions opt;
-      opt.pauses = false, opt.writeResult = false;
-      ASSERT_EQ(runAnalysis(m, s, h, msg, opt), AnalysisStatus::Completed) << msg;
-    }
-    std::filesystem::remove_all(dir);
-    ASSERT_EQ(h.anime_num, 4001);
+    const orvtest::Outcome r = orvtest::runText(pendulum(c.a0, c.w0, c.pivot, 20.0), orvtest::runSettings());
+    ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
+    const Histories& h = r.h;
     int wrong = 0;
     double worst = 0.0, turned = 0.0;
     for (int ti = 0; ti < h.anime_num; ++ti) {

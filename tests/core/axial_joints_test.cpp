@@ -81,16 +81,11 @@ Filled fill(const Model& m, const State& st) {
   f.h.omega.assign(3 * nb, 0.0);
   for (int b = 0; b < nb; ++b) {
     const double* p = st[b].p;
-    const double G[3][4] = {{-p[1], p[0], p[3], -p[2]}, {-p[2], -p[3], p[0], p[1]}, {-p[3], p[2], -p[1], p[0]}};
-    double* pd = &f.Y[10 * nb + 4 * b];
     for (int k = 0; k < 3; ++k) f.Y[3 * b + k] = st[b].r[k], f.Y[3 * nb + 3 * b + k] = st[b].v[k];
-    for (int c = 0; c < 4; ++c) {
-      f.Y[6 * nb + 4 * b + c] = p[c];
-      for (int k = 0; k < 3; ++k) pd[c] += 0.5 * G[k][c] * st[b].w[k];
-    }
+    std::copy(p, p + 4, &f.Y[6 * nb + 4 * b]);
+    eulerRatesFromOmega(&f.Y[10 * nb + 4 * b], p, st[b].w);
     mat3FromEulerParameters(&f.h.A[9 * b], p);
-    for (int k = 0; k < 3; ++k)
-      for (int c = 0; c < 4; ++c) f.h.omega[3 * b + k] += 2 * G[k][c] * pd[c];
+    omegaFromEulerRates(&f.h.omega[3 * b], p, &f.Y[10 * nb + 4 * b]);
   }
   loadJointSide(m, f.h, f.Y.data(), 0, f.si);
   loadJointSide(m, f.h, f.Y.data(), 1, f.sj);

@@ -9,85 +9,26 @@
 #include <string>
 #include <vector>
 
-#include "model/histories.h"
-#include "model/model.h"
-#include "model/model_reader.h"
-#include "model/settings.h"
-#include "solver/analysis.h"
 #include "solver/vec3.h"
 #include "test_util.h"
 
 using namespace orv;
-namespace fs = std::filesystem;
+using orvtest::Outcome;
 
 namespace {
 
 const std::string kExamples = ORVALDYN_EXAMPLES;
 
-// The settings of examples/setting, read from a copy (reading makes log/).
-const Settings& exampleSettings() {
-  static const Settings s = [] {
-    orvtest::ConsoleCapture quiet;
-    const std::string dir = orvtest::makeTempDir();
-    fs::copy(kExamples + "/setting", dir + "/setting", fs::copy_options::recursive);
-    Settings read;
-    Model m;
-    Histories h;
-    EXPECT_TRUE(readSettingsFiles(dir, read, m, h));
-    fs::remove_all(dir);
-    return read;
-  }();
-  return s;
-}
-
-struct ExampleRun {
-  Model m;
-  Histories h;
-  AnalysisStatus status = AnalysisStatus::Refused;
-  std::string message;
-  double out(int ti, int c) const { return h.p_output[static_cast<size_t>(ti) * m.output_num() + c]; }
-  const double* state(int ti) const { return &h.p_YYY[static_cast<size_t>(ti) * 14 * m.body_num()]; }
-};
-
-// Reads a model file (or, with `text`, that text in place of the file's, its
-// meshes still found beside the examples) and runs it without a result file.
-void run(ExampleRun& r, const std::string& file, const std::string& text = "") {
-  orvtest::ConsoleCapture quiet;
-  std::string path = kExamples + "/" + file;
-  std::string dir;
-  if (!text.empty()) {
-    dir = orvtest::makeTempDir();
-    fs::create_directory_symlink(kExamples + "/meshes", dir + "/meshes");
-    path = dir + "/" + file;
-    orvtest::writeFile(path, text);
-  }
-  if (readModelFile(path, exampleSettings(), r.m, r.h, r.message) == ReadStatus::Ok) {
-    AnalysisOptions opt;
-    opt.pauses = false, opt.writeResult = false;
-    r.status = runAnalysis(r.m, exampleSettings(), r.h, r.message, opt);
-  }
-  if (!dir.empty()) fs::remove_all(dir);
-}
-
-// Sum of the vertical contact forces recorded with sample ti.
-double contactLift(const ExampleRun& r, int ti) {
-  double Fy = 0.0;
-  for (int k = r.h.stl_cont_ti_st[ti]; k < r.h.stl_cont_ti_st[ti] + r.h.stl_cont_ti_num[ti]; ++k)
-    Fy += r.h.cont_value[3 * k + 1];
-  return Fy;
-}
-
 }  // namespace
 
 TEST(Examples, SamplesLieOnTheirTimes) {
   std::vector<std::string> files;
-  for (const auto& e : fs::directory_iterator(kExamples))
+  for (const auto& e : std::filesystem::directory_iterator(kExamples))
     if (e.path().extension() == ".txt") files.push_back(e.path().filename().string());
   ASSERT_GE(files.size(), 10u);
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
-    ExampleRun r;
-    run(r, file);
+    const Outcome& r = orvtest::exampleRun(file);
     ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
     ASSERT_EQ(r.h.anime_num, r.m.sample_num);
     const double D = r.m.d_time;
@@ -96,9 +37,11 @@ TEST(Examples, SamplesLieOnTheirTimes) {
       ASSERT_NEAR(r.h.p_time[ti], want, 1e-12 * std::max(std::fabs(want), D)) << ti;
     }
     EXPECT_NEAR(r.h.p_time[r.h.anime_num - 1], r.m.end_time, 1e-12 * r.m.end_time);
-    // The dropped cube has come to rest on the plate, which carries it.
-    if (file == "contact_drop.txt") {
-      EXPECT_NEAR(contactLift(r, r.h.anime_num - 1), 9.81, 0.01 * 9.81);
+    if (file == "contact_drop.txt") {  // the cube has come to rest on the plate, which carries it
+      const int last = r.h.anime_num - 1, first = r.h.stl_cont_ti_st[last];
+      double lift = 0.0;
+      for (int k = first; k < first + r.h.stl_cont_ti_num[last]; ++k) lift += r.h.cont_value[3 * k + 1];
+      EXPECT_NEAR(lift, 9.81, 0.01 * 9.81);
     }
   }
 }
@@ -106,8 +49,7 @@ TEST(Examples, SamplesLieOnTheirTimes) {
 TEST(Examples, RampedCrankFollowsItsRate) {
   // slider_crank.txt drives the crank (the joint's j body) at omega t / 0.5
   // up to 0.5 s, then at omega: the crank_rate channel shows it at every sample.
-  ExampleRun r;
-  run(r, "slider_crank.txt");
+  const Outcome& r = orvtest::exampleRun("slider_crank.txt");
   ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
   const double omega = 6.2831853;
   for (int ti = 0; ti < r.h.anime_num; ++ti) {
@@ -120,8 +62,7 @@ TEST(Examples, FirstSampleIsTheConsistentStart) {
   // four_bar.txt: the crank starts at rest in the file and is driven at
   // omega; the stored start turns already, and the stored reactions are the
   // ones the b_force channel shows.
-  ExampleRun r;
-  run(r, "four_bar.txt");
+  const Outcome& r = orvtest::exampleRun("four_bar.txt");
   ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
   const int nb = r.m.body_num(), nj = r.m.joint_num();
   for (int ti : {0, 1, r.h.anime_num - 1}) {
@@ -142,17 +83,17 @@ TEST(Examples, ContactRunStartingLateLandsOnTheSameSamples) {
   const std::string text = orvtest::readFile(kExamples + "/contact_drop.txt");
   const size_t at = text.find("simulation_time");
   ASSERT_NE(at, std::string::npos);
-  ExampleRun early;
-  run(early, "drop.txt", text.substr(0, at) + "simulation_time T 0 0.001 0.35 %\n");
+  const Outcome early =
+      orvtest::runText(text.substr(0, at) + "simulation_time T 0 0.001 0.35 %\n", orvtest::exampleSettings());
   ASSERT_EQ(early.status, AnalysisStatus::Completed) << early.message;
   ASSERT_EQ(early.h.anime_num, 351);
   ASSERT_GT(early.h.cont_time_index.size(), 0u) << "it reached the plate";
   for (const char* start : {"100000", "-1"}) {
     SCOPED_TRACE(start);
     const double t0 = std::atof(start);
-    ExampleRun late;
-    run(late, "drop.txt", text.substr(0, at) + "simulation_time T " + start + " 0.001 " +
-                              std::to_string(t0 + 0.35) + " %\n");
+    const Outcome late = orvtest::runText(
+        text.substr(0, at) + "simulation_time T " + start + " 0.001 " + std::to_string(t0 + 0.35) + " %\n",
+        orvtest::exampleSettings());
     ASSERT_EQ(late.status, AnalysisStatus::Completed) << late.message;
     ASSERT_EQ(late.h.anime_num, 351);
     for (int ti = 0; ti < 351; ++ti) {

@@ -5,10 +5,6 @@
 #include <filesystem>
 #include <random>
 
-#include "model/histories.h"
-#include "model/model.h"
-#include "model/model_reader.h"
-#include "model/settings.h"
 #include "solver/dynamics.h"
 #include "test_util.h"
 
@@ -16,21 +12,7 @@ using namespace orv;
 
 namespace {
 
-Settings colours() {
-  Settings s;
-  for (const char* c : {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white",
-                        "gray", "silver", "black", "brown"})
-    s.colors.push_back(Color{c, {0.5, 0.5, 0.5}});
-  return s;
-}
-
-// Reads the model file at `path`, or the model `text` written to a fresh file.
-bool load(std::string path, Model& m, Histories& h, const std::string& text = "") {
-  if (!text.empty()) orvtest::writeFile(path = orvtest::makeTempDir() + "/m.txt", text);
-  std::string message;
-  orvtest::ConsoleCapture con;
-  return readModelFile(path, colours(), m, h, message) == ReadStatus::Ok;
-}
+using orvtest::Outcome;
 
 // A random state near the assembled configuration (far from it the joint
 // equations degenerate and S is too ill-conditioned to compare solves on).
@@ -57,7 +39,7 @@ void expectClose(const V& a, const V& b, int n, const std::string& what) {
 // dY and the multipliers of both paths at a few states.
 void expectPathsAgree(const Model& m, Histories& h, const std::string& what, int states = 3) {
   const int nb = m.body_num();
-  Settings s = colours();
+  const Settings s = orvtest::runSettings();
   DynamicsWork dense, block;
   dense.densePath = true;
   orvtest::ConsoleCapture con;
@@ -83,75 +65,43 @@ void expectPathsAgree(const Model& m, Histories& h, const std::string& what, int
   }
 }
 
-// n bodies, each joined to a random earlier one (a tree), or to the previous
-// one (a chain), by joints of mixed types at random places and angles.
-std::string treeModel(int n, bool chain, std::mt19937& rng) {
-  std::uniform_real_distribution<double> u(-1, 1);
-  const char* types[] = {"revolution", "sphere", "cylinder", "translation", "fix", "in_line",
-                         "prismatic", "revolution_"};
-  auto nums = [](std::initializer_list<double> v) {
-    std::string s;
-    for (double x : v) s += " " + std::to_string(x);
-    return s;
-  };
-  std::string s = "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n";
-  for (int i = 0; i < n; ++i)
-    s += "b" + std::to_string(i) + " c" + std::to_string(i) +
-         nums({1.5 + u(rng), 0.3 + 0.2 * u(rng), 0.4 + 0.2 * u(rng), 0.5 + 0.2 * u(rng)}) + " 0 0 0 0 0 0\n";
-  s += "%\nframe_info F base_cg base 0 0 0 0 0 0\n";
-  std::string joints = "joint_info J on g ground base_cg non\n";
-  for (int i = 0; i < n; ++i) {
-    const std::string k = std::to_string(i);
-    const int parent = chain ? i - 1 : static_cast<int>((u(rng) + 1) / 2 * i) - 1;
-    const double x = i + 0.3 * u(rng), y = 0.3 * u(rng), z = 0.3 * u(rng), a = 40 * u(rng);
-    const std::string at = nums({x, y, z, a, 40 * u(rng), 40 * u(rng)}) + "\n";
-    s += "c" + k + " b" + k + nums({x + 0.5, y, z, a}) + " 0 0\na" + k + " b" + k + at;
-    s += "p" + k + " " + (parent < 0 ? "base" : "b" + std::to_string(parent)) + at;
-    joints += "on j" + k + " " + types[(i + (chain ? 0 : 3)) % 8] + " a" + k + " p" + k + "\n";
-  }
-  return s + "%\n" + joints + "%\ngravity G on y- %\nsimulation_time T 0 0.01 1 %\n";
-}
-
 }  // namespace
 
 TEST(BlockSystem, AgreesWithTheDenseSolveOnEveryExampleAndRandomChainsAndTrees) {
   int count = 0;  // the examples include closed loops
   for (const auto& e : std::filesystem::directory_iterator(ORVALDYN_EXAMPLES)) {
     if (e.path().extension() != ".txt") continue;
-    Model m;
-    Histories h;
-    ASSERT_TRUE(load(e.path().string(), m, h)) << e.path();
-    expectPathsAgree(m, h, e.path().filename().string());
+    Outcome o = orvtest::loadFile(e.path().string(), orvtest::runSettings());
+    ASSERT_TRUE(o.read) << o.message;
+    expectPathsAgree(o.m, o.h, e.path().filename().string());
     ++count;
   }
   EXPECT_GE(count, 7);
   std::mt19937 rng(3);
   for (int trial = 0; trial < 8; ++trial) {
     const bool chain = trial % 2 == 0;
-    Model m;
-    Histories h;
-    ASSERT_TRUE(load("", m, h, treeModel(3 + 4 * trial, chain, rng)));
-    expectPathsAgree(m, h, (chain ? "chain " : "tree ") + std::to_string(trial), 2);
+    Outcome o = orvtest::loadText(orvtest::jointedModel(3 + 4 * trial, rng, chain, 0, false), orvtest::runSettings());
+    ASSERT_TRUE(o.read) << o.message;
+    expectPathsAgree(o.m, o.h, (chain ? "chain " : "tree ") + std::to_string(trial), 2);
   }
 }
 
 TEST(BlockSystem, DependentRowsFoundDuringARunAreLeftOut) {
   // Two ground joints on one body repeat six rows exactly.
-  Model m;
-  Histories h;
-  ASSERT_TRUE(load("", m, h,
-                   "parameter_info P %\nbody_info B a ca 1 1 1 1 0 0 0 0 0 0 %\n"
-                   "frame_info F ca a 0 0 0 0 0 0 %\n"
-                   "joint_info J on g1 ground ca non on g2 ground ca non %\n"
-                   "simulation_time T 0 0.1 1 %\n"));
+  Outcome o = orvtest::loadText("parameter_info P %\nbody_info B a ca 1 1 1 1 0 0 0 0 0 0 %\n"
+                                "frame_info F ca a 0 0 0 0 0 0 %\n"
+                                "joint_info J on g1 ground ca non on g2 ground ca non %\n"
+                                "simulation_time T 0 0.1 1 %\n",
+                                orvtest::runSettings());
+  ASSERT_TRUE(o.read) << o.message;
   DynamicsWork w;
   orvtest::ConsoleCapture con;
-  setupDynamics(m, h, w);
+  setupDynamics(o.m, o.h, w);
   std::vector<double> Y(14, 0.0), dY(14);
   Y[6] = 1;
   std::vector<int> dofs;
   // S cannot be factored; the rows of the second joint are found and left out.
-  ASSERT_TRUE(computeStateDerivative(m, colours(), h, w, 0.0, Y.data(), dY.data(), dofs));
+  ASSERT_TRUE(computeStateDerivative(o.m, orvtest::runSettings(), o.h, w, 0.0, Y.data(), dY.data(), dofs));
   EXPECT_NE(w.notice.find("Redundant constraints at t=0.000000e+00: 6 rows dropped"), std::string::npos)
       << w.notice;
   EXPECT_NE(w.notice.find("joint g2 (ground), row 6 of 6"), std::string::npos);
