@@ -95,12 +95,6 @@ Vec transposeTimes(const Mat& A, const Vec& x) {
   return r;
 }
 
-double norm(const Vec& x) {
-  double s = 0.0;
-  for (int i = 0; i < x.dim1(); ++i) s += x[i] * x[i];
-  return std::sqrt(s);
-}
-
 Mat inverse(const Mat& A) {
   const int n = A.dim1();
   if (n == 0 || A.dim2() != n) return Mat();
@@ -112,13 +106,6 @@ Mat inverse(const Mat& A) {
   // Singular (or NaN determinant): callers detect this by the non-finite
   // entries, +inf on the diagonal and 0 * inf = NaN elsewhere.
   return std::numeric_limits<double>::infinity() * I;
-}
-
-Vec luSolve(const Mat& A, const Vec& b) {
-  // JAMA only guards the right-hand side; a wide A would read past U.
-  if (A.dim1() != A.dim2()) return Vec();
-  JAMA::LU<double> lu(A);
-  return lu.solve(b);
 }
 
 }  // namespace orv

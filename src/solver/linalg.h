@@ -34,11 +34,7 @@ Mat transpose(const Mat& A);
 Vec transposeTimes(const Mat& A, const Vec& x);
 // a . b; 0.0 when the lengths differ.
 double dot(const Vec& a, const Vec& b);
-// Euclidean norm.
-double norm(const Vec& x);
 // Inverse by LU; a singular matrix gives +inf on the diagonal and NaN elsewhere.
 Mat inverse(const Mat& A);
-// Solves A x = b by LU; empty when A is singular or dimensions do not match.
-Vec luSolve(const Mat& A, const Vec& b);
 
 }  // namespace orv
