@@ -19,6 +19,7 @@
 #include "results/result_file.h"
 #include "solver/dynamics.h"
 #include "solver/model_check.h"
+#include "solver/start_check.h"
 #include "solver/run_limits.h"
 #include "solver/vec3.h"
 

@@ -10,7 +10,6 @@ namespace orv {
 
 struct Model;
 struct Settings;
-struct DynamicsWork;
 
 // Checks what the solver needs and the reader accepts: resolved references of
 // joints, motions, forces and contacts, supported motion types, positive
@@ -29,15 +28,8 @@ bool checkModelForAnalysis(const Model& m, std::string& message);
 // omega h and the largest stable d_time.
 std::vector<std::string> contactStepWarnings(const Model& m, const Settings& s);
 
-// Checks of the start of a run on what the run evaluates (w as set up for m):
-// - the rates of the motions and the force6 components are finite at the start;
-// - every constraint row is finite at the initial configuration;
-// - every joint is assembled there: a gap above 1e-9 of the model size (or
-//   1e-9 rad) is a warning line on the console, above 1% of it (or 1e-3 rad)
-//   a refusal, since the stabilisation would pull the bodies together;
-// - rows that repeat earlier rows agree with them (position gap and
-//   prescribed rate), so that leaving them out changes nothing.
-// False with one line per problem in `message`.
-bool checkStartOfRun(const Model& m, const DynamicsWork& w, std::string& message);
+// The problems as the message of a refusal: one a line, the first 20 (and
+// how many more). True when there are none.
+bool listProblems(const std::vector<std::string>& problems, std::string& message);
 
 }  // namespace orv
