@@ -590,10 +590,7 @@ ModelPrograms bindPrograms(const Model& m) {
   ModelPrograms p;
   for (const Force& e : m.forces)
     for (int c = 0; c < 6; ++c) p.force.push_back(CompiledExpr(e.equ[c]).bind(m));
-  for (const Motion& mo : m.motions) {
-    p.motion_dt.push_back(CompiledExpr(mo.dt_equ).bind(m));
-    p.motion_ddt.push_back(CompiledExpr(mo.ddt_equ).bind(m));
-  }
+  for (const Motion& mo : m.motions) p.motion_dt.push_back(CompiledExpr(mo.dt_equ).bind(m));
   for (const OutputRequest& o : m.outputs) p.output.push_back(CompiledExpr(o.equ).bind(m));
   return p;
 }

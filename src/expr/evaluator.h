@@ -110,7 +110,6 @@ const CompiledExpr& compileCached(const std::string& text);
 struct ModelPrograms {
   std::vector<CompiledExpr> force;       // force elements: 6 per element, in equ order
   std::vector<CompiledExpr> motion_dt;   // per motion: rate
-  std::vector<CompiledExpr> motion_ddt;  // per motion: its derivative
   std::vector<CompiledExpr> output;      // per output channel
 };
 

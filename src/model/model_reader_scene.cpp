@@ -421,24 +421,20 @@ void Reader::closing() {
     cprintf("  %d:%s, %.3e,", p.id, p.name.c_str(), p.value);
   }
   cprintf("\n");
-  for (const LocalCoordinate& lc : t_.frames) {
-    Parameter p;
-    p.id = static_cast<int>(rows.size());
-    p.name = lc.name;
-    p.value = lc.id;
-    rows.push_back(p);
-    cprintf("  %d:%s, %d,", lc.id, lc.name.c_str(), lc.id);
-  }
-  cprintf("\n");
-  for (const Joint& j : t_.joints) {
-    Parameter p;
-    p.id = static_cast<int>(rows.size());
-    p.name = j.name;
-    p.value = j.id;
-    rows.push_back(p);
-    cprintf("  %d:%s, %d,", j.id, j.name.c_str(), j.id);
-  }
-  cprintf("\n");
+  // Local coordinates and joints read as parameters whose value is their index.
+  auto addIndexRows = [&](const auto& table) {
+    for (const auto& r : table) {
+      Parameter p;
+      p.id = static_cast<int>(rows.size());
+      p.name = r.name;
+      p.value = r.id;
+      rows.push_back(p);
+      cprintf("  %d:%s, %d,", r.id, r.name.c_str(), r.id);
+    }
+    cprintf("\n");
+  };
+  addIndexRows(t_.frames);
+  addIndexRows(t_.joints);
   t_.parameters = rows;
   checkRunTexts();
   flushWarnings();

@@ -81,16 +81,14 @@ void setState(const Model& m, Histories& h, const std::vector<double>& Y) {
 void checkExpressions(Start& st) {
   const Model& m = st.m;
   const ModelPrograms& progs = st.w.programs;
-  for (int mo = 0; mo < m.motion_num(); ++mo)
-    for (const CompiledExpr* e : {&progs.motion_dt[mo], &progs.motion_ddt[mo]}) {
-      const double v = e->evaluate(m, st.moving);
-      const Motion& M = m.motions[mo];
-      const std::string& text = e == &progs.motion_dt[mo] ? M.dt_equ : M.ddt_equ;
-      if (std::isfinite(v) || st.told[st.nj() + mo]) continue;
-      st.told[st.nj() + mo] = 1;
-      st.refuse(M.line, "Motion " + M.name + ": rate " + text + " is not finite at the start time (" +
-                            num(v) + ")");
-    }
+  for (int mo = 0; mo < m.motion_num(); ++mo) {
+    const double v = progs.motion_dt[mo].evaluate(m, st.moving);
+    const Motion& M = m.motions[mo];
+    if (std::isfinite(v)) continue;
+    st.told[st.nj() + mo] = 1;
+    st.refuse(M.line, "Motion " + M.name + ": rate " + M.dt_equ + " is not finite at the start time (" +
+                          num(v) + ")");
+  }
   static const char* kComponent[6] = {"Fx", "Fy", "Fz", "Tx", "Ty", "Tz"};
   for (int f = 0; f < m.force_num(); ++f) {
     if (m.forces[f].type != "force6") continue;
