@@ -11,11 +11,11 @@
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
 #include "platform/console.h"
-#include "solver/analysis.h"
-#include "solver/dynamics.h"
+#include "session/run.h"
+#include "dynamics/dynamics.h"
 
 namespace {
 

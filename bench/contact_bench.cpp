@@ -20,7 +20,7 @@
 #include "contact/contact.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
 #include "platform/console.h"
 

@@ -21,10 +21,10 @@
 #include "expr/evaluator.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
 #include "platform/console.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "joints/axial_joints.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // TNT's heap allocation per 3x3 product; these keep that gap visible.
 #include <benchmark/benchmark.h>
 
-#include "solver/linalg.h"
-#include "solver/vec3.h"
+#include "math/linalg.h"
+#include "math/vec3.h"
 
 namespace {
 

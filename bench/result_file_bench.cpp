@@ -11,7 +11,7 @@
 #include "model/histories.h"
 #include "model/model.h"
 #include "platform/console.h"
-#include "results/result_file.h"
+#include "files/result_file.h"
 
 namespace {
 

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "model/model.h"
-#include "model/stl_reader.h"
+#include "contact/placed_mesh.h"
+#include "files/node_merge.h"
+#include "files/stl_reader.h"
 #include "platform/console.h"
 
 namespace {

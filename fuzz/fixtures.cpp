@@ -1,6 +1,6 @@
 #include "fixtures.h"
 
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orvfuzz {
 

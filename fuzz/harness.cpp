@@ -10,12 +10,15 @@
 #include "expr/evaluator.h"
 #include "fixtures.h"
 #include "fuzz_util.h"
-#include "model/bmp.h"
-#include "model/model_reader.h"
+#include "files/bmp.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
-#include "model/stl_reader.h"
-#include "results/motion_import.h"
-#include "results/result_file.h"
+#include "contact/placed_mesh.h"
+#include "files/node_merge.h"
+#include "files/stl_reader.h"
+#include "files/motion_import.h"
+#include "files/result_file.h"
+#include "files/settings_reader.h"
 
 namespace orvfuzz {
 

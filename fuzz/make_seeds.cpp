@@ -5,7 +5,7 @@
 
 #include "fixtures.h"
 #include "platform/console.h"
-#include "results/result_file.h"
+#include "files/result_file.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

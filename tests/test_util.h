@@ -10,7 +10,7 @@
 #include "model/model.h"
 #include "model/settings.h"
 #include "platform/console.h"
-#include "solver/analysis.h"
+#include "session/run.h"
 
 namespace orvtest {
 

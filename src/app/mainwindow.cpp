@@ -25,15 +25,15 @@
 #include "app/pixmap_size.h"
 #include "model/globals.h"
 #include "model/histories.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "platform/console.h"
-#include "results/result_file.h"
-#include "solver/analysis.h"
+#include "files/result_file.h"
+#include "session/run.h"
 #include "view/glwidget.h"
 #include "view/view_state.h"
 
-#if __has_include("results/motion_import.h")
-#include "results/motion_import.h"
+#if __has_include("files/motion_import.h")
+#include "files/motion_import.h"
 #define ORVALDYN_HAVE_MOTION_IMPORT 1
 #endif
 

@@ -7,11 +7,12 @@
 #include <string>
 
 #include "model/globals.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "platform/console.h"
-#include "results/motion_import.h"
-#include "results/result_file.h"
-#include "solver/analysis.h"
+#include "files/motion_import.h"
+#include "files/result_file.h"
+#include "session/run.h"
+#include "files/settings_reader.h"
 
 namespace {
 

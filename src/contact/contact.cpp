@@ -12,8 +12,8 @@
 #include "model/histories.h"
 #include "model/model.h"
 #include "model/settings.h"
-#include "model/stl_reader.h"
-#include "solver/vec3.h"
+#include "contact/placed_mesh.h"
+#include "math/vec3.h"
 
 namespace orv {
 

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "contact/mesh_tree.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 

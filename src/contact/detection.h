@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstddef>
 
-#include "joints/constraints.h"
+#include "model/local_axes.h"
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 

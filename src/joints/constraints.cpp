@@ -7,7 +7,7 @@
 #include "joints/point_joints.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 
@@ -40,53 +40,6 @@ RowLevel jointRowLevel(JointType type, int k) {
   for (int i = 0; rows[i]; ++i)
     if (i == k) return rows[i] == 'L' ? RowLevel::Length : rows[i] == 'A' ? RowLevel::Angle : RowLevel::Held;
   return RowLevel::Held;
-}
-
-void clearRows(ConstraintRows& rows, int n, int bi, int bj) {
-  rows.nrows = n;
-  rows.bi = bi;
-  rows.bj = bj;
-  for (int e = 0; e < kMaxJointRows; ++e) {
-    for (int c = 0; c < 3; ++c) rows.Bri[e][c] = rows.Bpi[e][c] = rows.Brj[e][c] = rows.Bpj[e][c] = 0.0;
-    rows.gamma[e] = 0.0;
-  }
-  rows.violation = 0.0;
-}
-
-void insertJointBlocks(ConstraintRows& rows, int row0, int nrows, const double (*Bri)[3],
-                       const double (*Bpi)[3], const double (*Brj)[3], const double (*Bpj)[3]) {
-  for (int k = 0; k < nrows; ++k) {
-    for (int c = 0; c < 3; ++c) {
-      rows.Bri[row0 + k][c] = Bri[k][c];
-      rows.Bpi[row0 + k][c] = Bpi[k][c];
-      rows.Brj[row0 + k][c] = Brj[k][c];
-      rows.Bpj[row0 + k][c] = Bpj[k][c];
-    }
-  }
-}
-
-const double* localAxesRef(const Model& m, int lc) {
-  // Six sines and cosines per call add up in every joint and measure, while
-  // the angles only change when a model is read; the cached matrix is checked
-  // against the angles it was made from, so any model may be passed.
-  struct Entry {
-    double ang[3] = {0, 0, 0};
-    double E[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-  };
-  thread_local std::vector<Entry> cache;
-  const double* a = m.frames[lc].ang;
-  if (lc >= static_cast<int>(cache.size())) cache.resize(lc + 1);
-  Entry& e = cache[lc];
-  if (e.ang[0] != a[0] || e.ang[1] != a[1] || e.ang[2] != a[2]) {
-    mat3RotationZXZ(e.E, degToRad(a[0]), degToRad(a[1]), degToRad(a[2]));
-    for (int k = 0; k < 3; ++k) e.ang[k] = a[k];
-  }
-  return e.E;
-}
-
-void localAxes(const Model& m, int lc, double* E) {
-  const double* c = localAxesRef(m, lc);
-  for (int k = 0; k < 9; ++k) E[k] = c[k];
 }
 
 bool sideUsable(const Model& m, const Histories& h, int lc) {

@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "math/block_rows.h"
+#include "model/local_axes.h"
+
 namespace orv {
 
 struct Model;
@@ -13,7 +16,6 @@ struct Histories;
 
 constexpr double kBaumgarteAlpha = 10.0;
 constexpr double kBaumgarteBeta = 10.0;
-constexpr int kMaxJointRows = 6;
 
 enum class JointType { Ground, Sphere, Revolution, Cylinder, Translation, InLine, Prismatic, Fix, Unknown };
 
@@ -31,27 +33,6 @@ enum class RowLevel { Length, Angle, Held };
 // Level of row k of a joint of this type (Held past its rows).
 RowLevel jointRowLevel(JointType type, int k);
 
-// Rows of one joint or motion: rows x 3 blocks on the translational (r) and
-// rotational (pi) columns of body i and body j, and the right side gamma of
-// the acceleration equation. bj = -1 when only body i takes part.
-struct ConstraintRows {
-  int nrows = 0;
-  int bi = -1, bj = -1;
-  double Bri[kMaxJointRows][3];
-  double Bpi[kMaxJointRows][3];
-  double Brj[kMaxJointRows][3];
-  double Bpj[kMaxJointRows][3];
-  double gamma[kMaxJointRows];
-  double violation = 0.0;  // position-level violation measure of the monitor
-};
-
-// Clears `rows` for n rows between bodies bi and bj.
-void clearRows(ConstraintRows& rows, int n, int bi, int bj);
-
-// Writes four nrows x 3 blocks at row0 of `rows` (the primitives' results).
-void insertJointBlocks(ConstraintRows& rows, int row0, int nrows, const double (*Bri)[3],
-                       const double (*Bpi)[3], const double (*Brj)[3], const double (*Bpj)[3]);
-
 // One side of a two-body joint at the current state (Y zeroed below 1e-10,
 // A and omega from the per-body caches of the histories).
 struct JointSide {
@@ -66,12 +47,6 @@ struct JointSide {
   double vP[3];   // its velocity: rd + A (w x s)
   double E[9];    // LC axes in body axes: Z-X-Z rotation of the LC angles
 };
-
-// Axes of local coordinate lc in its body's axes: the Z-X-Z rotation of its
-// angles (cached per thread: the angles do not change during a run).
-void localAxes(const Model& m, int lc, double* E);
-// The same matrix in the thread's cache, valid until the thread's next call.
-const double* localAxesRef(const Model& m, int lc);
 
 // True when loadJointSide may run on lc: the LC, its body and the body's
 // per-body cache entries all exist.

@@ -7,7 +7,7 @@
 #include "expr/evaluator.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 

@@ -2,7 +2,7 @@
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 namespace orv {
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "math/units.h"
+
 namespace orv {
 
 // Field limits of the model file. The reader refuses longer names and texts
@@ -19,14 +21,6 @@ constexpr int kTokenMax = 255;       // characters of any one token
 constexpr int kStlMaxTriangles = 33333;
 constexpr int kStlMaxNodes = 33333;
 constexpr int kMaxTextures = 30;
-
-// Every degree/radian conversion uses this ten-decimal value, not M_PI, so
-// that results match stored files computed with it.
-constexpr double kPi = 3.1415926535;
-constexpr double kGravityAcceleration = 9.81;
-
-constexpr double degToRad(double deg) { return deg / 180.0 * kPi; }
-constexpr double radToDeg(double rad) { return rad / kPi * 180.0; }
 
 // Every record keeps the line of the model file where it starts (0 for a
 // record built in memory), so that a check after the read can name it.

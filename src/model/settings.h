@@ -1,14 +1,11 @@
 // The values of setting/setting.txt and the colour table of
-// setting/color.txt, read once at start-up.
+// setting/color.txt.
 #pragma once
 
 #include <string>
 #include <vector>
 
 namespace orv {
-
-struct Model;
-struct Histories;
 
 struct Color {
   std::string name;
@@ -34,18 +31,5 @@ struct Settings {
 
 // Colour of the first table entry named `name`; false (rgb untouched) if none.
 bool lookupColor(const Settings& s, const std::string& name, double rgb[3]);
-
-// Prints the version line, makes log/, sets the start-up defaults of model and
-// histories and reads setting/setting.txt and setting/color.txt from `dir`
-// ("" = working directory). Returns false, after printing the open error,
-// when a file is missing.
-bool readSettingsFiles(const std::string& dir, Settings& s, Model& m, Histories& h);
-
-// readSettingsFiles on the process-wide objects in the working directory; a
-// missing file ends the process with exit code 1.
-void readSettings();
-
-// Number of threads of a default OpenMP parallel team.
-int openmpTeamSize();
 
 }  // namespace orv

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <omp.h>
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -26,6 +28,16 @@ double monotonicMs() {
 
 double processClockMs() {
   return static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC;
+}
+
+int openmpTeamSize() {
+  int team = 1;
+#pragma omp parallel shared(team)
+  {
+#pragma omp atomic write
+    team = omp_get_num_threads();
+  }
+  return team;
 }
 
 }  // namespace orv

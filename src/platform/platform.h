@@ -14,4 +14,7 @@ double monotonicMs();
 // Processor time of this process in milliseconds.
 double processClockMs();
 
+// Number of threads of a default OpenMP parallel team.
+int openmpTeamSize();
+
 }  // namespace orv

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model/globals.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 #include "view/view_state.h"
 
 namespace orv {

@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "view/drawing.h"
 #include "view/view_state.h"
+#include "files/settings_reader.h"
 
 using orv::g_hist;
 using orv::g_model;

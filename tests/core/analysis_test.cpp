@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "joints/constraints.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 #include "test_util.h"
 
 using namespace orv;

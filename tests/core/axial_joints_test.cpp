@@ -14,7 +14,7 @@
 #include "joints/point_joints.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 using namespace orv;
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <tuple>
 
-#include "model/bmp.h"
+#include "files/bmp.h"
 #include "model/model.h"
 #include "test_util.h"
 

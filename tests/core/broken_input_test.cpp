@@ -6,12 +6,13 @@
 
 #include <fstream>
 
-#include "model/bmp.h"
+#include "files/bmp.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
 #include "test_util.h"
+#include "files/settings_reader.h"
 
 using namespace orv;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "expr/evaluator.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 #include "test_util.h"
 
 using namespace orv;

@@ -8,9 +8,9 @@
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
-#include "solver/model_check.h"
+#include "dynamics/model_check.h"
 #include "test_util.h"
 
 using namespace orv;

@@ -15,11 +15,13 @@
 #include "contact/mesh_tree.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
-#include "model/stl_reader.h"
-#include "solver/analysis.h"
-#include "solver/vec3.h"
+#include "contact/placed_mesh.h"
+#include "files/node_merge.h"
+#include "files/stl_reader.h"
+#include "session/run.h"
+#include "math/vec3.h"
 #include "test_util.h"
 
 using namespace orv;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/vec3.h"
+#include "math/vec3.h"
 #include "test_util.h"
 
 using namespace orv;

@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "solver/linalg.h"
-#include "solver/rotation.h"
-#include "solver/vec3.h"
+#include "math/linalg.h"
+#include "math/rotation.h"
+#include "math/vec3.h"
 
 using namespace orv;
 

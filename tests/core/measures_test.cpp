@@ -8,7 +8,7 @@
 #include "expr/measures.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 using namespace orv;
 

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "joints/constraints.h"
-#include "solver/dynamics.h"
+#include "dynamics/dynamics.h"
 #include "test_util.h"
 
 using namespace orv;

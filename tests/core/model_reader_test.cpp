@@ -6,7 +6,7 @@
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
 #include "test_util.h"
 

@@ -16,13 +16,13 @@
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "model/model_reader.h"
+#include "files/model_reader.h"
 #include "model/settings.h"
-#include "results/motion_import.h"
-#include "results/result_file.h"
-#include "solver/analysis.h"
-#include "solver/rotation.h"
-#include "solver/vec3.h"
+#include "files/motion_import.h"
+#include "files/result_file.h"
+#include "session/run.h"
+#include "math/rotation.h"
+#include "math/vec3.h"
 #include "test_util.h"
 
 using namespace orv;

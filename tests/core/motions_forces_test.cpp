@@ -4,12 +4,12 @@
 #include <cmath>
 #include <vector>
 
-#include "joints/force_elements.h"
+#include "forces/force_elements.h"
 #include "joints/motions.h"
 #include "expr/evaluator.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "solver/vec3.h"
+#include "math/vec3.h"
 
 using namespace orv;
 

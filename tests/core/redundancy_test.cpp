@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <random>
 
-#include "solver/dynamics.h"
-#include "solver/redundancy.h"
+#include "dynamics/dynamics.h"
+#include "dynamics/redundancy.h"
 #include "test_util.h"
 
 using namespace orv;

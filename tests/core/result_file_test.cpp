@@ -19,7 +19,7 @@
 
 #include "model/histories.h"
 #include "model/model.h"
-#include "results/result_file.h"
+#include "files/result_file.h"
 #include "test_util.h"
 
 using namespace orv;

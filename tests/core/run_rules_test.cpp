@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "solver/model_check.h"
+#include "dynamics/model_check.h"
 #include "test_util.h"
 
 using namespace orv;

@@ -5,6 +5,7 @@
 #include "model/globals.h"
 #include "model/settings.h"
 #include "test_util.h"
+#include "files/settings_reader.h"
 
 using namespace orv;
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <random>
 
-#include "solver/dynamics.h"
+#include "dynamics/dynamics.h"
 #include "test_util.h"
 
 using namespace orv;

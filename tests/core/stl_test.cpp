@@ -8,7 +8,9 @@
 #include <random>
 
 #include "model/model.h"
-#include "model/stl_reader.h"
+#include "contact/placed_mesh.h"
+#include "files/node_merge.h"
+#include "files/stl_reader.h"
 #include "test_util.h"
 
 using namespace orv;

@@ -7,7 +7,8 @@
 #include <map>
 #include <sstream>
 
-#include "model/model_reader.h"
+#include "files/model_reader.h"
+#include "files/settings_reader.h"
 
 namespace orvtest {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "solver/vec3.h"
+#include "math/vec3.h"
 #include "test_util.h"
 
 using namespace orv;

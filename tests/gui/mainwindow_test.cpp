@@ -9,7 +9,7 @@
 #include "app/graphwin.h"
 #include "gui_fixture.h"
 #include "model/histories.h"
-#include "results/result_file.h"
+#include "files/result_file.h"
 #include "test_util.h"
 #include "view/glwidget.h"
 

@@ -1,0 +1,113 @@
+#include "analysis/run_limits.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "joints/constraints.h"
+#include "joints/motions.h"
+#include "model/histories.h"
+#include "model/model.h"
+#include "dynamics/dynamics.h"
+#include "math/vec3.h"
+
+namespace orv {
+
+namespace {
+
+// Bodies held by a ground joint: they hold no energy that can turn into motion.
+std::vector<char> heldBodies(const Model& m) {
+  std::vector<char> held(static_cast<size_t>(m.body_num()), 0);
+  for (const Joint& J : m.joints)
+    if (jointTypeOf(J.type) == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
+        m.frames[J.i_lc].body >= 0 && m.frames[J.i_lc].body < m.body_num())
+      held[static_cast<size_t>(m.frames[J.i_lc].body)] = 1;
+  return held;
+}
+
+}  // namespace
+
+RunLimits startLimits(const Model& m, const Histories& h, const double* Y0, double span) {
+  const int nb = m.body_num();
+  const double L = m.max_length;
+  const std::vector<char> held = heldBodies(m);
+  RunLimits lim;
+  double mass = 0.0;
+  for (int b = 0; b < nb; ++b) {
+    const Body& B = m.bodies[b];
+    if (held[static_cast<size_t>(b)]) continue;
+    const double mb = std::fabs(B.mass);
+    mass += mb;
+    double g = 0.0;
+    if (b < static_cast<int>(m.gravity.size()) && B.mass != 0.0)
+      g = vec3Norm(m.gravity[b].F[0], m.gravity[b].F[1], m.gravity[b].F[2]) / mb;
+    const double* v = &Y0[3 * nb + 3 * b];
+    double w[3], Jw[3];
+    omegaFromEulerRates(w, &Y0[6 * nb + 4 * b], &Y0[10 * nb + 4 * b]);
+    double kinetic = 0.5 * mb * vec3Dot(v, v);
+    if (h.inertia.size() >= 9 * static_cast<size_t>(b) + 9)
+      kinetic += 0.5 * std::fabs(vec3Dot(w, mat3MulVec(Jw, &h.inertia[9 * b], w)));
+    lim.fixed += mb * (g * L + 0.5 * (g * span) * (g * span)) + kinetic;
+  }
+  if (!(lim.fixed > 0.0) || !std::isfinite(lim.fixed)) lim.fixed = 0.5 * (mass > 0.0 ? mass : 1.0);
+  return lim;
+}
+
+void noteStep(RunLimits& lim, const Model& m, const DynamicsWork& w, const double* Y, double dt) {
+  const int nb = m.body_num();
+  for (int mo = 0; mo < m.motion_num() && mo < static_cast<int>(w.rates.size()); ++mo) {
+    const double f = std::fabs(w.rates[static_cast<size_t>(mo)].rate);
+    if (!std::isfinite(f)) continue;
+    if (m.motions[mo].type == "R") {
+      lim.fastestTurn = std::max(lim.fastestTurn, f);
+      lim.fastestDrive = std::max(lim.fastestDrive, f * m.max_length);
+    } else {
+      lim.fastestDrive = std::max(lim.fastestDrive, f);
+    }
+  }
+  const std::vector<char> held = heldBodies(m);
+  double mass = 0.0, turning = 0.0, power = 0.0;
+  for (int b = 0; b < nb; ++b) {
+    const Body& B = m.bodies[b];
+    if (held[static_cast<size_t>(b)]) continue;
+    mass += std::fabs(B.mass);
+    turning += std::max({std::fabs(B.inertia[0]), std::fabs(B.inertia[1]), std::fabs(B.inertia[2])});
+    if (w.elementF.size() < 3 * static_cast<size_t>(nb)) continue;
+    double om[3];
+    omegaFromEulerRates(om, &Y[6 * nb + 4 * b], &Y[10 * nb + 4 * b]);
+    const double p = std::fabs(vec3Dot(&w.elementF[3 * b], &Y[3 * nb + 3 * b])) +
+                     std::fabs(vec3Dot(&w.elementN[3 * b], om));
+    if (std::isfinite(p)) power += p;
+  }
+  lim.drive = 0.5 * mass * lim.fastestDrive * lim.fastestDrive +
+              0.5 * turning * lim.fastestTurn * lim.fastestTurn;
+  lim.work += std::fabs(dt) * power;
+}
+
+double speedBound(const RunLimits& lim, double mass) {
+  return 10.0 * std::sqrt(2.0 * lim.energyScale() / std::fabs(mass));
+}
+
+int bodyBeyondSpeedBound(const RunLimits& lim, const Model& m, const double* Y, double& speed,
+                         double& bound) {
+  const int nb = m.body_num();
+  for (int b = 0; b < nb; ++b) {
+    const double* v = &Y[3 * nb + 3 * b];
+    speed = vec3Norm(v[0], v[1], v[2]);
+    bound = speedBound(lim, m.bodies[b].mass);
+    // A speed that is not a number is beyond every bound.
+    if (!(speed <= bound)) return b;
+  }
+  return -1;
+}
+
+int bodyOffUnitSphere(const Model& m, const double* Y, double& norm2) {
+  const int nb = m.body_num();
+  for (int b = 0; b < nb; ++b) {
+    const double* p = &Y[6 * nb + 4 * b];
+    norm2 = p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3];
+    if (!(std::fabs(norm2 - 1.0) <= 0.5)) return b;
+  }
+  return -1;
+}
+
+}  // namespace orv

@@ -1,0 +1,22 @@
+// ASCII STL meshes of "STL" shapes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace orv {
+
+struct Model;
+struct Shape;
+
+// Reads the mesh of shape `shape` of m from the file `name` (resolved as
+// resolveModelFile does, which leaves a resolved path as it is): scales by the
+// shape's unit and merges coincident corners into nodes. A file is read once
+// per unit: later shapes naming it share that mesh. The shape's reference
+// local coordinate, as it is now, places the mesh (Shape::mesh_A, mesh_pos).
+// A missing or refused file prints its message, with a line naming the place
+// of the fault, and leaves the shape without a mesh (stl_num 0, stl_error
+// saying why); returns false then.
+bool readStl(Model& m, int shape, const std::string& name);
+
+}  // namespace orv

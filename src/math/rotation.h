@@ -1,0 +1,14 @@
+// Rotation matrices from angles on TNT arrays, for the setup of a run (the
+// per-step kinematics use the double[9] helpers of vec3.h). Angles in radians.
+#pragma once
+
+#include "math/linalg.h"
+
+namespace orv {
+
+// Rz(phi) Rx(theta) Rz(psi).
+Mat rotationZXZ(double phi, double theta, double psi);
+// Rx(a) Ry(b) Rz(c).
+Mat rotationXYZ(double a, double b, double c);
+
+}  // namespace orv
