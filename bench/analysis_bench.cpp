@@ -16,6 +16,8 @@
 #include "platform/console.h"
 #include "session/run.h"
 #include "dynamics/dynamics.h"
+#include "model/state_layout.h"
+#include "reference/dense_dynamics.h"
 
 namespace {
 
@@ -63,30 +65,30 @@ void load(Loaded& L, int n, double endTime) {
   std::remove(path);
 }
 
-// One Runge-Kutta step (four evaluations) on the chosen path, per call.
+// One Runge-Kutta step (four evaluations), per call, in block form or by the dense reference.
 struct ChainStep {
   Loaded L;
   orv::DynamicsWork w;
+  bool dense;
   std::vector<double> Y, dY;
   std::vector<int> dofs;
   FILE* null = std::fopen("/dev/null", "w");
 
-  ChainStep(int n, bool dense) {
+  ChainStep(int n, bool denseReference) : dense(denseReference) {
     load(L, n, 1.0);
-    const int nb = L.m.body_num();
+    const orv::StateLayout layout{L.m.body_num()};
     orv::setConsoleFile(null);
-    w.densePath = dense;
-    orv::setupDynamics(L.m, L.h, w);
+    orv::setupDynamics(L.m, w);
     L.h.p_C_const.assign(10 * (L.m.joint_num() + L.m.motion_num()), 0.0);
     L.h.p_F_const.assign(10 * 6 * L.m.joint_num(), 0.0);
-    Y.assign(14 * nb, 0.0);
-    dY.assign(14 * nb, 0.0);
+    Y.assign(layout.size(), 0.0);
+    dY.assign(layout.size(), 0.0);
     // A bent chain, moving, so that no term vanishes.
-    for (int b = 0; b < nb; ++b) {
+    for (int b = 0; b < layout.nb; ++b) {
       const double a = 0.1 * b;
-      Y[6 * nb + 4 * b] = std::cos(a / 2);
-      Y[6 * nb + 4 * b + 3] = std::sin(a / 2);
-      Y[10 * nb + 4 * b + 3] = 0.05;
+      Y[layout.p(b)] = std::cos(a / 2);
+      Y[layout.p(b) + 3] = std::sin(a / 2);
+      Y[layout.pd(b) + 3] = 0.05;
     }
   }
   ~ChainStep() {
@@ -95,7 +97,8 @@ struct ChainStep {
   }
   void step() {
     for (int k = 0; k < 4; ++k)
-      orv::computeStateDerivative(L.m, L.s, L.h, w, 0.0, Y.data(), dY.data(), dofs);
+      (dense ? orvref::denseStateDerivative : orv::computeStateDerivative)(L.m, L.s, L.h, w, 0.0, Y.data(),
+                                                                            dY.data(), dofs);
   }
   // Best time of one step over a few repetitions, in seconds.
   double time(int reps) {
@@ -109,7 +112,7 @@ struct ChainStep {
   }
 };
 
-// The block path, with the dense path timed in the same run for the ratio.
+// The block path, with the dense reference timed in the same run for the ratio.
 void BM_ChainRungeKuttaStep(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   double dense;

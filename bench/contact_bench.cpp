@@ -35,6 +35,7 @@ std::string meshDir() {
 struct Scene {
   orv::Model m;
   orv::Histories h;
+  std::vector<orv::ContactRecord> records;
   std::vector<double> Y, F, N;
   bool ok = false;
 
@@ -89,9 +90,9 @@ void runContact(benchmark::State& state, int balls) {
   s.CONTACT_PARALLEL = static_cast<int>(state.range(1));
   size_t records = 0;
   for (auto _ : state) {
-    scene.h.attempt_contacts.clear();
-    orv::applyContact(scene.m, s, scene.h, scene.Y.data(), scene.F.data(), scene.N.data(), 0);
-    records = scene.h.attempt_contacts.size();
+    scene.records.clear();
+    orv::applyContact(scene.m, s, scene.Y.data(), scene.F.data(), scene.N.data(), 0, scene.records);
+    records = scene.records.size();
     benchmark::DoNotOptimize(scene.F.data());
     benchmark::ClobberMemory();
   }
@@ -194,14 +195,13 @@ Outcome evaluate(const LargePair& p, const orv::Settings& s, orv::ContactSearch 
   Outcome o;
   o.seconds = 1e300;
   for (int r = 0; r < reps; ++r) {
-    orv::Histories h;
     o.F.assign(6, 0.0);
     o.N.assign(6, 0.0);
+    o.records.clear();
     const auto t0 = std::chrono::steady_clock::now();
-    orv::applyContact(p.m, s, h, p.Y.data(), o.F.data(), o.N.data(), 0, search);
+    orv::applyContact(p.m, s, p.Y.data(), o.F.data(), o.N.data(), 0, o.records, search);
     const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
     o.seconds = std::min(o.seconds, dt.count());
-    o.records = h.attempt_contacts;
   }
   return o;
 }
@@ -245,12 +245,12 @@ void BM_ContactLargePair(benchmark::State& state) {
   const Outcome& slowNow = exhaustive(s.CONTACT_ALGORITHM);
   const Outcome check = evaluate(pair, s, orv::ContactSearch::Tree, 1);
 
-  orv::Histories h;
+  std::vector<orv::ContactRecord> records;
   std::vector<double> F(6, 0.0), N(6, 0.0);
   const auto t0 = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    h.attempt_contacts.clear();
-    orv::applyContact(pair.m, s, h, pair.Y.data(), F.data(), N.data(), 0);
+    records.clear();
+    orv::applyContact(pair.m, s, pair.Y.data(), F.data(), N.data(), 0, records);
     benchmark::DoNotOptimize(F.data());
     benchmark::ClobberMemory();
   }

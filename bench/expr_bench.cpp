@@ -20,6 +20,7 @@
 
 #include "expr/evaluator.h"
 #include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "files/model_reader.h"
 #include "model/settings.h"
@@ -35,8 +36,8 @@ std::string examplesDir() {
 
 struct Loaded {
   orv::Model m;
-  orv::Histories h;
-  orv::Histories bare;  // no state: every measure returns at its first check
+  orv::Kinematics h;
+  orv::Kinematics bare;  // no state: every measure returns at its first check
 };
 
 struct Text {
@@ -54,12 +55,12 @@ void fillState(Loaded& L) {
   const std::size_t nb = L.m.bodies.size(), nj = L.m.joints.size();
   L.h.A.assign(9 * nb, 0.0);
   L.h.omega.resize(3 * nb);
-  L.h.p_Yi.resize(14 * nb);
-  L.h.p_F_const_i.resize(6 * nj);
+  L.h.Y.resize(14 * nb);
+  L.h.reactions.resize(6 * nj);
   for (std::size_t b = 0; b < nb; ++b) orv::mat3RotationZXZ(&L.h.A[9 * b], u(rng), u(rng), u(rng));
   for (double& v : L.h.omega) v = u(rng);
-  for (double& v : L.h.p_Yi) v = u(rng);
-  for (double& v : L.h.p_F_const_i) v = u(rng);
+  for (double& v : L.h.Y) v = u(rng);
+  for (double& v : L.h.reactions) v = u(rng);
   L.h.time = 0.3;
 }
 
@@ -84,7 +85,8 @@ struct Examples {
     for (const std::string& f : files) {
       auto L = std::make_unique<Loaded>();
       std::string message;
-      if (orv::readModelFile(f, orv::Settings{}, L->m, L->h, message) != orv::ReadStatus::Ok)
+      orv::Histories read;
+      if (orv::readModelFile(f, orv::Settings{}, L->m, read, message) != orv::ReadStatus::Ok)
         continue;
       fillState(*L);
       std::vector<std::string> list;
@@ -122,7 +124,7 @@ const Examples& examples() {
   return ex;
 }
 
-// Bare: against empty histories, so that what remains is the expression
+// Bare: against no state, so that what remains is the expression
 // machinery itself (parse and dispatch, or replay), not the measures' geometry.
 template <bool Bare>
 double interpretedPass(const Examples& ex) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "joints/axial_joints.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -15,7 +15,7 @@ namespace {
 // Two bodies, LCs off their centres with turned axes, both bodies moving.
 struct JointScene {
   orv::Model m;
-  orv::Histories h;
+  orv::Kinematics h;
   std::vector<double> Y;
 
   explicit JointScene(const char* type) {
@@ -46,7 +46,7 @@ struct JointScene {
   }
 };
 
-using Evaluator = void (*)(const orv::Model&, const orv::Histories&, const double*, double, int,
+using Evaluator = void (*)(const orv::Model&, const orv::Kinematics&, const double*, double, int,
                           orv::ConstraintRows&);
 
 void runJoint(benchmark::State& state, const char* type, Evaluator evaluate) {

@@ -30,16 +30,4 @@ void BM_TntMatmult3(benchmark::State& state) {
 }
 BENCHMARK(BM_TntMatmult3);
 
-void BM_Inverse60(benchmark::State& state) {
-  const int n = 60;
-  orv::Mat A(n, n);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) A[i][j] = (i == j) ? n : 1.0 / (1 + i + 2 * j);
-  for (auto _ : state) {
-    orv::Mat Ai = orv::inverse(A);
-    benchmark::DoNotOptimize(Ai[0][0]);
-  }
-}
-BENCHMARK(BM_Inverse60);
-
 }  // namespace

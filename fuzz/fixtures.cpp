@@ -6,7 +6,7 @@ namespace orvfuzz {
 
 using namespace orv;
 
-void expressionModel(Model& m, Histories& h) {
+void expressionModel(Model& m, Kinematics& h) {
   m = Model{};
   const char* names[] = {"L1", "m1", "deg", "x", "g_acc"};
   const double values[] = {1.0, 2.5, 57.29577951, -3.0, 9.81};
@@ -37,17 +37,17 @@ void expressionModel(Model& m, Histories& h) {
   m.functions.push_back(ModelFunction{0, "ke", "(0.5*m1*V(arm_cg,pivot)*V(arm_cg,pivot))"});
   m.functions.push_back(ModelFunction{1, "span", "(DX(tip,pivot,pivot)+ke)"});
 
-  h = Histories{};
+  h = Kinematics{};
   h.time = 0.25;
   const int nb = 2;
-  h.p_Yi.assign(14 * nb, 0.0);
-  for (int i = 0; i < 3 * nb; ++i) h.p_Yi[i] = 0.1 * (i + 1);           // displacements
-  for (int i = 0; i < 3 * nb; ++i) h.p_Yi[3 * nb + i] = -0.2 * (i + 1);  // velocities
+  h.Y.assign(14 * nb, 0.0);
+  for (int i = 0; i < 3 * nb; ++i) h.Y[i] = 0.1 * (i + 1);           // displacements
+  for (int i = 0; i < 3 * nb; ++i) h.Y[3 * nb + i] = -0.2 * (i + 1);  // velocities
   h.A.assign(9 * nb, 0.0);
   mat3Identity(&h.A[0]);
   mat3RotationZXZ(&h.A[9], 0.3, 0.2, -0.1);
   h.omega = {0, 0, 0, 0.5, -1.5, 2.0};
-  h.p_F_const_i = {1, 2, 3, 4, 5, 6};
+  h.reactions = {1, 2, 3, 4, 5, 6};
 }
 
 Model stlModel() {

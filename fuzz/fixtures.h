@@ -1,15 +1,16 @@
-// The fixed models the fuzz targets read against, and the histories that
+// The fixed models the fuzz targets read against, and the kinematics that
 // give the expression measures a state to work on.
 #pragma once
 
 #include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 
 namespace orvfuzz {
 
 // Parameters, two bodies with markers, a joint and functions, for
-// expressions; h holds a current state for every measure.
-void expressionModel(orv::Model& m, orv::Histories& h);
+// expressions; kin holds a current state for every measure.
+void expressionModel(orv::Model& m, orv::Kinematics& kin);
 
 // One STL shape on a turned reference frame, unit 0.001, normals inward.
 orv::Model stlModel();

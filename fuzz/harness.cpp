@@ -59,7 +59,7 @@ bool sameValue(double a, double b) {
 
 // What the result reader and the motion import replace.
 auto stores(const Histories& h) {
-  return std::tie(h.p_time, h.p_YYY, h.p_Yi, h.p_F_const, h.p_F_const_i, h.p_C_const,
+  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const,
                   h.p_F_force, h.p_output, h.channel_names, h.cont_time_index, h.cont_position,
                   h.cont_value,
                   h.stl_cont_ti_st, h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame,
@@ -71,8 +71,8 @@ void checkHeldResult(Checks& check, const Model& m, const Histories& h) {
   const size_t N = static_cast<size_t>(h.anime_num);
   const size_t nb = m.bodies.size(), nj = m.joints.size(), nm = m.motions.size();
   check(h.anime_num >= 1 && h.p_time.size() == N, "sample count");
-  check(h.p_YYY.size() == 14 * nb * N && h.p_Yi.size() == 14 * nb, "state store size");
-  check(h.p_F_const.size() == 6 * nj * N && h.p_F_const_i.size() == 6 * nj, "reaction store size");
+  check(h.p_YYY.size() == 14 * nb * N, "state store size");
+  check(h.p_F_const.size() == 6 * nj * N, "reaction store size");
   check(h.p_C_const.size() == (nm + nj) * N, "violation store size");
   check(h.p_F_force.size() == 6 * m.forces.size() * N, "force store size");
   check(h.p_output.size() == static_cast<size_t>(channelCount(m, h)) * N, "output store size");
@@ -136,7 +136,7 @@ void checkModel(Checks& check, const Model& m, const Histories& h) {
 
 std::string runExpr(const uint8_t* data, size_t size) {
   static Model m;
-  static Histories h;
+  static Kinematics h;
   static const bool once = (expressionModel(m, h), true);
   (void)once;
   Checks check;

@@ -1,8 +1,11 @@
 // The analysis driver: initial state, fourth-order Runge-Kutta steps with an
-// energy- and contact-controlled step size, sampling.
+// energy- and contact-controlled step size, sampling. Its parts: the run
+// (analysis.cpp), one step (rk4_step.cpp), the step-size rule
+// (step_size.cpp), the sample storage (samples.cpp) and the energy (energy.cpp).
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace orv {
 
@@ -33,8 +36,10 @@ struct SimulationOptions {
   ResultStore* store = nullptr;  // nullptr: the result stays in the histories only
 };
 
-// Mechanical energy of state Y from the terms the settings select.
-double totalEnergy(const Model& m, const Settings& s, const Histories& h, const double* Y);
+// Mechanical energy of state Y from the terms the settings select, with the
+// bodies' inertia tensors in global axes (9 per body, inertiaTensors).
+double totalEnergy(const Model& m, const Settings& s, const std::vector<double>& inertia,
+                   const double* Y);
 
 // Runs one analysis of m, replacing the histories. A result the store
 // cannot keep refuses the run before it starts. `message` explains a

@@ -5,8 +5,8 @@
 
 #include "joints/constraints.h"
 #include "joints/motions.h"
-#include "model/histories.h"
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "dynamics/dynamics.h"
 #include "math/vec3.h"
 
@@ -26,8 +26,10 @@ std::vector<char> heldBodies(const Model& m) {
 
 }  // namespace
 
-RunLimits startLimits(const Model& m, const Histories& h, const double* Y0, double span) {
-  const int nb = m.body_num();
+RunLimits startLimits(const Model& m, const std::vector<double>& inertia, const double* Y0,
+                      double span) {
+  const StateLayout layout{m.body_num()};
+  const int nb = layout.nb;
   const double L = m.max_length;
   const std::vector<char> held = heldBodies(m);
   RunLimits lim;
@@ -40,12 +42,12 @@ RunLimits startLimits(const Model& m, const Histories& h, const double* Y0, doub
     double g = 0.0;
     if (b < static_cast<int>(m.gravity.size()) && B.mass != 0.0)
       g = vec3Norm(m.gravity[b].F[0], m.gravity[b].F[1], m.gravity[b].F[2]) / mb;
-    const double* v = &Y0[3 * nb + 3 * b];
+    const double* v = &Y0[layout.v(b)];
     double w[3], Jw[3];
-    omegaFromEulerRates(w, &Y0[6 * nb + 4 * b], &Y0[10 * nb + 4 * b]);
+    omegaFromEulerRates(w, &Y0[layout.p(b)], &Y0[layout.pd(b)]);
     double kinetic = 0.5 * mb * vec3Dot(v, v);
-    if (h.inertia.size() >= 9 * static_cast<size_t>(b) + 9)
-      kinetic += 0.5 * std::fabs(vec3Dot(w, mat3MulVec(Jw, &h.inertia[9 * b], w)));
+    if (inertia.size() >= 9 * static_cast<size_t>(b) + 9)
+      kinetic += 0.5 * std::fabs(vec3Dot(w, mat3MulVec(Jw, &inertia[9 * b], w)));
     lim.fixed += mb * (g * L + 0.5 * (g * span) * (g * span)) + kinetic;
   }
   if (!(lim.fixed > 0.0) || !std::isfinite(lim.fixed)) lim.fixed = 0.5 * (mass > 0.0 ? mass : 1.0);
@@ -53,7 +55,8 @@ RunLimits startLimits(const Model& m, const Histories& h, const double* Y0, doub
 }
 
 void noteStep(RunLimits& lim, const Model& m, const DynamicsWork& w, const double* Y, double dt) {
-  const int nb = m.body_num();
+  const StateLayout layout{m.body_num()};
+  const int nb = layout.nb;
   for (int mo = 0; mo < m.motion_num() && mo < static_cast<int>(w.rates.size()); ++mo) {
     const double f = std::fabs(w.rates[static_cast<size_t>(mo)].rate);
     if (!std::isfinite(f)) continue;
@@ -73,8 +76,8 @@ void noteStep(RunLimits& lim, const Model& m, const DynamicsWork& w, const doubl
     turning += std::max({std::fabs(B.inertia[0]), std::fabs(B.inertia[1]), std::fabs(B.inertia[2])});
     if (w.elementF.size() < 3 * static_cast<size_t>(nb)) continue;
     double om[3];
-    omegaFromEulerRates(om, &Y[6 * nb + 4 * b], &Y[10 * nb + 4 * b]);
-    const double p = std::fabs(vec3Dot(&w.elementF[3 * b], &Y[3 * nb + 3 * b])) +
+    omegaFromEulerRates(om, &Y[layout.p(b)], &Y[layout.pd(b)]);
+    const double p = std::fabs(vec3Dot(&w.elementF[3 * b], &Y[layout.v(b)])) +
                      std::fabs(vec3Dot(&w.elementN[3 * b], om));
     if (std::isfinite(p)) power += p;
   }
@@ -89,9 +92,9 @@ double speedBound(const RunLimits& lim, double mass) {
 
 int bodyBeyondSpeedBound(const RunLimits& lim, const Model& m, const double* Y, double& speed,
                          double& bound) {
-  const int nb = m.body_num();
-  for (int b = 0; b < nb; ++b) {
-    const double* v = &Y[3 * nb + 3 * b];
+  const StateLayout layout{m.body_num()};
+  for (int b = 0; b < layout.nb; ++b) {
+    const double* v = &Y[layout.v(b)];
     speed = vec3Norm(v[0], v[1], v[2]);
     bound = speedBound(lim, m.bodies[b].mass);
     // A speed that is not a number is beyond every bound.
@@ -101,9 +104,9 @@ int bodyBeyondSpeedBound(const RunLimits& lim, const Model& m, const double* Y, 
 }
 
 int bodyOffUnitSphere(const Model& m, const double* Y, double& norm2) {
-  const int nb = m.body_num();
-  for (int b = 0; b < nb; ++b) {
-    const double* p = &Y[6 * nb + 4 * b];
+  const StateLayout layout{m.body_num()};
+  for (int b = 0; b < layout.nb; ++b) {
+    const double* p = &Y[layout.p(b)];
     norm2 = p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3];
     if (!(std::fabs(norm2 - 1.0) <= 0.5)) return b;
   }

@@ -9,7 +9,6 @@
 namespace orv {
 
 struct Model;
-struct Histories;
 struct DynamicsWork;
 
 // How much energy the model can hold, as far as the run has seen, summed
@@ -30,8 +29,10 @@ struct RunLimits {
   double energyScale() const { return fixed + drive + work; }
 };
 
-// The limits at the start of a run from state Y0 (h.inertia set) over `span` seconds.
-RunLimits startLimits(const Model& m, const Histories& h, const double* Y0, double span);
+// The limits at the start of a run from state Y0 over `span` seconds; inertia:
+// the bodies' inertia tensors in global axes (9 per body, inertiaTensors).
+RunLimits startLimits(const Model& m, const std::vector<double>& inertia, const double* Y0,
+                      double span);
 
 // Takes in the motions' rates of the last evaluation (w.rates) and the work
 // of its force-element loads (w.elementF, w.elementN) over dt at state Y.

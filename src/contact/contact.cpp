@@ -9,9 +9,9 @@
 
 #include "contact/detection.h"
 #include "contact/mesh_tree.h"
-#include "model/histories.h"
 #include "model/model.h"
 #include "model/settings.h"
+#include "model/state_layout.h"
 #include "contact/placed_mesh.h"
 #include "math/vec3.h"
 
@@ -253,10 +253,10 @@ void detectPair(const Model& m, const Settings& s, Work& w, int ci, int nt) {
 
 }  // namespace
 
-void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
-                  double* N, int row, ContactSearch search) {
+bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N,
+                  int row, std::vector<ContactRecord>& records, ContactSearch search) {
   const int nc = m.contact_num();
-  if (nc == 0) return;
+  if (nc == 0) return false;
   const int nb = m.body_num();
   const int ns = m.shape_num();
   const int nt = std::max(1, s.N_THREADS);
@@ -264,17 +264,18 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
   omp_set_num_threads(nt);
 
   // Where every body stands and how it moves, from the state itself.
+  const StateLayout layout{nb};
   w.body.resize(static_cast<size_t>(nb));
   for (int b = 0; b < nb; ++b) {
     BodyMotion& bm = w.body[b];
-    const double* p = &Y[6 * nb + 4 * b];
+    const double* p = &Y[layout.p(b)];
     double wb[3];
     mat3FromEulerParameters(bm.A, p);
-    omegaFromEulerRates(wb, p, &Y[10 * nb + 4 * b]);
+    omegaFromEulerRates(wb, p, &Y[layout.pd(b)]);
     mat3MulVec(bm.omega, bm.A, wb);
     for (int k = 0; k < 3; ++k) {
-      bm.pos[k] = m.bodies[b].cg_pos[k] + Y[3 * b + k];
-      bm.vel[k] = Y[3 * nb + 3 * b + k];
+      bm.pos[k] = m.bodies[b].cg_pos[k] + Y[layout.r(b) + k];
+      bm.vel[k] = Y[layout.v(b) + k];
     }
   }
 
@@ -358,7 +359,7 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
         ContactRecord r;
         r.ti = row;
         for (int a = 0; a < 3; ++a) r.pos[a] = it.pos[a], r.val[a] = it.force[a];
-        h.attempt_contacts.push_back(r);
+        records.push_back(r);
       }
     }
     for (int side = 0; side < 2; ++side)
@@ -367,7 +368,7 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
         N[3 * body[side] + a] += Ns[side][a];
       }
   }
-  if (any) h.contact_flag = 1;
+  return any;
 }
 
 }  // namespace orv

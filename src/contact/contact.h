@@ -2,11 +2,20 @@
 // The geometry and the force of a single contact are in contact/detection.h.
 #pragma once
 
+#include <vector>
+
 namespace orv {
 
 struct Model;
 struct Settings;
-struct Histories;
+
+// A contact found during one evaluation: the sample row of that evaluation,
+// the contact point and the force on the penetrating body.
+struct ContactRecord {
+  int ti = 0;
+  double pos[3] = {0, 0, 0};
+  double val[3] = {0, 0, 0};
+};
 
 // How the searches find the pairs worth the exact tests: through a tree of
 // boxes over each mesh's triangles, or by the exhaustive loops over every
@@ -14,10 +23,9 @@ struct Histories;
 // same order, to the bit; the loops remain to check the trees against.
 enum class ContactSearch { Tree, Exhaustive };
 
-// Adds the contact loads of every contact pair to F (3nb, global) and N (3nb,
-// body axes), appends one record per contact (sample `row`, point, force on
-// the penetrating body) to h.attempt_contacts and sets h.contact_flag when
-// any contact occurs. Per pair: point contact of i's nodes in j's triangles
+// Adds the contact loads of every contact pair at state Y to F (3nb, global)
+// and N (3nb, body axes), appends one record per contact (sample `row`) to
+// `records` and tells whether any contact occurs. Per pair: point contact of i's nodes in j's triangles
 // and of j's in i's, then, with CONTACT_ALGORITHM 1, edge contact both ways;
 // a node touches the other mesh at most once and an edge meets an edge of
 // it at most once (contact/detection.h).
@@ -25,7 +33,8 @@ enum class ContactSearch { Tree, Exhaustive };
 // run in order with each search split over the threads. Records and
 // sums come out the same whatever the thread count, mode and search. A pair
 // whose shapes are unresolved or have no mesh computes nothing.
-void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
-                  double* N, int row, ContactSearch search = ContactSearch::Tree);
+bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N,
+                  int row, std::vector<ContactRecord>& records,
+                  ContactSearch search = ContactSearch::Tree);
 
 }  // namespace orv

@@ -1,16 +1,19 @@
-// The equations of motion: state derivative with Lagrange multipliers for the
-// joint and motion constraints, and the partitioned velocity solve that
-// prescribes the velocities of motion-driven bodies.
+// The equations of motion of an analysis: the state derivative as a list of
+// stages, each a function in the file named for it. Joint and motion
+// constraints enter through Lagrange multipliers; the velocities of
+// motion-driven bodies are prescribed by a partitioned velocity solve.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "contact/contact.h"
 #include "expr/evaluator.h"
 #include "joints/constraints.h"
 #include "joints/motions.h"
 #include "math/linalg.h"
 #include "math/sparse_system.h"
+#include "model/kinematics.h"
 
 namespace orv {
 
@@ -18,26 +21,41 @@ struct Model;
 struct Settings;
 struct Histories;
 
-// What one analysis keeps between evaluations: the constant inverse mass
-// blocks and scratch space reused so that an evaluation allocates little.
+// What one analysis keeps between evaluations: what stays constant through
+// the run, and the state of the evaluation in progress, reused so that an
+// evaluation allocates little. Made afresh for every run.
 struct DynamicsWork {
   // The per-step expressions, compiled and bound to the run's model.
   ModelPrograms programs;
-  // The straightforward computation with dense matrices (6nb x 6nb inverse
-  // mass matrix, dense Jacobian, LU of S). Kept for tests and benchmarks.
-  bool densePath = false;
-  std::vector<BodyInverse> minv;     // per body: 1/m and the inverse inertia tensor
-  Mat Minv;                          // dense 6nb x 6nb, built for the dense path only
+
+  // Constant through the run.
+  std::vector<double> inertia;       // 9nb: inertia tensors J in global axes, row-major
+  std::vector<BodyInverse> minv;     // per body: 1/m and J^-1
+  std::vector<int> rowStart;         // first row of each joint, then of each motion
+  int ncon = 0;                      // constraint rows
+  // Rows left out as redundant, found at the initial configuration (per
+  // global row; empty when none).
+  std::vector<char> dropped;
+
+  // The evaluation in progress. kin: what expressions, joints and force
+  // elements read (time, state, rotations); Y its state with round-off zeroed
+  // and the driven velocities prescribed.
+  Kinematics kin;
+  std::vector<double> Y;
+  std::vector<double> F, N;          // 3nb each: applied forces (global) and torques (body axes)
+  // Loads of the force elements alone, per body: F (global) and N (body
+  // axes). The run-time rules bound speeds by their work.
+  std::vector<double> elementF, elementN;
+  std::vector<double> Q;             // 6nb: generalized loads (StateLayout trans/rot)
+  std::vector<double> acc;           // 6nb: accelerations, same layout
+  std::vector<double> q6;            // 6nb scratch, per body (translational, rotational)
   std::vector<ConstraintRows> rows;  // one entry per joint, then per motion
-  std::vector<int> rowStart;         // first row of each entry in Cq
-  int ncon = 0;
-  Mat Cq;                            // dense ncon x 6nb, filled by fillDenseJacobian
-  Vec gamma;                         // ncon
+  Vec gamma;                         // ncon: right sides of the acceleration equations
   Vec lambda;                        // multipliers of the last evaluation
   BlockSystem system;                // S in block form and its factor
   std::vector<SystemEntry> entries;  // the bodies of each entry, as analysed
-  std::vector<double> Y, F, N, Q, acc, rhs;
-  bool velocityWarned = false;       // the singular-velocity warning is printed once
+  std::vector<double> rhs;           // ncon scratch
+  Mat Cq;                            // dense ncon x 6nb, for the initial analysis (fillDenseJacobian)
   // Which side of the evaluation's time the motions' rates are differentiated
   // on (set by the integrator per stage), and the rates of the last assembly.
   RateSide rateSide = RateSide::Central;
@@ -46,46 +64,38 @@ struct DynamicsWork {
   // histories: only the evaluation of a sample's own state does, so that the
   // rows hold that state's values and not those of a stage or sub-step near it.
   bool recordRows = false;
-  // Loads of the force elements alone in the last evaluation, per body: F
-  // (global) and N (body axes). The run-time rules bound speeds by their work.
-  std::vector<double> elementF, elementN;
-  // Rows left out as redundant (per global row; empty when none): found at
-  // the initial configuration, and again at the configuration where S
-  // cannot be factored during the run (for that evaluation only).
-  std::vector<char> dropped;
-  std::vector<char> lastRuntimeDropped;  // the run-time set last reported
+  // Contact: whether an evaluation of the step in progress found any (the
+  // integrator clears it per step), and the records of the latest evaluation.
+  bool contact = false;
+  std::vector<ContactRecord> contacts;
+
+  bool velocityWarned = false;           // the singular-velocity warning is printed once
+  std::vector<char> lastRuntimeDropped;  // the run-time set of dropped rows last reported
   std::string notice;                    // the reports of dropped rows
 };
 
-// Builds M (masses, inertia tensors J = A0 J' A0^T in global axes) and Minv,
-// fills h.inertia, sizes the work arrays and binds the per-step expressions
-// to m (so m must not change until the run ends). Prints "Jd matrix" and each J.
-void setupDynamics(const Model& m, Histories& h, DynamicsWork& w);
+// ---- dynamics.cpp: setup and the list of stages -----------------------------
 
-// Sets h.p, h.pd, h.omega and h.A from the Euler parameters of Y.
-void publishKinematics(const Model& m, Histories& h, const double* Y);
+// Inertia tensors J = A0 J' A0^T in global axes of every body (9 each,
+// row-major), A0 the axes of its centre-of-gravity local coordinate.
+std::vector<double> inertiaTensors(const Model& m);
 
-// Evaluates every joint and motion at (Y, t) into w.rows and w.gamma (the
-// motions' rates into w.rates), and with `record` stores the violations in
-// the sample row of h.p_C_const.
-void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t,
-                         bool record = true);
-
-// Writes the dense Jacobian w.Cq (ncon x 6nb) from w.rows.
-void fillDenseJacobian(const Model& m, DynamicsWork& w);
-
-// Reaction wrench on the i body of every joint (force global, torque body
-// axes; six zeros for "ground"): -B^T lambda, 6 values per joint into out.
-void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lambda, double* out);
+// Fills the constant part of w (inertia tensors and their inverses, row
+// layout), sizes the work arrays and binds the per-step expressions to m (so
+// m must not change until the run ends). Prints "Jd matrix" and each J.
+void setupDynamics(const Model& m, DynamicsWork& w);
 
 // dY of state Y at time t; fills motionDofs with six velocity indices per
 // motion-driven body. The velocities of the motion-driven bodies (and of the
 // bodies joined to them) are solved at Y's own positions and time before
 // anything reads them. w.lambda holds the multipliers afterwards (joint
 // reactions: extractJointReactions). False when the constraint system cannot
-// be solved (singular or not finite); dY is then left untouched.
+// be solved (singular or not finite); dY is then left untouched. h takes the
+// violation and force rows when w.recordRows is set.
 bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
                             double t, const double* Y, double* dY, std::vector<int>& motionDofs);
+
+// ---- driven_velocities.cpp: the velocities the motions prescribe ------------
 
 // Solves the velocity components of motion-driven bodies and the bodies
 // joined to them (and those listed in mb) from Cq qdot = eta; every other
@@ -99,13 +109,62 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
 
 // Solves the velocities of the motion-driven bodies and of the bodies joined
 // to them from the velocity constraints at the positions of Y and time t and
-// writes them into Y (v and the Euler-parameter rates); h's kinematics are
-// those of the new Y afterwards. Nothing is recorded in the histories. False,
-// with Y's velocities kept, when the velocity block is singular.
-bool prescribeDrivenVelocities(const Model& m, Histories& h, DynamicsWork& w, double t, double* Y);
+// writes them into Y (v and the Euler-parameter rates); w.kin's rotations
+// are those of the new Y afterwards. Nothing is recorded in the histories.
+// False, with Y's velocities kept, when the velocity block is singular.
+bool prescribeDrivenVelocities(const Model& m, DynamicsWork& w, double t, double* Y);
+
+// The stage: prescribes the driven velocities of w.Y (warning once when
+// they cannot be solved) and lists six velocity indices per driven body.
+void drivenVelocities(const Model& m, DynamicsWork& w, double t, std::vector<int>& motionDofs);
+
+// ---- applied_forces.cpp: gravity, force elements, gyroscopic terms ----------
+
+// w.F and w.N from gravity and the force elements at state Y (records the
+// elements in h's row storeRow, none for -1); w.elementF/N the elements' part.
+void appliedForces(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t,
+                   int storeRow);
+
+// Q = (F, N - omega x J omega) for every body.
+void generalizedForces(const Model& m, DynamicsWork& w);
+
+// ---- constraint_rows.cpp: the rows of the joints and motions ----------------
+
+// Evaluates every joint and motion at (Y, t) into w.rows and w.gamma (the
+// motions' rates into w.rates).
+void assembleConstraints(const Model& m, DynamicsWork& w, const double* Y, double t);
+
+// Stores the violation of every joint and motion of w.rows in the sample row of t.
+void recordViolations(const Model& m, Histories& h, const DynamicsWork& w, double t);
+
+// Writes the dense Jacobian w.Cq (ncon x 6nb) from w.rows.
+void fillDenseJacobian(const Model& m, DynamicsWork& w);
+
+// ---- multipliers.cpp: S lambda = Cq Minv Q - gamma ---------------------------
+
+// w.lambda and the constrained accelerations w.acc = Minv (Q - Cq^T lambda)
+// from the rows at (Y, t). Rows that depend on others at this configuration
+// (a mechanism passing through a singular position) are found and left out
+// of this evaluation. False when the system cannot be solved.
+bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
+
+// ---- accelerations.cpp: the state derivative --------------------------------
+
+// dY from Y, its angular velocities w.kin.omega and the accelerations w.acc.
+void stateRates(const Model& m, const DynamicsWork& w, const double* Y, double* dY);
+
+// ---- reactions.cpp: joint reactions -----------------------------------------
+
+// Reaction wrench on the i body of every joint (force global, torque body
+// axes; six zeros for "ground"): -B^T lambda, 6 values per joint into out.
+void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lambda, double* out);
+
+// ---- initial_state.cpp: the consistent initial state -------------------------
 
 // The consistent initial state of an analysis: model velocities, with those
-// of motion-driven bodies solved from the velocity constraints.
-void initialAnalysis(const Model& m, Histories& h, DynamicsWork& w, double t, double* Y);
+// of motion-driven bodies solved from the velocity constraints, all bodies
+// at their initial configuration. Leaves out the redundant rows (w.dropped)
+// and reports them. Reads w.kin.time.
+void initialAnalysis(const Model& m, DynamicsWork& w, double t, double* Y);
 
 }  // namespace orv

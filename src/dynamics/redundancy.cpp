@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "platform/console.h"
 #include "dynamics/dynamics.h"
 #include "math/sparse_system.h"
@@ -272,13 +273,6 @@ bool testOpenRows(const Layout& L, const std::vector<char>& decided, const std::
 
 }  // namespace
 
-std::vector<char> findDependentRows(const Mat& S, double tol) {
-  std::vector<double> size2(S.dim1());
-  for (int k = 0; k < S.dim1(); ++k) size2[k] = S[k][k];
-  Mat L;
-  return sequentialCholesky(S, size2, tol, L);
-}
-
 bool findRedundantRows(const Model& m, const DynamicsWork& w, const std::vector<char>& absent,
                        RowDependence& out, bool combinations) {
   const Layout L(m, w);
@@ -306,10 +300,10 @@ bool findRedundantRows(const Model& m, const DynamicsWork& w, const std::vector<
 
 bool runtimeDroppedRows(const Model& m, DynamicsWork& w, const double* Y, double t,
                         std::vector<char>& here) {
-  const int nb = m.body_num();
+  const StateLayout layout{m.body_num()};
   const int ncon = w.ncon;
-  for (int b = 0; b < nb; ++b) {
-    const double* p = &Y[6 * nb + 4 * b];
+  for (int b = 0; b < layout.nb; ++b) {
+    const double* p = &Y[layout.p(b)];
     const double pp = p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3];
     if (!(std::fabs(pp - 1.0) <= kUnitTolerance)) return false;
   }

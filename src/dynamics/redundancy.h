@@ -24,11 +24,6 @@ struct DynamicsWork;
 // below which the row counts as dependent.
 constexpr double kRedundancyTolerance = 1e-6;
 
-// Walks the rows of S (symmetric positive semidefinite) in order and marks
-// (1) a row whose part independent of the kept rows before it, relative to
-// its own size, is at most `tol`: earlier rows are kept, later ones dropped.
-std::vector<char> findDependentRows(const Mat& S, double tol);
-
 // A dropped row as the combination of kept rows it equals: row = sum c_k row_k.
 struct RowCombination {
   int row = -1;
@@ -49,8 +44,8 @@ struct RowDependence {
 // rows on that body are not, unless they depend on each other there (the
 // test above, in that body's metric). Only loop-closing entries, motions
 // and such rows are tested against all the others, through the Schur
-// complement of S. In exact arithmetic these are the rows findDependentRows
-// finds on the whole S; where S is nearly singular although no row repeats
+// complement of S. In exact arithmetic these are the rows a test of the
+// whole S in row order finds; where S is nearly singular although no row repeats
 // another (a long chain, a light link carrying a heavy one), the structure
 // decides, so an open chain keeps all its rows. False, with nothing decided,
 // when a row or an inverse mass is not finite or the rows so decided cannot

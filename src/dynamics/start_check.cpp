@@ -2,24 +2,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <cstdio>
-#include <limits>
-#include <set>
 #include <utility>
 #include <vector>
+
+#include "dynamics/dynamics.h"
+#include "dynamics/model_check.h"
+#include "dynamics/redundancy.h"
 #include "expr/evaluator.h"
 #include "joints/constraints.h"
 #include "joints/motions.h"
-#include "model/histories.h"
-#include "model/model.h"
-#include "model/settings.h"
-#include "platform/source_pos.h"
-#include "platform/console.h"
-#include "dynamics/dynamics.h"
-#include "dynamics/redundancy.h"
 #include "math/vec3.h"
-#include "dynamics/model_check.h"
+#include "model/kinematics.h"
+#include "model/model.h"
+#include "model/state_layout.h"
+#include "platform/console.h"
+#include "platform/source_pos.h"
 
 namespace orv {
 
@@ -43,8 +41,8 @@ std::string num(double v) {
 struct Start {
   const Model& m;
   DynamicsWork w;                  // rows assembled at the initial configuration, at rest
-  Histories moving;                // the start state with the model's velocities
-  Histories rest;                  // the initial configuration at rest (as the initial analysis)
+  Kinematics moving;               // the start state with the model's velocities
+  Kinematics rest;                 // the initial configuration at rest (as the initial analysis)
   std::vector<double> phi;         // per row: position violation (0 for rows that hold)
   std::vector<double> eta;         // per row: prescribed rate (motions; 0 for joints)
   double size = 1.0;               // model size, never 0
@@ -70,11 +68,11 @@ struct Start {
   int line(int e) const { return e < nj() ? m.joints[e].line : m.motions[e - nj()].line; }
 };
 
-void setState(const Model& m, Histories& h, const std::vector<double>& Y) {
-  h.time = m.start_time;
-  h.p_Yi = Y;
-  h.p_F_const_i.assign(6 * static_cast<size_t>(m.joint_num()), 0.0);
-  publishKinematics(m, h, Y.data());
+void setState(const Model& m, Kinematics& kin, const std::vector<double>& Y) {
+  kin.time = m.start_time;
+  kin.Y = Y;
+  kin.reactions.assign(6 * static_cast<size_t>(m.joint_num()), 0.0);
+  setKinematics(kin, m.body_num(), Y.data());
 }
 
 // Motion rates and force6 components at the start state.
@@ -221,19 +219,21 @@ void checkRepeatedRows(Start& st) {
 
 bool checkStartOfRun(const Model& m, const DynamicsWork& w, std::string& message) {
   Start st(m, w);
-  const int nb = m.body_num();
+  const StateLayout layout{m.body_num()};
   st.size = m.max_length > 0.0 && std::isfinite(m.max_length) ? m.max_length : 1.0;
-  std::vector<double> Y(14 * static_cast<size_t>(nb), 0.0);
-  for (int b = 0; b < nb; ++b) Y[6 * nb + 4 * b] = 1.0;
+  std::vector<double> Y(layout.size(), 0.0);
+  for (int b = 0; b < layout.nb; ++b) Y[layout.p(b)] = 1.0;
   setState(m, st.rest, Y);
-  for (int b = 0; b < nb; ++b) {
+  for (int b = 0; b < layout.nb; ++b) {
     const double p0[4] = {1, 0, 0, 0};
-    for (int k = 0; k < 3; ++k) Y[3 * nb + 3 * b + k] = m.bodies[b].vel0[k];
-    eulerRatesFromOmega(&Y[10 * nb + 4 * b], p0, m.bodies[b].omega0);
+    for (int k = 0; k < 3; ++k) Y[layout.v(b) + k] = m.bodies[b].vel0[k];
+    eulerRatesFromOmega(&Y[layout.pd(b)], p0, m.bodies[b].omega0);
   }
   setState(m, st.moving, Y);
   checkExpressions(st);
-  assembleConstraints(m, st.rest, st.w, st.rest.p_Yi.data(), m.start_time);
+  // The rows as the initial analysis assembles them: at rest.
+  st.w.kin = st.rest;
+  assembleConstraints(m, st.w, st.rest.Y.data(), m.start_time);
   checkRowsFinite(st);
   if (st.problems.empty()) {
     checkAssembly(st);

@@ -33,8 +33,7 @@
 #endif
 
 #include "expr/measures.h"
-#include "model/globals.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 
 namespace orv {
@@ -58,7 +57,7 @@ double parameterByName(const Model& m, std::string_view name) {
 // Per-call evaluation state: the actions compute as the parse proceeds.
 struct EvalState {
   const Model& m;
-  const Histories& h;
+  const Kinematics& kin;
   std::vector<double> stack;
 
   void push(double v) { stack.push_back(v); }
@@ -77,7 +76,7 @@ struct EvalState {
   void apply(int n, Fn fn) {
     double a[kMaxArgs] = {0, 0, 0, 0, 0, 0};
     for (int i = n - 1; i >= 0; --i) a[i] = pop();
-    push(fn(m, h, a));
+    push(fn(m, kin, a));
   }
 };
 
@@ -124,33 +123,33 @@ int toIndex(double x) {
   return static_cast<int>(x);
 }
 
-double fnAdd(const Model&, const Histories&, const double* a) { return a[0] + a[1]; }
-double fnSub(const Model&, const Histories&, const double* a) { return a[0] - a[1]; }
-double fnMul(const Model&, const Histories&, const double* a) { return a[0] * a[1]; }
-double fnDiv(const Model&, const Histories&, const double* a) { return a[0] / a[1]; }
-double fnPow(const Model&, const Histories&, const double* a) { return std::pow(a[0], a[1]); }
+double fnAdd(const Model&, const Kinematics&, const double* a) { return a[0] + a[1]; }
+double fnSub(const Model&, const Kinematics&, const double* a) { return a[0] - a[1]; }
+double fnMul(const Model&, const Kinematics&, const double* a) { return a[0] * a[1]; }
+double fnDiv(const Model&, const Kinematics&, const double* a) { return a[0] / a[1]; }
+double fnPow(const Model&, const Kinematics&, const double* a) { return std::pow(a[0], a[1]); }
 
-double fnTime(const Model&, const Histories& h, const double*) { return h.time; }
-double fnSin(const Model&, const Histories&, const double* a) { return std::sin(a[0]); }
-double fnCos(const Model&, const Histories&, const double* a) { return std::cos(a[0]); }
-double fnAsin(const Model&, const Histories&, const double* a) { return std::asin(a[0]); }
-double fnAcos(const Model&, const Histories&, const double* a) { return std::acos(a[0]); }
-double fnAbs(const Model&, const Histories&, const double* a) { return std::fabs(a[0]); }
-double fnSqrt(const Model&, const Histories&, const double* a) { return std::sqrt(a[0]); }
+double fnTime(const Model&, const Kinematics& kin, const double*) { return kin.time; }
+double fnSin(const Model&, const Kinematics&, const double* a) { return std::sin(a[0]); }
+double fnCos(const Model&, const Kinematics&, const double* a) { return std::cos(a[0]); }
+double fnAsin(const Model&, const Kinematics&, const double* a) { return std::asin(a[0]); }
+double fnAcos(const Model&, const Kinematics&, const double* a) { return std::acos(a[0]); }
+double fnAbs(const Model&, const Kinematics&, const double* a) { return std::fabs(a[0]); }
+double fnSqrt(const Model&, const Kinematics&, const double* a) { return std::sqrt(a[0]); }
 
 // Sign; 0 for 0 and NaN, and +-1 for infinities (where x/|x| would be NaN).
-double fnSgn(const Model&, const Histories&, const double* a) {
+double fnSgn(const Model&, const Kinematics&, const double* a) {
   return static_cast<double>((a[0] > 0.0) - (a[0] < 0.0));
 }
 
-double fnParam(const Model& m, const Histories&, const double* a) {
+double fnParam(const Model& m, const Kinematics&, const double* a) {
   const int n = toIndex(a[0]);
   if (n < 0 || n >= m.parameter_num()) return 0.0;
   return m.parameters[static_cast<std::size_t>(n)].value;
 }
 
 // SWITCH(x, a, b, c): a, b or c as x is positive, zero or negative; 0 for NaN.
-double fnSwitch(const Model&, const Histories&, const double* a) {
+double fnSwitch(const Model&, const Kinematics&, const double* a) {
   if (a[0] > 0.0) return a[1];
   if (a[0] == 0.0) return a[2];
   if (a[0] < 0.0) return a[3];
@@ -158,39 +157,39 @@ double fnSwitch(const Model&, const Histories&, const double* a) {
 }
 
 // CONTACT(x, x1, u, k, w, e): penetration force below x1, damping u*w.
-double fnContact(const Model&, const Histories&, const double* a) {
+double fnContact(const Model&, const Kinematics&, const double* a) {
   if (!(a[0] < a[1])) return 0.0;
   return a[3] * std::pow(a[1] - a[0], a[5]) - a[2] * a[4];
 }
 
-double fnDist(const Model& m, const Histories& h, const double* a) {
+double fnDist(const Model& m, const Kinematics& kin, const double* a) {
   const int j = toIndex(a[1]);
-  return measureDisplacement(m, h, toIndex(a[0]), j, j, 'd');
+  return measureDisplacement(m, kin, toIndex(a[0]), j, j, 'd');
 }
 template <char Mode>
-double fnDistAxis(const Model& m, const Histories& h, const double* a) {
-  return measureDisplacement(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
+double fnDistAxis(const Model& m, const Kinematics& kin, const double* a) {
+  return measureDisplacement(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
 }
-double fnVel(const Model& m, const Histories& h, const double* a) {
+double fnVel(const Model& m, const Kinematics& kin, const double* a) {
   const int j = toIndex(a[1]);
-  return measureVelocity(m, h, toIndex(a[0]), j, j, j, 'd');
+  return measureVelocity(m, kin, toIndex(a[0]), j, j, j, 'd');
 }
 template <char Mode>
-double fnVelAxis(const Model& m, const Histories& h, const double* a) {
-  return measureVelocity(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]),
+double fnVelAxis(const Model& m, const Kinematics& kin, const double* a) {
+  return measureVelocity(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]),
                          Mode);
 }
 template <char Mode>
-double fnOmega(const Model& m, const Histories& h, const double* a) {
-  return measureAngularVelocity(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
+double fnOmega(const Model& m, const Kinematics& kin, const double* a) {
+  return measureAngularVelocity(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), Mode);
 }
 // The third argument is part of the written form but does not enter the angle.
 template <char Mode>
-double fnAngle(const Model& m, const Histories& h, const double* a) {
-  return measureAngle(m, h, toIndex(a[0]), toIndex(a[1]), Mode);
+double fnAngle(const Model& m, const Kinematics& kin, const double* a) {
+  return measureAngle(m, kin, toIndex(a[0]), toIndex(a[1]), Mode);
 }
-double fnJoint(const Model& m, const Histories& h, const double* a) {
-  return measureJointReaction(m, h, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]));
+double fnJoint(const Model& m, const Kinematics& kin, const double* a) {
+  return measureJointReaction(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]));
 }
 
 // Semantic actions: they forward to the state (EvalState or Recorder) of the
@@ -339,8 +338,8 @@ struct ReadingState : EvalState {
   const std::string& text;
   ExprReading& out;
 
-  ReadingState(const Model& m, const Histories& h, const std::string& t, ExprReading& r)
-      : EvalState{m, h, {}}, text(t), out(r) {}
+  ReadingState(const Model& m, const Kinematics& kin, const std::string& t, ExprReading& r)
+      : EvalState{m, kin, {}}, text(t), out(r) {}
   void name(std::string_view n) {
     bool known = false;
     for (const Parameter& p : m.parameters) known |= p.name == n;
@@ -380,26 +379,30 @@ void CompiledExpr::Recorder::apply(int n, Fn fn) {
   emit(op, avail);
 }
 
-double evaluate(const std::string& text, const Model& m, const Histories& h) {
+double evaluate(const std::string& text, const Model& m, const Kinematics& kin) {
   if (nestedTooDeep(text)) return 0.0;
-  EvalState state{m, h, {}};
+  EvalState state{m, kin, {}};
   state.stack.reserve(16);
   parseWith(text, state);
   return state.stack.empty() ? 0.0 : state.stack.back();
 }
 
-double evaluate(const std::string& text) { return evaluate(text, g_model, g_hist); }
+double evaluate(const std::string& text, const Model& m) { return evaluate(text, m, Kinematics{}); }
 
-ExprReading readExpression(const std::string& text, const Model& m, const Histories& h) {
+ExprReading readExpression(const std::string& text, const Model& m, const Kinematics& kin) {
   ExprReading r;
   if (nestedTooDeep(text)) {
     r.tooDeep = true;
     return r;
   }
-  ReadingState state(m, h, text, r);
+  ReadingState state(m, kin, text, r);
   r.stop = parseWith(text, state);
   r.value = state.stack.empty() ? 0.0 : state.stack.back();
   return r;
+}
+
+ExprReading readExpression(const std::string& text, const Model& m) {
+  return readExpression(text, m, Kinematics{});
 }
 
 CompiledExpr::CompiledExpr(const std::string& text) {
@@ -409,25 +412,25 @@ CompiledExpr::CompiledExpr(const std::string& text) {
   empty_result_ = rec.depth == 0;
 }
 
-double CompiledExpr::evaluate(const Model& m, const Histories& h) const {
+double CompiledExpr::evaluate(const Model& m, const Kinematics& kin) const {
   if (empty_result_) return 0.0;
   // Most texts are one measure with number arguments: no stack at all.
   if (ops_.size() == 1) {
     const Op& op = ops_[0];
-    if (op.kind == Kind::Measure) return evaluateMeasure(measures_[op.name], h);
-    if (op.kind == Kind::ConstCall) return op.fn(m, h, &consts_[op.name]);
+    if (op.kind == Kind::Measure) return evaluateMeasure(measures_[op.name], kin);
+    if (op.kind == Kind::ConstCall) return op.fn(m, kin, &consts_[op.name]);
   }
   // Small programs, i.e. all real ones, keep their stack on the machine stack.
   constexpr std::size_t kLocal = 64;
   if (max_depth_ > kLocal) {
     std::vector<double> heap(max_depth_);
-    return run(m, h, heap.data());
+    return run(m, kin, heap.data());
   }
   double local[kLocal];
-  return run(m, h, local);
+  return run(m, kin, local);
 }
 
-double CompiledExpr::run(const Model& m, const Histories& h, double* s) const {
+double CompiledExpr::run(const Model& m, const Kinematics& kin, double* s) const {
   std::size_t n = 0;  // values on the stack
   for (const Op& op : ops_) {
     switch (op.kind) {
@@ -435,7 +438,7 @@ double CompiledExpr::run(const Model& m, const Histories& h, double* s) const {
         s[n++] = op.value;
         break;
       case Kind::Time:
-        s[n++] = h.time;
+        s[n++] = kin.time;
         break;
       case Kind::Name:
         s[n++] = parameterByName(m, names_[op.name]);
@@ -457,15 +460,15 @@ double CompiledExpr::run(const Model& m, const Histories& h, double* s) const {
           std::copy(s + n, s + n + op.avail, pad + missing);
           a = pad;
         }
-        const double v = op.fn(m, h, a);
+        const double v = op.fn(m, kin, a);
         s[n++] = v;
         break;
       }
       case Kind::ConstCall:
-        s[n++] = op.fn(m, h, &consts_[op.name]);
+        s[n++] = op.fn(m, kin, &consts_[op.name]);
         break;
       case Kind::Measure:
-        s[n++] = evaluateMeasure(measures_[op.name], h);
+        s[n++] = evaluateMeasure(measures_[op.name], kin);
         break;
     }
   }
@@ -529,7 +532,7 @@ void CompiledExpr::bindCall(const Model& m, Fn fn, const double* a) {
   BoundMeasure b;
   if (!bindMeasureCall(m, fn, a, b)) {
     // Every other body reads nothing of the state: its value is fixed now.
-    static const Histories kNoState;
+    static const Kinematics kNoState;
     pushNumber(fn(m, kNoState, a));
   } else if (b.kind == BoundMeasure::Zero) {
     pushNumber(0.0);

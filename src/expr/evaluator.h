@@ -11,15 +11,16 @@
 namespace orv {
 
 struct Model;
-struct Histories;
+struct Kinematics;
 
 // Value of `text`, evaluated left to right as it is parsed. Parameters come
-// from m, `time` and the measures from h. A text of which nothing parses is 0.0;
+// from m, `time` and the measures from kin. A text of which nothing parses is 0.0;
 // a text that parses only partly gives the value of the parsed part.
-double evaluate(const std::string& text, const Model& m, const Histories& h);
+double evaluate(const std::string& text, const Model& m, const Kinematics& kin);
 
-// evaluate() on the process-wide model and histories.
-double evaluate(const std::string& text);
+// evaluate() at no state (`time` 0, every measure 0): the values of a model
+// or settings file as it is read.
+double evaluate(const std::string& text, const Model& m);
 
 // What evaluate() makes of a text besides its value: how far the grammar
 // read it, the names it looked up and the indices it passed to P(). A reader
@@ -37,7 +38,8 @@ struct ExprReading {
   std::vector<Name> names;        // identifiers read as parameters, in text order
   std::vector<int> parameterIndices;  // arguments of P(), as indices
 };
-ExprReading readExpression(const std::string& text, const Model& m, const Histories& h);
+ExprReading readExpression(const std::string& text, const Model& m, const Kinematics& kin);
+ExprReading readExpression(const std::string& text, const Model& m);  // at no state
 
 // Bracket nesting deeper than this is not evaluated (the value is 0.0): each
 // level costs machine stack in the recursive descent.
@@ -56,19 +58,19 @@ class CompiledExpr {
   CompiledExpr() = default;
   explicit CompiledExpr(const std::string& text);
 
-  // Same value as orv::evaluate(text, m, h) for the text compiled.
-  double evaluate(const Model& m, const Histories& h) const;
+  // Same value as orv::evaluate(text, m, kin) for the text compiled.
+  double evaluate(const Model& m, const Kinematics& kin) const;
 
   // The same program with its model lookups done once, for a model that
   // stays as it is while the program is used (an analysis run): parameters
   // become their values, measures of fixed markers keep their bodies, offsets
   // and axes, and operations on numbers alone are done now. Evaluated with
-  // m (and any histories), it gives evaluate(m, h) bit for bit; with another
+  // m (and any kinematics), it gives evaluate(m, kin) bit for bit; with another
   // model it gives nothing meaningful.
   CompiledExpr bind(const Model& m) const;
 
   // Keyword or operator body; a[0..n-1] are its arguments in text order.
-  using Fn = double (*)(const Model& m, const Histories& h, const double* a);
+  using Fn = double (*)(const Model& m, const Kinematics& kin, const double* a);
   // The parse state that writes the list; defined with the grammar.
   struct Recorder;
 
@@ -87,7 +89,7 @@ class CompiledExpr {
     Fn fn = nullptr;         // Call
   };
   // Replays ops_ on the stack s (room for max_depth_ values).
-  double run(const Model& m, const Histories& h, double* s) const;
+  double run(const Model& m, const Kinematics& kin, double* s) const;
   // Appends to a bound program the call of fn on the numbers a[0..argc-1].
   void bindCall(const Model& m, Fn fn, const double* a);
   void pushNumber(double v);

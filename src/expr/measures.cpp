@@ -5,8 +5,9 @@
 
 #include "model/local_axes.h"
 
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "math/vec3.h"
 
 namespace orv {
@@ -25,27 +26,28 @@ struct Marker {
 // measure when every body is present (the usual case), and per body only
 // when some are missing.
 struct State {
-  const Histories& h;
+  const Kinematics& kin;
   std::size_t nb;
-  bool full;  // rotations, omegas and both halves of p_Yi hold every body
+  StateLayout L;
+  bool full;  // rotations, omegas and the r and v parts of Y hold every body
 
-  State(const Histories& hist, std::size_t bodies)
-      : h(hist), nb(bodies),
-        full(hist.A.size() >= 9 * nb && hist.omega.size() >= 3 * nb && hist.p_Yi.size() >= 6 * nb) {}
+  State(const Kinematics& k, std::size_t bodies)
+      : kin(k), nb(bodies), L{static_cast<int>(bodies)},
+        full(k.A.size() >= 9 * nb && k.omega.size() >= 3 * nb && k.Y.size() >= 6 * nb) {}
 
   // Whether the rotation of marker r's body exists.
   bool placed(const MarkerRef& r) const {
     if (r.body < 0) return false;
-    return full || h.A.size() >= 9 * static_cast<std::size_t>(r.body) + 9;
+    return full || kin.A.size() >= 9 * static_cast<std::size_t>(r.body) + 9;
   }
   // Whether its velocities exist too.
   bool moving(const MarkerRef& r) const {
     if (!placed(r)) return false;
     if (full) return true;
     const std::size_t ub = static_cast<std::size_t>(r.body);
-    return h.p_Yi.size() >= 3 * nb + 3 * ub + 3 && h.omega.size() >= 3 * ub + 3;
+    return kin.Y.size() >= static_cast<std::size_t>(L.v(r.body)) + 3 && kin.omega.size() >= 3 * ub + 3;
   }
-  const double* A(int b) const { return &h.A[9 * static_cast<std::size_t>(b)]; }
+  const double* A(int b) const { return &kin.A[9 * static_cast<std::size_t>(b)]; }
 };
 
 // What a measure needs of a marker; the rest is not computed.
@@ -62,17 +64,17 @@ inline bool loadMarker(const State& st, const MarkerRef& r, Marker& out) {
   const double* A = st.A(r.body);
   const double s0 = r.s[0], s1 = r.s[1], s2 = r.s[2];
   if (need & kP) {
-    const double* Y = &st.h.p_Yi[3 * ub];
+    const double* Y = &st.kin.Y[st.L.r(r.body)];
     out.P[0] = cg[0] + Y[0] + (A[0] * s0 + A[1] * s1 + A[2] * s2);
     out.P[1] = cg[1] + Y[1] + (A[3] * s0 + A[4] * s1 + A[5] * s2);
     out.P[2] = cg[2] + Y[2] + (A[6] * s0 + A[7] * s1 + A[8] * s2);
   }
-  const double* wb = &st.h.omega[3 * ub];
+  const double* wb = &st.kin.omega[3 * ub];
   if (need & kV) {
     const double c0 = wb[1] * s2 - wb[2] * s1;
     const double c1 = wb[2] * s0 - wb[0] * s2;
     const double c2 = wb[0] * s1 - wb[1] * s0;
-    const double* Yd = &st.h.p_Yi[3 * st.nb + 3 * ub];
+    const double* Yd = &st.kin.Y[st.L.v(r.body)];
     out.v[0] = Yd[0] + (A[0] * c0 + A[1] * c1 + A[2] * c2);
     out.v[1] = Yd[1] + (A[3] * c0 + A[4] * c1 + A[5] * c2);
     out.v[2] = Yd[2] + (A[6] * c0 + A[7] * c1 + A[8] * c2);
@@ -175,15 +177,15 @@ double angle(const State& st, const MarkerRef& i, const MarkerRef& j, char mode)
 // The joint's i and j sides give only their bodies.
 double jointReaction(const State& st, int joint, int c, int side, int frame, const MarkerRef& i,
                      const MarkerRef& j) {
-  const Histories& h = st.h;
+  const std::vector<double>& reactions = st.kin.reactions;
   const std::size_t at = 6 * static_cast<std::size_t>(joint);
-  if (h.p_F_const_i.size() < at + 6) return 0.0;
+  if (reactions.size() < at + 6) return 0.0;
   // Stored: force in global axes, torque in body-i axes (the wrench on body i).
   const bool iPlaced = st.placed(i);
   double f[3], tq[3];
   for (int k = 0; k < 3; ++k) {
-    f[k] = h.p_F_const_i[at + k];
-    tq[k] = h.p_F_const_i[at + 3 + k];
+    f[k] = reactions[at + k];
+    tq[k] = reactions[at + 3 + k];
   }
   const bool wantsTorque = c >= 3 && c != 6;
   if (wantsTorque) {
@@ -265,9 +267,9 @@ BoundMeasure bindJointReaction(const Model& m, int joint, int c, int side, int f
   return b;
 }
 
-double evaluateMeasure(const BoundMeasure& b, const Histories& h) {
+double evaluateMeasure(const BoundMeasure& b, const Kinematics& kin) {
   if (b.kind == BoundMeasure::Zero) return 0.0;
-  const State st(h, b.nb);
+  const State st(kin, b.nb);
   const MarkerRef* r = b.ref;
   switch (b.kind) {
     case BoundMeasure::Displacement: return displacement(st, r[0], r[1], r[2], b.axis, b.mode);
@@ -283,45 +285,45 @@ double evaluateMeasure(const BoundMeasure& b, const Histories& h) {
 
 // The measures looked up afresh at every call: only the markers they use.
 
-double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode) {
+double measureDisplacement(const Model& m, const Kinematics& kin, int i, int j, int k, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
-  const State st(h, m.bodies.size());
+  const State st(kin, m.bodies.size());
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
   double axis[3] = {0, 0, 0};
   if (isAxis(mode) && st.moving(rk)) axisColumn(m, k, mode, axis);
   return displacement(st, ri, rj, rk, axis, mode);
 }
 
-double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode) {
+double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, int l, char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k),
                   rl = markerRef(m, l);
-  const State st(h, m.bodies.size());
+  const State st(kin, m.bodies.size());
   double axis[3] = {0, 0, 0};
   if (isAxis(mode) && st.moving(rk)) axisColumn(m, k, mode, axis);
   return velocity(st, ri, rj, rk, rl, axis, mode);
 }
 
-double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode) {
+double measureAngularVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, char mode) {
   if (!isAxis(mode)) return 0.0;
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
-  const State st(h, m.bodies.size());
+  const State st(kin, m.bodies.size());
   double axis[3] = {0, 0, 0};
   if (st.moving(rk)) axisColumn(m, k, mode, axis);
   return angularVelocity(st, ri, rj, rk, axis);
 }
 
-double measureAngle(const Model& m, const Histories& h, int i, int j, char mode) {
+double measureAngle(const Model& m, const Kinematics& kin, int i, int j, char mode) {
   if (mode != '1' && mode != '2' && mode != '3') return 0.0;
-  return angle(State(h, m.bodies.size()), markerRef(m, i), markerRef(m, j), mode);
+  return angle(State(kin, m.bodies.size()), markerRef(m, i), markerRef(m, j), mode);
 }
 
-double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side,
+double measureJointReaction(const Model& m, const Kinematics& kin, int joint, int c, int side,
                             int frame) {
   if (c < 0 || c > 7 || (side != 0 && side != 1) || (frame != 0 && frame != 1)) return 0.0;
   if (joint < 0 || joint >= m.joint_num()) return 0.0;
   const Joint& J = m.joints[static_cast<std::size_t>(joint)];
-  return jointReaction(State(h, m.bodies.size()), joint, c, side, frame, markerRef(m, J.i_lc),
+  return jointReaction(State(kin, m.bodies.size()), joint, c, side, frame, markerRef(m, J.i_lc),
                        markerRef(m, J.j_lc));
 }
 

@@ -4,7 +4,7 @@
 //
 // A measure is taken in two steps: what it needs of the model (bodies,
 // marker offsets, marker axes) is looked up into a BoundMeasure, which is
-// then evaluated against the histories. The measure* functions do both at
+// then evaluated against the kinematics of an evaluation. The measure* functions do both at
 // every call; a compiled expression bound to a model keeps the first step's
 // result and repeats only the second, with the same arithmetic.
 #pragma once
@@ -14,18 +14,18 @@
 namespace orv {
 
 struct Model;
-struct Histories;
+struct Kinematics;
 
 // D (mode 'd') and DX/DY/DZ ('x','y','z'): P_i - P_j, in marker k's axes.
-double measureDisplacement(const Model& m, const Histories& h, int i, int j, int k, char mode);
+double measureDisplacement(const Model& m, const Kinematics& kin, int i, int j, int k, char mode);
 // V ('d') and VX/VY/VZ: velocity of marker i relative to j, in k's axes, observed from l.
-double measureVelocity(const Model& m, const Histories& h, int i, int j, int k, int l, char mode);
+double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, int l, char mode);
 // WX/WY/WZ: angular velocity of i's body relative to j's body, in k's axes.
-double measureAngularVelocity(const Model& m, const Histories& h, int i, int j, int k, char mode);
+double measureAngularVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, char mode);
 // A1/A2/A3 ('1','2','3'): Z-X-Z angles (radians) of j's body relative to i's body.
-double measureAngle(const Model& m, const Histories& h, int i, int j, char mode);
+double measureAngle(const Model& m, const Kinematics& kin, int i, int j, char mode);
 // F_JOINT: component c (0-5, 6 |f|, 7 |tau|) of a joint's reaction, side 0/1, frame 0 global / 1 body.
-double measureJointReaction(const Model& m, const Histories& h, int joint, int c, int side, int frame);
+double measureJointReaction(const Model& m, const Kinematics& kin, int joint, int c, int side, int frame);
 
 // A marker as the model places it on its body.
 struct MarkerRef {
@@ -53,7 +53,7 @@ BoundMeasure bindAngularVelocity(const Model& m, int i, int j, int k, char mode)
 BoundMeasure bindAngle(const Model& m, int i, int j, char mode);
 BoundMeasure bindJointReaction(const Model& m, int joint, int c, int side, int frame);
 
-// Value of a bound measure for the state in h; h must belong to the model it was bound to.
-double evaluateMeasure(const BoundMeasure& b, const Histories& h);
+// Value of a bound measure for the state in kin; kin must belong to the model it was bound to.
+double evaluateMeasure(const BoundMeasure& b, const Kinematics& kin);
 
 }  // namespace orv

@@ -171,7 +171,7 @@ void Reader::noteReading(SourcePos p, const std::string& tok, const ExprReading&
 double Reader::expr(Section sec, int record, const std::string& what) {
   const std::string tok = field(sec, record, what, kExprMax);
   const SourcePos p = in_.pos();
-  const ExprReading r = readExpression(tok, t_, h_);
+  const ExprReading r = readExpression(tok, t_);
   if (r.tooDeep)
     fail(sec, record, p,
          format("%s is nested deeper than %d brackets; expected %s", shownToken(tok).c_str(),
@@ -329,7 +329,7 @@ void Reader::parameters() {
     p.id = i;
     // In order: a parameter sees the earlier ones. One that uses a later one
     // would read it as 0 here and as its value in the run.
-    const ExprReading r = readExpression(p.expr, t_, h_);
+    const ExprReading r = readExpression(p.expr, t_);
     if (r.tooDeep)
       fail(kParameter, i + 1, valuePos[i],
            format("the value is nested deeper than %d brackets", kMaxExpressionNesting));

@@ -404,7 +404,7 @@ void Reader::checkRunTexts() {
   // the local coordinates and the joints (F_JOINT) by name. Anything else
   // reads 0 for the whole run.
   for (const TextPlace& tp : runTexts_) {
-    const ExprReading r = readExpression(*tp.text, t_, h_);
+    const ExprReading r = readExpression(*tp.text, t_);
     for (const ExprReading::Name& n : r.names)
       if (!n.known) warn(tp.pos, "unknown name '" + n.name + "' read as 0");
     if (r.stop < tp.text->size())
@@ -417,7 +417,7 @@ void Reader::closing() {
   cprintf("Parameter\n");
   std::vector<Parameter> rows = t_.parameters;
   for (Parameter& p : rows) {
-    p.value = evaluate(p.expr, t_, h_);
+    p.value = evaluate(p.expr, t_);
     cprintf("  %d:%s, %.3e,", p.id, p.name.c_str(), p.value);
   }
   cprintf("\n");

@@ -13,6 +13,7 @@
 
 #include "model/histories.h"
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "platform/source_pos.h"
 #include "platform/console.h"
 #include "platform/text_file.h"
@@ -168,7 +169,6 @@ struct Header {
 struct Imported {
   std::vector<std::string> channels;
   std::vector<double> time, state, output, reaction, violation, force;
-  std::vector<double> current, currentReaction;
   std::vector<int> tiStart, tiCount;
 };
 
@@ -335,6 +335,7 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Impor
 
   const int nn = static_cast<int>(hd.columns.size());
   const int nb = m.body_num();
+  const StateLayout layout{nb};
   uint64_t rowTokens = 0;
   for (int c : hd.columns) rowTokens += 1 + static_cast<uint64_t>(c);
   // Each token is at least a character and a blank.
@@ -370,17 +371,17 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Impor
       }
       if (k == 0) rotationOfAngles(&initial[9 * static_cast<size_t>(n)], out + kNodeValues * n + 3);
     }
-    double* Y = &r.state[static_cast<size_t>(k) * 14 * nb];
+    double* Y = &r.state[static_cast<size_t>(k) * layout.size()];
     for (int b = 0; b < nb; ++b) {
       const int c = hd.cgNode[static_cast<size_t>(b)];
       const double* node = out + kNodeValues * c;
-      for (int i = 0; i < 3; ++i) Y[3 * b + i] = node[i];
+      for (int i = 0; i < 3; ++i) Y[layout.r(b) + i] = node[i];
       // Velocities and Euler-parameter rates stay 0: the view needs poses
       // only, and the node velocities are kept as channels.
       double Rk[9], Rt[9], A[9];
       rotationOfAngles(Rk, node + 3);
       mat3Mul(A, Rk, mat3Transpose(Rt, &initial[9 * static_cast<size_t>(c)]));
-      eulerParametersFromMatrix(A, &Y[6 * nb + 4 * b]);
+      eulerParametersFromMatrix(A, &Y[layout.p(b)]);
     }
   }
   progress.done();
@@ -417,6 +418,7 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
   Tokens t(text, path);
 
   const int nj = m.joint_num(), nb = m.body_num(), nn = static_cast<int>(hd.columns.size());
+  const StateLayout layout{nb};
   uint64_t rowTokens = 0;
   for (const Joint& J : m.joints) rowTokens += 1 + static_cast<uint64_t>(jointForceColumns(J.type));
   if (rowTokens > 0 && uint64_t(hd.N) > (t.remaining() + 1) / (2 * rowTokens))
@@ -431,7 +433,7 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
   for (int k = 0; k < hd.N; ++k) {
     progress.at(k);
     double* out = &r.output[static_cast<size_t>(k) * no];
-    const double* Y = &r.state[static_cast<size_t>(k) * 14 * nb];
+    const double* Y = &r.state[static_cast<size_t>(k) * layout.size()];
     size_t ch = kNodeValues * static_cast<size_t>(nn);
     for (int j = 0; j < nj; ++j) {
       const Joint& J = m.joints[static_cast<size_t>(j)];
@@ -457,7 +459,7 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
       for (int i = 0; i < 3; ++i) F[i] = v[6 + static_cast<size_t>(i)];
       if (J.i_body >= 0 && J.i_body < nb) {
         double A[9];
-        mat3FromEulerParameters(A, &Y[6 * nb + 4 * J.i_body]);
+        mat3FromEulerParameters(A, &Y[layout.p(J.i_body)]);
         mat3TransposeMulVec(F + 3, &v[9], A);
       } else {
         for (int i = 0; i < 3; ++i) F[3 + i] = v[9 + static_cast<size_t>(i)];
@@ -466,11 +468,6 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
   }
   progress.done();
   if (!t.atEnd()) cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
-
-  const size_t ns = 14 * static_cast<size_t>(nb);
-  r.current.assign(r.state.begin(), r.state.begin() + static_cast<std::ptrdiff_t>(ns));
-  r.currentReaction.assign(r.reaction.begin(),
-                           r.reaction.begin() + 6 * static_cast<std::ptrdiff_t>(nj));
   cprintf("JNT FILE CLOSE !!\n");
 }
 
@@ -571,8 +568,6 @@ bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
   h.p_F_const.swap(r.reaction);
   h.p_C_const.swap(r.violation);
   h.p_F_force.swap(r.force);
-  h.p_Yi.swap(r.current);
-  h.p_F_const_i.swap(r.currentReaction);
   h.stl_cont_ti_st.swap(r.tiStart);
   h.stl_cont_ti_num.swap(r.tiCount);
   h.cont_time_index.clear();

@@ -306,7 +306,7 @@ class Parser {
 
 bool readResultFile(const std::string& path, const Model& m, Histories& h) {
   ReadResult r;
-  std::vector<double> joints, current, currentReaction;
+  std::vector<double> joints;
   NonFinite nonFinite;
   std::string warning;
   try {
@@ -352,10 +352,6 @@ bool readResultFile(const std::string& path, const Model& m, Histories& h) {
       r.ti_st.assign(N, 0);
       r.ti_num.assign(N, 0);
     }
-    const size_t ns = 14 * static_cast<size_t>(m.body_num());
-    current.assign(r.state.begin(), r.state.begin() + static_cast<std::ptrdiff_t>(ns));
-    currentReaction.assign(r.reaction.begin(),
-                           r.reaction.begin() + static_cast<std::ptrdiff_t>(6 * nj));
   } catch (const BadFile& e) {
     cprintf("RESULT FILE ERROR: %s: %s\n", path.c_str(), e.what.c_str());
     if (!e.line.empty()) cprintf("%s\n", e.line.c_str());
@@ -379,8 +375,6 @@ bool readResultFile(const std::string& path, const Model& m, Histories& h) {
   h.cont_time_index.swap(r.time_index);
   h.stl_cont_ti_st.swap(r.ti_st);
   h.stl_cont_ti_num.swap(r.ti_num);
-  h.p_Yi.swap(current);
-  h.p_F_const_i.swap(currentReaction);
   h.version.swap(r.version);
   cprintf("FILE CLOSE !!\n");
   h.analysis_finished = 1;

@@ -103,8 +103,7 @@ std::string joinPath(const std::string& dir, const char* rel) {
   return dir.back() == '/' ? dir + rel : dir + "/" + rel;
 }
 
-void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const Model& m,
-                     const Histories& h) {
+void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const Model& m) {
   SettingPairs in(r, path);
   std::string w;
 
@@ -136,7 +135,7 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
     s.N_THREADS = s.max_threads;
     cprintf("  N_THREADS:%d\n", s.N_THREADS);
   } else {
-    int n = w.empty() ? 1 : truncToInt(evaluate(w, m, h));
+    int n = w.empty() ? 1 : truncToInt(evaluate(w, m));
     cprintf("  N_THREADS:%d\n", n);
     if (n > s.max_threads) n = s.max_threads;
     if (n < 1) n = 1;  // a team needs at least the calling thread
@@ -160,7 +159,7 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
 }
 
-void readColorFile(TokenReader& r, Settings& s, const Model& m, const Histories& h) {
+void readColorFile(TokenReader& r, Settings& s, const Model& m) {
   struct Group {
     std::string name, rgb[3];
   };
@@ -179,7 +178,7 @@ void readColorFile(TokenReader& r, Settings& s, const Model& m, const Histories&
   for (const Group& g : groups) {
     Color c;
     c.name = g.name;
-    for (int k = 0; k < 3; ++k) c.rgb[k] = evaluate(g.rgb[k], m, h);
+    for (int k = 0; k < 3; ++k) c.rgb[k] = evaluate(g.rgb[k], m);
     s.colors.push_back(c);
   }
 }
@@ -219,7 +218,7 @@ bool readSettingsFiles(const std::string& dir, Settings& s, Model& m, Histories&
     return false;
   }
   cprintf("SETTING FILE OPEN !!\n");
-  readSettingFile(settingFile, settingPath, s, m, h);
+  readSettingFile(settingFile, settingPath, s, m);
 
   const std::string colorPath = joinPath(dir, "setting/color.txt");
   TokenReader colorFile(colorPath);
@@ -229,7 +228,7 @@ bool readSettingsFiles(const std::string& dir, Settings& s, Model& m, Histories&
     return false;
   }
   cprintf("COLOR FILE OPEN !!\n");
-  readColorFile(colorFile, s, m, h);
+  readColorFile(colorFile, s, m);
   return true;
 }
 

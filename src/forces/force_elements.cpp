@@ -6,6 +6,7 @@
 #include "expr/evaluator.h"
 #include "joints/constraints.h"
 #include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -57,11 +58,11 @@ void spring1(const Model& m, const Force& e, const JointSide& si, const JointSid
 
 // Force and torque from expressions in LC_r's axes; +g/+T on body i, -g/-T on body j.
 // prog: the element's six bound programs, or null.
-void force6(const Model& m, const Histories& h, const Force& e, const CompiledExpr* prog,
+void force6(const Model& m, const Kinematics& kin, const Force& e, const CompiledExpr* prog,
             const JointSide& si, const JointSide& sj, const JointSide& sr, double* F, double* N,
             double* g) {
   auto component = [&](int c) {
-    return (prog ? prog[c] : compileCached(e.equ[c])).evaluate(m, h);
+    return (prog ? prog[c] : compileCached(e.equ[c])).evaluate(m, kin);
   };
   // Fixed order Fx, Tx, Fy, Ty, Fz, Tz: each force component just before its torque.
   double fl[3], tl[3];
@@ -83,26 +84,26 @@ void force6(const Model& m, const Histories& h, const Force& e, const CompiledEx
 
 }  // namespace
 
-void applyForceElements(const Model& m, Histories& h, const double* Y, double, double* F,
-                        double* N, int row, const ModelPrograms* progs) {
+void applyForceElements(const Model& m, const Kinematics& kin, Histories& h, const double* Y,
+                        double, double* F, double* N, int row, const ModelPrograms* progs) {
   const int nf = m.force_num();
   for (int f = 0; f < nf; ++f) {
     const Force& e = m.forces[f];
     const bool isSpring = e.type == "spring1";
     if (!isSpring && e.type != "force6") continue;
-    if (!sideUsable(m, h, e.i_lc) || !sideUsable(m, h, e.j_lc)) continue;
-    if (!isSpring && !sideUsable(m, h, e.r_lc)) continue;
+    if (!sideUsable(m, kin, e.i_lc) || !sideUsable(m, kin, e.j_lc)) continue;
+    if (!isSpring && !sideUsable(m, kin, e.r_lc)) continue;
     JointSide si, sj;
-    loadJointSide(m, h, Y, e.i_lc, si);
-    loadJointSide(m, h, Y, e.j_lc, sj);
+    loadJointSide(m, kin, Y, e.i_lc, si);
+    loadJointSide(m, kin, Y, e.j_lc, sj);
     double v[3];
     if (isSpring) {
       spring1(m, e, si, sj, F, N, v);
     } else {
       JointSide sr;
-      loadJointSide(m, h, Y, e.r_lc, sr);
+      loadJointSide(m, kin, Y, e.r_lc, sr);
       const CompiledExpr* prog = progs ? &progs->force[6 * static_cast<std::size_t>(f)] : nullptr;
-      force6(m, h, e, prog, si, sj, sr, F, N, v);
+      force6(m, kin, e, prog, si, sj, sr, F, N, v);
     }
     record(h, nf, f, row, v);
   }

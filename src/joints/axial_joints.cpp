@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "joints/point_joints.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -106,10 +106,10 @@ void writeChosenRows(ConstraintRows& rows, int row0, const int* pair, const doub
   insertJointBlocks(rows, row0, 2, ri, pi, rj, pj);
 }
 
-void loadSides(const Model& m, const Histories& h, const double* Y, int j, JointSide& si,
+void loadSides(const Model& m, const Kinematics& kin, const double* Y, int j, JointSide& si,
                JointSide& sj) {
-  loadJointSide(m, h, Y, m.joints[j].i_lc, si);
-  loadJointSide(m, h, Y, m.joints[j].j_lc, sj);
+  loadJointSide(m, kin, Y, m.joints[j].i_lc, si);
+  loadJointSide(m, kin, Y, m.joints[j].j_lc, sj);
 }
 
 // Violation measures: |h_i x h_j|, |h_i x d| and the signed (A_i x_i).(A_j y_j).
@@ -227,10 +227,10 @@ void perpendicularAxes(const JointSide& i, const JointSide& j, ConstraintRows& r
   rows.gamma[row0] = -(vec3Dot(a.gww, b.g) + 2.0 * vec3Dot(a.gd, b.gd) + vec3Dot(a.g, b.gww));
 }
 
-void revolutionJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void revolutionJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                      ConstraintRows& rows) {
   JointSide si, sj;
-  loadSides(m, h, Y, j, si, sj);
+  loadSides(m, kin, Y, j, si, sj);
   clearRows(rows, 5, si.body, sj.body);
   pointCoincidence(si, sj, rows, 0);
   parallelAxes(si, sj, AxisRowChoice::SingleBlock, rows, 3);
@@ -238,20 +238,20 @@ void revolutionJoint(const Model& m, const Histories& h, const double* Y, double
                    axisMisalignment(si, sj);
 }
 
-void cylinderJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void cylinderJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                    ConstraintRows& rows) {
   JointSide si, sj;
-  loadSides(m, h, Y, j, si, sj);
+  loadSides(m, kin, Y, j, si, sj);
   clearRows(rows, 4, si.body, sj.body);
   parallelAxes(si, sj, AxisRowChoice::BothBlocks, rows, 0);
   pointOnLine(si, sj, rows, 2);
   rows.violation = axisMisalignment(si, sj) + lineDistance(si, sj);
 }
 
-void translationJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void translationJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                       ConstraintRows& rows) {
   JointSide si, sj;
-  loadSides(m, h, Y, j, si, sj);
+  loadSides(m, kin, Y, j, si, sj);
   clearRows(rows, 5, si.body, sj.body);
   parallelAxes(si, sj, AxisRowChoice::BothBlocks, rows, 0);
   pointOnLine(si, sj, rows, 2);
@@ -259,19 +259,19 @@ void translationJoint(const Model& m, const Histories& h, const double* Y, doubl
   rows.violation = axisMisalignment(si, sj) + lineDistance(si, sj) + axisSkew(si, sj);
 }
 
-void inLineJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void inLineJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                  ConstraintRows& rows) {
   JointSide si, sj;
-  loadSides(m, h, Y, j, si, sj);
+  loadSides(m, kin, Y, j, si, sj);
   clearRows(rows, 2, si.body, sj.body);
   pointOnLine(si, sj, rows, 0);
   rows.violation = lineDistance(si, sj);
 }
 
-void prismaticJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void prismaticJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                     ConstraintRows& rows) {
   JointSide si, sj;
-  loadSides(m, h, Y, j, si, sj);
+  loadSides(m, kin, Y, j, si, sj);
   clearRows(rows, 3, si.body, sj.body);
   parallelAxes(si, sj, AxisRowChoice::BothBlocks, rows, 0);
   perpendicularAxes(si, sj, rows, 2);

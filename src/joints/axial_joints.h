@@ -25,14 +25,14 @@ void pointOnLine(const JointSide& i, const JointSide& j, ConstraintRows& rows, i
 void perpendicularAxes(const JointSide& i, const JointSide& j, ConstraintRows& rows, int row0);
 
 // Point, parallel z axes (single-block row choice).
-void revolutionJoint(const Model& m, const Histories& h, const double* Y, double t, int j, ConstraintRows& rows);
+void revolutionJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
 // Parallel z axes, point j on the z line of i.
-void cylinderJoint(const Model& m, const Histories& h, const double* Y, double t, int j, ConstraintRows& rows);
+void cylinderJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
 // Parallel z axes, point on line, x_i perpendicular to y_j.
-void translationJoint(const Model& m, const Histories& h, const double* Y, double t, int j, ConstraintRows& rows);
+void translationJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
 // Point j on the z line of i.
-void inLineJoint(const Model& m, const Histories& h, const double* Y, double t, int j, ConstraintRows& rows);
+void inLineJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
 // Parallel z axes, x_i perpendicular to y_j; translations free.
-void prismaticJoint(const Model& m, const Histories& h, const double* Y, double t, int j, ConstraintRows& rows);
+void prismaticJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
 
 }  // namespace orv

@@ -5,8 +5,9 @@
 
 #include "joints/axial_joints.h"
 #include "joints/point_joints.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "math/vec3.h"
 
 namespace orv {
@@ -42,26 +43,26 @@ RowLevel jointRowLevel(JointType type, int k) {
   return RowLevel::Held;
 }
 
-bool sideUsable(const Model& m, const Histories& h, int lc) {
+bool sideUsable(const Model& m, const Kinematics& kin, int lc) {
   if (lc < 0 || lc >= m.frame_num()) return false;
   const int b = m.frames[lc].body;
   if (b < 0 || b >= m.body_num()) return false;
-  return h.A.size() >= 9 * static_cast<size_t>(b) + 9 &&
-         h.omega.size() >= 3 * static_cast<size_t>(b) + 3;
+  return kin.A.size() >= 9 * static_cast<size_t>(b) + 9 &&
+         kin.omega.size() >= 3 * static_cast<size_t>(b) + 3;
 }
 
-void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side) {
+void loadJointSide(const Model& m, const Kinematics& kin, const double* Y, int lc, JointSide& side) {
   const LocalCoordinate& L = m.frames[lc];
   const int b = L.body;
-  const int nb = m.body_num();
+  const StateLayout layout{m.body_num()};
   side.lc = lc;
   side.body = b;
-  for (int k = 0; k < 9; ++k) side.A[k] = h.A[9 * b + k];
+  for (int k = 0; k < 9; ++k) side.A[k] = kin.A[9 * b + k];
   for (int k = 0; k < 3; ++k) {
-    side.w[k] = h.omega[3 * b + k];
+    side.w[k] = kin.omega[3 * b + k];
     side.s[k] = L.pos[k] - m.bodies[b].cg_pos[k];
-    side.R[k] = m.bodies[b].cg_pos[k] + Y[3 * b + k];
-    side.rd[k] = Y[3 * nb + 3 * b + k];
+    side.R[k] = m.bodies[b].cg_pos[k] + Y[layout.r(b) + k];
+    side.rd[k] = Y[layout.v(b) + k];
   }
   double t[3];
   vec3Add(side.P, side.R, mat3MulVec(t, side.A, side.s));
@@ -77,18 +78,18 @@ int sampleRow(const Model& m, double t) {
   return static_cast<int>(v);
 }
 
-bool evaluateJoint(const Model& m, const Histories& h, const double* Y, double t, int j,
+bool evaluateJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,
                    ConstraintRows& rows) {
   const Joint& J = m.joints[j];
   switch (jointTypeOf(J.type)) {
-    case JointType::Ground: groundJoint(m, h, Y, t, j, rows); return true;
-    case JointType::Sphere: sphereJoint(m, h, Y, t, j, rows); return true;
-    case JointType::Fix: fixJoint(m, h, Y, t, j, rows); return true;
-    case JointType::Revolution: revolutionJoint(m, h, Y, t, j, rows); return true;
-    case JointType::Cylinder: cylinderJoint(m, h, Y, t, j, rows); return true;
-    case JointType::Translation: translationJoint(m, h, Y, t, j, rows); return true;
-    case JointType::InLine: inLineJoint(m, h, Y, t, j, rows); return true;
-    case JointType::Prismatic: prismaticJoint(m, h, Y, t, j, rows); return true;
+    case JointType::Ground: groundJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::Sphere: sphereJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::Fix: fixJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::Revolution: revolutionJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::Cylinder: cylinderJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::Translation: translationJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::InLine: inLineJoint(m, kin, Y, t, j, rows); return true;
+    case JointType::Prismatic: prismaticJoint(m, kin, Y, t, j, rows); return true;
     case JointType::Unknown: break;
   }
   rows.nrows = 0;

@@ -12,7 +12,7 @@
 namespace orv {
 
 struct Model;
-struct Histories;
+struct Kinematics;
 
 constexpr double kBaumgarteAlpha = 10.0;
 constexpr double kBaumgarteBeta = 10.0;
@@ -34,7 +34,7 @@ enum class RowLevel { Length, Angle, Held };
 RowLevel jointRowLevel(JointType type, int k);
 
 // One side of a two-body joint at the current state (Y zeroed below 1e-10,
-// A and omega from the per-body caches of the histories).
+// A and omega from the kinematics of the evaluation).
 struct JointSide {
   int body = -1;
   int lc = -1;
@@ -49,14 +49,14 @@ struct JointSide {
 };
 
 // True when loadJointSide may run on lc: the LC, its body and the body's
-// per-body cache entries all exist.
-bool sideUsable(const Model& m, const Histories& h, int lc);
+// kinematics all exist.
+bool sideUsable(const Model& m, const Kinematics& kin, int lc);
 
 // Fills `side` for local coordinate lc (its body must exist).
-void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, JointSide& side);
+void loadJointSide(const Model& m, const Kinematics& kin, const double* Y, int lc, JointSide& side);
 
 // Evaluates joint j into `rows`; false for a type without rows.
-bool evaluateJoint(const Model& m, const Histories& h, const double* Y, double t, int j,
+bool evaluateJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,
                    ConstraintRows& rows);
 
 // Sample row of a time: trunc((t - start_time) / d_time + 0.5).

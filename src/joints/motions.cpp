@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "expr/evaluator.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -37,14 +37,14 @@ double minmod(double a, double b) {
 // d balances the truncation error, ~ d^2 f''', against rounding, ~ eps |f| / d
 // and eps |t f'| / d: with the rate changing on the scale of the output
 // interval D, d = D cbrt(eps max(1, |t|/D)) (about 6e-8 D near t = 0).
-MotionRate motionRate(const Model& m, Histories& h, int mo, double t, RateSide side,
+MotionRate motionRate(const Model& m, Kinematics& kin, int mo, double t, RateSide side,
                       const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
   const CompiledExpr& f = progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ);
-  const double saved = h.time;
+  const double saved = kin.time;
   auto value = [&](double s) {
-    h.time = s;
-    return f.evaluate(m, h);
+    kin.time = s;
+    return f.evaluate(m, kin);
   };
   MotionRate r;
   r.rate = value(t);
@@ -64,7 +64,7 @@ MotionRate motionRate(const Model& m, Histories& h, int mo, double t, RateSide s
     s2 = (f2 - f1) / (t2 - t1);
     noise = 8.0 * eps * (std::fabs(r.rate) + std::fabs(f1) + std::fabs(f2)) / d;
   }
-  h.time = saved;
+  kin.time = saved;
   const bool smooth = std::fabs(s1 - s2) <= 0.1 * (std::fabs(s1) + std::fabs(s2)) + noise;
   if (!smooth)
     r.accel = minmod(s1, s2);
@@ -143,17 +143,17 @@ void translationRow(const JointSide& si, const JointSide& sj, const MotionRate& 
 
 }  // namespace
 
-void motionConstraint(const Model& m, const Histories& h, const double* Y, int mo,
+void motionConstraint(const Model& m, const Kinematics& kin, const double* Y, int mo,
                       const MotionRate& f, ConstraintRows& rows) {
   clearRows(rows, 1, -1, -1);
   if (mo < 0 || mo >= m.motion_num()) return;
   const Motion& M = m.motions[mo];
   if (M.joint < 0 || M.joint >= m.joint_num()) return;
   const Joint& J = m.joints[M.joint];
-  if (!sideUsable(m, h, J.i_lc) || !sideUsable(m, h, J.j_lc)) return;
+  if (!sideUsable(m, kin, J.i_lc) || !sideUsable(m, kin, J.j_lc)) return;
   JointSide si, sj;
-  loadJointSide(m, h, Y, J.i_lc, si);
-  loadJointSide(m, h, Y, J.j_lc, sj);
+  loadJointSide(m, kin, Y, J.i_lc, si);
+  loadJointSide(m, kin, Y, J.j_lc, sj);
   rows.bi = si.body;
   rows.bj = sj.body;
   if (M.type == "R")
@@ -162,9 +162,9 @@ void motionConstraint(const Model& m, const Histories& h, const double* Y, int m
     translationRow(si, sj, f, rows);
 }
 
-double motionVelocity(const Model& m, const Histories& h, int mo, const ModelPrograms* progs) {
+double motionVelocity(const Model& m, const Kinematics& kin, int mo, const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
-  double v = (progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ)).evaluate(m, h);
+  double v = (progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ)).evaluate(m, kin);
   return motionEta(m.motions[mo].type, v);
 }
 

@@ -25,19 +25,19 @@ struct MotionRate {
 };
 
 // f and f' of motion mo at time t. f' is a difference of the rate expression
-// in time (h.time is moved and put back); see motions.cpp.
-MotionRate motionRate(const Model& m, Histories& h, int mo, double t, RateSide side,
+// in time (kin.time is moved and put back); see motions.cpp.
+MotionRate motionRate(const Model& m, Kinematics& kin, int mo, double t, RateSide side,
                       const ModelPrograms* progs = nullptr);
 
 // Row of motion mo into `rows` (1 row; all zero for an unsupported type),
 // driving the rate f.rate with the acceleration f.accel:
 //   R: z_i.w_i - z_j.w_j = f,      gamma = f' - 2 alpha (rate - f)
 //   T: d/dt (h_i . d) = -f,        gamma = -f' - (quadratic terms) - 2 alpha (rate + f)
-void motionConstraint(const Model& m, const Histories& h, const double* Y, int mo,
+void motionConstraint(const Model& m, const Kinematics& kin, const double* Y, int mo,
                       const MotionRate& f, ConstraintRows& rows);
 
-// Prescribed velocity eta of motion mo at h.time (negated for "T").
-double motionVelocity(const Model& m, const Histories& h, int mo,
+// Prescribed velocity eta of motion mo at kin.time (negated for "T").
+double motionVelocity(const Model& m, const Kinematics& kin, int mo,
                       const ModelPrograms* progs = nullptr);
 
 // eta of a motion of type `type` whose rate is f.

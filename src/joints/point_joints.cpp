@@ -1,7 +1,8 @@
 #include "joints/point_joints.h"
 
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "math/vec3.h"
 
 namespace orv {
@@ -43,7 +44,7 @@ void groundFix(ConstraintRows& rows) {
   }
 }
 
-void groundJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void groundJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                  ConstraintRows& rows) {
   const int b = m.frames[m.joints[j].i_lc].body;
   clearRows(rows, 6, b, -1);
@@ -51,26 +52,27 @@ void groundJoint(const Model& m, const Histories& h, const double* Y, double, in
   // How far body i has moved: its displacement plus the turn of a unit diagonal.
   const double one[3] = {1, 1, 1};
   double d[3];
-  mat3MulVec(d, &h.A[9 * b], one);
-  for (int k = 0; k < 3; ++k) d[k] += Y[3 * b + k] - 1.0;
+  mat3MulVec(d, &kin.A[9 * b], one);
+  const StateLayout layout{m.body_num()};
+  for (int k = 0; k < 3; ++k) d[k] += Y[layout.r(b) + k] - 1.0;
   rows.violation = vec3Norm(d[0], d[1], d[2]);
 }
 
-void sphereJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void sphereJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
                  ConstraintRows& rows) {
   JointSide si, sj;
-  loadJointSide(m, h, Y, m.joints[j].i_lc, si);
-  loadJointSide(m, h, Y, m.joints[j].j_lc, sj);
+  loadJointSide(m, kin, Y, m.joints[j].i_lc, si);
+  loadJointSide(m, kin, Y, m.joints[j].j_lc, sj);
   clearRows(rows, 3, si.body, sj.body);
   pointCoincidence(si, sj, rows, 0);
   rows.violation = vec3Norm(sj.P[0] - si.P[0], sj.P[1] - si.P[1], sj.P[2] - si.P[2]);
 }
 
-void fixJoint(const Model& m, const Histories& h, const double* Y, double, int j,
+void fixJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,
               ConstraintRows& rows) {
   JointSide si, sj;
-  loadJointSide(m, h, Y, m.joints[j].i_lc, si);
-  loadJointSide(m, h, Y, m.joints[j].j_lc, sj);
+  loadJointSide(m, kin, Y, m.joints[j].i_lc, si);
+  loadJointSide(m, kin, Y, m.joints[j].j_lc, sj);
   clearRows(rows, 6, si.body, sj.body);
   pointCoincidence(si, sj, rows, 0);
   equalAngularVelocity(rows, 3);

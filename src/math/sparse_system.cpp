@@ -94,8 +94,8 @@ double* BlockSystem::block(int row, int column) {
   return &data_[it->at];
 }
 
-bool BlockSystem::factor(const std::vector<ConstraintRows>& rows,
-                         const std::vector<BodyInverse>& minv) {
+bool BlockSystem::assemble(const std::vector<ConstraintRows>& rows,
+                           const std::vector<BodyInverse>& minv) {
   std::fill(data_.begin(), data_.end(), 0.0);
   const int E = static_cast<int>(entries_.size());
 
@@ -147,58 +147,67 @@ bool BlockSystem::factor(const std::vector<ConstraintRows>& rows,
     const double* D = ne ? &data_[col_[e][0].at] : nullptr;
     for (int r = 0; r < ne; ++r) sdiag_[rowStart_[e] + r] = std::fabs(D[r * ne + r]);
   }
+  return true;
+}
 
-  // Block Cholesky, right-looking in elimination order.
-  for (int k : order_) {
-    const int nk = entries_[k].nrows;
-    if (nk == 0) continue;
-    double* L = &data_[col_[k][0].at];
-    for (int j = 0; j < nk; ++j) {
-      const double scale = sdiag_[rowStart_[k] + j];
-      double d = L[j * nk + j];
-      for (int l = 0; l < j; ++l) d -= L[j * nk + l] * L[j * nk + l];
-      // A pivot lost in round-off means dependent rows: S is singular.
-      if (!(d > pivotTol_ * scale) || !std::isfinite(d)) return false;
-      const double ljj = std::sqrt(d);
-      L[j * nk + j] = ljj;
-      for (int i = j + 1; i < nk; ++i) {
-        double s = L[i * nk + j];
-        for (int l = 0; l < j; ++l) s -= L[i * nk + l] * L[j * nk + l];
-        L[i * nk + j] = s / ljj;
-      }
-      for (int i = 0; i < j; ++i) L[i * nk + j] = 0.0;  // keep the upper part clean
+bool BlockSystem::eliminate(int k) {
+  const int nk = entries_[k].nrows;
+  if (nk == 0) return true;
+  double* L = &data_[col_[k][0].at];
+  for (int j = 0; j < nk; ++j) {
+    const double scale = sdiag_[rowStart_[k] + j];
+    double d = L[j * nk + j];
+    for (int l = 0; l < j; ++l) d -= L[j * nk + l] * L[j * nk + l];
+    // A pivot lost in round-off means dependent rows: S is singular.
+    if (!(d > pivotTol_ * scale) || !std::isfinite(d)) return false;
+    const double ljj = std::sqrt(d);
+    L[j * nk + j] = ljj;
+    for (int i = j + 1; i < nk; ++i) {
+      double s = L[i * nk + j];
+      for (int l = 0; l < j; ++l) s -= L[i * nk + l] * L[j * nk + l];
+      L[i * nk + j] = s / ljj;
     }
-    // Off-diagonal blocks: B := B L_kk^-T.
-    for (size_t q = 1; q < col_[k].size(); ++q) {
-      const int ni = entries_[col_[k][q].row].nrows;
-      double* B = &data_[col_[k][q].at];
+    for (int i = 0; i < j; ++i) L[i * nk + j] = 0.0;  // keep the upper part clean
+  }
+  // Off-diagonal blocks: B := B L_kk^-T.
+  for (size_t q = 1; q < col_[k].size(); ++q) {
+    const int ni = entries_[col_[k][q].row].nrows;
+    double* B = &data_[col_[k][q].at];
+    for (int r = 0; r < ni; ++r)
+      for (int j = 0; j < nk; ++j) {
+        double s = B[r * nk + j];
+        for (int l = 0; l < j; ++l) s -= B[r * nk + l] * L[j * nk + l];
+        B[r * nk + j] = s / L[j * nk + j];
+      }
+  }
+  // Schur complement on the blocks below: A_ij -= L_ik L_jk^T.
+  for (size_t a = 1; a < col_[k].size(); ++a) {
+    const int i = col_[k][a].row;
+    const int ni = entries_[i].nrows;
+    const double* Li = &data_[col_[k][a].at];
+    for (size_t c = 1; c <= a; ++c) {
+      const int j = col_[k][c].row;
+      const int nj = entries_[j].nrows;
+      const double* Lj = &data_[col_[k][c].at];
+      double* A = block(i, j);
+      if (!A) return false;
       for (int r = 0; r < ni; ++r)
-        for (int j = 0; j < nk; ++j) {
-          double s = B[r * nk + j];
-          for (int l = 0; l < j; ++l) s -= B[r * nk + l] * L[j * nk + l];
-          B[r * nk + j] = s / L[j * nk + j];
+        for (int s = 0; s < nj; ++s) {
+          double v = 0.0;
+          for (int l = 0; l < nk; ++l) v += Li[r * nk + l] * Lj[s * nk + l];
+          A[r * nj + s] -= v;
         }
     }
-    // Schur complement on the blocks below: A_ij -= L_ik L_jk^T.
-    for (size_t a = 1; a < col_[k].size(); ++a) {
-      const int i = col_[k][a].row;
-      const int ni = entries_[i].nrows;
-      const double* Li = &data_[col_[k][a].at];
-      for (size_t c = 1; c <= a; ++c) {
-        const int j = col_[k][c].row;
-        const int nj = entries_[j].nrows;
-        const double* Lj = &data_[col_[k][c].at];
-        double* A = block(i, j);
-        if (!A) return false;
-        for (int r = 0; r < ni; ++r)
-          for (int s = 0; s < nj; ++s) {
-            double v = 0.0;
-            for (int l = 0; l < nk; ++l) v += Li[r * nk + l] * Lj[s * nk + l];
-            A[r * nj + s] -= v;
-          }
-      }
-    }
   }
+  return true;
+}
+
+bool BlockSystem::factor(const std::vector<ConstraintRows>& rows,
+                         const std::vector<BodyInverse>& minv) {
+  if (!assemble(rows, minv)) return false;
+  // Block Cholesky, right-looking in elimination order.
+  for (int k : order_)
+    if (!eliminate(k)) return false;
   return true;
 }
 

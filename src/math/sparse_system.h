@@ -62,6 +62,12 @@ class BlockSystem {
   double pivotTol_ = kDefaultPivotTolerance;
 
   double* block(int row, int column);
+  // S from the entries' rows into data_, with the dropped rows' unit
+  // diagonal and sdiag_; false when a block is missing from the pattern.
+  bool assemble(const std::vector<ConstraintRows>& rows, const std::vector<BodyInverse>& minv);
+  // Eliminates entry k: factors its diagonal block, scales the blocks below
+  // and updates the Schur complement; false for a lost pivot.
+  bool eliminate(int k);
 };
 
 // One entry's rows on one body: 6 columns per row (3 translational, 3 rotational).

@@ -1,13 +1,14 @@
 #include "model/histories.h"
 
 #include "model/model.h"
+#include "model/state_layout.h"
 
 namespace orv {
 
 void setOneSampleResult(Histories& h, const Model& m) {
-  const int nb = m.body_num();
-  h.p_YYY.assign(14 * static_cast<size_t>(nb), 0.0);
-  for (int i = 0; i < nb; ++i) h.p_YYY[6 * nb + 4 * i] = 1.0;
+  const StateLayout L{m.body_num()};
+  h.p_YYY.assign(L.size(), 0.0);
+  for (int b = 0; b < L.nb; ++b) h.p_YYY[L.p(b)] = 1.0;
   h.p_F_const.assign(6 * static_cast<size_t>(m.joint_num()), 0.0);
   h.p_C_const.assign(static_cast<size_t>(m.joint_num()), 0.0);
   h.p_F_force.assign(6 * static_cast<size_t>(m.force_num()), 0.0);

@@ -1,7 +1,7 @@
-// What changes: the sampled results of an analysis (or of a result file or a
-// motion import), the current state and the per-body kinematics of the latest
-// evaluation. The view and the graph window read it; the analysis, the result
-// reader and the motion import replace it.
+// What a run leaves behind: the sampled results of an analysis (or of a result
+// file or a motion import). The view and the graph window read it; the
+// analysis, the result reader and the motion import replace it. What a single
+// evaluation reads is in model/kinematics.h.
 #pragma once
 
 #include <string>
@@ -11,20 +11,10 @@ namespace orv {
 
 struct Model;
 
-// A contact found during one evaluation: the sample row of that evaluation,
-// the contact point and the force.
-struct ContactRecord {
-  int ti = 0;
-  double pos[3] = {0, 0, 0};
-  double val[3] = {0, 0, 0};
-};
-
 struct Histories {
   // Sample store. N = sample count of the model.
   std::vector<double> p_time;       // N: time of each sample
   std::vector<double> p_YYY;        // (N+1) * 14nb: state of each sample
-  std::vector<double> p_Yi;         // 14nb: current state
-  std::vector<double> p_F_const_i;  // 6nj: joint reactions of the current sample
   std::vector<double> p_output;     // (N+1) * no: output channels
   // Names of the output channels when the result brings its own (an imported
   // motion); empty: they are the model's output requests.
@@ -55,24 +45,6 @@ struct Histories {
   int current_frame = 0;      // last stored sample
   int analysis_finished = 0;  // 1 once a result (analysis, file, import) is held
   std::string version = "0.00";  // version text of result files
-
-  // Contact records of the evaluation in progress, and of the evaluation of
-  // the last sample's own state (appended to the lists with that sample).
-  std::vector<ContactRecord> attempt_contacts;
-  std::vector<ContactRecord> accepted_contacts;
-
-  // Analysis clock and step bookkeeping.
-  double time = 0.0;          // read by the expression keyword `time`
-  int contact_flag = 0;
-  double last_energy = 0.0;
-  double constraintViolationSum = 0.0;
-
-  // Per-body kinematics of the latest evaluation of the equations of motion.
-  std::vector<double> inertia;  // 9nb: inertia tensor J_i, row-major
-  std::vector<double> p;        // 4nb: Euler parameters
-  std::vector<double> pd;       // 4nb: their rates
-  std::vector<double> omega;    // 3nb: body-axis angular velocity
-  std::vector<double> A;        // 9nb: rotation matrices, row-major
 };
 
 // Replaces the sample store by the one-sample arrays that let the view draw

@@ -4,6 +4,7 @@
 
 #include "model/histories.h"
 #include "model/model.h"
+#include "model/state_layout.h"
 #include "platform/console.h"
 #include "math/vec3.h"
 
@@ -157,13 +158,13 @@ double viewLength(const Model& m) {
 }
 
 bool bodyStateAt(const Histories& h, const Model& m, int frame, int body, double r[3], double p[4]) {
-  const int nb = m.body_num();
-  if (frame < 0 || body < 0 || body >= nb) return false;
-  const size_t row = 14 * static_cast<size_t>(nb);
+  const StateLayout layout{m.body_num()};
+  if (frame < 0 || body < 0 || body >= layout.nb) return false;
+  const size_t row = layout.size();
   if ((static_cast<size_t>(frame) + 1) * row > h.p_YYY.size()) return false;
   const double* y = h.p_YYY.data() + static_cast<size_t>(frame) * row;
-  for (int a = 0; a < 3; ++a) r[a] = y[3 * body + a];
-  for (int a = 0; a < 4; ++a) p[a] = y[6 * nb + 4 * body + a];
+  for (int a = 0; a < 3; ++a) r[a] = y[layout.r(body) + a];
+  for (int a = 0; a < 4; ++a) p[a] = y[layout.p(body) + a];
   return true;
 }
 

@@ -12,7 +12,7 @@
 
 #include "joints/axial_joints.h"
 #include "joints/point_joints.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -70,7 +70,7 @@ State randomState(std::mt19937& rng) {
 // Y with pdot = G^T w / 2, and the caches A(p), 2 G pdot as the equations of motion fill them.
 struct Filled {
   std::vector<double> Y;
-  Histories h;
+  Kinematics h;
   JointSide si, sj;
 };
 Filled fill(const Model& m, const State& st) {

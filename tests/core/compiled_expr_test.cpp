@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "expr/evaluator.h"
+#include "model/kinematics.h"
 #include "math/vec3.h"
 #include "test_util.h"
 
@@ -26,7 +27,7 @@ std::uint64_t bits(double v) {
 // All paths on one text (parsed, compiled, compiled and bound to m); a
 // mismatch names the text and the values.
 ::testing::AssertionResult sameValue(const std::string& text, const Model& m,
-                                     const Histories& h) {
+                                     const Kinematics& h) {
   const double want = evaluate(text, m, h);
   const CompiledExpr c(text);
   const double got = c.evaluate(m, h);
@@ -41,19 +42,19 @@ std::uint64_t bits(double v) {
 }
 
 // A state in which every measure reads something non-trivial.
-void fillState(const Model& m, Histories& h, unsigned seed) {
+void fillState(const Model& m, Kinematics& h, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   const std::size_t nb = m.bodies.size(), nj = m.joints.size();
   h.A.assign(9 * nb, 0.0);
   h.omega.resize(3 * nb);
-  h.p_Yi.resize(14 * nb);
-  h.p_F_const_i.resize(6 * nj);
+  h.Y.resize(14 * nb);
+  h.reactions.resize(6 * nj);
   for (std::size_t b = 0; b < nb; ++b)
     mat3RotationZXZ(&h.A[9 * b], 3 * u(rng), 3 * u(rng), 3 * u(rng));
   for (double& v : h.omega) v = u(rng);
-  for (double& v : h.p_Yi) v = u(rng);
-  for (double& v : h.p_F_const_i) v = 10 * u(rng);
+  for (double& v : h.Y) v = u(rng);
+  for (double& v : h.reactions) v = 10 * u(rng);
   h.time = 0.37;
 }
 
@@ -84,7 +85,7 @@ void buildModel(Model& m) {
 struct CompiledExprTest : ::testing::Test {
   void SetUp() override { buildModel(m), fillState(m, h, 7); }
   Model m;
-  Histories h;
+  Kinematics h;
 };
 
 // Random texts: mostly well-formed trees, then broken by deleting, inserting
@@ -184,7 +185,7 @@ TEST_F(CompiledExprTest, RandomTextsGiveTheSameValue) {
   EXPECT_GT(nonzero, 5000);  // the mix must exercise real values
 }
 
-// Histories that hold only some bodies (as before a run, or cut short):
+// Kinematics that hold only some bodies (as before a run, or cut short):
 // each measure must check them the same way bound or not.
 TEST_F(CompiledExprTest, PartialStatesGiveTheSameValue) {
   TextGenerator gen(77);
@@ -194,12 +195,12 @@ TEST_F(CompiledExprTest, PartialStatesGiveTheSameValue) {
                         "F_JOINT(1,4,1,1)", "D(2,1)+P(3)*k"})
     texts.push_back(t);
   for (int cut = 0; cut < 4; ++cut) {
-    Histories part = h;
+    Kinematics part = h;
     const std::size_t keep = 2;  // bodies 0 and 1 of 3
     if (cut == 0) part.A.resize(9 * keep);
     if (cut == 1) part.omega.resize(3 * keep);
-    if (cut == 2) part.p_Yi.resize(3 * 3 + 3 * keep);
-    if (cut == 3) part = Histories{};
+    if (cut == 2) part.Y.resize(3 * 3 + 3 * keep);
+    if (cut == 3) part = Kinematics{};
     for (const std::string& t : texts) ASSERT_TRUE(sameValue(t, m, part)) << "cut " << cut;
   }
 }
@@ -224,7 +225,7 @@ TEST(CompiledExprCache, SameTextSameProgram) {
   EXPECT_EQ(&a, &compileCached(std::string("1+") + "time"));
   EXPECT_NE(&a, &compileCached("1+time "));
   Model m;
-  Histories h;
+  Kinematics h;
   h.time = 2.0;
   // A string edited in place keeps its address: the text decides, not where it lies.
   std::string text = "1+time";
@@ -244,7 +245,7 @@ TEST(CompiledExprExamples, PerStepTextsGiveTheSameValue) {
     orvtest::Outcome o = orvtest::loadFile(e.path().string(), orvtest::runSettings());
     ASSERT_TRUE(o.read) << o.message;
     const Model& m = o.m;
-    Histories& h = o.h;
+    Kinematics h;
     fillState(m, h, 11);
     std::vector<std::string> list;
     for (const Force& f : m.forces)

@@ -95,10 +95,8 @@ struct Loads {
 
 Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y,
                ContactSearch search = ContactSearch::Tree) {
-  Histories h;
   Loads l{std::vector<double>(3 * m.body_num()), std::vector<double>(3 * m.body_num()), {}, 0};
-  applyContact(m, s, h, Y.data(), l.F.data(), l.N.data(), 7, search);
-  l.records = h.attempt_contacts, l.flag = h.contact_flag;
+  l.flag = applyContact(m, s, Y.data(), l.F.data(), l.N.data(), 7, l.records, search);
   return l;
 }
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "expr/evaluator.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 
 using namespace orv;
@@ -29,7 +29,7 @@ std::string nested(int levels, const std::string& inner) {
 // Both the interpreter and the compiled form on each example; a later duplicate name never wins.
 TEST(Expr, GrammarExamples) {
   const Model m = withParameters({{"k", 4.0}, {"sinx", 0.5}, {"k", 99.0}});
-  Histories h;
+  Kinematics h;
   h.time = 1.25;
   std::string flat;  // closing brackets end a level, so long flat texts are fine
   for (int i = 0; i < 500; ++i) flat += "(1)+";
@@ -68,7 +68,7 @@ TEST(Expr, GrammarExamples) {
 
 TEST(ExprThreads, ConcurrentEvaluationsStayApart) {
   const Model ma = withParameters({{"x", 2.0}}), mb = withParameters({{"x", 5.0}});
-  Histories h;
+  Kinematics h;
   int bad_a = 0, bad_b = 0;
   auto run = [&h](const Model& m, const char* text, double want, int& bad) {
     for (int i = 0; i < 20000; ++i)

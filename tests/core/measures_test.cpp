@@ -6,7 +6,7 @@
 
 #include "expr/evaluator.h"
 #include "expr/measures.h"
-#include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -31,16 +31,16 @@ struct MeasureTest : ::testing::Test {
     }
     m.joints.resize(1);
     m.joints[0].i_lc = 0, m.joints[0].j_lc = 2;
-    h.p_Yi.assign(28, 0), h.A.assign(18, 0), h.omega.assign(6, 0);
+    h.Y.assign(28, 0), h.A.assign(18, 0), h.omega.assign(6, 0);
     mat3Identity(A(0)), mat3Identity(A(1));
-    h.p_F_const_i = {1, 2, 3, 4, 5, 6};
+    h.reactions = {1, 2, 3, 4, 5, 6};
   }
   double* A(int b) { return &h.A[9 * b]; }
   double* w(int b) { return &h.omega[3 * b]; }
   double ev(const std::string& text) { return evaluate(text, m, h); }
 
   Model m;
-  Histories h;
+  Kinematics h;
 };
 
 }  // namespace
@@ -48,12 +48,12 @@ struct MeasureTest : ::testing::Test {
 TEST_F(MeasureTest, DisplacementAndVelocity) {
   EXPECT_EQ(ev("DX(2,1,0)"), 1.0);
   EXPECT_NEAR(ev("DY(2,0,3)"), -2.0, 1e-9);  // global +x in marker 3's axes
-  h.p_Yi[4] = 1;                             // body 1 moved by (0, 1, 0), turned 90 deg about z
+  h.Y[4] = 1;                             // body 1 moved by (0, 1, 0), turned 90 deg about z
   mat3RotationZXZ(A(1), M_PI / 2, 0, 0);
   EXPECT_NEAR(ev("D(3,0)"), std::sqrt(8.0), 1e-12);  // marker 3 now at (2, 2, 0)
   EXPECT_NEAR(ev("DY(3,0,0)"), 2.0, 1e-12);
   // Marker axes are A_body A_marker, in that order.
-  h.p_Yi[4] = 0;
+  h.Y[4] = 0;
   mat3RotationZXZ(A(1), 0, M_PI / 2, 0);
   EXPECT_NEAR(ev("DY(3,0,3)"), -3.0, 1e-9);
 
@@ -64,11 +64,11 @@ TEST_F(MeasureTest, DisplacementAndVelocity) {
   EXPECT_NEAR(ev("V(3,2)"), 0.0, 1e-12);      // seen from its own body it rests
   // From body 1, P_3 - P_0 = (3, 0, 0) turns: (0, 3, 0) - (0, 0, 3) x (3, 0, 0).
   EXPECT_NEAR(ev("VY(3,0,0,2)"), -6.0, 1e-12);
-  h.p_Yi[9] = 1;  // body 1 translating too: the observer's translation does not enter
+  h.Y[9] = 1;  // body 1 translating too: the observer's translation does not enter
   EXPECT_NEAR(ev("VX(3,0,0,2)"), 1.0, 1e-12);
   EXPECT_NEAR(ev("VX(0,3,0,0)"), -1.0, 1e-12);
   // Body-axis spin goes through A: body turned 90 deg about x spins about global -y.
-  h.p_Yi[9] = 0;
+  h.Y[9] = 0;
   mat3RotationZXZ(A(1), 0, M_PI / 2, 0);
   EXPECT_NEAR(ev("VZ(3,0,0,0)"), 3.0, 1e-12);
   // The same spin as angular velocity: global (0, -3, 0).
@@ -110,7 +110,7 @@ TEST_F(MeasureTest, JointReaction) {
 }
 
 TEST_F(MeasureTest, OutOfRangeGivesZero) {
-  w(1)[2] = 1, h.p_Yi[6] = 1;
+  w(1)[2] = 1, h.Y[6] = 1;
   for (const char* f : {"D(2,-1)", "DX(2,0,5)", "V(2,1073741824)", "VX(2,0,0,-1)", "WZ(2,0,8)",
                         "A1(-1,2,0)", "F_JOINT(1,0,0,0)", "F_JOINT(0,8,0,0)", "F_JOINT(0,0,2,0)",
                         "F_JOINT(0,0,0,-1)"})
@@ -125,8 +125,8 @@ TEST_F(MeasureTest, OutOfRangeGivesZero) {
   EXPECT_EQ(ev("V(2,0)"), 0.0);
   h.A.resize(9);
   EXPECT_EQ(ev("A1(0,2,0)") + ev("F_JOINT(0,0,1,1)"), 0.0);
-  h.p_Yi.resize(6);
+  h.Y.resize(6);
   EXPECT_EQ(ev("D(0,0)"), 0.0);
-  h.p_F_const_i.resize(5);
+  h.reactions.resize(5);
   EXPECT_EQ(ev("F_JOINT(0,0,0,0)"), 0.0);
 }

@@ -94,13 +94,13 @@ TEST(StartChecks, RowLevelsFollowTheEvaluatorsRows) {
     m.frames[b].pos[0] = 0.3 + 0.1 * b, m.frames[b].pos[1] = 0.1;
     m.frames[b].ang[0] = 20, m.frames[b].ang[1] = 30 + b, m.frames[b].ang[2] = 40;
   }
-  Histories h;
+  Kinematics h;
   std::vector<double> Y(28, 0.0);
   const double p1[4] = {0.9, 0.1, -0.2, 0.3};
   const double n = std::sqrt(0.81 + 0.01 + 0.04 + 0.09);
   Y[12] = 1.0;
   for (int k = 0; k < 4; ++k) Y[16 + k] = p1[k] / n;
-  publishKinematics(m, h, Y.data());
+  setKinematics(h, 2, Y.data());
   for (const char* type :
        {"sphere", "revolution", "cylinder", "translation", "in_line", "prismatic", "fix"}) {
     m.joints[0].type = type;

@@ -93,7 +93,7 @@ struct MotionSet {
 };
 
 auto stores(const Histories& h) {
-  return std::tie(h.p_time, h.p_YYY, h.p_Yi, h.p_F_const, h.p_F_const_i, h.p_C_const, h.p_F_force,
+  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const, h.p_F_force,
                   h.p_output, h.channel_names, h.cont_time_index, h.cont_position, h.cont_value, h.stl_cont_ti_st,
                   h.stl_cont_ti_num, h.anime_num, h.current_frame, h.analysis_finished,
                   h.result_shape);
@@ -184,8 +184,6 @@ TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
   EXPECT_EQ(h.stl_cont_ti_st, std::vector<int>(N, 0));
   EXPECT_EQ(h.stl_cont_ti_num, std::vector<int>(N, 0));
   EXPECT_TRUE(h.cont_time_index.empty());
-  EXPECT_EQ(h.p_Yi, std::vector<double>(h.p_YYY.begin(), h.p_YYY.begin() + 28));
-  EXPECT_EQ(h.p_F_const_i, std::vector<double>(h.p_F_const.begin(), h.p_F_const.begin() + 12));
   EXPECT_EQ(h.analysis_finished, 1);
   EXPECT_TRUE(h.result_shape == resultShapeOf(m));
 

@@ -8,6 +8,7 @@
 #include "joints/motions.h"
 #include "expr/evaluator.h"
 #include "model/histories.h"
+#include "model/kinematics.h"
 #include "model/model.h"
 #include "math/vec3.h"
 
@@ -26,11 +27,11 @@ struct Rig : ::testing::Test {
     m.joints.resize(1);
     m.joints[0].i_lc = 0, m.joints[0].j_lc = 1;
     Y[12] = Y[16] = 1;
-    h.A.assign(18, 0), h.omega.assign(6, 0);
+    kin.A.assign(18, 0), kin.omega.assign(6, 0);
     mat3Identity(A(0)), mat3Identity(A(1));
   }
-  double* A(int b) { return &h.A[9 * b]; }
-  double* w(int b) { return &h.omega[3 * b]; }
+  double* A(int b) { return &kin.A[9 * b]; }
+  double* w(int b) { return &kin.omega[3 * b]; }
   double* r(int b) { return &Y[3 * b]; }
   double* v(int b) { return &Y[6 + 3 * b]; }
   void motion(const char* type, const char* dt, const char* ddt, int joint = 0) {
@@ -38,9 +39,9 @@ struct Rig : ::testing::Test {
     mo.type = type, mo.joint = joint, mo.dt_equ = dt, mo.ddt_equ = ddt;
   }
   const ConstraintRows& row(int mo = 0) {
-    const MotionRate f = mo >= 0 && mo < m.motion_num() ? motionRate(m, h, mo, h.time, RateSide::Central)
+    const MotionRate f = mo >= 0 && mo < m.motion_num() ? motionRate(m, kin, mo, kin.time, RateSide::Central)
                                                         : MotionRate{};
-    motionConstraint(m, h, Y.data(), mo, f, rows);
+    motionConstraint(m, kin, Y.data(), mo, f, rows);
     return rows;
   }
   Force& force(const char* type, int i = 0, int j = 1, int rlc = 0) {
@@ -51,12 +52,13 @@ struct Rig : ::testing::Test {
   }
   void apply(int row = 0) {
     F.assign(6, 0.0), N.assign(6, 0.0);
-    applyForceElements(m, h, Y.data(), h.time, F.data(), N.data(), row);
+    applyForceElements(m, kin, h, Y.data(), kin.time, F.data(), N.data(), row);
   }
   double rec(int row, int f, int c) { return h.p_F_force[(row * m.force_num() + f) * 6 + c]; }
 
   Model m;
-  Histories h;
+  Kinematics kin;
+  Histories h;  // the force records
   std::vector<double> Y = std::vector<double>(28, 0.0), F, N;
   ConstraintRows rows;
 };
@@ -69,7 +71,7 @@ TEST_F(MotionTest, RotationRowFollowsRateAndItsDerivative) {
   motion("R", "0.5*time*time", "0.0");  // the third text is not what drives it
   w(1)[2] = 0.3;  // theta_dot = 0 - 0.3
   for (double t : {1.0, 2.5}) {
-    h.time = t;
+    kin.time = t;
     EXPECT_NEAR(row().gamma[0], t - 2 * kBaumgarteAlpha * (-0.3 - 0.5 * t * t), 1e-7);
   }
   const double zi[3] = {0, 0, 1}, zj[3] = {0, 0, -1};
@@ -102,7 +104,7 @@ TEST_F(MotionTest, TranslationRowIsTheProjectionsDerivatives) {
   for (int c = 0; c < 3; ++c)
     m.frames[0].pos[c] = pi[c], m.frames[0].ang[c] = ai[c], m.frames[1].pos[c] = pj[c];
   motion("T", "0.7*time", "0.0");
-  h.time = 2.0;
+  kin.time = 2.0;
   // Both bodies move with constant v and body-axis w (no accelerations).
   double A0[2][9], P[2][3];
   mat3RotationZXZ(A0[0], 0.3, -0.6, 1.1), mat3RotationZXZ(A0[1], -0.9, 0.4, 0.2);
@@ -154,8 +156,8 @@ TEST_F(MotionTest, TranslationRowIsTheProjectionsDerivatives) {
 TEST(MotionRate, DerivativeOfTheRateOnEitherSide) {
   Model m;
   m.d_time = 1e-3;
-  Histories h;
-  h.time = 7.0;
+  Kinematics kin;
+  kin.time = 7.0;
   const double kink = std::acos(-1.0) / 4;
   struct Case {
     const char* rate;
@@ -176,11 +178,11 @@ TEST(MotionRate, DerivativeOfTheRateOnEitherSide) {
     const double want[3] = {c.forward, c.central, c.backward};
     const RateSide sides[3] = {RateSide::Forward, RateSide::Central, RateSide::Backward};
     for (int k = 0; k < 3; ++k) {
-      const MotionRate f = motionRate(m, h, 0, c.t, sides[k]);
+      const MotionRate f = motionRate(m, kin, 0, c.t, sides[k]);
       EXPECT_NEAR(f.accel, want[k], std::fabs(c.t) > 10 ? 1e-5 : 1e-7) << c.rate << " at " << c.t << " side " << k;
-      EXPECT_EQ(f.rate, evaluate(c.rate, m, [&] { Histories g; g.time = c.t; return g; }())) << c.rate;
+      EXPECT_EQ(f.rate, evaluate(c.rate, m, [&] { Kinematics g; g.time = c.t; return g; }())) << c.rate;
     }
-    EXPECT_EQ(h.time, 7.0) << "the time is put back";
+    EXPECT_EQ(kin.time, 7.0) << "the time is put back";
   }
 }
 
@@ -257,12 +259,12 @@ TEST_F(ForceElementTest, AccumulatesSkipsOthersAndKeepsRecordsInside) {
   force("force6", -1).equ[0] = "1.0";
   force("force6", 0, 1, -1).equ[0] = "1.0";
   force("force6").equ[0] = "time";
-  r(1)[0] = 0.1, h.time = 3;
+  r(1)[0] = 0.1, kin.time = 3;
   apply(2);
-  r(1)[0] = 0.2, h.time = 4;  // same row: the last evaluation stays
+  r(1)[0] = 0.2, kin.time = 4;  // same row: the last evaluation stays
   F.assign(6, 0.0), N.assign(6, 0.0);
   F[2] = -9.81;  // loads already in are kept
-  applyForceElements(m, h, Y.data(), 4, F.data(), N.data(), 2);
+  applyForceElements(m, kin, h, Y.data(), 4, F.data(), N.data(), 2);
   EXPECT_NEAR(F[0], 24, 1e-9);
   EXPECT_NEAR(F[3], -24, 1e-9);
   EXPECT_EQ(F[2], -9.81);

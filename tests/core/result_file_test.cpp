@@ -73,7 +73,7 @@ Histories makeHistories(const Model& m, int N) {
 
 // Everything the reader replaces.
 auto stores(const Histories& h) {
-  return std::tie(h.p_time, h.p_YYY, h.p_Yi, h.p_F_const, h.p_F_const_i, h.p_C_const, h.p_F_force,
+  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const, h.p_F_force,
                   h.p_output, h.channel_names, h.cont_time_index, h.cont_position, h.cont_value, h.stl_cont_ti_st,
                   h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame, h.analysis_finished,
                   h.result_shape);
@@ -143,14 +143,12 @@ TEST(ResultFile, RoundTripKeepsEveryStore) {
     rows += std::string(row, std::snprintf(row, sizeof row, "%e  \n", c.h.p_C_const[2 * k]));
   EXPECT_EQ(text.substr(cs, text.find("%\n", cs) - cs), rows);
 
-  // Read back: N rows of each store, no C_const motion entries, row 0 as the current state.
+  // Read back: N rows of each store, no C_const motion entries.
   Histories want = c.h;
   want.p_time.resize(5), want.p_YYY.resize(5 * 28), want.p_F_const.resize(5 * 6);
   want.p_C_const.resize(5 * 2), want.p_F_force.resize(5 * 6), want.p_output.resize(5 * 2);
   want.stl_cont_ti_st.resize(5), want.stl_cont_ti_num.resize(5);
   for (int k = 0; k < 5; ++k) want.p_C_const[2 * k + 1] = 0.0;
-  want.p_Yi.assign(want.p_YYY.begin(), want.p_YYY.begin() + 28);
-  want.p_F_const_i.assign(want.p_F_const.begin(), want.p_F_const.begin() + 6);
   want.analysis_finished = 1;
   want.result_shape = resultShapeOf(c.m);
   Histories r;

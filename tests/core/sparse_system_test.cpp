@@ -1,4 +1,5 @@
-// The block solve of the multipliers against the straightforward dense one.
+// The block solves of the multipliers and of the driven velocities against
+// the straightforward dense ones.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,6 +7,8 @@
 #include <random>
 
 #include "dynamics/dynamics.h"
+#include "model/state_layout.h"
+#include "reference/dense_dynamics.h"
 #include "test_util.h"
 
 using namespace orv;
@@ -18,50 +21,55 @@ using orvtest::Outcome;
 // equations degenerate and S is too ill-conditioned to compare solves on).
 std::vector<double> randomState(int nb, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-1, 1);
-  std::vector<double> Y(14 * nb);
+  const StateLayout L{nb};
+  std::vector<double> Y(L.size());
   for (int b = 0; b < nb; ++b) {
     double p[4] = {1, 0.05 * u(rng), 0.05 * u(rng), 0.05 * u(rng)}, n = 0;
     for (double v : p) n += v * v;
-    for (int k = 0; k < 3; ++k) Y[3 * b + k] = 0.01 * u(rng), Y[3 * nb + 3 * b + k] = u(rng);
-    for (int k = 0; k < 4; ++k) Y[6 * nb + 4 * b + k] = p[k] / std::sqrt(n), Y[10 * nb + 4 * b + k] = 0.5 * u(rng);
+    for (int k = 0; k < 3; ++k) Y[L.r(b) + k] = 0.01 * u(rng), Y[L.v(b) + k] = u(rng);
+    for (int k = 0; k < 4; ++k) Y[L.p(b) + k] = p[k] / std::sqrt(n), Y[L.pd(b) + k] = 0.5 * u(rng);
   }
   return Y;
 }
 
-// Entries of a and b agree to 1e-10 of the largest entry of a.
+// Entries of a and b agree to tol of the largest entry of a.
 template <class V>
-void expectClose(const V& a, const V& b, int n, const std::string& what) {
+void expectClose(const V& a, const V& b, int n, const std::string& what, double tol = 1e-10) {
   double scale = 0;
   for (int i = 0; i < n; ++i) scale = std::max(scale, std::fabs(a[i]));
-  for (int i = 0; i < n; ++i) ASSERT_NEAR(a[i], b[i], 1e-10 * scale) << what << " " << i;
+  for (int i = 0; i < n; ++i) ASSERT_NEAR(a[i], b[i], tol * scale) << what << " " << i;
 }
 
-// dY and the multipliers of both paths at a few states.
+// dY, the multipliers and a velocity solve of both paths at a few states.
 void expectPathsAgree(const Model& m, Histories& h, const std::string& what, int states = 3) {
-  const int nb = m.body_num();
+  const int nb = m.body_num(), n = 14 * nb;
   const Settings s = orvtest::runSettings();
   DynamicsWork dense, block;
-  dense.densePath = true;
   orvtest::ConsoleCapture con;
-  setupDynamics(m, h, dense);
-  setupDynamics(m, h, block);
   h.p_C_const.assign(10 * (m.joint_num() + m.motion_num()), 0.0);
-  // Both leave out the same redundant rows, found at the initial configuration.
-  std::vector<double> Y0(14 * nb);
-  initialAnalysis(m, h, dense, 0.0, Y0.data());
-  initialAnalysis(m, h, block, 0.0, Y0.data());
   h.p_F_const.assign(60 * m.joint_num() + 60, 0.0);
+  std::vector<double> Y0(n);
+  for (DynamicsWork* w : {&dense, &block}) {
+    setupDynamics(m, *w);
+    initialAnalysis(m, *w, 0.0, Y0.data());  // both leave out the same redundant rows
+  }
   std::mt19937 rng(11);
   for (int k = 0; k < states; ++k) {
-    std::vector<double> Y = randomState(nb, rng), d1(14 * nb), d2(14 * nb);
-    h.p_Yi = Y;
+    std::vector<double> Y = randomState(nb, rng), d1(n), d2(n);
     std::vector<int> dofs;
-    const bool ok = computeStateDerivative(m, s, h, dense, 0.0, Y.data(), d1.data(), dofs);
+    const bool ok = orvref::denseStateDerivative(m, s, h, dense, 0.0, Y.data(), d1.data(), dofs);
     ASSERT_EQ(ok, computeStateDerivative(m, s, h, block, 0.0, Y.data(), d2.data(), dofs)) << what;
     if (!ok) continue;
-    expectClose(d1, d2, 14 * nb, what);
+    expectClose(d1, d2, n, what);
     ASSERT_EQ(dense.lambda.dim1(), block.lambda.dim1());
     expectClose(dense.lambda, block.lambda, dense.lambda.dim1(), what + " multiplier");
+    // The velocities of the driven bodies from the blocks and from a dense Cq.
+    Vec eta(block.ncon, 0.0), q1(6 * nb), q2(6 * nb);
+    for (int mo = 0; mo < m.motion_num(); ++mo) eta[block.ncon - 1 - mo] = 1.0 + mo;
+    for (int i = 0; i < 6 * nb; ++i) q1[i] = q2[i] = 0.1 * (i % 7);
+    fillDenseJacobian(m, block);
+    ASSERT_EQ(solveVelocities(m, q1, {}, eta, block.Cq), solveVelocities(m, q2, {}, eta, block));
+    expectClose(q1, q2, 6 * nb, what + " velocities", 1e-9);
   }
 }
 
@@ -80,7 +88,8 @@ TEST(BlockSystem, AgreesWithTheDenseSolveOnEveryExampleAndRandomChainsAndTrees) 
   std::mt19937 rng(3);
   for (int trial = 0; trial < 8; ++trial) {
     const bool chain = trial % 2 == 0;
-    Outcome o = orvtest::loadText(orvtest::jointedModel(3 + 4 * trial, rng, chain, 0, false), orvtest::runSettings());
+    Outcome o = orvtest::loadText(orvtest::jointedModel(3 + 4 * trial, rng, chain, 0, false),
+                                  orvtest::runSettings());
     ASSERT_TRUE(o.read) << o.message;
     expectPathsAgree(o.m, o.h, (chain ? "chain " : "tree ") + std::to_string(trial), 2);
   }
@@ -96,7 +105,7 @@ TEST(BlockSystem, DependentRowsFoundDuringARunAreLeftOut) {
   ASSERT_TRUE(o.read) << o.message;
   DynamicsWork w;
   orvtest::ConsoleCapture con;
-  setupDynamics(o.m, o.h, w);
+  setupDynamics(o.m, w);
   std::vector<double> Y(14, 0.0), dY(14);
   Y[6] = 1;
   std::vector<int> dofs;

@@ -1,0 +1,104 @@
+// What one run of the integrator carries from step to step, shared by the
+// parts of the driver (analysis.h lists them). Made afresh for every run.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/run_limits.h"
+#include "dynamics/dynamics.h"
+#include "model/model.h"
+#include "model/state_layout.h"
+
+namespace orv {
+
+struct Run {
+  Run(const Model& model, const Settings& settings, Histories& hist, std::string& msg)
+      : m(model), s(settings), h(hist), message(msg), layout{model.body_num()},
+        N(model.sample_num), D(model.d_time), nj6(6 * static_cast<size_t>(model.joint_num())) {}
+
+  const Model& m;
+  const Settings& s;
+  Histories& h;
+  std::string& message;  // why a run was refused, failed or stopped
+  DynamicsWork w;
+  const StateLayout layout;
+  const int N;        // samples
+  const double D;     // sample interval
+  const size_t nj6;   // joint reactions per sample
+
+  double t = 0.0;     // time of Y
+  double step = 0.0;  // the next step size, as the step-size rule chose it
+  int ti = 1;         // the next sample to store
+  std::vector<double> Y, Ynew, Ys, k1, k2, k3, k4;
+  std::vector<int> dofs;
+  // The evaluation of the sample just stored is the first stage of the step
+  // that follows (haveK1), with the contact it found.
+  bool haveK1 = false;
+  bool k1Contact = false;
+
+  // What the step-size rule and the stop rules judge against.
+  double hc = 0.0;      // the step with contact
+  double Eref = 0.0;    // energy never judged against less than this
+  double Estart = 0.0;  // energy at the start
+  RunLimits limits;
+  double energy = 0.0;  // of the latest attempt's new state (console)
+  double ratio = 0.0;   // of the latest attempt (console)
+
+  AnalysisStatus status = AnalysisStatus::Completed;
+  bool stopped = false;
+
+  // The run stops because the constraint equations cannot be solved at `when`.
+  void fail(double when);
+  // The run stops by a run-time rule, `why`.
+  void stop(const std::string& why);
+};
+
+// v as "%g" prints it.
+inline std::string shortNumber(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", v);
+  return b;
+}
+
+// ---- rk4_step.cpp ------------------------------------------------------------
+
+// One fourth-order Runge-Kutta step of hs from (r.t, r.Y) into r.Ynew, its
+// driven velocities those of its own positions at tEnd. False when a stage
+// cannot be solved; the run is then stopped (a state that diverged) or failed.
+bool rungeKuttaStep(Run& r, double hs, double tEnd);
+
+// ---- step_size.cpp -------------------------------------------------------------
+
+enum class Attempt { Retry, Taken, Stopped };
+
+// Judges the step just computed (r.Ynew, a step of hs ending at tEnd): sets
+// the next step size, then retries it, takes it (r.t, r.Y move on) or stops
+// the run by a run-time rule.
+Attempt judgeStep(Run& r, double hs, double tEnd);
+
+// ---- samples.cpp ---------------------------------------------------------------
+
+// Reallocates every history for N samples, and the state and reactions the
+// expressions read, with the console label of each.
+void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N);
+
+// The evaluation of the state of sample ti (r.Y at r.t): its joint reactions,
+// violations and element forces are what the result file stores and the
+// outputs read, and it is the first stage of the step that follows. False
+// when it cannot be solved.
+bool evaluateSample(Run& r, int ti);
+
+// Stores sample ti at time `at`: state, outputs, contacts; the progress line
+// every tenth sample.
+void storeSample(Run& r, int ti, double at);
+
+// The outputs of sample ti and the contact records of its evaluation.
+void storeOutputsAndContacts(Run& r, int ti);
+
+// The first contact record and the record count of each of the N samples.
+void buildContactIndex(Histories& h, int N);
+
+}  // namespace orv

@@ -1,0 +1,105 @@
+// The step-size rule and the run-time rules judged on every step. Without
+// contact a step grows by half (up to the sample interval D); with contact
+// it doubles while the energy changes by at most 1e-4 of its scale, and
+// falls back to the contact step hc otherwise, retrying the step when it
+// was longer.
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/run_state.h"
+#include "model/settings.h"
+
+namespace orv {
+
+namespace {
+
+// The next step size after an attempt of hs whose energy went from E0 to E1;
+// true when the attempt is accepted, retry when it asks to be repeated.
+bool chooseStep(Run& r, double hs, double E0, double E1, bool& retry) {
+  bool accepted = false;
+  if (!r.w.contact) {
+    accepted = true;
+    r.step = 1.5 * r.step;
+  } else {
+    const double dE = std::fabs(E1 - E0) / std::max(std::fabs(E0), r.Eref);
+    if (dE <= 0.0001) {
+      accepted = true;
+      r.step = 2.0 * r.step;
+    } else if (r.step == r.hc) {
+      accepted = true;
+    } else if (r.step > r.hc && hs > r.hc) {
+      retry = true;
+      r.step = r.hc;
+    } else if (r.step > r.hc) {
+      // Ending on a sample made it no longer than the contact step.
+      accepted = true;
+      r.step = r.hc;
+    }
+  }
+  if (r.step > r.D) r.step = r.D;
+  if (E0 < r.s.minimum_limit_energy && E1 < r.s.minimum_limit_energy) {
+    accepted = true;
+    r.step = r.D;
+  }
+  if (r.step < r.hc) {
+    accepted = true;
+    r.step = 1.5 * r.step;
+  }
+  return accepted;
+}
+
+// Takes the step unless a run-time rule stops the run at its new state.
+Attempt takeStep(Run& r, double hs, double tEnd, double E1) {
+  double speed = 0.0, bound = 0.0;
+  const int fast = bodyBeyondSpeedBound(r.limits, r.m, r.Ynew.data(), speed, bound);
+  if (r.w.contact && E1 - r.Estart > 10.0 * r.limits.energyScale()) {
+    r.Y = r.Ynew;
+    r.stop("The energy grew in contact by more than ten times the run's energy scale (" +
+           shortNumber(r.limits.energyScale()) + " J) in the step from t=" + shortNumber(r.t));
+    return Attempt::Stopped;
+  }
+  if (fast >= 0) {
+    r.Y = r.Ynew;
+    r.stop("Body " + r.m.bodies[fast].name + " reached " + shortNumber(speed) +
+           " m/s in the step from t=" + shortNumber(r.t) + ", more than the " + shortNumber(bound) +
+           " m/s its gravity, start speeds, driven rates and force elements can give it");
+    return Attempt::Stopped;
+  }
+  noteStep(r.limits, r.m, r.w, r.Ynew.data(), hs);
+  r.t = tEnd;
+  r.Y = r.Ynew;
+  r.haveK1 = false;
+  return Attempt::Taken;
+}
+
+}  // namespace
+
+Attempt judgeStep(Run& r, double hs, double tEnd) {
+  const double E0 = totalEnergy(r.m, r.s, r.w.inertia, r.Y.data());
+  const double E1 = totalEnergy(r.m, r.s, r.w.inertia, r.Ynew.data());
+  r.energy = E1;
+  if (!r.w.contact) {
+    // The work the force elements have done is left out of this scale: a run
+    // that diverges feeds it as fast as its own energy grows. The scale is
+    // never smaller than the lifting work the rule always used.
+    const double scale = std::max(r.Eref, r.limits.fixed + r.limits.drive);
+    const double jump = std::fabs(E1 - E0) / std::max(std::fabs(E0), scale);
+    if (jump > 10.0) {
+      // Diverging without contact: keep the new state, stop the run.
+      r.Y = r.Ynew;
+      r.ratio = jump;
+      r.stop("The energy changed by more than ten times the run's energy scale (" +
+             shortNumber(scale) + " J) in the step from t=" + shortNumber(r.t));
+      return Attempt::Stopped;
+    }
+  }
+  bool retry = false;
+  const bool accepted = chooseStep(r, hs, E0, E1, retry);
+  r.ratio = accepted ? 0.0 : 2.0 * r.s.Energy_variation;
+  // With Energy_variation <= 0 a retry mark cannot repeat the attempt; the
+  // step is then taken as it stands rather than left half-applied.
+  if (!accepted && retry && r.ratio > r.s.Energy_variation) return Attempt::Retry;
+  return takeStep(r, hs, tEnd, E1);
+}
+
+}  // namespace orv

@@ -1,0 +1,26 @@
+// What one evaluation reads besides the model: the time and state it is
+// evaluated at and every body's rotation and angular velocity. Expressions
+// (the keyword `time`, the measures), joints, motions and force elements
+// read it; the dynamics sets it at every evaluation. An empty one is no
+// state at all: `time` is 0 and every measure 0, as when a file is read.
+#pragma once
+
+#include <vector>
+
+namespace orv {
+
+struct Kinematics {
+  double time = 0.0;
+  // 14nb: the state the measures read, as the integrator gave it (A and
+  // omega come from the evaluation's copy of it).
+  std::vector<double> Y;
+  std::vector<double> reactions;  // 6nj: joint reactions of the latest sample (F_JOINT)
+  std::vector<double> omega;      // 3nb: angular velocity, body axes
+  std::vector<double> A;          // 9nb: rotation matrices, row-major
+};
+
+// The kinematics stage: omega and A of every body from the Euler parameters
+// and their rates in Y (nb bodies).
+void setKinematics(Kinematics& kin, int nb, const double* Y);
+
+}  // namespace orv
