@@ -9,7 +9,7 @@ namespace orv {
 
 void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N) {
   const size_t n = static_cast<size_t>(N);
-  const size_t nb = m.body_num(), nj = m.joint_num(), nm = m.motion_num();
+  const size_t nj = m.joint_num(), nm = m.motion_num();
   const size_t nf = m.force_num(), nc = m.contact_num(), no = m.output_num();
   auto fresh = [](auto& v, size_t size, const char* label) {
     using V = std::remove_reference_t<decltype(v)>;
@@ -18,8 +18,9 @@ void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N) {
     cprintf("%s\n", label);
   };
   fresh(h.p_time, n, "p_time");
-  fresh(h.p_YYY, (n + 1) * 14 * nb, "p_YYY");
-  fresh(kin.Y, 14 * nb, "p_Yi");
+  const size_t state = StateLayout{m.body_num()}.size();
+  fresh(h.p_YYY, (n + 1) * state, "p_YYY");
+  fresh(kin.Y, state, "p_Yi");
   fresh(kin.reactions, 6 * nj, "p_F_const_i");
   fresh(h.p_output, (n + 1) * no, "p_output");
   fresh(h.stl_cont_ti_st, n + 1, "stl_cont_ti_st");

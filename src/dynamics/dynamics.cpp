@@ -22,7 +22,7 @@ constexpr double kZeroState = 1e-10;
 void sizeWork(const Model& m, DynamicsWork& w) {
   const size_t nb = static_cast<size_t>(m.body_num());
   w.kin = Kinematics{};
-  w.Y.assign(14 * nb, 0.0);
+  w.Y.assign(StateLayout{m.body_num()}.size(), 0.0);
   w.F.assign(3 * nb, 0.0);
   w.N.assign(3 * nb, 0.0);
   w.elementF.assign(3 * nb, 0.0);

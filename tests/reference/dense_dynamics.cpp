@@ -4,8 +4,6 @@
 
 #include <cmath>
 
-#include "dynamics/redundancy.h"
-#include "joints/constraints.h"
 #include "model/model.h"
 #include "model/state_layout.h"
 
@@ -13,23 +11,19 @@ namespace orvref {
 
 using namespace orv;
 
-namespace {
-
-// w.lambda and w.acc: S lambda = Cq Minv Q - gamma, acc = Minv (Q - Cq^T lambda).
-bool denseMultipliers(const Model& m, DynamicsWork& w) {
+bool denseMultipliers(const Model& m, DynamicsWork& w, Vec& lambda, Vec& acc) {
   const StateLayout L{m.body_num()};
   const int n = 6 * L.nb, ncon = w.ncon;
-  if (!w.dropped.empty()) dropRows(w, w.dropped);
   fillDenseJacobian(m, w);
   Mat Minv(n, n, 0.0);
-  Vec Q(n);
   for (int b = 0; b < L.nb; ++b)
     for (int r = 0; r < 3; ++r) {
       Minv[L.trans(b) + r][L.trans(b) + r] = w.minv[b].invMass;
       for (int c = 0; c < 3; ++c) Minv[L.rot(b) + r][L.rot(b) + c] = w.minv[b].invJ[3 * r + c];
     }
-  for (int i = 0; i < n; ++i) Q[i] = w.Q[i];
-  Vec rhs = Q.copy(), lambda(0);
+  Vec Q(n), rhs(n);
+  for (int i = 0; i < n; ++i) rhs[i] = Q[i] = w.Q[i];
+  lambda = Vec(0);
   if (ncon > 0) {
     Mat S = matmul(w.Cq, matmul(Minv, transpose(w.Cq)));
     for (size_t k = 0; k < w.dropped.size(); ++k)
@@ -44,27 +38,7 @@ bool denseMultipliers(const Model& m, DynamicsWork& w) {
     const Vec CqTl = transposeTimes(w.Cq, lambda);
     for (int i = 0; i < n; ++i) rhs[i] = Q[i] - CqTl[i];
   }
-  const Vec acc = Minv * rhs;
-  for (int i = 0; i < n; ++i) w.acc[i] = acc[i];
-  w.lambda = lambda;
-  return true;
-}
-
-}  // namespace
-
-bool denseStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
-                          double t, const double* Yin, double* dY, std::vector<int>& motionDofs) {
-  const int nb = m.body_num(), row = sampleRow(m, t);
-  double* Y = w.Y.data();
-  for (size_t i = 0; i < StateLayout{nb}.size(); ++i) Y[i] = std::fabs(Yin[i]) < 1e-10 ? 0.0 : Yin[i];
-  setKinematics(w.kin, nb, Y);
-  drivenVelocities(m, w, t, motionDofs);
-  appliedForces(m, h, w, Y, t, w.recordRows ? row : -1);
-  if (applyContact(m, s, Y, w.F.data(), w.N.data(), row, w.contacts)) w.contact = true;
-  generalizedForces(m, w);
-  assembleConstraints(m, w, Y, t);
-  if (!denseMultipliers(m, w)) return false;
-  stateRates(m, w, Y, dY);
+  acc = Minv * rhs;
   return true;
 }
 

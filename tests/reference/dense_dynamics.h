@@ -8,16 +8,13 @@
 
 namespace orvref {
 
-// computeStateDerivative with the multipliers from dense matrices: Minv
-// (6nb x 6nb), Cq, S = Cq Minv Cq^T + 1 on the dropped rows, solved by LU.
-// No run-time search for dependent rows: false when S cannot be solved.
-bool denseStateDerivative(const orv::Model& m, const orv::Settings& s, orv::Histories& h,
-                          orv::DynamicsWork& w, double t, const double* Y, double* dY,
-                          std::vector<int>& motionDofs);
+// lambda and acc of the evaluation w holds (Q, rows, gamma, dropped rows) by
+// S = Cq Minv Cq^T (+1 on dropped rows) solved by LU, acc = Minv (Q - Cq^T
+// lambda). Fills w.Cq. False when S cannot be solved.
+bool denseMultipliers(const orv::Model& m, orv::DynamicsWork& w, orv::Vec& lambda, orv::Vec& acc);
 
-// Walks the rows of S (symmetric positive semidefinite) in order and marks
-// a row whose part independent of the kept rows before it, relative to its
-// own size, is at most `tol`: earlier rows are kept, later ones dropped.
+// Marks, in row order, the rows of S (symmetric positive semidefinite) whose
+// part independent of the kept rows before them is at most tol of their size.
 std::vector<char> dependentRows(const orv::Mat& S, double tol);
 
 }  // namespace orvref
