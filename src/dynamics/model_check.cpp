@@ -9,17 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "expr/evaluator.h"
 #include "joints/constraints.h"
 #include "joints/motions.h"
-#include "model/histories.h"
 #include "model/model.h"
 #include "model/settings.h"
 #include "platform/source_pos.h"
 #include "platform/console.h"
-#include "dynamics/dynamics.h"
-#include "dynamics/redundancy.h"
-#include "math/vec3.h"
 
 namespace orv {
 
