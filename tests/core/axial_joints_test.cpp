@@ -52,6 +52,7 @@ Model makeModel(const std::string& type, std::mt19937& rng, bool turned_lcs = tr
   }
   m.joints.resize(1);
   m.joints[0].type = type, m.joints[0].i_lc = 0, m.joints[0].j_lc = 1;
+  resolveTypesAndAxes(m);
   return m;
 }
 

@@ -36,6 +36,7 @@ struct Rig : ::testing::Test {
   void motion(const char* type, const char* dt, const char* ddt, int joint = 0) {
     Motion& mo = m.motions.emplace_back();
     mo.type = type, mo.joint = joint, mo.dt_equ = dt, mo.ddt_equ = ddt;
+    resolveTypesAndAxes(m);
   }
   const ConstraintRows& row(int mo = 0) {
     const MotionRate f = mo >= 0 && mo < m.motion_num() ? motionRate(m, h, mo, h.time, RateSide::Central)
@@ -46,6 +47,7 @@ struct Rig : ::testing::Test {
   Force& force(const char* type, int i = 0, int j = 1, int rlc = 0) {
     Force& f = m.forces.emplace_back();
     f.type = type, f.i_lc = i, f.j_lc = j, f.r_lc = rlc;
+    resolveTypesAndAxes(m);
     h.p_F_force.assign(4 * 6 * m.force_num(), 7.0);  // 4 sample rows
     return f;
   }
@@ -79,6 +81,7 @@ TEST_F(MotionTest, RotationRowFollowsRateAndItsDerivative) {
   EXPECT_EQ(rows.violation, 0.0);
   // LC_i tilted 90 deg about x: its z is body -y (a column of E); the monitor is |w_i|.
   m.frames[0].ang[1] = 90;
+  setLocalAxes(m.frames[0]);
   w(0)[0] = 0.3, w(0)[1] = 0.4;
   EXPECT_NEAR(row().Bpi[0][1], -1.0, 1e-9);
   EXPECT_NEAR(rows.violation, 0.5, 1e-12);
@@ -101,6 +104,7 @@ TEST_F(MotionTest, TranslationRowIsTheProjectionsDerivatives) {
   const double pi[3] = {0.3, -0.2, 0.1}, ai[3] = {20, 35, -15}, pj[3] = {1, 0.7, 0.4};
   for (int c = 0; c < 3; ++c)
     m.frames[0].pos[c] = pi[c], m.frames[0].ang[c] = ai[c], m.frames[1].pos[c] = pj[c];
+  setLocalAxes(m.frames[0]);
   motion("T", "0.7*time", "0.0");
   h.time = 2.0;
   // Both bodies move with constant v and body-axis w (no accelerations).
@@ -242,6 +246,7 @@ TEST_F(ForceElementTest, Force6InReferenceAxes) {
   // x is global z, local z is global -y.
   m.frames.push_back(m.frames[1]);
   m.frames[2].ang[0] = 90;
+  setLocalAxes(m.frames[2]);
   m.forces[0].r_lc = 2, m.forces[0].equ[5] = "2.0", m.frames[0].pos[1] = 0;
   mat3RotationZXZ(A(1), 0, kPi / 2, 0);
   apply();
