@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstddef>
 
-
 #include "model/histories.h"
 #include "model/model.h"
 #include "math/vec3.h"
