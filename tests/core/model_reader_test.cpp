@@ -171,9 +171,9 @@ TEST(ModelReader, RewritingExaminesTheFirstOccurrenceAndNeverWhatItPutIn) {
 
 // A refused read, whatever the reason, keeps the section's message, adds one
 // line naming the place and what was expected, and leaves the model and the
-// histories loaded before exactly as they were (the places and messages of
-// every refusal are in the broken-input corpus). A good read keeps a held
-// result only for a model it fits.
+// histories loaded before exactly as they were (the messages and places of
+// each refusal are in the broken-input and wrong-success corpora). A good
+// read keeps a held result only for a model it fits.
 TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
   const std::pair<std::map<std::string, std::string>, const char*> cases[] = {
       {{{"2body", "body_info B b1 c1 1 1 1 1 0 0 0 0 0 0 b2 c2 1 1 1 1 0 0 0 0 0 0 b3 c3 1 %\n"}},
