@@ -24,7 +24,7 @@ void assembleConstraints(const Model& m, DynamicsWork& w, const double* Y, doubl
   }
   for (int e = 0; e < nj + nm; ++e) {
     const ConstraintRows& r = w.rows[e];
-    const int n = e < nj ? jointEquationCount(m.joints[e].type) : 1;
+    const int n = e < nj ? jointEquationCount(m.joints[e].kind) : 1;
     for (int k = 0; k < n; ++k) w.gamma[w.rowStart[e] + k] = k < r.nrows ? r.gamma[k] : 0.0;
   }
 }
@@ -51,7 +51,7 @@ void fillDenseJacobian(const Model& m, DynamicsWork& w) {
   for (size_t e = 0; e < w.rows.size(); ++e) {
     const ConstraintRows& r = w.rows[e];
     const int k0 = w.rowStart[e];
-    const int rows = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].type) : 1;
+    const int rows = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].kind) : 1;
     for (int k = 0; k < rows && k < r.nrows; ++k) {
       double* Cq = w.Cq[k0 + k];
       if (r.bi >= 0)

@@ -184,7 +184,7 @@ bool prescribeDrivenVelocities(const Model& m, DynamicsWork& w, double t, double
   if (!w.dropped.empty()) dropRows(w, w.dropped);
   Vec eta(ncon, 0.0);
   for (int mo = 0; mo < nm; ++mo)
-    eta[ncon - nm + mo] = motionEta(m.motions[mo].type, w.rates[static_cast<size_t>(mo)].rate);
+    eta[ncon - nm + mo] = motionEta(m.motions[mo].kind, w.rates[static_cast<size_t>(mo)].rate);
   for (size_t k = 0; k < w.dropped.size() && static_cast<int>(k) < ncon; ++k)
     if (w.dropped[k]) eta[k] = 0.0;
   Vec qdot(6 * nb);

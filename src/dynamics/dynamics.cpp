@@ -83,7 +83,7 @@ void setupDynamics(const Model& m, DynamicsWork& w) {
   w.rowStart.assign(m.joint_num() + m.motion_num(), 0);
   for (int j = 0; j < m.joint_num(); ++j) {
     w.rowStart[j] = w.ncon;
-    w.ncon += jointEquationCount(m.joints[j].type);
+    w.ncon += jointEquationCount(m.joints[j].kind);
   }
   for (int mo = 0; mo < m.motion_num(); ++mo) {
     w.rowStart[m.joint_num() + mo] = w.ncon;

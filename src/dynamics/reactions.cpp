@@ -11,7 +11,7 @@ void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lam
     double* f = out + 6 * j;
     for (int k = 0; k < 6; ++k) f[k] = 0.0;
     const ConstraintRows& r = w.rows[j];
-    if (jointTypeOf(m.joints[j].type) == JointType::Ground || r.bi < 0) continue;
+    if (m.joints[j].kind == JointType::Ground || r.bi < 0) continue;
     // Body i's columns hold the j blocks when both sides are on one body.
     const bool same = r.bi == r.bj;
     const int k0 = w.rowStart[j];

@@ -58,6 +58,21 @@ TEST(RotationTest, SplitZXZ) {
     EXPECT_EQ(angleZXZ(R, 1), c[4]);
     EXPECT_EQ(angleZXZ(R, 2), 0.0);
   }
+  // A turn about z whose Euler parameters have drifted off the unit sphere,
+  // alone or relative to another, reads in A1 with A2 and A3 exact zeros.
+  for (double drift : {-1e-12, 1e-12, -1e-7})
+    for (double turn : {0.0, 1e-9, 0.7, -2.0, 3.1, M_PI, -M_PI + 1e-12}) {
+      const double f = 1 + drift, p[4] = {f * std::cos(turn / 2), 0, 0, f * std::sin(turn / 2)};
+      const double q[4] = {f * std::cos(0.35), 0, 0, f * std::sin(0.35)};  // 0.7 about z
+      double Ap[9], Aq[9], Aqt[9], Rel[9], a[3];
+      mat3FromEulerParameters(Ap, p);
+      mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)), Ap);
+      for (const double* M : {Ap, Rel}) {
+        anglesZXZ(a, M);
+        EXPECT_NEAR(std::remainder(a[0] - (M == Ap ? turn : turn - 0.7), 2 * M_PI), 0.0, 4 * std::fabs(drift) + 1e-15);
+        EXPECT_TRUE(a[1] == 0.0 && a[2] == 0.0) << turn << " " << drift;
+      }
+    }
   // A half turn whose sine is -0 reads +pi, and a cosine rounded past 1 gives no NaN.
   const double half[9] = {-1, 0, 0, -0.0, -1, 0, 0, 0, 1};
   expectSplit(half, {M_PI, 0, 0}, 0, 1e-15);
