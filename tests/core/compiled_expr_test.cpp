@@ -219,22 +219,6 @@ TEST_F(CompiledExprTest, ReadsParametersTimeAndStateWhenEvaluated) {
   EXPECT_EQ(c.evaluate(empty, h), 5.0);  // unknown names and indices read 0
 }
 
-TEST(CompiledExprCache, SameTextSameProgram) {
-  const CompiledExpr& a = compileCached("1+time");
-  EXPECT_EQ(&a, &compileCached(std::string("1+") + "time"));
-  EXPECT_NE(&a, &compileCached("1+time "));
-  Model m;
-  Histories h;
-  h.time = 2.0;
-  // A string edited in place keeps its address: the text decides, not where it lies.
-  std::string text = "1+time";
-  EXPECT_EQ(compileCached(text).evaluate(m, h), 3.0);
-  text[0] = '5';
-  EXPECT_EQ(compileCached(text).evaluate(m, h), 7.0);
-  text += "*2";
-  EXPECT_EQ(compileCached(text).evaluate(m, h), 9.0);
-}
-
 // The texts the analysis evaluates at every step, as the reader leaves them.
 TEST(CompiledExprExamples, PerStepTextsGiveTheSameValue) {
   int texts = 0, nonzero = 0;
