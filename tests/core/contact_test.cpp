@@ -51,10 +51,7 @@ struct TestMesh {
     const ContactParams p{1e5, c, d, 0.3};
     const PlacedMesh I = view(), M = J.view();
     Items out;
-    if (loops)
-      orvref::pointLoops(I, M, bi, bj, p, out);
-    else
-      pointContact(I, M, bi, bj, p, 0, I.node_num, out);
+    loops ? orvref::pointLoops(I, M, bi, bj, p, out) : pointContact(I, M, bi, bj, p, 0, I.node_num, out);
     return out;
   }
   Items edges(TestMesh& J, bool loops = false) {
@@ -62,10 +59,7 @@ struct TestMesh {
     Items out;
     std::vector<int> src;
     edgeSources(I, M, src);
-    if (loops)
-      orvref::edgeLoops(I, M, 1e5, out);
-    else
-      edgeContact(I, M, 1e5, src.data(), static_cast<int>(src.size()), out);
+    loops ? orvref::edgeLoops(I, M, 1e5, out) : edgeContact(I, M, 1e5, src.data(), static_cast<int>(src.size()), out);
     return out;
   }
 };
@@ -201,10 +195,13 @@ void pose(const Model& m, std::vector<double>& Y, int b, const double* x, const 
   eulerRatesFromOmega(&Y[10 * nb + 4 * b], p, w ? w : none);
 }
 
-// Euler parameters of a turn by `angle` about the unit axis (x, y, z).
-std::array<double, 4> turn(double angle, double x, double y, double z) {
-  const double s = std::sin(angle / 2);
-  return {std::cos(angle / 2), s * x, s * y, s * z};
+
+// The shape's mesh replaced by a changed copy.
+template <class Change>
+void editMesh(Shape& sh, const Change& change) {
+  auto mesh = std::make_shared<StlMesh>(*sh.mesh);
+  change(*mesh);
+  sh.mesh = mesh;
 }
 
 orvtest::Outcome run(const std::string& path) { return orvtest::runFile(path, settings(1, 0, 0)); }
@@ -408,17 +405,11 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeAndPoseAndBalanced) {
                  {{0, 0, 0}, {0.1, 0.2, 0}, {-0.1, 0.3, 0.1}, {0, 0.4, -0.1}}, 0.01);
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> uni(-1.0, 1.0);
-  const double still[4] = {1, 0, 0, 0}, away[3] = {0, 5, 0};
-  std::vector<std::vector<double>> poses;
-  auto fresh = [&] {
-    std::vector<double> Y = atRest(4);
-    for (int b = 1; b < 4; ++b) pose(m, Y, b, away, still);
-    return Y;
-  };
+  size_t points = 0, edges = 0;
   // Bodies thrown together: turned any way (every fourth pose with Euler
-  // parameters off their unit length), moving and spinning.
+  // parameters off their unit length, not balanced then), moving and spinning.
   for (int trial = 0; trial < 30; ++trial) {
-    std::vector<double> Y = fresh();
+    std::vector<double> Y = atRest(4);
     for (int b = 0; b < 4; ++b) {
       double x[3] = {0.08 * uni(rng), 0.03 + 0.04 * uni(rng), 0.08 * uni(rng)}, p[4], v[3], w[3];
       for (int k = 0; k < 4; ++k) p[k] = uni(rng);
@@ -428,30 +419,7 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeAndPoseAndBalanced) {
       if (b == 0) x[0] = x[1] = x[2] = 0.0, p[0] = 1.0, p[1] = p[2] = p[3] = 0.0;
       pose(m, Y, b, x, p, v, w);
     }
-    poses.push_back(Y);
-  }
-  // Resting on the plate: touching, pressed in, beyond the depth window,
-  // face on face exactly or all but parallel.
-  for (double depth : {1e-12, 1e-9, 1e-6, 1e-3, 0.02}) {
-    std::vector<double> Y = fresh();
-    const double ball[3] = {0.013, 0.04 - depth, -0.021}, cube[3] = {-0.1, 0.05 - depth, 0.07};
-    pose(m, Y, 3, ball, still);
-    pose(m, Y, 1, cube, turn(depth < 1e-6 ? 1e-9 : 0.0, 0.6, 0, 0.8).data());
-    poses.push_back(Y);
-  }
-  // Edge on edge: the cube's lowest edge across the small cube's highest.
-  for (double depth : {1e-9, 1e-4, 1e-2}) {
-    std::vector<double> Y = fresh();
-    const double low[3] = {0.001, 0.2, 0.002},
-                 high[3] = {0, 0.2 + (0.03 + 0.05) * std::sqrt(2.0) - depth, 0};
-    pose(m, Y, 2, low, turn(std::acos(-1.0) / 4, 1, 0, 0).data());
-    pose(m, Y, 1, high, turn(std::acos(-1.0) / 4, 0, 0, 1).data());
-    poses.push_back(Y);
-  }
-  size_t points = 0, edges = 0;
-  for (size_t trial = 0; trial < poses.size(); ++trial)
     for (int algorithm : {0, 1}) {
-      const std::vector<double>& Y = poses[trial];
       const Loads ref = evaluate(m, settings(1, 0, algorithm), Y);
       (algorithm == 0 ? points : edges) += ref.records.size();
       EXPECT_EQ(ref.flag, ref.records.empty() ? 0 : 1);
@@ -462,7 +430,7 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeAndPoseAndBalanced) {
           EXPECT_TRUE(sameLoads(ref, evaluate(m, settings(threads, mode, algorithm), Y)))
               << "pose " << trial << ", algorithm " << algorithm << ", " << threads
               << " threads, mode " << mode;
-      if (trial < 30 && trial % 4 == 0) continue;
+      if (trial % 4 == 0) continue;
       // Equal and opposite: no net force, no net moment about the origin.
       double F[3] = {0, 0, 0}, M[3] = {0, 0, 0}, scale = 0;
       for (int b = 0; b < 4; ++b) {
@@ -477,21 +445,10 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeAndPoseAndBalanced) {
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(F[k], 0.0, 1e-12 * scale) << trial;
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(M[k], 0.0, 1e-12 * scale) << trial;
     }
+  }
   EXPECT_GT(points, 500u);
   EXPECT_GT(edges, points + 200);
 }
-
-namespace {
-
-// The shape's mesh replaced by a changed copy.
-template <class Change>
-void editMesh(Shape& sh, const Change& change) {
-  auto mesh = std::make_shared<StlMesh>(*sh.mesh);
-  change(*mesh);
-  sh.mesh = mesh;
-}
-
-}  // namespace
 
 TEST(ContactTree, KeptWorkNeverChangesResults) {
   // applyContact keeps each shape's tree and its mesh in the initial
@@ -552,41 +509,6 @@ TEST(ContactApply, WhatComputesNothing) {
       EXPECT_EQ(l.F, std::vector<double>(l.F.size(), 0.0)) << k;
       EXPECT_EQ(l.N, std::vector<double>(l.N.size(), 0.0)) << k;
     }
-  }
-}
-
-// The example cube let down level onto the example plate (cells 0.125 wide,
-// split along x + z = const) wherever its corners fall: inside cells, on the
-// cells' diagonals, on the lines between cells; never with a plate node
-// under it. Four corners carry m g: depth m g / (4 k), wherever the
-// tessellation's edges are.
-TEST(ContactPhysics, CubeRestsAtOneDepthWhereverTheEdgesOfThePlateFall) {
-  const std::string meshes = kExamples + "meshes/";
-  const double at[10][2] = {{0.0625, 0.0625},  {0.06, 0.07},     {0.05, 0.0625},    {0.075, 0.0625},
-                            {-0.3125, 0.1875}, {0.4375, -0.4375}, {-0.1875, -0.3},  {0.3, 0.3125},
-                            {-0.44, 0.31},     {0.0625, -0.0625}};
-  const double k = 1e5, depth = 1.0 * 9.81 / (4 * k);
-  for (const auto& xz : at) {
-    const std::string dir = orvtest::makeTempDir();
-    char frame[128];
-    std::snprintf(frame, sizeof frame, " cube_cg cube %.17g 0.0502 %.17g 0 0 0\n", xz[0], xz[1]);
-    orvtest::writeFile(
-        dir + "/model.txt",
-        "parameter_info n\n%\n"
-        "body_info n\n ground g_cg 1 1 1 1 0 0 0 0 0 0\n"
-        " cube cube_cg 1 1/600 1/600 1/600 0 0 0 0 0 0\n%\n"
-        "local_coordinate_info n\n g_cg ground 0 0 0 0 0 0\n" + std::string(frame) + "%\n"
-        "joint_info n\n on fix ground g_cg non\n%\n"
-        "shape_info n\n plate STL g_cg red 1 1 + " + meshes + "plate.stl\n"
-        " block STL cube_cg red 1 1 + " + meshes + "cube.stl\n%\n"
-        "contact_info n\n on touch block plate 1e5 150 0.005 1 0.3\n%\n"
-        "output_info n\n height DY(cube_cg,g_cg,g_cg)\n%\n"
-        "gravity g on y- %\nsimulation_time s 0 0.001 0.3 %\n");
-    const orvtest::Outcome r = run(dir + "/model.txt");
-    ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
-    const int last = r.h.anime_num - 1;
-    EXPECT_EQ(r.h.stl_cont_ti_num[last], 4) << xz[0] << " " << xz[1];
-    EXPECT_NEAR(0.05 - r.out(last, 0), depth, 1e-9) << xz[0] << " " << xz[1];
   }
 }
 
