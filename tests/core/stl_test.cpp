@@ -190,7 +190,7 @@ TEST(StlMesh, NormalsAndCircumcirclesWithTheirSingularFallback) {
     placeStl(c.m.shapes[sh], S);
     const double s = sign;
     EXPECT_EQ(S.normal, (V{s, s, s, 0, 0, s, 0, 0, -s}));
-    expectNear(S.center, {5.0 / 3, 0, 0, 1, r3 / 3, 0, sign ? 3 : 2, sign ? 2 : 4.0 / 3, 5});
+    expectNear(S.center, {5.0 / 3, 0, 0, 1, r3 / 3, 0, sign ? 3.0 : 2.0, sign ? 2.0 : 4.0 / 3, 5});
     expectNear(S.radius, {7.0 / 3, 2 / r3, sign ? std::sqrt(13.0) : std::sqrt(160.0) / 3});
   }
 }
