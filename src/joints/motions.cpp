@@ -11,9 +11,7 @@
 
 namespace orv {
 
-bool isSupportedMotionType(const std::string& type) { return type == "R" || type == "T"; }
-
-double motionEta(const std::string& type, double f) { return type == "T" ? -f : f; }
+double motionEta(MotionType type, double f) { return type == MotionType::Translation ? -f : f; }
 
 namespace {
 
@@ -155,9 +153,9 @@ void motionConstraint(const Model& m, const Histories& h, const double* Y, int m
   loadJointSide(m, h, Y, J.j_lc, sj);
   rows.bi = si.body;
   rows.bj = sj.body;
-  if (M.type == "R")
+  if (M.kind == MotionType::Rotation)
     rotationRow(si, sj, f, rows);
-  else if (M.type == "T")
+  else if (M.kind == MotionType::Translation)
     translationRow(si, sj, f, rows);
 }
 
@@ -165,7 +163,7 @@ double motionVelocity(const Model& m, const Histories& h, int mo, const ModelPro
   const std::size_t at = static_cast<std::size_t>(mo);
   const double v =
       progs ? progs->motion_dt[at].evaluate(m, h) : evaluate(m.motions[at].dt_equ, m, h);
-  return motionEta(m.motions[mo].type, v);
+  return motionEta(m.motions[mo].kind, v);
 }
 
 }  // namespace orv

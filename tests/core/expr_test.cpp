@@ -67,6 +67,7 @@ struct ExprTest : ::testing::Test {
       for (int c = 0; c < 3; ++c) m.frames[f].pos[c] = 0.2 * f + 0.05 * c, m.frames[f].ang[c] = 25.0 * f + 10.0 * c;
     }
     m.joints[0].i_lc = 1, m.joints[0].j_lc = 0, m.joints[1].i_lc = 2, m.joints[1].j_lc = 3;
+    resolveTypesAndAxes(m);
     fillState(m, h, 7);
   }
   Model m;

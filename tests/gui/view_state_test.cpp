@@ -45,6 +45,7 @@ Model twoFrameModel() {
   m.frames[1].pos[0] = 3.0;
   m.frames[1].ang[1] = 90.0;
   m.max_length = 4.0;
+  resolveTypesAndAxes(m);
   return m;
 }
 
@@ -290,6 +291,7 @@ TEST(ViewStateFrames, UpsideDownCameraKeepsItsAxes) {
   Model m = twoFrameModel();
   m.frames[1].ang[0] = 30.0;
   m.frames[1].ang[1] = 180.0;
+  setLocalAxes(m.frames[1]);
   Histories h;
   setOneSampleResult(h, m);
   QuietConsole quiet;
