@@ -104,7 +104,7 @@ std::vector<EdgeTouch>& edgeTouches() {
 // the edge are rounded in proportion to the coordinates, so it may stray off
 // the triangle's plane by a few ulps of the largest coordinate, far less
 // than this. What scales with the triangle is in its corner box
-// (TriangleTree::fitCorners).
+// (TriangleTree::fitCornerLeaves).
 double edgeSlack(const PlacedMesh& I, const PlacedMesh& J) {
   return 1e-11 * (magnitude(I.nodes) + magnitude(J.nodes));
 }

@@ -69,6 +69,12 @@ class Progress {
   long long shown_ = -1;
 };
 
+// Row length of a joint type in the joint-force file, 0 for a type without one.
+int jointForceColumns(const std::string& type) {
+  const JointTypeRow* row = findTypeWord(kJointTypes, type);
+  return row ? row->jnt_values : 0;
+}
+
 std::string str(long long v) { return std::to_string(v); }
 
 // Loads `path`; false when it cannot be opened (the caller prints its own
@@ -481,11 +487,6 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
 }
 
 }  // namespace
-
-int jointForceColumns(const std::string& type) {
-  const JointTypeRow* row = findTypeWord(kJointTypes, type);
-  return row ? row->jnt_values : 0;
-}
 
 void jointForcePaths(const std::string& movPath, std::string& first, std::string& second) {
   first = movPath.substr(0, movPath.find('.')) + ".jnt";

@@ -42,7 +42,8 @@ struct TestMesh {
     firstEdges(tri.data(), M.stl_num, first);
     M.firstEdges = first.data();
     M.node = node.data(), M.normal = normal.data(), M.center = center.data();
-    tree.build(M), tree.fitCorners(M), useTree(M, tree);
+    tree.build(M), tree.beginCorners(), tree.fitCornerLeaves(M, 0, tree.leafCount());
+    tree.endCorners(), useTree(M, tree);
     return M;
   }
   // Point contact of this mesh's nodes in J (k 1e5, myu 0.3), by the tree or the loops.
