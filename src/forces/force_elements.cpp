@@ -62,7 +62,7 @@ void force6(const Model& m, const Kinematics& kin, const Force& e, const Compile
             const JointSide& si, const JointSide& sj, const JointSide& sr, double* F, double* N,
             double* g) {
   auto component = [&](int c) {
-    return (prog ? prog[c] : compileCached(e.equ[c])).evaluate(m, kin);
+    return prog ? prog[c].evaluate(m, kin) : evaluate(e.equ[c], m, kin);
   };
   // Fixed order Fx, Tx, Fy, Ty, Fz, Tz: each force component just before its torque.
   double fl[3], tl[3];

@@ -38,11 +38,10 @@ double minmod(double a, double b) {
 MotionRate motionRate(const Model& m, Kinematics& kin, int mo, double t, RateSide side,
                       const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
-  const CompiledExpr& f = progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ);
   const double saved = kin.time;
   auto value = [&](double s) {
     kin.time = s;
-    return f.evaluate(m, kin);
+    return progs ? progs->motion_dt[at].evaluate(m, kin) : evaluate(m.motions[at].dt_equ, m, kin);
   };
   MotionRate r;
   r.rate = value(t);
@@ -162,7 +161,8 @@ void motionConstraint(const Model& m, const Kinematics& kin, const double* Y, in
 
 double motionVelocity(const Model& m, const Kinematics& kin, int mo, const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
-  double v = (progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ)).evaluate(m, kin);
+  const double v =
+      progs ? progs->motion_dt[at].evaluate(m, kin) : evaluate(m.motions[at].dt_equ, m, kin);
   return motionEta(m.motions[mo].kind, v);
 }
 

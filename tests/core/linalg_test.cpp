@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -17,16 +16,12 @@ void expectNear(const double* a, std::vector<double> b, double tol) {
   for (size_t i = 0; i < b.size(); ++i) EXPECT_NEAR(a[i], b[i], tol) << i;
 }
 
-// anglesZXZ of R, checked against the expected angles, against angleZXZ
-// (bit for bit) and, turned back into a matrix, against R itself.
+// The angles of R, checked against the expected angles and, turned back
+// into a matrix, against R itself.
 void expectSplit(const double* R, std::vector<double> want, double tol, double backTol) {
   double a[3], back[9];
-  anglesZXZ(a, R);
+  for (int k = 0; k < 3; ++k) a[k] = angleZXZ(R, k);
   expectNear(a, want, tol);
-  for (int k = 0; k < 3; ++k) {
-    const double one = angleZXZ(R, k);
-    EXPECT_EQ(std::memcmp(&a[k], &one, sizeof one), 0) << k;
-  }
   expectNear(mat3RotationZXZ(back, a[0], a[1], a[2]), std::vector<double>(R, R + 9), backTol);
   EXPECT_TRUE(a[0] > -M_PI && a[0] <= M_PI && a[2] > -M_PI && a[2] <= M_PI) << a[0] << " " << a[2];
 }
@@ -68,7 +63,7 @@ TEST(RotationTest, SplitZXZ) {
       mat3FromEulerParameters(Ap, p);
       mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)), Ap);
       for (const double* M : {Ap, Rel}) {
-        anglesZXZ(a, M);
+        for (int c = 0; c < 3; ++c) a[c] = angleZXZ(M, c);
         EXPECT_NEAR(std::remainder(a[0] - (M == Ap ? turn : turn - 0.7), 2 * M_PI), 0.0, 4 * std::fabs(drift) + 1e-15);
         EXPECT_TRUE(a[1] == 0.0 && a[2] == 0.0) << turn << " " << drift;
       }
