@@ -37,6 +37,7 @@ inline std::string enterFreshExamples() {
   const std::string dir = mkdtemp(pattern);
   fs::copy(ORVALDYN_EXAMPLES, dir, fs::copy_options::recursive);
   fs::remove_all(dir + "/log");
+  fs::create_directory(dir + "/data");
   for (const char* d : {"broken", "wrong-success"})
     fs::copy(std::string(ORVALDYN_TEST_DATA) + "/" + d, dir + "/data/" + d, fs::copy_options::recursive);
   fs::current_path(dir);

@@ -200,6 +200,8 @@ TEST_F(MainWindowTest, WrongModelsAreRefusedOrStoppedInABox) {
       EXPECT_EQ(w->messages().last().title, c.title) << c.file;
       EXPECT_TRUE(w->messages().last().text.contains(c.says)) << w->messages().last().text.toStdString();
     }
-    if (c.completes) EXPECT_EQ(g_hist.anime_num, g_model.sample_num) << c.file;
+    if (c.completes) {
+      EXPECT_EQ(g_hist.anime_num, g_model.sample_num) << c.file;
+    }
   }
 }
