@@ -113,6 +113,7 @@ void addMesh(orv::Model& m, int body, const std::vector<double>& node,
   mesh->tri = tri;
   orv::Shape sh;
   sh.type = "STL";
+  sh.kind = orv::ShapeType::Stl;
   sh.body = body;
   sh.node_num = mesh->node_num();
   sh.stl_num = mesh->stl_num();

@@ -89,7 +89,7 @@ struct Examples {
       fillState(*L);
       std::vector<std::string> list;
       for (const orv::Force& e : L->m.forces)
-        if (e.type == "force6") list.insert(list.end(), e.equ, e.equ + 6);
+        if (e.kind == orv::ForceType::Force6) list.insert(list.end(), e.equ, e.equ + 6);
       for (const orv::Motion& mo : L->m.motions) list.push_back(mo.dt_equ);
       for (const orv::OutputRequest& o : L->m.outputs) list.push_back(o.equ);
       for (const std::string& t : list) {

@@ -32,6 +32,7 @@ struct JointScene {
     m.joints[0].type = type;
     m.joints[0].i_lc = 0;
     m.joints[0].j_lc = 1;
+    orv::resolveTypesAndAxes(m);
     Y.assign(28, 0.0);
     const double p[2][4] = {{0.9, 0.1, -0.3, 0.2}, {0.8, -0.2, 0.4, 0.1}};
     h.A.assign(18, 0.0);

@@ -36,6 +36,7 @@ void expressionModel(Model& m, Histories& h) {
   m.joints.push_back(j);
   m.functions.push_back(ModelFunction{0, "ke", "(0.5*m1*V(arm_cg,pivot)*V(arm_cg,pivot))"});
   m.functions.push_back(ModelFunction{1, "span", "(DX(tip,pivot,pivot)+ke)"});
+  resolveTypesAndAxes(m);
 
   h = Histories{};
   h.time = 0.25;
@@ -61,6 +62,7 @@ Model stlModel() {
   sh.name = "part", sh.type = "STL", sh.frame = "base", sh.lc = 0;
   sh.unit = 0.001, sh.normal_sign = -1;
   m.shapes.push_back(sh);
+  resolveTypesAndAxes(m);
   return m;
 }
 
@@ -119,6 +121,7 @@ Model motionModel() {
   }
   m.outputs = {{0, "energy", "P(0)"}};
   m.sample_num = 2001;
+  resolveTypesAndAxes(m);
   return m;
 }
 

@@ -18,7 +18,7 @@ namespace {
 std::vector<char> heldBodies(const Model& m) {
   std::vector<char> held(static_cast<size_t>(m.body_num()), 0);
   for (const Joint& J : m.joints)
-    if (jointTypeOf(J.type) == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
+    if (J.kind == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
         m.frames[J.i_lc].body >= 0 && m.frames[J.i_lc].body < m.body_num())
       held[static_cast<size_t>(m.frames[J.i_lc].body)] = 1;
   return held;
@@ -57,7 +57,7 @@ void noteStep(RunLimits& lim, const Model& m, const DynamicsWork& w, const doubl
   for (int mo = 0; mo < m.motion_num() && mo < static_cast<int>(w.rates.size()); ++mo) {
     const double f = std::fabs(w.rates[static_cast<size_t>(mo)].rate);
     if (!std::isfinite(f)) continue;
-    if (m.motions[mo].type == "R") {
+    if (m.motions[mo].kind == MotionType::Rotation) {
       lim.fastestTurn = std::max(lim.fastestTurn, f);
       lim.fastestDrive = std::max(lim.fastestDrive, f * m.max_length);
     } else {

@@ -75,7 +75,7 @@ void setupDynamics(const Model& m, Histories& h, DynamicsWork& w) {
   w.rowStart.assign(w.rows.size(), 0);
   for (int j = 0; j < m.joint_num(); ++j) {
     w.rowStart[j] = w.ncon;
-    w.ncon += jointEquationCount(m.joints[j].type);
+    w.ncon += jointEquationCount(m.joints[j].kind);
   }
   for (int mo = 0; mo < m.motion_num(); ++mo) {
     w.rowStart[m.joint_num() + mo] = w.ncon;
@@ -139,7 +139,7 @@ void assembleConstraints(const Model& m, Histories& h, DynamicsWork& w, const do
   }
   for (int e = 0; e < nj + nm; ++e) {
     const ConstraintRows& r = w.rows[e];
-    const int n = e < nj ? jointEquationCount(m.joints[e].type) : 1;
+    const int n = e < nj ? jointEquationCount(m.joints[e].kind) : 1;
     for (int k = 0; k < n; ++k) w.gamma[w.rowStart[e] + k] = k < r.nrows ? r.gamma[k] : 0.0;
   }
 }
@@ -155,7 +155,7 @@ void fillDenseJacobian(const Model& m, DynamicsWork& w) {
   for (size_t e = 0; e < w.rows.size(); ++e) {
     const ConstraintRows& r = w.rows[e];
     const int k0 = w.rowStart[e];
-    const int n = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].type) : 1;
+    const int n = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].kind) : 1;
     for (int k = 0; k < n && k < r.nrows; ++k) {
       double* Cq = w.Cq[k0 + k];
       if (r.bi >= 0)
@@ -177,7 +177,7 @@ void extractJointReactions(const Model& m, const DynamicsWork& w, const Vec& lam
     double* f = out + 6 * j;
     for (int k = 0; k < 6; ++k) f[k] = 0.0;
     const ConstraintRows& r = w.rows[j];
-    if (jointTypeOf(m.joints[j].type) == JointType::Ground || r.bi < 0) continue;
+    if (m.joints[j].kind == JointType::Ground || r.bi < 0) continue;
     // Body i's columns hold the j blocks when both sides are on one body.
     const bool same = r.bi == r.bj;
     const int k0 = w.rowStart[j];
@@ -484,7 +484,7 @@ bool prescribeDrivenVelocities(const Model& m, Histories& h, DynamicsWork& w, do
   if (!w.dropped.empty()) dropRows(w, w.dropped);
   Vec eta(ncon, 0.0);
   for (int mo = 0; mo < nm; ++mo)
-    eta[ncon - nm + mo] = motionEta(m.motions[mo].type, w.rates[static_cast<size_t>(mo)].rate);
+    eta[ncon - nm + mo] = motionEta(m.motions[mo].kind, w.rates[static_cast<size_t>(mo)].rate);
   for (size_t k = 0; k < w.dropped.size() && static_cast<int>(k) < ncon; ++k)
     if (w.dropped[k]) eta[k] = 0.0;
   Vec qdot(6 * nb);

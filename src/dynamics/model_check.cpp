@@ -44,7 +44,7 @@ void checkContacts(const Model& m, std::vector<std::string>& problems) {
         continue;
       }
       const Shape& sh = m.shapes[side.shape];
-      if (sh.type != "STL")
+      if (sh.kind != ShapeType::Stl)
         refuse(c, "shape " + sh.name + " is of type " + sh.type + ", not an STL mesh");
       else if (!sh.mesh)
         refuse(c, "shape " + sh.name + " has no mesh: mesh file " + sh.stl_file + ": " +
@@ -96,7 +96,7 @@ bool checkModelForAnalysis(const Model& m, std::string& message) {
     if (lc.body < 0)
       refuse(lc.line, "Local coordinate " + lc.name + ": body " + lc.body_name + " not found");
   for (const Joint& J : m.joints) {
-    const JointType type = jointTypeOf(J.type);
+    const JointType type = J.kind;
     if (type == JointType::Unknown) continue;  // no rows: reported when the model was read
     if (!lcOk(J.i_lc))
       refuse(J.line, "Joint " + J.name + ": i local coordinate " + J.iframe + " not usable");
@@ -113,16 +113,17 @@ bool checkModelForAnalysis(const Model& m, std::string& message) {
   for (const Motion& mo : m.motions) {
     if (mo.joint < 0)
       refuse(mo.line, "Motion " + mo.name + ": joint " + mo.joint_name + " not found");
-    else if (jointTypeOf(m.joints[mo.joint].type) == JointType::Unknown ||
-             jointTypeOf(m.joints[mo.joint].type) == JointType::Ground || mo.i_body < 0 ||
+    else if (m.joints[mo.joint].kind == JointType::Unknown ||
+             m.joints[mo.joint].kind == JointType::Ground || mo.i_body < 0 ||
              mo.j_body < 0)
       refuse(mo.line, "Motion " + mo.name + ": joint " + mo.joint_name + " does not join two bodies");
-    if (!isSupportedMotionType(mo.type))
+    if (mo.kind == MotionType::Unknown)
       refuse(mo.line, "Motion " + mo.name + ": type " + mo.type + " is not supported (use R or T)");
   }
   for (const Force& f : m.forces) {
-    if (f.type != "spring1" && f.type != "force6") continue;  // no load, no references needed
-    if (!lcOk(f.i_lc) || !lcOk(f.j_lc) || (f.type == "force6" && !lcOk(f.r_lc)))
+    // Other types put no load on the bodies and need no local coordinates.
+    if (f.kind != ForceType::Spring1 && f.kind != ForceType::Force6) continue;
+    if (!lcOk(f.i_lc) || !lcOk(f.j_lc) || (f.kind == ForceType::Force6 && !lcOk(f.r_lc)))
       refuse(f.line, "Force " + f.name + ": a local coordinate is not usable");
   }
   checkContacts(m, problems);
@@ -169,7 +170,7 @@ std::vector<std::string> contactStepWarnings(const Model& m, const Settings& s) 
   // Bodies held by a ground joint do not move: they add no mass to the mode.
   std::vector<char> held(static_cast<size_t>(nb), 0);
   for (const Joint& J : m.joints)
-    if (jointTypeOf(J.type) == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
+    if (J.kind == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
         m.frames[J.i_lc].body >= 0 && m.frames[J.i_lc].body < nb)
       held[static_cast<size_t>(m.frames[J.i_lc].body)] = 1;
   const double coef = s.contact_time_step_coefficient;

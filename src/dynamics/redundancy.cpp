@@ -377,7 +377,7 @@ void dropRows(DynamicsWork& w, const std::vector<char>& mask) {
 int entryOfRow(const Model& m, const DynamicsWork& w, int row) {
   const int nj = m.joint_num();
   for (size_t e = 0; e < w.rowStart.size(); ++e) {
-    const int n = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].type) : 1;
+    const int n = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].kind) : 1;
     if (row >= w.rowStart[e] && row < w.rowStart[e] + n) return static_cast<int>(e);
   }
   return -1;
@@ -390,7 +390,7 @@ std::string describeRow(const Model& m, const DynamicsWork& w, int row) {
   if (e >= nj) return "motion " + m.motions[e - nj].name;
   return "joint " + m.joints[e].name + " (" + m.joints[e].type + "), row " +
          std::to_string(row - w.rowStart[e] + 1) + " of " +
-         std::to_string(jointEquationCount(m.joints[e].type));
+         std::to_string(jointEquationCount(m.joints[e].kind));
 }
 
 std::string redundancyReport(const Model& m, const DynamicsWork& w, const std::vector<char>& mask,

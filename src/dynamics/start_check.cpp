@@ -91,7 +91,7 @@ void checkExpressions(Start& st) {
   }
   static const char* kComponent[6] = {"Fx", "Fy", "Fz", "Tx", "Ty", "Tz"};
   for (int f = 0; f < m.force_num(); ++f) {
-    if (m.forces[f].type != "force6") continue;
+    if (m.forces[f].kind != ForceType::Force6) continue;
     for (int c = 0; c < 6; ++c) {
       const double v = progs.force[6 * static_cast<size_t>(f) + c].evaluate(m, st.moving);
       if (!std::isfinite(v))
@@ -137,7 +137,7 @@ void checkAssembly(Start& st) {
   const DynamicsWork& w = st.w;
   st.phi.assign(w.ncon, 0.0);
   for (int j = 0; j < st.nj(); ++j) {
-    const JointType type = jointTypeOf(m.joints[j].type);
+    const JointType type = m.joints[j].kind;
     const ConstraintRows& r = w.rows[j];
     double gap = 0.0, angle = 0.0;
     for (int k = 0; k < r.nrows && w.rowStart[j] + k < w.ncon; ++k) {
@@ -199,7 +199,7 @@ void checkRepeatedRows(Start& st) {
       if (ek != e && std::fabs(a) * sk > weight) weight = std::fabs(a) * sk, other = ek;
     }
     const RowLevel level =
-        e < st.nj() ? jointRowLevel(jointTypeOf(m.joints[e].type), c - w.rowStart[e]) : RowLevel::Held;
+        e < st.nj() ? jointRowLevel(m.joints[e].kind, c - w.rowStart[e]) : RowLevel::Held;
     std::string what;
     if (level == RowLevel::Length && std::fabs(dphi) > kDisagreement * st.size)
       what = "a gap that differs by " + num(std::fabs(dphi)) + " m";

@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "model/local_axes.h"
-
 #include "model/histories.h"
 #include "model/model.h"
 #include "math/vec3.h"
@@ -121,7 +119,7 @@ MarkerRef markerRef(const Model& m, int idx) {
 
 // Column of marker k's initial axes that an axis mode projects on.
 void axisColumn(const Model& m, int k, char mode, double* axis) {
-  const double* A0 = localAxesRef(m, k);
+  const double* A0 = m.frames[k].axes;
   const int c = mode - 'x';
   axis[0] = A0[c];
   axis[1] = A0[3 + c];

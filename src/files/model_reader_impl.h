@@ -1,6 +1,6 @@
 // The model file reader's inner workings, shared by its source files: the
 // section list, the refusal that unwinds a read, and the Reader that walks
-// the file. Nothing outside src/model/model_reader*.cpp includes this.
+// the file. Nothing outside src/files/model_reader*.cpp includes this.
 #pragma once
 
 #include <string>
@@ -8,6 +8,7 @@
 
 #include "expr/evaluator.h"
 #include "model/model.h"
+#include "model/types.h"
 #include "platform/source_pos.h"
 #include "platform/tokens.h"
 #include "platform/console.h"
@@ -87,9 +88,12 @@ class Reader {
   // and of unknown names, refuses a value that is not finite.
   double expr(Section sec, int record, const std::string& what);
   void exprs(Section sec, int record, double* out, int n, const char* const* what);
-  // A word that must be one of `known` (a joint type, a shape type, ...),
-  // `kind` naming it in the refusal of any other word.
-  std::string keyword(Section sec, int record, const char* kind, const std::vector<std::string>& known);
+  // A type word that must be one of the words of a type table (joints,
+  // shapes, ...), `kind` naming it in the refusal of any other word.
+  template <class Row, size_t N>
+  const Row& typeWord(Section sec, int record, const char* kind, const Row (&table)[N]);
+  [[noreturn]] void unknownWord(Section sec, int record, const char* kind, const std::string& word,
+                                const std::vector<std::string>& known);
   // A record's on/off flag: 1 for "on", 0 for "off"; other words are refused.
   int flag(Section sec, int record, const std::string& word);
   // A plain decimal number of the global sections.
@@ -181,6 +185,15 @@ int Reader::list(Section sec, const char* echo, Fn record) {
     ++count;
   }
   return count;
+}
+
+template <class Row, size_t N>
+const Row& Reader::typeWord(Section sec, int record, const char* kind, const Row (&table)[N]) {
+  const std::string word = name(sec, record, std::string("a ") + kind);
+  if (const Row* row = findTypeWord(table, word)) return *row;
+  std::vector<std::string> known;
+  for (const Row& row : table) known.push_back(row.word);
+  unknownWord(sec, record, kind, word, known);
 }
 
 template <class Record>

@@ -477,12 +477,8 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
 }  // namespace
 
 int jointForceColumns(const std::string& type) {
-  if (type == "ground" || type == "in_line" || type == "prismatic") return 12;
-  if (type == "revolution_") return 19;
-  if (type == "sphere" || type == "revolution" || type == "cylinder" || type == "translation" ||
-      type == "fix")
-    return 18;
-  return 0;
+  const JointTypeRow* row = findTypeWord(kJointTypes, type);
+  return row ? row->jnt_values : 0;
 }
 
 void jointForcePaths(const std::string& movPath, std::string& first, std::string& second) {

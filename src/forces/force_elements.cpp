@@ -88,8 +88,8 @@ void applyForceElements(const Model& m, Histories& h, const double* Y, double, d
   const int nf = m.force_num();
   for (int f = 0; f < nf; ++f) {
     const Force& e = m.forces[f];
-    const bool isSpring = e.type == "spring1";
-    if (!isSpring && e.type != "force6") continue;
+    const bool isSpring = e.kind == ForceType::Spring1;
+    if (!isSpring && e.kind != ForceType::Force6) continue;
     if (!sideUsable(m, h, e.i_lc) || !sideUsable(m, h, e.j_lc)) continue;
     if (!isSpring && !sideUsable(m, h, e.r_lc)) continue;
     JointSide si, sj;

@@ -1,5 +1,6 @@
 #include "joints/constraints.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -10,37 +11,6 @@
 #include "math/vec3.h"
 
 namespace orv {
-
-JointType jointTypeOf(const std::string& type) {
-  if (type == "ground") return JointType::Ground;
-  if (type == "sphere") return JointType::Sphere;
-  if (type == "revolution" || type == "revolution_") return JointType::Revolution;
-  if (type == "cylinder") return JointType::Cylinder;
-  if (type == "translation") return JointType::Translation;
-  if (type == "in_line") return JointType::InLine;
-  if (type == "prismatic") return JointType::Prismatic;
-  if (type == "fix") return JointType::Fix;
-  return JointType::Unknown;
-}
-
-RowLevel jointRowLevel(JointType type, int k) {
-  // Row by row, in the order the evaluators write them: L length, A angle, H held.
-  const char* rows = "";
-  switch (type) {
-    case JointType::Sphere: rows = "LLL"; break;
-    case JointType::Revolution: rows = "LLLAA"; break;
-    case JointType::Cylinder: rows = "AALL"; break;
-    case JointType::Translation: rows = "AALLH"; break;
-    case JointType::InLine: rows = "LL"; break;
-    case JointType::Prismatic: rows = "AAH"; break;
-    case JointType::Fix: rows = "LLLHHH"; break;
-    case JointType::Ground:
-    case JointType::Unknown: break;
-  }
-  for (int i = 0; rows[i]; ++i)
-    if (i == k) return rows[i] == 'L' ? RowLevel::Length : rows[i] == 'A' ? RowLevel::Angle : RowLevel::Held;
-  return RowLevel::Held;
-}
 
 bool sideUsable(const Model& m, const Histories& h, int lc) {
   if (lc < 0 || lc >= m.frame_num()) return false;
@@ -67,7 +37,7 @@ void loadJointSide(const Model& m, const Histories& h, const double* Y, int lc, 
   vec3Add(side.P, side.R, mat3MulVec(t, side.A, side.s));
   double ws[3];
   vec3Add(side.vP, side.rd, mat3MulVec(t, side.A, vec3Cross(ws, side.w, side.s)));
-  localAxes(m, lc, side.E);
+  std::copy(L.axes, L.axes + 9, side.E);
 }
 
 int sampleRow(const Model& m, double t) {
@@ -80,7 +50,7 @@ int sampleRow(const Model& m, double t) {
 bool evaluateJoint(const Model& m, const Histories& h, const double* Y, double t, int j,
                    ConstraintRows& rows) {
   const Joint& J = m.joints[j];
-  switch (jointTypeOf(J.type)) {
+  switch (J.kind) {
     case JointType::Ground: groundJoint(m, h, Y, t, j, rows); return true;
     case JointType::Sphere: sphereJoint(m, h, Y, t, j, rows); return true;
     case JointType::Fix: fixJoint(m, h, Y, t, j, rows); return true;

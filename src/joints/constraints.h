@@ -4,10 +4,9 @@
 // and the joint reactions recovered from the multipliers.
 #pragma once
 
-#include <string>
 
 #include "math/block_rows.h"
-#include "model/local_axes.h"
+#include "model/types.h"
 
 namespace orv {
 
@@ -16,22 +15,6 @@ struct Histories;
 
 constexpr double kBaumgarteAlpha = 10.0;
 constexpr double kBaumgarteBeta = 10.0;
-
-enum class JointType { Ground, Sphere, Revolution, Cylinder, Translation, InLine, Prismatic, Fix, Unknown };
-
-// Joint type of a type text ("revolution_" is a revolution joint).
-JointType jointTypeOf(const std::string& type);
-
-// What a joint row holds at position level: a distance (metres) or an angle
-// (radians) that the stabilisation pulls to zero, or nothing it corrects
-// ("ground" and the equal angular velocities of "fix" act on velocities, the
-// x_i.y_j row of "translation" and "prismatic" keeps its start value). At
-// rest a stabilised row's right side is -beta^2 Phi, so its violation Phi
-// can be read back from gamma.
-enum class RowLevel { Length, Angle, Held };
-
-// Level of row k of a joint of this type (Held past its rows).
-RowLevel jointRowLevel(JointType type, int k);
 
 // One side of a two-body joint at the current state (Y zeroed below 1e-10,
 // A and omega from the per-body caches of the histories).
@@ -45,7 +28,7 @@ struct JointSide {
   double rd[3];   // cg velocity
   double P[3];    // current LC origin: R + A s
   double vP[3];   // its velocity: rd + A (w x s)
-  double E[9];    // LC axes in body axes: Z-X-Z rotation of the LC angles
+  double E[9];    // LC axes in body axes (the local coordinate's stored axes)
 };
 
 // True when loadJointSide may run on lc: the LC, its body and the body's

@@ -11,9 +11,7 @@
 
 namespace orv {
 
-bool isSupportedMotionType(const std::string& type) { return type == "R" || type == "T"; }
-
-double motionEta(const std::string& type, double f) { return type == "T" ? -f : f; }
+double motionEta(MotionType type, double f) { return type == MotionType::Translation ? -f : f; }
 
 namespace {
 
@@ -156,16 +154,16 @@ void motionConstraint(const Model& m, const Histories& h, const double* Y, int m
   loadJointSide(m, h, Y, J.j_lc, sj);
   rows.bi = si.body;
   rows.bj = sj.body;
-  if (M.type == "R")
+  if (M.kind == MotionType::Rotation)
     rotationRow(si, sj, f, rows);
-  else if (M.type == "T")
+  else if (M.kind == MotionType::Translation)
     translationRow(si, sj, f, rows);
 }
 
 double motionVelocity(const Model& m, const Histories& h, int mo, const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
   double v = (progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ)).evaluate(m, h);
-  return motionEta(m.motions[mo].type, v);
+  return motionEta(m.motions[mo].kind, v);
 }
 
 }  // namespace orv

@@ -1,16 +1,11 @@
 // Driving motions: one constraint row per motion, after all joint rows.
 #pragma once
 
-#include <string>
-
 #include "joints/constraints.h"
 
 namespace orv {
 
 struct ModelPrograms;
-
-// True for the motion types the solver can drive ("R", "T").
-bool isSupportedMotionType(const std::string& type);
 
 // Where the derivative of a rate looks: a stage at the start of a step
 // forward into the step, one at its end back into it, the others both ways.
@@ -41,6 +36,6 @@ double motionVelocity(const Model& m, const Histories& h, int mo,
                       const ModelPrograms* progs = nullptr);
 
 // eta of a motion of type `type` whose rate is f.
-double motionEta(const std::string& type, double f);
+double motionEta(MotionType type, double f);
 
 }  // namespace orv

@@ -2,23 +2,34 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <climits>
 #include <limits>
 
+#include "math/vec3.h"
+
 namespace orv {
 
-int jointEquationCount(const std::string& type) {
-  if (type == "ground") return 6;
-  if (type == "sphere") return 3;
-  if (type == "revolution") return 5;
-  if (type == "revolution_") return 5;
-  if (type == "cylinder") return 4;
-  if (type == "translation") return 5;
-  if (type == "fix") return 6;
-  if (type == "in_line") return 2;
-  if (type == "prismatic") return 3;
-  return 0;
+void setLocalAxes(LocalCoordinate& lc) {
+  // Zero angles give the identity exactly: the rotation formula would leave
+  // -0 in places, which can show as "-0" in printed results.
+  const double* a = lc.ang;
+  if (a[0] == 0.0 && a[1] == 0.0 && a[2] == 0.0) {
+    const double I[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    std::copy(I, I + 9, lc.axes);
+    return;
+  }
+  mat3RotationZXZ(lc.axes, degToRad(a[0]), degToRad(a[1]), degToRad(a[2]));
+}
+
+void resolveTypesAndAxes(Model& m) {
+  for (Joint& j : m.joints) j.kind = typeOfWord(kJointTypes, j.type);
+  for (Motion& mo : m.motions) mo.kind = typeOfWord(kMotionTypes, mo.type);
+  for (Force& f : m.forces) f.kind = typeOfWord(kForceTypes, f.type);
+  for (Shape& sh : m.shapes) sh.kind = typeOfWord(kShapeTypes, sh.type);
+  for (Texture& tx : m.textures) tx.kind = typeOfWord(kTextureTypes, tx.type);
+  for (LocalCoordinate& lc : m.frames) setLocalAxes(lc);
 }
 
 std::string resolveModelFile(const Model& m, const std::string& name) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "math/units.h"
+#include "model/types.h"
 
 namespace orv {
 
@@ -24,9 +25,9 @@ constexpr int kMaxTextures = 30;
 
 // Every record keeps the line of the model file where it starts (0 for a
 // record built in memory), so that a check after the read can name it.
-
-// Equation count of a joint type, 0 for a type outside the list.
-int jointEquationCount(const std::string& type);
+// Records of a type keep the file's word for messages and echoes, and its
+// enum for the run (resolveTypesAndAxes fills the enums of a model built in
+// memory).
 
 struct Parameter {
   int id = 0;
@@ -56,6 +57,9 @@ struct LocalCoordinate {
   int body = -1;
   double pos[3] = {0, 0, 0};  // initial global position
   double ang[3] = {0, 0, 0};  // Z-X-Z Euler angles, degrees
+  // Its axes in its body's axes (columns x, y, z): the Z-X-Z rotation of ang,
+  // set with the angles (setLocalAxes), since every joint and measure reads it.
+  double axes[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   int line = 0;  // of the record in the model file
 };
 
@@ -64,6 +68,7 @@ struct Joint {
   int flag = 0;
   std::string name;
   std::string type;
+  JointType kind = JointType::Unknown;
   std::string iframe;
   std::string jframe;
   int i_lc = -1;
@@ -78,6 +83,7 @@ struct Motion {
   int flag = 0;
   std::string name;
   std::string type;  // "R" rotation, "T" translation
+  MotionType kind = MotionType::Unknown;
   std::string joint_name;
   int joint = -1;
   int i_body = -1;
@@ -100,6 +106,7 @@ struct Force {
   int flag = 0;
   std::string name;
   std::string type;  // "spring1", "spring6", "force6"
+  ForceType kind = ForceType::Unknown;
   std::string iframe, jframe, rframe;
   int i_lc = -1, j_lc = -1, r_lc = -1;
   int i_body = -1, j_body = -1, r_body = -1;
@@ -124,6 +131,7 @@ struct Shape {
   int id = 0;
   std::string name;
   std::string type;  // sphere cube solid cylinder spring pipe STL
+  ShapeType kind = ShapeType::Unknown;
   std::string color;
   std::string frame;
   int lc = -1;
@@ -162,6 +170,7 @@ struct Texture {
   int id = 0;
   std::string name;
   std::string type;  // "rect", "cylinder_one"
+  TextureType kind = TextureType::Unknown;
   std::string body_name;
   std::string frame;
   std::string file;
@@ -275,6 +284,15 @@ int findLastByName(const std::vector<Record>& table, const std::string& name) {
     if (table[i].name == name) found = i;
   return found;
 }
+
+// Sets lc.axes from lc.ang.
+void setLocalAxes(LocalCoordinate& lc);
+
+// Fills what the reader derives from the texts and angles of a model: the
+// type enums of joints, motions, forces, shapes and textures from their
+// words, and the axes of every local coordinate. A model built in memory
+// calls it once its records are in place.
+void resolveTypesAndAxes(Model& m);
 
 // Path of a file the model names (STL, BMP): as given when it exists there
 // (relative to the working directory), else beside the model file.

@@ -192,10 +192,9 @@ bool cameraModelview(const ViewState& v, const Model& m, const Histories& h, dou
   // Camera axes in global coordinates: C = A(p) Rz(a0) Rx(a1) Rz(a2). The
   // view rotation is C^T, taken from the matrix rather than from angles
   // extracted from it, which lose the sign at theta = 180 degrees.
-  double A[9], L0[9], C[9];
+  double A[9], C[9];
   mat3FromEulerParameters(A, p);
-  mat3RotationZXZ(L0, degToRad(lc.ang[0]), degToRad(lc.ang[1]), degToRad(lc.ang[2]));
-  mat3Mul(C, A, L0);
+  mat3Mul(C, A, lc.axes);
   // The projection looks from (0, 0, length): move the eye back onto the origin.
   const double length = viewLength(m);
   double t[3];

@@ -164,6 +164,7 @@ TEST(Constraints, GroundRowsAndSampleRows) {
   m.bodies.resize(2), m.frames.resize(1), m.joints.resize(1);
   m.frames[0].body = 1;
   m.joints[0].type = "ground", m.joints[0].i_lc = 0;
+  resolveTypesAndAxes(m);
   Histories h;
   h.A.assign(18, 0.0), h.omega.assign(6, 0.0);
   mat3Identity(&h.A[0]), mat3Identity(&h.A[9]);

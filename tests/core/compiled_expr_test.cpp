@@ -79,6 +79,7 @@ void buildModel(Model& m) {
   m.joints.resize(2);
   m.joints[0].i_lc = 1, m.joints[0].j_lc = 0;
   m.joints[1].i_lc = 2, m.joints[1].j_lc = 3;
+  resolveTypesAndAxes(m);
 }
 
 struct CompiledExprTest : ::testing::Test {
@@ -248,7 +249,7 @@ TEST(CompiledExprExamples, PerStepTextsGiveTheSameValue) {
     fillState(m, h, 11);
     std::vector<std::string> list;
     for (const Force& f : m.forces)
-      if (f.type == "force6") list.insert(list.end(), f.equ, f.equ + 6);
+      if (f.kind == ForceType::Force6) list.insert(list.end(), f.equ, f.equ + 6);
     for (const Motion& mo : m.motions) list.insert(list.end(), {mo.dt_equ, mo.ddt_equ});
     for (const OutputRequest& o : m.outputs) list.push_back(o.equ);
     for (const std::string& t : list) {

@@ -181,6 +181,7 @@ Model sceneModel(const std::vector<TestMesh>& meshes, const std::vector<std::arr
       c.k = 1e5, c.c = 50, c.d = d, c.myu = 0.3;
       m.contacts.push_back(c);
     }
+  resolveTypesAndAxes(m);
   return m;
 }
 

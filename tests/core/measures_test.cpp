@@ -31,6 +31,7 @@ struct MeasureTest : ::testing::Test {
     }
     m.joints.resize(1);
     m.joints[0].i_lc = 0, m.joints[0].j_lc = 2;
+    resolveTypesAndAxes(m);
     h.p_Yi.assign(28, 0), h.A.assign(18, 0), h.omega.assign(6, 0);
     mat3Identity(A(0)), mat3Identity(A(1));
     h.p_F_const_i = {1, 2, 3, 4, 5, 6};

@@ -101,6 +101,7 @@ TEST(RunRules, ContactTooStiffForItsStepIsWarned) {
     m.frames[0].body = 0;
     m.joints.resize(1);
     m.joints[0].type = "ground", m.joints[0].i_lc = 0;
+    resolveTypesAndAxes(m);
     Contact& k = m.contacts.emplace_back();
     k.name = "touch", k.line = 7, k.i_body = c.a, k.j_body = c.b, k.k = c.k, k.c = c.c;
     const std::vector<std::string> lines = contactStepWarnings(m, orvtest::runSettings());

@@ -26,6 +26,7 @@ Model twoFrameModel() {
   m.frames[1].pos[0] = 3.0;
   m.frames[1].ang[1] = 90.0;
   m.max_length = 4.0;
+  resolveTypesAndAxes(m);
   return m;
 }
 
@@ -208,6 +209,7 @@ TEST(ViewState, PlacementAndCameraFollowTheBody) {
   // local z is global -z; local x is global (cos 30, sin 30, 0).
   m.frames[1].ang[0] = 30.0;
   m.frames[1].ang[1] = 180.0;
+  setLocalAxes(m.frames[1]);
   setOneSampleResult(h, m);
   setCameraLC(v, m, 2);
   v.i_anime = 0;

@@ -1,0 +1,76 @@
+// The triangle mesh of an STL shape, lit, or black under the shadow matrix.
+#include <GL/gl.h>
+
+#include <vector>
+
+#include "math/vec3.h"
+#include "view/drawing_parts.h"
+
+namespace orv {
+namespace draw {
+
+void stlMesh(const Shape& sh, int shadowMode) {
+  if (!sh.mesh) return;
+  const StlMesh& mesh = *sh.mesh;
+  const size_t nodes = mesh.node.size() / 3, tris = mesh.tri.size() / 3;
+  std::vector<float> vertices, normals;
+  vertices.reserve(9 * tris);
+  normals.reserve(9 * tris);
+  for (size_t t = 0; t < tris; ++t) {
+    const int* tn = &mesh.tri[3 * t];
+    if (tn[0] < 0 || tn[1] < 0 || tn[2] < 0 || static_cast<size_t>(tn[0]) >= nodes ||
+        static_cast<size_t>(tn[1]) >= nodes || static_cast<size_t>(tn[2]) >= nodes)
+      continue;
+    const double* P0 = &mesh.node[3 * static_cast<size_t>(tn[0])];
+    double u[3], w[3], n[3];
+    vec3Sub(u, &mesh.node[3 * static_cast<size_t>(tn[1])], P0);
+    vec3Sub(w, &mesh.node[3 * static_cast<size_t>(tn[2])], P0);
+    vec3Scale(n, static_cast<double>(sh.normal_sign), unitNormal(n, u, w));
+    for (int c = 0; c < 3; ++c)
+      for (int a = 0; a < 3; ++a) {
+        vertices.push_back(static_cast<float>(mesh.node[3 * static_cast<size_t>(tn[c]) + a]));
+        normals.push_back(static_cast<float>(n[a]));
+      }
+  }
+  if (vertices.empty()) return;
+
+  // Column-major [A p; 0 1]; a rotation turns the normals alike.
+  const double* A = sh.mesh_A;
+  const double* p = sh.mesh_pos;
+  const GLdouble place[16] = {A[0], A[3], A[6], 0, A[1], A[4], A[7], 0,
+                              A[2], A[5], A[8], 0, p[0], p[1], p[2], 1};
+  glPushMatrix();
+  glMultMatrixd(place);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, vertices.data());
+  if (shadowMode) {
+    // Under the flattening shadow matrix the normal transform is singular and
+    // lighting gives arbitrary colours: draw the black it would give unlit.
+    glColor4d(0, 0, 0, 1);
+    glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size() / 3));
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glPopMatrix();
+    return;
+  }
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  const GLfloat colour[4] = {static_cast<GLfloat>(sh.RGB[0]), static_cast<GLfloat>(sh.RGB[1]),
+                             static_cast<GLfloat>(sh.RGB[2]), static_cast<GLfloat>(sh.trans)};
+  const GLfloat ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
+  glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, colour);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, colour);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 100.0f);
+  glColor3d(0, 0, 0);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glNormalPointer(GL_FLOAT, 0, normals.data());
+  glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size() / 3));
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glPopMatrix();
+  glDisable(GL_LIGHTING);
+  glDisable(GL_LIGHT0);
+}
+
+}  // namespace draw
+}  // namespace orv
