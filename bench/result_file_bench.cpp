@@ -60,7 +60,7 @@ struct Run {
     dir = mkdtemp(tmpl) ? tmpl : "/tmp";
     path = dir + "/log/result_chain.txt";
     orv::setConsoleFile(quiet);
-    orv::writeResultFile(m, h, dir);
+    orv::writeResultFileAt(orv::resultFilePath(m, dir), m, h);
     orv::setConsoleFile(nullptr);
   }
   ~Run() {
@@ -87,7 +87,8 @@ Run& run() {
 void BM_ResultFileWrite(benchmark::State& state) {
   Run& r = run();
   orv::setConsoleFile(r.quiet);
-  for (auto _ : state) benchmark::DoNotOptimize(orv::writeResultFile(r.m, r.h, r.dir));
+  const std::string path = orv::resultFilePath(r.m, r.dir);
+  for (auto _ : state) benchmark::DoNotOptimize(orv::writeResultFileAt(path, r.m, r.h));
   orv::setConsoleFile(nullptr);
   state.SetBytesProcessed(state.iterations() * r.bytes());
 }

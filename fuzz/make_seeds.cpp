@@ -16,13 +16,13 @@ int main(int argc, char** argv) {
   orv::setConsoleFile(null);
   orv::Model m = orvfuzz::resultModel();
   orv::Histories h = orvfuzz::resultHistories(m);
-  bool ok = orv::writeResultFile(m, h, argv[1]);
+  bool ok = orv::writeResultFileAt(orv::resultFilePath(m, argv[1]), m, h);
   // One sample without contact records: the smallest complete file.
   m.path = "rig_one.txt";
   h.anime_num = 1;
   h.cont_time_index.clear();
   h.stl_cont_ti_st = {0};
   h.stl_cont_ti_num = {0};
-  ok = orv::writeResultFile(m, h, argv[1]) && ok;
+  ok = orv::writeResultFileAt(orv::resultFilePath(m, argv[1]), m, h) && ok;
   return ok ? 0 : 1;
 }

@@ -26,16 +26,13 @@
 #include "model/globals.h"
 #include "model/histories.h"
 #include "files/model_reader.h"
+#include "files/motion_import.h"
 #include "platform/console.h"
 #include "files/result_file.h"
 #include "session/run.h"
 #include "view/glwidget.h"
 #include "view/view_state.h"
 
-#if __has_include("files/motion_import.h")
-#include "files/motion_import.h"
-#define ORVALDYN_HAVE_MOTION_IMPORT 1
-#endif
 
 using orv::cprintf;
 
@@ -45,16 +42,6 @@ namespace {
 constexpr int kPathMax = 255;
 
 const char* const kFileCaption = "Open file";
-
-bool importMotionFile(const std::string& path) {
-#ifdef ORVALDYN_HAVE_MOTION_IMPORT
-  return orv::importMotion(path, orv::g_model, orv::g_hist);
-#else
-  (void)path;
-  cprintf("  motion import is not part of this build\n");
-  return false;
-#endif
-}
 
 // The message when memory ran out; the readers leave what was held as it
 // was, so only a run needs more (see exec_analysis).
@@ -336,7 +323,7 @@ void MainWindow::openMotion(const QString& path) {
   }
   movPath_ = p;
   try {
-    if (importMotionFile(movPath_)) historiesReplaced();
+    if (orv::importMotion(movPath_, orv::g_model, orv::g_hist)) historiesReplaced();
   } catch (const std::bad_alloc&) {
     showMessage("Out of Memory", outOfMemory("import the motion file " + path));
   }

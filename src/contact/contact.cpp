@@ -104,12 +104,12 @@ void forBlocks(int count, long long trips, int nt, const Fn& fn) {
   }
 }
 
-// Places the shape's mesh and, for the tree search, fits its tree to the
-// placement (the corner boxes only when edges are searched). The grouping is
-// built on first use and again when the boxes show that the shape now holds
-// another mesh: it never affects results, only time. Every point goes
-// through placePoint, so a search finds the same numbers either way.
-void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search, bool edges) {
+// Places the shape's mesh and fits its tree to the placement (the corner
+// boxes only when edges are searched). The grouping is built on first use and
+// again when the boxes show that the shape now holds another mesh: it never
+// affects results, only time. Every point goes through placePoint, so a
+// point comes out as if placed on its own.
+void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   const Shape& sh = m.shapes[shape];
   MeshBuf& mb = w.mesh[shape];
   const BodyMotion& b = w.body[sh.body];
@@ -118,10 +118,8 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   // The tree places the centres while fitting its boxes to them; without
   // edges the few normals point contact reads are turned when needed, and
   // the turned normals take no room.
-  const bool viaTree = search == ContactSearch::Tree;
-  const bool turned = !viaTree || edges;
   mb.node.resize(3 * static_cast<size_t>(nn));
-  mb.normal.resize(turned ? 3 * static_cast<size_t>(ntri) : 0);
+  mb.normal.resize(edges ? 3 * static_cast<size_t>(ntri) : 0);
   mb.center.resize(3 * static_cast<size_t>(ntri));
   const double* x0 = mb.initial.node.data();
   const double* n0 = mb.initial.normal.data();
@@ -141,16 +139,10 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
   mb.view.normal0 = n0;
   mb.view.turn = b.A;
   mb.view.firstEdges = mb.firstEdges.data();
-  mb.view.normal = turned ? n : nullptr;
-  if (mb.view.normal || !viaTree)
-    forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
-      if (mb.view.normal) turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A);
-      if (!viaTree) placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
-    });
-  if (!viaTree) {
-    useTree(mb.view, nullptr);
-    return;
-  }
+  mb.view.normal = edges ? n : nullptr;
+  if (edges)
+    forBlocks(ntri, ntri, nt,
+              [&](int lo, int hi) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
   TriangleTree& tree = mb.tree;
   if (tree.triangles() == ntri) {
     tree.beginSpheres();
@@ -171,7 +163,7 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, ContactSearch search,
               [&](int lo, int hi) { tree.fitCornerLeaves(mb.view, lo, hi); });
     tree.endCorners();
   }
-  useTree(mb.view, &tree);
+  useTree(mb.view, tree);
 }
 
 // Point contact of I's nodes in J's triangles. With more than one thread each
@@ -251,19 +243,9 @@ void detectPair(const Model& m, const Settings& s, Work& w, int ci, int nt) {
   }
 }
 
-}  // namespace
-
-void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
-                  double* N, int row, ContactSearch search) {
-  const int nc = m.contact_num();
-  if (nc == 0) return;
+// Where every body stands and how it moves, from the state itself.
+void placeBodies(const Model& m, const double* Y, Work& w) {
   const int nb = m.body_num();
-  const int ns = m.shape_num();
-  const int nt = std::max(1, s.N_THREADS);
-  Work& w = t_work;
-  omp_set_num_threads(nt);
-
-  // Where every body stands and how it moves, from the state itself.
   w.body.resize(static_cast<size_t>(nb));
   for (int b = 0; b < nb; ++b) {
     BodyMotion& bm = w.body[b];
@@ -277,9 +259,13 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
       bm.vel[k] = Y[3 * nb + 3 * b + k];
     }
   }
+}
 
-  // Contacts whose shapes, bodies and meshes are all there; the rest compute
-  // nothing. Each mesh is checked and placed once, however many pairs use it.
+// Marks the contacts whose shapes, bodies and meshes are all there (the rest
+// compute nothing) and lists their shapes in w.used. Each mesh is checked
+// once, however many pairs use it.
+void findUsablePairs(const Model& m, Work& w) {
+  const int nb = m.body_num(), ns = m.shape_num(), nc = m.contact_num();
   w.mesh.resize(static_cast<size_t>(ns));
   for (MeshBuf& mb : w.mesh) mb.state = 0;
   w.used.clear();
@@ -300,35 +286,53 @@ void applyContact(const Model& m, const Settings& s, Histories& h, const double*
     const bool jOk = meshOk(ct.j_shape, ct.j_body);
     w.pair[c].ok = iOk && jOk;
   }
-  for (int shape : w.used) placeMesh(m, w, shape, nt, search, s.CONTACT_ALGORITHM == 1);
+}
 
-  if (s.CONTACT_PARALLEL == 1) {
-    // Pairs in parallel, each searched on one thread into its own list. Only
-    // pairs whose meshes are close enough to touch are worth a thread; the
-    // others find nothing at the cost of a few box tests.
-    w.active.clear();
-    for (int c = 0; c < nc; ++c) {
-      if (!w.pair[c].ok) continue;
-      const PlacedMesh& Mi = w.mesh[m.contacts[c].i_shape].view;
-      const PlacedMesh& Mj = w.mesh[m.contacts[c].j_shape].view;
-      if (!boundsApart(Mi.nodes, Mj.tris) || !boundsApart(Mj.nodes, Mi.tris) ||
-          (s.CONTACT_ALGORITHM == 1 && !boundsApart(Mi.nodes, Mj.nodes)))
-        w.active.push_back(c);
-      else
-        detectPair(m, s, w, c, 1);
-    }
-    const int na = static_cast<int>(w.active.size());
-    if (nt > 1 && na > 1) {
-      const std::vector<int>& active = w.active;
-#pragma omp parallel for schedule(static) num_threads(nt)
-      for (int a = 0; a < na; ++a) detectPair(m, s, w, active[a], 1);
-    } else {
-      for (int a = 0; a < na; ++a) detectPair(m, s, w, w.active[a], 1);
-    }
-  } else {
+// Every pair's contacts into its own list, in the mode CONTACT_PARALLEL sets.
+void detectPairs(const Model& m, const Settings& s, Work& w, int nt) {
+  const int nc = m.contact_num();
+  if (s.CONTACT_PARALLEL != 1) {
     for (int c = 0; c < nc; ++c) detectPair(m, s, w, c, nt);
+    return;
   }
+  // Pairs in parallel, each searched on one thread into its own list. Only
+  // pairs whose meshes are close enough to touch are worth a thread; the
+  // others find nothing at the cost of a few box tests.
+  w.active.clear();
+  for (int c = 0; c < nc; ++c) {
+    if (!w.pair[c].ok) continue;
+    const PlacedMesh& Mi = w.mesh[m.contacts[c].i_shape].view;
+    const PlacedMesh& Mj = w.mesh[m.contacts[c].j_shape].view;
+    if (!boundsApart(Mi.nodes, Mj.tris) || !boundsApart(Mj.nodes, Mi.tris) ||
+        (s.CONTACT_ALGORITHM == 1 && !boundsApart(Mi.nodes, Mj.nodes)))
+      w.active.push_back(c);
+    else
+      detectPair(m, s, w, c, 1);
+  }
+  const int na = static_cast<int>(w.active.size());
+  if (nt > 1 && na > 1) {
+    const std::vector<int>& active = w.active;
+#pragma omp parallel for schedule(static) num_threads(nt)
+    for (int a = 0; a < na; ++a) detectPair(m, s, w, active[a], 1);
+  } else {
+    for (int a = 0; a < na; ++a) detectPair(m, s, w, w.active[a], 1);
+  }
+}
 
+}  // namespace
+
+void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
+                  double* N, int row) {
+  const int nc = m.contact_num();
+  if (nc == 0) return;
+  const int nt = std::max(1, s.N_THREADS);
+  Work& w = t_work;
+  omp_set_num_threads(nt);
+
+  placeBodies(m, Y, w);
+  findUsablePairs(m, w);
+  for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
+  detectPairs(m, s, w, nt);
   // Forces, torques and records on the calling thread, pair by pair and item
   // by item in the order found: the sums and the record order are then the
   // same whatever the thread count and mode.

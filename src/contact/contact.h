@@ -8,12 +8,6 @@ struct Model;
 struct Settings;
 struct Histories;
 
-// How the searches find the pairs worth the exact tests: through a tree of
-// boxes over each mesh's triangles, or by the exhaustive loops over every
-// node-triangle and edge-triangle pair. Both find the same contacts in the
-// same order, to the bit; the loops remain to check the trees against.
-enum class ContactSearch { Tree, Exhaustive };
-
 // Adds the contact loads of every contact pair to F (3nb, global) and N (3nb,
 // body axes), appends one record per contact (sample `row`, point, force on
 // the penetrating body) to h.attempt_contacts and sets h.contact_flag when
@@ -23,9 +17,10 @@ enum class ContactSearch { Tree, Exhaustive };
 // it at most once (contact/detection.h).
 // CONTACT_PARALLEL 1 runs the pairs on N_THREADS threads, otherwise the pairs
 // run in order with each search split over the threads. Records and
-// sums come out the same whatever the thread count, mode and search. A pair
-// whose shapes are unresolved or have no mesh computes nothing.
+// sums come out the same whatever the thread count and mode. A pair whose
+// shapes are unresolved or have no mesh computes nothing. The searches go
+// through a tree of boxes over each mesh's triangles (contact/mesh_tree.h).
 void applyContact(const Model& m, const Settings& s, Histories& h, const double* Y, double* F,
-                  double* N, int row, ContactSearch search = ContactSearch::Tree);
+                  double* N, int row);
 
 }  // namespace orv

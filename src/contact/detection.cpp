@@ -85,35 +85,31 @@ std::vector<int>& candidates() {
   return list;
 }
 
-// The sphere test of node P and triangle t, the same expression for every
-// search so that all of them decide alike.
-inline bool inSphere(const double* P, const PlacedMesh& J, int t) {
-  const double* S = &J.center[3 * t];
-  const double dx = P[0] - S[0], dy = P[1] - S[1], dz = P[2] - S[2];
-  const double lim = kSphereMargin * J.radius[t];
-  return dx * dx + dy * dy + dz * dz < lim * lim;
+// Barycentric inside test of the point V0 + r, r taken in the triangle's plane.
+inline bool insideAt(const double* a, const double* b, const double* r) {
+  double st[2];
+  solve2(st, a, b, r);
+  return insideTriangle(st[0], st[1]);
 }
 
-// The triangle a node touches: of those it lies in within the depth window,
-// the nearest (largest h, the depth being -h), the first in index order
-// among equals. t < 0: none yet.
-struct NodeTouch {
-  int t = -1;
-  double h = 0.0;
-  double n[3] = {0, 0, 0};
-};
-
-// Node P against triangle t of J once past the sphere test; keeps the
-// triangle in `best` when nearer than the one there. Out of line, since few
-// triangles get that far.
-void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p, NodeTouch& best);
-
-// Node P against the triangles [lo, hi) of J, in index order.
-inline void nodeInTriangles(const double* P, const PlacedMesh& J, int lo, int hi,
-                            const ContactParams& p, NodeTouch& best) {
-  for (int t = lo; t < hi; ++t)
-    if (inSphere(P, J, t)) nodeHit(P, J, t, p, best);
+// The edge contacts of one edge of I; each thread has its own list.
+std::vector<EdgeTouch>& edgeTouches() {
+  thread_local std::vector<EdgeTouch> list;
+  list.clear();
+  return list;
 }
+
+// Slack of an edge's box. The crossing point never leaves the box of the end
+// points (rounding is monotone), but the plane distances that place it along
+// the edge are rounded in proportion to the coordinates, so it may stray off
+// the triangle's plane by a few ulps of the largest coordinate, far less
+// than this. What scales with the triangle is in its corner box
+// (TriangleTree::fitCornerLeaves).
+double edgeSlack(const PlacedMesh& I, const PlacedMesh& J) {
+  return 1e-11 * (magnitude(I.nodes) + magnitude(J.nodes));
+}
+
+}  // namespace
 
 void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p, NodeTouch& best) {
   const int* v = &J.tri[3 * t];
@@ -138,10 +134,8 @@ void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p
   for (int k = 0; k < 3; ++k) best.n[k] = n[k];
 }
 
-// The point contact of node P, if it touches any triangle.
-inline void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi,
-                        const BodyMotion& bj, const ContactParams& p,
-                        std::vector<ContactItem>& out) {
+void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi,
+                 const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out) {
   if (best.t < 0) return;
   ContactItem item;
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k];
@@ -149,34 +143,8 @@ inline void nodeContact(const double* P, const NodeTouch& best, const BodyMotion
   out.push_back(item);
 }
 
-// Barycentric inside test of the point V0 + r, r taken in the triangle's plane.
-inline bool insideAt(const double* a, const double* b, const double* r) {
-  double st[2];
-  solve2(st, a, b, r);
-  return insideTriangle(st[0], st[1]);
-}
-
-// An edge contact of one edge of I: the edge of J nearest to the crossing
-// point (its end nodes, lower first), the effective depth and the item.
-struct EdgeTouch {
-  int lo, hi;
-  double delta;
-  ContactItem item;
-};
-
-// The edge contacts of one edge of I; each thread has its own list.
-std::vector<EdgeTouch>& edgeTouches() {
-  thread_local std::vector<EdgeTouch> list;
-  list.clear();
-  return list;
-}
-
-// Edge A-B of I against triangle t of J (the contact test proper). An edge
-// of I meets an edge of J once: of the triangles of J that find the same
-// nearest edge, the shallowest contact is kept, the first in index order
-// among equals.
-inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J, int t, double k,
-                           std::vector<EdgeTouch>& touches) {
+void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J, int t, double k,
+                    std::vector<EdgeTouch>& touches) {
   const int* v = &J.tri[3 * t];
   const double* V[3] = {&J.node[3 * v[0]], &J.node[3 * v[1]], &J.node[3 * v[2]]};
   const double* n = &J.normal[3 * t];
@@ -234,20 +202,8 @@ inline void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J
   touches.push_back(touch);
 }
 
-// Slack of an edge's box. The crossing point never leaves the box of the end
-// points (rounding is monotone), but the plane distances that place it along
-// the edge are rounded in proportion to the coordinates, so it may stray off
-// the triangle's plane by a few ulps of the largest coordinate, far less
-// than this. What scales with the triangle is in its corner box
-// (TriangleTree::fitCorners).
-double edgeSlack(const PlacedMesh& I, const PlacedMesh& J) {
-  return 1e-11 * (magnitude(I.nodes) + magnitude(J.nodes));
-}
-
-}  // namespace
-
-void useTree(PlacedMesh& M, const TriangleTree* tree) {
-  M.tree = tree;
+void useTree(PlacedMesh& M, const TriangleTree& tree) {
+  M.tree = &tree;
   // NaN coordinates drop out of min and max; infinite ones widen the box.
   double lo0 = HUGE_VAL, lo1 = HUGE_VAL, lo2 = HUGE_VAL;
   double hi0 = -HUGE_VAL, hi1 = -HUGE_VAL, hi2 = -HUGE_VAL;
@@ -260,18 +216,12 @@ void useTree(PlacedMesh& M, const TriangleTree* tree) {
   Bound& b = M.nodes;
   b.lo[0] = lo0, b.lo[1] = lo1, b.lo[2] = lo2;
   b.hi[0] = hi0, b.hi[1] = hi1, b.hi[2] = hi2;
-  if (tree && tree->triangles() == M.stl_num) {
-    M.tris = tree->sphereRoot();
-  } else {
-    M.tree = nullptr;
-    for (int k = 0; k < 3; ++k) M.tris.lo[k] = -HUGE_VAL, M.tris.hi[k] = HUGE_VAL;
-  }
+  M.tris = tree.sphereRoot();
 }
 
 bool boundsApart(const Bound& a, const Bound& b) { return disjoint(a, b); }
 
 int nodesNear(const PlacedMesh& I, const PlacedMesh& J) {
-  if (!J.tree) return I.node_num;
   if (disjoint(I.nodes, J.tris)) return 0;
   int n = 0;
   for (int q = 0; q < I.node_num; ++q) n += outside(&I.node[3 * q], J.tris) ? 0 : 1;
@@ -281,14 +231,6 @@ int nodesNear(const PlacedMesh& I, const PlacedMesh& J) {
 void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out) {
-  if (!J.tree) {
-    for (int q = n0; q < n1; ++q) {
-      NodeTouch best;
-      nodeInTriangles(&I.node[3 * q], J, 0, J.stl_num, p, best);
-      nodeContact(&I.node[3 * q], best, bi, bj, p, out);
-    }
-    return;
-  }
   if (disjoint(I.nodes, J.tris)) return;
   std::vector<int>& cand = candidates();
   for (int q = n0; q < n1; ++q) {
@@ -310,10 +252,6 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
 
 void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out) {
   out.clear();
-  if (!I.tree || !I.tree->hasCorners() || !J.tree || !J.tree->hasCorners()) {
-    for (int t = 0; t < I.stl_num; ++t) out.push_back(t);
-    return;
-  }
   // I's corner boxes hold its edges, so an edge that reaches J's root box
   // belongs to a triangle whose box does.
   const Bound reach = grown(J.tree->cornerRoot(), edgeSlack(I, J));
@@ -323,8 +261,7 @@ void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out
 
 void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* src, int count,
                  std::vector<ContactItem>& out) {
-  const bool tree = J.tree && J.tree->hasCorners();
-  const double slack = tree ? edgeSlack(I, J) : 0.0;
+  const double slack = edgeSlack(I, J);
   std::vector<int>& cand = candidates();
   std::vector<EdgeTouch>& touches = edgeTouches();
   for (int s = 0; s < count; ++s) {
@@ -333,22 +270,18 @@ void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* 
       if (I.firstEdges && !(I.firstEdges[src[s]] >> e & 1)) continue;  // searched with another
       const double* A = &I.node[3 * vi[e]];
       const double* B = &I.node[3 * vi[(e + 1) % 3]];
+      // An infinite or NaN end point makes the crossing point NaN (or the
+      // plane test fail), so such an edge enters no triangle.
+      if (!finite3(A) || !finite3(B)) continue;
+      Bound q;
+      for (int c = 0; c < 3; ++c)
+        q.lo[c] = std::min(A[c], B[c]) - slack, q.hi[c] = std::max(A[c], B[c]) + slack;
+      cand.clear();
+      J.tree->cornersMeeting(q, [&](int t) { cand.push_back(t); });
+      if (cand.empty()) continue;
+      std::sort(cand.begin(), cand.end());
       touches.clear();
-      if (!tree) {
-        for (int t = 0; t < J.stl_num; ++t) edgeInTriangle(A, B, J, t, k, touches);
-      } else {
-        // An infinite or NaN end point makes the crossing point NaN (or the
-        // plane test fail), so such an edge enters no triangle.
-        if (!finite3(A) || !finite3(B)) continue;
-        Bound q;
-        for (int c = 0; c < 3; ++c)
-          q.lo[c] = std::min(A[c], B[c]) - slack, q.hi[c] = std::max(A[c], B[c]) + slack;
-        cand.clear();
-        J.tree->cornersMeeting(q, [&](int t) { cand.push_back(t); });
-        if (cand.empty()) continue;
-        std::sort(cand.begin(), cand.end());
-        for (int t : cand) edgeInTriangle(A, B, J, t, k, touches);
-      }
+      for (int t : cand) edgeInTriangle(A, B, J, t, k, touches);
       for (const EdgeTouch& touch : touches) out.push_back(touch.item);
     }
   }

@@ -30,10 +30,11 @@ class TriangleTree;
 // tri holds three indices below node_num per triangle and radius the
 // circumradius, both as read. The pointers are not owned.
 //
-// With a tree (fitted to this placement, see contact/mesh_tree.h) the
-// searches visit only the triangles whose boxes a node or an edge reaches and
-// test those in index order, so they find exactly what the exhaustive loops
-// over every pair find, in the same order. Without one they run those loops.
+// The searches go through its tree (fitted to this placement, see
+// contact/mesh_tree.h): they visit only the triangles whose boxes a node or
+// an edge reaches and test those in index order, so they find exactly what
+// loops over every pair would find (the narrow phase below), in the same
+// order.
 //
 // Point contact reads a triangle's normal only for a node inside its sphere;
 // normal may then be null, and those few are turned from normal0 by `turn`
@@ -53,18 +54,18 @@ struct PlacedMesh {
   const unsigned char* firstEdges = nullptr;  // 1 per triangle, see firstEdges()
   const TriangleTree* tree = nullptr;
   Bound nodes;  // every node (NaN coordinates aside)
-  Bound tris;   // every triangle's sphere box: the tree's root, everywhere without a tree
+  Bound tris;   // every triangle's sphere box: the tree's root
 };
 
-// Sets M's search structure (nullptr: exhaustive loops) and its boxes; the
-// tree must have been fitted to M.
-void useTree(PlacedMesh& M, const TriangleTree* tree);
+// Sets M's search structure and its boxes; the tree must have been fitted to
+// M (its sphere boxes, and its corner boxes for edge contact).
+void useTree(PlacedMesh& M, const TriangleTree& tree);
 
 // True when the two boxes do not overlap.
 bool boundsApart(const Bound& a, const Bound& b);
 
-// Nodes of I that may pass the sphere test of some triangle of J (all of
-// them when J has no tree): the queries a point search of I in J makes.
+// Nodes of I that may pass the sphere test of some triangle of J: the
+// queries a point search of I in J makes.
 int nodesNear(const PlacedMesh& I, const PlacedMesh& J);
 
 // Where a body stands and how it moves.
@@ -115,7 +116,7 @@ void turnVectors(double* out, const double* n0, int count, const double* A);
 void pointContactForce(double* F, const double* P, const double* n, double h,
                        const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p);
 
-// Nodes [n0, n1) of I against every triangle of J, in index order. A node
+// Nodes [n0, n1) of I against the triangles of J, in index order. A node
 // touches J at most once: of the triangles it lies in within the depth
 // window, the nearest (the smallest depth; the first in index order among
 // equals), so that a node on an edge or a corner of J's tessellation counts
@@ -125,8 +126,8 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out);
 
-// The triangles of I, ascending, whose edges may reach a triangle of J; all
-// of them unless both meshes have trees with fitted corners.
+// The triangles of I, ascending, whose edges may reach a triangle of J (both
+// trees with fitted corners).
 void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out);
 
 // Edges of the triangles src[0, count) of I, in that order (each edge with
@@ -136,10 +137,50 @@ void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out
 // delta from the crossing point's distance to the triangle's nearest edge.
 // An edge of I meets an edge of J (that nearest edge) once: where it crosses
 // several triangles with the same nearest edge, the smallest delta counts,
-// the first in index order among equals. Without a fitted corner tree on J,
-// every pair is tested.
+// the first in index order among equals. J's tree needs fitted corners.
 void edgeContact(const PlacedMesh& I, const PlacedMesh& J, double k, const int* src, int count,
                  std::vector<ContactItem>& out);
+
+// The narrow phase: one node or one edge of I against one triangle t of J,
+// the exact tests that every search runs on the triangles it visits.
+
+// The sphere test of node P and triangle t: |P - S| < 1.001 radius.
+inline bool inSphere(const double* P, const PlacedMesh& J, int t) {
+  const double* S = &J.center[3 * t];
+  const double dx = P[0] - S[0], dy = P[1] - S[1], dz = P[2] - S[2];
+  const double lim = kSphereMargin * J.radius[t];
+  return dx * dx + dy * dy + dz * dz < lim * lim;
+}
+
+// The triangle a node touches: of those it lies in within the depth window,
+// the nearest (largest h, the depth being -h), the first in index order
+// among equals. t < 0: none yet.
+struct NodeTouch {
+  int t = -1;
+  double h = 0.0;
+  double n[3] = {0, 0, 0};
+};
+// Node P against triangle t of J once past the sphere test; keeps the
+// triangle in `best` when nearer than the one there.
+void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p, NodeTouch& best);
+// The point contact of node P (force on the body of P, pen), if it touches
+// any triangle.
+void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& pen,
+                 const BodyMotion& struck, const ContactParams& p, std::vector<ContactItem>& out);
+
+// An edge contact of one edge of I: the edge of J nearest to the crossing
+// point (its end nodes, lower first), the effective depth and the item.
+struct EdgeTouch {
+  int lo, hi;
+  double delta;
+  ContactItem item;
+};
+// Edge A-B of I against triangle t of J (the contact test proper). An edge
+// of I meets an edge of J once: of the triangles of J that find the same
+// nearest edge, the shallowest contact is kept in `touches`, the first in
+// index order among equals.
+void edgeInTriangle(const double* A, const double* B, const PlacedMesh& J, int t, double k,
+                    std::vector<EdgeTouch>& touches);
 
 // Per triangle of `count` (3 node indices each), bit e set when its edge e,
 // from corner e to corner e + 1, is the first in triangle order between its

@@ -141,11 +141,6 @@ void TriangleTree::fitSphereLeaves(const PlacedMesh& M, const Centre& centre, in
   }
 }
 
-void TriangleTree::beginSpheres() {
-  corners_fit_ = false;
-  sphere_.resize(node_.size());
-}
-
 void TriangleTree::placeSphereLeaves(const PlacedMesh& M, double* center, const double* c0,
                                      const double* R0, const double* pos, const double* A, int lo,
                                      int hi) {
@@ -214,15 +209,6 @@ void TriangleTree::fitCornerLeaves(const PlacedMesh& M, int lo, int hi) {
   }
 }
 
-void TriangleTree::endCorners() {
-  fitAbove(corner_);
-  corners_fit_ = true;
-}
-
-void TriangleTree::fitCorners(const PlacedMesh& M) {
-  beginCorners();
-  fitCornerLeaves(M, 0, leafCount());
-  endCorners();
-}
+void TriangleTree::endCorners() { fitAbove(corner_); }
 
 }  // namespace orv

@@ -25,21 +25,18 @@ class TriangleTree {
   int triangles() const { return tri_num_; }
 
   // Fits the sphere boxes to M (same triangles as built): every node P that
-  // passes the sphere test of a triangle lies in that triangle's box. Drops
-  // the corner boxes of the previous placement.
+  // passes the sphere test of a triangle lies in that triangle's box.
   void fitSpheres(const PlacedMesh& M);
-  // Fits the corner boxes to M: every point where an edge of another mesh can
-  // enter a triangle lies in its box, and every finite corner of a triangle
-  // does too (so the boxes also bound the mesh's own edges).
-  void fitCorners(const PlacedMesh& M);
-  bool hasCorners() const { return corners_fit_; }
 
-  // The same fits in three parts, so that threads can share the middle one:
+  // The fits in three parts, so that threads can share the middle one:
   // begin, the leaves [lo, hi) of leafCount() in any split over threads,
   // end. placeSphereLeaves also places the leaves' sphere centres on the way
-  // (center[t] = placePoint(c0[t]) with M.center pointing to `center`).
+  // (center[t] = placePoint(c0[t]) with M.center pointing to `center`). The
+  // corner boxes: every point where an edge of another mesh can enter a
+  // triangle lies in its box, and every finite corner of a triangle does too
+  // (so the boxes also bound the mesh's own edges); edge contact needs them.
   int leafCount() const { return static_cast<int>(leaf_.size()); }
-  void beginSpheres();
+  void beginSpheres() { sphere_.resize(node_.size()); }
   void placeSphereLeaves(const PlacedMesh& M, double* center, const double* c0, const double* R0,
                          const double* pos, const double* A, int lo, int hi);
   void endSpheres();
@@ -117,7 +114,6 @@ class TriangleTree {
   std::vector<int> leaf_;                // the leaf nodes
   std::vector<Bound> sphere_, corner_;   // per node
   double spread0_ = 0.0, spread_ = 0.0;  // summed leaf sphere-box sizes: at the build, now
-  bool corners_fit_ = false;
 };
 
 }  // namespace orv

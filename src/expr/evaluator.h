@@ -1,5 +1,8 @@
 // The expression language of model files: arithmetic, math keywords,
-// parameters, the analysis time and measures of the current state.
+// parameters, the analysis time and measures of the current state. The
+// grammar is in expr/grammar.h, the keyword bodies in expr/keywords.h; texts
+// are interpreted (evaluator.cpp), compiled (compiled_expr.cpp) and bound to
+// the model of a run (bound_program.cpp).
 #pragma once
 
 #include <cstdint>
@@ -17,9 +20,6 @@ struct Histories;
 // from m, `time` and the measures from h. A text of which nothing parses is 0.0;
 // a text that parses only partly gives the value of the parsed part.
 double evaluate(const std::string& text, const Model& m, const Histories& h);
-
-// evaluate() on the process-wide model and histories.
-double evaluate(const std::string& text);
 
 // What evaluate() makes of a text besides its value: how far the grammar
 // read it, the names it looked up and the indices it passed to P(). A reader
@@ -69,7 +69,7 @@ class CompiledExpr {
 
   // Keyword or operator body; a[0..n-1] are its arguments in text order.
   using Fn = double (*)(const Model& m, const Histories& h, const double* a);
-  // The parse state that writes the list; defined with the grammar.
+  // The parse state that writes the list (compiled_expr.cpp).
   struct Recorder;
 
  private:
@@ -99,11 +99,6 @@ class CompiledExpr {
   std::size_t max_depth_ = 0;
   bool empty_result_ = true;  // the stack ends empty: the value is 0.0
 };
-
-// The compiled form of `text`, compiled on first use by the calling thread and
-// kept for the life of the thread (texts come from models, so the set stays
-// small). The reference stays valid as long as the thread runs.
-const CompiledExpr& compileCached(const std::string& text);
 
 // Every expression an analysis evaluates at each step, compiled and bound to
 // the model of the run.

@@ -40,6 +40,54 @@ void place(const std::string& path, long long byte, const std::string& what) {
   cprintf("%s\n", placeLine(path, SourcePos{}, "byte " + std::to_string(byte) + ": " + what).c_str());
 }
 
+// The image size of a header of which `got` bytes were read, checked:
+// width and height positive, 24 bits per pixel in one plane, at most
+// kMaxPixelBytes of pixels. False after printing why.
+bool readHeader(const std::string& path, const unsigned char* h, size_t got, int32_t& width,
+                int32_t& height) {
+  if (got < 26) {
+    cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
+    place(path, static_cast<long long>(got), "the file ends; expected the image size at bytes 18 to 25");
+    return false;
+  }
+  width = le32(h + 18);
+  height = le32(h + 22);
+  if (got < 30) {
+    cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
+    place(path, static_cast<long long>(got), "the file ends; expected the planes and bits per pixel at bytes 26 to 29");
+    return false;
+  }
+  const unsigned planes = le16(h + 26);
+  if (planes != 1) {
+    cprintf("Planes from %s is not 1: %u\n", path.c_str(), planes);
+    place(path, 26, "planes " + std::to_string(planes) + "; expected 1");
+    return false;
+  }
+  const unsigned bits = le16(h + 28);
+  if (bits != 24) {
+    cprintf("Bpp from %s is not 24: %u\n", path.c_str(), bits);
+    place(path, 28, std::to_string(bits) + " bits per pixel; expected 24 (uncompressed RGB)");
+    return false;
+  }
+  if (width <= 0 || height <= 0) {
+    cprintf("Texture file %s has an invalid size %d x %d\n", path.c_str(), width, height);
+    place(path, width <= 0 ? 18 : 22, "size " + std::to_string(width) + " x " + std::to_string(height) +
+                                          "; expected a positive width and height");
+    return false;
+  }
+  // Both factors are below 2^31, so the pixel count fits in 64 bits; times 3
+  // it may not, hence the comparison against the limit divided by 3.
+  const long long pixels = static_cast<long long>(width) * height;
+  if (pixels > kMaxPixelBytes / 3) {
+    cprintf("Texture file %s is too large: %d x %d (%lld pixels, at most %lld bytes)\n",
+            path.c_str(), width, height, pixels, kMaxPixelBytes);
+    place(path, 18, "size " + std::to_string(width) + " x " + std::to_string(height) +
+                        "; expected at most " + std::to_string(kMaxPixelBytes / 3) + " pixels");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int loadBmp(const std::string& path, Image& img) {
@@ -54,46 +102,9 @@ int loadBmp(const std::string& path, Image& img) {
 
   unsigned char h[kPixelOffset];
   const size_t got = std::fread(h, 1, sizeof h, f);
-  if (got < 26) {
-    cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
-    place(path, static_cast<long long>(got), "the file ends; expected the image size at bytes 18 to 25");
-    return 0;
-  }
-  const int32_t width = le32(h + 18);
-  const int32_t height = le32(h + 22);
-  if (got < 30) {
-    cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
-    place(path, static_cast<long long>(got), "the file ends; expected the planes and bits per pixel at bytes 26 to 29");
-    return 0;
-  }
-  const unsigned planes = le16(h + 26);
-  if (planes != 1) {
-    cprintf("Planes from %s is not 1: %u\n", path.c_str(), planes);
-    place(path, 26, "planes " + std::to_string(planes) + "; expected 1");
-    return 0;
-  }
-  const unsigned bits = le16(h + 28);
-  if (bits != 24) {
-    cprintf("Bpp from %s is not 24: %u\n", path.c_str(), bits);
-    place(path, 28, std::to_string(bits) + " bits per pixel; expected 24 (uncompressed RGB)");
-    return 0;
-  }
-  if (width <= 0 || height <= 0) {
-    cprintf("Texture file %s has an invalid size %d x %d\n", path.c_str(), width, height);
-    place(path, width <= 0 ? 18 : 22, "size " + std::to_string(width) + " x " + std::to_string(height) +
-                                          "; expected a positive width and height");
-    return 0;
-  }
-  // Both factors are below 2^31, so the pixel count fits in 64 bits; times 3
-  // it may not, hence the comparison against the limit divided by 3.
+  int32_t width = 0, height = 0;
+  if (!readHeader(path, h, got, width, height)) return 0;
   const long long pixels = static_cast<long long>(width) * height;
-  if (pixels > kMaxPixelBytes / 3) {
-    cprintf("Texture file %s is too large: %d x %d (%lld pixels, at most %lld bytes)\n",
-            path.c_str(), width, height, pixels, kMaxPixelBytes);
-    place(path, 18, "size " + std::to_string(width) + " x " + std::to_string(height) +
-                        "; expected at most " + std::to_string(kMaxPixelBytes / 3) + " pixels");
-    return 0;
-  }
   const long long bytes = pixels * 3;
   // Check the length before allocating, so a short file claiming a big image
   // costs nothing; the read below still guards files whose size is unknown.

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/loaded_result.h"
 #include "model/histories.h"
 #include "model/model.h"
 #include "platform/source_pos.h"
@@ -18,8 +19,8 @@
 #include "platform/text_file.h"
 #include "math/vec3.h"
 
-// Everything is read into temporaries and checked first; the histories (with
-// the imported channels' names) are swapped in only at the end, so a missing
+// Everything is read into a LoadedResult and checked first; the histories
+// (with the imported channels' names) take it only at the end, so a missing
 // or damaged file never leaves a mix of the old result and a partial import.
 // The model is not changed: its output requests stay for its next analysis.
 
@@ -67,6 +68,12 @@ class Progress {
   bool live_;
   long long shown_ = -1;
 };
+
+// Row length of a joint type in the joint-force file, 0 for a type without one.
+int jointForceColumns(const std::string& type) {
+  const JointTypeRow* row = findTypeWord(kJointTypes, type);
+  return row ? row->jnt_values : 0;
+}
 
 std::string str(long long v) { return std::to_string(v); }
 
@@ -164,14 +171,6 @@ struct Header {
   std::vector<int> cgNode;  // per body, 0-based node index
 };
 
-// What the import will put in place, held apart until all three files are read.
-struct Imported {
-  std::vector<std::string> channels;
-  std::vector<double> time, state, output, reaction, violation, force;
-  std::vector<double> current, currentReaction;
-  std::vector<int> tiStart, tiCount;
-};
-
 // Rx(a) Ry(b) Rz(c), row-major, radians.
 void rotationXYZ(double* R, double a, double b, double c) {
   const double ca = std::cos(a), sa = std::sin(a);
@@ -191,16 +190,8 @@ std::string headerPath(const std::string& movPath) {
   return (slash == std::string::npos ? std::string() : movPath.substr(0, slash + 1)) + "header.txt";
 }
 
-void readHeader(const std::string& path, const Model& m, Header& hd) {
-  std::vector<char> text;
-  cprintf("  %s\n", path.c_str());
-  if (!load(path, text)) {
-    cprintf("MOV FILE OPEN ERROR\n");
-    throw ImportFailure{};  // already reported
-  }
-  cprintf("MOV FILE OPEN !!\n");
-  Tokens t(text, path);
-
+// t0, dt, t_end: the samples' times.
+void readTimeSpan(Tokens& t, Header& hd) {
   t.label("t0");
   const char* timeNames[3] = {"t0", "dt", "t_end"};
   double tv[3];
@@ -222,7 +213,10 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   // (0.3 / 0.1 is 2.9999999999999996) must not lose the last one.
   hd.N = sampleCount(hd.t0, hd.dt, tv[2]);
   cprintf("time_num=%d\n", hd.N);
+}
 
+// node_num, then each node's column count and name.
+void readNodes(Tokens& t, Header& hd) {
   t.label("node_num");
   const int nn = t.integer([] { return std::string("node_num"); });
   if (nn < 1)
@@ -266,7 +260,11 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   cprintf("node_name:\n");
   for (const std::string& s : hd.names) cprintf("  %s", s.c_str());
   cprintf("\n");
+}
 
+// The node that carries each body's cg.
+void readCgNodes(Tokens& t, const Model& m, Header& hd) {
+  const int nn = static_cast<int>(hd.columns.size());
   t.label("cg_node_index");
   hd.cgNode.resize(m.bodies.size());
   for (int b = 0; b < m.body_num(); ++b) {
@@ -281,6 +279,20 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   cprintf("cg_node_index:\n");
   for (int c : hd.cgNode) cprintf("  %d", c + 1);
   cprintf("\n");
+}
+
+void readHeader(const std::string& path, const Model& m, Header& hd) {
+  std::vector<char> text;
+  cprintf("  %s\n", path.c_str());
+  if (!load(path, text)) {
+    cprintf("MOV FILE OPEN ERROR\n");
+    throw ImportFailure{};  // already reported
+  }
+  cprintf("MOV FILE OPEN !!\n");
+  Tokens t(text, path);
+  readTimeSpan(t, hd);
+  readNodes(t, hd);
+  readCgNodes(t, m, hd);
   if (!t.atEnd()) cprintf("  ### %s: text after cg_node_index ignored ###\n", path.c_str());
 }
 
@@ -294,7 +306,7 @@ const char* const kJointSuffix[16] = {
 // Sizes every store once, with its final size, after checking that the
 // files can hold what the header claims and that the total stays bounded.
 void allocate(const std::string& path, const Model& m, const Header& hd, uint64_t channels,
-              Imported& r) {
+              LoadedResult& r) {
   const uint64_t N = static_cast<uint64_t>(hd.N);
   const uint64_t nb = m.bodies.size(), nj = m.joints.size();
   const uint64_t nm = m.motions.size(), nf = m.forces.size();
@@ -308,12 +320,12 @@ void allocate(const std::string& path, const Model& m, const Header& hd, uint64_
   r.reaction.assign(N * 6 * nj, 0.0);
   r.violation.assign(N * (nm + nj), 0.0);
   r.force.assign(N * 6 * nf, 0.0);
-  r.tiStart.assign(N, 0);
-  r.tiCount.assign(N, 0);
+  r.sampleFirstContact.assign(N, 0);
+  r.sampleContacts.assign(N, 0);
   for (int k = 0; k < hd.N; ++k) r.time[static_cast<size_t>(k)] = k * hd.dt + hd.t0;
 }
 
-void makeChannels(const Model& m, const Header& hd, Imported& r) {
+void makeChannels(const Model& m, const Header& hd, LoadedResult& r) {
   auto add = [&](const std::string& name) { r.channels.push_back(name); };
   for (const std::string& node : hd.names)
     for (const char* s : kNodeSuffix) add(node + "_" + s);
@@ -324,7 +336,7 @@ void makeChannels(const Model& m, const Header& hd, Imported& r) {
   }
 }
 
-void readMotion(const std::string& path, const Model& m, const Header& hd, Imported& r) {
+void readMotion(const std::string& path, const Model& m, const Header& hd, LoadedResult& r) {
   std::vector<char> text;
   if (!load(path, text)) {
     cprintf("MOV FILE OPEN ERROR\n");
@@ -410,7 +422,7 @@ void openJointForces(const std::string& movPath, std::vector<char>& text, std::s
   cprintf("JNT FILE OPEN !!\n");
 }
 
-void readJointForces(const std::string& movPath, const Model& m, const Header& hd, Imported& r) {
+void readJointForces(const std::string& movPath, const Model& m, const Header& hd, LoadedResult& r) {
   std::vector<char> text;
   std::string path;
   openJointForces(movPath, text, path);
@@ -476,11 +488,6 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
 
 }  // namespace
 
-int jointForceColumns(const std::string& type) {
-  const JointTypeRow* row = findTypeWord(kJointTypes, type);
-  return row ? row->jnt_values : 0;
-}
-
 void jointForcePaths(const std::string& movPath, std::string& first, std::string& second) {
   first = movPath.substr(0, movPath.find('.')) + ".jnt";
   const size_t slash = movPath.rfind('/');
@@ -545,11 +552,13 @@ bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
     }
 
   Header hd;
-  Imported r;
+  LoadedResult r;
   try {
     readHeader(headerPath(movPath), m, hd);
     readMotion(movPath, m, hd, r);
     readJointForces(movPath, m, hd, r);
+    r.samples = hd.N;
+    r.version = h.version;  // an import has none of its own
   } catch (const ImportFailure& e) {
     if (!e.file.empty()) cprintf("MOTION IMPORT ERROR: %s: %s\n", e.file.c_str(), e.what.c_str());
     if (!e.place.empty()) cprintf("%s\n", e.place.c_str());
@@ -558,26 +567,7 @@ bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
     cprintf("MOTION IMPORT ERROR: %s: Not enough memory to import the motion\n", movPath.c_str());
     return false;
   }
-
-  // Nothing below allocates: the channels and the stores change together.
-  h.channel_names.swap(r.channels);
-  h.p_time.swap(r.time);
-  h.p_YYY.swap(r.state);
-  h.p_output.swap(r.output);
-  h.p_F_const.swap(r.reaction);
-  h.p_C_const.swap(r.violation);
-  h.p_F_force.swap(r.force);
-  h.p_Yi.swap(r.current);
-  h.p_F_const_i.swap(r.currentReaction);
-  h.stl_cont_ti_st.swap(r.tiStart);
-  h.stl_cont_ti_num.swap(r.tiCount);
-  h.cont_time_index.clear();
-  h.cont_position.clear();
-  h.cont_value.clear();
-  h.anime_num = hd.N;
-  h.current_frame = 0;
-  h.analysis_finished = 1;
-  h.result_shape = resultShapeOf(m);
+  takeLoadedResult(h, r, m);  // no contact records
   return true;
 }
 

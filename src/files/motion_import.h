@@ -22,9 +22,6 @@ struct Histories;
 // were read completely.
 bool importMotion(const std::string& movPath, const Model& m, Histories& h);
 
-// Row length of a joint type in the joint-force file, 0 for a type without one.
-int jointForceColumns(const std::string& type);
-
 // The joint-force file paths tried for a motion file, in order (one or two).
 // The second, if any, replaces only the motion file's own extension.
 void jointForcePaths(const std::string& movPath, std::string& first, std::string& second);

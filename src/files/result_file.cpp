@@ -221,10 +221,6 @@ bool checkResultPath(const std::string& path, std::string& why) {
   return false;
 }
 
-bool writeResultFile(const Model& m, const Histories& h, const std::string& dir) {
-  return writeResultFileAt(resultFilePath(m, dir), m, h);
-}
-
 bool writeResultFileAt(const std::string& path, const Model& m, const Histories& h,
                        std::string* why) {
   const std::string name = modelFileName(m.path);

@@ -27,8 +27,6 @@ std::string importFilePath(const Model& m, const std::string& dir = "");
 // be created there. Otherwise false, with `why` naming the path and the reason.
 bool checkResultPath(const std::string& path, std::string& why);
 
-// Writes log/result_<model file name> under `dir` ("" = working directory) from h and m.
-bool writeResultFile(const Model& m, const Histories& h, const std::string& dir = "");
 // Writes the result of h and m at `path`. A file already there is kept as
 // <path>.bak, and temporary files of writers that died are removed from the
 // folder first. On failure `why` (if given) says what failed and why.

@@ -11,6 +11,7 @@
 #include "model/model.h"
 #include "platform/source_pos.h"
 #include "platform/console.h"
+#include "files/loaded_result.h"
 #include "files/result_file.h"
 #include "platform/text_file.h"
 
@@ -26,21 +27,14 @@ struct BadFile {
   std::string line = {};  // "FILE:LINE:COLUMN: found ..., expected ...", once placed
 };
 
+// The file cannot be opened: told apart from a bad file.
+struct CannotOpen {};
+
 std::string str(long long v) { return std::to_string(v); }
 
 std::string shownOrEnd(std::string_view t) {
   return t.empty() ? "the end of the file" : shownToken(t);
 }
-
-// The stores a file fills, held apart until the whole file is known good.
-struct ReadResult {
-  std::string version;
-  int N = 0;
-  std::vector<double> time, state, reaction, violation, force, output;
-  std::vector<double> position, value;
-  std::vector<int> time_index, ti_st, ti_num;
-  std::vector<std::string> channels;  // the file's own channel names, if any
-};
 
 // The first value of a file that is not a finite number: the writer keeps
 // whatever a run computed, so such values are read, with a warning.
@@ -57,7 +51,7 @@ class Parser {
   const NonFinite& nonFinite() const { return nonFinite_; }
   std::string_view text() const { return in_.text(); }
 
-  void run(ReadResult& r) {
+  void run(LoadedResult& r) {
     const int nb = m_.body_num(), nj = m_.joint_num(), nf = m_.force_num();
     const int nc = m_.contact_num();
 
@@ -102,7 +96,7 @@ class Parser {
     if (uint64_t(N) > remaining() / 2 / perSample)
       fail("time_num: " + str(N) + " samples cannot fit in the rest of the file",
            "a sample count the rest of the file can hold");
-    r.N = N;
+    r.samples = N;
     cprintf("time_num=%d\n", N);
 
     label("%", "after time_num", true);
@@ -230,23 +224,23 @@ class Parser {
     }
   }
 
-  void contacts(int N, ReadResult& r) {
+  void contacts(int N, LoadedResult& r) {
     label("position", "in F_contact", false);
     const int P = count("position");
     if (P % 3 != 0)
       fail("position: count " + str(P) + " is not a multiple of 3", "a multiple of 3");
-    triples("position", P, r.position);
+    triples("position", P, r.contactPosition);
     label("value", "after position", false);
     const int V = count("value");
     if (V != P)
       fail("value: count " + str(V) + " differs from the position count " + str(P), str(P));
-    triples("value", V, r.value);
+    triples("value", V, r.contactValue);
     label("time_index", "after value", false);
     const int R = count("time_index");
     if (int64_t(R) * 3 != P)
       fail("time_index: " + str(R) + " records for " + str(P / 3) + " contact positions",
            str(P / 3));
-    r.time_index.resize(static_cast<size_t>(R));
+    r.contactSample.resize(static_cast<size_t>(R));
     for (int i = 0; i < R; ++i) {
       const int ti = integer("time_index", i);
       // Sample N is the step that passed the last sample time: a run records
@@ -254,24 +248,24 @@ class Parser {
       if (ti < 0 || ti > N)
         fail("time_index: entry " + str(i) + ": sample " + str(ti) + " outside 0.." + str(N),
              "an integer from 0 to " + str(N));
-      if (i > 0 && ti < r.time_index[static_cast<size_t>(i) - 1])
+      if (i > 0 && ti < r.contactSample[static_cast<size_t>(i) - 1])
         fail("time_index: entry " + str(i) + ": sample " + str(ti) + " before the previous one",
-             "an integer from " + str(r.time_index[static_cast<size_t>(i) - 1]) + " to " +
+             "an integer from " + str(r.contactSample[static_cast<size_t>(i) - 1]) + " to " +
                  str(N));
-      r.time_index[static_cast<size_t>(i)] = ti;
+      r.contactSample[static_cast<size_t>(i)] = ti;
     }
     // Where each table entry stands, for a message about it.
     std::vector<size_t> stAt(static_cast<size_t>(N)), numAt(static_cast<size_t>(N));
     label("ti_st", "after time_index", false);
-    r.ti_st.resize(static_cast<size_t>(N));
+    r.sampleFirstContact.resize(static_cast<size_t>(N));
     for (int k = 0; k < N; ++k) {
-      r.ti_st[static_cast<size_t>(k)] = integer("ti_st", k);
+      r.sampleFirstContact[static_cast<size_t>(k)] = integer("ti_st", k);
       stAt[static_cast<size_t>(k)] = in_.offset();
     }
     label("ti_num", "after ti_st", false);
-    r.ti_num.resize(static_cast<size_t>(N));
+    r.sampleContacts.resize(static_cast<size_t>(N));
     for (int k = 0; k < N; ++k) {
-      r.ti_num[static_cast<size_t>(k)] = integer("ti_num", k);
+      r.sampleContacts[static_cast<size_t>(k)] = integer("ti_num", k);
       numAt[static_cast<size_t>(k)] = in_.offset();
     }
 
@@ -280,7 +274,7 @@ class Parser {
     // and passing samples cover disjoint records, so this is linear.
     for (int k = 0; k < N; ++k) {
       const size_t K = static_cast<size_t>(k);
-      const int st = r.ti_st[K], num = r.ti_num[K];
+      const int st = r.sampleFirstContact[K], num = r.sampleContacts[K];
       if (st < 0 || st > R)
         throw BadFile{"ti_st: sample " + str(k) + ": first record " + str(st) + " outside 0.." +
                           str(R),
@@ -290,9 +284,9 @@ class Parser {
                           " exceed the " + str(R) + " records",
                       numAt[K], shownToken(str(num)), "an integer from 0 to " + str(R - st)};
       for (int i = st; i < st + num; ++i)
-        if (r.time_index[static_cast<size_t>(i)] != k)
+        if (r.contactSample[static_cast<size_t>(i)] != k)
           throw BadFile{"ti_st: sample " + str(k) + ": record " + str(i) + " belongs to sample " +
-                            str(r.time_index[static_cast<size_t>(i)]),
+                            str(r.contactSample[static_cast<size_t>(i)]),
                         stAt[K], shownToken(str(st)), "the first record of sample " + str(k)};
     }
   }
@@ -302,60 +296,69 @@ class Parser {
   NonFinite nonFinite_;
 };
 
+// Loads and parses the file at `path` into r; the warning line about values
+// that are not finite, if any. Throws BadFile.
+void parseResult(const std::string& path, const Model& m, LoadedResult& r, std::string& warning) {
+  std::vector<char> text;
+  const TextLoad load = loadTextFile(path, text);
+  if (load == TextLoad::kCannotOpen) throw CannotOpen{};
+  cprintf("RESULT FILE OPEN !!\n");
+  if (load == TextLoad::kTooLarge)
+    throw BadFile{"file larger than " + str(kMaxTextFileBytes >> 30) + " GiB", std::string::npos,
+                  "", ""};
+  if (load == TextLoad::kReadError) throw BadFile{"read error", std::string::npos, "", ""};
+
+  Parser parser(text, m);
+  try {
+    parser.run(r);
+  } catch (BadFile& e) {
+    // The place line needs the text, which goes with this scope.
+    if (e.offset != std::string::npos)
+      e.line = placeLine(path, positionIn(parser.text(), e.offset),
+                         "found " + e.found + ", expected " + e.expected);
+    throw;
+  }
+  const NonFinite& nonFinite = parser.nonFinite();
+  if (nonFinite.count > 0)
+    warning = placeLine(path, positionIn(parser.text(), nonFinite.offset),
+                        "warning: " + str(nonFinite.count) +
+                            " values are not finite numbers; the first is " + nonFinite.token +
+                            " (" + nonFinite.where + "); read as written");
+}
+
+// The stores as an analysis leaves them: violation rows of nm+nj entries,
+// motion entries 0, so readers indexing a sample's row stay in bounds; the
+// record tables all zero without contact pairs; the current state and
+// reactions those of the first sample.
+void completeResult(const Model& m, LoadedResult& r) {
+  const size_t nj = static_cast<size_t>(m.joint_num());
+  const size_t width = static_cast<size_t>(m.motion_num()) + nj;
+  const size_t N = static_cast<size_t>(r.samples);
+  std::vector<double> joints(N * width, 0.0);
+  for (size_t k = 0; k < N; ++k)
+    for (size_t j = 0; j < nj; ++j) joints[k * width + j] = r.violation[k * nj + j];
+  r.violation.swap(joints);
+  if (m.contact_num() == 0) {
+    r.sampleFirstContact.assign(N, 0);
+    r.sampleContacts.assign(N, 0);
+  }
+  const size_t ns = 14 * static_cast<size_t>(m.body_num());
+  r.current.assign(r.state.begin(), r.state.begin() + static_cast<std::ptrdiff_t>(ns));
+  r.currentReaction.assign(r.reaction.begin(),
+                           r.reaction.begin() + static_cast<std::ptrdiff_t>(6 * nj));
+}
+
 }  // namespace
 
 bool readResultFile(const std::string& path, const Model& m, Histories& h) {
-  ReadResult r;
-  std::vector<double> joints, current, currentReaction;
-  NonFinite nonFinite;
+  LoadedResult r;
   std::string warning;
   try {
-    std::vector<char> text;
-    const TextLoad load = loadTextFile(path, text);
-    if (load == TextLoad::kCannotOpen) {
-      cprintf("RESULT FILE OPEN ERROR\n");
-      return false;
-    }
-    cprintf("RESULT FILE OPEN !!\n");
-    if (load == TextLoad::kTooLarge)
-      throw BadFile{"file larger than " + str(kMaxTextFileBytes >> 30) + " GiB", std::string::npos,
-                    "", ""};
-    if (load == TextLoad::kReadError) throw BadFile{"read error", std::string::npos, "", ""};
-
-    Parser parser(text, m);
-    try {
-      parser.run(r);
-    } catch (BadFile& e) {
-      // The place line needs the text, which goes with this scope.
-      if (e.offset != std::string::npos)
-        e.line = placeLine(path, positionIn(parser.text(), e.offset),
-                               "found " + e.found + ", expected " + e.expected);
-      throw;
-    }
-    nonFinite = parser.nonFinite();
-    if (nonFinite.count > 0)
-      warning = placeLine(path, positionIn(parser.text(), nonFinite.offset),
-                          "warning: " + str(nonFinite.count) +
-                              " values are not finite numbers; the first is " + nonFinite.token +
-                              " (" + nonFinite.where + "); read as written");
-
-    // Rows of nm+nj entries, motion entries 0, so readers indexing a
-    // sample's row stay in bounds.
-    const size_t nj = static_cast<size_t>(m.joint_num());
-    const size_t width = static_cast<size_t>(m.motion_num()) + nj;
-    const size_t N = static_cast<size_t>(r.N);
-    joints.assign(N * width, 0.0);
-    for (size_t k = 0; k < N; ++k)
-      for (size_t j = 0; j < nj; ++j) joints[k * width + j] = r.violation[k * nj + j];
-    // Without contact pairs the per-sample record tables are all zero.
-    if (m.contact_num() == 0) {
-      r.ti_st.assign(N, 0);
-      r.ti_num.assign(N, 0);
-    }
-    const size_t ns = 14 * static_cast<size_t>(m.body_num());
-    current.assign(r.state.begin(), r.state.begin() + static_cast<std::ptrdiff_t>(ns));
-    currentReaction.assign(r.reaction.begin(),
-                           r.reaction.begin() + static_cast<std::ptrdiff_t>(6 * nj));
+    parseResult(path, m, r, warning);
+    completeResult(m, r);
+  } catch (const CannotOpen&) {
+    cprintf("RESULT FILE OPEN ERROR\n");
+    return false;
   } catch (const BadFile& e) {
     cprintf("RESULT FILE ERROR: %s: %s\n", path.c_str(), e.what.c_str());
     if (!e.line.empty()) cprintf("%s\n", e.line.c_str());
@@ -364,29 +367,9 @@ bool readResultFile(const std::string& path, const Model& m, Histories& h) {
     cprintf("RESULT FILE ERROR: %s: Not enough memory to read the result file\n", path.c_str());
     return false;
   }
-
   if (!warning.empty()) cprintf("%s\n", warning.c_str());
-  // Nothing below allocates: h is replaced completely or not at all.
-  h.p_time.swap(r.time);
-  h.p_YYY.swap(r.state);
-  h.p_F_const.swap(r.reaction);
-  h.p_C_const.swap(joints);
-  h.p_F_force.swap(r.force);
-  h.p_output.swap(r.output);
-  h.channel_names.swap(r.channels);
-  h.cont_position.swap(r.position);
-  h.cont_value.swap(r.value);
-  h.cont_time_index.swap(r.time_index);
-  h.stl_cont_ti_st.swap(r.ti_st);
-  h.stl_cont_ti_num.swap(r.ti_num);
-  h.p_Yi.swap(current);
-  h.p_F_const_i.swap(currentReaction);
-  h.version.swap(r.version);
+  takeLoadedResult(h, r, m);
   cprintf("FILE CLOSE !!\n");
-  h.analysis_finished = 1;
-  h.anime_num = r.N;
-  h.current_frame = 0;
-  h.result_shape = resultShapeOf(m);
   return true;
 }
 

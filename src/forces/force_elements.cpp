@@ -61,7 +61,7 @@ void force6(const Model& m, const Histories& h, const Force& e, const CompiledEx
             const JointSide& si, const JointSide& sj, const JointSide& sr, double* F, double* N,
             double* g) {
   auto component = [&](int c) {
-    return (prog ? prog[c] : compileCached(e.equ[c])).evaluate(m, h);
+    return prog ? prog[c].evaluate(m, h) : evaluate(e.equ[c], m, h);
   };
   // Fixed order Fx, Tx, Fy, Ty, Fz, Tz: each force component just before its torque.
   double fl[3], tl[3];

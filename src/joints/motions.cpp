@@ -38,11 +38,10 @@ double minmod(double a, double b) {
 MotionRate motionRate(const Model& m, Histories& h, int mo, double t, RateSide side,
                       const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
-  const CompiledExpr& f = progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ);
   const double saved = h.time;
   auto value = [&](double s) {
     h.time = s;
-    return f.evaluate(m, h);
+    return progs ? progs->motion_dt[at].evaluate(m, h) : evaluate(m.motions[at].dt_equ, m, h);
   };
   MotionRate r;
   r.rate = value(t);
@@ -162,7 +161,8 @@ void motionConstraint(const Model& m, const Histories& h, const double* Y, int m
 
 double motionVelocity(const Model& m, const Histories& h, int mo, const ModelPrograms* progs) {
   const std::size_t at = static_cast<std::size_t>(mo);
-  double v = (progs ? progs->motion_dt[at] : compileCached(m.motions[at].dt_equ)).evaluate(m, h);
+  const double v =
+      progs ? progs->motion_dt[at].evaluate(m, h) : evaluate(m.motions[at].dt_equ, m, h);
   return motionEta(m.motions[mo].kind, v);
 }
 

@@ -1,7 +1,5 @@
 #include "math/rotation.h"
 
-#include <cmath>
-
 #include "math/vec3.h"
 
 namespace orv {
@@ -22,16 +20,6 @@ Mat mat3ToMat(const double* a) {
 Mat rotationZXZ(double phi, double theta, double psi) {
   double a[9];
   return mat3ToMat(mat3RotationZXZ(a, phi, theta, psi));
-}
-
-Mat rotationXYZ(double a, double b, double c) {
-  const double ca = std::cos(a), sa = std::sin(a);
-  const double cb = std::cos(b), sb = std::sin(b);
-  const double cc = std::cos(c), sc = std::sin(c);
-  const double r[9] = {cb * cc,                -cb * sc,                sb,
-                       ca * sc + sa * sb * cc, ca * cc - sa * sb * sc,  -sa * cb,
-                       sa * sc - ca * sb * cc, sa * cc + ca * sb * sc,  ca * cb};
-  return mat3ToMat(r);
 }
 
 }  // namespace orv

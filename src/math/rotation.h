@@ -8,7 +8,5 @@ namespace orv {
 
 // Rz(phi) Rx(theta) Rz(psi).
 Mat rotationZXZ(double phi, double theta, double psi);
-// Rx(a) Ry(b) Rz(c).
-Mat rotationXYZ(double a, double b, double c);
 
 }  // namespace orv

@@ -81,22 +81,7 @@ double splitZXZ(const double* R, double s, int which) {
 
 }  // namespace
 
-double* anglesZXZ(double* out, const double* R) {
-  const double s = nutationSine(R);
-  const double phi = splitZXZ(R, s, 0), theta = splitZXZ(R, s, 1), psi = splitZXZ(R, s, 2);
-  out[0] = phi;
-  out[1] = theta;
-  out[2] = psi;
-  return out;
-}
-
 double angleZXZ(const double* R, int which) { return splitZXZ(R, nutationSine(R), which); }
-
-double* anglesZXZDegrees(double* out, const double* R) {
-  anglesZXZ(out, R);
-  for (int k = 0; k < 3; ++k) out[k] = radToDeg(out[k]);
-  return out;
-}
 
 double* unitNormal(double* out, const double* a, const double* b) {
   double n[3];

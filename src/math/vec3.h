@@ -47,22 +47,9 @@ inline double* vec3Cross(double* out, const double* a, const double* b) {
 // sqrt(x^2 + y^2 + z^2).
 inline double vec3Norm(double x, double y, double z) { return std::sqrt(x * x + y * y + z * z); }
 
-// The matrix whose columns are (c00 c10 c20), (c01 c11 c21), (c02 c12 c22).
-inline double* mat3FromColumns(double* out, double c00, double c10, double c20, double c01,
-                               double c11, double c21, double c02, double c12, double c22) {
-  out[0] = c00; out[1] = c01; out[2] = c02;
-  out[3] = c10; out[4] = c11; out[5] = c12;
-  out[6] = c20; out[7] = c21; out[8] = c22;
-  return out;
-}
 // I.
 inline double* mat3Identity(double* out) {
   for (int i = 0; i < 9; ++i) out[i] = (i % 4 == 0) ? 1.0 : 0.0;
-  return out;
-}
-// 0.
-inline double* mat3Zero(double* out) {
-  for (int i = 0; i < 9; ++i) out[i] = 0.0;
   return out;
 }
 // A B.
@@ -82,11 +69,6 @@ inline double* mat3Add(double* out, const double* A, const double* B) {
 // -A.
 inline double* mat3Neg(double* out, const double* A) {
   for (int i = 0; i < 9; ++i) out[i] = -A[i];
-  return out;
-}
-// s A.
-inline double* mat3Scale(double* out, double s, const double* A) {
-  for (int i = 0; i < 9; ++i) out[i] = s * A[i];
   return out;
 }
 // A^T.
@@ -141,14 +123,11 @@ inline double* eulerRatesFromOmega(double* out, const double* p, const double* w
 double* mat3RotationZXZ(double* out, double phi, double theta, double psi);
 // Rotation matrix A(p) of Euler parameters p = (e0, e1, e2, e3).
 double* mat3FromEulerParameters(double* out, const double* p);
-// (phi, theta, psi) in radians with R = Rz(phi) Rx(theta) Rz(psi), phi and
-// psi in (-pi, pi], theta in [0, pi]. Where sin(theta) is below 1e-7 (see
-// vec3.cpp) theta is 0 or pi, psi 0 and phi carries phi + psi (or phi - psi).
-double* anglesZXZ(double* out, const double* R);
-// One of those angles (0 phi, 1 theta, 2 psi), bit for bit as anglesZXZ gives it.
+// Angle `which` (0 phi, 1 theta, 2 psi) in radians of R = Rz(phi) Rx(theta)
+// Rz(psi), phi and psi in (-pi, pi], theta in [0, pi]. Where sin(theta) is
+// below 1e-7 (see vec3.cpp) theta is 0 or pi, psi 0 and phi carries phi + psi
+// (or phi - psi).
 double angleZXZ(const double* R, int which);
-// The same in degrees.
-double* anglesZXZDegrees(double* out, const double* R);
 // (a x b) / |a x b|, or (1, 1, 1) when a and b are parallel.
 double* unitNormal(double* out, const double* a, const double* b);
 // (s, t) minimising |s d1 + t d2 - r| (d1, d2 must not be parallel).

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <thread>
 
 namespace orv {
@@ -24,10 +23,6 @@ void sleepMs(int ms) {
 double monotonicMs() {
   using namespace std::chrono;
   return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double processClockMs() {
-  return static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC;
 }
 
 int openmpTeamSize() {

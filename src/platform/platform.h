@@ -11,8 +11,6 @@ bool makeDirectory(const std::string& path);
 void sleepMs(int ms);
 // Monotonic clock in milliseconds since an arbitrary origin.
 double monotonicMs();
-// Processor time of this process in milliseconds.
-double processClockMs();
 
 // Number of threads of a default OpenMP parallel team.
 int openmpTeamSize();

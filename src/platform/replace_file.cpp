@@ -102,13 +102,14 @@ bool keepBackup(const std::string& path, bool& moved, std::string& why) {
   return false;
 }
 
-}  // namespace
-
+// The folder a path names a file in ("." for a bare name).
 std::string folderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
+
+}  // namespace
 
 bool checkWritableFile(const std::string& path, std::string& why) {
   struct stat st;

@@ -9,9 +9,6 @@
 
 namespace orv {
 
-// The folder a path names a file in ("." for a bare name).
-std::string folderOf(const std::string& path);
-
 // Whether a file can be written at `path`: not a folder, its folder exists or
 // can be made (one level), and a file can be created there. Otherwise false,
 // with `why` saying which and why.

@@ -44,14 +44,6 @@ FILE* openInputFile(const std::string& path, struct stat& st) {
   return f;
 }
 
-TokenReader TokenReader::fromText(std::string text) {
-  TokenReader r;
-  r.text_ = std::move(text);
-  r.text_.erase(0, byteOrderMarkLength(r.text_));
-  r.ok_ = true;
-  return r;
-}
-
 void TokenReader::skipBlanks() {
   while (pos_ < text_.size() && isBlank(text_[pos_])) {
     if (text_[pos_] == '\n') ++line_, lineStart_ = pos_ + 1;

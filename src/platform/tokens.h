@@ -16,8 +16,6 @@ class TokenReader {
   // Reads the whole file; ok() is false when it cannot be opened or is not a
   // regular file (a directory, a pipe, a device).
   explicit TokenReader(const std::string& path);
-  // Tokenises text already in memory.
-  static TokenReader fromText(std::string text);
 
   bool ok() const { return ok_; }
   // The next token into `tok`; false (tok emptied) at the end of the text.
@@ -34,7 +32,6 @@ class TokenReader {
   const std::string& text() const { return text_; }
 
  private:
-  TokenReader() = default;
   // Skips white space, counting lines as it goes.
   void skipBlanks();
 

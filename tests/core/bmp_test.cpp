@@ -34,15 +34,13 @@ TEST(BmpImage, RefusesUnsupportedOrBrokenFiles) {
       {bmp(4, 4, 24, 47), file + " is truncated", ": byte 101: the file ends; expected 102 bytes"},
       {bmp(4, 4, 24, 0).substr(0, 20), file + " is too short", ": byte 20: the file ends"},
       {bmp(0x7fffffff, 0x7fffffff, 24, 0), file + " is too large", ": byte 18: size 2147483647 x"},
-      {bmp(8000, 8000, 24, 10), file + " is truncated", ": byte 64: the file ends"},  // fits the limit but not the file
+      {bmp(8000, 8000, 24, 10), file + " is truncated", ": byte 64: the file ends"},  // within the limit
       {bmp(-4, 4, 24, 48), file + " has an invalid size", ": byte 18: size -4 x 4; expected a positive"},
-      {"", "Texture file " + f + ".none cannot be opened\n", ""},
-  };
+      {"", "Texture file " + f + ".none cannot be opened\n", ""}};
   for (const auto& [bytes, message, place] : cases) {
     orvtest::writeFile(f, bytes);
     Image img;
-    img.width = 9;  // a failure leaves the image empty, not as it was
-    img.rgb.resize(3);
+    img.width = 9, img.rgb.resize(3);  // a failure leaves the image empty, not as it was
     orvtest::ConsoleCapture cap;
     EXPECT_EQ(loadBmp(bytes.empty() ? f + ".none" : f, img), 0) << message;
     EXPECT_EQ(cap.text().rfind(message, 0), 0u) << message << ": " << cap.text();
@@ -52,21 +50,16 @@ TEST(BmpImage, RefusesUnsupportedOrBrokenFiles) {
 }
 
 TEST(BmpImage, TexturesLoadAsRgbUpToThirty) {
-  // An empty list gives the same lines without the refusal (see the model reader's echo).
   const std::string dir = orvtest::makeTempDir();
   orvtest::writeFile(dir + "/t.bmp", bmp(4, 2, 24, 24));
   Model m;
   m.path = dir + "/model.txt";  // the file is found beside the model
   m.textures.resize(31);
-  for (int i = 0; i < 31; ++i) {
-    m.textures[i].name = "tex" + std::to_string(i);
-    m.textures[i].file = "t.bmp";
-  }
+  for (int i = 0; i < 31; ++i) m.textures[i].name = "tex" + std::to_string(i), m.textures[i].file = "t.bmp";
   orvtest::ConsoleCapture cap;
   loadTextureImages(m);
-  EXPECT_EQ(cap.text(),
-            "Success allocating space for image\nTexture tex30 is not loaded: at most 30 textures\n"
-            "Success Load image\nSuccess Create Texture\n");
+  EXPECT_EQ(cap.text(), "Success allocating space for image\nTexture tex30 is not loaded: at most 30 textures\n"
+                        "Success Load image\nSuccess Create Texture\n");
   const Image& img = m.textures[29].image;
   EXPECT_TRUE(img.width == 4 && img.height == 2);
   ASSERT_EQ(img.rgb.size(), 24u);

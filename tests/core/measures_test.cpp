@@ -2,13 +2,12 @@
 
 #include <cmath>
 #include <string>
-#include <vector>
 
 #include "expr/evaluator.h"
 #include "expr/measures.h"
+#include "math/vec3.h"
 #include "model/histories.h"
 #include "model/model.h"
-#include "math/vec3.h"
 
 using namespace orv;
 
@@ -25,16 +24,14 @@ struct MeasureTest : ::testing::Test {
     const double at[5][5] = {{0, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {1, 2, 0, 0, 0},
                              {1, 3, 90, 0, 0}, {1, 2, 0, 90, 0}};
     for (const auto& a : at) {
-      m.frames.emplace_back();
-      m.frames.back().body = static_cast<int>(a[0]), m.frames.back().pos[0] = a[1];
-      m.frames.back().ang[0] = a[2], m.frames.back().ang[1] = a[3];
+      LocalCoordinate& f = m.frames.emplace_back();
+      f.body = static_cast<int>(a[0]), f.pos[0] = a[1], f.ang[0] = a[2], f.ang[1] = a[3];
     }
     m.joints.resize(1);
     m.joints[0].i_lc = 0, m.joints[0].j_lc = 2;
     resolveTypesAndAxes(m);
-    h.p_Yi.assign(28, 0), h.A.assign(18, 0), h.omega.assign(6, 0);
+    h.p_Yi.assign(28, 0), h.A.assign(18, 0), h.omega.assign(6, 0), h.p_F_const_i = {1, 2, 3, 4, 5, 6};
     mat3Identity(A(0)), mat3Identity(A(1));
-    h.p_F_const_i = {1, 2, 3, 4, 5, 6};
   }
   double* A(int b) { return &h.A[9 * b]; }
   double* w(int b) { return &h.omega[3 * b]; }
@@ -117,8 +114,7 @@ TEST_F(MeasureTest, OutOfRangeGivesZero) {
                         "F_JOINT(0,0,0,-1)"})
     EXPECT_EQ(ev(f), 0.0) << f;
   EXPECT_EQ(measureDisplacement(m, h, 2, 0, 0, 'q') + measureVelocity(m, h, 2, 0, 0, 0, '1') +
-                measureAngularVelocity(m, h, 2, 0, 0, 'd') + measureAngle(m, h, 0, 2, 'x'),
-            0.0);
+                measureAngularVelocity(m, h, 2, 0, 0, 'd') + measureAngle(m, h, 0, 2, 'x'), 0.0);
   // A marker on a missing body, then caches shorter than the table.
   m.frames[1].body = 7;
   EXPECT_EQ(ev("D(1,0)") + ev("A1(0,1,0)"), 0.0);

