@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -64,6 +65,9 @@ inline auto resultStores(const orv::Histories& h) {
 // that a reader that tries a huge allocation fails at once (in a death test's
 // child; without effect under AddressSanitizer, which needs the room).
 void capMemory(long mib);
+// True when `read`, run in a child process capped so (capMemory), returns false
+// having printed `why`: a reader that tries a huge allocation fails it.
+bool refusedWithCappedMemory(long mib, const std::function<bool()>& read, const std::string& why);
 
 // orvaldyn-batch as a user runs it: in `dir`, with `args` (shell words) after
 // `prefix` (e.g. a ulimit).

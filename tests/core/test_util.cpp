@@ -57,6 +57,19 @@ void capMemory(long mib) {
 #endif
 }
 
+bool refusedWithCappedMemory(long mib, const std::function<bool()>& read, const std::string& why) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    capMemory(mib);
+    ConsoleCapture out;
+    const bool ok = read();
+    std::_Exit(!ok && has(out.text(), why) ? 0 : 1);
+  }
+  int st = -1;
+  return child > 0 && waitpid(child, &st, 0) == child && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
 BatchRun runBatch(const std::string& dir, const std::string& args, const std::string& prefix) {
   const std::string cmd = "cd '" + dir + "' && " + prefix + "'" + ORVALDYN_BATCH + "' " + args +
                           " >.out 2>.err";
