@@ -46,7 +46,10 @@ TEST(ViewState, AnglesAndLengthStayInRange) {
                           {-5760, 0},  {11520, 5760}, {-5761, 5759}};
   for (const auto& c : cases) EXPECT_EQ(normalizeAngle16(c[0]), c[1]) << c[0];
   Model m;
-  for (double len : {0.0, double(NAN)}) m.max_length = len, EXPECT_EQ(viewLength(m), 1.0);
+  for (double len : {0.0, double(NAN)}) {
+    m.max_length = len;
+    EXPECT_EQ(viewLength(m), 1.0);
+  }
 }
 
 TEST(ViewState, AnimationStopsAtTheLastFrameHeld) {
