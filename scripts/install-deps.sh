@@ -4,12 +4,13 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config dpkg-dev  # dpkg-dev: dpkg-shlibdeps for cpack -G DEB
   qtbase5-dev libqt5opengl5-dev libqwt-qt5-dev
   freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri
   libboost-dev libtnt-dev libjama-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  clang-format  # .clang-format
   clang libclang-rt-14-dev libomp-14-dev  # fuzz build: clang needs its own OpenMP runtime
 )
 

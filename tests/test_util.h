@@ -3,8 +3,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "model/histories.h"
 #include "model/model.h"
@@ -46,6 +49,35 @@ std::string makeTempDir();
 bool writeFile(const std::string& path, const std::string& text);
 // Whole contents of a file ("" if missing).
 std::string readFile(const std::string& path);
+inline bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+// "FILE:LINE:COLUMN" of an offset in a text, counted here from the text.
+std::string placeOf(const std::string& file, const std::string& text, size_t offset);
+// Everything the result reader and the motion import replace.
+inline auto resultStores(const orv::Histories& h) {
+  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const, h.p_F_force,
+                  h.p_output, h.channel_names, h.cont_time_index, h.cont_position, h.cont_value,
+                  h.stl_cont_ti_st, h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame,
+                  h.analysis_finished, h.result_shape);
+}
+// Caps this process's address space at what it uses now plus `mib` MiB, so
+// that a reader that tries a huge allocation fails at once (in a death test's
+// child; without effect under AddressSanitizer, which needs the room).
+void capMemory(long mib);
+// True when `read`, run in a child process capped so (capMemory), returns false
+// having printed `why`: a reader that tries a huge allocation fails it.
+bool refusedWithCappedMemory(long mib, const std::function<bool()>& read, const std::string& why);
+
+// orvaldyn-batch as a user runs it: in `dir`, with `args` (shell words) after
+// `prefix` (e.g. a ulimit).
+struct BatchRun {
+  int code;
+  std::string out, err;
+};
+BatchRun runBatch(const std::string& dir, const std::string& args, const std::string& prefix = "");
+// A fresh folder holding a copy of the files and folders of examples/ named.
+std::string batchFolder(const std::vector<std::string>& examples = {"setting"});
 
 // Settings of the runs in the tests: the step controlled on the energy terms
 // named (P, T, R; with none, every step without contact is d_time long),

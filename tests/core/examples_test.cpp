@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "math/vec3.h"
 #include "test_util.h"
@@ -15,22 +13,16 @@
 using namespace orv;
 using orvtest::Outcome;
 
-namespace {
-
-const std::string kExamples = ORVALDYN_EXAMPLES;
-
-}  // namespace
-
 TEST(Examples, SamplesLieOnTheirTimes) {
-  std::vector<std::string> files;
-  for (const auto& e : std::filesystem::directory_iterator(kExamples))
-    if (e.path().extension() == ".txt") files.push_back(e.path().filename().string());
-  ASSERT_GE(files.size(), 10u);
-  for (const std::string& file : files) {
+  int models = 0;
+  for (const auto& e : std::filesystem::directory_iterator(ORVALDYN_EXAMPLES)) {
+    if (e.path().extension() != ".txt") continue;
+    const std::string file = e.path().filename().string();
     SCOPED_TRACE(file);
+    ++models;
     const Outcome& r = orvtest::exampleRun(file);
-    ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
-    ASSERT_EQ(r.h.anime_num, r.m.sample_num);
+    ASSERT_TRUE(r.status == AnalysisStatus::Completed && r.h.anime_num == r.m.sample_num)
+        << r.message;
     const double D = r.m.d_time;
     for (int ti = 0; ti < r.h.anime_num; ++ti) {
       const double want = r.m.start_time + ti * D;
@@ -44,6 +36,7 @@ TEST(Examples, SamplesLieOnTheirTimes) {
       EXPECT_NEAR(lift, 9.81, 0.01 * 9.81);
     }
   }
+  EXPECT_GE(models, 10);
 }
 
 TEST(Examples, RampedCrankFollowsItsRate) {
@@ -80,24 +73,20 @@ TEST(Examples, ContactRunStartingLateLandsOnTheSameSamples) {
   // contact_drop.txt started at 0 and at 1e5 s (or -1): the same samples,
   // each at start + i d_time, though contact shortens the steps. (At 1e5 s a
   // contact step of 1e-4 s is known to 1.5e-7 of itself only.)
-  const std::string text = orvtest::readFile(kExamples + "/contact_drop.txt");
+  const std::string text = orvtest::readFile(std::string(ORVALDYN_EXAMPLES) + "/contact_drop.txt");
   const size_t at = text.find("simulation_time");
-  ASSERT_NE(at, std::string::npos);
-  const Outcome early =
-      orvtest::runText(text.substr(0, at) + "simulation_time T 0 0.001 0.35 %\n", orvtest::exampleSettings());
-  ASSERT_EQ(early.status, AnalysisStatus::Completed) << early.message;
-  ASSERT_EQ(early.h.anime_num, 351);
-  ASSERT_GT(early.h.cont_time_index.size(), 0u) << "it reached the plate";
-  for (const char* start : {"100000", "-1"}) {
-    SCOPED_TRACE(start);
-    const double t0 = std::atof(start);
-    const Outcome late = orvtest::runText(
-        text.substr(0, at) + "simulation_time T " + start + " 0.001 " + std::to_string(t0 + 0.35) + " %\n",
-        orvtest::exampleSettings());
-    ASSERT_EQ(late.status, AnalysisStatus::Completed) << late.message;
-    ASSERT_EQ(late.h.anime_num, 351);
+  auto from = [&](double t0) {
+    return orvtest::runText(text.substr(0, at) + "simulation_time T " + std::to_string(t0) +
+                                " 0.001 " + std::to_string(t0 + 0.35) + " %\n",
+                            orvtest::exampleSettings());
+  };
+  const Outcome early = from(0);
+  ASSERT_TRUE(early.h.anime_num == 351 && !early.h.cont_time_index.empty()) << early.message;
+  for (const double t0 : {100000.0, -1.0}) {
+    const Outcome late = from(t0);
+    ASSERT_EQ(late.h.anime_num, 351) << t0 << late.message;
     for (int ti = 0; ti < 351; ++ti) {
-      ASSERT_NEAR(late.h.p_time[ti], t0 + ti * 0.001, 1e-12 * std::fabs(t0)) << ti;
+      ASSERT_NEAR(late.h.p_time[ti], t0 + ti * 0.001, 1e-12 * std::fabs(t0)) << t0 << " " << ti;
       for (int k = 0; k < 28; ++k)
         ASSERT_NEAR(late.state(ti)[k], early.state(ti)[k], 2e-5 * std::max(1.0, std::fabs(early.state(ti)[k])))
             << ti << " " << k;

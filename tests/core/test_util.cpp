@@ -1,7 +1,12 @@
 #include "test_util.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,6 +34,54 @@ std::string readFile(const std::string& path) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+std::string placeOf(const std::string& file, const std::string& text, size_t offset) {
+  const size_t lineStart = offset == 0 ? 0 : text.rfind('\n', offset - 1) + 1;
+  const long line = 1 + std::count(text.begin(), text.begin() + offset, '\n');
+  return file + ":" + std::to_string(line) + ":" + std::to_string(offset - lineStart + 1);
+}
+
+void capMemory(long mib) {
+#ifndef __SANITIZE_ADDRESS__
+  long pages = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  const rlim_t cap = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(mib) << 20);
+  const rlimit lim{cap, cap};
+  setrlimit(RLIMIT_AS, &lim);
+#else
+  (void)mib;
+#endif
+}
+
+bool refusedWithCappedMemory(long mib, const std::function<bool()>& read, const std::string& why) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    capMemory(mib);
+    ConsoleCapture out;
+    const bool ok = read();
+    std::_Exit(!ok && has(out.text(), why) ? 0 : 1);
+  }
+  int st = -1;
+  return child > 0 && waitpid(child, &st, 0) == child && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+BatchRun runBatch(const std::string& dir, const std::string& args, const std::string& prefix) {
+  const std::string cmd = "cd '" + dir + "' && " + prefix + "'" + ORVALDYN_BATCH + "' " + args +
+                          " >.out 2>.err";
+  const int st = std::system(cmd.c_str());
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, readFile(dir + "/.out"), readFile(dir + "/.err")};
+}
+
+std::string batchFolder(const std::vector<std::string>& examples) {
+  namespace fs = std::filesystem;
+  const std::string dir = fs::canonical(makeTempDir()).string(), ex = ORVALDYN_EXAMPLES;
+  for (const std::string& e : examples) fs::copy(ex + "/" + e, dir + "/" + e, fs::copy_options::recursive);
+  return dir;
 }
 
 orv::Settings runSettings(const std::string& energy, double minimumEnergy) {

@@ -23,9 +23,8 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   const size_t no = static_cast<size_t>(g_model.output_num());
   g->outputList()->setCurrentIndex(2);
   const QwtPlotCurve* c = g->plot()->curve();
-  ASSERT_NE(c, nullptr);
+  ASSERT_TRUE(c != nullptr && c->dataSize() == n);
   EXPECT_EQ(c->title().text(), "angle_deg");
-  ASSERT_EQ(c->dataSize(), n);
   for (size_t i = 0; i < n; ++i) {
     ASSERT_EQ(c->sample(i).x(), g_hist.p_time[i]) << i;
     ASSERT_EQ(c->sample(i).y(), g_hist.p_output[i * no + 1]) << i;
@@ -34,10 +33,9 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   // Item 0: a flat line at 0 over the same times, in place of the other.
   g->outputList()->setCurrentIndex(0);
   c = g->plot()->curve();
-  EXPECT_EQ(c->title().text(), "NaN");
+  EXPECT_TRUE(c->title().text() == "NaN" && c->sample(n - 1).x() == g_hist.p_time[n - 1]);
   ASSERT_EQ(c->dataSize(), n);
   for (size_t i = 0; i < n; ++i) ASSERT_EQ(c->sample(i).y(), 0.0) << i;
-  EXPECT_EQ(c->sample(n - 1).x(), g_hist.p_time[n - 1]);
   EXPECT_EQ(g->plot()->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 1);
 }
 
@@ -52,8 +50,7 @@ TEST_F(GraphWinTest, WindowNeverReadsPastTheHistoriesHeldNow) {
   // A model with fewer channels and one sample comes in while it stays open.
   openOk("pendulum.txt");
   g->outputList()->setCurrentIndex(9);  // a channel the new model lacks
-  EXPECT_EQ(g->plot()->curve()->dataSize(), 0u);
-  EXPECT_EQ(g->plot()->curve()->title().text(), "NaN");
+  EXPECT_TRUE(g->plot()->curve()->dataSize() == 0 && g->plot()->curve()->title().text() == "NaN");
   g->outputList()->setCurrentIndex(7);  // there, but no values stored
   EXPECT_EQ(g->plot()->curve()->dataSize(), 0u);
   g->outputList()->setCurrentIndex(0);  // the one initial sample

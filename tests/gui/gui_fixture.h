@@ -5,8 +5,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QImage>
-#include <QSet>
 #include <QWindow>
 #include <filesystem>
 #include <memory>
@@ -30,23 +28,18 @@ inline QStringList items(const QComboBox* c) {
   return out;
 }
 
-// Number of distinct colours in an image.
-inline int colourCount(const QImage& image) {
-  const QImage img = image.convertToFormat(QImage::Format_RGB32);
-  QSet<QRgb> colours;
-  for (int y = 0; y < img.height(); ++y)
-    for (int x = 0; x < img.width(); ++x) colours.insert(img.pixel(x, y));
-  return colours.size();
-}
-
 // A fresh copy of the examples (models, meshes, images, settings) as the
-// working directory, so that no test reads what another one wrote.
+// working directory, with the test models under data/, so that no test reads
+// what another one wrote.
 inline std::string enterFreshExamples() {
   namespace fs = std::filesystem;
   char pattern[] = "/tmp/orvaldyn_gui_XXXXXX";
   const std::string dir = mkdtemp(pattern);
   fs::copy(ORVALDYN_EXAMPLES, dir, fs::copy_options::recursive);
   fs::remove_all(dir + "/log");
+  fs::create_directory(dir + "/data");
+  for (const char* d : {"broken", "wrong-success"})
+    fs::copy(std::string(ORVALDYN_TEST_DATA) + "/" + d, dir + "/data/" + d, fs::copy_options::recursive);
   fs::current_path(dir);
   return dir;
 }

