@@ -121,7 +121,8 @@ struct ChainStep {
     for (int r = 0; r < reps; ++r) {
       auto t0 = std::chrono::steady_clock::now();
       step();
-      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+      best = std::min(best,
+                      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     }
     return best;
   }
@@ -145,7 +146,12 @@ void BM_ChainRungeKuttaStep(benchmark::State& state) {
   state.counters["block_us"] = block * 1e6;
   state.counters["speedup"] = dense / block;
 }
-BENCHMARK(BM_ChainRungeKuttaStep)->Arg(2)->Arg(10)->Arg(50)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ChainRungeKuttaStep)
+    ->Arg(2)
+    ->Arg(10)
+    ->Arg(50)
+    ->Arg(100)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_ChainRunFifthSecond(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));

@@ -49,7 +49,8 @@ struct Scene {
     for (int b = 0; b < balls; ++b) {
       const std::string n = std::to_string(b);
       bodies += " ball" + n + " b" + n + " 0.5 5e-4 5e-4 5e-4 0 0 0 0 0 0\n";
-      frames += " b" + n + " ball" + n + " " + std::to_string(-0.3 + 0.2 * b) + " 0.048 0.1 0 0 0\n";
+      frames +=
+          " b" + n + " ball" + n + " " + std::to_string(-0.3 + 0.2 * b) + " 0.048 0.1 0 0 0\n";
       shapes += " s" + n + " STL b" + n + " red 1 1 + " + meshDir() + "sphere.stl\n";
       members += " s" + n;
     }
@@ -269,8 +270,8 @@ void BM_ContactLargePair(benchmark::State& state) {
     orv::Settings p = s;
     p.CONTACT_ALGORITHM = 0;
     // Fastest of many against fastest of many, as for the exhaustive loops.
-    const double fastEdge = evaluate(pair, s, false, 200).seconds -
-                            evaluate(pair, p, false, 200).seconds;
+    const double fastEdge =
+        evaluate(pair, s, false, 200).seconds - evaluate(pair, p, false, 200).seconds;
     const double slowEdge = slowNow.seconds - exhaustive(0).seconds;
     state.counters["edge_exhaustive_ms"] = 1e3 * slowEdge;
     state.counters["edge_ms"] = 1e3 * fastEdge;

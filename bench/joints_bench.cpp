@@ -48,7 +48,7 @@ struct JointScene {
 };
 
 using Evaluator = void (*)(const orv::Model&, const orv::Kinematics&, const double*, double, int,
-                          orv::ConstraintRows&);
+                           orv::ConstraintRows&);
 
 void runJoint(benchmark::State& state, const char* type, Evaluator evaluate) {
   JointScene scene(type);
@@ -60,7 +60,9 @@ void runJoint(benchmark::State& state, const char* type, Evaluator evaluate) {
   }
 }
 
-void BM_RevolutionJoint(benchmark::State& state) { runJoint(state, "revolution", orv::revolutionJoint); }
+void BM_RevolutionJoint(benchmark::State& state) {
+  runJoint(state, "revolution", orv::revolutionJoint);
+}
 BENCHMARK(BM_RevolutionJoint);
 
 void BM_CylinderJoint(benchmark::State& state) { runJoint(state, "cylinder", orv::cylinderJoint); }

@@ -141,7 +141,8 @@ double bestSeconds(F f, int reps) {
   for (int r = 0; r < reps; ++r) {
     const auto t0 = std::chrono::steady_clock::now();
     benchmark::DoNotOptimize(f());
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    best = std::min(best,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
   return best;
 }

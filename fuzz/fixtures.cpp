@@ -42,7 +42,7 @@ void expressionModel(Model& m, Kinematics& h) {
   h.time = 0.25;
   const int nb = 2;
   h.Y.assign(14 * nb, 0.0);
-  for (int i = 0; i < 3 * nb; ++i) h.Y[i] = 0.1 * (i + 1);           // displacements
+  for (int i = 0; i < 3 * nb; ++i) h.Y[i] = 0.1 * (i + 1);            // displacements
   for (int i = 0; i < 3 * nb; ++i) h.Y[3 * nb + i] = -0.2 * (i + 1);  // velocities
   h.A.assign(9 * nb, 0.0);
   mat3Identity(&h.A[0]);

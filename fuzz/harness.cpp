@@ -59,9 +59,8 @@ bool sameValue(double a, double b) {
 
 // What the result reader and the motion import replace.
 auto stores(const Histories& h) {
-  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const,
-                  h.p_F_force, h.p_output, h.channel_names, h.cont_time_index, h.cont_position,
-                  h.cont_value,
+  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const, h.p_F_force, h.p_output,
+                  h.channel_names, h.cont_time_index, h.cont_position, h.cont_value,
                   h.stl_cont_ti_st, h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame,
                   h.analysis_finished, h.result_shape);
 }
@@ -292,9 +291,9 @@ Harness harnessNamed(const std::string& target) {
   static const struct {
     const char* name;
     Harness run;
-  } all[] = {{"expr", runExpr},         {"model", runModel},   {"stl", runStl},
-             {"bmp", runBmp},           {"settings", runSettings},
-             {"result", runResult},     {"motion", runMotion}};
+  } all[] = {{"expr", runExpr},    {"model", runModel},       {"stl", runStl},
+             {"bmp", runBmp},      {"settings", runSettings}, {"result", runResult},
+             {"motion", runMotion}};
   for (const auto& t : all)
     if (target == t.name) return t.run;
   return nullptr;

@@ -56,8 +56,8 @@ inline bool has(const std::string& text, const std::string& part) {
 std::string placeOf(const std::string& file, const std::string& text, size_t offset);
 // Everything the result reader and the motion import replace.
 inline auto resultStores(const orv::Histories& h) {
-  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const, h.p_F_force,
-                  h.p_output, h.channel_names, h.cont_time_index, h.cont_position, h.cont_value,
+  return std::tie(h.p_time, h.p_YYY, h.p_F_const, h.p_C_const, h.p_F_force, h.p_output,
+                  h.channel_names, h.cont_time_index, h.cont_position, h.cont_value,
                   h.stl_cont_ti_st, h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame,
                   h.analysis_finished, h.result_shape);
 }
@@ -93,15 +93,20 @@ struct Outcome {
   bool read = false;
   orv::AnalysisStatus status = orv::AnalysisStatus::Refused;
   std::string message, console;
-  const double* state(int ti) const { return &h.p_YYY[static_cast<size_t>(ti) * 14 * m.body_num()]; }
-  double out(int ti, int c) const { return h.p_output[static_cast<size_t>(ti) * m.output_num() + c]; }
+  const double* state(int ti) const {
+    return &h.p_YYY[static_cast<size_t>(ti) * 14 * m.body_num()];
+  }
+  double out(int ti, int c) const {
+    return h.p_output[static_cast<size_t>(ti) * m.output_num() + c];
+  }
 };
 // Reads the model file at `path`.
 Outcome loadFile(const std::string& path, const orv::Settings& s);
 // Reads model text, written to a fresh directory where the examples' meshes are found.
 Outcome loadText(const std::string& text, const orv::Settings& s);
 // The same, then run (after `edit`, if given, has changed the model).
-Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr);
+Outcome runFile(const std::string& path, const orv::Settings& s,
+                void (*edit)(orv::Model&) = nullptr);
 Outcome runText(const std::string& text, const orv::Settings& s);
 // The run of an example with the shipped settings, made once per process.
 const Outcome& exampleRun(const std::string& file);

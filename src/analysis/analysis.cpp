@@ -85,7 +85,8 @@ void startRules(Run& r) {
   const double coef = r.s.contact_time_step_coefficient;
   r.hc = coef > 0.0 ? coef * r.D : r.D;
   if (!(coef > 0.0) && m.contact_num() > 0)
-    cprintf("  Warning: contact_time_step_coefficient is not positive; steps with contact are not shortened\n");
+    cprintf("  Warning: contact_time_step_coefficient is not positive; steps with contact are not "
+            "shortened\n");
   // With contact, the energy change of a step is judged against |E0|, but
   // never against less than the work of lifting every body by the model's
   // size: the zero of potential energy is wherever the origin happens to be.

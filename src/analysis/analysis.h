@@ -32,7 +32,7 @@ struct ResultStore {
 };
 
 struct SimulationOptions {
-  bool pauses = true;           // the short pauses at the end of a run
+  bool pauses = true;            // the short pauses at the end of a run
   ResultStore* store = nullptr;  // nullptr: the result stays in the histories only
 };
 

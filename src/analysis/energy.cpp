@@ -24,7 +24,8 @@ double totalEnergy(const Model& m, const Settings& s, const std::vector<double>&
   for (int b = 0; b < layout.nb; ++b) {
     const double mass = m.bodies[b].mass;
     if (s.energy_flag[0] == 1)
-      E += mass * kGravityAcceleration * (-1.0) * sign * (m.bodies[b].cg_pos[axis] + Y[layout.r(b) + axis]);
+      E += mass * kGravityAcceleration * (-1.0) * sign *
+           (m.bodies[b].cg_pos[axis] + Y[layout.r(b) + axis]);
     if (s.energy_flag[1] == 1) {
       const double* v = &Y[layout.v(b)];
       E += 0.5 * mass * vec3Dot(v, v);

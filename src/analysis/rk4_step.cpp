@@ -12,7 +12,8 @@ namespace {
 // contact records are those of its last evaluation, the one nearest the
 // state the step ends in; the earlier stages' records would repeat every
 // contact up to four times. (w.contact keeps whatever any stage raised.)
-bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k, RateSide side) {
+bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k,
+           RateSide side) {
   r.w.kin.time = ts;
   r.w.kin.Y = in;
   r.w.rateSide = side;
@@ -37,7 +38,9 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
     r.w.contact = r.k1Contact;  // k1 is the sample's evaluation
   else
     ok = stage(r, t, r.Y, r.k1, RateSide::Forward);
-  if (ok) combine(r, hs / 2, r.k1, r.Ys), last = &r.Ys, ok = stage(r, t + hs / 2, r.Ys, r.k2, RateSide::Central);
+  if (ok)
+    combine(r, hs / 2, r.k1, r.Ys), last = &r.Ys,
+                                    ok = stage(r, t + hs / 2, r.Ys, r.k2, RateSide::Central);
   if (ok) combine(r, hs / 2, r.k2, r.Ys), ok = stage(r, t + hs / 2, r.Ys, r.k3, RateSide::Central);
   if (ok) combine(r, hs, r.k3, r.Ys), ok = stage(r, t + hs, r.Ys, r.k4, RateSide::Backward);
   if (!ok) {
@@ -47,8 +50,8 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
     const int b = bodyOffUnitSphere(r.m, last->data(), norm2);
     if (b >= 0)
       r.stop("The integration diverged in the step from t=" + shortNumber(t) +
-             ": the orientation of body " + r.m.bodies[b].name + " left the unit sphere (|p|^2 = " +
-             shortNumber(norm2) + ")");
+             ": the orientation of body " + r.m.bodies[b].name +
+             " left the unit sphere (|p|^2 = " + shortNumber(norm2) + ")");
     else
       r.fail(t);
     return false;

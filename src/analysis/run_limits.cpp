@@ -73,7 +73,8 @@ void noteStep(RunLimits& lim, const Model& m, const DynamicsWork& w, const doubl
     const Body& B = m.bodies[b];
     if (held[static_cast<size_t>(b)]) continue;
     mass += std::fabs(B.mass);
-    turning += std::max({std::fabs(B.inertia[0]), std::fabs(B.inertia[1]), std::fabs(B.inertia[2])});
+    turning +=
+        std::max({std::fabs(B.inertia[0]), std::fabs(B.inertia[1]), std::fabs(B.inertia[2])});
     if (w.elementF.size() < 3 * static_cast<size_t>(nb)) continue;
     double om[3];
     omegaFromEulerRates(om, &Y[layout.p(b)], &Y[layout.pd(b)]);

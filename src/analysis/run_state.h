@@ -16,8 +16,14 @@ namespace orv {
 
 struct Run {
   Run(const Model& model, const Settings& settings, Histories& hist, std::string& msg)
-      : m(model), s(settings), h(hist), message(msg), layout{model.body_num()},
-        N(model.sample_num), D(model.d_time), nj6(6 * static_cast<size_t>(model.joint_num())) {}
+      : m(model),
+        s(settings),
+        h(hist),
+        message(msg),
+        layout{model.body_num()},
+        N(model.sample_num),
+        D(model.d_time),
+        nj6(6 * static_cast<size_t>(model.joint_num())) {}
 
   const Model& m;
   const Settings& s;
@@ -25,9 +31,9 @@ struct Run {
   std::string& message;  // why a run was refused, failed or stopped
   DynamicsWork w;
   const StateLayout layout;
-  const int N;        // samples
-  const double D;     // sample interval
-  const size_t nj6;   // joint reactions per sample
+  const int N;       // samples
+  const double D;    // sample interval
+  const size_t nj6;  // joint reactions per sample
 
   double t = 0.0;     // time of Y
   double step = 0.0;  // the next step size, as the step-size rule chose it

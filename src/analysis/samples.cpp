@@ -100,7 +100,8 @@ void buildContactIndex(Histories& h, int N) {
   for (int v : h.cont_time_index)
     if (v >= 0 && v < N) ++h.stl_cont_ti_num[v];
   h.stl_cont_ti_st[0] = 0;
-  for (int k = 1; k < N; ++k) h.stl_cont_ti_st[k] = h.stl_cont_ti_st[k - 1] + h.stl_cont_ti_num[k - 1];
+  for (int k = 1; k < N; ++k)
+    h.stl_cont_ti_st[k] = h.stl_cont_ti_st[k - 1] + h.stl_cont_ti_num[k - 1];
 }
 
 }  // namespace orv

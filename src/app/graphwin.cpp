@@ -15,9 +15,7 @@
 using orv::g_hist;
 using orv::g_model;
 
-DataPlot::DataPlot(QWidget* parent) : QwtPlot(parent) {
-  setAxisTitle(QwtPlot::xBottom, "Time[s]");
-}
+DataPlot::DataPlot(QWidget* parent) : QwtPlot(parent) { setAxisTitle(QwtPlot::xBottom, "Time[s]"); }
 
 DataPlot::~DataPlot() {
   // The curve points into time_ and value_: let it go before they do.
@@ -37,7 +35,8 @@ void DataPlot::fillSamples(int channel) {
   time_.assign(g_hist.p_time.begin(), g_hist.p_time.begin() + static_cast<std::ptrdiff_t>(n));
   value_.assign(n, 0.0);
   if (channel >= 0)
-    for (size_t i = 0; i < n; ++i) value_[i] = g_hist.p_output[i * stride + static_cast<size_t>(channel)];
+    for (size_t i = 0; i < n; ++i)
+      value_[i] = g_hist.p_output[i * stride + static_cast<size_t>(channel)];
 }
 
 void DataPlot::setOutput(int output_id) {
@@ -83,5 +82,6 @@ GraphWin::GraphWin(QWidget* parent) : QMainWindow(parent) {
   toolBar->addWidget(strip);
   addToolBar(toolBar);
 
-  connect(outputList_, QOverload<int>::of(&QComboBox::currentIndexChanged), plot_, &DataPlot::setOutput);
+  connect(outputList_, QOverload<int>::of(&QComboBox::currentIndexChanged), plot_,
+          &DataPlot::setOutput);
 }

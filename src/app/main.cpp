@@ -32,7 +32,8 @@ void waitUntilExposed(QWidget& w) {
 // model lengths, as a user would with the centre list and the right button.
 int screenshots(MainWindow& w, const QStringList& args) {
   if (args.size() < 3) {
-    std::fprintf(stderr, "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNEL [CENTER [ZOOM]]]\n");
+    std::fprintf(stderr,
+                 "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNEL [CENTER [ZOOM]]]\n");
     return 2;
   }
   const QString outDir = args[0];

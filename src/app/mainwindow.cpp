@@ -33,7 +33,6 @@
 #include "view/glwidget.h"
 #include "view/view_state.h"
 
-
 using orv::cprintf;
 
 namespace {
@@ -74,18 +73,21 @@ MainWindow::MainWindow() {
   animeSpin_->setRange(0, 9999);
   animeSpin_->setValue(0);
   animeSpin_->setFixedWidth(50);
-  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::i_anime_Changed);
+  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this,
+          &MainWindow::i_anime_Changed);
 
   stepSpin_ = new QSpinBox;
   stepSpin_->setRange(1, 9999);
   stepSpin_->setValue(1);
   stepSpin_->setFixedWidth(50);
-  connect(stepSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::add_anime_Changed);
+  connect(stepSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this,
+          &MainWindow::add_anime_Changed);
 
   ctrCombo_ = new QComboBox;
   ctrCombo_->addItem(" ");
   ctrCombo_->setFixedWidth(100);
-  connect(ctrCombo_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::ctrLC_id_Changed);
+  connect(ctrCombo_, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &MainWindow::ctrLC_id_Changed);
 
   cameraCombo_ = new QComboBox;
   cameraCombo_->addItem(" ");
@@ -213,13 +215,16 @@ void MainWindow::renderIntoPixmap() {
   bool accepted = false;
   const QString text =
       QInputDialog::getText(this, "Glimmet", "Enter pixmap size:", QLineEdit::Normal,
-                            QString("%1 x %2").arg(viewSize.width()).arg(viewSize.height()), &accepted);
+                            QString("%1 x %2").arg(viewSize.width()).arg(viewSize.height()),
+                            &accepted);
   const QSize size = orv::pixmapSizeFromText(accepted, text, viewSize);
   if (size.width() >= 0 && size.height() >= 0)
     setPixmap(glWidget_->renderPixmap(size.width(), size.height(), false));
 }
 
-void MainWindow::grabFrameBuffer() { setPixmap(QPixmap::fromImage(glWidget_->grabFrameBuffer(false))); }
+void MainWindow::grabFrameBuffer() {
+  setPixmap(QPixmap::fromImage(glWidget_->grabFrameBuffer(false)));
+}
 
 void MainWindow::clearPixmap() { setPixmap(QPixmap()); }
 
@@ -242,7 +247,8 @@ QPixmap MainWindow::grabWithView() {
 
 void MainWindow::about() {
   showMessage("About Glimmet",
-              "The <b>Glimmet</b> example demonstrates two approaches for rendering OpenGL into a Qt pixmap.",
+              "The <b>Glimmet</b> example demonstrates two approaches for rendering OpenGL into a "
+              "Qt pixmap.",
               true);
 }
 
@@ -276,7 +282,8 @@ void MainWindow::openModel(const QString& path) {
 
 void MainWindow::refillLocalCoordinateLists() {
   ctrCombo_->clear();
-  for (const orv::LocalCoordinate& lc : orv::g_model.frames) ctrCombo_->addItem(QString::fromStdString(lc.name));
+  for (const orv::LocalCoordinate& lc : orv::g_model.frames)
+    ctrCombo_->addItem(QString::fromStdString(lc.name));
   cameraCombo_->clear();
   cameraCombo_->addItem("NaN");  // index 0: the free camera
   for (const orv::LocalCoordinate& lc : orv::g_model.frames)

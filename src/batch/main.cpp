@@ -18,7 +18,8 @@ namespace {
 
 // Exit codes.
 constexpr int kSuccess = 0;
-constexpr int kFailed = 1;  // refused or failed: bad input, refused model, numerical failure, memory
+constexpr int kFailed =
+    1;  // refused or failed: bad input, refused model, numerical failure, memory
 constexpr int kUsage = 2;
 constexpr int kStopped = 3;  // stopped by a run-time rule; the samples so far are written
 
@@ -126,8 +127,7 @@ int analyse(const CommandLine& c) {
   orv::AnalysisStatus as = orv::executeAnalysis(message, opt);
   std::fflush(stdout);
   switch (as) {
-    case orv::AnalysisStatus::Completed:
-      return kSuccess;
+    case orv::AnalysisStatus::Completed: return kSuccess;
     case orv::AnalysisStatus::Stopped:  // the message says which rule and when
       std::fprintf(stderr, "orvaldyn-batch: the run stopped early: %s\n", message.c_str());
       return kStopped;

@@ -82,8 +82,8 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
   const unsigned limit = static_cast<unsigned>(mesh.node_num());
   unsigned bad = 0;
   for (int v : mesh.tri) bad |= static_cast<unsigned>(v) >= limit;
-  mb.usable = mesh.node_num() > 0 && mesh.stl_num() > 0 && bad == 0 &&
-              mesh.node.size() % 3 == 0 && mesh.tri.size() % 3 == 0;
+  mb.usable = mesh.node_num() > 0 && mesh.stl_num() > 0 && bad == 0 && mesh.node.size() % 3 == 0 &&
+              mesh.tri.size() % 3 == 0;
   if (mb.usable) firstEdges(mesh.tri.data(), mesh.stl_num(), mb.firstEdges);
   return mb.usable;
 }
@@ -127,9 +127,8 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   double* x = mb.node.data();
   double* n = mb.normal.data();
   double* c = mb.center.data();
-  forBlocks(nn, nn, nt, [&](int lo, int hi) {
-    placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
-  });
+  forBlocks(nn, nn, nt,
+            [&](int lo, int hi) { placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A); });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
   mb.view.tri = sh.mesh->tri.data();

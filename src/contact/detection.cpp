@@ -19,8 +19,8 @@ void turnVectors(double* out, const double* n0, int count, const double* A) {
   for (int i = 0; i < count; ++i) mat3MulVec(&out[3 * i], A, &n0[3 * i]);
 }
 
-void pointContactForce(double* F, const double* P, const double* n, double h,
-                       const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p) {
+void pointContactForce(double* F, const double* P, const double* n, double h, const BodyMotion& pen,
+                       const BodyMotion& struck, const ContactParams& p) {
   double Fel[3];
   vec3Scale(Fel, std::fabs(h) * p.k, n);
 
@@ -115,8 +115,7 @@ void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p
   const int* v = &J.tri[3 * t];
   const double* V0 = &J.node[3 * v[0]];
   double turned[3];
-  const double* n =
-      J.normal ? &J.normal[3 * t] : mat3MulVec(turned, J.turn, &J.normal0[3 * t]);
+  const double* n = J.normal ? &J.normal[3 * t] : mat3MulVec(turned, J.turn, &J.normal0[3 * t]);
   double r[3];
   vec3Sub(r, P, V0);
   const double h = vec3Dot(r, n);
@@ -134,8 +133,8 @@ void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p
   for (int k = 0; k < 3; ++k) best.n[k] = n[k];
 }
 
-void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi,
-                 const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out) {
+void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi, const BodyMotion& bj,
+                 const ContactParams& p, std::vector<ContactItem>& out) {
   if (best.t < 0) return;
   ContactItem item;
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k];
@@ -302,7 +301,8 @@ void firstEdges(const int* tri, int count, std::vector<unsigned char>& out) {
   std::sort(edges.begin(), edges.end());
   for (size_t i = 0; i < edges.size(); ++i)
     if (i == 0 || edges[i].first != edges[i - 1].first)
-      out[static_cast<size_t>(edges[i].second / 3)] |= static_cast<unsigned char>(1 << (edges[i].second % 3));
+      out[static_cast<size_t>(edges[i].second / 3)] |=
+          static_cast<unsigned char>(1 << (edges[i].second % 3));
 }
 
 }  // namespace orv

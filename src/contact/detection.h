@@ -12,11 +12,11 @@
 namespace orv {
 
 // Fixed tolerances.
-constexpr double kSphereMargin = 1.001;        // candidate: |P - S| < margin * radius
-constexpr double kInsideLow = -1e-10;          // barycentric s, t at least this
-constexpr double kInsideHigh = 1.0000000001;   // s, t and s + t at most this
-constexpr double kDepthThreshold = -1e-10;     // a point contact needs h below this
-constexpr double kSlidingSpeed = 1e-10;        // slower relative motion has no friction
+constexpr double kSphereMargin = 1.001;       // candidate: |P - S| < margin * radius
+constexpr double kInsideLow = -1e-10;         // barycentric s, t at least this
+constexpr double kInsideHigh = 1.0000000001;  // s, t and s + t at most this
+constexpr double kDepthThreshold = -1e-10;    // a point contact needs h below this
+constexpr double kSlidingSpeed = 1e-10;       // slower relative motion has no friction
 
 // An axis-aligned box. lo > hi on some axis makes it empty.
 struct Bound {
@@ -44,13 +44,13 @@ class TriangleTree;
 struct PlacedMesh {
   int node_num = 0;
   int stl_num = 0;
-  const int* tri = nullptr;       // 3 per triangle
-  const double* radius = nullptr; // 1 per triangle
-  const double* node = nullptr;   // 3 per node
-  const double* normal = nullptr; // 3 per triangle, unit, pointing outside
-  const double* center = nullptr; // 3 per triangle
-  const double* normal0 = nullptr;  // 3 per triangle, as read
-  const double* turn = nullptr;     // 9, the body's rotation matrix
+  const int* tri = nullptr;                   // 3 per triangle
+  const double* radius = nullptr;             // 1 per triangle
+  const double* node = nullptr;               // 3 per node
+  const double* normal = nullptr;             // 3 per triangle, unit, pointing outside
+  const double* center = nullptr;             // 3 per triangle
+  const double* normal0 = nullptr;            // 3 per triangle, as read
+  const double* turn = nullptr;               // 9, the body's rotation matrix
   const unsigned char* firstEdges = nullptr;  // 1 per triangle, see firstEdges()
   const TriangleTree* tree = nullptr;
   Bound nodes;  // every node (NaN coordinates aside)
@@ -70,7 +70,7 @@ int nodesNear(const PlacedMesh& I, const PlacedMesh& J);
 
 // Where a body stands and how it moves.
 struct BodyMotion {
-  double pos[3] = {0, 0, 0};    // R0 + r
+  double pos[3] = {0, 0, 0};  // R0 + r
   double vel[3] = {0, 0, 0};
   double A[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   double omega[3] = {0, 0, 0};  // angular velocity in global axes, A w'
@@ -113,8 +113,8 @@ void turnVectors(double* out, const double* n0, int count, const double* A);
 // a triangle with unit normal n of the struck body: elastic |h| k n, damping
 // -c (u.n) n and friction -myu |F_el| (t_hat - (n.t_hat) n) with t_hat the
 // direction of the relative point velocity u (none at |u| <= 1e-10).
-void pointContactForce(double* F, const double* P, const double* n, double h,
-                       const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p);
+void pointContactForce(double* F, const double* P, const double* n, double h, const BodyMotion& pen,
+                       const BodyMotion& struck, const ContactParams& p);
 
 // Nodes [n0, n1) of I against the triangles of J, in index order. A node
 // touches J at most once: of the triangles it lies in within the depth

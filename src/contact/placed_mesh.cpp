@@ -21,7 +21,9 @@ void circumCircle(const double* P0, const double* P1, const double* P2, const do
     double M[9], Mi[9], r[3];
     vec3Sub(&M[0], P1, P0);
     vec3Sub(&M[3], P2, P0);
-    M[6] = n[0]; M[7] = n[1]; M[8] = n[2];
+    M[6] = n[0];
+    M[7] = n[1];
+    M[8] = n[2];
     r[0] = (vec3Dot(P1, P1) - vec3Dot(P0, P0)) / 2.0;
     r[1] = (vec3Dot(P2, P2) - vec3Dot(P0, P0)) / 2.0;
     r[2] = vec3Dot(n, P0);
@@ -30,9 +32,10 @@ void circumCircle(const double* P0, const double* P1, const double* P2, const do
       mat3MulVec(c, Mi, r);
       vec3Sub(d, c, P0);
       const double rad = vec3Norm(d[0], d[1], d[2]);
-      if (std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) &&
-          std::isfinite(rad)) {
-        centre[0] = c[0]; centre[1] = c[1]; centre[2] = c[2];
+      if (std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]) && std::isfinite(rad)) {
+        centre[0] = c[0];
+        centre[1] = c[1];
+        centre[2] = c[2];
         radius = rad;
         return;
       }

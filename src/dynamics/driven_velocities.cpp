@@ -74,7 +74,8 @@ struct BlockJacobian {
 // mb, then the six of each body whose velocities follow from the motions
 // (each motion's i body and the bodies joined to it, other than the motion's
 // j body). isOpen marks them among all 6nb.
-std::vector<int> openComponents(const Model& m, const std::vector<int>& mb, std::vector<char>& isOpen) {
+std::vector<int> openComponents(const Model& m, const std::vector<int>& mb,
+                                std::vector<char>& isOpen) {
   const StateLayout layout{m.body_num()};
   const int n = 6 * layout.nb;
   std::vector<int> bodies;
@@ -217,7 +218,8 @@ void drivenVelocities(const Model& m, DynamicsWork& w, double t, std::vector<int
   if (m.motion_num() == 0) return;
   if (!prescribeDrivenVelocities(m, w, t, w.Y.data()) && !w.velocityWarned) {
     cprintf("  Warning: the velocities of the motion-driven bodies cannot be solved at t=%e; "
-            "they keep their values\n", t);
+            "they keep their values\n",
+            t);
     w.velocityWarned = true;
   }
   for (const Motion& mo : m.motions) {

@@ -29,10 +29,10 @@ struct DynamicsWork {
   ModelPrograms programs;
 
   // Constant through the run.
-  std::vector<double> inertia;       // 9nb: inertia tensors J in global axes, row-major
-  std::vector<BodyInverse> minv;     // per body: 1/m and J^-1
-  std::vector<int> rowStart;         // first row of each joint, then of each motion
-  int ncon = 0;                      // constraint rows
+  std::vector<double> inertia;    // 9nb: inertia tensors J in global axes, row-major
+  std::vector<BodyInverse> minv;  // per body: 1/m and J^-1
+  std::vector<int> rowStart;      // first row of each joint, then of each motion
+  int ncon = 0;                   // constraint rows
   // Rows left out as redundant, found at the initial configuration (per
   // global row; empty when none).
   std::vector<char> dropped;
@@ -42,7 +42,7 @@ struct DynamicsWork {
   // and the driven velocities prescribed.
   Kinematics kin;
   std::vector<double> Y;
-  std::vector<double> F, N;          // 3nb each: applied forces (global) and torques (body axes)
+  std::vector<double> F, N;  // 3nb each: applied forces (global) and torques (body axes)
   // Loads of the force elements alone, per body: F (global) and N (body
   // axes). The run-time rules bound speeds by their work.
   std::vector<double> elementF, elementN;
@@ -55,7 +55,7 @@ struct DynamicsWork {
   BlockSystem system;                // S in block form and its factor
   std::vector<SystemEntry> entries;  // the bodies of each entry, as analysed
   std::vector<double> rhs;           // ncon scratch
-  Mat Cq;                            // dense ncon x 6nb, for the initial analysis (fillDenseJacobian)
+  Mat Cq;  // dense ncon x 6nb, for the initial analysis (fillDenseJacobian)
   // Which side of the evaluation's time the motions' rates are differentiated
   // on (set by the integrator per stage), and the rates of the last assembly.
   RateSide rateSide = RateSide::Central;

@@ -96,7 +96,8 @@ void makeVelocitiesConsistent(const Model& m, DynamicsWork& w, const Vec& eta, V
       change = std::max(change, std::max(std::fabs(dv), std::fabs(jw[k])));
     }
   }
-  cprintf("  Initial velocities made consistent with the constraints (largest change %e)\n", change);
+  cprintf("  Initial velocities made consistent with the constraints (largest change %e)\n",
+          change);
 }
 
 // The model's velocities, those of the driven bodies solved from eta.
@@ -157,7 +158,8 @@ void initialAnalysis(const Model& m, DynamicsWork& w, double t, double* Y) {
       Y[layout.pd(b) + k] = pd[k];
     }
     cprintf("[%d]:\n", b);
-    cprintf("  V={%e,%e,%e}\n", qdot[layout.trans(b)], qdot[layout.trans(b) + 1], qdot[layout.trans(b) + 2]);
+    cprintf("  V={%e,%e,%e}\n", qdot[layout.trans(b)], qdot[layout.trans(b) + 1],
+            qdot[layout.trans(b) + 2]);
     cprintf("  W={%e,%e,%e}\n", wb[0], wb[1], wb[2]);
     cprintf("  Pd={%e,%e,%e,%e}\n", pd[0], pd[1], pd[2], pd[3]);
   }

@@ -28,11 +28,14 @@ void checkContacts(const Model& m, std::vector<std::string>& problems) {
   std::set<std::pair<int, std::string>> told;
   auto refuse = [&](const Contact& c, const std::string& what) {
     if (told.insert({c.line, what}).second)
-      problems.push_back(placeLine(m.path, SourcePos{c.line, 0}, "Contact " + c.name + ": " + what));
+      problems.push_back(
+          placeLine(m.path, SourcePos{c.line, 0}, "Contact " + c.name + ": " + what));
   };
   for (const Contact& c : m.contacts) {
-    const struct { int shape, body; const std::string& name; } sides[2] = {
-        {c.i_shape, c.i_body, c.iSTL}, {c.j_shape, c.j_body, c.jSTL}};
+    const struct {
+      int shape, body;
+      const std::string& name;
+    } sides[2] = {{c.i_shape, c.i_body, c.iSTL}, {c.j_shape, c.j_body, c.jSTL}};
     for (const auto& side : sides) {
       if (side.shape < 0 || side.shape >= m.shape_num() || side.body < 0) {
         refuse(c, "shape " + side.name + " not found or on no body");
@@ -45,17 +48,19 @@ void checkContacts(const Model& m, std::vector<std::string>& problems) {
         refuse(c, "shape " + sh.name + " has no mesh: mesh file " + sh.stl_file + ": " +
                       (sh.stl_error.empty() ? "not read" : sh.stl_error));
       else if (sh.mesh->stl_num() == 0)
-        refuse(c, "shape " + sh.name + " has no mesh: mesh file " + sh.stl_file +
-                      ": no triangles");
+        refuse(c, "shape " + sh.name + " has no mesh: mesh file " + sh.stl_file + ": no triangles");
     }
-    const struct { const char* name; double value; } constants[] = {
-        {"k", c.k}, {"c", c.c}, {"d", c.d}, {"e", c.e}, {"myu", c.myu}};
+    const struct {
+      const char* name;
+      double value;
+    } constants[] = {{"k", c.k}, {"c", c.c}, {"d", c.d}, {"e", c.e}, {"myu", c.myu}};
     for (const auto& k : constants)
       if (!(std::isfinite(k.value) && k.value >= 0.0)) {
         char value[32];
         std::snprintf(value, sizeof value, "%g", k.value);
-        refuse(c, std::string(k.name) + " = " + value + ": the contact constants k, c, d, e and "
-                  "myu must be finite and not negative");
+        refuse(c, std::string(k.name) + " = " + value +
+                      ": the contact constants k, c, d, e and "
+                      "myu must be finite and not negative");
       }
   }
 }
@@ -83,7 +88,8 @@ bool checkModelForAnalysis(const Model& m, std::string& message) {
   auto lcOk = [&](int lc) { return lc >= 0 && lc < m.frame_num() && m.frames[lc].body >= 0; };
   for (const Body& b : m.bodies) {
     if (b.cg_lc < 0)
-      refuse(b.line, "Body " + b.name + ": centre-of-gravity local coordinate " + b.cg + " not found");
+      refuse(b.line,
+             "Body " + b.name + ": centre-of-gravity local coordinate " + b.cg + " not found");
     if (!(b.mass > 0.0) || !(b.inertia[0] > 0.0) || !(b.inertia[1] > 0.0) || !(b.inertia[2] > 0.0))
       refuse(b.line, "Body " + b.name + ": mass and moments of inertia must be positive");
   }
@@ -109,9 +115,9 @@ bool checkModelForAnalysis(const Model& m, std::string& message) {
     if (mo.joint < 0)
       refuse(mo.line, "Motion " + mo.name + ": joint " + mo.joint_name + " not found");
     else if (m.joints[mo.joint].kind == JointType::Unknown ||
-             m.joints[mo.joint].kind == JointType::Ground || mo.i_body < 0 ||
-             mo.j_body < 0)
-      refuse(mo.line, "Motion " + mo.name + ": joint " + mo.joint_name + " does not join two bodies");
+             m.joints[mo.joint].kind == JointType::Ground || mo.i_body < 0 || mo.j_body < 0)
+      refuse(mo.line,
+             "Motion " + mo.name + ": joint " + mo.joint_name + " does not join two bodies");
     if (mo.kind == MotionType::Unknown)
       refuse(mo.line, "Motion " + mo.name + ": type " + mo.type + " is not supported (use R or T)");
   }
@@ -177,20 +183,23 @@ std::vector<std::string> contactStepWarnings(const Model& m, const Settings& s) 
     if (!(c.k > 0.0) || !(c.c >= 0.0)) continue;  // not a spring: nothing oscillates
     double inverseMass = 0.0;
     for (int b : {c.i_body, c.j_body})
-      if (!held[static_cast<size_t>(b)] && m.bodies[b].mass > 0.0) inverseMass += 1.0 / m.bodies[b].mass;
+      if (!held[static_cast<size_t>(b)] && m.bodies[b].mass > 0.0)
+        inverseMass += 1.0 / m.bodies[b].mass;
     if (!(inverseMass > 0.0)) continue;
     const double mu = 1.0 / inverseMass;
     // mu s^2 + c s + k = 0.
-    const std::complex<double> root = std::sqrt(std::complex<double>(c.c * c.c - 4.0 * mu * c.k, 0.0));
+    const std::complex<double> root =
+        std::sqrt(std::complex<double>(c.c * c.c - 4.0 * mu * c.k, 0.0));
     const std::complex<double> l1 = (-c.c + root) / (2.0 * mu), l2 = (-c.c - root) / (2.0 * mu);
     const double hmax = std::min(largestStableStep(l1), largestStableStep(l2));
     if (!(hc > hmax)) continue;
     const double omega = std::sqrt(c.k / mu), fastest = std::max(std::abs(l1), std::abs(l2));
     lines.push_back(placeLine(
         m.path, SourcePos{c.line, 0},
-        "Warning: contact " + c.name + ": stiffness " + number(c.k) + " and damping " + number(c.c) +
-            " on a mass of " + number(mu) + " kg give omega*h = " + number(omega * hc) +
-            " (|lambda|*h = " + number(fastest * hc) + " with the damping) at its step of " + number(hc) +
+        "Warning: contact " + c.name + ": stiffness " + number(c.k) + " and damping " +
+            number(c.c) + " on a mass of " + number(mu) +
+            " kg give omega*h = " + number(omega * hc) + " (|lambda|*h = " + number(fastest * hc) +
+            " with the damping) at its step of " + number(hc) +
             " s, beyond the stable range of the integrator; the largest stable d_time is " +
             number(coef > 0.0 ? hmax / coef : hmax) + " s"));
   }

@@ -99,14 +99,20 @@ constexpr double kUnitTolerance = 0.5;
 struct Layout {
   const DynamicsWork& w;
   int nb = 0, ncon = 0, E = 0;
-  std::vector<int> count;                   // rows of each entry
-  std::vector<std::array<int, 2>> bodies;   // of each entry (-1: none)
-  std::vector<std::vector<int>> byBody;     // entries acting on each body
-  std::vector<int> entryOf;                 // of each row (-1: none)
+  std::vector<int> count;                  // rows of each entry
+  std::vector<std::array<int, 2>> bodies;  // of each entry (-1: none)
+  std::vector<std::vector<int>> byBody;    // entries acting on each body
+  std::vector<int> entryOf;                // of each row (-1: none)
 
   Layout(const Model& m, const DynamicsWork& work)
-      : w(work), nb(m.body_num()), ncon(work.ncon), E(static_cast<int>(work.rows.size())),
-        count(E, 0), bodies(E), byBody(nb), entryOf(ncon, -1) {
+      : w(work),
+        nb(m.body_num()),
+        ncon(work.ncon),
+        E(static_cast<int>(work.rows.size())),
+        count(E, 0),
+        bodies(E),
+        byBody(nb),
+        entryOf(ncon, -1) {
     for (int e = 0; e < E; ++e) {
       const ConstraintRows& r = w.rows[e];
       count[e] = w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0;
@@ -125,7 +131,8 @@ struct Layout {
     }
     for (int e = 0; e < E; ++e)
       for (int k = 0; k < count[e]; ++k)
-        for (const double* v : {w.rows[e].Bri[k], w.rows[e].Bpi[k], w.rows[e].Brj[k], w.rows[e].Bpj[k]})
+        for (const double* v :
+             {w.rows[e].Bri[k], w.rows[e].Bpi[k], w.rows[e].Brj[k], w.rows[e].Bpj[k]})
           if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2])) return false;
     return true;
   }
@@ -392,7 +399,8 @@ std::string redundancyReport(const Model& m, const DynamicsWork& w, const std::v
   int count = 0;
   for (char c : mask) count += c ? 1 : 0;
   if (count == 0) return "";
-  std::string text = "Redundant constraints" + when + ": " + std::to_string(count) + " rows dropped\n";
+  std::string text =
+      "Redundant constraints" + when + ": " + std::to_string(count) + " rows dropped\n";
   for (size_t r = 0; r < mask.size(); ++r)
     if (mask[r]) text += "  " + describeRow(m, w, static_cast<int>(r)) + "\n";
   text += "  The joint reactions are one valid set among many.\n";

@@ -24,10 +24,10 @@ namespace orv {
 namespace {
 
 // Gaps and rates above these fractions of their scale are no round-off.
-constexpr double kGapWarning = 1e-9;     // of the model size, or radians
-constexpr double kGapLimit = 1e-2;       // of the model size
-constexpr double kAngleLimit = 1e-3;     // radians
-constexpr double kDisagreement = 1e-6;   // of the model size, radians, or of the rates
+constexpr double kGapWarning = 1e-9;    // of the model size, or radians
+constexpr double kGapLimit = 1e-2;      // of the model size
+constexpr double kAngleLimit = 1e-3;    // radians
+constexpr double kDisagreement = 1e-6;  // of the model size, radians, or of the rates
 
 std::string num(double v) {
   if (std::isnan(v)) return "nan";
@@ -40,14 +40,14 @@ std::string num(double v) {
 // What the start of a run sees, built apart from the run's histories.
 struct Start {
   const Model& m;
-  DynamicsWork w;                  // rows assembled at the initial configuration, at rest
-  Kinematics moving;               // the start state with the model's velocities
-  Kinematics rest;                 // the initial configuration at rest (as the initial analysis)
-  std::vector<double> phi;         // per row: position violation (0 for rows that hold)
-  std::vector<double> eta;         // per row: prescribed rate (motions; 0 for joints)
-  double size = 1.0;               // model size, never 0
+  DynamicsWork w;           // rows assembled at the initial configuration, at rest
+  Kinematics moving;        // the start state with the model's velocities
+  Kinematics rest;          // the initial configuration at rest (as the initial analysis)
+  std::vector<double> phi;  // per row: position violation (0 for rows that hold)
+  std::vector<double> eta;  // per row: prescribed rate (motions; 0 for joints)
+  double size = 1.0;        // model size, never 0
   std::vector<std::string> problems;
-  std::vector<char> told;          // per entry: a problem of its record is reported
+  std::vector<char> told;  // per entry: a problem of its record is reported
 
   Start(const Model& model, const DynamicsWork& work)
       : m(model), w(work), told(work.rows.size(), 0) {}
@@ -84,8 +84,8 @@ void checkExpressions(Start& st) {
     const Motion& M = m.motions[mo];
     if (std::isfinite(v)) continue;
     st.told[st.nj() + mo] = 1;
-    st.refuse(M.line, "Motion " + M.name + ": rate " + M.dt_equ + " is not finite at the start time (" +
-                          num(v) + ")");
+    st.refuse(M.line, "Motion " + M.name + ": rate " + M.dt_equ +
+                          " is not finite at the start time (" + num(v) + ")");
   }
   static const char* kComponent[6] = {"Fx", "Fy", "Fz", "Tx", "Ty", "Tz"};
   for (int f = 0; f < m.force_num(); ++f) {
@@ -94,8 +94,8 @@ void checkExpressions(Start& st) {
       const double v = progs.force[6 * static_cast<size_t>(f) + c].evaluate(m, st.moving);
       if (!std::isfinite(v))
         st.refuse(m.forces[f].line, "Force " + m.forces[f].name + ": component " + kComponent[c] +
-                                        " = " + m.forces[f].equ[c] + " is not finite at the start (" +
-                                        num(v) + ")");
+                                        " = " + m.forces[f].equ[c] +
+                                        " is not finite at the start (" + num(v) + ")");
     }
   }
 }
@@ -149,7 +149,8 @@ void checkAssembly(Start& st) {
     angle = std::sqrt(angle);
     std::string what;
     if (gap > kGapLimit * st.size)
-      what = "gap " + num(gap) + " m, above 1% of the model size (" + num(kGapLimit * st.size) + " m)";
+      what =
+          "gap " + num(gap) + " m, above 1% of the model size (" + num(kGapLimit * st.size) + " m)";
     if (angle > kAngleLimit)
       what += (what.empty() ? "" : "; ") + std::string("angle ") + num(angle) + " rad, above " +
               num(kAngleLimit) + " rad";
@@ -184,7 +185,8 @@ void checkRepeatedRows(Start& st) {
   for (const RowCombination& rc : dep.combinations) {
     const int c = rc.row, e = entryOfRow(m, w, c);
     if (e < 0 || st.told[e]) continue;
-    const double sc = dep.size2[c] > 0.0 ? std::sqrt(dep.size2[c]) : 1.0;  // a zero row: its own rate
+    const double sc =
+        dep.size2[c] > 0.0 ? std::sqrt(dep.size2[c]) : 1.0;  // a zero row: its own rate
     // The record it leans on most, in units of the rows' sizes.
     int other = -1;
     double weight = -1.0, dphi = st.phi[c], deta = st.eta[c], rate = std::fabs(st.eta[c]) / sc;
@@ -207,11 +209,12 @@ void checkRepeatedRows(Start& st) {
       what = "a rate that differs by " + num(std::fabs(deta));
     if (what.empty()) continue;
     st.told[e] = 1;
-    const std::string row = e < st.nj() ? "its row " + std::to_string(c - w.rowStart[e] + 1) + " of " +
-                                              std::to_string(w.rows[e].nrows)
+    const std::string row = e < st.nj() ? "its row " + std::to_string(c - w.rowStart[e] + 1) +
+                                              " of " + std::to_string(w.rows[e].nrows)
                                         : "its row";
     st.refuse(st.line(e), st.record(e) + " contradicts " + st.other(other < 0 ? e : other) + ": " +
-                              row + " repeats what the other fixes, with " + what + " at the start");
+                              row + " repeats what the other fixes, with " + what +
+                              " at the start");
   }
 }
 

@@ -92,9 +92,7 @@ CompiledExpr CompiledExpr::bind(const Model& m) const {
   for (const Op& op : ops_) {
     switch (op.kind) {
       case Kind::Number:
-      case Kind::Time:
-        out.ops_.push_back(op);
-        break;
+      case Kind::Time: out.ops_.push_back(op); break;
       case Kind::Measure: {  // bound already (to m, as it must be)
         Op copy = op;
         copy.name = static_cast<std::uint32_t>(out.measures_.size());
@@ -102,12 +100,8 @@ CompiledExpr CompiledExpr::bind(const Model& m) const {
         out.ops_.push_back(copy);
         break;
       }
-      case Kind::Name:
-        out.pushNumber(parameterByName(m, names_[op.name]));
-        break;
-      case Kind::ConstCall:
-        out.bindCall(m, op.fn, &consts_[op.name]);
-        break;
+      case Kind::Name: out.pushNumber(parameterByName(m, names_[op.name])); break;
+      case Kind::ConstCall: out.bindCall(m, op.fn, &consts_[op.name]); break;
       case Kind::Call: {
         // Arguments that became numbers above make a call on numbers too.
         const std::size_t argc = op.argc;

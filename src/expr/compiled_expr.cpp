@@ -100,15 +100,9 @@ double CompiledExpr::run(const Model& m, const Kinematics& kin, double* s) const
   std::size_t n = 0;  // values on the stack
   for (const Op& op : ops_) {
     switch (op.kind) {
-      case Kind::Number:
-        s[n++] = op.value;
-        break;
-      case Kind::Time:
-        s[n++] = kin.time;
-        break;
-      case Kind::Name:
-        s[n++] = parameterByName(m, names_[op.name]);
-        break;
+      case Kind::Number: s[n++] = op.value; break;
+      case Kind::Time: s[n++] = kin.time; break;
+      case Kind::Name: s[n++] = parameterByName(m, names_[op.name]); break;
       case Kind::Call: {
         // Operators too go through the out-of-line bodies evaluate() calls,
         // rather than inline arithmetic: the very same instructions then
@@ -130,12 +124,8 @@ double CompiledExpr::run(const Model& m, const Kinematics& kin, double* s) const
         s[n++] = v;
         break;
       }
-      case Kind::ConstCall:
-        s[n++] = op.fn(m, kin, &consts_[op.name]);
-        break;
-      case Kind::Measure:
-        s[n++] = evaluateMeasure(measures_[op.name], kin);
-        break;
+      case Kind::ConstCall: s[n++] = op.fn(m, kin, &consts_[op.name]); break;
+      case Kind::Measure: s[n++] = evaluateMeasure(measures_[op.name], kin); break;
     }
   }
   return s[n - 1];

@@ -36,9 +36,9 @@ struct ExprReading {
     bool known = false;  // a parameter of that name exists
   };
   double value = 0.0;
-  bool tooDeep = false;           // nested deeper than the evaluator takes: value 0
-  std::size_t stop = 0;           // where the parse ended; the text's size when all was read
-  std::vector<Name> names;        // identifiers read as parameters, in text order
+  bool tooDeep = false;               // nested deeper than the evaluator takes: value 0
+  std::size_t stop = 0;               // where the parse ended; the text's size when all was read
+  std::vector<Name> names;            // identifiers read as parameters, in text order
   std::vector<int> parameterIndices;  // arguments of P(), as indices
 };
 ExprReading readExpression(const std::string& text, const Model& m, const Kinematics& kin);
@@ -108,9 +108,9 @@ class CompiledExpr {
 // Every expression an analysis evaluates at each step, compiled and bound to
 // the model of the run.
 struct ModelPrograms {
-  std::vector<CompiledExpr> force;       // force elements: 6 per element, in equ order
-  std::vector<CompiledExpr> motion_dt;   // per motion: rate
-  std::vector<CompiledExpr> output;      // per output channel
+  std::vector<CompiledExpr> force;      // force elements: 6 per element, in equ order
+  std::vector<CompiledExpr> motion_dt;  // per motion: rate
+  std::vector<CompiledExpr> output;     // per output channel
 };
 
 // The programs of m's current texts, bound to m.

@@ -83,17 +83,15 @@ struct Calculator {
     using sp::str_p;
     auto op = [this](int n, KeywordFn fn) { return Apply<State>{&cur, n, fn}; };
 
-    expression = term >> *((ch_p('+') >> term)[op(2, fnAdd)] |
-                           (ch_p('-') >> term)[op(2, fnSub)]);
+    expression = term >> *((ch_p('+') >> term)[op(2, fnAdd)] | (ch_p('-') >> term)[op(2, fnSub)]);
     // '^' binds like '*' and '/', left to right.
-    term = factor >> *((ch_p('*') >> factor)[op(2, fnMul)] |
-                       (ch_p('/') >> factor)[op(2, fnDiv)] |
+    term = factor >> *((ch_p('*') >> factor)[op(2, fnMul)] | (ch_p('/') >> factor)[op(2, fnDiv)] |
                        (ch_p('^') >> factor)[op(2, fnPow)]);
     // A minus sign is only ever part of a number: there is no unary minus.
     factor = sp::real_p[PushNumber<State>{&cur}] | group | function | identifier;
     group = ch_p('(') >> expression >> ch_p(')');
-    identifier = sp::lexeme_d[sp::alpha_p >> *(sp::alnum_p | ch_p('_'))]
-        [PushParameter<State>{&cur}];
+    identifier =
+        sp::lexeme_d[sp::alpha_p >> *(sp::alnum_p | ch_p('_'))][PushParameter<State>{&cur}];
 
     const auto comma = ch_p(',');
     args1 = ch_p('(') >> expression >> ch_p(')');
@@ -107,32 +105,22 @@ struct Calculator {
     // Keywords are tried before identifiers and match as prefixes: `timer`
     // reads as `time`. The others need their bracket, so `sinx` stays a name.
     // Longer keywords come first only to skip a doomed attempt.
-    function = str_p("time")[op(0, fnTime)] |
-               (str_p("sin") >> args1)[op(1, fnSin)] |
-               (str_p("cos") >> args1)[op(1, fnCos)] |
-               (str_p("asin") >> args1)[op(1, fnAsin)] |
-               (str_p("acos") >> args1)[op(1, fnAcos)] |
-               (str_p("sgn") >> args1)[op(1, fnSgn)] |
-               (str_p("abs") >> args1)[op(1, fnAbs)] |
-               (str_p("sqrt") >> args1)[op(1, fnSqrt)] |
-               (str_p("P") >> args1)[op(1, fnParam)] |
-               (str_p("DX") >> args3)[op(3, fnDistAxis<'x'>)] |
-               (str_p("DY") >> args3)[op(3, fnDistAxis<'y'>)] |
-               (str_p("DZ") >> args3)[op(3, fnDistAxis<'z'>)] |
-               (str_p("D") >> args2)[op(2, fnDist)] |
-               (str_p("VX") >> args4)[op(4, fnVelAxis<'x'>)] |
-               (str_p("VY") >> args4)[op(4, fnVelAxis<'y'>)] |
-               (str_p("VZ") >> args4)[op(4, fnVelAxis<'z'>)] |
-               (str_p("V") >> args2)[op(2, fnVel)] |
-               (str_p("WX") >> args3)[op(3, fnOmega<'x'>)] |
-               (str_p("WY") >> args3)[op(3, fnOmega<'y'>)] |
-               (str_p("WZ") >> args3)[op(3, fnOmega<'z'>)] |
-               (str_p("A1") >> args3)[op(3, fnAngle<'1'>)] |
-               (str_p("A2") >> args3)[op(3, fnAngle<'2'>)] |
-               (str_p("A3") >> args3)[op(3, fnAngle<'3'>)] |
-               (str_p("SWITCH") >> args4)[op(4, fnSwitch)] |
-               (str_p("CONTACT") >> args6)[op(6, fnContact)] |
-               (str_p("F_JOINT") >> args4)[op(4, fnJoint)];
+    function =
+        str_p("time")[op(0, fnTime)] | (str_p("sin") >> args1)[op(1, fnSin)] |
+        (str_p("cos") >> args1)[op(1, fnCos)] | (str_p("asin") >> args1)[op(1, fnAsin)] |
+        (str_p("acos") >> args1)[op(1, fnAcos)] | (str_p("sgn") >> args1)[op(1, fnSgn)] |
+        (str_p("abs") >> args1)[op(1, fnAbs)] | (str_p("sqrt") >> args1)[op(1, fnSqrt)] |
+        (str_p("P") >> args1)[op(1, fnParam)] | (str_p("DX") >> args3)[op(3, fnDistAxis<'x'>)] |
+        (str_p("DY") >> args3)[op(3, fnDistAxis<'y'>)] |
+        (str_p("DZ") >> args3)[op(3, fnDistAxis<'z'>)] | (str_p("D") >> args2)[op(2, fnDist)] |
+        (str_p("VX") >> args4)[op(4, fnVelAxis<'x'>)] |
+        (str_p("VY") >> args4)[op(4, fnVelAxis<'y'>)] |
+        (str_p("VZ") >> args4)[op(4, fnVelAxis<'z'>)] | (str_p("V") >> args2)[op(2, fnVel)] |
+        (str_p("WX") >> args3)[op(3, fnOmega<'x'>)] | (str_p("WY") >> args3)[op(3, fnOmega<'y'>)] |
+        (str_p("WZ") >> args3)[op(3, fnOmega<'z'>)] | (str_p("A1") >> args3)[op(3, fnAngle<'1'>)] |
+        (str_p("A2") >> args3)[op(3, fnAngle<'2'>)] | (str_p("A3") >> args3)[op(3, fnAngle<'3'>)] |
+        (str_p("SWITCH") >> args4)[op(4, fnSwitch)] |
+        (str_p("CONTACT") >> args6)[op(6, fnContact)] | (str_p("F_JOINT") >> args4)[op(4, fnJoint)];
   }
   Calculator(const Calculator&) = delete;
   Calculator& operator=(const Calculator&) = delete;

@@ -69,8 +69,7 @@ double fnVel(const Model& m, const Kinematics& kin, const double* a) {
 }
 template <char Mode>
 double fnVelAxis(const Model& m, const Kinematics& kin, const double* a) {
-  return measureVelocity(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]),
-                         Mode);
+  return measureVelocity(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]), Mode);
 }
 template <char Mode>
 double fnOmega(const Model& m, const Kinematics& kin, const double* a) {

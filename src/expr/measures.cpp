@@ -30,7 +30,9 @@ struct State {
   bool full;  // rotations, omegas and the r and v parts of Y hold every body
 
   State(const Kinematics& k, std::size_t bodies)
-      : kin(k), nb(bodies), L{static_cast<int>(bodies)},
+      : kin(k),
+        nb(bodies),
+        L{static_cast<int>(bodies)},
         full(k.A.size() >= 9 * nb && k.omega.size() >= 3 * nb && k.Y.size() >= 6 * nb) {}
 
   // Whether the rotation of marker r's body exists.
@@ -43,7 +45,8 @@ struct State {
     if (!placed(r)) return false;
     if (full) return true;
     const std::size_t ub = static_cast<std::size_t>(r.body);
-    return kin.Y.size() >= static_cast<std::size_t>(L.v(r.body)) + 3 && kin.omega.size() >= 3 * ub + 3;
+    return kin.Y.size() >= static_cast<std::size_t>(L.v(r.body)) + 3 &&
+           kin.omega.size() >= 3 * ub + 3;
   }
   const double* A(int b) const { return &kin.A[9 * static_cast<std::size_t>(b)]; }
 };
@@ -292,7 +295,8 @@ double measureDisplacement(const Model& m, const Kinematics& kin, int i, int j, 
   return displacement(st, ri, rj, rk, axis, mode);
 }
 
-double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, int l, char mode) {
+double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, int l,
+                       char mode) {
   if (mode != 'd' && !isAxis(mode)) return 0.0;
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k),
                   rl = markerRef(m, l);
@@ -302,7 +306,8 @@ double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int 
   return velocity(st, ri, rj, rk, rl, axis, mode);
 }
 
-double measureAngularVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, char mode) {
+double measureAngularVelocity(const Model& m, const Kinematics& kin, int i, int j, int k,
+                              char mode) {
   if (!isAxis(mode)) return 0.0;
   const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j), rk = markerRef(m, k);
   const State st(kin, m.bodies.size());

@@ -19,19 +19,23 @@ struct Kinematics;
 // D (mode 'd') and DX/DY/DZ ('x','y','z'): P_i - P_j, in marker k's axes.
 double measureDisplacement(const Model& m, const Kinematics& kin, int i, int j, int k, char mode);
 // V ('d') and VX/VY/VZ: velocity of marker i relative to j, in k's axes, observed from l.
-double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, int l, char mode);
+double measureVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, int l,
+                       char mode);
 // WX/WY/WZ: angular velocity of i's body relative to j's body, in k's axes.
-double measureAngularVelocity(const Model& m, const Kinematics& kin, int i, int j, int k, char mode);
+double measureAngularVelocity(const Model& m, const Kinematics& kin, int i, int j, int k,
+                              char mode);
 // A1/A2/A3 ('1','2','3'): Z-X-Z angles (radians) of j's body relative to i's body.
 double measureAngle(const Model& m, const Kinematics& kin, int i, int j, char mode);
-// F_JOINT: component c (0-5, 6 |f|, 7 |tau|) of a joint's reaction, side 0/1, frame 0 global / 1 body.
-double measureJointReaction(const Model& m, const Kinematics& kin, int joint, int c, int side, int frame);
+// F_JOINT: component c (0-5, 6 |f|, 7 |tau|) of a joint's reaction, side 0/1, frame 0 global / 1
+// body.
+double measureJointReaction(const Model& m, const Kinematics& kin, int joint, int c, int side,
+                            int frame);
 
 // A marker as the model places it on its body.
 struct MarkerRef {
-  int body = -1;              // -1: no such marker or body; the measure is 0
-  double cg[3] = {0, 0, 0};   // initial cg of the body
-  double s[3] = {0, 0, 0};    // marker origin minus cg, in the body's initial axes
+  int body = -1;             // -1: no such marker or body; the measure is 0
+  double cg[3] = {0, 0, 0};  // initial cg of the body
+  double s[3] = {0, 0, 0};   // marker origin minus cg, in the body's initial axes
 };
 
 // One measure with its model lookups done.
@@ -39,8 +43,8 @@ struct BoundMeasure {
   enum Kind : unsigned char { Zero, Displacement, Velocity, AngularVelocity, Angle, JointReaction };
   Kind kind = Zero;
   char mode = 0;
-  std::size_t nb = 0;  // body count of the model
-  MarkerRef ref[4];    // i, j, k, l (joint reaction: the joint's i and j sides)
+  std::size_t nb = 0;          // body count of the model
+  MarkerRef ref[4];            // i, j, k, l (joint reaction: the joint's i and j sides)
   double axis[3] = {0, 0, 0};  // axis measures: column of marker k's initial axes
   int joint = -1, c = 0, side = 0, frame = 0;  // joint reaction
 };

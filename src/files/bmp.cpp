@@ -30,14 +30,16 @@ struct FileCloser {
 
 int32_t le32(const unsigned char* b) {
   return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                              static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+                              static_cast<uint32_t>(b[2]) << 16 |
+                              static_cast<uint32_t>(b[3]) << 24);
 }
 unsigned le16(const unsigned char* b) { return b[0] | static_cast<unsigned>(b[1]) << 8; }
 
 // The place line that follows each refusal: a BMP is binary, so the place
 // is the byte offset of the field at fault.
 void place(const std::string& path, long long byte, const std::string& what) {
-  cprintf("%s\n", placeLine(path, SourcePos{}, "byte " + std::to_string(byte) + ": " + what).c_str());
+  cprintf("%s\n",
+          placeLine(path, SourcePos{}, "byte " + std::to_string(byte) + ": " + what).c_str());
 }
 
 // The image size of a header of which `got` bytes were read, checked:
@@ -47,14 +49,16 @@ bool readHeader(const std::string& path, const unsigned char* h, size_t got, int
                 int32_t& height) {
   if (got < 26) {
     cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
-    place(path, static_cast<long long>(got), "the file ends; expected the image size at bytes 18 to 25");
+    place(path, static_cast<long long>(got),
+          "the file ends; expected the image size at bytes 18 to 25");
     return false;
   }
   width = le32(h + 18);
   height = le32(h + 22);
   if (got < 30) {
     cprintf("Texture file %s is too short for a BMP header (%zu bytes)\n", path.c_str(), got);
-    place(path, static_cast<long long>(got), "the file ends; expected the planes and bits per pixel at bytes 26 to 29");
+    place(path, static_cast<long long>(got),
+          "the file ends; expected the planes and bits per pixel at bytes 26 to 29");
     return false;
   }
   const unsigned planes = le16(h + 26);
@@ -71,8 +75,9 @@ bool readHeader(const std::string& path, const unsigned char* h, size_t got, int
   }
   if (width <= 0 || height <= 0) {
     cprintf("Texture file %s has an invalid size %d x %d\n", path.c_str(), width, height);
-    place(path, width <= 0 ? 18 : 22, "size " + std::to_string(width) + " x " + std::to_string(height) +
-                                          "; expected a positive width and height");
+    place(path, width <= 0 ? 18 : 22,
+          "size " + std::to_string(width) + " x " + std::to_string(height) +
+              "; expected a positive width and height");
     return false;
   }
   // Both factors are below 2^31, so the pixel count fits in 64 bits; times 3
@@ -81,8 +86,9 @@ bool readHeader(const std::string& path, const unsigned char* h, size_t got, int
   if (pixels > kMaxPixelBytes / 3) {
     cprintf("Texture file %s is too large: %d x %d (%lld pixels, at most %lld bytes)\n",
             path.c_str(), width, height, pixels, kMaxPixelBytes);
-    place(path, 18, "size " + std::to_string(width) + " x " + std::to_string(height) +
-                        "; expected at most " + std::to_string(kMaxPixelBytes / 3) + " pixels");
+    place(path, 18,
+          "size " + std::to_string(width) + " x " + std::to_string(height) + "; expected at most " +
+              std::to_string(kMaxPixelBytes / 3) + " pixels");
     return false;
   }
   return true;

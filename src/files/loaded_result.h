@@ -14,8 +14,8 @@ struct Histories;
 // them for `samples` samples (see model/histories.h).
 struct LoadedResult {
   int samples = 0;
-  std::string version;                     // version text of result files
-  std::vector<std::string> channels;       // the result's own channel names, if any
+  std::string version;                // version text of result files
+  std::vector<std::string> channels;  // the result's own channel names, if any
   std::vector<double> time, state, output;
   std::vector<double> reaction, violation, force;
   std::vector<double> contactPosition, contactValue;

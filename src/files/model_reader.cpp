@@ -20,11 +20,11 @@ namespace reader {
 namespace {
 
 const char* const kSectionLabel[] = {
-    "parameter_info", "body_info",   "frame/local_coordinate_info",
-    "joint_info",     "motion_info", "function_info",
-    "force_info",     "shape_info",  "texture_info",
+    "parameter_info", "body_info",    "frame/local_coordinate_info",
+    "joint_info",     "motion_info",  "function_info",
+    "force_info",     "shape_info",   "texture_info",
     "shadow_info",    "contact_info", "contact_group_info",
-    "output_info",    "gravity",     "simulation_time",
+    "output_info",    "gravity",      "simulation_time",
     "graphic_size",
 };
 
@@ -97,7 +97,8 @@ void Reader::run() {
   if (cur_ == "graphic_size") {
     graphicSize();
   } else if (!cur_.empty()) {
-    cprintf("  ### Unknown section keyword %s: the rest of the file is not read ###\n", cur_.c_str());
+    cprintf("  ### Unknown section keyword %s: the rest of the file is not read ###\n",
+            cur_.c_str());
     warn(in_.pos(), format("unknown section keyword %s; the rest of the file is not read",
                            shownToken(cur_).c_str()));
   }
@@ -133,9 +134,9 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
     r.run();
   } catch (const reader::MissInput& e) {
     r.flushWarnings();
-    message = e.record > 0
-                  ? reader::format("Miss input at %s: No.%d", reader::sectionLabel(e.section), e.record)
-                  : reader::format("Miss input at %s", reader::sectionLabel(e.section));
+    message = e.record > 0 ? reader::format("Miss input at %s: No.%d",
+                                            reader::sectionLabel(e.section), e.record)
+                           : reader::format("Miss input at %s", reader::sectionLabel(e.section));
     cprintf("  %s\n", message.c_str());
     if (!e.detail.empty()) {
       cprintf("%s\n", e.detail.c_str());

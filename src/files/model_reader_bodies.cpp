@@ -44,7 +44,8 @@ void Reader::parameters() {
     for (const ExprReading::Name& nm : r.names)
       for (int k = 0; k < n; ++k)
         if (t_.parameters[k].name == nm.name) {
-          if (k >= i) later(k, SourcePos{valuePos[i].line, valuePos[i].column + static_cast<int>(nm.at)});
+          if (k >= i)
+            later(k, SourcePos{valuePos[i].line, valuePos[i].column + static_cast<int>(nm.at)});
           break;
         }
     for (int k : r.parameterIndices)

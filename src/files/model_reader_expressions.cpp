@@ -80,16 +80,20 @@ void Reader::checkRunTexts() {
     for (const ExprReading::Name& n : r.names)
       if (!n.known) warn(tp.pos, "unknown name '" + n.name + "' read as 0");
     if (r.stop < tp.text->size())
-      warn(tp.pos, format("'%s' is read only as far as '%s'; the rest is ignored",
-                          tp.text->c_str(), tp.text->substr(0, r.stop).c_str()));
+      warn(tp.pos, format("'%s' is read only as far as '%s'; the rest is ignored", tp.text->c_str(),
+                          tp.text->substr(0, r.stop).c_str()));
   }
 }
 
 }  // namespace reader
 
 bool rewriteExpression(const Model& m, std::string& text, size_t limit, std::string& why) {
-  auto isBefore = [](char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == '('; };
-  auto isAfter = [](char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == ')'; };
+  auto isBefore = [](char c) {
+    return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == '(';
+  };
+  auto isAfter = [](char c) {
+    return c == '+' || c == '-' || c == '*' || c == '/' || c == ',' || c == ')';
+  };
   auto standsAsName = [&](size_t pos, size_t len) {
     size_t end = pos + len;
     return (end == text.size() || isAfter(text[end])) && (pos == 0 || isBefore(text[pos - 1]));

@@ -17,9 +17,9 @@ namespace {
 // Words of the expression language. A parameter of such a name would be
 // shadowed where the keyword is read, or rewritten into texts where the
 // keyword was meant; `time` also matches as the start of a longer word.
-const char* const kKeywords[] = {"time", "sin", "cos",  "asin", "acos", "sgn",    "abs",
-                                 "sqrt", "P",   "DX",   "DY",   "DZ",   "D",      "VX",
-                                 "VY",   "VZ",  "V",    "WX",   "WY",   "WZ",     "A1",
+const char* const kKeywords[] = {"time", "sin", "cos",    "asin",    "acos",   "sgn", "abs",
+                                 "sqrt", "P",   "DX",     "DY",      "DZ",     "D",   "VX",
+                                 "VY",   "VZ",  "V",      "WX",      "WY",     "WZ",  "A1",
                                  "A2",   "A3",  "SWITCH", "CONTACT", "F_JOINT"};
 
 // How many tokens a record has, judged from its first tokens; -1 when they
@@ -54,10 +54,9 @@ int expectedFields(Section sec, const std::vector<std::string>& tok) {
 }
 
 const char* recordKind(Section sec) {
-  static const char* const kKinds[] = {"parameter", "body",    "local coordinate", "joint",
-                                       "motion",    "function", "force",           "shape",
-                                       "texture",   "shadow",   "contact",         "contact group",
-                                       "output"};
+  static const char* const kKinds[] = {
+      "parameter", "body",    "local coordinate", "joint",   "motion",        "function", "force",
+      "shape",     "texture", "shadow",           "contact", "contact group", "output"};
   return sec <= kOutput ? kKinds[sec] : "";
 }
 
@@ -99,7 +98,8 @@ std::string Reader::token(Section sec, int record) {
 
 std::string Reader::field(Section sec, int record, const std::string& what, int maxLen) {
   std::string tok = token(sec, record);
-  if (tok.empty()) fail(sec, record, in_.pos(), "the file ends inside the record; expected " + what);
+  if (tok.empty())
+    fail(sec, record, in_.pos(), "the file ends inside the record; expected " + what);
   if (tok == "%") fail(sec, record, in_.pos(), "'%' ends the record early; expected " + what);
   if (static_cast<int>(tok.size()) > maxLen)
     fail(sec, record, in_.pos(),
@@ -109,12 +109,13 @@ std::string Reader::field(Section sec, int record, const std::string& what, int 
 }
 
 void Reader::noteReading(SourcePos p, const std::string& tok, const ExprReading& r) {
-  auto shifted = [&](size_t offset) { return SourcePos{p.line, p.column + static_cast<int>(offset)}; };
+  auto shifted = [&](size_t offset) {
+    return SourcePos{p.line, p.column + static_cast<int>(offset)};
+  };
   for (const ExprReading::Name& n : r.names)
     if (!n.known) warn(shifted(n.at), "unknown name '" + n.name + "' read as 0");
   for (int k : r.parameterIndices)
-    if (k < 0 || k >= t_.parameter_num())
-      warn(p, format("P(%d) names no parameter; read as 0", k));
+    if (k < 0 || k >= t_.parameter_num()) warn(p, format("P(%d) names no parameter; read as 0", k));
   if (r.stop < tok.size()) warn(p, format("'%s' read as %g", tok.c_str(), r.value));
 }
 
@@ -156,9 +157,11 @@ double Reader::number(Section sec, const std::string& what) {
   const std::string tok = field(sec, 0, what);
   double v;
   if (!parseDouble(tok, v))
-    fail(sec, 0, in_.pos(), format("%s is not a number; expected %s", shownToken(tok).c_str(), what.c_str()));
+    fail(sec, 0, in_.pos(),
+         format("%s is not a number; expected %s", shownToken(tok).c_str(), what.c_str()));
   if (!std::isfinite(v))
-    fail(sec, 0, in_.pos(), format("%s is not finite; expected %s", shownToken(tok).c_str(), what.c_str()));
+    fail(sec, 0, in_.pos(),
+         format("%s is not finite; expected %s", shownToken(tok).c_str(), what.c_str()));
   return v;
 }
 
@@ -220,8 +223,8 @@ MissInput Reader::blameShortRecord(Section sec, MissInput e) const {
     if (!nextWhole || static_cast<int>(k) + 1 >= e.record) return e;
     const SourcePos p = positionIn(text, L.endOffset);
     // Records that start with their flag are known by the name after it.
-    const bool flagged = sec == kJoint || sec == kMotion || sec == kForce || sec == kContact ||
-                         sec == kContactGroup;
+    const bool flagged =
+        sec == kJoint || sec == kMotion || sec == kForce || sec == kContact || sec == kContactGroup;
     const std::string& name = L.tok[flagged && L.tok.size() > 1 ? 1 : 0];
     return MissInput{sec, static_cast<int>(k) + 1,
                      at(p, format("%s record %s has %d fields; expected %d", recordKind(sec),

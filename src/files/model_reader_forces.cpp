@@ -35,8 +35,9 @@ void Reader::forces() {
       exprs(kForce, rec, f.c, 6, kC);
     } else {  // force6
       for (int k = 0; k < 6; ++k) {
-        f.equ[k] = field(kForce, rec, std::string("the component ") + kComponent[k] +
-                                          " (an expression)", kTokenMax);
+        f.equ[k] =
+            field(kForce, rec, std::string("the component ") + kComponent[k] + " (an expression)",
+                  kTokenMax);
         at.push_back(in_.pos());
       }
     }
@@ -55,7 +56,8 @@ void Reader::forces() {
       if (lc.name == f.rframe) f.r_lc = lc.id, f.r_body = lc.body;
     }
     if (f.kind == ForceType::Force6)
-      for (int k = 0; k < 6; ++k) rewrite(kForce, i + 1, componentPos[i][k], f.equ[k], kForceExprMax);
+      for (int k = 0; k < 6; ++k)
+        rewrite(kForce, i + 1, componentPos[i][k], f.equ[k], kForceExprMax);
   }
   t_.forces = rows;
   for (int i = 0; i < n; ++i)

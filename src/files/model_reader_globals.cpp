@@ -30,9 +30,9 @@ void Reader::gravity() {
   const std::string close = token(kGravity, 0);
   if (close != "%")
     fail(kGravity, 0, in_.pos(),
-         close.empty() ? std::string("the file ends; expected '%' after the gravity direction")
-                       : format("%s where '%%' should close the gravity section",
-                                shownToken(close).c_str()));
+         close.empty()
+             ? std::string("the file ends; expected '%' after the gravity direction")
+             : format("%s where '%%' should close the gravity section", shownToken(close).c_str()));
   if (flagWord != "on" && flagWord != "off")
     fail(kGravity, 0, flagPos,
          format("unknown flag %s (expected on or off)", shownToken(flagWord).c_str()));
@@ -73,15 +73,16 @@ void Reader::simulationTime() {
   } else if (!(t_.end_time >= t_.start_time)) {
     why = format("end_time %g is before start_time %g", t_.end_time, t_.start_time);
     where = endPos;
-  } else if (t_.start_time + t_.d_time == t_.start_time ||
-             t_.end_time - t_.d_time == t_.end_time) {
+  } else if (t_.start_time + t_.d_time == t_.start_time || t_.end_time - t_.d_time == t_.end_time) {
     why = format("d_time %g is lost in the rounding of times near %g; expected a larger d_time",
-                 t_.d_time, std::fabs(t_.start_time) > std::fabs(t_.end_time) ? t_.start_time : t_.end_time);
+                 t_.d_time,
+                 std::fabs(t_.start_time) > std::fabs(t_.end_time) ? t_.start_time : t_.end_time);
   } else if (!(samples < kMaxSamples)) {
     why = format("the span needs %.0f samples; at most %.0f are stored", samples, kMaxSamples);
   }
   if (!why.empty()) {
-    cprintf("  ### d_time must be positive, end_time not before start_time, and at most %.0f samples ###\n",
+    cprintf("  ### d_time must be positive, end_time not before start_time, and at most %.0f "
+            "samples ###\n",
             kMaxSamples);
     fail(kSimulationTime, 0, where, why);
   }

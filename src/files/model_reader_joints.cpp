@@ -99,8 +99,8 @@ void Reader::motions() {
     runTexts_.push_back({ratePos[i], &mo.dt_equ});
     t_.const_num += 1;
     cprintf("  %d, %s:flag=%d, type=%s, joint_name=%s, \n    equ_type=%s, dt_equ=%s\n", i,
-            mo.name.c_str(), mo.flag, mo.type.c_str(), mo.joint_name.c_str(),
-            mo.equ_type.c_str(), mo.dt_equ.c_str());
+            mo.name.c_str(), mo.flag, mo.type.c_str(), mo.joint_name.c_str(), mo.equ_type.c_str(),
+            mo.dt_equ.c_str());
   }
 }
 

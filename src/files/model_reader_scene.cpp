@@ -70,7 +70,8 @@ void Reader::shapes() {
       sh.normal_sign = static_cast<int>(sh.size[1]);
       readStl(t_, i, resolveModelFile(t_, stlFiles[i]));
     }
-    cprintf("  %d, %s:Type=%s, Ref.frame=%s, id=%d, Body_id=%d\n          trans=%e, size=%e,%e,%e\n",
+    cprintf("  %d, %s:Type=%s, Ref.frame=%s, id=%d, Body_id=%d\n          trans=%e, "
+            "size=%e,%e,%e\n",
             i, sh.name.c_str(), sh.type.c_str(), sh.frame.c_str(), sh.lc, sh.body, sh.trans,
             sh.size[0], sh.size[1], sh.size[2]);
     cprintf("          color=%s, RGB=%.2e,%.2e,%.2e\n", sh.color.c_str(), sh.RGB[0], sh.RGB[1],

@@ -177,9 +177,15 @@ void rotationXYZ(double* R, double a, double b, double c) {
   const double ca = std::cos(a), sa = std::sin(a);
   const double cb = std::cos(b), sb = std::sin(b);
   const double cc = std::cos(c), sc = std::sin(c);
-  R[0] = cb * cc;                R[1] = -cb * sc;               R[2] = sb;
-  R[3] = ca * sc + sa * sb * cc; R[4] = ca * cc - sa * sb * sc; R[5] = -sa * cb;
-  R[6] = sa * sc - ca * sb * cc; R[7] = sa * cc + ca * sb * sc; R[8] = ca * cb;
+  R[0] = cb * cc;
+  R[1] = -cb * sc;
+  R[2] = sb;
+  R[3] = ca * sc + sa * sb * cc;
+  R[4] = ca * cc - sa * sb * sc;
+  R[5] = -sa * cb;
+  R[6] = sa * sc - ca * sb * cc;
+  R[7] = sa * cc + ca * sb * sc;
+  R[8] = ca * cb;
 }
 
 void rotationOfAngles(double* R, const double* deg) {
@@ -249,8 +255,7 @@ void readNodes(Tokens& t, Header& hd) {
   for (int n = 0; n < nn; ++n) {
     const std::string_view w = t.word("node_name of node " + str(n + 1), "a node name");
     if (w.size() > static_cast<size_t>(kNameMax))
-      t.fail("node_name of node " + str(n + 1) + " is longer than " + str(kNameMax) +
-                 " characters",
+      t.fail("node_name of node " + str(n + 1) + " is longer than " + str(kNameMax) + " characters",
              "a name of at most " + str(kNameMax) + " characters");
     for (char ch : w)
       if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f)
@@ -270,7 +275,8 @@ void readCgNodes(Tokens& t, const Model& m, Header& hd) {
   hd.cgNode.resize(m.bodies.size());
   for (int b = 0; b < m.body_num(); ++b) {
     const std::string& body = m.bodies[static_cast<size_t>(b)].name;
-    const int c = t.integer([&] { return "cg_node_index of body " + str(b + 1) + " (" + body + ")"; });
+    const int c =
+        t.integer([&] { return "cg_node_index of body " + str(b + 1) + " (" + body + ")"; });
     if (c < 1 || c > nn)
       t.fail("cg_node_index of body " + str(b + 1) + " (" + body + ") is " + str(c) +
                  ", outside 1.." + str(nn),
@@ -299,10 +305,10 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
 
 const char* const kNodeSuffix[kNodeValues] = {"dx", "dy", "dz", "euler_x", "euler_y", "euler_z",
                                               "vx", "vy", "vz", "wx",      "wy",      "wz"};
-const char* const kJointSuffix[16] = {
-    "Fx_Local",  "Fy_Local",  "Fz_Local",  "Fmag_Local",  "Tx_Local",  "Ty_Local",
-    "Tz_Local",  "Tmag_Local", "Fx_Global", "Fy_Global", "Fz_Global", "Fmag_Global",
-    "Tx_Global", "Ty_Global", "Tz_Global", "Tmag_Global"};
+const char* const kJointSuffix[16] = {"Fx_Local",  "Fy_Local",  "Fz_Local",  "Fmag_Local",
+                                      "Tx_Local",  "Ty_Local",  "Tz_Local",  "Tmag_Local",
+                                      "Fx_Global", "Fy_Global", "Fz_Global", "Fmag_Global",
+                                      "Tx_Global", "Ty_Global", "Tz_Global", "Tmag_Global"};
 
 // Sizes every store once, with its final size, after checking that the
 // files can hold what the header claims and that the total stays bounded.
@@ -314,7 +320,7 @@ void allocate(const std::string& path, const Model& m, const Header& hd, uint64_
   const uint64_t perSample = 1 + 14 * nb + channels + 6 * nj + (nm + nj) + 6 * nf + 2;
   if (N * perSample > kMaxStoreValues)
     fail(path, str(hd.N) + " samples of " + str(static_cast<long long>(channels)) +
-                             " channels exceed what an import may hold");
+                   " channels exceed what an import may hold");
   r.time.resize(N);
   r.state.assign(N * 14 * nb, 0.0);
   r.output.assign(N * channels, 0.0);
@@ -373,8 +379,8 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Loade
       auto where = [&](int v) {
         return "sample " + str(k + 1) + " of " + str(hd.N) + ", node " + str(n + 1) + " (" +
                hd.names[static_cast<size_t>(n)] + "), " +
-               (v == 0 ? std::string("row label") : "value " + str(v) + " of " +
-                                                        str(hd.columns[static_cast<size_t>(n)]));
+               (v == 0 ? std::string("row label")
+                       : "value " + str(v) + " of " + str(hd.columns[static_cast<size_t>(n)]));
       };
       t.rowLabel([&] { return where(0); });
       const int cols = hd.columns[static_cast<size_t>(n)];
@@ -424,7 +430,8 @@ void openJointForces(const std::string& movPath, std::vector<char>& text, std::s
   cprintf("JNT FILE OPEN !!\n");
 }
 
-void readJointForces(const std::string& movPath, const Model& m, const Header& hd, LoadedResult& r) {
+void readJointForces(const std::string& movPath, const Model& m, const Header& hd,
+                     LoadedResult& r) {
   std::vector<char> text;
   std::string path;
   openJointForces(movPath, text, path);
@@ -458,7 +465,8 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
       };
       t.rowLabel([&] { return where(0); });
       v.resize(static_cast<size_t>(cols));
-      for (int i = 0; i < cols; ++i) v[static_cast<size_t>(i)] = t.real([&] { return where(i + 1); });
+      for (int i = 0; i < cols; ++i)
+        v[static_cast<size_t>(i)] = t.real([&] { return where(i + 1); });
       for (int g = 0; g < 4; ++g) {
         const double* x = &v[3 * static_cast<size_t>(g)];
         for (int i = 0; i < 3; ++i) out[ch++] = x[i];

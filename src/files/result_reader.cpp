@@ -20,10 +20,10 @@ namespace orv {
 namespace {
 
 struct BadFile {
-  std::string what;      // the message after "RESULT FILE ERROR: path: "
-  size_t offset;         // place of the token at fault (npos: the whole file)
-  std::string found;     // that token as shown
-  std::string expected;  // what belonged there
+  std::string what;       // the message after "RESULT FILE ERROR: path: "
+  size_t offset;          // place of the token at fault (npos: the whole file)
+  std::string found;      // that token as shown
+  std::string expected;   // what belonged there
   std::string line = {};  // "FILE:LINE:COLUMN: found ..., expected ...", once placed
 };
 

@@ -81,16 +81,18 @@ class SettingPairs {
     cprintf("  setting.txt ends before %s; the default is kept\n", what);
     if (endSaid_) return;  // once: every setting after it is missing too
     endSaid_ = true;
-    cprintf("%s\n", placeLine(path_, r_.pos(), std::string("the file ends; expected ") + what +
-                                                 " and its value").c_str());
+    cprintf("%s\n", placeLine(path_, r_.pos(),
+                              std::string("the file ends; expected ") + what + " and its value")
+                        .c_str());
   }
   void notA(const char* what, const std::string& tok, const char* kind) {
     cprintf("  setting.txt: %s \"%s\" is not a%s %s; the default is kept\n", what, tok.c_str(),
             kind[0] == 'i' ? "n" : "", kind);
-    cprintf("%s\n", placeLine(path_, r_.pos(), shownToken(tok) + " is not a" +
-                                                 (kind[0] == 'i' ? "n " : " ") + kind +
-                                                 "; expected " + what + " as a" +
-                                                 (kind[0] == 'i' ? "n " : " ") + kind).c_str());
+    cprintf("%s\n",
+            placeLine(path_, r_.pos(),
+                      shownToken(tok) + " is not a" + (kind[0] == 'i' ? "n " : " ") + kind +
+                          "; expected " + what + " as a" + (kind[0] == 'i' ? "n " : " ") + kind)
+                .c_str());
   }
 
   TokenReader& r_;

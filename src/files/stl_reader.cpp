@@ -52,8 +52,7 @@ std::string placesTried(const Model& m, const std::string& name) {
 // still be pending, so the refusal starts a line of its own; the next one
 // says where, in the mesh file or, for `inMesh` false, in the model file's
 // shape record. Returns false, for readStl to pass on.
-bool refuse(const Model& m, Shape& sh, const std::string& path, const StlRefusal& r,
-            bool inMesh) {
+bool refuse(const Model& m, Shape& sh, const std::string& path, const StlRefusal& r, bool inMesh) {
   cprintf("\n  STL FILE ERROR: %s: %s\n", path.c_str(), r.why.c_str());
   const std::string what = "found " + r.found + ", expected " + r.expected;
   cprintf("%s\n", (inMesh ? placeLine(path, r.at, what)
@@ -88,7 +87,9 @@ std::shared_ptr<const StlMesh> readNewMesh(Model& m, Shape& sh, const std::strin
     struct stat probe;
     const bool dir = ::stat(path.c_str(), &probe) == 0 && S_ISDIR(probe.st_mode);
     sh.stl_error = std::string("cannot be opened (") +
-                   (dir ? "a directory" : err ? std::strerror(err) : "not readable") +
+                   (dir   ? "a directory"
+                    : err ? std::strerror(err)
+                          : "not readable") +
                    "; looked for " + placesTried(m, name) + ")";
     cprintf("  STL FILE OPEN ERROR\n");
     cprintf("%s\n", placeLine(m.path, {sh.line, 0},
@@ -117,7 +118,9 @@ void framePlacement(const Model& m, const Shape& sh, double* A, double* p) {
   if (sh.lc >= 0 && sh.lc < m.frame_num()) {
     const LocalCoordinate& lc = m.frames[sh.lc];
     mat3RotationZXZ(A, degToRad(lc.ang[0]), degToRad(lc.ang[1]), degToRad(lc.ang[2]));
-    p[0] = lc.pos[0]; p[1] = lc.pos[1]; p[2] = lc.pos[2];
+    p[0] = lc.pos[0];
+    p[1] = lc.pos[1];
+    p[2] = lc.pos[2];
   }
 }
 

@@ -16,10 +16,27 @@ std::string quoted(const std::string& tok, bool overlong) {
 
 // What each token of a facet is, in order (the keywords are not compared:
 // the file's layout is trusted).
-constexpr const char* kFacetTokens[] = {
-    "`facet` or `endsolid`", "`normal`", "a number", "a number", "a number", "`outer`", "`loop`",
-    "`vertex`", "a number", "a number", "a number", "`vertex`", "a number", "a number", "a number",
-    "`vertex`", "a number", "a number", "a number", "`endloop`", "`endfacet`"};
+constexpr const char* kFacetTokens[] = {"`facet` or `endsolid`",
+                                        "`normal`",
+                                        "a number",
+                                        "a number",
+                                        "a number",
+                                        "`outer`",
+                                        "`loop`",
+                                        "`vertex`",
+                                        "a number",
+                                        "a number",
+                                        "a number",
+                                        "`vertex`",
+                                        "a number",
+                                        "a number",
+                                        "a number",
+                                        "`vertex`",
+                                        "a number",
+                                        "a number",
+                                        "a number",
+                                        "`endloop`",
+                                        "`endfacet`"};
 
 // The part of the facet the file ends in, as the error names it.
 const char* facetPart(int token) {

@@ -34,8 +34,8 @@ void record(Histories& h, int nf, int f, int row, const double* v) {
 }
 
 // Spring-damper along the line between the two LC origins, tension positive.
-void spring1(const Model& m, const Force& e, const JointSide& si, const JointSide& sj,
-             double* F, double* N, double* fi) {
+void spring1(const Model& m, const Force& e, const JointSide& si, const JointSide& sj, double* F,
+             double* N, double* fi) {
   const double* ci = m.frames[e.i_lc].pos;
   const double* cj = m.frames[e.j_lc].pos;
   const double L0 = vec3Norm(cj[0] - ci[0], cj[1] - ci[1], cj[2] - ci[2]);

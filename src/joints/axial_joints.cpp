@@ -135,8 +135,8 @@ double axisSkew(const JointSide& i, const JointSide& j) {
 
 }  // namespace
 
-void parallelAxes(const JointSide& i, const JointSide& j, AxisRowChoice choice, ConstraintRows& rows,
-                  int row0, int* chosen) {
+void parallelAxes(const JointSide& i, const JointSide& j, AxisRowChoice choice,
+                  ConstraintRows& rows, int row0, int* chosen) {
   double zi[3], zj[3];
   AxisMotion a, b;
   axisMotion(i, column(zi, i.E, 2), a);
@@ -234,8 +234,8 @@ void revolutionJoint(const Model& m, const Kinematics& kin, const double* Y, dou
   clearRows(rows, 5, si.body, sj.body);
   pointCoincidence(si, sj, rows, 0);
   parallelAxes(si, sj, AxisRowChoice::SingleBlock, rows, 3);
-  rows.violation = vec3Norm(sj.P[0] - si.P[0], sj.P[1] - si.P[1], sj.P[2] - si.P[2]) +
-                   axisMisalignment(si, sj);
+  rows.violation =
+      vec3Norm(sj.P[0] - si.P[0], sj.P[1] - si.P[1], sj.P[2] - si.P[2]) + axisMisalignment(si, sj);
 }
 
 void cylinderJoint(const Model& m, const Kinematics& kin, const double* Y, double, int j,

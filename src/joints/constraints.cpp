@@ -21,7 +21,8 @@ bool sideUsable(const Model& m, const Kinematics& kin, int lc) {
          kin.omega.size() >= 3 * static_cast<size_t>(b) + 3;
 }
 
-void loadJointSide(const Model& m, const Kinematics& kin, const double* Y, int lc, JointSide& side) {
+void loadJointSide(const Model& m, const Kinematics& kin, const double* Y, int lc,
+                   JointSide& side) {
   const LocalCoordinate& L = m.frames[lc];
   const int b = L.body;
   const StateLayout layout{m.body_num()};

@@ -4,7 +4,6 @@
 // and the joint reactions recovered from the multipliers.
 #pragma once
 
-
 #include "math/block_rows.h"
 #include "model/types.h"
 
@@ -21,14 +20,14 @@ constexpr double kBaumgarteBeta = 10.0;
 struct JointSide {
   int body = -1;
   int lc = -1;
-  double A[9];    // rotation matrix of the body
-  double w[3];    // body-axis angular velocity
-  double s[3];    // LC origin in body axes: initial LC position - initial cg
-  double R[3];    // current cg position
-  double rd[3];   // cg velocity
-  double P[3];    // current LC origin: R + A s
-  double vP[3];   // its velocity: rd + A (w x s)
-  double E[9];    // LC axes in body axes (the local coordinate's stored axes)
+  double A[9];   // rotation matrix of the body
+  double w[3];   // body-axis angular velocity
+  double s[3];   // LC origin in body axes: initial LC position - initial cg
+  double R[3];   // current cg position
+  double rd[3];  // cg velocity
+  double P[3];   // current LC origin: R + A s
+  double vP[3];  // its velocity: rd + A (w x s)
+  double E[9];   // LC axes in body axes (the local coordinate's stored axes)
 };
 
 // True when loadJointSide may run on lc: the LC, its body and the body's

@@ -14,10 +14,13 @@ void equalAngularVelocity(ConstraintRows& rows, int row0);
 void groundFix(ConstraintRows& rows);
 
 // Body i fixed in space.
-void groundJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
+void groundJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,
+                 ConstraintRows& rows);
 // Point coincidence of the two local coordinates.
-void sphereJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
+void sphereJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,
+                 ConstraintRows& rows);
 // Point coincidence and equal angular velocities.
-void fixJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j, ConstraintRows& rows);
+void fixJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,
+              ConstraintRows& rows);
 
 }  // namespace orv

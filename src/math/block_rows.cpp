@@ -7,7 +7,8 @@ void clearRows(ConstraintRows& rows, int n, int bi, int bj) {
   rows.bi = bi;
   rows.bj = bj;
   for (int e = 0; e < kMaxJointRows; ++e) {
-    for (int c = 0; c < 3; ++c) rows.Bri[e][c] = rows.Bpi[e][c] = rows.Brj[e][c] = rows.Bpj[e][c] = 0.0;
+    for (int c = 0; c < 3; ++c)
+      rows.Bri[e][c] = rows.Bpi[e][c] = rows.Brj[e][c] = rows.Bpj[e][c] = 0.0;
     rows.gamma[e] = 0.0;
   }
   rows.violation = 0.0;

@@ -47,18 +47,19 @@ class BlockSystem {
 
  private:
   struct Block {
-    int row;     // entry index of the block row
-    size_t at;   // offset of its values in data_
+    int row;    // entry index of the block row
+    size_t at;  // offset of its values in data_
   };
   std::vector<SystemEntry> entries_;
-  std::vector<int> rowStart_;          // first global row of each entry
-  std::vector<int> order_;             // elimination order (entry indices)
-  std::vector<int> pos_;               // position of each entry in order_
-  std::vector<std::vector<Block>> col_;  // per entry (as column): its diagonal block first, then the blocks below, by position
+  std::vector<int> rowStart_;  // first global row of each entry
+  std::vector<int> order_;     // elimination order (entry indices)
+  std::vector<int> pos_;       // position of each entry in order_
+  std::vector<std::vector<Block>>
+      col_;  // per entry (as column): its diagonal block first, then the blocks below, by position
   std::vector<double> data_;
   int nrows_ = 0;
-  std::vector<double> sdiag_;          // diagonal of S before elimination
-  std::vector<char> dropped_;          // per global row
+  std::vector<double> sdiag_;  // diagonal of S before elimination
+  std::vector<char> dropped_;  // per global row
   double pivotTol_ = kDefaultPivotTolerance;
 
   double* block(int row, int column);

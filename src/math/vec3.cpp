@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-
 namespace orv {
 
 double* mat3RotationZXZ(double* out, double phi, double theta, double psi) {

@@ -13,23 +13,31 @@ namespace orv {
 // a + b.
 inline double* vec3Add(double* out, const double* a, const double* b) {
   const double r0 = a[0] + b[0], r1 = a[1] + b[1], r2 = a[2] + b[2];
-  out[0] = r0; out[1] = r1; out[2] = r2;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
   return out;
 }
 // a - b.
 inline double* vec3Sub(double* out, const double* a, const double* b) {
   const double r0 = a[0] - b[0], r1 = a[1] - b[1], r2 = a[2] - b[2];
-  out[0] = r0; out[1] = r1; out[2] = r2;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
   return out;
 }
 // -a.
 inline double* vec3Neg(double* out, const double* a) {
-  out[0] = -a[0]; out[1] = -a[1]; out[2] = -a[2];
+  out[0] = -a[0];
+  out[1] = -a[1];
+  out[2] = -a[2];
   return out;
 }
 // s * a.
 inline double* vec3Scale(double* out, double s, const double* a) {
-  out[0] = s * a[0]; out[1] = s * a[1]; out[2] = s * a[2];
+  out[0] = s * a[0];
+  out[1] = s * a[1];
+  out[2] = s * a[2];
   return out;
 }
 // a . b.
@@ -41,7 +49,9 @@ inline double* vec3Cross(double* out, const double* a, const double* b) {
   const double r0 = a[1] * b[2] - a[2] * b[1];
   const double r1 = a[2] * b[0] - a[0] * b[2];
   const double r2 = a[0] * b[1] - a[1] * b[0];
-  out[0] = r0; out[1] = r1; out[2] = r2;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
   return out;
 }
 // sqrt(x^2 + y^2 + z^2).
@@ -82,7 +92,9 @@ inline double* mat3MulVec(double* out, const double* A, const double* v) {
   const double r0 = A[0] * v[0] + A[1] * v[1] + A[2] * v[2];
   const double r1 = A[3] * v[0] + A[4] * v[1] + A[5] * v[2];
   const double r2 = A[6] * v[0] + A[7] * v[1] + A[8] * v[2];
-  out[0] = r0; out[1] = r1; out[2] = r2;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
   return out;
 }
 // A^T v (vector first, matrix second).
@@ -90,14 +102,22 @@ inline double* mat3TransposeMulVec(double* out, const double* v, const double* A
   const double r0 = A[0] * v[0] + A[3] * v[1] + A[6] * v[2];
   const double r1 = A[1] * v[0] + A[4] * v[1] + A[7] * v[2];
   const double r2 = A[2] * v[0] + A[5] * v[1] + A[8] * v[2];
-  out[0] = r0; out[1] = r1; out[2] = r2;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
   return out;
 }
 // skew((x, y, z)).
 inline double* mat3Skew(double* out, double x, double y, double z) {
-  out[0] = 0; out[1] = -z; out[2] = y;
-  out[3] = z; out[4] = 0; out[5] = -x;
-  out[6] = -y; out[7] = x; out[8] = 0;
+  out[0] = 0;
+  out[1] = -z;
+  out[2] = y;
+  out[3] = z;
+  out[4] = 0;
+  out[5] = -x;
+  out[6] = -y;
+  out[7] = x;
+  out[8] = 0;
   return out;
 }
 // Body-axis angular velocity w = 2 G(p) p_dot.
@@ -106,7 +126,9 @@ inline double* omegaFromEulerRates(double* out, const double* p, const double* p
   const double r0 = 2.0 * (-e1 * pd[0] + e0 * pd[1] + e3 * pd[2] - e2 * pd[3]);
   const double r1 = 2.0 * (-e2 * pd[0] - e3 * pd[1] + e0 * pd[2] + e1 * pd[3]);
   const double r2 = 2.0 * (-e3 * pd[0] + e2 * pd[1] - e1 * pd[2] + e0 * pd[3]);
-  out[0] = r0; out[1] = r1; out[2] = r2;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
   return out;
 }
 // Euler-parameter rates p_dot = 1/2 G(p)^T w (4 values).
@@ -116,7 +138,10 @@ inline double* eulerRatesFromOmega(double* out, const double* p, const double* w
   const double r1 = 0.5 * (e0 * w[0] - e3 * w[1] + e2 * w[2]);
   const double r2 = 0.5 * (e3 * w[0] + e0 * w[1] - e1 * w[2]);
   const double r3 = 0.5 * (-e2 * w[0] + e1 * w[1] + e0 * w[2]);
-  out[0] = r0; out[1] = r1; out[2] = r2; out[3] = r3;
+  out[0] = r0;
+  out[1] = r1;
+  out[2] = r2;
+  out[3] = r3;
   return out;
 }
 // Rz(phi) Rx(theta) Rz(psi), radians.

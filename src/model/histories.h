@@ -13,18 +13,18 @@ struct Model;
 
 struct Histories {
   // Sample store. N = sample count of the model.
-  std::vector<double> p_time;       // N: time of each sample
-  std::vector<double> p_YYY;        // (N+1) * 14nb: state of each sample
-  std::vector<double> p_output;     // (N+1) * no: output channels
+  std::vector<double> p_time;    // N: time of each sample
+  std::vector<double> p_YYY;     // (N+1) * 14nb: state of each sample
+  std::vector<double> p_output;  // (N+1) * no: output channels
   // Names of the output channels when the result brings its own (an imported
   // motion); empty: they are the model's output requests.
   std::vector<std::string> channel_names;
-  std::vector<int> stl_cont_ti_st;  // N+1: first contact record of each sample
-  std::vector<int> stl_cont_ti_num; // N+1: contact records of each sample
-  std::vector<double> p_C_const;    // (N+10) * (nm+nj): constraint violations
-  std::vector<double> p_F_const;    // (N+10) * 6nj: joint reactions
-  std::vector<double> p_F_force;    // (N+10) * 6nf: force-element forces
-  std::vector<double> p_F_cotact;   // (N+10) * 6nc: cleared, never written
+  std::vector<int> stl_cont_ti_st;   // N+1: first contact record of each sample
+  std::vector<int> stl_cont_ti_num;  // N+1: contact records of each sample
+  std::vector<double> p_C_const;     // (N+10) * (nm+nj): constraint violations
+  std::vector<double> p_F_const;     // (N+10) * 6nj: joint reactions
+  std::vector<double> p_F_force;     // (N+10) * 6nf: force-element forces
+  std::vector<double> p_F_cotact;    // (N+10) * 6nc: cleared, never written
 
   // Contact records of the accepted steps, one entry (or 3-vector) per record.
   std::vector<int> cont_time_index;
@@ -36,14 +36,14 @@ struct Histories {
   struct Shape {
     int nb = -1, nj = -1, nm = -1, nf = -1, nc = -1, no = -1, samples = -1;
     bool operator==(const Shape& o) const {
-      return nb == o.nb && nj == o.nj && nm == o.nm && nf == o.nf && nc == o.nc &&
-             no == o.no && samples == o.samples;
+      return nb == o.nb && nj == o.nj && nm == o.nm && nf == o.nf && nc == o.nc && no == o.no &&
+             samples == o.samples;
     }
   } result_shape;
 
-  int anime_num = 1;          // stored samples the view may show
-  int current_frame = 0;      // last stored sample
-  int analysis_finished = 0;  // 1 once a result (analysis, file, import) is held
+  int anime_num = 1;             // stored samples the view may show
+  int current_frame = 0;         // last stored sample
+  int analysis_finished = 0;     // 1 once a result (analysis, file, import) is held
   std::string version = "0.00";  // version text of result files
 };
 

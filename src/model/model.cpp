@@ -45,7 +45,8 @@ int sampleCount(double start_time, double d_time, double end_time) {
   // sample at the end: 0.03 / 1e-5 is 2999.9999999999995. A sample within
   // 1e-9 d_time past the end counts, as the analysis lands on it.
   const double q = (end_time - start_time) / d_time;
-  const double v = std::floor(q + 1e-9 + 8.0 * std::numeric_limits<double>::epsilon() * std::fabs(q)) + 1.0;
+  const double v =
+      std::floor(q + 1e-9 + 8.0 * std::numeric_limits<double>::epsilon() * std::fabs(q)) + 1.0;
   // NaN, negative or overflowing spans must not turn into undefined casts.
   if (!(v >= 0.0)) return 0;
   if (v >= static_cast<double>(INT_MAX)) return INT_MAX;

@@ -15,10 +15,10 @@ namespace orv {
 
 // Field limits of the model file. The reader refuses longer names and texts
 // with the miss-input error of the section, so stored files stay portable.
-constexpr int kNameMax = 63;         // characters of a name
-constexpr int kExprMax = 255;        // characters of an expression text
-constexpr int kForceExprMax = 511;   // characters of a force component text
-constexpr int kTokenMax = 255;       // characters of any one token
+constexpr int kNameMax = 63;        // characters of a name
+constexpr int kExprMax = 255;       // characters of an expression text
+constexpr int kForceExprMax = 511;  // characters of a force component text
+constexpr int kTokenMax = 255;      // characters of any one token
 constexpr int kStlMaxTriangles = 33333;
 constexpr int kStlMaxNodes = 33333;
 constexpr int kMaxTextures = 30;
@@ -40,14 +40,14 @@ struct Parameter {
 struct Body {
   int id = 0;
   std::string name;
-  std::string cg;            // local coordinate marking the centre of gravity
+  std::string cg;  // local coordinate marking the centre of gravity
   double mass = 0.0;
   double inertia[3] = {0, 0, 0};  // Ixx, Iyy, Izz about the cg axes
   double cg_pos[3] = {0, 0, 0};   // initial global position of the cg
   int cg_lc = -1;
   double vel0[3] = {0, 0, 0};
-  double omega0[3] = {0, 0, 0};   // body axes
-  int line = 0;  // of the record in the model file
+  double omega0[3] = {0, 0, 0};  // body axes
+  int line = 0;                  // of the record in the model file
 };
 
 struct LocalCoordinate {
@@ -89,7 +89,7 @@ struct Motion {
   int i_body = -1;
   int j_body = -1;
   std::string equ_type;
-  std::string dt_equ;          // prescribed rate, evaluated at every step
+  std::string dt_equ;  // prescribed rate, evaluated at every step
   std::string ddt_equ = "0.0";
   int line = 0;  // of the record in the model file
 };
@@ -152,7 +152,7 @@ struct Shape {
   int node_num = 0;
   int vertex_num = 0;
   int stl_num = 0;
-  std::string stl_file;   // the mesh file as opened or, when missing, as named
+  std::string stl_file;  // the mesh file as opened or, when missing, as named
   std::string stl_error;
   double unit = 1.0;
   int normal_sign = 1;
@@ -178,7 +178,7 @@ struct Texture {
   int lc = -1;
   double Lx = 0.0, Ly = 0.0;
   int dx = 0, dy = 0;
-  Image image;       // empty when the file could not be decoded
+  Image image;   // empty when the file could not be decoded
   int line = 0;  // of the record in the model file
 };
 
@@ -260,7 +260,7 @@ struct Model {
   double lc_max[3] = {0, 0, 0};
   double max_length = 1.0;  // largest extent of the local coordinates
   int model_opened = 0;
-  std::string path;         // the model file as opened
+  std::string path;  // the model file as opened
 
   int parameter_num() const { return static_cast<int>(parameters.size()); }
   int body_num() const { return static_cast<int>(bodies.size()); }

@@ -19,7 +19,7 @@ struct Settings {
   double contact_time_step_coefficient = 0.0;
   float Main_Light_Position[3] = {0, 0, 0};
   int N_THREADS = 1;
-  int max_threads = 1;  // size of a default OpenMP team
+  int max_threads = 1;        // size of a default OpenMP team
   int CONTACT_ALGORITHM = 0;  // 1: "point_and_edge"
   int CONTACT_PARALLEL = 0;   // 1: "all"
   int Qt_Timer_ms = 50;

@@ -8,7 +8,17 @@
 
 namespace orv {
 
-enum class JointType { Ground, Sphere, Revolution, Cylinder, Translation, InLine, Prismatic, Fix, Unknown };
+enum class JointType {
+  Ground,
+  Sphere,
+  Revolution,
+  Cylinder,
+  Translation,
+  InLine,
+  Prismatic,
+  Fix,
+  Unknown
+};
 enum class MotionType { Rotation, Translation, Unknown };
 enum class ForceType { Spring1, Spring6, Force6, Unknown };
 enum class ShapeType { Sphere, Cube, Solid, Cylinder, Spring, Pipe, Stl, Unknown };
@@ -77,9 +87,9 @@ inline constexpr ForceTypeRow kForceTypes[] = {
     {"force6", ForceType::Force6, 12},
 };
 inline constexpr ShapeTypeRow kShapeTypes[] = {
-    {"sphere", ShapeType::Sphere, 6, 1},     {"cube", ShapeType::Cube, 6, 1},
-    {"solid", ShapeType::Solid, 8, 3},       {"cylinder", ShapeType::Cylinder, 8, 3},
-    {"spring", ShapeType::Spring, 10, 4},    {"pipe", ShapeType::Pipe, 9, 4},
+    {"sphere", ShapeType::Sphere, 6, 1},  {"cube", ShapeType::Cube, 6, 1},
+    {"solid", ShapeType::Solid, 8, 3},    {"cylinder", ShapeType::Cylinder, 8, 3},
+    {"spring", ShapeType::Spring, 10, 4}, {"pipe", ShapeType::Pipe, 9, 4},
     {"STL", ShapeType::Stl, 8, 0},
 };
 inline constexpr TextureTypeRow kTextureTypes[] = {

@@ -38,8 +38,8 @@ class TokenReader {
   std::string text_;
   size_t pos_ = 0;
   bool ok_ = false;
-  int line_ = 1;             // line of pos_
-  size_t lineStart_ = 0;     // offset where that line starts
+  int line_ = 1;          // line of pos_
+  size_t lineStart_ = 0;  // offset where that line starts
   SourcePos last_;
   size_t lastOffset_ = 0;
 };

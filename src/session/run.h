@@ -9,10 +9,10 @@
 namespace orv {
 
 struct AnalysisOptions {
-  bool pauses = true;        // the short pauses at the end of a run
-  bool writeResult = true;   // write log/result_<model file name>
-  std::string resultDir;     // directory holding log/ ("" = working directory)
-  std::string outputPath;    // the result file instead ("" = the one above)
+  bool pauses = true;       // the short pauses at the end of a run
+  bool writeResult = true;  // write log/result_<model file name>
+  std::string resultDir;    // directory holding log/ ("" = working directory)
+  std::string outputPath;   // the result file instead ("" = the one above)
 };
 
 // Runs one analysis of m, replacing the histories, and writes its result

@@ -103,8 +103,7 @@ void drawShape(int frame, int shape, int shadowMode) {
       if (f && placeOnBody(frame, f->body, origin)) stlMesh(sh, shadowMode);
       break;
     }
-    case ShapeType::Unknown:
-      break;
+    case ShapeType::Unknown: break;
   }
 
   glPopMatrix();
@@ -125,8 +124,8 @@ void drawShadows(int frame) {
     mat3FromEulerParameters(A, p);
     mat3Mul(C, A, f->axes);
     const double n[3] = {C[2], C[5], C[8]};  // current z axis of the plane
-    const float plane[4] = {static_cast<float>(n[0]), static_cast<float>(n[1]), static_cast<float>(n[2]),
-                            static_cast<float>(-vec3Dot(n, c))};
+    const float plane[4] = {static_cast<float>(n[0]), static_cast<float>(n[1]),
+                            static_cast<float>(n[2]), static_cast<float>(-vec3Dot(n, c))};
     GLfloat m[16];
     shadowMatrix(plane, g_view.light_pos, m);
     glPushMatrix();

@@ -24,7 +24,8 @@ void drawLocalCoordinates(double axisLength, int frame);
 // Joint reactions, force-element forces and contact forces of the frame.
 void drawForces(double scale, int frame);
 // One arrow from `point` to point + scale * force, with the magnitude when Force_Value is on.
-void drawForceArrow(const double point[3], const double force[3], double scale, const float colour[3]);
+void drawForceArrow(const double point[3], const double force[3], double scale,
+                    const float colour[3]);
 
 // Whether GLUT was initialised; its shapes and fonts are skipped otherwise.
 bool glutReady();

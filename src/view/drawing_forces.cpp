@@ -91,7 +91,8 @@ void drawForces(double scale, int frame) {
   glEnable(GL_LIGHTING);
 }
 
-void drawForceArrow(const double point[3], const double force[3], double scale, const float colour[3]) {
+void drawForceArrow(const double point[3], const double force[3], double scale,
+                    const float colour[3]) {
   const double Fx = force[0], Fy = force[1], Fz = force[2];
   const double F = vec3Norm(Fx, Fy, Fz);
   if (!(F > 0.0)) return;

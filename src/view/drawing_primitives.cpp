@@ -34,9 +34,8 @@ void circle(std::vector<double>& xy, double radius, int n) {
 }  // namespace
 
 void box(const double* s) {
-  const double c[8][3] = {{0, 0, 0},        {0, 0, s[2]},       {s[0], 0, s[2]}, {s[0], 0, 0},
-                          {0, s[1], 0},     {0, s[1], s[2]},    {s[0], s[1], s[2]},
-                          {s[0], s[1], 0}};
+  const double c[8][3] = {{0, 0, 0},    {0, 0, s[2]},    {s[0], 0, s[2]},    {s[0], 0, 0},
+                          {0, s[1], 0}, {0, s[1], s[2]}, {s[0], s[1], s[2]}, {s[0], s[1], 0}};
   static const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {1, 2, 6, 5},
                                   {2, 3, 7, 6}, {0, 4, 7, 3}, {0, 1, 5, 4}};
   GLfloat colour[4];
@@ -109,9 +108,9 @@ void pipe(const double* s) {
   };
   glBegin(GL_QUADS);
   for (int k = 0; k < n; ++k) {
-    quad(o, o, k, 0.0, length);    // outer side
-    quad(in, in, k, 0.0, length);  // inner side
-    quad(o, in, k, 0.0, 0.0);      // bottom ring
+    quad(o, o, k, 0.0, length);      // outer side
+    quad(in, in, k, 0.0, length);    // inner side
+    quad(o, in, k, 0.0, 0.0);        // bottom ring
     quad(o, in, k, length, length);  // top ring
   }
   glEnd();
@@ -161,7 +160,8 @@ void spring(int frame, const Shape& sh) {
       pts.push_back(radius * std::sin(a));
       pts.push_back(t * l / turns + k * l / (static_cast<double>(turns) * per_turn));
     }
-  const double tilt = radToDeg(std::asin((l / (static_cast<double>(turns) * per_turn)) / seg)) - 90.0;
+  const double tilt =
+      radToDeg(std::asin((l / (static_cast<double>(turns) * per_turn)) / seg)) - 90.0;
   GLUquadric* q = gluNewQuadric();
   if (!q) return;
   const size_t count = pts.size() / 3;

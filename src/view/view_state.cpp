@@ -157,7 +157,8 @@ double viewLength(const Model& m) {
   return (std::isfinite(m.max_length) && m.max_length > 0.0) ? m.max_length : 1.0;
 }
 
-bool bodyStateAt(const Histories& h, const Model& m, int frame, int body, double r[3], double p[4]) {
+bool bodyStateAt(const Histories& h, const Model& m, int frame, int body, double r[3],
+                 double p[4]) {
   const StateLayout layout{m.body_num()};
   if (frame < 0 || body < 0 || body >= layout.nb) return false;
   const size_t row = layout.size();
@@ -212,7 +213,8 @@ bool cameraModelview(const ViewState& v, const Model& m, const Histories& h, dou
 }
 
 void shadowMatrix(const float plane[4], const float light[4], float out[16]) {
-  const float d = plane[0] * light[0] + plane[1] * light[1] + plane[2] * light[2] + plane[3] * light[3];
+  const float d =
+      plane[0] * light[0] + plane[1] * light[1] + plane[2] * light[2] + plane[3] * light[3];
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) out[4 * i + j] = (i == j ? d : 0.0f) - plane[i] * light[j];
 }

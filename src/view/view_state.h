@@ -13,19 +13,19 @@ struct Trackball {
   double dragQuat[4] = {1, 0, 0, 0};
   int startX = 0, startY = 0;
   bool dragging = false;
-  double scaleX = 1.0, scaleY = 1.0;     // 1/width, 1/height
+  double scaleX = 1.0, scaleY = 1.0;                                     // 1/width, 1/height
   double matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  // column-major
 };
 
 struct ViewState {
-  int i_anime = 0;        // shown frame
-  int add_anime = 1;      // frames per timer tick
+  int i_anime = 0;    // shown frame
+  int add_anime = 1;  // frames per timer tick
   bool animating = false;
   bool translate_mode = true;
   bool rotate_mode = false;
-  double pan[3] = {0, 0, 0};        // x, y and zoom translation in eye space
-  double center[3] = {0, 0, 0};     // initial position of the centre local coordinate
-  int cameraLC_id = -1;             // -1: free camera
+  double pan[3] = {0, 0, 0};     // x, y and zoom translation in eye space
+  double center[3] = {0, 0, 0};  // initial position of the centre local coordinate
+  int cameraLC_id = -1;          // -1: free camera
   double camera_origin[3] = {0, 0, 0};
   double camera_angles[3] = {0, 0, 0};  // Z-X-Z, degrees
   Trackball trackball;

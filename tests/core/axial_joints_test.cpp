@@ -22,7 +22,9 @@ using namespace orv;
 namespace {
 
 // Displacement, velocity, Euler parameters and body-axis omega of a body.
-struct BodyState { double r[3], v[3], p[4], w[3]; };
+struct BodyState {
+  double r[3], v[3], p[4], w[3];
+};
 using State = std::vector<BodyState>;
 // Perp: x_i . y_j; Projection: z_i . (P_j - P_i), whose rate a "T" motion drives.
 enum class Prim { Point, ParallelSingle, Parallel, OnLine, Perp, Projection };
@@ -47,7 +49,8 @@ Model makeModel(const std::string& type, std::mt19937& rng, bool turned_lcs = tr
     for (double& c : b.cg_pos) c = u(rng);
   for (int f = 0; f < 2; ++f) {
     m.frames[f].body = f == 0 ? 2 : 0;
-    for (int k = 0; k < 3; ++k) m.frames[f].pos[k] = u(rng), m.frames[f].ang[k] = turned_lcs ? 180 * u(rng) : 0;
+    for (int k = 0; k < 3; ++k)
+      m.frames[f].pos[k] = u(rng), m.frames[f].ang[k] = turned_lcs ? 180 * u(rng) : 0;
   }
   m.joints[0].type = type, m.joints[0].i_lc = 0, m.joints[0].j_lc = 1;
   m.motions[0].type = "T", m.motions[0].joint = 0;
@@ -61,14 +64,19 @@ State randomState(std::mt19937& rng) {
   for (BodyState& b : st) {
     for (int k = 0; k < 3; ++k) b.r[k] = u(rng), b.v[k] = u(rng), b.w[k] = 2 * u(rng);
     for (double& e : b.p) e = u(rng);
-    const double n = std::sqrt(b.p[0] * b.p[0] + b.p[1] * b.p[1] + b.p[2] * b.p[2] + b.p[3] * b.p[3]);
+    const double n =
+        std::sqrt(b.p[0] * b.p[0] + b.p[1] * b.p[1] + b.p[2] * b.p[2] + b.p[3] * b.p[3]);
     for (double& e : b.p) e /= n;
   }
   return st;
 }
 
 // Y with pdot = G^T w / 2, and the caches A(p), 2 G pdot as the equations of motion fill them.
-struct Filled { std::vector<double> Y; Kinematics h; JointSide si, sj; };
+struct Filled {
+  std::vector<double> Y;
+  Kinematics h;
+  JointSide si, sj;
+};
 Filled fill(const Model& m, const State& st) {
   const int nb = static_cast<int>(st.size());
   Filled f;
@@ -124,7 +132,10 @@ void dPhi(Prim prim, const Model& m, const State& st, int col, double* out) {
 }
 
 // Row e -> (primitive, component).
-struct RowMap { std::vector<Prim> prim; std::vector<int> comp; };
+struct RowMap {
+  std::vector<Prim> prim;
+  std::vector<int> comp;
+};
 RowMap mapRows(const Filled& f, const std::vector<Prim>& prims) {
   ConstraintRows scratch;
   clearRows(scratch, kMaxJointRows, -1, -1);
@@ -132,7 +143,8 @@ RowMap mapRows(const Filled& f, const std::vector<Prim>& prims) {
   for (Prim p : prims) {
     int ch[3] = {0, 1, 2};
     if (p == Prim::Parallel) parallelAxes(f.si, f.sj, AxisRowChoice::BothBlocks, scratch, 0, ch);
-    if (p == Prim::ParallelSingle) parallelAxes(f.si, f.sj, AxisRowChoice::SingleBlock, scratch, 0, ch);
+    if (p == Prim::ParallelSingle)
+      parallelAxes(f.si, f.sj, AxisRowChoice::SingleBlock, scratch, 0, ch);
     if (p == Prim::OnLine) pointOnLine(f.si, f.sj, scratch, 0, ch);
     const int n = p == Prim::Point ? 3 : p == Prim::Perp || p == Prim::Projection ? 1 : 2;
     for (int k = 0; k < n; ++k) map.prim.push_back(p), map.comp.push_back(ch[k]);
@@ -140,9 +152,10 @@ RowMap mapRows(const Filled& f, const std::vector<Prim>& prims) {
   return map;
 }
 
-// Rows of phi at the positions tau along the motion of constant acceleration acc (r'', w' per body).
-std::vector<double> phiAlong(const RowMap& map, const Model& m, State st, const std::vector<double>& acc,
-                             double tau) {
+// Rows of phi at the positions tau along the motion of constant acceleration acc (r'', w' per
+// body).
+std::vector<double> phiAlong(const RowMap& map, const Model& m, State st,
+                             const std::vector<double>& acc, double tau) {
   for (size_t b = 0; b < st.size(); ++b) {
     double th[3];
     for (int k = 0; k < 3; ++k) {
@@ -160,8 +173,8 @@ std::vector<double> phiAlong(const RowMap& map, const Model& m, State st, const 
 // Blocks against central differences, and
 // gamma - (-2 alpha Phi' - beta^2 Phi) against Cq q'' - Phi''; a motion's row
 // drives Phi' to -f: gamma - (-f' - 2 alpha (Phi' + f)).
-void checkRows(const Model& m, const State& st, const ConstraintRows& rows, const RowMap& map, std::mt19937& rng,
-               const MotionRate& drive) {
+void checkRows(const Model& m, const State& st, const ConstraintRows& rows, const RowMap& map,
+               std::mt19937& rng, const MotionRate& drive) {
   const int bi = m.frames[0].body, bj = m.frames[1].body;
   ASSERT_EQ(rows.nrows, static_cast<int>(map.prim.size()));
   EXPECT_TRUE(rows.bi == bi && rows.bj == bj);
@@ -180,7 +193,8 @@ void checkRows(const Model& m, const State& st, const ConstraintRows& rows, cons
   for (int n = 0; n < 5; ++n) f[n] = phiAlong(map, m, st, acc, (n - 2) * hs);
   for (int e = 0; e < rows.nrows; ++e) {
     const double d1 = (f[0][e] - 8 * f[1][e] + 8 * f[3][e] - f[4][e]) / (12 * hs);
-    const double d2 = (-f[0][e] + 16 * f[1][e] - 30 * f[2][e] + 16 * f[3][e] - f[4][e]) / (12 * hs * hs);
+    const double d2 =
+        (-f[0][e] + 16 * f[1][e] - 30 * f[2][e] + 16 * f[3][e] - f[4][e]) / (12 * hs * hs);
     double cqa = 0;
     for (int k = 0; k < 3; ++k)
       cqa += rows.Bri[e][k] * acc[6 * bi + k] + rows.Bpi[e][k] * acc[6 * bi + 3 + k] +
@@ -199,9 +213,13 @@ TEST(AxialJointRows, MatchTheirConstraintFunctionsAtRandomStates) {
   using P = Prim;
   // "T": the translation motion on a cylinder joint, driving the rate 0.7 with the derivative -0.4.
   const std::vector<std::pair<std::string, std::vector<Prim>>> joints = {
-      {"revolution", {P::Point, P::ParallelSingle}}, {"revolution_", {P::Point, P::ParallelSingle}},
-      {"cylinder", {P::Parallel, P::OnLine}}, {"translation", {P::Parallel, P::OnLine, P::Perp}},
-      {"in_line", {P::OnLine}}, {"prismatic", {P::Parallel, P::Perp}}, {"T", {P::Projection}}};
+      {"revolution", {P::Point, P::ParallelSingle}},
+      {"revolution_", {P::Point, P::ParallelSingle}},
+      {"cylinder", {P::Parallel, P::OnLine}},
+      {"translation", {P::Parallel, P::OnLine, P::Perp}},
+      {"in_line", {P::OnLine}},
+      {"prismatic", {P::Parallel, P::Perp}},
+      {"T", {P::Projection}}};
   std::mt19937 rng(20240611);
   for (const auto& [type, prims] : joints) {
     SCOPED_TRACE(type);
@@ -251,7 +269,8 @@ TEST(AxialJointRowChoice, KeepTheBestConditionedRows) {
   std::mt19937 rng(11);
   for (int a = 0; a < 3; ++a) {
     Model m = makeModel("cylinder", rng);
-    for (LocalCoordinate& lc : m.frames) std::copy(angles[a], angles[a] + 3, lc.ang), setLocalAxes(lc);
+    for (LocalCoordinate& lc : m.frames)
+      std::copy(angles[a], angles[a] + 3, lc.ang), setLocalAxes(lc);
     const Filled f = fill(m, State(3, BodyState{{0, 0, 0}, {0, 0, 0}, {1, 0, 0, 0}, {}}));
     for (AxisRowChoice choice : {AxisRowChoice::BothBlocks, AxisRowChoice::SingleBlock}) {
       parallelAxes(f.si, f.sj, choice, rows, 0, ch);

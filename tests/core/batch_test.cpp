@@ -23,7 +23,8 @@ namespace {
 // A mass on a guide hung from a spring (stiffness K) with a damper (force DAMPER):
 // 101 samples when it runs to its end.
 std::string springModel(const std::string& K, const std::string& damper = "(0-speed_y)") {
-  return "parameter_info P k_spring " + K + " %\n"
+  return "parameter_info P k_spring " + K +
+         " %\n"
          "body_info B ground ground_cg 1 1 1 1 0 0 0 0 0 0\n"
          "mass mass_cg 1 0.01 0.01 0.01 0 0 0 0 0 0 %\n"
          "local_coordinate_info L ground_cg ground 0 0 0 0 0 0\nanchor ground 0 0 0 0 0 0\n"
@@ -31,7 +32,9 @@ std::string springModel(const std::string& K, const std::string& damper = "(0-sp
          "mass_cg mass 0 -0.55 0 0 0 0\nguide_m mass 0 -0.55 0 0 -90 0 %\n"
          "joint_info J on fix_ground ground ground_cg non\n"
          "on guide translation guide_g guide_m %\n"
-         "function_info F speed_y (VY(m_top,anchor,anchor,anchor))\ndamper " + damper + " %\n"
+         "function_info F speed_y (VY(m_top,anchor,anchor,anchor))\ndamper " +
+         damper +
+         " %\n"
          "force_info F on main_spring spring1 m_top anchor anchor k_spring 0.0\n"
          "on dashpot force6 m_top anchor anchor 0.0 damper 0.0 0.0 0.0 0.0 %\n"
          "output_info O height DY(mass_cg,anchor,anchor) %\n"
@@ -101,7 +104,8 @@ TEST(Batch, ImportLeavesTheAnalysisResult) {
   ASSERT_EQ(runBatch(dir, "double_pendulum.txt").code, 0);
   const std::string result = dir + "/log/result_double_pendulum.txt", analysed = readFile(result);
   ASSERT_EQ(samplesIn(result), 2001);
-  const std::pair<const char*, const char*> cases[] = {  // arguments, file written
+  const std::pair<const char*, const char*> cases[] = {
+      // arguments, file written
       {"--import-mov motion/double_pendulum.mov double_pendulum.txt",
        "log/import_double_pendulum.txt"},
       {"--output imp.txt --import-mov motion/double_pendulum.mov double_pendulum.txt", "imp.txt"},
@@ -122,8 +126,10 @@ TEST(Batch, ImportLeavesTheAnalysisResult) {
 
 // A result that cannot be written is found before the run, not after it.
 TEST(Batch, UnwritableOutputIsRefusedBeforeTheRun) {
-  const std::pair<const char*, const char*> cases[] = {  // arguments, after "The result file "
-      {"m.txt", "log/result_m.txt cannot be written: cannot use log as a folder: Not a directory\n"},
+  const std::pair<const char*, const char*> cases[] = {
+      // arguments, after "The result file "
+      {"m.txt",
+       "log/result_m.txt cannot be written: cannot use log as a folder: Not a directory\n"},
       {"--output no/such/r.txt m.txt",
        "no/such/r.txt cannot be written: cannot create the folder no/such: No such file or "
        "directory\n"},
@@ -135,7 +141,8 @@ TEST(Batch, UnwritableOutputIsRefusedBeforeTheRun) {
     const BatchRun r = runBatch(dir, args);
     EXPECT_EQ(r.code, 1) << args;
     EXPECT_EQ(r.err, std::string("orvaldyn-batch: The result file ") + says);
-    EXPECT_FALSE(orvtest::has(r.out, "Simulation Start") || orvtest::has(r.out, "MOV FILE")) << args;
+    EXPECT_FALSE(orvtest::has(r.out, "Simulation Start") || orvtest::has(r.out, "MOV FILE"))
+        << args;
   }
 }
 

@@ -29,13 +29,17 @@ TEST(BmpImage, RefusesUnsupportedOrBrokenFiles) {
   const std::string f = orvtest::makeTempDir() + "/bad.bmp", file = "Texture file " + f;
   // The refusal, then the place: the byte of the field at fault.
   const std::tuple<std::string, std::string, std::string> cases[] = {
-      {bmp(4, 4, 32, 64), "Bpp from " + f + " is not 24: 32\n", ": byte 28: 32 bits per pixel; expected 24"},
-      {bmp(4, 4, 24, 48, 2), "Planes from " + f + " is not 1: 2\n", ": byte 26: planes 2; expected 1"},
+      {bmp(4, 4, 32, 64), "Bpp from " + f + " is not 24: 32\n",
+       ": byte 28: 32 bits per pixel; expected 24"},
+      {bmp(4, 4, 24, 48, 2), "Planes from " + f + " is not 1: 2\n",
+       ": byte 26: planes 2; expected 1"},
       {bmp(4, 4, 24, 47), file + " is truncated", ": byte 101: the file ends; expected 102 bytes"},
       {bmp(4, 4, 24, 0).substr(0, 20), file + " is too short", ": byte 20: the file ends"},
       {bmp(0x7fffffff, 0x7fffffff, 24, 0), file + " is too large", ": byte 18: size 2147483647 x"},
-      {bmp(8000, 8000, 24, 10), file + " is truncated", ": byte 64: the file ends"},  // within the limit
-      {bmp(-4, 4, 24, 48), file + " has an invalid size", ": byte 18: size -4 x 4; expected a positive"},
+      {bmp(8000, 8000, 24, 10), file + " is truncated",
+       ": byte 64: the file ends"},  // within the limit
+      {bmp(-4, 4, 24, 48), file + " has an invalid size",
+       ": byte 18: size -4 x 4; expected a positive"},
       {"", "Texture file " + f + ".none cannot be opened\n", ""}};
   for (const auto& [bytes, message, place] : cases) {
     orvtest::writeFile(f, bytes);
@@ -55,11 +59,13 @@ TEST(BmpImage, TexturesLoadAsRgbUpToThirty) {
   Model m;
   m.path = dir + "/model.txt";  // the file is found beside the model
   m.textures.resize(31);
-  for (int i = 0; i < 31; ++i) m.textures[i].name = "tex" + std::to_string(i), m.textures[i].file = "t.bmp";
+  for (int i = 0; i < 31; ++i)
+    m.textures[i].name = "tex" + std::to_string(i), m.textures[i].file = "t.bmp";
   orvtest::ConsoleCapture cap;
   loadTextureImages(m);
-  EXPECT_EQ(cap.text(), "Success allocating space for image\nTexture tex30 is not loaded: at most 30 textures\n"
-                        "Success Load image\nSuccess Create Texture\n");
+  EXPECT_EQ(cap.text(),
+            "Success allocating space for image\nTexture tex30 is not loaded: at most 30 textures\n"
+            "Success Load image\nSuccess Create Texture\n");
   const Image& img = m.textures[29].image;
   EXPECT_TRUE(img.width == 4 && img.height == 2);
   ASSERT_EQ(img.rgb.size(), 24u);

@@ -60,10 +60,10 @@ TEST(BrokenInput, PipesAndDevicesAreRefusedWithoutBlocking) {
   EXPECT_NE(con.text().find("SETTING FILE OPEN ERROR"), std::string::npos);
   // A model naming the pipe as its mesh and its texture is read without them.
   const std::string model = dir + "/model.txt";
-  ASSERT_TRUE(orvtest::writeFile(model,
-                                 "parameter_info P %\nbody_info B b1 c1 1 1 1 1 0 0 0 0 0 0 %\n"
-                                 "frame_info F c1 b1 0 0 0 0 0 0 %\nshape_info S mesh STL c1 red 1 1 + fifo %\n"
-                                 "texture_info T tex rect b1 c1 1 1 1 1 fifo %\nsimulation_time T 0 0.01 0.02 %\n"));
+  ASSERT_TRUE(orvtest::writeFile(
+      model, "parameter_info P %\nbody_info B b1 c1 1 1 1 1 0 0 0 0 0 0 %\n"
+             "frame_info F c1 b1 0 0 0 0 0 0 %\nshape_info S mesh STL c1 red 1 1 + fifo %\n"
+             "texture_info T tex rect b1 c1 1 1 1 1 fifo %\nsimulation_time T 0 0.01 0.02 %\n"));
   EXPECT_EQ(readModelFile(model, s, m, h, message), ReadStatus::Ok) << message;
   EXPECT_TRUE(m.shapes.at(0).stl_num == 0 && m.textures.at(0).image.rgb.empty());
   Image img;

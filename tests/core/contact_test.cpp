@@ -52,7 +52,8 @@ struct TestMesh {
     const ContactParams p{1e5, c, d, 0.3};
     const PlacedMesh I = view(), M = J.view();
     Items out;
-    loops ? orvref::pointLoops(I, M, bi, bj, p, out) : pointContact(I, M, bi, bj, p, 0, I.node_num, out);
+    loops ? orvref::pointLoops(I, M, bi, bj, p, out)
+          : pointContact(I, M, bi, bj, p, 0, I.node_num, out);
     return out;
   }
   Items edges(TestMesh& J, bool loops = false) {
@@ -60,7 +61,8 @@ struct TestMesh {
     Items out;
     std::vector<int> src;
     edgeSources(I, M, src);
-    loops ? orvref::edgeLoops(I, M, 1e5, out) : edgeContact(I, M, 1e5, src.data(), static_cast<int>(src.size()), out);
+    loops ? orvref::edgeLoops(I, M, 1e5, out)
+          : edgeContact(I, M, 1e5, src.data(), static_cast<int>(src.size()), out);
     return out;
   }
 };
@@ -105,7 +107,8 @@ bool sameLoads(const Loads& a, const Loads& b) {
 // Meshes made in memory, around the origin.
 TestMesh boxMesh(double h) {
   std::vector<double> node;
-  for (int i = 0; i < 8; ++i) node.insert(node.end(), {i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
+  for (int i = 0; i < 8; ++i)
+    node.insert(node.end(), {i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
   return TestMesh(node, {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 7, 6, 0, 1, 4, 1, 5, 4,
                          2, 6, 3, 3, 6, 7, 0, 4, 2, 2, 4, 6, 1, 3, 5, 3, 7, 5});
 }
@@ -118,10 +121,13 @@ TestMesh ballMesh(double r, int rings, int segs) {
   for (int i = 1; i < rings; ++i)
     for (int j = 0; j < segs; ++j) {
       const double th = pi * i / rings, ph = 2 * pi * j / segs;
-      node.insert(node.end(), {r * std::sin(th) * std::cos(ph), r * std::cos(th), r * std::sin(th) * std::sin(ph)});
+      node.insert(node.end(), {r * std::sin(th) * std::cos(ph), r * std::cos(th),
+                               r * std::sin(th) * std::sin(ph)});
     }
   node.insert(node.end(), {0, -r, 0});
-  auto at = [&](int i, int j) { return i == 0 ? 0 : 1 + (i - 1) * segs + (i < rings ? j % segs : 0); };
+  auto at = [&](int i, int j) {
+    return i == 0 ? 0 : 1 + (i - 1) * segs + (i < rings ? j % segs : 0);
+  };
   for (int j = 0; j < segs; ++j)
     for (int i = 0; i < rings; ++i) {  // no first triangle at the top, no second at the bottom
       if (i > 0) tri.insert(tri.end(), {at(i, j), at(i, j + 1), at(i + 1, j)});
@@ -136,7 +142,8 @@ TestMesh plateMesh(double size, int cells) {
   std::vector<int> tri;
   for (int i = 0; i <= cells; ++i)
     for (int j = 0; j <= cells; ++j)
-      node.insert(node.end(), {size * (j - cells / 2.0) / cells, 0.0, size * (i - cells / 2.0) / cells});
+      node.insert(node.end(),
+                  {size * (j - cells / 2.0) / cells, 0.0, size * (i - cells / 2.0) / cells});
   for (int i = 0; i < cells; ++i)
     for (int j = 0; j < cells; ++j) {
       const int a = i * (cells + 1) + j, b = a + 1, c = a + cells + 1, d = c + 1;
@@ -189,11 +196,13 @@ void editMesh(Shape& sh, const Change& change) {
 TEST(ContactPoint, DepthWindowBoundsDampingAndFriction) {
   // Two triangles in y = 0, normal +y, sharing the edge x = z; d = 0.01.
   TestMesh J({0, 0, 0, 0, 0, 2, 2, 0, 0, 2, 0, 2}, {0, 1, 3, 0, 3, 2});
-  const struct { double x, y, z; size_t hits; } cases[] = {
-      {0.5, -1e-11, 1.5, 0}, {0.5, 1e-3, 1.5, 0},    {0.5, -1e-9, 1.5, 1},
-      {0.5, -0.0099, 1.5, 1}, {0.5, -0.0101, 1.5, 0},
-      {-0.01, -1e-3, 1, 0},  // beside the triangles, inside their spheres
-      {1.0, -1e-3, 1.0, 1}};  // on the shared edge: once
+  const struct {
+    double x, y, z;
+    size_t hits;
+  } cases[] = {
+      {0.5, -1e-11, 1.5, 0},  {0.5, 1e-3, 1.5, 0},  {0.5, -1e-9, 1.5, 1}, {0.5, -0.0099, 1.5, 1},
+      {0.5, -0.0101, 1.5, 0}, {-0.01, -1e-3, 1, 0},  // beside the triangles, inside their spheres
+      {1.0, -1e-3, 1.0, 1}};                         // on the shared edge: once
   for (const auto& c : cases)
     EXPECT_EQ(TestMesh({c.x, c.y, c.z}, {}).points(J).size(), c.hits) << c.x << " " << c.y;
   // A degenerate (collinear) triangle holds nothing, not even a node inside its
@@ -231,8 +240,10 @@ TEST(ContactPoint, ANodeTouchesTheNearestTriangleOnly) {
   const Items corner = TestMesh({0, -1e-3, 0}, {}).points(plate);
   ASSERT_EQ(corner.size(), 1u);
   EXPECT_NEAR(corner[0].force[1], 1e-3 * 1e5, 1e-9);
-  const struct { double x, y, depth; int axis; } cases[] = {
-      {0.375, 0.4375, 0.0625, 1}, {0.4375, 0.375, 0.0625, 0}, {0.375, 0.375, 0.125, 1}};
+  const struct {
+    double x, y, depth;
+    int axis;
+  } cases[] = {{0.375, 0.4375, 0.0625, 1}, {0.4375, 0.375, 0.0625, 0}, {0.375, 0.375, 0.125, 1}};
   for (const auto& c : cases) {
     const Items items = TestMesh({c.x, c.y, 0.0}, {}).points(box, 0, {}, {}, 0.2);
     ASSERT_EQ(items.size(), 1u) << c.x << " " << c.y;
@@ -253,19 +264,23 @@ TEST(ContactEdge, CrossingNearTheBoundary) {
   EXPECT_NEAR(one[0].force[1], 1e5 * 0.01 / std::sqrt(0.08), 1e-9);
   EXPECT_EQ(one[0].force[0], 0.0);
   // The same edge shared by two triangles of I counts once.
-  TestMesh two({0.2, 0.05, 0.3, -0.1, -0.1, 0.3, 0.2, 0.5, 0.8, 0.2, 0.5, -0.2}, {0, 1, 2, 1, 0, 3});
+  TestMesh two({0.2, 0.05, 0.3, -0.1, -0.1, 0.3, 0.2, 0.5, 0.8, 0.2, 0.5, -0.2},
+               {0, 1, 2, 1, 0, 3});
   EXPECT_TRUE(same(two.edges(J), one));
   // Through both sides of a valley of J, near its bottom edge: that edge is
   // met once, where the contact is shallower.
   TestMesh valley({0, 0, -1, 0, 0, 1, -1, 1, 0, 1, 1, 0}, {0, 2, 1, 0, 1, 3});
-  TestMesh left({0, 0, -1, 0, 0, 1, -1, 1, 0}, {0, 2, 1}), right({0, 0, -1, 0, 0, 1, 1, 1, 0}, {0, 1, 2});
+  TestMesh left({0, 0, -1, 0, 0, 1, -1, 1, 0}, {0, 2, 1}),
+      right({0, 0, -1, 0, 0, 1, 1, 1, 0}, {0, 1, 2});
   TestMesh across({-3, 0.02, 0, 2.5, 0.02, 0, 0, 3, 0}, {0, 1, 2});
   const Items both = across.edges(valley), l = across.edges(left), r = across.edges(right);
   ASSERT_TRUE(l.size() == 1 && r.size() == 1);
   EXPECT_TRUE(same(both, std::fabs(l[0].force[1]) <= std::fabs(r[0].force[1]) ? l : r));
   // Both ends below the plane, or the lower end's foot inside: no edge contact.
-  EXPECT_TRUE(TestMesh({0.2, -0.01, 0.3, 0.1, -0.02, 0.3, 0.2, -0.5, 0.3}, {0, 1, 2}).edges(J).empty());
-  EXPECT_TRUE(TestMesh({0.2, 0.05, 0.3, 0.3, -0.05, 0.3, 0.2, 0.5, 0.8}, {0, 1, 2}).edges(J).empty());
+  EXPECT_TRUE(
+      TestMesh({0.2, -0.01, 0.3, 0.1, -0.02, 0.3, 0.2, -0.5, 0.3}, {0, 1, 2}).edges(J).empty());
+  EXPECT_TRUE(
+      TestMesh({0.2, 0.05, 0.3, 0.3, -0.05, 0.3, 0.2, 0.5, 0.8}, {0, 1, 2}).edges(J).empty());
 }
 
 TEST(ContactTree, SameItemsAsTheLoopsAtTheLimitsOfEveryTest) {
@@ -365,9 +380,9 @@ TEST(ContactTree, SameItemsAsTheLoopsAtTheLimitsOfEveryTest) {
   TestMesh J({0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 1, 2, 0, 2}, {0, 2, 1, 1, 2, 3, 1, 3, 4});
   J.radius[1] = HUGE_VAL, J.center[6] = NAN;
   const double inf = HUGE_VAL;
-  TestMesh I(
-      {0.2, -1e-3, 0.2, inf, -1, 0, NAN, -1e-3, 0.5, 0.8, -1e-3, 0.9, 0.1, 1, 0.3, 0.9, -1, -0.1},
-      {0, 4, 5, 1, 4, 5, 2, 4, 5, 3, 4, 5});
+  TestMesh I({0.2, -1e-3, 0.2, inf, -1, 0, NAN, -1e-3, 0.5, 0.8, -1e-3, 0.9, 0.1, 1, 0.3, 0.9, -1,
+              -0.1},
+             {0, 4, 5, 1, 4, 5, 2, 4, 5, 3, 4, 5});
   const Items points = I.points(J), edges = I.edges(J);
   EXPECT_TRUE(same(points, I.points(J, 0, {}, {}, 0.01, true)));
   EXPECT_TRUE(same(edges, I.edges(J, true)));
@@ -390,7 +405,8 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeAndPoseAndBalanced) {
   for (int trial = 0; trial < 30; ++trial) {
     std::vector<double> Y = atRest(4);
     for (int b = 0; b < 4; ++b) {
-      double x[3] = {0.08 * uni(rng), 0.03 + 0.04 * uni(rng), 0.08 * uni(rng)}, *p = &Y[24 + 4 * b], w[3];
+      double x[3] = {0.08 * uni(rng), 0.03 + 0.04 * uni(rng), 0.08 * uni(rng)}, *p = &Y[24 + 4 * b],
+             w[3];
       for (int k = 0; k < 4; ++k) p[k] = uni(rng);
       const double len = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3]);
       for (int k = 0; k < 4; ++k) p[k] *= (trial % 4 == 0 ? 1.0 + 1e-4 * uni(rng) : 1.0) / len;
@@ -442,7 +458,8 @@ TEST(ContactTree, KeptWorkNeverChangesResults) {
   Model shuffled = first, mirrored = first, placed = first;
   editMesh(shuffled.shapes[0], [&](StlMesh& mesh) {
     for (int t = 0; t < plateTris; ++t)  // 37 is prime to 200
-      for (int c = 0; c < 3; ++c) mesh.tri[3 * t + c] = first.shapes[0].mesh->tri[3 * ((t * 37) % plateTris) + c];
+      for (int c = 0; c < 3; ++c)
+        mesh.tri[3 * t + c] = first.shapes[0].mesh->tri[3 * ((t * 37) % plateTris) + c];
   });
   for (Shape& sh : mirrored.shapes)
     editMesh(sh, [](StlMesh& mesh) {
@@ -496,11 +513,14 @@ TEST(ContactPhysics, BoxOnRampSlidesOnlyWhenSteeperThanFriction) {
   // Slope tan(theta) = 0.3: myu 0.15 slides with g (sin - myu cos), 0.5 holds.
   const double theta = std::atan(0.3);
   for (const char* file : {"ramp_slide.txt", "ramp_stay.txt"}) {
-    const orvtest::Outcome e = orvtest::runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, settings(1, 0, 0));
+    const orvtest::Outcome e =
+        orvtest::runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, settings(1, 0, 0));
     ASSERT_EQ(e.status, AnalysisStatus::Completed);
     const int last = e.h.anime_num - 1;
-    const double t = e.h.p_time[last], moved = e.out(0, 0) - e.out(last, 0), myu = e.m.contacts[0].myu;
-    const double expected = myu < 0.3 ? 0.5 * 9.81 * (std::sin(theta) - myu * std::cos(theta)) * t * t : 0;
+    const double t = e.h.p_time[last], moved = e.out(0, 0) - e.out(last, 0),
+                 myu = e.m.contacts[0].myu;
+    const double expected =
+        myu < 0.3 ? 0.5 * 9.81 * (std::sin(theta) - myu * std::cos(theta)) * t * t : 0;
     EXPECT_NEAR(moved, expected, myu < 0.3 ? 0.01 * expected : 0.005) << file;  // 0.005: creep
   }
 }

@@ -23,10 +23,10 @@ const std::string kRepo = std::string(ORVALDYN_EXAMPLES) + "/..";
 
 // Every block these tests run; DocsIndex checks that the documents mark no other.
 const std::set<std::string> kBlocks = {
-    "tiny-model",     "tiny-result",    "plate-stl",    "tetra-stl",       "rest-model",
-    "rest-contact",   "swing-header",   "swing-mov",    "swing-jnt",       "swing-console",
-    "swing-channels", "swing-sample-1", "swing-result", "usage",           "tiny-11-time",
-    "tiny-11-console", "exit-codes",    "unstable-cord", "missing-settings"};
+    "tiny-model",      "tiny-result",    "plate-stl",     "tetra-stl",       "rest-model",
+    "rest-contact",    "swing-header",   "swing-mov",     "swing-jnt",       "swing-console",
+    "swing-channels",  "swing-sample-1", "swing-result",  "usage",           "tiny-11-time",
+    "tiny-11-console", "exit-codes",     "unstable-cord", "missing-settings"};
 
 // The text of the block NAME, each line ending in "\n"; a failure unless the
 // documents hold exactly one such block.
@@ -117,8 +117,9 @@ std::string tinyWith(const std::string& key, const std::string& line) {
   auto seconds = [](const std::string& x) {
     const size_t dot = x.find('.');
     return x.rfind("   ", 0) == 0 && dot != std::string::npos && dot > 3 && x.size() == dot + 10 &&
-           x.compare(dot + 7, 3, "[s]") == 0 &&
-           std::all_of(x.begin() + 3, x.end() - 3, [](char c) { return c == '.' || std::isdigit(c); });
+           x.compare(dot + 7, 3, "[s]") == 0 && std::all_of(x.begin() + 3, x.end() - 3, [](char c) {
+             return c == '.' || std::isdigit(c);
+           });
   };
   const std::vector<std::string> a = lines(actual), e = lines(expected);
   for (size_t s = 0; !e.empty() && s + e.size() <= a.size(); ++s) {

@@ -32,7 +32,8 @@ TEST(Examples, SamplesLieOnTheirTimes) {
     if (file == "contact_drop.txt") {  // the cube has come to rest on the plate, which carries it
       const int last = r.h.anime_num - 1, first = r.h.stl_cont_ti_st[last];
       double lift = 0.0;
-      for (int k = first; k < first + r.h.stl_cont_ti_num[last]; ++k) lift += r.h.cont_value[3 * k + 1];
+      for (int k = first; k < first + r.h.stl_cont_ti_num[last]; ++k)
+        lift += r.h.cont_value[3 * k + 1];
       EXPECT_NEAR(lift, 9.81, 0.01 * 9.81);
     }
   }
@@ -88,7 +89,8 @@ TEST(Examples, ContactRunStartingLateLandsOnTheSameSamples) {
     for (int ti = 0; ti < 351; ++ti) {
       ASSERT_NEAR(late.h.p_time[ti], t0 + ti * 0.001, 1e-12 * std::fabs(t0)) << t0 << " " << ti;
       for (int k = 0; k < 28; ++k)
-        ASSERT_NEAR(late.state(ti)[k], early.state(ti)[k], 2e-5 * std::max(1.0, std::fabs(early.state(ti)[k])))
+        ASSERT_NEAR(late.state(ti)[k], early.state(ti)[k],
+                    2e-5 * std::max(1.0, std::fabs(early.state(ti)[k])))
             << ti << " " << k;
     }
   }

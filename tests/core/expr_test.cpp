@@ -33,9 +33,9 @@ std::uint64_t bits(double v) {
   const double got = c.evaluate(m, h), bound = b.evaluate(m, h), twice = b.bind(m).evaluate(m, h);
   if (bits(want) == bits(got) && bits(want) == bits(bound) && bits(want) == bits(twice))
     return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "text \"" << text << "\": interpreted " << want
-                                       << ", compiled " << got << ", bound " << bound
-                                       << ", bound twice " << twice;
+  return ::testing::AssertionFailure()
+         << "text \"" << text << "\": interpreted " << want << ", compiled " << got << ", bound "
+         << bound << ", bound twice " << twice;
 }
 
 // A state in which every measure reads something non-trivial.
@@ -45,7 +45,8 @@ void fillState(const Model& m, Kinematics& h, unsigned seed) {
   const std::size_t nb = m.bodies.size();
   h.A.assign(9 * nb, 0.0), h.omega.resize(3 * nb), h.Y.resize(14 * nb);
   h.reactions.resize(6 * m.joints.size());
-  for (std::size_t b = 0; b < nb; ++b) mat3RotationZXZ(&h.A[9 * b], 3 * u(rng), 3 * u(rng), 3 * u(rng));
+  for (std::size_t b = 0; b < nb; ++b)
+    mat3RotationZXZ(&h.A[9 * b], 3 * u(rng), 3 * u(rng), 3 * u(rng));
   for (double& v : h.omega) v = u(rng);
   for (double& v : h.Y) v = u(rng);
   for (double& v : h.reactions) v = 10 * u(rng);
@@ -57,7 +58,7 @@ void fillState(const Model& m, Kinematics& h, unsigned seed) {
 struct ExprTest : ::testing::Test {
   void SetUp() override {
     const std::pair<const char*, double> params[] = {
-        {"k", 4.0},     {"sinx", 0.5}, {"k", 99.0},     {"g_acc", 9.81},       {"P2", -2.5},
+        {"k", 4.0},     {"sinx", 0.5}, {"k", 99.0},    {"g_acc", 9.81},       {"P2", -2.5},
         {"timer", 7.0}, {"x_1", 1e-3}, {"big", 1e300}, {"nanp", std::nan("")}};
     for (const auto& [name, v] : params) m.parameters.push_back({0, name, v, ""});
     m.bodies.resize(3), m.frames.resize(4), m.joints.resize(2);
@@ -65,7 +66,8 @@ struct ExprTest : ::testing::Test {
       for (int c = 0; c < 3; ++c) m.bodies[b].cg_pos[c] = 0.3 * b - 0.1 * c;
     for (int f = 0; f < 4; ++f) {
       m.frames[f].body = f == 3 ? 1 : f;
-      for (int c = 0; c < 3; ++c) m.frames[f].pos[c] = 0.2 * f + 0.05 * c, m.frames[f].ang[c] = 25.0 * f + 10.0 * c;
+      for (int c = 0; c < 3; ++c)
+        m.frames[f].pos[c] = 0.2 * f + 0.05 * c, m.frames[f].ang[c] = 25.0 * f + 10.0 * c;
     }
     m.joints[0].i_lc = 1, m.joints[0].j_lc = 0, m.joints[1].i_lc = 2, m.joints[1].j_lc = 3;
     resolveTypesAndAxes(m);
@@ -96,15 +98,17 @@ class TextGenerator {
  private:
   enum { kNumber, kOp, kKeyword, kName, kBlank, kJunk };
   const std::vector<const char*> pools_[6] = {
-      {"0", "1", "2", "3", "1", "2", "0.5", ".5", "5.", "-1", "+2", "-0", "1e3", "1E-2", "2e+1",
-       "1e400", "-.25", "3e", "0x1", "1.5e-320", "-2.5"},
+      {"0",  "1",   "2",    "3",    "1",     "2",    "0.5", ".5",  "5.",       "-1",  "+2",
+       "-0", "1e3", "1E-2", "2e+1", "1e400", "-.25", "3e",  "0x1", "1.5e-320", "-2.5"},
       {"+", "-", "*", "/", "^"},
-      {"time", "sin", "cos", "asin", "acos", "sgn", "abs", "sqrt", "P", "DX", "DY", "DZ", "D",
-       "VX", "VY", "VZ", "V", "WX", "WY", "WZ", "A1", "A2", "A3", "SWITCH", "CONTACT", "F_JOINT"},
+      {"time", "sin", "cos", "asin", "acos", "sgn",    "abs",     "sqrt",   "P",
+       "DX",   "DY",  "DZ",  "D",    "VX",   "VY",     "VZ",      "V",      "WX",
+       "WY",   "WZ",  "A1",  "A2",   "A3",   "SWITCH", "CONTACT", "F_JOINT"},
       {"k", "sinx", "g_acc", "P2", "timer", "x_1", "big", "nanp", "nosuch", "K", "sinus", "Dx",
        "_a", "a1b"},
       {" ", "  ", "\t", "\n", " \r "},
-      {"#", "$", "@", ".", ";", "[", "]", "e", "E", ",", "(", ")", "'", "\"", "=", "!", "~", "%", "\\"}};
+      {"#", "$", "@", ".", ";", "[", "]", "e", "E", ",", "(", ")", "'", "\"", "=", "!", "~", "%",
+       "\\"}};
 
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
   const char* any(int pool) { return pools_[pool][pick(static_cast<int>(pools_[pool].size()))]; }
@@ -140,43 +144,94 @@ std::string nested(int levels, const std::string& inner) {
 TEST_F(ExprTest, GrammarCasesOnEveryPath) {
   std::string flat, deep;  // closing brackets end a level, so long flat texts are fine
   for (int i = 0; i < 500; ++i) flat += "(1)+";
-  for (int i = 0; i < 150; ++i) deep += "1+(";  // a value stack deeper than the compiled one's local
+  for (int i = 0; i < 150; ++i)
+    deep += "1+(";  // a value stack deeper than the compiled one's local
   deep += "2" + std::string(150, ')');
   const double any = NAN;  // the paths must agree; the value is not checked
   const std::pair<std::string, double> cases[] = {
       // '^' binds like '*'; both run left to right.
-      {"1+2*3", 7}, {"2*3^2", 36}, {"2^3^2", 64}, {"(1+2)*3", 9}, {"1-2-3+8/2/2", -2},
-      {" 3 ", 3}, {" 1.5e1 /\t3 ", 5}, {"1/0", INFINITY}, {"1e400-1e400", any},
+      {"1+2*3", 7},
+      {"2*3^2", 36},
+      {"2^3^2", 64},
+      {"(1+2)*3", 9},
+      {"1-2-3+8/2/2", -2},
+      {" 3 ", 3},
+      {" 1.5e1 /\t3 ", 5},
+      {"1/0", INFINITY},
+      {"1e400-1e400", any},
       // Minus belongs to numbers only.
-      {"2*-3", -6}, {"2 -3", -1}, {"-time", 0}, {"-(1)", 0},
-      {"acos (0.5)", std::acos(0.5)}, {"sqrt(abs(-16))", 4}, {"sgn(0)", 0}, {"sgn(-2)", -1},
-      {"sgn(0/0)", 0}, {"sgn(1/0)", 1}, {"SWITCH(0,1,2,3)", 2}, {"SWITCH(-1,1,2,3)", 3},
-      {"SWITCH(0.1,1,2,3)", 1}, {"SWITCH(0/0,1,2,3)", 0}, {"CONTACT(1,2,0,10,0,1.5)", 10},
-      {"CONTACT(3,2,0,10,0,1.5)", 0}, {"CONTACT(1,3,1,10,2,2)", 38},  // 10*2^2 - 1*2
-      {"CONTACT(0/0,3,1,10,2,2)", 0}, {"abs(0/0)+0/0", any}, {"0/0+abs(0/0)", any}, {"nanp*0/0", any},
+      {"2*-3", -6},
+      {"2 -3", -1},
+      {"-time", 0},
+      {"-(1)", 0},
+      {"acos (0.5)", std::acos(0.5)},
+      {"sqrt(abs(-16))", 4},
+      {"sgn(0)", 0},
+      {"sgn(-2)", -1},
+      {"sgn(0/0)", 0},
+      {"sgn(1/0)", 1},
+      {"SWITCH(0,1,2,3)", 2},
+      {"SWITCH(-1,1,2,3)", 3},
+      {"SWITCH(0.1,1,2,3)", 1},
+      {"SWITCH(0/0,1,2,3)", 0},
+      {"CONTACT(1,2,0,10,0,1.5)", 10},
+      {"CONTACT(3,2,0,10,0,1.5)", 0},
+      {"CONTACT(1,3,1,10,2,2)", 38},  // 10*2^2 - 1*2
+      {"CONTACT(0/0,3,1,10,2,2)", 0},
+      {"abs(0/0)+0/0", any},
+      {"0/0+abs(0/0)", any},
+      {"nanp*0/0", any},
       // Keywords match as prefixes: "timer" is `time` with the rest unparsed; `sin` needs "(".
       // A later duplicate name never wins.
-      {"k*2", 8}, {"nosuch", 0}, {"sinx", 0.5}, {"time*2", 0.74}, {"timer", 0.37},
+      {"k*2", 8},
+      {"nosuch", 0},
+      {"sinx", 0.5},
+      {"time*2", 0.74},
+      {"timer", 0.37},
       // P(i) truncates; out of range reads 0 (4294967296 would wrap to 0 in a 32-bit cast).
-      {"P(0)", 4}, {"P(1.9)", 0.5}, {"P(9)", 0}, {"P(-1)", 0}, {"P(1e300)", 0},
-      {"P(4294967296)", 0}, {"P(1/0)", 0}, {"P(0/0)", 0}, {"P(0)+P(1.9)", 4.5},
+      {"P(0)", 4},
+      {"P(1.9)", 0.5},
+      {"P(9)", 0},
+      {"P(-1)", 0},
+      {"P(1e300)", 0},
+      {"P(4294967296)", 0},
+      {"P(1/0)", 0},
+      {"P(0/0)", 0},
+      {"P(0)+P(1.9)", 4.5},
       // Partial parses give the value pushed last; broken-off keywords must not crash.
-      {"", 0}, {"\t\n", 0}, {"*", 0}, {"2+", 2}, {"1 2", 1}, {"3*(2", 2}, {"sin(2", 0},
-      {"CONTACT(1,2,3", 0}, {"((1,2))", 1}, {"2+abs(5", any}, {"SWITCH(1,2", 0},
-      {"sin(1,2)", 0}, {"DX(1,2)+7", 0}, {"F_JOINT(0,1,0)", 0},
-      {nested(200, "7"), 7}, {nested(201, "7"), 0}, {nested(10000, "7"), 0}, {flat + "0", 500},
-      {deep, 152}, {"3-D(4,5)", 3}};
+      {"", 0},
+      {"\t\n", 0},
+      {"*", 0},
+      {"2+", 2},
+      {"1 2", 1},
+      {"3*(2", 2},
+      {"sin(2", 0},
+      {"CONTACT(1,2,3", 0},
+      {"((1,2))", 1},
+      {"2+abs(5", any},
+      {"SWITCH(1,2", 0},
+      {"sin(1,2)", 0},
+      {"DX(1,2)+7", 0},
+      {"F_JOINT(0,1,0)", 0},
+      {nested(200, "7"), 7},
+      {nested(201, "7"), 0},
+      {nested(10000, "7"), 0},
+      {flat + "0", 500},
+      {deep, 152},
+      {"3-D(4,5)", 3}};
   for (const auto& [text, want] : cases) {
     EXPECT_TRUE(sameValue(text, m, h));
-    if (!std::isnan(want)) EXPECT_EQ(evaluate(text, m, h), want) << text;
-    else EXPECT_NE(evaluate(text, m, h), 0.0) << text;  // not two zeros compared
+    if (!std::isnan(want))
+      EXPECT_EQ(evaluate(text, m, h), want) << text;
+    else
+      EXPECT_NE(evaluate(text, m, h), 0.0) << text;  // not two zeros compared
   }
   EXPECT_EQ(CompiledExpr().evaluate(m, h), 0.0);
   // Measures on markers that do not exist are 0, and must consume all their
   // arguments, or "3-" would subtract from a leftover one.
-  for (const char* form : {"D(4,5)", "DX(4,5,6)", "DY(4,5,6)", "DZ(4,5,6)", "V(4,5)",
-                           "VX(4,5,6,7)", "VY(4,5,6,7)", "VZ(4,5,6,7)", "WX(4,5,6)", "WY(4,5,6)",
-                           "WZ(4,5,6)", "A1(4,5,6)", "A2(4,5,6)", "A3(4,5,6)", "F_JOINT(4,5,6,7)"})
+  for (const char* form : {"D(4,5)", "DX(4,5,6)", "DY(4,5,6)", "DZ(4,5,6)", "V(4,5)", "VX(4,5,6,7)",
+                           "VY(4,5,6,7)", "VZ(4,5,6,7)", "WX(4,5,6)", "WY(4,5,6)", "WZ(4,5,6)",
+                           "A1(4,5,6)", "A2(4,5,6)", "A3(4,5,6)", "F_JOINT(4,5,6,7)"})
     EXPECT_EQ(evaluate(std::string("3-") + form, m, h), 3.0) << form;
 }
 
@@ -197,7 +252,7 @@ TEST_F(ExprTest, RandomTextsOnEveryPath) {
 // each measure must check them the same way bound or not.
 TEST_F(ExprTest, PartialStatesOnEveryPath) {
   TextGenerator gen(77);
-  std::vector<std::string> texts = {"DX(1,2,3)", "V(3,0)", "VZ(0,3,1,2)", "WY(2,0,1)",
+  std::vector<std::string> texts = {"DX(1,2,3)", "V(3,0)",           "VZ(0,3,1,2)",  "WY(2,0,1)",
                                     "A2(1,2,0)", "F_JOINT(1,4,1,1)", "D(2,1)+P(3)*k"};
   for (int i = 0; i < 3000; ++i) texts.push_back(gen.next());
   for (int cut = 0; cut < 4; ++cut) {

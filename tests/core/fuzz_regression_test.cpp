@@ -29,7 +29,8 @@ TEST(FuzzRegressions, EveryFindingKeepsItsInvariantsAndMessage) {
     const orvfuzz::Harness run = orvfuzz::harnessNamed(target.path().filename());
     ASSERT_NE(run, nullptr) << "no fuzz target " << target.path();
     for (const auto& file : fs::directory_iterator(target.path())) {
-      const std::string name = target.path().filename().string() + "/" + file.path().filename().string();
+      const std::string name =
+          target.path().filename().string() + "/" + file.path().filename().string();
       const auto want = expected.find(name);
       ASSERT_NE(want, expected.end()) << name << " is not listed in EXPECTED";
       const std::string input = orvtest::readFile(file.path());

@@ -38,14 +38,18 @@ TEST(RotationTest, SplitZXZ) {
     for (int k = 0; k < 20; ++k) {
       SCOPED_TRACE(theta);
       const double phi = side(rng), psi = side(rng);
-      expectSplit(mat3RotationZXZ(R, phi, theta, psi), {phi, theta, psi}, 1e-14 / std::sin(theta), 1e-15);
+      expectSplit(mat3RotationZXZ(R, phi, theta, psi), {phi, theta, psi}, 1e-14 / std::sin(theta),
+                  1e-15);
     }
   // Within 1e-7 of theta = 0 only phi + psi is defined, within 1e-7 of pi only
   // phi - psi: it goes to phi, theta reads 0 or pi and psi 0, exactly.
   const double poles[][6] = {
-      {0.2, 0, 0.1, 0.3, 0, 0},           {0.2, 1e-9, 0.1, 0.3, 0, 0},
-      {3.0, 5e-8, 0.5, 3.5 - 2 * M_PI, 0, 0}, {-0.4, M_PI, 0.1, -0.5, M_PI, 0},
-      {0.2, M_PI - 1e-9, 0.1, 0.1, M_PI, 0},  {3.0, M_PI - 5e-8, -0.5, 3.5 - 2 * M_PI, M_PI, 0},
+      {0.2, 0, 0.1, 0.3, 0, 0},
+      {0.2, 1e-9, 0.1, 0.3, 0, 0},
+      {3.0, 5e-8, 0.5, 3.5 - 2 * M_PI, 0, 0},
+      {-0.4, M_PI, 0.1, -0.5, M_PI, 0},
+      {0.2, M_PI - 1e-9, 0.1, 0.1, M_PI, 0},
+      {3.0, M_PI - 5e-8, -0.5, 3.5 - 2 * M_PI, M_PI, 0},
   };
   for (const auto& c : poles) {
     SCOPED_TRACE(c[1]);
@@ -60,10 +64,12 @@ TEST(RotationTest, SplitZXZ) {
       const double f = 1 + drift, p[4] = {f * std::cos(turn / 2), 0, 0, f * std::sin(turn / 2)};
       const double q[4] = {f * std::cos(0.35), 0, 0, f * std::sin(0.35)};  // 0.7 about z
       double Ap[9], Aq[9], Aqt[9], Rel[9], a[3];
-      mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)), mat3FromEulerParameters(Ap, p));
+      mat3Mul(Rel, mat3Transpose(Aqt, mat3FromEulerParameters(Aq, q)),
+              mat3FromEulerParameters(Ap, p));
       for (const double* M : {Ap, Rel}) {
         for (int c = 0; c < 3; ++c) a[c] = angleZXZ(M, c);
-        EXPECT_NEAR(std::remainder(a[0] - (M == Ap ? turn : turn - 0.7), 2 * M_PI), 0.0, 4 * std::fabs(drift) + 1e-15);
+        EXPECT_NEAR(std::remainder(a[0] - (M == Ap ? turn : turn - 0.7), 2 * M_PI), 0.0,
+                    4 * std::fabs(drift) + 1e-15);
         EXPECT_TRUE(a[1] == 0.0 && a[2] == 0.0) << turn << " " << drift;
       }
     }

@@ -21,8 +21,8 @@ struct MeasureTest : ::testing::Test {
   void SetUp() override {
     m.bodies.resize(2);
     m.bodies[1].cg_pos[0] = 2;
-    const double at[5][5] = {{0, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {1, 2, 0, 0, 0},
-                             {1, 3, 90, 0, 0}, {1, 2, 0, 90, 0}};
+    const double at[5][5] = {
+        {0, 0, 0, 0, 0}, {0, 1, 0, 0, 0}, {1, 2, 0, 0, 0}, {1, 3, 90, 0, 0}, {1, 2, 0, 90, 0}};
     for (const auto& a : at) {
       LocalCoordinate& f = m.frames.emplace_back();
       f.body = static_cast<int>(a[0]), f.pos[0] = a[1], f.ang[0] = a[2], f.ang[1] = a[3];
@@ -46,7 +46,7 @@ struct MeasureTest : ::testing::Test {
 TEST_F(MeasureTest, DisplacementAndVelocity) {
   EXPECT_EQ(ev("DX(2,1,0)"), 1.0);
   EXPECT_NEAR(ev("DY(2,0,3)"), -2.0, 1e-9);  // global +x in marker 3's axes
-  h.Y[4] = 1;                             // body 1 moved by (0, 1, 0), turned 90 deg about z
+  h.Y[4] = 1;                                // body 1 moved by (0, 1, 0), turned 90 deg about z
   mat3RotationZXZ(A(1), M_PI / 2, 0, 0);
   EXPECT_NEAR(ev("D(3,0)"), std::sqrt(8.0), 1e-12);  // marker 3 now at (2, 2, 0)
   EXPECT_NEAR(ev("DY(3,0,0)"), 2.0, 1e-12);
@@ -78,7 +78,7 @@ TEST_F(MeasureTest, DisplacementAndVelocity) {
 
 TEST_F(MeasureTest, AnglesOfBodyJRelativeToBodyI) {
   EXPECT_EQ(ev("A2(0,4,0)") + ev("A1(0,3,0)"), 0.0);  // markers' own angles do not enter
-  mat3RotationZXZ(A(1), M_PI / 6, 0, 0);            // body j turned +30 deg about z
+  mat3RotationZXZ(A(1), M_PI / 6, 0, 0);              // body j turned +30 deg about z
   EXPECT_NEAR(ev("A1(0,2,0)"), M_PI / 6, 1e-12);
   EXPECT_NEAR(ev("A1(2,0,0)"), -M_PI / 6, 1e-12);
   double Rel[9];
@@ -104,14 +104,15 @@ TEST_F(MeasureTest, JointReaction) {
   for (int k = 0; k < 3; ++k)
     for (int c = 0; c < 6; ++c)
       EXPECT_NEAR(measureJointReaction(m, h, 0, c, sideFrame[k][0], sideFrame[k][1]), want[k][c],
-                  1e-12) << k << c;
+                  1e-12)
+          << k << c;
 }
 
 TEST_F(MeasureTest, OutOfRangeGivesZero) {
   w(1)[2] = 1, h.Y[6] = 1;
-  for (const char* f : {"D(2,-1)", "DX(2,0,5)", "V(2,1073741824)", "VX(2,0,0,-1)", "WZ(2,0,8)",
-                        "A1(-1,2,0)", "F_JOINT(1,0,0,0)", "F_JOINT(0,8,0,0)", "F_JOINT(0,0,2,0)",
-                        "F_JOINT(0,0,0,-1)"})
+  for (const char* f :
+       {"D(2,-1)", "DX(2,0,5)", "V(2,1073741824)", "VX(2,0,0,-1)", "WZ(2,0,8)", "A1(-1,2,0)",
+        "F_JOINT(1,0,0,0)", "F_JOINT(0,8,0,0)", "F_JOINT(0,0,2,0)", "F_JOINT(0,0,0,-1)"})
     EXPECT_EQ(ev(f), 0.0) << f;
   // A marker on a missing body, then caches shorter than the table.
   m.frames[1].body = 7;

@@ -74,10 +74,12 @@ TEST(ModelReader, ReadsEverySectionOfAWholeModel) {
   Reader r(modelText());
   ASSERT_EQ(r.status, ReadStatus::Ok) << r.message << r.console;
   const Model& m = r.m;
-  EXPECT_TRUE(r.console.find("Model Complete\n") != npos && r.console.find("Wrong") == npos) << "non needs no message";
+  EXPECT_TRUE(r.console.find("Model Complete\n") != npos && r.console.find("Wrong") == npos)
+      << "non needs no message";
   // Parameters are evaluated in order; the rebuilt table adds LC and joint rows.
   ASSERT_EQ(m.parameter_num(), 2 + 3 + 2);
-  EXPECT_TRUE(m.parameters[4].value == 2.0 && m.parameters[6].name == "hinge" && m.parameters[6].value == 1.0);
+  EXPECT_TRUE(m.parameters[4].value == 2.0 && m.parameters[6].name == "hinge" &&
+              m.parameters[6].value == 1.0);
   ASSERT_TRUE(m.body_num() == 2 && m.joint_num() == 2);
   EXPECT_TRUE(m.bodies[1].mass == 2.0 && m.bodies[1].cg_pos[0] == 0.5 && m.max_length == 0.5);
   EXPECT_EQ(m.const_num, 6 + 5 + 1);
@@ -97,14 +99,20 @@ TEST(ModelReader, ReadsEverySectionOfAWholeModel) {
   EXPECT_DOUBLE_EQ(m.gravity[1].F[1], -2.0 * 9.81);
   EXPECT_TRUE(m.sample_num == 101 && m.frame_size == 0.2 && m.force_size == 0.01);
   // The one sample for the view: unit Euler parameters, nothing moving.
-  EXPECT_TRUE(r.h.anime_num == 1 && r.h.p_YYY.size() == 28u && r.h.p_YYY[12] == 1.0 && r.h.p_YYY[16] == 1.0);
+  EXPECT_TRUE(r.h.anime_num == 1 && r.h.p_YYY.size() == 28u && r.h.p_YYY[12] == 1.0 &&
+              r.h.p_YYY[16] == 1.0);
 }
 
 TEST(ModelReader, SampleCountKeepsTheEndOfTheSpan) {
   // A whole number of steps keeps its end, whatever the rounding; backward
   // and degenerate spans never become undefined casts.
-  const double cases[][4] = {{0, 0.3, 1, 4},    {0.5, 0.1, 0.5, 1}, {0, 1e-5, 0.03, 3001}, {-1, 0.01, 1, 201},
-                             {1e5, 1e-3, 1e5 + 0.35, 351}, {0, 0.1, -0.05, 0}, {0, 0, 0, 0},
+  const double cases[][4] = {{0, 0.3, 1, 4},
+                             {0.5, 0.1, 0.5, 1},
+                             {0, 1e-5, 0.03, 3001},
+                             {-1, 0.01, 1, 201},
+                             {1e5, 1e-3, 1e5 + 0.35, 351},
+                             {0, 0.1, -0.05, 0},
+                             {0, 0, 0, 0},
                              {0, 1e-300, 1e300, 2147483647}};
   for (const auto& c : cases) EXPECT_EQ(sampleCount(c[0], c[1], c[2]), c[3]) << c[1] << " " << c[2];
 }
@@ -116,17 +124,18 @@ TEST(ModelReader, EchoOfTheFirstSections) {
            "local_coordinate_info L c1 b1 1 0 0 0 0 0 %\n"
            "simulation_time T 0 0.5 1 %\n");
   ASSERT_EQ(r.status, ReadStatus::Ok) << r.message;
-  EXPECT_EQ(r.console,
-            "MODEL FILE OPEN !!\n\nparameter_info\n a,  b,  %, \nparameter_num=2\n"
-            "Parameter\n  0:a=2.000e+00,    1:b=6.000e+00,  \n\n"
-            "body_info\n b1,  %, \nbody_num=1\nBody_info\nlocal_coordinate_info\n c1,  %, \nframe_num=1\n"
-            "  0, b1:cg=c1, 1.000e+00,0.000e+00,0.000e+00\n"
-            "        M=1.000e+00, I=1.000e+00,2.000e+00,3.000e+00\n"
-            "  0, c1:Body=b1\n  pos=1.000e+00,0.000e+00,0.000e+00,  ang=0.000e+00,0.000e+00,0.000e+00\n"
-            "const_num=0\n"
-            "Success allocating space for image\nSuccess Load image\nSuccess Create Texture\n"
-            "simulation_time\n  start_time=0.000000e+00\n  d_time=5.000000e-01\n  end_time=1.000000e+00\n"
-            "Parameter\n  0:a, 2.000e+00,  1:b, 6.000e+00,\n  0:c1, 0,\n\nModel Complete\n");
+  EXPECT_EQ(
+      r.console,
+      "MODEL FILE OPEN !!\n\nparameter_info\n a,  b,  %, \nparameter_num=2\n"
+      "Parameter\n  0:a=2.000e+00,    1:b=6.000e+00,  \n\n"
+      "body_info\n b1,  %, \nbody_num=1\nBody_info\nlocal_coordinate_info\n c1,  %, \nframe_num=1\n"
+      "  0, b1:cg=c1, 1.000e+00,0.000e+00,0.000e+00\n"
+      "        M=1.000e+00, I=1.000e+00,2.000e+00,3.000e+00\n"
+      "  0, c1:Body=b1\n  pos=1.000e+00,0.000e+00,0.000e+00,  ang=0.000e+00,0.000e+00,0.000e+00\n"
+      "const_num=0\n"
+      "Success allocating space for image\nSuccess Load image\nSuccess Create Texture\n"
+      "simulation_time\n  start_time=0.000000e+00\n  d_time=5.000000e-01\n  end_time=1.000000e+00\n"
+      "Parameter\n  0:a, 2.000e+00,  1:b, 6.000e+00,\n  0:c1, 0,\n\nModel Complete\n");
   EXPECT_TRUE(r.m.sample_num == 3 && r.m.gravity[0].flag == 0 && r.m.gravity[0].F[1] == 0.0);
   // Without parameter_info its place is taken by the body keyword, which is
   // then lost, and so on down the required sections.
@@ -142,7 +151,8 @@ TEST(ModelReader, RewritingExaminesTheFirstOccurrenceAndNeverWhatItPutIn) {
   for (const char* name : {"P(0)", "2", "L"}) params.parameters.emplace_back().name = name;
   std::string why;
   const std::tuple<const Model*, std::string, std::string> cases[] = {
-      {&width, "widthX+width", "widthX+width"}, {&width, "(width)*width", "(P(0))*P(0)"},
+      {&width, "widthX+width", "widthX+width"},
+      {&width, "(width)*width", "(P(0))*P(0)"},
       {&frames, "D(0,c1)", "D(1,2)"},    // the 1 put in for "0" is not frame "1"
       {&frames, "D(1,0)", "D(0,1)"},     // the two frames swap without cycling
       {&params, "P(0)+L", "P(0)+P(2)"},  // a parameter named like its own replacement
@@ -161,12 +171,15 @@ TEST(ModelReader, RewritingExaminesTheFirstOccurrenceAndNeverWhatItPutIn) {
 // each refusal are in the broken-input and wrong-success corpora). A good
 // read keeps a held result only for a model it fits.
 TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
-  const std::pair<std::string, std::string> cases[] = {  // (text, message with %s for the path)
-      {modelText({{"2body", "body_info B b1 c1 1 1 1 1 0 0 0 0 0 0 b2 c2 1 1 1 1 0 0 0 0 0 0 b3 c3 1 %\n"}}),
+  const std::pair<std::string, std::string> cases[] = {
+      // (text, message with %s for the path)
+      {modelText({{"2body", "body_info B b1 c1 1 1 1 1 0 0 0 0 0 0 b2 c2 1 1 1 1 0 0 0 0 0 0 b3 c3 "
+                            "1 %\n"}}),
        "Miss input at body_info: No.3\n%s:2:73: '%' ends the record early; expected Ixx"},
-      {modelText({{"f_time", ""}}),
-       "Miss input at simulation_time\n%s:17:1: no simulation_time section; a model needs its time span"},
-      {"parameter_info P a 1 b", "Miss input at parameter_info: No.2\n%s:1:23: the file ends inside the record"},
+      {modelText({{"f_time", ""}}), "Miss input at simulation_time\n%s:17:1: no simulation_time "
+                                    "section; a model needs its time span"},
+      {"parameter_info P a 1 b",
+       "Miss input at parameter_info: No.2\n%s:1:23: the file ends inside the record"},
       {"  \n", "the model file is empty"}};
   Reader r(modelText());
   ASSERT_EQ(r.status, ReadStatus::Ok) << r.message;
@@ -174,8 +187,8 @@ TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
   r.h.analysis_finished = 1, r.h.result_shape = resultShapeOf(r.m), r.h.anime_num = 7;
   r.h.p_YYY.assign(50, 0.25);
   auto kept = [&r] {  // nothing of the refused file is taken
-    return std::vector<int>{r.m.body_num(), r.m.frame_num(), r.m.joint_num(), r.m.motion_num(), r.m.force_num(),
-                            r.m.shape_num(), r.m.output_num(), r.h.anime_num} ==
+    return std::vector<int>{r.m.body_num(),  r.m.frame_num(), r.m.joint_num(),  r.m.motion_num(),
+                            r.m.force_num(), r.m.shape_num(), r.m.output_num(), r.h.anime_num} ==
                std::vector<int>{2, 3, 2, 1, 2, 2, 2, 7} &&
            r.h.p_YYY == std::vector<double>(50, 0.25);
   };
@@ -190,11 +203,13 @@ TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
   }
   std::string message;
   orvtest::ConsoleCapture con;
-  EXPECT_EQ(readModelFile("/nonexistent/model.txt", Settings{}, r.m, r.h, message), ReadStatus::OpenError);
+  EXPECT_EQ(readModelFile("/nonexistent/model.txt", Settings{}, r.m, r.h, message),
+            ReadStatus::OpenError);
   EXPECT_EQ(con.text(), "MODEL FILE OPEN ERROR\n");
   EXPECT_TRUE(kept());
   ASSERT_EQ(r.read(modelText()), ReadStatus::Ok);
   EXPECT_TRUE(r.h.anime_num == 7 && r.h.p_YYY == std::vector<double>(50, 0.25));
-  ASSERT_EQ(r.read(modelText({{"2body", "body_info B base cg_base 1 1 1 1 0 0 0 0 0 0 %\n"}})), ReadStatus::Ok);
+  ASSERT_EQ(r.read(modelText({{"2body", "body_info B base cg_base 1 1 1 1 0 0 0 0 0 0 %\n"}})),
+            ReadStatus::Ok);
   EXPECT_TRUE(r.h.anime_num == 1 && r.h.analysis_finished == 0 && r.h.p_YYY.size() == 14u);
 }

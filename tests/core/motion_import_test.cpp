@@ -132,7 +132,8 @@ TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
     for (int e = 0; e < 7; ++e) EXPECT_EQ(out[40 + e], s.joint(k, 0, 12 + e));
     const double* Y = &h.p_YYY[size_t(k) * 28];
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Y[i], s.node(k, i / 3, i % 3));
-    for (int i : {6, 7, 8, 9, 10, 11, 20, 21, 22, 23, 24, 25, 26, 27}) EXPECT_EQ(Y[i], 0.0);  // no rates
+    for (int i : {6, 7, 8, 9, 10, 11, 20, 21, 22, 23, 24, 25, 26, 27})
+      EXPECT_EQ(Y[i], 0.0);                                             // no rates
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(Y[12 + i], i == 0, 1e-15);  // base keeps its angles
     // The arm turns by R(angles) R(sample-0 angles)^T, with the solver's own Rx Ry Rz.
     double Rk[9], R0[9], A[9];
@@ -154,14 +155,16 @@ TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
   }
   EXPECT_TRUE(h.p_C_const == std::vector<double>(size_t(N) * 3, 0.0) &&
               h.p_F_force == std::vector<double>(size_t(N) * 6, 0.0));
-  EXPECT_TRUE(h.stl_cont_ti_st == std::vector<int>(N, 0) && h.stl_cont_ti_num == std::vector<int>(N, 0) &&
-              h.cont_time_index.empty());
+  EXPECT_TRUE(h.stl_cont_ti_st == std::vector<int>(N, 0) &&
+              h.stl_cont_ti_num == std::vector<int>(N, 0) && h.cont_time_index.empty());
   EXPECT_TRUE(h.analysis_finished == 1 && h.result_shape == resultShapeOf(m));
   // Progress into a log is one short line per file, not an entry per sample.
-  EXPECT_EQ(log.text(), "  " + dir + "/header.txt\nMOV FILE OPEN !!\ntime_num=101\nnode_num=2\n"
-                        "node_column:\n  12  15\nnode_name:\n  base  tip\ncg_node_index:\n  1  2\n"
-                        "MOV FILE OPEN !!\np_YYY\ntime=101/101\nFILE CLOSE !!\n  " + dir +
-                        "/run.jnt\nJNT FILE OPEN !!\ntime=101/101\nJNT FILE CLOSE !!\n");
+  EXPECT_EQ(log.text(),
+            "  " + dir +
+                "/header.txt\nMOV FILE OPEN !!\ntime_num=101\nnode_num=2\n"
+                "node_column:\n  12  15\nnode_name:\n  base  tip\ncg_node_index:\n  1  2\n"
+                "MOV FILE OPEN !!\np_YYY\ntime=101/101\nFILE CLOSE !!\n  " +
+                dir + "/run.jnt\nJNT FILE OPEN !!\ntime=101/101\nJNT FILE CLOSE !!\n");
 
   // 0.3 / 0.1 is 2.9999999999999996: the rounding must not lose the last sample.
   s.dt = "0.1", s.t_end = "0.3";
@@ -187,9 +190,12 @@ TEST(MotionImport, EulerParametersAreRecoveredUpToHalfTurns) {
 
 TEST(MotionImport, JointForcePathCutsAtTheFirstDotThenTriesTheOwnExtension) {
   const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"runs/a.b/run.mov", "runs/a.jnt", "runs/a.b/run.jnt"}, {"/d/run.mov", "/d/run.jnt", ""},
-      {"./x/run.mov", ".jnt", "./x/run.jnt"}, {"run.v2.mov", "run.jnt", "run.v2.jnt"},
-      {"d.x/noext", "d.jnt", "d.x/noext.jnt"}, {"noext", "noext.jnt", ""}};
+      {"runs/a.b/run.mov", "runs/a.jnt", "runs/a.b/run.jnt"},
+      {"/d/run.mov", "/d/run.jnt", ""},
+      {"./x/run.mov", ".jnt", "./x/run.jnt"},
+      {"run.v2.mov", "run.jnt", "run.v2.jnt"},
+      {"d.x/noext", "d.jnt", "d.x/noext.jnt"},
+      {"noext", "noext.jnt", ""}};
   for (const auto& [mov, first, second] : cases) {
     std::string f, s;
     jointForcePaths(mov, f, s);

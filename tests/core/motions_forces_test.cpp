@@ -39,7 +39,9 @@ struct Rig : ::testing::Test {
     resolveTypesAndAxes(m);
   }
   const ConstraintRows& row(int mo = 0) {
-    const MotionRate f = mo >= 0 && mo < m.motion_num() ? motionRate(m, kin, mo, kin.time, RateSide::Central) : MotionRate{};
+    const MotionRate f = mo >= 0 && mo < m.motion_num()
+                             ? motionRate(m, kin, mo, kin.time, RateSide::Central)
+                             : MotionRate{};
     motionConstraint(m, kin, Y.data(), mo, f, rows);
     return rows;
   }
@@ -76,7 +78,8 @@ TEST_F(MotionTest, RotationRowFollowsRateAndItsDerivative) {
   }
   const double zi[3] = {0, 0, 1}, zj[3] = {0, 0, -1};
   for (int c = 0; c < 3; ++c)
-    EXPECT_TRUE(rows.Bri[0][c] == 0 && rows.Brj[0][c] == 0 && rows.Bpi[0][c] == zi[c] && rows.Bpj[0][c] == zj[c]);
+    EXPECT_TRUE(rows.Bri[0][c] == 0 && rows.Brj[0][c] == 0 && rows.Bpi[0][c] == zi[c] &&
+                rows.Bpj[0][c] == zj[c]);
   EXPECT_EQ(rows.violation, 0.0);
   // LC_i tilted 90 deg about x: its z is body -y (a column of its axes); the monitor is |w_i|.
   m.frames[0].ang[1] = 90;
@@ -97,7 +100,8 @@ TEST(MotionRate, DerivativeOfTheRateOnEitherSide) {
     double t, forward, central, backward;
   } const cases[] = {
       {"sin(time)", 0.9, std::cos(0.9), std::cos(0.9), std::cos(0.9)},
-      {"sin(time)", 1e5, std::cos(1e5), std::cos(1e5), std::cos(1e5)}, {"3", -1, 0, 0, 0},
+      {"sin(time)", 1e5, std::cos(1e5), std::cos(1e5), std::cos(1e5)},
+      {"3", -1, 0, 0, 0},
       // A ramp that ends at 0.5: each side sees its own slope, the middle no spike.
       {"SWITCH(0.5-time,time/0.5,1,1)", 0.5, 0, 0, 2},
       // A jump of the rate is not an acceleration.
@@ -112,7 +116,8 @@ TEST(MotionRate, DerivativeOfTheRateOnEitherSide) {
     at.time = c.t;
     for (int k = 0; k < 3; ++k) {
       const MotionRate f = motionRate(m, kin, 0, c.t, sides[k]);
-      EXPECT_NEAR(f.accel, want[k], std::fabs(c.t) > 10 ? 1e-5 : 1e-7) << c.rate << " at " << c.t << " side " << k;
+      EXPECT_NEAR(f.accel, want[k], std::fabs(c.t) > 10 ? 1e-5 : 1e-7)
+          << c.rate << " at " << c.t << " side " << k;
       EXPECT_EQ(f.rate, evaluate(c.rate, m, at)) << c.rate;
     }
     EXPECT_EQ(kin.time, 7.0) << "the time is put back";
@@ -128,7 +133,8 @@ TEST_F(MotionTest, UnsupportedOrUnresolvedGiveZeroRow) {
   w(1)[2] = 0.5;
   for (int mo : {0, 1, 2, 3, 4, -1}) {
     bool zero = row(mo).nrows == 1 && rows.gamma[0] == 0;
-    for (int c = 0; c < 3; ++c) zero = zero && !rows.Bri[0][c] && !rows.Bpi[0][c] && !rows.Brj[0][c] && !rows.Bpj[0][c];
+    for (int c = 0; c < 3; ++c)
+      zero = zero && !rows.Bri[0][c] && !rows.Bpi[0][c] && !rows.Brj[0][c] && !rows.Bpj[0][c];
     EXPECT_TRUE(zero) << mo;
   }
 }
@@ -137,14 +143,16 @@ TEST_F(ForceElementTest, SpringStiffnessDampingCoincidenceAndTorque) {
   force("spring1").k[0] = 100;
   r(1)[0] = 0.1;  // stretched from 1.0 to 1.1 at rest
   apply();
-  EXPECT_TRUE(std::fabs(F[0] - 10) < 1e-9 && std::fabs(F[3] + 10) < 1e-9 && std::fabs(rec(0, 0, 0) - 10) < 1e-9);
-  EXPECT_EQ(rec(0, 0, 3), 7.0);  // entries 3-5 untouched
+  EXPECT_TRUE(std::fabs(F[0] - 10) < 1e-9 && std::fabs(F[3] + 10) < 1e-9 &&
+              std::fabs(rec(0, 0, 0) - 10) < 1e-9);
+  EXPECT_EQ(rec(0, 0, 3), 7.0);                                 // entries 3-5 untouched
   m.forces[0].c[0] = 3, r(1)[0] = 0, v(1)[0] = 2, v(1)[1] = 5;  // only the separation counts
   apply();
   EXPECT_TRUE(std::fabs(F[0] - 6) < 1e-12 && std::fabs(F[3] + 6) < 1e-12);
   m.frames[1].pos[0] = 0;  // both points start and stay at the origin
   apply();
-  EXPECT_TRUE(F == std::vector<double>(6, 0.0) && N == std::vector<double>(6, 0.0) && rec(0, 0, 0) == 0.0);
+  EXPECT_TRUE(F == std::vector<double>(6, 0.0) && N == std::vector<double>(6, 0.0) &&
+              rec(0, 0, 0) == 0.0);
   // LC_i off the cg of a turned body: turned back to global, the body-axis torque is (A s) x f.
   m.frames[1].pos[0] = 1, m.frames[0].pos[1] = 0.5, m.forces[0].c[0] = 0, v(1)[0] = v(1)[1] = 0;
   mat3RotationZXZ(A(0), 0.5, 0.3, -0.2);

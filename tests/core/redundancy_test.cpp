@@ -36,7 +36,9 @@ struct Rows {
   }
 };
 
-int countOf(const std::vector<char>& mask) { return static_cast<int>(std::count(mask.begin(), mask.end(), 1)); }
+int countOf(const std::vector<char>& mask) {
+  return static_cast<int>(std::count(mask.begin(), mask.end(), 1));
+}
 
 // Entries of a and b agree to 1e-10 of the largest entry of a.
 void expectClose(const Vec& a, const Vec& b, int n, const std::string& what) {
@@ -62,11 +64,13 @@ void expectDenseAgrees(const Model& m, Histories& h, const std::string& what) {
       double p[4] = {1, 0.05 * u(rng), 0.05 * u(rng), 0.05 * u(rng)}, norm = 0;
       for (double v : p) norm += v * v;
       for (int c = 0; c < 3; ++c) Y[L.r(b) + c] = 0.01 * u(rng), Y[L.v(b) + c] = u(rng);
-      for (int c = 0; c < 4; ++c) Y[L.p(b) + c] = p[c] / std::sqrt(norm), Y[L.pd(b) + c] = 0.5 * u(rng);
+      for (int c = 0; c < 4; ++c)
+        Y[L.p(b) + c] = p[c] / std::sqrt(norm), Y[L.pd(b) + c] = 0.5 * u(rng);
     }
     std::vector<int> dofs;
     Vec lambda, acc;
-    const bool ok = computeStateDerivative(m, orvtest::runSettings(), h, w, 0.0, Y.data(), dY.data(), dofs);
+    const bool ok =
+        computeStateDerivative(m, orvtest::runSettings(), h, w, 0.0, Y.data(), dY.data(), dofs);
     ASSERT_EQ(ok, orvref::denseMultipliers(m, w, lambda, acc)) << what;
     if (!ok) continue;
     expectClose(acc, Vec(6 * L.nb, w.acc.data()), 6 * L.nb, what);
@@ -122,8 +126,9 @@ TEST(Redundancy, BlockFormsAgreeWithTheDenseOnesOnExamplesAndRandomModels) {
   int dropped = 0;
   for (int trial = 0; trial < 20; ++trial) {
     const std::string what = "random " + std::to_string(trial);
-    const std::string text = trial < 8 ? orvtest::jointedModel(3 + 4 * trial, rng, trial % 2 == 0, 0, false)
-                                       : orvtest::jointedModel(trial - 6, rng, false, 3, true);
+    const std::string text =
+        trial < 8 ? orvtest::jointedModel(3 + 4 * trial, rng, trial % 2 == 0, 0, false)
+                  : orvtest::jointedModel(trial - 6, rng, false, 3, true);
     Outcome o = orvtest::loadText(text, orvtest::runSettings());
     ASSERT_TRUE(o.read) << o.message;
     if (trial < 8) expectDenseAgrees(o.m, o.h, what);
@@ -138,7 +143,8 @@ TEST(Redundancy, FourBarDropsThreeRowsAndFollowsTheClosedForm) {
   EXPECT_EQ(e.message.rfind("Redundant constraints: 3 rows dropped\n", 0), 0u) << e.message;
   // Crank a, coupler b, rocker c, ground d: B where circles about A (radius b)
   // and O4 (radius c) meet, on the side of the line A-O4 it was assembled on.
-  const double a = 0.1, b = 0.35, c = 0.3, d = 0.4, x0 = ((d - a) * (d - a) + b * b - c * c) / (2 * (d - a));
+  const double a = 0.1, b = 0.35, c = 0.3, d = 0.4,
+               x0 = ((d - a) * (d - a) + b * b - c * c) / (2 * (d - a));
   const double rocker0 = std::atan2(std::sqrt(b * b - x0 * x0), a + x0 - d);
   double crank = 0, rocker = 0, worst = 0;
   for (int ti = 1; ti < e.h.anime_num; ++ti) {
@@ -148,7 +154,9 @@ TEST(Redundancy, FourBarDropsThreeRowsAndFollowsTheClosedForm) {
     const double ux = d - Ax, uy = -Ay, D = std::hypot(ux, uy);
     const double x = (D * D + b * b - c * c) / (2 * D), y = std::sqrt(b * b - x * x);
     const double Bx = Ax + (x * ux - y * uy) / D, By = Ay + (x * uy + y * ux) / D;
-    worst = std::max(worst, std::fabs(std::remainder(std::atan2(By, Bx - d) - rocker0 - rocker, 2 * M_PI)));
+    worst =
+        std::max(worst,
+                 std::fabs(std::remainder(std::atan2(By, Bx - d) - rocker0 - rocker, 2 * M_PI)));
   }
   EXPECT_GT(crank, 4 * M_PI - 0.01);  // two turns
   EXPECT_LT(worst, 1e-6);
@@ -156,16 +164,20 @@ TEST(Redundancy, FourBarDropsThreeRowsAndFollowsTheClosedForm) {
 
 TEST(Redundancy, RowsLeftOutAtRunTimeAreRepeatsOnly) {
   {  // Two ground joints on one body repeat six rows: found when S cannot be factored.
-    Outcome o = orvtest::loadText("parameter_info P %\nbody_info B a ca 1 1 1 1 0 0 0 0 0 0 %\nframe_info F ca a 0 0 0 "
-                                  "0 0 0 %\njoint_info J on g1 ground ca non on g2 ground ca non %\n"
-                                  "simulation_time T 0 0.1 1 %\n", orvtest::runSettings());
+    Outcome o = orvtest::loadText(
+        "parameter_info P %\nbody_info B a ca 1 1 1 1 0 0 0 0 0 0 %\nframe_info F ca a 0 0 0 "
+        "0 0 0 %\njoint_info J on g1 ground ca non on g2 ground ca non %\n"
+        "simulation_time T 0 0.1 1 %\n",
+        orvtest::runSettings());
     Rows r(o.m);
     std::vector<double> Y(14, 0.0), dY(14);
     Y[6] = 1;
     std::vector<int> dofs;
     orvtest::ConsoleCapture con;
-    ASSERT_TRUE(computeStateDerivative(o.m, orvtest::runSettings(), o.h, r.w, 0.0, Y.data(), dY.data(), dofs));
-    EXPECT_NE(r.w.notice.find("Redundant constraints at t=0.000000e+00: 6 rows dropped"), std::string::npos)
+    ASSERT_TRUE(computeStateDerivative(o.m, orvtest::runSettings(), o.h, r.w, 0.0, Y.data(),
+                                       dY.data(), dofs));
+    EXPECT_NE(r.w.notice.find("Redundant constraints at t=0.000000e+00: 6 rows dropped"),
+              std::string::npos)
         << r.w.notice;
     EXPECT_NE(r.w.notice.find("joint g2 (ground), row 6 of 6"), std::string::npos);
     for (int k = 6; k < 12; ++k) EXPECT_EQ(r.w.lambda[k], 0.0);
@@ -179,7 +191,8 @@ TEST(Redundancy, RowsLeftOutAtRunTimeAreRepeatsOnly) {
   const Model& m = o.m;
   const StateLayout L{m.body_num()};
   RowDependence dep;
-  ASSERT_TRUE(findRedundantRows(m, Rows(m).w, {}, dep));  // at the start, as the initial analysis sees it
+  ASSERT_TRUE(
+      findRedundantRows(m, Rows(m).w, {}, dep));  // at the start, as the initial analysis sees it
   EXPECT_EQ(countOf(dep.dropped), 0);
   // Bent and moving: nothing reported, solved. A diverged step's state (Euler
   // parameters far off the unit sphere, where 38 rows used to be reported):
@@ -203,6 +216,7 @@ TEST(Redundancy, RowsLeftOutAtRunTimeAreRepeatsOnly) {
     EXPECT_EQ(countOf(here), 0);
     std::vector<double> dY(Y->size());
     std::vector<int> dofs;
-    EXPECT_TRUE(computeStateDerivative(m, orvtest::runSettings(), o.h, r.w, 0.1, Y->data(), dY.data(), dofs));
+    EXPECT_TRUE(computeStateDerivative(m, orvtest::runSettings(), o.h, r.w, 0.1, Y->data(),
+                                       dY.data(), dofs));
   }
 }

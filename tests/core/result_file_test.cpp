@@ -169,9 +169,9 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
     size_t at;
     std::string found, expected;
   };
-  std::vector<Place> places = {
-      {good + "extra\n", good.size(), "'extra'", "the end of the file"},
-      {good.substr(0, good.size() - 2), good.size() - 2, "the end of the file", "`%`"}};
+  std::vector<Place> places = {{good + "extra\n", good.size(), "'extra'", "the end of the file"},
+                               {good.substr(0, good.size() - 2), good.size() - 2,
+                                "the end of the file", "`%`"}};
   for (const auto& [label, k, tok, expected] : edits) {
     size_t at = 0;
     const std::string text = withToken(good, label, k, tok, &at);
@@ -189,8 +189,9 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
     const std::string text = con.text();
     const size_t error = text.find("RESULT FILE ERROR: " + bad + ": ");
     ASSERT_NE(error, std::string::npos) << p.found;
-    EXPECT_EQ(text.substr(text.find('\n', error) + 1),
-              placeOf(bad, p.text, p.at) + ": found " + p.found + ", expected " + p.expected + "\n");
+    EXPECT_EQ(text.substr(text.find('\n', error) + 1), placeOf(bad, p.text, p.at) + ": found " +
+                                                           p.found + ", expected " + p.expected +
+                                                           "\n");
   }
   EXPECT_TRUE(refused(withToken(withToken(good, "time_index", 3, "0"), "ti_num", 3, "0"), c.m));
 
@@ -276,8 +277,9 @@ TEST(ResultFile, NonFiniteValuesReadBackWithAWarning) {
 // Contact records as a run leaves them: one at sample N (the step past the last sample
 // time, as a run that ends in contact records it), out of order, or outside every sample.
 TEST(ResultFile, ContactRecordsAreWrittenSoThatTheyReadBack) {
-  const std::pair<std::vector<int>, std::vector<int>> cases[] = {
-      {{1, 1, 3, 5}, {1, 1, 3, 5}}, {{3, 1, 1}, {1, 1, 3}}, {{-1, 1, 7}, {1}}};
+  const std::pair<std::vector<int>, std::vector<int>> cases[] = {{{1, 1, 3, 5}, {1, 1, 3, 5}},
+                                                                 {{3, 1, 1}, {1, 1, 3}},
+                                                                 {{-1, 1, 7}, {1}}};
   for (const auto& [held, back] : cases) {
     FullCase c;
     c.h.cont_time_index = held;
@@ -311,8 +313,9 @@ TEST(ResultFile, StaleTemporariesOfEndedWritersAreRemoved) {
     orvtest::writeFile(c.dir + "/log/" + f, "partial");
   ConsoleCapture con;
   ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
-  EXPECT_EQ(listDir(c.dir + "/log"), (std::set<std::string>{live, ".result_x_1.tmp", "a.tmp",
-                                                            "result_rig.txt", "result_rig.txt.bak"}));
+  EXPECT_EQ(listDir(c.dir + "/log"),
+            (std::set<std::string>{live, ".result_x_1.tmp", "a.tmp", "result_rig.txt",
+                                   "result_rig.txt.bak"}));
 }
 
 // A write that cannot open its file, or finds a folder where the result belongs at the

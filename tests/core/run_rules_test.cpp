@@ -21,7 +21,8 @@ constexpr auto npos = std::string::npos;
 
 // Runs file (a case of the corpus, or an example) with the first `from` of each
 // edit changed to `to`, the step controlled on the energy terms named.
-Outcome runEdited(const std::string& file, const std::vector<std::pair<std::string, std::string>>& edits,
+Outcome runEdited(const std::string& file,
+                  const std::vector<std::pair<std::string, std::string>>& edits,
                   const std::string& energy = "", Settings s = orvtest::runSettings()) {
   std::string t = orvtest::readFile(file[0] == '/' ? file : kCases + file);
   for (const auto& [from, to] : edits) {
@@ -37,8 +38,10 @@ Outcome runEdited(const std::string& file, const std::vector<std::pair<std::stri
 // into the plate, for 0.3 s.
 Outcome cubeInPlate(const char* mass, double depth, const std::string& energy) {
   return runEdited(std::string(ORVALDYN_EXAMPLES) + "/contact_drop.txt",
-                   {{"m_block   1.0", std::string("m_block   ") + mass}, {"0.2 0.0 0.0  0.0 3.0 0.0", "0 0 0 0 0 0"},
-                    {"-0.1  drop_y  0.0  30.0  20.0  0.0", "0 " + std::to_string(0.05 - depth) + " 0 0 0 0"},
+                   {{"m_block   1.0", std::string("m_block   ") + mass},
+                    {"0.2 0.0 0.0  0.0 3.0 0.0", "0 0 0 0 0 0"},
+                    {"-0.1  drop_y  0.0  30.0  20.0  0.0",
+                     "0 " + std::to_string(0.05 - depth) + " 0 0 0 0"},
                     {"0.0  0.001  1.5", "0 0.001 0.3"}},
                    energy);
 }
@@ -49,32 +52,43 @@ Outcome cubeInPlate(const char* mass, double depth, const std::string& energy) {
 // that is not a number made its joint's rows look dependent on the others;
 // they were dropped and the link fell freely.
 TEST(StartChecks, JointsNotAssembledAtTheStart) {
-  const Outcome nan = orvtest::runFile(kCases + "joint_gap.txt", orvtest::runSettings(), [](Model& m) {
-    m.frames[2].pos[0] = std::numeric_limits<double>::quiet_NaN();  // pivot_l
-  });
+  const Outcome nan =
+      orvtest::runFile(kCases + "joint_gap.txt", orvtest::runSettings(), [](Model& m) {
+        m.frames[2].pos[0] = std::numeric_limits<double>::quiet_NaN();  // pivot_l
+      });
   EXPECT_EQ(nan.status, AnalysisStatus::Refused);
   EXPECT_NE(nan.message.find("Joint pin (revolution): constraint row 1 is not finite at the start "
-                             "(local coordinate pivot_l is not finite)"), npos) << nan.message;
+                             "(local coordinate pivot_l is not finite)"),
+            npos)
+      << nan.message;
   EXPECT_EQ(nan.console.find("Redundant"), npos);
-  const Outcome unusable = runEdited("joint_gap.txt", {{"pivot_g    pivot_l", "pivot_g    nowhere"}});
+  const Outcome unusable =
+      runEdited("joint_gap.txt", {{"pivot_g    pivot_l", "pivot_g    nowhere"}});
   EXPECT_EQ(unusable.status, AnalysisStatus::Refused);
-  EXPECT_NE(unusable.message.find("Joint pin: j local coordinate nowhere"), npos) << unusable.message;
+  EXPECT_NE(unusable.message.find("Joint pin: j local coordinate nowhere"), npos)
+      << unusable.message;
   const struct {
     const char *x, *a2;  // pivot_l x and second angle (degrees)
     bool refused;
     const char* text;
   } cases[] = {
       {"1e-10", "0.0", false, nullptr},
-      {"0.009", "0.0", false, "Warning: Joint pin (revolution) is not assembled at the start: gap 0.009 m"},
+      {"0.009", "0.0", false,
+       "Warning: Joint pin (revolution) is not assembled at the start: gap 0.009 m"},
       {"0.011", "0.0", true, "gap 0.011 m, above 1% of the model size (0.01 m)"},
-      {"0.0", "0.05", false, "Warning: Joint pin (revolution) is not assembled at the start: angle 0.000873 rad"},
+      {"0.0", "0.05", false,
+       "Warning: Joint pin (revolution) is not assembled at the start: angle 0.000873 rad"},
       {"0.0", "0.06", true, "angle 0.00105 rad, above 0.001 rad"},
   };
   for (const auto& c : cases) {
-    const std::string pivot = std::string("pivot_l    link    ") + c.x + "  0.0  0.0  0.0  " + c.a2 + "  0.0";
-    const Outcome r = runEdited("joint_gap.txt", {{"pivot_l    link    0.7       0.0  0.0  0.0   0.0   0.0", pivot}});
+    const std::string pivot =
+        std::string("pivot_l    link    ") + c.x + "  0.0  0.0  0.0  " + c.a2 + "  0.0";
+    const Outcome r =
+        runEdited("joint_gap.txt",
+                  {{"pivot_l    link    0.7       0.0  0.0  0.0   0.0   0.0", pivot}});
     SCOPED_TRACE(std::string(c.x) + " " + c.a2);
-    EXPECT_EQ(r.status, c.refused ? AnalysisStatus::Refused : AnalysisStatus::Completed) << r.message;
+    EXPECT_EQ(r.status, c.refused ? AnalysisStatus::Refused : AnalysisStatus::Completed)
+        << r.message;
     if (c.text)
       EXPECT_NE((c.refused ? r.message : r.console).find(c.text), npos) << r.message << r.console;
     else
@@ -89,7 +103,8 @@ TEST(StartChecks, ConsistentRepeatedRowsAreDropped) {
   EXPECT_EQ(motions.message, "Redundant constraints: 1 rows dropped\n  motion overdrive\n"
                              "  The joint reactions are one valid set among many.\n");
   const Outcome hinges = runEdited("double_hinge_offset.txt", {{"0.101", "0.1  "}});
-  EXPECT_EQ(hinges.message.rfind("Redundant constraints: 5 rows dropped\n", 0), 0u) << hinges.message;
+  EXPECT_EQ(hinges.message.rfind("Redundant constraints: 5 rows dropped\n", 0), 0u)
+      << hinges.message;
   EXPECT_EQ(hinges.console.find("Warning"), npos);
 }
 
@@ -115,9 +130,12 @@ TEST(StartChecks, RowLevelsFollowTheEvaluatorsRows) {
   ConstraintRows ground;
   ASSERT_TRUE(evaluateJoint(m, kin, Y.data(), 0.0, 0, ground));
   const double* A1 = &kin.A[9];  // the turn of a unit diagonal plus the displacement
-  EXPECT_NEAR(ground.violation, std::hypot(A1[0] + A1[1] + A1[2] + 0.3 - 1, A1[3] + A1[4] + A1[5] - 1,
-                                           A1[6] + A1[7] + A1[8] - 1), 1e-12);
-  for (const char* type : {"sphere", "revolution", "cylinder", "translation", "in_line", "prismatic", "fix"}) {
+  EXPECT_NEAR(ground.violation,
+              std::hypot(A1[0] + A1[1] + A1[2] + 0.3 - 1, A1[3] + A1[4] + A1[5] - 1,
+                         A1[6] + A1[7] + A1[8] - 1),
+              1e-12);
+  for (const char* type :
+       {"sphere", "revolution", "cylinder", "translation", "in_line", "prismatic", "fix"}) {
     m.joints[0].type = type;
     m.joints[0].i_lc = 0, m.joints[0].j_lc = 1, m.joints[0].i_body = 0, m.joints[0].j_body = 1;
     resolveTypesAndAxes(m);
@@ -126,7 +144,8 @@ TEST(StartChecks, RowLevelsFollowTheEvaluatorsRows) {
     for (int k = 0; k < rows.nrows; ++k) {
       bool translational = false;
       for (int c = 0; c < 3; ++c) translational |= rows.Bri[k][c] != 0.0 || rows.Brj[k][c] != 0.0;
-      EXPECT_EQ(translational, jointRowLevel(m.joints[0].kind, k) == RowLevel::Length) << type << " row " << k;
+      EXPECT_EQ(translational, jointRowLevel(m.joints[0].kind, k) == RowLevel::Length)
+          << type << " row " << k;
     }
   }
 }
@@ -144,18 +163,23 @@ TEST(RunRules, RunsThatGoWrongStopAndSayWhySoundOnesGoOn) {
   // Ten 1 cm, 1 g links at steps of 10 ms: a stage leaves their orientations
   // far off the unit sphere before a step's energy can be judged. The run blew
   // up; its rows are neither unsolvable nor redundant.
-  const Outcome blown = orvtest::runText(orvtest::chainModel(10, 0.01, "0.001 5e-10 8.3e-9 8.3e-9", false),
-                                         orvtest::runSettings("PTR", 1e-6));
+  const Outcome blown =
+      orvtest::runText(orvtest::chainModel(10, 0.01, "0.001 5e-10 8.3e-9 8.3e-9", false),
+                       orvtest::runSettings("PTR", 1e-6));
   EXPECT_EQ(blown.status, AnalysisStatus::Stopped);
-  EXPECT_EQ(blown.message.rfind("The integration diverged in the step from t=", 0), 0u) << blown.message;
+  EXPECT_EQ(blown.message.rfind("The integration diverged in the step from t=", 0), 0u)
+      << blown.message;
   EXPECT_EQ(blown.console.find("Redundant"), npos);
   // 1000 N on 1 kg for 0.5 s, touching nothing: far more work than gravity
   // could do in the span, yet no rule stops it.
-  const Outcome pushed = orvtest::runText(
-      "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\nball cg 1 1 1 1 0 0 0 0 0 0 %\n"
-      "frame_info F base_cg base 0 0 0 0 0 0\ncg ball 0 0 0 0 0 0 %\njoint_info J on fix ground base_cg non %\n"
-      "force_info F on push force6 cg base_cg base_cg 1000 0 0 0 0 0 %\ngravity G on y- %\n"
-      "simulation_time T 0 0.01 0.5 %\n", orvtest::runSettings("PTR", 1e-6));
+  const Outcome pushed = orvtest::runText("parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 "
+                                          "0 0 0 0 0\nball cg 1 1 1 1 0 0 0 0 0 0 %\n"
+                                          "frame_info F base_cg base 0 0 0 0 0 0\ncg ball 0 0 0 0 "
+                                          "0 0 %\njoint_info J on fix ground base_cg non %\n"
+                                          "force_info F on push force6 cg base_cg base_cg 1000 0 0 "
+                                          "0 0 0 %\ngravity G on y- %\n"
+                                          "simulation_time T 0 0.01 0.5 %\n",
+                                          orvtest::runSettings("PTR", 1e-6));
   ASSERT_EQ(pushed.status, AnalysisStatus::Completed) << pushed.message;
   EXPECT_NEAR(pushed.state(50)[3 * 2 + 3 * 1], 500.0, 1e-6);
 }
@@ -198,7 +222,8 @@ TEST(RunRules, ContactSteps) {
     ASSERT_EQ(lines.size(), c.largest ? 1u : 0u) << c.k << " " << c.mass;
     if (!c.largest) continue;
     EXPECT_EQ(lines[0].rfind("model.txt:7: Warning: contact touch: ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(std::string("the largest stable d_time is ") + c.largest + " s"), npos) << lines[0];
+    EXPECT_NE(lines[0].find(std::string("the largest stable d_time is ") + c.largest + " s"), npos)
+        << lines[0];
   }
   // Before a run, on the console; the run goes on.
   const Outcome r = cubeInPlate("0.001", 0.0, "PTR");

@@ -13,10 +13,13 @@ namespace {
 
 std::string settingText(const std::string& energy, const std::string& threads,
                         const std::string& algorithm, const std::string& graphic) {
-  return "energy_flag " + energy + "\nminimum_limit_energy 1e-6\nEnergy_variation 0.001\n"
-         "contact_time_step_coefficient 0.25\nMain_Light_Position 1 2.5 -3\nN_THREADS " + threads +
-         "\nCONTACT_ALGORITHM " + algorithm + "\nCONTACT_PARALLEL all\nQt_Timer[ms] 40\n"
-         "Force_Graphic " + graphic + "\nForce_Value off\n";
+  return "energy_flag " + energy +
+         "\nminimum_limit_energy 1e-6\nEnergy_variation 0.001\n"
+         "contact_time_step_coefficient 0.25\nMain_Light_Position 1 2.5 -3\nN_THREADS " +
+         threads + "\nCONTACT_ALGORITHM " + algorithm +
+         "\nCONTACT_PARALLEL all\nQt_Timer[ms] 40\n"
+         "Force_Graphic " +
+         graphic + "\nForce_Value off\n";
 }
 
 // setting/setting.txt and setting/color.txt ("" leaves one out) read from a fresh folder,
@@ -46,25 +49,25 @@ struct Loaded {
 TEST(Settings, ReadsEveryValueWithItsEcho) {
   Loaded r(settingText("PT", "MAX", "point", "On"), "red 1 0 0 blue 0 0 1 END");
   ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.console,
-            "orvaldyn_ver0.0\nSETTING FILE OPEN !!\n"
-            "energy_flag: {0, 1, -1}\nenergy_flag: {1, 1, 0}\n"
-            "minimum_limit_energy: 1.000e-06\nEnergy_variation: 1.000e-03\n"
-            "contact_time_step_coefficient: 2.500e-01\n"
-            "Main_Light_Position: 1.000e+00, 2.500e+00, -3.000e+00\n"
-            "  N_THREADS:MAX\n  N_THREADS:4\n"
-            "CONTACT_ALGORITHM: point[0]\nCONTACT_PARALLEL: all[1]\nQt_Timer[ms]: 40\n"
-            "Force_Graphic: On[0]\nForce_Value: off[0]\n"
-            "COLOR FILE OPEN !!\n\ncolor_num=2\n");
+  EXPECT_EQ(r.console, "orvaldyn_ver0.0\nSETTING FILE OPEN !!\n"
+                       "energy_flag: {0, 1, -1}\nenergy_flag: {1, 1, 0}\n"
+                       "minimum_limit_energy: 1.000e-06\nEnergy_variation: 1.000e-03\n"
+                       "contact_time_step_coefficient: 2.500e-01\n"
+                       "Main_Light_Position: 1.000e+00, 2.500e+00, -3.000e+00\n"
+                       "  N_THREADS:MAX\n  N_THREADS:4\n"
+                       "CONTACT_ALGORITHM: point[0]\nCONTACT_PARALLEL: all[1]\nQt_Timer[ms]: 40\n"
+                       "Force_Graphic: On[0]\nForce_Value: off[0]\n"
+                       "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   double rgb[3] = {-1, -1, -1};
   ASSERT_TRUE(lookupColor(r.s, "blue", rgb) && rgb[0] == 0.0 && rgb[2] == 1.0);
   EXPECT_FALSE(lookupColor(r.s, "green", rgb) || rgb[2] != 1.0);  // a miss leaves them alone
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
 
   // The thread count is limited to the team.
-  const std::pair<const char*, const char*> threads[] = {
-      {"16", "  N_THREADS:16\n  N_THREADS:4\n"}, {"1+2", "  N_THREADS:3\n  N_THREADS:3\n"},
-      {"0", "  N_THREADS:0\n  N_THREADS:1\n"},   {"-5", "  N_THREADS:-5\n  N_THREADS:1\n"}};
+  const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
+                                                         {"1+2", "  N_THREADS:3\n  N_THREADS:3\n"},
+                                                         {"0", "  N_THREADS:0\n  N_THREADS:1\n"},
+                                                         {"-5", "  N_THREADS:-5\n  N_THREADS:1\n"}};
   for (const auto& [value, echo] : threads) {
     Loaded t(settingText("R", value, "point_and_edge", "on"), "END");
     ASSERT_TRUE(t.ok);

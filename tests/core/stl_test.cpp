@@ -114,8 +114,8 @@ TEST(StlMerge, MatchesTheScan) {
   }
   // Nothing merges with inf or NaN; the extent overflows: -big..big.
   const double inf = HUGE_VAL, nan = std::nan(""), big = std::numeric_limits<double>::max();
-  V corners = {inf, 0, 0, inf, 0, 0, nan, 1, 1, nan, 1, 1, -inf, nan, inf, big, 0, 0,
-               -big, 0, 0, big, 0, 0, 0, -0.0, 0, 0, 0, 0, 5e-10, 0, 0, -big, 0, 0};
+  V corners = {inf,  0, 0, inf, 0, 0, nan, 1,    1, nan, 1, 1, -inf,  nan, inf, big,  0, 0,
+               -big, 0, 0, big, 0, 0, 0,   -0.0, 0, 0,   0, 0, 5e-10, 0,   0,   -big, 0, 0};
   for (int k = 0; k < 200; ++k)
     for (double v : {0.0, 1e300, -1e300})
       corners.insert(corners.end(), {v + (k % 7) * 4e-10, k % 3 * 9e-10, std::ldexp(1.0, -k)});
@@ -184,7 +184,8 @@ TEST(StlMesh, NormalsAndCircumcirclesWithTheirSingularFallback) {
   for (int sign : {1, -1, 0}) {
     StlCase c;
     int sh = c.shape(1.0, sign);
-    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) + facet({0, 0, 0}, {2, 0, 0}, {1, r3, 0}) +
+    ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) +
+                                 facet({0, 0, 0}, {2, 0, 0}, {1, r3, 0}) +
                                  facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
     PlacedStl S;
     placeStl(c.m.shapes[sh], S);
@@ -200,7 +201,8 @@ TEST(StlMesh, MergesCornersAndCountsShapesOneAfterAnother) {
   int a = c.shape(), b = c.shape(), e = c.shape();
   // Corners (p,q,r),(q,s,r) share an edge; then 5e-10 off on each axis merges,
   // 2e-9 off on z alone makes a new node.
-  ASSERT_TRUE(c.read(a, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) + facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
+  ASSERT_TRUE(c.read(a, solid(facet({0, 0, 0}, {1, 0, 0}, {0, 1, 0}) +
+                              facet({1, 0, 0}, {1, 1, 0}, {0, 1, 0}) +
                               facet({5e-10, 5e-10, -5e-10}, {1, 0, 2e-9}, {0, 1, 0}))));
   const Shape& A = c.m.shapes[a];
   EXPECT_TRUE(A.vertex_num == 9 && A.node_num == 5 && A.stl_num == 3);
@@ -228,7 +230,8 @@ TEST(StlMesh, ShapesNamingOneFileShareItsMesh) {
   c.m.frames[1].pos[1] = 0.3, c.m.frames[1].ang[0] = 30.0, c.m.frames[1].ang[1] = 20.0;
   alone.m.frames = c.m.frames;
   const std::string path = c.dir + "/part.stl",
-                    text = solid(facet({0.1, 0, 0}, {0, 0.7, 0}, {0, 0, 0.3}) + facet({0.1, 0, 0}, {0, 0, 0.3}, {0, -0.2, 0}));
+                    text = solid(facet({0.1, 0, 0}, {0, 0.7, 0}, {0, 0, 0.3}) +
+                                 facet({0.1, 0, 0}, {0, 0, 0.3}, {0, -0.2, 0}));
   ASSERT_TRUE(orvtest::writeFile(path, text));
   const int first = c.shape(1.0, 1, 0), turned = c.shape(1.0, -1, 1), scaled = c.shape(0.5, 1, 1);
   ASSERT_TRUE(readStl(c.m, first, path));
@@ -236,7 +239,8 @@ TEST(StlMesh, ShapesNamingOneFileShareItsMesh) {
   ASSERT_TRUE(orvtest::writeFile(path, solid(facet({9, 0, 0}, {0, 9, 0}, {0, 0, 9}))));
   ASSERT_TRUE(readStl(c.m, turned, path) && readStl(c.m, scaled, path));
   const Shape &F = c.m.shapes[first], &T = c.m.shapes[turned], &S = c.m.shapes[scaled];
-  EXPECT_TRUE(F.mesh == T.mesh && F.mesh != S.mesh && S.stl_num == 1 && c.m.stl.meshes.size() == 2u);
+  EXPECT_TRUE(F.mesh == T.mesh && F.mesh != S.mesh && S.stl_num == 1 &&
+              c.m.stl.meshes.size() == 2u);
   ASSERT_TRUE(orvtest::writeFile(path, text));
   const int only = alone.shape(1.0, -1, 1);
   ASSERT_TRUE(readStl(alone.m, only, path));
@@ -245,7 +249,8 @@ TEST(StlMesh, ShapesNamingOneFileShareItsMesh) {
   placeStl(alone.m.shapes[only], own);
   EXPECT_TRUE(sameBits(shared.node, own.node) && sameBits(shared.normal, own.normal) &&
               sameBits(shared.center, own.center) && sameBits(shared.radius, own.radius));
-  EXPECT_NEAR(shared.node[4], 0.3 + 0.7 * std::cos(20 * kPi / 180) * std::cos(30 * kPi / 180), 1e-12);
+  EXPECT_NEAR(shared.node[4], 0.3 + 0.7 * std::cos(20 * kPi / 180) * std::cos(30 * kPi / 180),
+              1e-12);
 }
 
 TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
@@ -257,24 +262,36 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
       "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4) + std::string(50, 'a');
   const std::string flat = "f n 0 0 1 o l v 0 0 0 v ";  // a facet on line 2, to its 2nd vertex
   // Text, why, where (line:column) and what was found and expected there.
-  const struct { std::string text, why, place; } cases[] = {
-      {solid(tri).substr(0, 60), "file ends inside facet 1 (vertex)", "5:4: found the end of the file, expected a number"},
-      {"solid x " + tri, "file ends before \"endsolid\"", "8:1: found the end of the file, expected `facet` or `endsolid`"},
-      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number", "2:27: found \"O\", expected a number"},
-      {solid(flat + "1e400 0 0"), "facet 1: coordinate not finite", "2:25: found \"1e400\", expected a number within 1e+60"},
-      {solid(tri + flat + "1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number", "9:25: found \"1.5.5\", expected a number"},
-      {"solid x\n" + tri + "f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el", "file ends inside facet 2 (endfacet)",
+  const struct {
+    std::string text, why, place;
+  } cases[] = {
+      {solid(tri).substr(0, 60), "file ends inside facet 1 (vertex)",
+       "5:4: found the end of the file, expected a number"},
+      {"solid x " + tri, "file ends before \"endsolid\"",
+       "8:1: found the end of the file, expected `facet` or `endsolid`"},
+      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number",
+       "2:27: found \"O\", expected a number"},
+      {solid(flat + "1e400 0 0"), "facet 1: coordinate not finite",
+       "2:25: found \"1e400\", expected a number within 1e+60"},
+      {solid(tri + flat + "1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number",
+       "9:25: found \"1.5.5\", expected a number"},
+      {"solid x\n" + tri + "f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el",
+       "file ends inside facet 2 (endfacet)",
        "9:41: found the end of the file, expected `endfacet`"},
-      {solid(many), "more than 33333 triangles", "233333:1: found \"facet\", expected `endsolid` after 33333 triangles"},
+      {solid(many), "more than 33333 triangles",
+       "233333:1: found \"facet\", expected `endsolid` after 33333 triangles"},
       {solid(spread), "more than 33333 nodes",
        "77781:3: found a vertex making node 33334, expected at most 33333 distinct corners"},
       {binary, "binary STL is not supported", "1:81: found a binary STL's triangle count"},
-      {std::string("solid x\nfacet \0\0\0\x80", 18), "binary STL is not supported", "2:7: found byte 0x00, expected ASCII STL text"},
-      {"facet x " + tri + "endsolid", "does not start with \"solid\"", "1:1: found \"facet\", expected `solid`"},
+      {std::string("solid x\nfacet \0\0\0\x80", 18), "binary STL is not supported",
+       "2:7: found byte 0x00, expected ASCII STL text"},
+      {"facet x " + tri + "endsolid", "does not start with \"solid\"",
+       "1:1: found \"facet\", expected `solid`"},
       {"", "does not start with \"solid\"", "1:1: found the end of the file, expected `solid`"},
       {"\n\n  solid", "file ends before \"endsolid\"", "3:8: found the end of the file"},
       // A byte-order mark before "solid" is no part of it, nor of the columns.
-      {"\xEF\xBB\xBFsolid x f n 0 0 1 o l v 0 z", "facet 1: \"z\" is not a number", "1:27: found \"z\""}};
+      {"\xEF\xBB\xBFsolid x f n 0 0 1 o l v 0 z", "facet 1: \"z\" is not a number",
+       "1:27: found \"z\""}};
   for (const auto& k : cases) {
     StlCase c;
     ASSERT_TRUE(c.read(c.shape(), solid(tri)));
@@ -301,7 +318,8 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
   EXPECT_EQ(c.log.text(), "  STL FILE OPEN ERROR\n" + c.dir +
                               "/model.txt:12: shape part: mesh file meshes/missing.stl cannot be "
                               "opened (No such file or directory; looked for meshes/missing.stl "
-                              "and " + c.dir + "/meshes/missing.stl)\n");
+                              "and " +
+                              c.dir + "/meshes/missing.stl)\n");
   EXPECT_TRUE(c.m.shapes[sh].stl_file == "meshes/missing.stl" && c.m.stl.meshes.empty());
 
   // A frame that carries the mesh beyond the limit: the place is the shape's.
@@ -311,18 +329,32 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
   const int out = far.shape(1.0, 1, 0);
   far.m.shapes[out].name = "part", far.m.shapes[out].frame = "up", far.m.shapes[out].line = 7;
   EXPECT_FALSE(far.read(out, solid(tri)));
-  EXPECT_NE(far.log.text().find("STL FILE ERROR: " + far.dir +
-                                "/m0.stl: placed coordinate not finite or beyond 1e+60\n"
-                                "model.txt:7: shape part: found node 1 of the mesh placed at "
-                                "(0, 1e+61, 0), expected coordinates within 1e+60 through frame up"),
-            std::string::npos) << far.log.text();
+  EXPECT_NE(far.log.text().find(
+                "STL FILE ERROR: " + far.dir +
+                "/m0.stl: placed coordinate not finite or beyond 1e+60\n"
+                "model.txt:7: shape part: found node 1 of the mesh placed at "
+                "(0, 1e+61, 0), expected coordinates within 1e+60 through frame up"),
+            std::string::npos)
+      << far.log.text();
 }
 
 // Whatever the spelling, a coordinate is the double strtod reads.
 TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
-  std::vector<std::string> toks = {"+1.5", "0x1p-3", ".5", "5.", "-0", "1e-400", "4.9e-324",
-                                   "2.2250738585072011e-308", "9007199254740993", "0.1", "1E5",
-                                   "1e+05", "007", "-1e60", "123456789012345678901234567890",
+  std::vector<std::string> toks = {"+1.5",
+                                   "0x1p-3",
+                                   ".5",
+                                   "5.",
+                                   "-0",
+                                   "1e-400",
+                                   "4.9e-324",
+                                   "2.2250738585072011e-308",
+                                   "9007199254740993",
+                                   "0.1",
+                                   "1E5",
+                                   "1e+05",
+                                   "007",
+                                   "-1e60",
+                                   "123456789012345678901234567890",
                                    "1.00000000000000011102230246251565404236316680908203125"};
   std::mt19937_64 rng(3);
   for (int k = 0; k < 600; ++k) {
@@ -341,7 +373,8 @@ TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
   ASSERT_TRUE(c.read(sh, solid(text)));
   const StlMesh& S = *c.m.shapes[sh].mesh;
   for (size_t i = 0; i < toks.size(); ++i)
-    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri[3 * i])], std::strtod(toks[i].c_str(), nullptr)) << toks[i];
+    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri[3 * i])], std::strtod(toks[i].c_str(), nullptr))
+        << toks[i];
 }
 
 // Tokens cut by the 64 KiB read buffer; 256 characters are kept, and a longer
@@ -362,8 +395,10 @@ TEST(StlMesh, TokensAcrossTheReadBufferAndTheLengthLimit) {
       } else {
         const std::string found = "\"" + num.substr(0, 32) + "...\"";
         EXPECT_NE(c.log.text().find("facet 1: " + found + " is not a number\n" + c.dir +
-                                    "/m0.stl:1:" + std::to_string(65537 - cut) + ": found " + found),
-                  std::string::npos) << c.log.text();
+                                    "/m0.stl:1:" + std::to_string(65537 - cut) + ": found " +
+                                    found),
+                  std::string::npos)
+            << c.log.text();
       }
     }
   }

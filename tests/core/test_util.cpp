@@ -71,8 +71,8 @@ bool refusedWithCappedMemory(long mib, const std::function<bool()>& read, const 
 }
 
 BatchRun runBatch(const std::string& dir, const std::string& args, const std::string& prefix) {
-  const std::string cmd = "cd '" + dir + "' && " + prefix + "'" + ORVALDYN_BATCH + "' " + args +
-                          " >.out 2>.err";
+  const std::string cmd =
+      "cd '" + dir + "' && " + prefix + "'" + ORVALDYN_BATCH + "' " + args + " >.out 2>.err";
   const int st = std::system(cmd.c_str());
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, readFile(dir + "/.out"), readFile(dir + "/.err")};
 }
@@ -80,16 +80,18 @@ BatchRun runBatch(const std::string& dir, const std::string& args, const std::st
 std::string batchFolder(const std::vector<std::string>& examples) {
   namespace fs = std::filesystem;
   const std::string dir = fs::canonical(makeTempDir()).string(), ex = ORVALDYN_EXAMPLES;
-  for (const std::string& e : examples) fs::copy(ex + "/" + e, dir + "/" + e, fs::copy_options::recursive);
+  for (const std::string& e : examples)
+    fs::copy(ex + "/" + e, dir + "/" + e, fs::copy_options::recursive);
   return dir;
 }
 
 orv::Settings runSettings(const std::string& energy, double minimumEnergy) {
   orv::Settings s;
   for (int k = 0; k < 3; ++k) s.energy_flag[k] = energy.find("PTR"[k]) != std::string::npos;
-  s.minimum_limit_energy = minimumEnergy, s.Energy_variation = 1e-3, s.contact_time_step_coefficient = 0.1;
-  for (const char* c : {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white", "gray", "silver",
-                        "black", "brown"})
+  s.minimum_limit_energy = minimumEnergy, s.Energy_variation = 1e-3,
+  s.contact_time_step_coefficient = 0.1;
+  for (const char* c : {"red", "green", "blue", "yellow", "cyan", "magenta", "orange", "white",
+                        "gray", "silver", "black", "brown"})
     s.colors.push_back(orv::Color{c, {0.5, 0.5, 0.5}});
   return s;
 }
@@ -121,7 +123,8 @@ Outcome loadFile(const std::string& path, const orv::Settings& s) {
 
 Outcome loadText(const std::string& text, const orv::Settings& s) {
   const std::string dir = makeTempDir();
-  std::filesystem::create_directory_symlink(std::string(ORVALDYN_EXAMPLES) + "/meshes", dir + "/meshes");
+  std::filesystem::create_directory_symlink(std::string(ORVALDYN_EXAMPLES) + "/meshes",
+                                            dir + "/meshes");
   writeFile(dir + "/model.txt", text);
   Outcome r = loadFile(dir + "/model.txt", s);
   std::filesystem::remove_all(dir);
@@ -147,19 +150,23 @@ Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(or
   return analyse(loadFile(path, s), s, edit);
 }
 
-Outcome runText(const std::string& text, const orv::Settings& s) { return analyse(loadText(text, s), s); }
+Outcome runText(const std::string& text, const orv::Settings& s) {
+  return analyse(loadText(text, s), s);
+}
 
 const Outcome& exampleRun(const std::string& file) {
   static std::map<std::string, Outcome> runs;
   auto it = runs.find(file);
   if (it == runs.end())
-    it = runs.emplace(file, runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, exampleSettings())).first;
+    it = runs.emplace(file, runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, exampleSettings()))
+             .first;
   return it->second;
 }
 
 std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, bool motions) {
   std::uniform_real_distribution<double> u(-1, 1);
-  const char* types[] = {"revolution", "sphere", "cylinder", "translation", "fix", "in_line", "prismatic"};
+  const char* types[] = {"revolution", "sphere",  "cylinder", "translation",
+                         "fix",        "in_line", "prismatic"};
   auto nums = [](std::initializer_list<double> v) {
     std::string s;
     for (double x : v) s += " " + std::to_string(x);
@@ -171,8 +178,10 @@ std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, boo
   std::string joints = "%\njoint_info J on g ground base_cg non\n", drives;
   int lc = 0;
   auto joint = [&](int bi, int bj) {
-    const std::string k = std::to_string(lc++), type = types[static_cast<int>((u(rng) + 1) * 3.5) % 7];
-    const std::string at = nums({3 * u(rng), 3 * u(rng), 3 * u(rng), 90 * u(rng), 90 * u(rng), 90 * u(rng)});
+    const std::string k = std::to_string(lc++),
+                      type = types[static_cast<int>((u(rng) + 1) * 3.5) % 7];
+    const std::string at =
+        nums({3 * u(rng), 3 * u(rng), 3 * u(rng), 90 * u(rng), 90 * u(rng), 90 * u(rng)});
     frames += "p" + k + " " + body(bi) + at + "\nq" + k + " " + body(bj) + at + "\n";
     joints += "on j" + k + " " + type + " p" + k + " q" + k + "\n";
     if (motions && type == "revolution" && u(rng) > 0) {
@@ -183,11 +192,14 @@ std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, boo
   };
   for (int i = 0; i < n; ++i) {
     bodies += body(i) + " c" + std::to_string(i) +
-              nums({1.5 + u(rng), 0.3 + 0.2 * u(rng), 0.4 + 0.2 * u(rng), 0.5 + 0.2 * u(rng)}) + " 0 0 0 0 0 0\n";
-    frames += "c" + std::to_string(i) + " " + body(i) + nums({3 * u(rng), 3 * u(rng), 3 * u(rng)}) + " 0 0 0\n";
+              nums({1.5 + u(rng), 0.3 + 0.2 * u(rng), 0.4 + 0.2 * u(rng), 0.5 + 0.2 * u(rng)}) +
+              " 0 0 0 0 0 0\n";
+    frames += "c" + std::to_string(i) + " " + body(i) + nums({3 * u(rng), 3 * u(rng), 3 * u(rng)}) +
+              " 0 0 0\n";
     joint(chain ? i - 1 : static_cast<int>((u(rng) + 1) / 2 * i) - 1, i);
   }
-  for (int c = 0; c < closures; ++c) {  // (drawn in the order that made the models the tests were tuned on)
+  for (int c = 0; c < closures;
+       ++c) {  // (drawn in the order that made the models the tests were tuned on)
     const int bj = static_cast<int>((u(rng) + 1) / 2 * n);
     joint(static_cast<int>((u(rng) + 1) / 2 * (n + 1)) - 1, bj);
   }
@@ -202,12 +214,14 @@ std::string chainModel(int n, double length, const std::string& link, bool fromT
     const std::string k = std::to_string(i), x = " " + std::to_string(length * i) + " 0 0 0 0 0\n";
     bodies += "l" + k + " c" + k + " " + link + " 0 0 0 0 0 0\n";
     frames += "c" + k + " l" + k + " " + std::to_string(length * (i + 0.5)) + " 0 0 0 0 0\n";
-    frames += "a" + k + " l" + k + x + "b" + k + " " + (i ? "l" + std::to_string(i - 1) : std::string("ground")) + x;
+    frames += "a" + k + " l" + k + x + "b" + k + " " +
+              (i ? "l" + std::to_string(i - 1) : std::string("ground")) + x;
     const std::string hinge = "on h" + k + " revolution a" + k + " b" + k + "\n";
     hinges = fromTheFreeEnd ? hinge + hinges : hinges + hinge;
   }
   const std::string ground = "on fix_ground ground ground_cg non\n";
-  return bodies + frames + "%\njoint_info J\n" + (fromTheFreeEnd ? hinges + ground : ground + hinges) +
+  return bodies + frames + "%\njoint_info J\n" +
+         (fromTheFreeEnd ? hinges + ground : ground + hinges) +
          "%\ngravity G on y- %\nsimulation_time T 0 0.01 0.2 %\n";
 }
 

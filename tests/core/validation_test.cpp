@@ -33,16 +33,18 @@ std::string frame(const char* nameBody, double x, double y, const char* angles =
   return std::string(nameBody) + " " + num(x) + " " + num(y) + " 0 " + angles + "\n";
 }
 std::string body(const char* nameCg, double mass, double Ix, double Iy, double Iz) {
-  return std::string(nameCg) + " " + num(mass) + " " + num(Ix) + " " + num(Iy) + " " + num(Iz) + " 0 0 0 0 0 0\n";
+  return std::string(nameCg) + " " + num(mass) + " " + num(Ix) + " " + num(Iy) + " " + num(Iz) +
+         " 0 0 0 0 0 0\n";
 }
 
 // A grounded base body and the given entries under gravity, sampled every
 // `step`; `rest` goes on from the base's ground joint.
-std::string model(const std::string& bodies, const std::string& frames, const std::string& rest, double end,
-                  double step = 0.001, double start = 0.0) {
-  return "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n" + bodies + "%\nframe_info F " +
-         frames + "%\njoint_info J on fix_base ground base_cg non\n" + rest + "gravity G on y- %\nsimulation_time T " +
-         num(start) + " " + num(step) + " " + num(end) + " %\n";
+std::string model(const std::string& bodies, const std::string& frames, const std::string& rest,
+                  double end, double step = 0.001, double start = 0.0) {
+  return "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n" + bodies +
+         "%\nframe_info F " + frames + "%\njoint_info J on fix_base ground base_cg non\n" + rest +
+         "gravity G on y- %\nsimulation_time T " + num(start) + " " + num(step) + " " + num(end) +
+         " %\n";
 }
 
 // Runs model text to its end; without energy terms every step is d_time long.
@@ -57,12 +59,13 @@ std::string model(const std::string& bodies, const std::string& frames, const st
 // pivot (released from the horizontal), Icg 0.05 about global z.
 constexpr double kPendMass = 2.0, kPendL = 0.5, kPendIcg = 0.05, kPivotX = 0.3, kPivotY = 1.2;
 
-std::string pendulumModel(double dy, double end, const std::string& joint, const char* cgAngles = "0 0 0",
-                          double Iz = kPendIcg, double step = 0.001, double start = 0.0) {
+std::string pendulumModel(double dy, double end, const std::string& joint,
+                          const char* cgAngles = "0 0 0", double Iz = kPendIcg, double step = 0.001,
+                          double start = 0.0) {
   const double px = kPivotX, py = kPivotY + dy;
   return model(body("link link_cg", kPendMass, 0.02, kPendIcg, Iz),
-               frame("base_cg base", 0, 0) + frame("pivot_g base", px, py) + frame("pivot_l link", px, py) +
-                   frame("link_cg link", px + kPendL, py, cgAngles),
+               frame("base_cg base", 0, 0) + frame("pivot_g base", px, py) +
+                   frame("pivot_l link", px, py) + frame("link_cg link", px + kPendL, py, cgAngles),
                joint, end, step, start);
 }
 
@@ -72,20 +75,24 @@ constexpr double kCrankR = 0.12, kRodL = 0.4;
 
 std::string sliderCrankModel(double end, const std::string& rate, double step, bool crankIsI) {
   const double r = kCrankR, L = kRodL;
-  return model(body("crank crank_cg", 0.5, 1e-4, 0.5 * r * r / 12, 0.5 * r * r / 12) +
-                   body("rod rod_cg", 1, 1e-4, L * L / 12, L * L / 12) + body("slider slider_cg", 2, 2e-3, 2e-3, 2e-3),
-               frame("base_cg base", 0, 0) + frame("main_g base", 0, 0) + frame("guide_g base", 0, 0, "90 90 0") +
-                   frame("crank_o crank", 0, 0) + frame("crank_cg crank", r / 2, 0) + frame("crank_pin crank", r, 0) +
-                   frame("big_end rod", r, 0) + frame("rod_cg rod", r + L / 2, 0) + frame("small_end rod", r + L, 0) +
-                   frame("slider_cg slider", r + L, 0) + frame("slider_pin slider", r + L, 0) +
-                   frame("guide_s slider", r + L, 0, "90 90 0"),
-               std::string(crankIsI ? "on main_pin revolution crank_o main_g\n"
-                                    : "on main_pin revolution main_g crank_o\n") +
-               "on big_end_pin revolution crank_pin big_end\n"
-               "on small_end_pin in_line slider_pin small_end\non slide translation guide_g guide_s %\n"
-               // As the joint's j body the crank turns at minus the motion's rate.
-               "motion_info M on drive R main_pin velocity " + (crankIsI ? rate : "0-(" + rate + ")") + " %\n",
-               end, step);
+  return model(
+      body("crank crank_cg", 0.5, 1e-4, 0.5 * r * r / 12, 0.5 * r * r / 12) +
+          body("rod rod_cg", 1, 1e-4, L * L / 12, L * L / 12) +
+          body("slider slider_cg", 2, 2e-3, 2e-3, 2e-3),
+      frame("base_cg base", 0, 0) + frame("main_g base", 0, 0) +
+          frame("guide_g base", 0, 0, "90 90 0") + frame("crank_o crank", 0, 0) +
+          frame("crank_cg crank", r / 2, 0) + frame("crank_pin crank", r, 0) +
+          frame("big_end rod", r, 0) + frame("rod_cg rod", r + L / 2, 0) +
+          frame("small_end rod", r + L, 0) + frame("slider_cg slider", r + L, 0) +
+          frame("slider_pin slider", r + L, 0) + frame("guide_s slider", r + L, 0, "90 90 0"),
+      std::string(crankIsI ? "on main_pin revolution crank_o main_g\n"
+                           : "on main_pin revolution main_g crank_o\n") +
+          "on big_end_pin revolution crank_pin big_end\n"
+          "on small_end_pin in_line slider_pin small_end\non slide translation guide_g guide_s %\n"
+          // As the joint's j body the crank turns at minus the motion's rate.
+          "motion_info M on drive R main_pin velocity " +
+          (crankIsI ? rate : "0-(" + rate + ")") + " %\n",
+      end, step);
 }
 
 }  // namespace
@@ -94,10 +101,11 @@ TEST(Validation, FreeBodiesFlyAndSpin) {
   // A ball thrown at (1, 5) m/s, and a body with principal moments 1, 2, 3
   // spinning near its second axis: it flips over and over, energy and |L| kept.
   Outcome r;
-  ASSERT_TRUE(runToTheEnd("parameter_info P %\nbody_info B ball cg 1 1 1 1 1 5 0 0 0 0\n"
-                          "flip flip_cg 1 1 2 3 0 0 0 0.01 2 0.01 %\nframe_info F cg ball 0 0 0 0 0 0\n"
-                          "flip_cg flip 0 0 0 0 0 0 %\ngravity G on y- %\nsimulation_time T 0 0.002 30 %\n",
-                          r));
+  ASSERT_TRUE(
+      runToTheEnd("parameter_info P %\nbody_info B ball cg 1 1 1 1 1 5 0 0 0 0\n"
+                  "flip flip_cg 1 1 2 3 0 0 0 0.01 2 0.01 %\nframe_info F cg ball 0 0 0 0 0 0\n"
+                  "flip_cg flip 0 0 0 0 0 0 %\ngravity G on y- %\nsimulation_time T 0 0.002 30 %\n",
+                  r));
   const StateLayout L{2};
   double E0 = 0, L0 = 0, prev = 1, w[3], Jw[3], A[9], l[3];
   int flips = 0;
@@ -115,7 +123,8 @@ TEST(Validation, FreeBodiesFlyAndSpin) {
     flips += w[1] * std::exchange(prev, w[1]) < 0;
   }
   EXPECT_GE(flips, 3);
-  for (const char* line : {"Time=2.000000e-02, h=2.000000e-03, ti=10\n", "   anime_num=15001\n   ti=15001\n"})
+  for (const char* line :
+       {"Time=2.000000e-02, h=2.000000e-03, ti=10\n", "   anime_num=15001\n   ti=15001\n"})
     EXPECT_NE(r.console.find(line), npos) << line;
   EXPECT_EQ(r.console.find("ti=5\n"), npos);
 }
@@ -134,14 +143,15 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
     SCOPED_TRACE(linkFirst ? "link first" : "ground first");
     const double dy = linkFirst ? -kPivotY : 0.0, py = kPivotY + dy;
     auto run = [&](double shift, Outcome& r) {
-      return runToTheEnd(pendulumModel(dy + shift, 3.4 * T,
-                                       std::string(linkFirst ? "on pin revolution pivot_l pivot_g %\n"
-                                                             : "on pin revolution pivot_g pivot_l %\n") +
-                                           "output_info O fx F_JOINT(pin,0,0,0)\nfy F_JOINT(pin,1,0,0)\n"
-                                           "tz0 F_JOINT(pin,5,0,0)\ntz1 F_JOINT(pin,5,1,0)\n"
-                                           "fx0f F_JOINT(pin,0,0,1)\nfy1f F_JOINT(pin,1,1,1) %\n",
-                                       linkFirst ? "0 0 0" : "30 90 0", linkFirst ? kPendIcg : 0.3),
-                         r, orvtest::runSettings(linkFirst ? "PTR" : "", 1e-6));
+      return runToTheEnd(
+          pendulumModel(dy + shift, 3.4 * T,
+                        std::string(linkFirst ? "on pin revolution pivot_l pivot_g %\n"
+                                              : "on pin revolution pivot_g pivot_l %\n") +
+                            "output_info O fx F_JOINT(pin,0,0,0)\nfy F_JOINT(pin,1,0,0)\n"
+                            "tz0 F_JOINT(pin,5,0,0)\ntz1 F_JOINT(pin,5,1,0)\n"
+                            "fx0f F_JOINT(pin,0,0,1)\nfy1f F_JOINT(pin,1,1,1) %\n",
+                        linkFirst ? "0 0 0" : "30 90 0", linkFirst ? kPendIcg : 0.3),
+          r, orvtest::runSettings(linkFirst ? "PTR" : "", 1e-6));
     };
     Outcome r, up;
     ASSERT_TRUE(run(0.0, r));
@@ -158,12 +168,14 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
     double top = -1e9, bottom = 1e9;
     for (int ti = 1; ti < r.h.anime_num; ++ti) {
       const double x0 = r.state(ti - 1)[3], x1 = r.state(ti)[3], y = py + r.state(ti)[4];
-      if ((x0 + l) * (x1 + l) <= 0) below.push_back(r.h.p_time[ti - 1] + 0.001 * (x0 + l) / (x0 - x1));
+      if ((x0 + l) * (x1 + l) <= 0)
+        below.push_back(r.h.p_time[ti - 1] + 0.001 * (x0 + l) / (x0 - x1));
       if (r.h.p_time[ti] > 3 * T) top = std::max(top, y), bottom = std::min(bottom, y);
     }
     ASSERT_EQ(below.size(), 7u);
     EXPECT_NEAR(4.0 * below[0] / T - 1.0, 0.0, 1e-4) << "first quarter swing";
-    for (size_t k = 0; k + 2 < below.size(); ++k) EXPECT_NEAR((below[k + 2] - below[k]) / T - 1.0, 0.0, 1e-4) << k;
+    for (size_t k = 0; k + 2 < below.size(); ++k)
+      EXPECT_NEAR((below[k + 2] - below[k]) / T - 1.0, 0.0, 1e-4) << k;
     EXPECT_NEAR(top, py, 1e-4 * l);
     EXPECT_NEAR(bottom, py - l, 1e-4 * l);
 
@@ -173,13 +185,15 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
       double w[3];
       omegaFromEulerRates(w, &Y[6 * 2 + 4], &Y[10 * 2 + 4]);
       const double alpha = -m * g * rx / Ip, ww = w[2] * w[2];
-      const double f[2] = {m * (-alpha * ry - ww * rx), m * (alpha * rx - ww * ry) + m * g};  // on the link
+      const double f[2] = {m * (-alpha * ry - ww * rx),
+                           m * (alpha * rx - ww * ry) + m * g};  // on the link
       const double tauLink = -(rx * f[1] - ry * f[0]), tauGround = -(px * f[1] - py * f[0]);
       // F_JOINT fx, fy, tz of side 0 (the i body; moments about its own cg), tz
       // of side 1, fx of side 0 and fy of side 1 in their own axes; then the
       // stored reaction, the force on the i body.
-      const double expect[2][6] = {{f[0], f[1], tauLink, -tauLink, (f[0] * rx + f[1] * ry) / l, -f[1]},
-                                   {-f[0], -f[1], tauGround, -tauGround, -f[0], (f[1] * rx - f[0] * ry) / l}};
+      const double expect[2][6] = {
+          {f[0], f[1], tauLink, -tauLink, (f[0] * rx + f[1] * ry) / l, -f[1]},
+          {-f[0], -f[1], tauGround, -tauGround, -f[0], (f[1] * rx - f[0] * ry) / l}};
       const double *e = expect[linkFirst ? 0 : 1], *o = &r.h.p_output[6 * static_cast<size_t>(ti)];
       for (int k = 0; k < 6; ++k) {
         double& worst = k == 2 || k == 3 ? torque : force;
@@ -215,11 +229,12 @@ TEST(Validation, SphereAndFixedJointsHoldAndOneSampleRuns) {
   ASSERT_TRUE(runToTheEnd(pendulumModel(0.0, 1.0, sphere, "0 0 0", kPendIcg, 0.01, 1.0), r));
   EXPECT_TRUE(r.h.anime_num == 1 && r.h.p_time[0] == 1.0) << r.h.anime_num;
   // A welded pair falls as one body, the joint held and carrying no weight.
-  ASSERT_TRUE(runToTheEnd("parameter_info P %\nbody_info B a a_cg 1 1 1 1 1 0 0 0 0 0 b b_cg 3 1 1 1 1 0 0 0 0 0 %\n"
-                          "frame_info F a_cg a 0 0 0 0 0 0 b_cg b 1 0 0 0 0 0 weld a 0.5 0 0 0 0 0\n"
-                          "weld_b b 0.5 0 0 0 0 0 %\njoint_info J on w fix weld weld_b %\n"
-                          "gravity G on y- %\nsimulation_time T 0 0.01 0.5 %\n",
-                          r, orvtest::runSettings("TR")));
+  ASSERT_TRUE(runToTheEnd(
+      "parameter_info P %\nbody_info B a a_cg 1 1 1 1 1 0 0 0 0 0 b b_cg 3 1 1 1 1 0 0 0 0 0 %\n"
+      "frame_info F a_cg a 0 0 0 0 0 0 b_cg b 1 0 0 0 0 0 weld a 0.5 0 0 0 0 0\n"
+      "weld_b b 0.5 0 0 0 0 0 %\njoint_info J on w fix weld weld_b %\n"
+      "gravity G on y- %\nsimulation_time T 0 0.01 0.5 %\n",
+      r, orvtest::runSettings("TR")));
   EXPECT_NEAR(r.state(50)[1], r.state(50)[4], 1e-6);
   EXPECT_NEAR(r.h.p_C_const[50], 0.0, 1e-5);
   for (int k = 0; k < 6; ++k) EXPECT_NEAR(r.h.p_F_const[50 * 6 + k], 0.0, 1e-6) << k;
@@ -242,12 +257,15 @@ TEST(Validation, DrivenMotionsAreFollowed) {
         const double t = r.h.p_time[ti], theta = t * t, s = std::sin(theta);
         const double exact = R * std::cos(theta) + std::sqrt(L * L - R * R * s * s);
         slider[k] = std::max(slider[k], std::fabs(r.m.bodies[3].cg_pos[0] + Y[9] - exact));
-        angle[k] = std::max(angle[k], std::fabs(std::remainder(2 * std::atan2(p[3], p[0]) - theta, 2 * M_PI)));
+        angle[k] =
+            std::max(angle[k],
+                     std::fabs(std::remainder(2 * std::atan2(p[3], p[0]) - theta, 2 * M_PI)));
       }
     }
     EXPECT_LT(angle[0], 1e-7);
     EXPECT_LT(slider[0], 1e-7);
-    EXPECT_GT(slider[1] / slider[2], 12.0) << slider[1] << " " << slider[2];  // halving h: error / 16
+    EXPECT_GT(slider[1] / slider[2], 12.0)
+        << slider[1] << " " << slider[2];  // halving h: error / 16
     EXPECT_GT(angle[1] / angle[2], 12.0) << angle[1] << " " << angle[2];
   }
   // A slider driven along x at sin(t) m/s from rest stands at 1 - cos t. The
@@ -255,15 +273,16 @@ TEST(Validation, DrivenMotionsAreFollowed) {
   for (bool sliderIsI : {true, false}) {
     SCOPED_TRACE(sliderIsI ? "slider is i" : "slider is j");
     Outcome r;
-    ASSERT_TRUE(runToTheEnd(model(body("slider slider_cg", 1.5, 1e-3, 1e-3, 1e-3),
-                                  frame("base_cg base", 0, 0) + frame("guide_g base", 0, 0, "90 90 0") +
-                                      frame("slider_cg slider", 0.2, 0.1) + frame("guide_s slider", 0, 0, "90 90 0"),
-                                  std::string(sliderIsI ? "on slide translation guide_s guide_g %\n"
-                                                        : "on slide translation guide_g guide_s %\n") +
-                                      "motion_info M on drive T slide velocity " +
-                                      (sliderIsI ? "sin(time)" : "0-sin(time)") + " %\n",
-                                  6.0),
-                            r));
+    ASSERT_TRUE(runToTheEnd(
+        model(body("slider slider_cg", 1.5, 1e-3, 1e-3, 1e-3),
+              frame("base_cg base", 0, 0) + frame("guide_g base", 0, 0, "90 90 0") +
+                  frame("slider_cg slider", 0.2, 0.1) + frame("guide_s slider", 0, 0, "90 90 0"),
+              std::string(sliderIsI ? "on slide translation guide_s guide_g %\n"
+                                    : "on slide translation guide_g guide_s %\n") +
+                  "motion_info M on drive T slide velocity " +
+                  (sliderIsI ? "sin(time)" : "0-sin(time)") + " %\n",
+              6.0),
+        r));
     for (int ti = 0; ti < r.h.anime_num; ++ti) {
       const double t = r.h.p_time[ti], *Y = r.state(ti);
       ASSERT_NEAR(Y[3], 1 - std::cos(t), 1e-7) << "t=" << t;

@@ -27,7 +27,8 @@ TEST(WrongSuccess, EveryModelIsRefusedOrStoppedWithItsMessage) {
     const std::string work = orvtest::batchFolder({"setting", "meshes", "images"});
     const orvtest::BatchRun r = orvtest::runBatch(work, "'" + dir + "/" + file + "'");
     const std::string out = r.out + r.err;
-    EXPECT_EQ(r.code, exit) << file << "\n" << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
+    EXPECT_EQ(r.code, exit) << file << "\n"
+                            << out.substr(out.size() > 3000 ? out.size() - 3000 : 0);
     EXPECT_TRUE(orvtest::has(out, message)) << file << ": " << message;
     std::filesystem::remove_all(work);
     ++cases;

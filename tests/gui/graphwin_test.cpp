@@ -16,8 +16,8 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   openOk("pendulum.txt");
   w->exec_analysis();
   GraphWin* g = w->graphWindow();
-  EXPECT_EQ(items(g->outputList()),
-            (QStringList{" ", "angle", "angle_deg", "tip_x", "tip_y", "omega_z", "pin_force", "energy"}));
+  EXPECT_EQ(items(g->outputList()), (QStringList{" ", "angle", "angle_deg", "tip_x", "tip_y",
+                                                 "omega_z", "pin_force", "energy"}));
 
   const size_t n = static_cast<size_t>(g_hist.anime_num);
   const size_t no = static_cast<size_t>(g_model.output_num());

@@ -39,7 +39,8 @@ inline std::string enterFreshExamples() {
   fs::remove_all(dir + "/log");
   fs::create_directory(dir + "/data");
   for (const char* d : {"broken", "wrong-success"})
-    fs::copy(std::string(ORVALDYN_TEST_DATA) + "/" + d, dir + "/data/" + d, fs::copy_options::recursive);
+    fs::copy(std::string(ORVALDYN_TEST_DATA) + "/" + d, dir + "/data/" + d,
+             fs::copy_options::recursive);
   fs::current_path(dir);
   return dir;
 }

@@ -29,7 +29,8 @@ QImage frameImage(MainWindow& w, int frame) {
   return w.glWidget()->grabFrameBuffer();
 }
 
-const QStringList kPendulumFrames = {"ground_cg", "pivot_g", "pivot_l", "link_cg", "tip", "rod_axis"};
+const QStringList kPendulumFrames = {"ground_cg", "pivot_g", "pivot_l",
+                                     "link_cg",   "tip",     "rod_axis"};
 
 }  // namespace
 
@@ -92,7 +93,8 @@ TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
   w->openModel("data/broken/output_cut.txt");
   ASSERT_EQ(w->messages().size(), 2);
   EXPECT_EQ(w->messages()[1].title, "Input File Error");
-  EXPECT_TRUE(w->messages()[1].text.contains("output_cut.txt:4:18: ")) << w->messages()[1].text.toStdString();
+  EXPECT_TRUE(w->messages()[1].text.contains("output_cut.txt:4:18: "))
+      << w->messages()[1].text.toStdString();
   EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
   EXPECT_TRUE(g_model.body_num() == 2 && g_hist.anime_num == frames && g_hist.p_YYY == states);
   EXPECT_EQ(g_view.i_anime, 40);
@@ -189,7 +191,8 @@ TEST_F(MainWindowTest, WrongModelsAreRefusedOrStoppedInABox) {
     EXPECT_EQ(w->messages().size(), before + (c.title[0] ? 1 : 0)) << c.file;
     if (c.title[0]) {
       EXPECT_EQ(w->messages().last().title, c.title) << c.file;
-      EXPECT_TRUE(w->messages().last().text.contains(c.says)) << w->messages().last().text.toStdString();
+      EXPECT_TRUE(w->messages().last().text.contains(c.says))
+          << w->messages().last().text.toStdString();
     }
     EXPECT_TRUE(!c.completes || g_hist.anime_num == g_model.sample_num) << c.file;
   }

@@ -42,7 +42,7 @@ bool isIdentityRotation(const double* q) {
 }  // namespace
 
 TEST(ViewState, AnglesAndLengthStayInRange) {
-  const int cases[][2] = {{-90, 5670}, {5760, 5760}, {5761, 1},      {0, 0},
+  const int cases[][2] = {{-90, 5670}, {5760, 5760},  {5761, 1},    {0, 0},
                           {-5760, 0},  {11520, 5760}, {-5761, 5759}};
   for (const auto& c : cases) EXPECT_EQ(normalizeAngle16(c[0]), c[1]) << c[0];
   Model m;
@@ -143,8 +143,8 @@ TEST(ViewState, BodyStateIsReadOnlyWhereHeld) {
   m.bodies.resize(2);
   Histories h;
   h.p_YYY.assign(2 * 14 * 2, 0.0);  // two frames of two bodies
-  h.p_YYY[28 + 3 * 1 + 2] = 5.0;     // frame 1, body 1: r.z
-  h.p_YYY[28 + 12 + 4 * 1] = 0.5;    // frame 1, body 1: e0
+  h.p_YYY[28 + 3 * 1 + 2] = 5.0;    // frame 1, body 1: r.z
+  h.p_YYY[28 + 12 + 4 * 1] = 0.5;   // frame 1, body 1: e0
   double r[3], p[4];
   ASSERT_TRUE(bodyStateAt(h, m, 1, 1, r, p));
   EXPECT_TRUE(r[2] == 5.0 && p[0] == 0.5);
@@ -198,7 +198,8 @@ TEST(ViewState, PlacementAndCameraFollowTheBody) {
   setCameraLC(v, m, 2);
   v.i_anime = 0;
   ASSERT_TRUE(cameraModelview(v, m, h, M));
-  const double below[3] = {3.0, 0.0, -1.0}, right[3] = {3.0 + std::cos(kPi / 6), std::sin(kPi / 6), 0.0};
+  const double below[3] = {3.0, 0.0, -1.0},
+               right[3] = {3.0 + std::cos(kPi / 6), std::sin(kPi / 6), 0.0};
   apply(M, below, eye);
   EXPECT_NEAR(eye[2], 5.0, 1e-9);
   apply(M, right, eye);
@@ -210,7 +211,8 @@ TEST(ViewState, ShadowMatrixProjectsOntoThePlane) {
   float M[16], out[4];
   shadowMatrix(plane, light, M);
   const float x[4] = {2, 5, 1, 1};  // falls on (4, 0, 2)
-  for (int r = 0; r < 4; ++r) out[r] = M[r] * x[0] + M[4 + r] * x[1] + M[8 + r] * x[2] + M[12 + r] * x[3];
+  for (int r = 0; r < 4; ++r)
+    out[r] = M[r] * x[0] + M[4 + r] * x[1] + M[8 + r] * x[2] + M[12 + r] * x[3];
   for (int i = 0; i < 3; ++i)
     EXPECT_NEAR(out[i] / out[3], i == 0 ? 4.0f : i == 1 ? 0.0f : 2.0f, 1e-5);
 }
