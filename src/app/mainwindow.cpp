@@ -208,6 +208,8 @@ void MainWindow::showMessage(const QString& title, const QString& text, bool abo
   box.exec();
 }
 
+void MainWindow::addMessage(const orv::Message&) {}
+
 // ---- pictures ----
 
 void MainWindow::renderIntoPixmap() {

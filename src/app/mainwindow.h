@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/messages.h"
+
 class GLWidget;
 class GraphWin;
 class QAction;
@@ -40,6 +42,9 @@ class MainWindow : public QMainWindow {
   void setRecordMessages(bool on) { recordMessages_ = on; }
   const QList<Message>& messages() const { return messages_; }
   void clearMessages() { messages_.clear(); }
+
+  // Lists a message in the messages panel (GUI thread only).
+  void addMessage(const orv::Message& message);
 
   // The window as it looks, with the view's current picture drawn in (a plain
   // QWidget::grab() leaves the GL area empty).
