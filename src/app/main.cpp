@@ -1,5 +1,7 @@
 // orvaldyn: the desktop program. `orvaldyn [MODELFILE]` opens the main window
 // and, when given, reads the model file as if it had been chosen in the dialog.
+// Its settings (recent files, where the graph window stands) are kept with
+// QSettings under the organisation and application name "orvaldyn".
 #include <GL/freeglut.h>
 
 #include <QApplication>
@@ -8,8 +10,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QWindow>
 #include <cstdio>
 
@@ -61,7 +65,7 @@ int screenshots(MainWindow& w, const QStringList& args) {
   if (!w.grabWithView().save(mainPng)) return 1;
 
   GraphWin* g = w.graphWindow();
-  waitUntilExposed(*g);
+  waitUntilExposed(*g->window());
   g->outputList()->setCurrentIndex(channel);
   QCoreApplication::processEvents();
   const QString graphPng = outDir + "/" + name + "_graph_window.png";
@@ -70,19 +74,54 @@ int screenshots(MainWindow& w, const QStringList& args) {
   return 0;
 }
 
+// The picture of the messages panel: open MODEL and run it, then open
+// REFUSED, which the reader refuses, and save the main window as OUTFILE.
+int messagesScreenshot(MainWindow& w, const QStringList& args) {
+  if (args.size() != 3) {
+    std::fprintf(stderr, "usage: orvaldyn --messages-screenshot OUTFILE MODEL REFUSED\n");
+    return 2;
+  }
+  w.setRecordMessages(true);
+  w.resize(900, 700);
+  w.show();
+  waitUntilExposed(w);
+  w.openModel(args[1]);
+  if (!w.messages().isEmpty()) return 1;
+  w.exec_analysis();
+  w.graphWindow()->close();
+  w.frameSpinBox()->setValue(60);
+  w.openModel(args[2]);
+  if (w.messages().isEmpty()) return 1;  // it was meant to be refused
+  for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!w.grabWithView().save(args[0])) return 1;
+  std::printf("\nsaved %s\n", qPrintable(args[0]));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   glutInit(&argc, argv);  // the view draws its text with GLUT fonts
   QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName("orvaldyn");
+  QCoreApplication::setApplicationName("orvaldyn");
   // Qt takes the user's locale; numbers in every file we read and write use a
   // decimal point, whatever the desktop's language.
   std::setlocale(LC_NUMERIC, "C");
-  MainWindow w;
 
   QStringList args = app.arguments();
   args.removeFirst();
+  // Pictures for the documentation neither read nor change the user's settings.
+  const bool pictures =
+      !args.isEmpty() && (args[0] == "--screenshot" || args[0] == "--messages-screenshot");
+  QTemporaryDir pictureSettings;
+  if (pictures)
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, pictureSettings.path());
+
+  MainWindow w;
   if (!args.isEmpty() && args[0] == "--screenshot") return screenshots(w, args.mid(1));
+  if (!args.isEmpty() && args[0] == "--messages-screenshot")
+    return messagesScreenshot(w, args.mid(1));
 
   w.show();
   if (!args.isEmpty()) w.openModel(args[0]);
