@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QSettings>
 #include <QWindow>
 #include <filesystem>
 #include <memory>
@@ -46,7 +47,8 @@ inline std::string enterFreshExamples() {
 }
 
 // Every test starts as the program does: no model, no result, default view,
-// a shown main window whose message boxes are recorded rather than shown.
+// no settings kept, a shown main window whose message boxes are recorded
+// rather than shown.
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,6 +56,7 @@ class MainWindowTest : public ::testing::Test {
     orv::g_model = orv::Model{};
     orv::resetToInitialState(orv::g_hist, orv::g_model);
     orv::g_view = orv::ViewState{};
+    QSettings().clear();
     w = std::make_unique<MainWindow>();
     w->setRecordMessages(true);
     w->show();

@@ -51,11 +51,9 @@ TEST_F(MainWindowTest, LocalCoordinateListsSteerCentreAndCamera) {
 
 TEST_F(MainWindowTest, AnalysisFillsFramesTheViewShowsAndOpensGraphWindow) {
   openOk("pendulum.txt");
-  GraphWin* before = w->graphWindow();
   w->exec_analysis();
   ASSERT_TRUE(w->messages().isEmpty());
   ASSERT_EQ(g_hist.anime_num, g_model.sample_num);
-  ASSERT_NE(w->graphWindow(), before);
   EXPECT_TRUE(w->graphWindow()->isVisible() && w->graphWindow()->size() == QSize(540, 400));
 
   const QImage first = frameImage(*w, 0);
@@ -70,12 +68,11 @@ TEST_F(MainWindowTest, AnalysisFillsFramesTheViewShowsAndOpensGraphWindow) {
 }
 
 TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
-  GraphWin* before = w->graphWindow();
   w->exec_analysis();  // no model yet
   ASSERT_EQ(w->messages().size(), 1);
   EXPECT_TRUE(w->messages()[0].title == "Analysis Error" &&
               w->messages()[0].text == "No model for analysis");
-  EXPECT_EQ(w->graphWindow(), before) << "a refused run changes nothing";
+  EXPECT_FALSE(w->graphWindow()->isVisible()) << "a refused run changes nothing";
 
   // An unreadable file is reported on the console only and keeps the model.
   openOk("pendulum.txt");
