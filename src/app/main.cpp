@@ -19,6 +19,7 @@
 
 #include "app/graphwin.h"
 #include "app/mainwindow.h"
+#include "app/messages_panel.h"
 #include "model/globals.h"
 #include "view/view_state.h"
 
@@ -82,16 +83,18 @@ int messagesScreenshot(MainWindow& w, const QStringList& args) {
     return 2;
   }
   w.setRecordMessages(true);
-  w.resize(900, 700);
+  w.resize(1100, 760);
   w.show();
   waitUntilExposed(w);
   w.openModel(args[1]);
   if (!w.messages().isEmpty()) return 1;
   w.exec_analysis();
   w.graphWindow()->close();
+  orv::g_view.pan[2] = -2.5 * orv::g_model.max_length;
   w.frameSpinBox()->setValue(60);
   w.openModel(args[2]);
   if (w.messages().isEmpty()) return 1;  // it was meant to be refused
+  w.resizeDocks({w.messagesPanel()}, {150}, Qt::Vertical);
   for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   if (!w.grabWithView().save(args[0])) return 1;
   std::printf("\nsaved %s\n", qPrintable(args[0]));
