@@ -188,6 +188,7 @@ TEST_F(FilesTest, RecentFilesAndMenuMnemonics) {
   emit recent->menu()->aboutToShow();
   recent->menu()->actions()[1]->trigger();
   EXPECT_EQ(g_model.body_num(), 3);
+  EXPECT_EQ(QDir::currentPath() + "/", dir) << "the folder that holds setting/ stays";
   EXPECT_EQ(recent->files()[0], dir + "double_pendulum.txt");
   for (int i = 0; i < 10; ++i) recent->add(QString("m%1.txt").arg(i));
   EXPECT_EQ(recent->files().size(), RecentFiles::kMax);
