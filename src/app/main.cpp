@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QSpinBox>
 #include <QStringList>
 #include <QWindow>
@@ -49,6 +50,7 @@ int screenshots(MainWindow& w, const QStringList& args) {
   waitUntilExposed(w);
   w.openModel(model);
   if (w.messages().isEmpty()) w.exec_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   for (const MainWindow::Message& m : w.messages())
     std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
   if (!w.messages().isEmpty()) return 1;
@@ -70,6 +72,42 @@ int screenshots(MainWindow& w, const QStringList& args) {
   return 0;
 }
 
+// The window while a run goes: open MODEL, start it, save the main window
+// once the progress bar shows FRACTION (0..1) into OUTDIR, then stop it.
+int runScreenshot(MainWindow& w, const QStringList& args) {
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: orvaldyn --screenshot-run OUTDIR MODEL FRACTION [CENTER [ZOOM]]\n");
+    return 2;
+  }
+  const QString outDir = args[0];
+  const QString model = args[1];
+  const double fraction = args[2].toDouble();
+  const int center = args.size() > 3 ? args[3].toInt() : 0;
+  const double zoom = args.size() > 4 ? args[4].toDouble() : 0.0;
+
+  w.setRecordMessages(true);
+  w.show();
+  waitUntilExposed(w);
+  w.openModel(model);
+  if (!w.messages().isEmpty()) return 1;
+  w.centerCombo()->setCurrentIndex(center);
+  orv::g_view.pan[2] = -zoom * orv::g_model.max_length;
+  w.exec_analysis();
+  const QProgressBar* bar = w.runControl()->progressBar();
+  while (w.analysisRunning() && bar->value() < fraction * bar->maximum())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!w.analysisRunning()) return 1;
+  QCoreApplication::processEvents();
+  QDir().mkpath(outDir);
+  const QString png = outDir + "/" + QFileInfo(model).completeBaseName() + "_run_in_progress.png";
+  const bool saved = w.grabWithView().save(png);
+  w.stop_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!saved) return 1;
+  std::printf("\nsaved %s\n", qPrintable(png));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +121,7 @@ int main(int argc, char** argv) {
   QStringList args = app.arguments();
   args.removeFirst();
   if (!args.isEmpty() && args[0] == "--screenshot") return screenshots(w, args.mid(1));
+  if (!args.isEmpty() && args[0] == "--screenshot-run") return runScreenshot(w, args.mid(1));
 
   w.show();
   if (!args.isEmpty()) w.openModel(args[0]);

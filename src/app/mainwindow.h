@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "app/run_control.h"
 #include "platform/messages.h"
 
 class GLWidget;
@@ -58,6 +59,13 @@ class MainWindow : public QMainWindow {
   QComboBox* cameraCombo() const { return cameraCombo_; }
   QLabel* pixmapLabel() const { return pixmapLabel_; }
 
+  // The analysis in progress (exec_analysis starts it; it ends on its own).
+  bool analysisRunning() const { return runControl_->running(); }
+  RunControl* runControl() const { return runControl_; }
+  QAction* stopAction() const { return stopAct_; }
+  QAction* followAction() const { return followAct_; }
+  QLabel* framesPerSecondLabel() const { return fpsLabel_; }
+
  public slots:
   void renderIntoPixmap();
   void grabFrameBuffer();
@@ -74,6 +82,7 @@ class MainWindow : public QMainWindow {
   void cameraLC_id_Changed(int id);
   void showResFileDialog();
   void showMovFileDialog();
+  void stop_analysis();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -86,6 +95,10 @@ class MainWindow : public QMainWindow {
   // The histories were replaced: keep the shown frame inside them.
   void historiesReplaced();
   void newGraphWindow();
+  // The run: what may not change while it goes, and what follows its end.
+  void createRunControls();
+  void setRunning(bool running);
+  void analysisEnded(const RunControl::Outcome& outcome);
   void setPixmap(const QPixmap& pixmap);
   void showMessage(const QString& title, const QString& text, bool aboutBox = false);
 
@@ -117,6 +130,11 @@ class MainWindow : public QMainWindow {
   QAction* exitAct_ = nullptr;
   QAction* aboutAct_ = nullptr;
   QAction* aboutQtAct_ = nullptr;
+
+  RunControl* runControl_ = nullptr;
+  QAction* stopAct_ = nullptr;
+  QAction* followAct_ = nullptr;
+  QLabel* fpsLabel_ = nullptr;
 
   GraphWin* graphWin_ = nullptr;  // top-level, owned here, replaced on every opening
 

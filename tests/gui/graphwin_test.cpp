@@ -14,7 +14,7 @@ using GraphWinTest = orvtest::MainWindowTest;
 
 TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   openOk("pendulum.txt");
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
   EXPECT_EQ(items(g->outputList()), (QStringList{" ", "angle", "angle_deg", "tip_x", "tip_y",
                                                  "omega_z", "pin_force", "energy"}));
@@ -41,9 +41,9 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
 
 TEST_F(GraphWinTest, WindowNeverReadsPastTheHistoriesHeldNow) {
   openOk("pendulum.txt");  // for its result file, read below
-  w->exec_analysis();
+  runAnalysis();
   openOk("double_pendulum.txt");  // nine channels
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
   ASSERT_EQ(g->outputList()->count(), 10);
 
