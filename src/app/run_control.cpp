@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -34,8 +35,6 @@ RunControl::RunControl(QStatusBar* bar, GLWidget* view, QObject* parent)
     : QObject(parent), status_(bar), view_(view), bar_(new QProgressBar), label_(new QLabel) {
   bar_->setRange(0, kBarSteps);
   bar_->setMaximumWidth(200);
-  bar_->setTextVisible(true);
-  bar_->setFormat("%p%");
   status_->addPermanentWidget(label_);
   status_->addPermanentWidget(bar_);
   bar_->hide();
