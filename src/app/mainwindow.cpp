@@ -424,8 +424,12 @@ void MainWindow::analysisEnded(const RunControl::Outcome& o) {
       break;
     case orv::AnalysisStatus::Interrupted: break;  // asked for: the status line says when
   }
-  // A followed run leaves the view on the sample it showed last.
-  if (runControl_->following()) animeSpin_->setValue(orv::g_hist.anime_num - 1);
+  // A followed run leaves the view on the sample it showed last (the spin
+  // box may not reach that far).
+  if (runControl_->following()) {
+    animeSpin_->setValue(orv::g_hist.anime_num - 1);
+    glWidget_->setFrame(orv::g_hist.anime_num - 1);
+  }
   historiesReplaced();
   newGraphWindow();
 }
