@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QPixmap>
 #include <QSettings>
+#include <QProgressBar>
 #include <QSpinBox>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -54,6 +55,7 @@ int screenshots(MainWindow& w, const QStringList& args) {
   waitUntilExposed(w);
   w.openModel(model);
   if (w.messages().isEmpty()) w.exec_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   for (const MainWindow::Message& m : w.messages())
     std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
   if (!w.messages().isEmpty()) return 1;
@@ -89,6 +91,7 @@ int messagesScreenshot(MainWindow& w, const QStringList& args) {
   w.openModel(args[1]);
   if (!w.messages().isEmpty()) return 1;
   w.exec_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   w.graphWindow()->close();
   orv::g_view.pan[2] = -2.5 * orv::g_model.max_length;
   w.frameSpinBox()->setValue(60);
@@ -98,6 +101,42 @@ int messagesScreenshot(MainWindow& w, const QStringList& args) {
   for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   if (!w.grabWithView().save(args[0])) return 1;
   std::printf("\nsaved %s\n", qPrintable(args[0]));
+  return 0;
+}
+
+// The window while a run goes: open MODEL, start it, save the main window
+// once the progress bar shows FRACTION (0..1) into OUTDIR, then stop it.
+int runScreenshot(MainWindow& w, const QStringList& args) {
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: orvaldyn --screenshot-run OUTDIR MODEL FRACTION [CENTER [ZOOM]]\n");
+    return 2;
+  }
+  const QString outDir = args[0];
+  const QString model = args[1];
+  const double fraction = args[2].toDouble();
+  const int center = args.size() > 3 ? args[3].toInt() : 0;
+  const double zoom = args.size() > 4 ? args[4].toDouble() : 0.0;
+
+  w.setRecordMessages(true);
+  w.show();
+  waitUntilExposed(w);
+  w.openModel(model);
+  if (!w.messages().isEmpty()) return 1;
+  w.centerCombo()->setCurrentIndex(center);
+  orv::g_view.pan[2] = -zoom * orv::g_model.max_length;
+  w.exec_analysis();
+  const QProgressBar* bar = w.runControl()->progressBar();
+  while (w.analysisRunning() && bar->value() < fraction * bar->maximum())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!w.analysisRunning()) return 1;
+  QCoreApplication::processEvents();
+  QDir().mkpath(outDir);
+  const QString png = outDir + "/" + QFileInfo(model).completeBaseName() + "_run_in_progress.png";
+  const bool saved = w.grabWithView().save(png);
+  w.stop_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!saved) return 1;
+  std::printf("\nsaved %s\n", qPrintable(png));
   return 0;
 }
 
@@ -125,6 +164,7 @@ int main(int argc, char** argv) {
   if (!args.isEmpty() && args[0] == "--screenshot") return screenshots(w, args.mid(1));
   if (!args.isEmpty() && args[0] == "--messages-screenshot")
     return messagesScreenshot(w, args.mid(1));
+  if (!args.isEmpty() && args[0] == "--screenshot-run") return runScreenshot(w, args.mid(1));
 
   w.show();
   if (!args.isEmpty()) w.openModel(args[0]);

@@ -24,6 +24,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QToolBar>
 #include <new>
 
 #include "app/graphwin.h"
@@ -50,7 +51,7 @@ constexpr int kPathMax = 255;
 const char* const kFileCaption = "Open file";
 
 // The message when memory ran out; the readers leave what was held as it
-// was, so only a run needs more (see exec_analysis).
+// was, so only a run needs more (see analysisEnded).
 QString outOfMemory(const QString& what) { return "Not enough memory to " + what; }
 
 // "1 body", "2 bodies": for the status lines.
@@ -133,6 +134,7 @@ MainWindow::MainWindow() {
 
   createActions();
   createMenus();
+  createRunControls();
 
   auto* grid = new QGridLayout(centralWidget_);
   grid->addWidget(controlStrip_, 0, 0);
@@ -143,7 +145,12 @@ MainWindow::MainWindow() {
   updateTitle();
 }
 
-MainWindow::~MainWindow() { delete graphWin_; }
+MainWindow::~MainWindow() {
+  // Before the view it may be showing a preview in goes; a run still going
+  // is stopped and waited for.
+  delete runControl_;
+  delete graphWin_;
+}
 
 void MainWindow::createActions() {
   graphWindowAct_ = new QAction("&Open Graph Window", this);
@@ -436,30 +443,83 @@ void MainWindow::historiesReplaced() {
 
 // ---- analysis and graph window ----
 
-void MainWindow::exec_analysis() {
-  std::string message;
-  orv::AnalysisStatus st;
-  // Refuses without bodies and local coordinates ("No model for analysis").
-  try {
-    st = orv::executeAnalysis(message);
-  } catch (const std::bad_alloc&) {
-    // A run cut short leaves half-filled histories: the model's initial
-    // state (which needs little) is what can be shown for sure.
-    try {
-      orv::resetToInitialState(orv::g_hist, orv::g_model);
-    } catch (const std::bad_alloc&) {
-    }
-    showMessage("Out of Memory", outOfMemory("run the analysis"));
-    historiesReplaced();
-    return;
+// The run itself is in RunControl; what follows it is in analysisEnded().
+void MainWindow::exec_analysis() { runControl_->start(); }
+
+void MainWindow::stop_analysis() { runControl_->requestStop(); }
+
+void MainWindow::createRunControls() {
+  runControl_ = new RunControl(statusBar(), glWidget_, this);
+  connect(runControl_, &RunControl::runningChanged, this, &MainWindow::setRunning);
+  connect(runControl_, &RunControl::message, this, &MainWindow::addMessage);
+  connect(runControl_, &RunControl::ended, this, &MainWindow::analysisEnded);
+
+  stopAct_ = new QAction("S&top Analysis", this);
+  stopAct_->setShortcut(QKeySequence(Qt::Key_Escape));
+  stopAct_->setStatusTip("Stop the analysis at the end of the current step, keeping the samples so far");
+  stopAct_->setEnabled(false);
+  connect(stopAct_, &QAction::triggered, this, &MainWindow::stop_analysis);
+
+  followAct_ = new QAction("&Follow the Run", this);
+  followAct_->setStatusTip("Show the latest computed sample while the analysis runs");
+  followAct_->setCheckable(true);
+  followAct_->setChecked(runControl_->following());
+  connect(followAct_, &QAction::toggled, runControl_, &RunControl::setFollowing);
+
+  analysisMenu_->addAction(stopAct_);
+  analysisMenu_->addAction(followAct_);
+  QToolBar* bar = addToolBar("Analysis");
+  bar->setObjectName("analysisToolBar");
+  bar->addAction(analysisAct_);
+  bar->addAction(stopAct_);
+  bar->addAction(followAct_);
+
+  fpsLabel_ = new QLabel;
+  fpsLabel_->hide();
+  statusBar()->addPermanentWidget(fpsLabel_);
+  connect(glWidget_, &GLWidget::framesPerSecond, this, [this](double fps) {
+    fpsLabel_->setText(QString("%1 frames/s").arg(fps, 0, 'f', 1));
+    fpsLabel_->setVisible(fps > 0.0);
+  });
+}
+
+void MainWindow::setRunning(bool running) {
+  // The run reads the model and the settings and replaces the histories at
+  // its end: nothing may change them meanwhile. Quitting stops the run.
+  for (QAction* a : fileMenu_->actions())
+    if (a != exitAct_) a->setEnabled(!running);
+  analysisAct_->setEnabled(!running);
+  animationAct_->setEnabled(!running);
+  stopAct_->setEnabled(running);
+  if (running) orv::g_view.animating = false;
+}
+
+void MainWindow::analysisEnded(const RunControl::Outcome& o) {
+  if (o.closing) return;
+  const QString message = QString::fromStdString(o.message);
+  switch (o.status) {
+    case orv::AnalysisStatus::Failed:
+      // Half-filled histories were dropped for the model's initial state.
+      if (message == outOfMemory("run the analysis"))
+        showMessage("Out of Memory", message);
+      else
+        showMessage("Analysis Error", message);
+      break;
+    case orv::AnalysisStatus::Refused: showMessage("Analysis Error", message); return;
+    case orv::AnalysisStatus::Stopped:  // why and when; the samples so far are kept
+      showMessage("Analysis Stopped", message);
+      break;
+    case orv::AnalysisStatus::Completed:  // rows left out as redundant: said once, the run went on
+      if (!message.isEmpty()) showMessage("Redundant Constraints", message);
+      break;
+    case orv::AnalysisStatus::Interrupted: break;  // asked for: the status line says when
   }
-  if (st == orv::AnalysisStatus::Refused || st == orv::AnalysisStatus::Failed)
-    showMessage("Analysis Error", QString::fromStdString(message));
-  else if (st == orv::AnalysisStatus::Stopped)  // why and when; the samples so far are kept
-    showMessage("Analysis Stopped", QString::fromStdString(message));
-  else if (!message.empty())  // rows left out as redundant: said once, the run went on
-    showMessage("Redundant Constraints", QString::fromStdString(message));
-  if (st == orv::AnalysisStatus::Refused) return;
+  // A followed run leaves the view on the sample it showed last (the spin
+  // box may not reach that far).
+  if (runControl_->following()) {
+    animeSpin_->setValue(orv::g_hist.anime_num - 1);
+    glWidget_->setFrame(orv::g_hist.anime_num - 1);
+  }
   historiesReplaced();
   showGraphWindow();
 }
@@ -467,6 +527,8 @@ void MainWindow::exec_analysis() {
 void MainWindow::open_graphwindow() { showGraphWindow(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // The run ends first, its result file written whole.
+  runControl_->stopAndWait();
   // A graph window of its own must not keep the program alive alone; where
   // it stood is kept for the next start.
   if (!graphDocked()) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/run_control.h"
 #include "platform/messages.h"
 
 class GLWidget;
@@ -73,6 +74,13 @@ class MainWindow : public QMainWindow {
   QComboBox* cameraCombo() const { return cameraCombo_; }
   QLabel* pixmapLabel() const { return pixmapLabel_; }
 
+  // The analysis in progress (exec_analysis starts it; it ends on its own).
+  bool analysisRunning() const { return runControl_->running(); }
+  RunControl* runControl() const { return runControl_; }
+  QAction* stopAction() const { return stopAct_; }
+  QAction* followAction() const { return followAct_; }
+  QLabel* framesPerSecondLabel() const { return fpsLabel_; }
+
  public slots:
   void renderIntoPixmap();
   void grabFrameBuffer();
@@ -91,6 +99,7 @@ class MainWindow : public QMainWindow {
   void showMovFileDialog();
   // F5: reads the current model file again; a refused file changes nothing.
   void reloadModel();
+  void stop_analysis();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -102,6 +111,10 @@ class MainWindow : public QMainWindow {
   void refillLocalCoordinateLists();
   // The histories were replaced: keep the shown frame inside them.
   void historiesReplaced();
+  // The run: what may not change while it goes, and what follows its end.
+  void createRunControls();
+  void setRunning(bool running);
+  void analysisEnded(const RunControl::Outcome& outcome);
   void setPixmap(const QPixmap& pixmap);
   void showMessage(const QString& title, const QString& text, bool aboutBox = false);
   // ---- files and messages ----
@@ -142,6 +155,10 @@ class MainWindow : public QMainWindow {
   QAction* aboutAct_ = nullptr;
   QAction* aboutQtAct_ = nullptr;
 
+  RunControl* runControl_ = nullptr;
+  QAction* stopAct_ = nullptr;
+  QAction* followAct_ = nullptr;
+  QLabel* fpsLabel_ = nullptr;
   // ---- files and messages ----
   MessagesPanel* messagesPanel_ = nullptr;
   RecentFiles* recentFiles_ = nullptr;

@@ -64,7 +64,7 @@ TEST_F(FilesTest, RefusedFilesAreListedWithTheirPlaceAndChangeNothing) {
   EXPECT_FALSE(panel->isVisible()) << "hidden until there is something to show";
   openOk("pendulum.txt");
   EXPECT_EQ(statusLine(*w), "Model pendulum.txt read: 2 bodies, 6 local coordinates, 2 joints");
-  w->exec_analysis();
+  runAnalysis();
   ASSERT_EQ(g_hist.anime_num, 501);
   EXPECT_EQ(panel->count(), 0);
   EXPECT_FALSE(panel->isVisible());
@@ -122,7 +122,7 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
   openOk("pendulum.txt");
   EXPECT_TRUE(w->windowTitle().startsWith("pendulum.txt"));
   EXPECT_FALSE(w->isWindowModified());
-  w->exec_analysis();
+  runAnalysis();
   EXPECT_FALSE(w->isWindowModified());
 
   // The file changes on disk: the results are older than it.
@@ -160,7 +160,7 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
   EXPECT_EQ(statusLine(*w), "Model pendulum.txt read: 2 bodies, 6 local coordinates, 2 joints");
   EXPECT_EQ(g_hist.p_YYY, states);
   EXPECT_TRUE(w->isWindowModified());
-  w->exec_analysis();
+  runAnalysis();
   EXPECT_FALSE(w->isWindowModified());
 }
 

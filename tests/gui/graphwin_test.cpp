@@ -15,7 +15,7 @@ using GraphWinTest = orvtest::MainWindowTest;
 
 TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   openOk("pendulum.txt");
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
   EXPECT_EQ(items(g->outputList()), (QStringList{" ", "angle", "angle_deg", "tip_x", "tip_y",
                                                  "omega_z", "pin_force", "energy"}));
@@ -45,11 +45,11 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
 // plots past the histories.
 TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheChosenChannel) {
   openOk("pendulum.txt");  // for its result file, read below
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
   g->outputList()->setCurrentIndex(3);  // tip_x
   openOk("double_pendulum.txt");        // nine channels, no tip_x
-  w->exec_analysis();
+  runAnalysis();
   ASSERT_EQ(w->graphWindow(), g);
   ASSERT_EQ(g->outputList()->count(), 10);
   EXPECT_EQ(g->outputList()->currentIndex(), 0);
@@ -80,7 +80,7 @@ TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheChosenChannel) {
 
 TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
   openOk("pendulum.txt");
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
   ASSERT_TRUE(g->isWindow() && g->isVisible());
   g->move(130, 140);

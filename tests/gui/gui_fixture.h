@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QSettings>
+#include <QElapsedTimer>
 #include <QWindow>
 #include <filesystem>
 #include <memory>
@@ -73,6 +74,20 @@ class MainWindowTest : public ::testing::Test {
     const int before = w->messages().size();
     w->openModel(path);
     ASSERT_EQ(w->messages().size(), before) << w->messages().last().text.toStdString();
+  }
+
+  // Runs the analysis as the menu does and waits for its end.
+  void runAnalysis() {
+    w->exec_analysis();
+    waitForRunEnd();
+  }
+  // Answers events until the run has ended (a bound only against a hang).
+  void waitForRunEnd() {
+    QElapsedTimer clock;
+    clock.start();
+    while (w->analysisRunning() && clock.elapsed() < 600000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(w->analysisRunning()) << "the run never ended";
   }
 
   std::unique_ptr<MainWindow> w;
