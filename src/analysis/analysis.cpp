@@ -151,6 +151,8 @@ bool stepTowards(Run& r, double target) {
 }
 
 // The end of a run: the samples actually stored, the result handed over.
+// The pauses (opt.pauses) are for a window that shows the run as it ends;
+// the batch program and the benchmarks go without them.
 AnalysisStatus finish(Run& r, const SimulationOptions& opt, double clock0) {
   Histories& h = r.h;
   cprintf("Simulation End\n");

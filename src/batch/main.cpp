@@ -122,6 +122,7 @@ int analyse(const CommandLine& c) {
   if (!openModel(c.model)) return kFailed;
   g_doing = std::string("run the analysis of ") + c.model;
   orv::AnalysisOptions opt;
+  opt.pauses = false;  // the pauses let a window catch up; nothing here waits for them
   if (c.output) opt.outputPath = c.output;
   std::string message;
   orv::AnalysisStatus as = orv::executeAnalysis(message, opt);
