@@ -68,4 +68,29 @@ void fillDenseJacobian(const Model& m, DynamicsWork& w) {
   }
 }
 
+void fillSparseJacobian(const Model& m, DynamicsWork& w) {
+  const StateLayout layout{m.body_num()};
+  const int nj = m.joint_num();
+  w.jacobian.reset(w.ncon, 6 * layout.nb);
+  int cols[12];
+  double vals[12];
+  for (size_t e = 0; e < w.rows.size(); ++e) {
+    const ConstraintRows& r = w.rows[e];
+    const int rows = static_cast<int>(e) < nj ? jointEquationCount(m.joints[e].kind) : 1;
+    for (int k = 0; k < rows; ++k) {
+      // As in the dense form: the j blocks after the i blocks.
+      int n = 0;
+      auto put = [&](int b, const double* br, const double* bp) {
+        for (int c = 0; c < 3; ++c) {
+          cols[n] = layout.trans(b) + c, vals[n++] = br[c];
+          cols[n] = layout.rot(b) + c, vals[n++] = bp[c];
+        }
+      };
+      if (k < r.nrows && r.bi >= 0) put(r.bi, r.Bri[k], r.Bpi[k]);
+      if (k < r.nrows && r.bj >= 0) put(r.bj, r.Brj[k], r.Bpj[k]);
+      w.jacobian.appendRow(n, cols, vals);
+    }
+  }
+}
+
 }  // namespace orv

@@ -22,7 +22,9 @@ namespace orv {
 namespace {
 
 // The Jacobian as solveVelocities needs it: one column at a time, and the
-// product with a velocity vector. Dense and block forms give the same numbers.
+// product with a velocity vector. The dense form and the one by rows give the
+// same numbers; the block form adds a row's terms body by body, which may
+// differ in the last bit.
 struct DenseJacobian {
   const Mat& Cq;
   int rows() const { return Cq.dim1(); }
@@ -36,6 +38,13 @@ struct DenseJacobian {
       out[r] = s;
     }
   }
+};
+
+struct RowJacobian {
+  const SparseRows& Cq;
+  int rows() const { return Cq.rows; }
+  void column(int k, double* out) const { Cq.column(k, out); }
+  void times(const Vec& v, double* out) const { Cq.times(&v[0], out); }
 };
 
 struct BlockJacobian {
@@ -170,6 +179,11 @@ bool solveVelocitiesWith(const Model& m, Vec& qdot, const std::vector<int>& mb, 
 bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
                      const Mat& Cq) {
   return solveVelocitiesWith(m, qdot, mb, eta, DenseJacobian{Cq});
+}
+
+bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                     const SparseRows& Cq) {
+  return solveVelocitiesWith(m, qdot, mb, eta, RowJacobian{Cq});
 }
 
 bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,

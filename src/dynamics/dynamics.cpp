@@ -34,6 +34,7 @@ void sizeWork(const Model& m, DynamicsWork& w) {
   w.gamma = Vec(w.ncon, 0.0);
   w.entries.clear();
   w.rhs.assign(static_cast<size_t>(w.ncon), 0.0);
+  w.jacobian = SparseRows{};
   w.Cq = Mat();
   w.rateSide = RateSide::Central;
   w.rates.assign(static_cast<size_t>(m.motion_num()), MotionRate{});

@@ -12,6 +12,7 @@
 #include "joints/constraints.h"
 #include "joints/motions.h"
 #include "math/linalg.h"
+#include "math/sparse_rows.h"
 #include "math/sparse_system.h"
 #include "model/kinematics.h"
 
@@ -55,7 +56,8 @@ struct DynamicsWork {
   BlockSystem system;                // S in block form and its factor
   std::vector<SystemEntry> entries;  // the bodies of each entry, as analysed
   std::vector<double> rhs;           // ncon scratch
-  Mat Cq;  // dense ncon x 6nb, for the initial analysis (fillDenseJacobian)
+  SparseRows jacobian;               // Cq by rows, for the initial analysis (fillSparseJacobian)
+  Mat Cq;                            // Cq dense (fillDenseJacobian): its print, the tests
   // Which side of the evaluation's time the motions' rates are differentiated
   // on (set by the integrator per stage), and the rates of the last assembly.
   RateSide rateSide = RateSide::Central;
@@ -106,6 +108,9 @@ bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, cons
 // The same on the Jacobian blocks of w.rows, without a dense Cq.
 bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
                      const DynamicsWork& w);
+// The same on Cq kept by rows: the numbers of the dense form to the bit.
+bool solveVelocities(const Model& m, Vec& qdot, const std::vector<int>& mb, const Vec& eta,
+                     const SparseRows& Cq);
 
 // Solves the velocities of the motion-driven bodies and of the bodies joined
 // to them from the velocity constraints at the positions of Y and time t and
@@ -139,6 +144,8 @@ void recordViolations(const Model& m, Histories& h, const DynamicsWork& w, doubl
 
 // Writes the dense Jacobian w.Cq (ncon x 6nb) from w.rows.
 void fillDenseJacobian(const Model& m, DynamicsWork& w);
+// Writes the same Jacobian kept by rows into w.jacobian.
+void fillSparseJacobian(const Model& m, DynamicsWork& w);
 
 // ---- multipliers.cpp: S lambda = Cq Minv Q - gamma ---------------------------
 
@@ -147,6 +154,10 @@ void fillDenseJacobian(const Model& m, DynamicsWork& w);
 // (a mechanism passing through a singular position) are found and left out
 // of this evaluation. False when the system cannot be solved.
 bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
+
+// Sizes w.entries and w.system for the bodies of w.rows (analysed again only
+// when they change).
+void analyseSparsity(DynamicsWork& w);
 
 // ---- accelerations.cpp: the state derivative --------------------------------
 

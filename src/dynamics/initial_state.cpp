@@ -1,6 +1,10 @@
 // The consistent initial state of an analysis: every body at its initial
 // configuration, with the model's velocities, those of the motion-driven
 // bodies solved from the velocity constraints Cq qdot = eta.
+//
+// Cq is kept by rows (w.jacobian) and S = Cq Minv Cq^T takes the block form
+// of the step, so that the start costs time in proportion to the model's
+// size, like a step; only a small model is printed and solved densely.
 #include <jama/jama_lu.h>
 
 #include <algorithm>
@@ -29,6 +33,30 @@ void printTnt(const T& a) {
   cprintf("%s\n", s.str().c_str());
 }
 
+// A model is small while its dense Cq has at most this many entries (a chain
+// of 25 links; the examples have up to 650). The console shows a small
+// model's Cq in full (for a large one, printing it would take most of the
+// start), and its velocity correction is solved by dense LU as ever, which
+// keeps its start state to the last digit.
+constexpr long long kSmallJacobian = 20000;
+
+bool smallModel(const Model& m, const DynamicsWork& w) {
+  return static_cast<long long>(w.ncon) * 6 * m.body_num() <= kSmallJacobian;
+}
+
+// "Cq" and the Jacobian in TNT's format, or its size alone when it is large.
+void printJacobian(const Model& m, DynamicsWork& w) {
+  cprintf("Cq\n");
+  if (smallModel(m, w)) {
+    fillDenseJacobian(m, w);
+    printTnt(w.Cq);
+    w.Cq = Mat();
+    return;
+  }
+  cprintf("%d %d\n  (not printed: more than %lld entries)\n", w.ncon, 6 * m.body_num(),
+          kSmallJacobian);
+}
+
 // Rows repeated by closed loops are found here, once, and left out of the run.
 void dropRedundantRows(const Model& m, DynamicsWork& w) {
   w.dropped.clear();
@@ -42,7 +70,7 @@ void dropRedundantRows(const Model& m, DynamicsWork& w) {
   w.notice = report;
   w.dropped = dep.dropped;
   dropRows(w, dep.dropped);
-  fillDenseJacobian(m, w);
+  fillSparseJacobian(m, w);
 }
 
 // The motions' prescribed velocities in their rows, 0 in the others.
@@ -57,6 +85,36 @@ Vec initialEta(const Model& m, DynamicsWork& w) {
   return eta;
 }
 
+// r := S^-1 r, S = Cq Minv Cq^T with a unit diagonal in the dropped rows;
+// false when S cannot be solved. The rows kept are independent, so the block
+// form factors S however ill-conditioned.
+bool solveMultiplierSystem(const Model& m, DynamicsWork& w, std::vector<double>& r) {
+  const int ncon = w.ncon;
+  if (smallModel(m, w)) {
+    Mat S = multiplierMatrix(m, w);
+    Vec b(ncon);
+    for (int k = 0; k < ncon; ++k) {
+      if (k < static_cast<int>(w.dropped.size()) && w.dropped[k]) S[k][k] = 1.0;
+      b[k] = r[k];
+    }
+    JAMA::LU<double> lu(S);
+    const Vec x = lu.solve(b);
+    if (x.dim1() != ncon) return false;
+    for (int k = 0; k < ncon; ++k) r[k] = x[k];
+  } else {
+    analyseSparsity(w);
+    w.system.setDroppedRows(w.dropped);
+    w.system.setPivotTolerance(0.0);
+    const bool factored = w.system.factor(w.rows, w.minv);
+    w.system.setPivotTolerance(BlockSystem::kDefaultPivotTolerance);
+    if (!factored) return false;
+    w.system.solve(r.data());
+  }
+  for (double v : r)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
+
 // The partitioned solve sets the driven body and the bodies joined to it; in
 // a closed loop the other bodies of the loop (the rocker of a four-bar) keep
 // the model's velocities, which then contradict the motion. When the
@@ -66,28 +124,23 @@ Vec initialEta(const Model& m, DynamicsWork& w) {
 void makeVelocitiesConsistent(const Model& m, DynamicsWork& w, const Vec& eta, Vec& qdot) {
   const StateLayout layout{m.body_num()};
   const int ncon = w.ncon;
-  Vec r = w.Cq * qdot;
+  const SparseRows& Cq = w.jacobian;
+  std::vector<double> r(static_cast<size_t>(ncon));
+  Cq.times(&qdot[0], r.data());
   double worst = 0.0, scale = 0.0;
   for (int i = 0; i < ncon; ++i) {
     r[i] -= eta[i];
     worst = std::max(worst, std::fabs(r[i]));
     scale = std::max(scale, std::fabs(eta[i]));
   }
-  for (int k = 0; k < 6 * layout.nb; ++k) {
-    double c = 0.0;
-    for (int i = 0; i < ncon; ++i) c = std::max(c, std::fabs(w.Cq[i][k]));
-    scale = std::max(scale, c * std::fabs(qdot[k]));
-  }
+  const std::vector<double> column = Cq.columnMaxAbs();
+  for (int k = 0; k < 6 * layout.nb; ++k) scale = std::max(scale, column[k] * std::fabs(qdot[k]));
   if (!(worst > 1e-10 * scale)) return;
-  Mat S = multiplierMatrix(m, w);
   for (int k = 0; k < ncon; ++k)
-    if (k < static_cast<int>(w.dropped.size()) && w.dropped[k]) S[k][k] = 1.0, r[k] = 0.0;
-  JAMA::LU<double> lu(S);
-  Vec lambda = lu.solve(r);
-  if (lambda.dim1() != ncon) return;
-  for (int i = 0; i < ncon; ++i)
-    if (!std::isfinite(lambda[i])) return;
-  Vec f = transposeTimes(w.Cq, lambda);
+    if (k < static_cast<int>(w.dropped.size()) && w.dropped[k]) r[k] = 0.0;
+  if (!solveMultiplierSystem(m, w, r)) return;  // r is lambda now
+  std::vector<double> f(static_cast<size_t>(6 * layout.nb));
+  Cq.transposeTimes(r.data(), f.data());
   double change = 0.0;
   for (int b = 0; b < layout.nb; ++b) {
     double jw[3];
@@ -131,7 +184,7 @@ Vec initialVelocities(const Model& m, DynamicsWork& w, const Vec& eta) {
   cprintf("mb={");
   cprintf("}\n");
   const bool driven = m.motion_num() > 0;
-  if ((!ma.empty() || driven) && !solveVelocities(m, qdot, {}, eta, w.Cq)) {
+  if ((!ma.empty() || driven) && !solveVelocities(m, qdot, {}, eta, w.jacobian)) {
     cprintf("  Warning: the initial velocities of the motion-driven bodies cannot be solved; "
             "the model's values are used\n");
     report(Severity::Warning,
@@ -152,9 +205,8 @@ void initialAnalysis(const Model& m, DynamicsWork& w, double t, double* Y) {
   for (int b = 0; b < layout.nb; ++b) Y0[layout.p(b)] = 1.0;
   setKinematics(w.kin, layout.nb, Y0.data());
   assembleConstraints(m, w, Y0.data(), t);
-  fillDenseJacobian(m, w);
-  cprintf("Cq\n");
-  printTnt(w.Cq);
+  fillSparseJacobian(m, w);
+  printJacobian(m, w);
   dropRedundantRows(m, w);
   const Vec qdot = initialVelocities(m, w, initialEta(m, w));
 

@@ -21,28 +21,6 @@ void applyMinv(const BodyInverse& mi, const double* in, double* out) {
   mat3MulVec(out + 3, mi.invJ, in + 3);
 }
 
-// The sparsity of S is fixed by the bodies of every entry; it is analysed
-// again only when they change.
-void analyseSparsity(DynamicsWork& w) {
-  const int ncon = w.ncon;
-  bool same = w.entries.size() == w.rows.size();
-  for (size_t e = 0; same && e < w.rows.size(); ++e) {
-    const ConstraintRows& r = w.rows[e];
-    const int b0 = r.bi == r.bj ? r.bj : r.bi, b1 = r.bi == r.bj ? -1 : r.bj;
-    same = w.entries[e].body[0] == b0 && w.entries[e].body[1] == b1 &&
-           w.entries[e].nrows == std::min(r.nrows, w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0);
-  }
-  if (same) return;
-  w.entries.assign(w.rows.size(), SystemEntry{});
-  for (size_t e = 0; e < w.rows.size(); ++e) {
-    const ConstraintRows& r = w.rows[e];
-    w.entries[e].nrows = w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0;
-    w.entries[e].body[0] = r.bi == r.bj ? r.bj : r.bi;
-    w.entries[e].body[1] = r.bi == r.bj ? -1 : r.bj;
-  }
-  w.system.analyse(w.entries);
-}
-
 // w.rhs = Cq (Minv Q) - gamma, entry by entry, Minv Q per body in w.q6.
 void multiplierRightSide(DynamicsWork& w) {
   double G[kMaxJointRows * 6];
@@ -117,6 +95,27 @@ bool blockMultipliers(const Model& m, DynamicsWork& w, const std::vector<char>& 
 }
 
 }  // namespace
+
+// The sparsity of S is fixed by the bodies of every entry.
+void analyseSparsity(DynamicsWork& w) {
+  const int ncon = w.ncon;
+  bool same = w.entries.size() == w.rows.size();
+  for (size_t e = 0; same && e < w.rows.size(); ++e) {
+    const ConstraintRows& r = w.rows[e];
+    const int b0 = r.bi == r.bj ? r.bj : r.bi, b1 = r.bi == r.bj ? -1 : r.bj;
+    same = w.entries[e].body[0] == b0 && w.entries[e].body[1] == b1 &&
+           w.entries[e].nrows == std::min(r.nrows, w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0);
+  }
+  if (same) return;
+  w.entries.assign(w.rows.size(), SystemEntry{});
+  for (size_t e = 0; e < w.rows.size(); ++e) {
+    const ConstraintRows& r = w.rows[e];
+    w.entries[e].nrows = w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0;
+    w.entries[e].body[0] = r.bi == r.bj ? r.bj : r.bi;
+    w.entries[e].body[1] = r.bi == r.bj ? -1 : r.bj;
+  }
+  w.system.analyse(w.entries);
+}
 
 bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t) {
   if (!blockMultipliers(m, w, w.dropped)) {

@@ -141,18 +141,26 @@ struct Layout {
     G.assign(6 * static_cast<size_t>(kMaxJointRows), 0.0);
     return b >= 0 && b < nb && entryBlock(w.rows[e], b, G.data());
   }
-  // S_rc for row c of entry e and every row r, added to col.
-  void column(int c, std::vector<double>& col) const {
+  // S_rc for row c of entry e and every row r, added to col; the rows it
+  // can be non-zero in (those of the entries sharing a body with e), ascending.
+  std::vector<int> column(int c, std::vector<double>& col) const {
     const int e = entryOf[c];
     std::vector<double> G, H;
+    std::vector<int> rows;
     double W[6];
     for (int b : bodies[e]) {
       if (!block(e, b, G)) continue;
       applyInverse(w.minv[b], &G[6 * (c - w.rowStart[e])], W);
       for (int f : byBody[b])
         if (block(f, b, H))
-          for (int k = 0; k < count[f]; ++k) col[w.rowStart[f] + k] += dot6(&H[6 * k], W);
+          for (int k = 0; k < count[f]; ++k) {
+            col[w.rowStart[f] + k] += dot6(&H[6 * k], W);
+            rows.push_back(w.rowStart[f] + k);
+          }
     }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
   }
 };
 
@@ -213,7 +221,8 @@ bool testOpenRows(const Layout& L, const std::vector<char>& decided, const std::
   const DynamicsWork& w = L.w;
   const int ncon = L.ncon, no = static_cast<int>(open.size());
   std::vector<std::vector<double>> col(no, std::vector<double>(ncon, 0.0));
-  for (int i = 0; i < no; ++i) L.column(open[i], col[i]);
+  std::vector<std::vector<int>> nonzero(no);
+  for (int i = 0; i < no; ++i) nonzero[i] = L.column(open[i], col[i]);
 
   // S_dd in block form, every other row left out (a unit diagonal, no coupling).
   std::vector<char> others(ncon, 0);
@@ -235,11 +244,12 @@ bool testOpenRows(const Layout& L, const std::vector<char>& decided, const std::
   sys.setPivotTolerance(0.0);  // decided rows are independent, however ill-conditioned
   if (!sys.factor(cut.rows, w.minv)) return false;
 
-  // x_i = S_dd^-1 S_di, Z_ij = S_ij - S_id . x_j.
+  // x_i = S_dd^-1 S_di, Z_ij = S_ij - S_id . x_j (S_id is zero but in the
+  // rows of the entries sharing a body with row i's).
   std::vector<std::vector<double>> x(no);
   for (int i = 0; i < no; ++i) {
     x[i].assign(ncon, 0.0);
-    for (int r = 0; r < ncon; ++r)
+    for (int r : nonzero[i])
       if (decided[r]) x[i][r] = col[i][r];
     sys.solve(x[i].data());
   }
@@ -249,7 +259,7 @@ bool testOpenRows(const Layout& L, const std::vector<char>& decided, const std::
     size2[i] = out.size2[open[i]];
     for (int j = 0; j <= i; ++j) {
       double s = col[j][open[i]];
-      for (int r = 0; r < ncon; ++r)
+      for (int r : nonzero[i])
         if (decided[r]) s -= col[i][r] * x[j][r];
       Z[i][j] = Z[j][i] = s;
     }
