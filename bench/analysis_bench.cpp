@@ -1,5 +1,8 @@
 // Cost of the equations of motion: one Runge-Kutta step (four evaluations)
-// of an N-link pendulum chain on revolution joints, and a whole short run.
+// of an N-link pendulum chain on revolution joints, and a whole short run;
+// the initial analysis of such chains. Ratios are measured side by side in
+// one run, e.g.
+//   build/bench/orvaldyn_bench --benchmark_filter='Chain(InitialAnalysis|StepGrowth)'
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -131,6 +134,74 @@ BENCHMARK(BM_ChainRungeKuttaStep)
     ->Arg(50)
     ->Arg(100)
     ->Unit(benchmark::kMicrosecond);
+
+// One RK4 step at 1,000 links against ten times the step at 100 links:
+// "per_100_links" near 1 means a step costs in proportion to the links.
+void BM_ChainStepGrowth(benchmark::State& state) {
+  double t100;
+  {
+    ChainStep small(100, false);
+    t100 = small.time(30);
+  }
+  ChainStep c(1000, false);
+  for (auto _ : state) {
+    c.step();
+    benchmark::DoNotOptimize(c.dY.data());
+  }
+  const double t1000 = c.time(10);
+  state.counters["step_100_us"] = t100 * 1e6;
+  state.counters["step_1000_us"] = t1000 * 1e6;
+  state.counters["per_100_links"] = t1000 / (10 * t100);
+}
+BENCHMARK(BM_ChainStepGrowth)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The initial analysis of an N-link chain (console to /dev/null), in seconds:
+// the best of `reps`, by the dense path it replaced when `dense` is set.
+double initialAnalysisTime(int n, bool dense, int reps) {
+  Loaded L;
+  load(L, n, 1.0);
+  const orv::StateLayout layout{L.m.body_num()};
+  std::vector<double> Y(layout.size());
+  FILE* null = std::fopen("/dev/null", "w");
+  orv::setConsoleFile(null);
+  double best = 1e30;
+  for (int r = 0; r < reps; ++r) {
+    orv::DynamicsWork w;
+    orv::setupDynamics(L.m, w);
+    const auto t0 = std::chrono::steady_clock::now();
+    if (dense)
+      orvref::denseInitialAnalysis(L.m, w, 0.0, Y.data());
+    else
+      orv::initialAnalysis(L.m, w, 0.0, Y.data());
+    best = std::min(best,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  orv::setConsoleFile(nullptr);
+  std::fclose(null);
+  return best;
+}
+
+// The initial analysis of an N-link chain against the dense path it replaced
+// ("speedup"; the dense one prints the whole Jacobian: at 1,000 links it
+// takes minutes) and against the 100-link figure ("per_link_vs_100" near 1
+// means linear growth).
+void BM_ChainInitialAnalysis(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const double dense = initialAnalysisTime(n, true, 1);
+  const double t100 = initialAnalysisTime(100, false, 5);
+  double sparse = 0.0;
+  for (auto _ : state) sparse = initialAnalysisTime(n, false, 3);
+  state.counters["sparse_ms"] = sparse * 1e3;
+  state.counters["dense_ms"] = dense * 1e3;
+  state.counters["speedup"] = dense / sparse;
+  state.counters["per_link_vs_100"] = (sparse / n) / (t100 / 100);
+}
+BENCHMARK(BM_ChainInitialAnalysis)
+    ->Arg(100)
+    ->Arg(300)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 void BM_ChainRunFifthSecond(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
