@@ -42,7 +42,8 @@ namespace {
 QString unitOf(int channel) {
   if (!g_hist.channel_names.empty() || channel >= g_model.output_num()) return {};
   static const QRegularExpression one(R"(^\(*\s*([A-Z_0-9]+)\s*\([^()]*\)\s*\)*$)");
-  const auto m = one.match(QString::fromStdString(g_model.outputs[static_cast<size_t>(channel)].equ));
+  const auto m =
+      one.match(QString::fromStdString(g_model.outputs[static_cast<size_t>(channel)].equ));
   if (!m.hasMatch()) return {};
   const QString f = m.captured(1);
   if (f == "D" || f == "DX" || f == "DY" || f == "DZ") return "m";
@@ -54,9 +55,9 @@ QString unitOf(int channel) {
 
 // Colours told apart on screen and on paper, repeated past the last.
 QColor curveColour(size_t k) {
-  static const QColor colours[] = {QColor(200, 30, 30),  QColor(30, 90, 200),  QColor(20, 150, 60),
-                                   QColor(230, 140, 0),  QColor(130, 50, 170), QColor(0, 160, 170),
-                                   QColor(120, 80, 30),  QColor(90, 90, 90)};
+  static const QColor colours[] = {QColor(200, 30, 30), QColor(30, 90, 200),  QColor(20, 150, 60),
+                                   QColor(230, 140, 0), QColor(130, 50, 170), QColor(0, 160, 170),
+                                   QColor(120, 80, 30), QColor(90, 90, 90)};
   return colours[k % (sizeof colours / sizeof colours[0])];
 }
 
@@ -117,7 +118,8 @@ void DataPlot::setChannels(const std::vector<int>& channels) {
   for (int c : channels) {
     if (c < 0 || static_cast<size_t>(c) >= stride) continue;
     QVector<double> y(static_cast<int>(n));
-    for (size_t i = 0; i < n; ++i) y[static_cast<int>(i)] = g_hist.p_output[i * stride + static_cast<size_t>(c)];
+    for (size_t i = 0; i < n; ++i)
+      y[static_cast<int>(i)] = g_hist.p_output[i * stride + static_cast<size_t>(c)];
     const QString name = QString::fromStdString(orv::channelName(g_model, g_hist, c));
     const QString unit = unitOf(c);
     titles << (unit.isEmpty() ? name : name + " [" + unit + "]");

@@ -73,7 +73,8 @@ int screenshots(MainWindow& w, const QStringList& args) {
   GraphWin* g = w.graphWindow();
   waitUntilExposed(*g->window());
   for (const QString& c : channels)
-    if (QListWidgetItem* item = g->outputList()->item(c.toInt() - 1)) item->setCheckState(Qt::Checked);
+    if (QListWidgetItem* item = g->outputList()->item(c.toInt() - 1))
+      item->setCheckState(Qt::Checked);
   QCoreApplication::processEvents();
   const QString graphPng = outDir + "/" + name + "_graph_window.png";
   if (!g->grab().save(graphPng)) return 1;

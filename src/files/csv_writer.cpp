@@ -51,9 +51,9 @@ std::string channelsCsv(const Model& m, const Histories& h, const std::vector<in
       if (c >= 0 && c < count) chosen.push_back(static_cast<size_t>(c));
   }
   // Without the channel values no sample row is complete.
-  const size_t n = chosen.empty() ? std::min(static_cast<size_t>(std::max(h.anime_num, 0)),
-                                             h.p_time.size())
-                                  : heldSamples(m, h);
+  const size_t n = chosen.empty()
+                       ? std::min(static_cast<size_t>(std::max(h.anime_num, 0)), h.p_time.size())
+                       : heldSamples(m, h);
   const size_t stride = static_cast<size_t>(count);
 
   std::string out = "time";

@@ -71,13 +71,11 @@ TEST(Csv, FormatReadsBackExactly) {
   h.p_time = {0.1, 1e-300, 2.0};
   h.p_output = {1.0 / 3.0, -0.0, 12345678.901234567, 6.02214076e23};  // two samples only
   h.anime_num = 3;
-  EXPECT_EQ(orv::channelsCsv(m, h),
-            "time,\"a,b\",\"say \"\"hi\"\"\"\n"
-            "0.10000000000000001,0.33333333333333331,-0\n"
-            "1e-300,12345678.901234567,6.0221407599999999e+23\n");
-  EXPECT_EQ(orv::channelsCsv(m, h, {1, 7}),
-            "time,\"say \"\"hi\"\"\"\n0.10000000000000001,-0\n"
-            "1e-300,6.0221407599999999e+23\n");
+  EXPECT_EQ(orv::channelsCsv(m, h), "time,\"a,b\",\"say \"\"hi\"\"\"\n"
+                                    "0.10000000000000001,0.33333333333333331,-0\n"
+                                    "1e-300,12345678.901234567,6.0221407599999999e+23\n");
+  EXPECT_EQ(orv::channelsCsv(m, h, {1, 7}), "time,\"say \"\"hi\"\"\"\n0.10000000000000001,-0\n"
+                                            "1e-300,6.0221407599999999e+23\n");
 }
 
 // --csv writes the histories the run, the import or the result read left, to the last bit.

@@ -1,6 +1,7 @@
 // The graph window: channels checked and the curves they give, the marker at
 // the frame shown, and the exports.
 #include <QApplication>
+#include <QClipboard>
 #include <QDockWidget>
 #include <QFile>
 #include <QImage>
@@ -41,7 +42,8 @@ QStringList curveTitles(const DataPlot* p) {
 // Every point of curve k is (time, channel c) of the histories, to the bit.
 void expectCurveIs(const DataPlot* p, size_t k, size_t c) {
   const QwtPlotCurve* curve = p->curves().at(k);
-  const size_t n = static_cast<size_t>(g_hist.anime_num), no = static_cast<size_t>(g_model.output_num());
+  const size_t n = static_cast<size_t>(g_hist.anime_num),
+               no = static_cast<size_t>(g_model.output_num());
   ASSERT_EQ(curve->dataSize(), n);
   for (size_t i = 0; i < n; ++i) {
     ASSERT_EQ(curve->sample(i).x(), g_hist.p_time[i]) << i;
@@ -50,7 +52,8 @@ void expectCurveIs(const DataPlot* p, size_t k, size_t c) {
 }
 
 void mouse(QWidget* on, QEvent::Type type, double x) {
-  QMouseEvent e(type, QPointF(x, on->height() / 2), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+  QMouseEvent e(type, QPointF(x, on->height() / 2),
+                type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                 type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(on, &e);
 }
@@ -61,8 +64,8 @@ TEST_F(GraphWinTest, CheckedChannelsGiveOneCurveEachWithLegendAndUnits) {
   openOk("pendulum.txt");
   runAnalysis();
   GraphWin* g = w->graphWindow();
-  EXPECT_EQ(names(g->outputList()),
-            (QStringList{"angle", "angle_deg", "tip_x", "tip_y", "omega_z", "pin_force", "energy"}));
+  EXPECT_EQ(names(g->outputList()), (QStringList{"angle", "angle_deg", "tip_x", "tip_y", "omega_z",
+                                                 "pin_force", "energy"}));
   EXPECT_TRUE(g->plot()->curves().empty());
 
   ASSERT_TRUE(g->setChannelChecked("tip_x", true) && g->setChannelChecked("angle_deg", true));
@@ -76,7 +79,8 @@ TEST_F(GraphWinTest, CheckedChannelsGiveOneCurveEachWithLegendAndUnits) {
   // A measure alone has a unit; an expression of one has none known.
   EXPECT_EQ(g->plot()->axisTitle(QwtPlot::yLeft).text(), "angle_deg, tip_x [m]");
   const QString at = g->plot()->readout(g_hist.p_time[3] + 1e-9);
-  EXPECT_TRUE(at.startsWith(QString("t = %1 s").arg(g_hist.p_time[3], 0, 'g', 6))) << at.toStdString();
+  EXPECT_TRUE(at.startsWith(QString("t = %1 s").arg(g_hist.p_time[3], 0, 'g', 6)))
+      << at.toStdString();
 
   g->setChannelChecked("angle_deg", false);
   EXPECT_EQ(curveTitles(g->plot()), QStringList{"tip_x"});
@@ -129,7 +133,9 @@ TEST_F(GraphWinTest, MarkerFollowsTheFrameAndDraggingItMovesTheFrame) {
   EXPECT_EQ(g->plot()->marker()->xValue(), g_hist.p_time[100]);
 
   QWidget* canvas = g->plot()->canvas();
-  const auto x = [&](int f) { return g->plot()->transform(QwtPlot::xBottom, g_hist.p_time[static_cast<size_t>(f)]); };
+  const auto x = [&](int f) {
+    return g->plot()->transform(QwtPlot::xBottom, g_hist.p_time[static_cast<size_t>(f)]);
+  };
   mouse(canvas, QEvent::MouseButtonPress, x(100) + 2);
   mouse(canvas, QEvent::MouseMove, x(300));
   mouse(canvas, QEvent::MouseButtonRelease, x(300));
@@ -145,7 +151,8 @@ TEST_F(GraphWinTest, MarkerFollowsTheFrameAndDraggingItMovesTheFrame) {
   EXPECT_EQ(w->frameSpinBox()->value(), before);
 }
 
-// Pictures at the size asked for, and the checked channels as CSV to the last bit.
+// Pictures at the size asked for (and on the clipboard), and the checked
+// channels as CSV to the last bit.
 TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
   openOk("pendulum.txt");
   runAnalysis();
@@ -153,8 +160,9 @@ TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
   g->setChannelChecked("tip_x", true);
   g->setChannelChecked("energy", true);
   const QSize size(640, 480);
-  const std::pair<const char*, const char*> pictures[] = {
-      {"p.png", "\x89PNG"}, {"p.svg", "<?xml"}, {"p.pdf", "%PDF"}};
+  const std::pair<const char*, const char*> pictures[] = {{"p.png", "\x89PNG"},
+                                                          {"p.svg", "<?xml"},
+                                                          {"p.pdf", "%PDF"}};
   for (const auto& [file, starts] : pictures) {
     QString why;
     ASSERT_TRUE(g->exportTo(file, size, &why)) << file << ": " << why.toStdString();
@@ -163,6 +171,8 @@ TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
     EXPECT_TRUE(f.readAll().startsWith(starts)) << file;
   }
   EXPECT_EQ(QImage("p.png").size(), size);
+  g->copyToClipboard();
+  EXPECT_EQ(QApplication::clipboard()->image().size(), g->plot()->size());
 
   ASSERT_TRUE(g->exportTo("c.csv", size));
   QFile csvFile("c.csv");
@@ -187,7 +197,8 @@ TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
   QString why;
   EXPECT_FALSE(g->exportTo("p.gif", size, &why));
   EXPECT_EQ(why, "p.gif: not a picture format (png, svg or pdf)");
-  EXPECT_FALSE(g->exportTo("no/such/p.png", size, &why) || g->exportTo("no/such/c.csv", size, &why));
+  EXPECT_FALSE(g->exportTo("no/such/p.png", size, &why) ||
+               g->exportTo("no/such/c.csv", size, &why));
 }
 
 TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
