@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QPixmap>
 #include <QSettings>
 #include <QProgressBar>
@@ -19,6 +20,7 @@
 #include <cstdio>
 
 #include "app/graphwin.h"
+#include "app/plot_export.h"
 #include "app/mainwindow.h"
 #include "app/messages_panel.h"
 #include "model/globals.h"
@@ -33,19 +35,20 @@ void waitUntilExposed(QWidget& w) {
 }
 
 // Pictures for the documentation: open MODEL, run it, show frame FRAME and
-// save the main window and the graph window (channel CHANNEL) into OUTDIR.
+// save the main window and the graph window (channels CHANNELS, 1-based and
+// comma-separated) into OUTDIR, with the graph window's export dialog.
 // The view is centred on local coordinate CENTER and pulled back by ZOOM
 // model lengths, as a user would with the centre list and the right button.
 int screenshots(MainWindow& w, const QStringList& args) {
   if (args.size() < 3) {
     std::fprintf(stderr,
-                 "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNEL [CENTER [ZOOM]]]\n");
+                 "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNELS [CENTER [ZOOM]]]\n");
     return 2;
   }
   const QString outDir = args[0];
   const QString model = args[1];
   const int frame = args[2].toInt();
-  const int channel = args.size() > 3 ? args[3].toInt() : 1;
+  const QStringList channels = args.size() > 3 ? args[3].split(',') : QStringList{"1"};
   const int center = args.size() > 4 ? args[4].toInt() : 0;
   const double zoom = args.size() > 5 ? args[5].toDouble() : 0.0;
   const QString name = QFileInfo(model).completeBaseName();
@@ -69,11 +72,19 @@ int screenshots(MainWindow& w, const QStringList& args) {
 
   GraphWin* g = w.graphWindow();
   waitUntilExposed(*g->window());
-  g->outputList()->setCurrentIndex(channel);
+  for (const QString& c : channels)
+    if (QListWidgetItem* item = g->outputList()->item(c.toInt() - 1))
+      item->setCheckState(Qt::Checked);
   QCoreApplication::processEvents();
   const QString graphPng = outDir + "/" + name + "_graph_window.png";
   if (!g->grab().save(graphPng)) return 1;
-  std::printf("\nsaved %s\nsaved %s\n", qPrintable(mainPng), qPrintable(graphPng));
+  ExportDialog dialog(g->plot()->size(), g);
+  dialog.show();
+  waitUntilExposed(dialog);
+  const QString dialogPng = outDir + "/graph_export_dialog.png";
+  if (!dialog.grab().save(dialogPng)) return 1;
+  std::printf("\nsaved %s\nsaved %s\nsaved %s\n", qPrintable(mainPng), qPrintable(graphPng),
+              qPrintable(dialogPng));
   return 0;
 }
 

@@ -439,6 +439,7 @@ void MainWindow::historiesReplaced() {
   resultsTime_ = orv::g_hist.analysis_finished ? modelFileTime_ : QDateTime();
   updateTitle();
   graphWin_->refresh();
+  graphWin_->setFrame(orv::g_view.i_anime);
 }
 
 // ---- analysis and graph window ----
@@ -617,6 +618,9 @@ void MainWindow::setUpGraphWindow() {
   addDockWidget(Qt::RightDockWidgetArea, graphDock_);
   graphDock_->hide();
   setGraphDocked(QSettings().value("graphWindow/docked", false).toBool());
+  // The plot's marker stands at the frame shown; dragging it chooses the frame.
+  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), graphWin_, &GraphWin::setFrame);
+  connect(graphWin_, &GraphWin::frameChosen, animeSpin_, &QSpinBox::setValue);
 }
 
 bool MainWindow::graphDocked() const { return graphWin_->parentWidget() != nullptr; }
