@@ -73,10 +73,12 @@ struct MotionSet {
   }
 };
 
-std::vector<std::tuple<int, std::string, std::string>> channels(const Model& m) {
-  std::vector<std::tuple<int, std::string, std::string>> v;
-  for (const OutputRequest& o : m.outputs) v.emplace_back(o.id, o.name, o.equ);
-  return v;
+// True when the import of the set in `dir` is refused with `why` printed, in a child
+// process whose memory is capped: a huge allocation fails there.
+bool refusedCapped(const std::string& dir, const std::string& why) {
+  Histories h;
+  auto read = [&] { return importMotion(dir + "/run.mov", makeModel(), h); };
+  return orvtest::refusedWithCappedMemory(256, read, why);
 }
 
 // Rx(a) Ry(b) Rz(c) of angles in degrees, row-major, as the product of the three turns.
@@ -101,8 +103,6 @@ TEST(MotionImport, FillsStoresAndChannelsFromAllThreeFiles) {
   Histories h;
   h.cont_time_index = {0};
   ASSERT_TRUE(importMotion(dir + "/run.mov", m, h)) << log.text();
-  // The channels are the result's; the model keeps its own output requests.
-  EXPECT_EQ(channels(m), channels(makeModel()));
   const int N = 101, no = 24 + 23 + 16;  // 12 per node; 4 + 19 and 4 + 12 for the joints
   ASSERT_TRUE(h.anime_num == N && h.p_time.size() == size_t(N) && h.p_time.back() == 1.0);
   ASSERT_TRUE(channelCount(m, h) == no && h.p_output.size() == size_t(N) * no &&
@@ -205,7 +205,7 @@ TEST(MotionImport, JointForcePathCutsAtTheFirstDotThenTriesTheOwnExtension) {
   EXPECT_EQ(h.p_output[24], 4.0);
 }
 
-TEST(MotionImport, BadInputLeavesModelAndStoresUnchanged) {
+TEST(MotionImport, BadInputLeavesTheStoresUnchanged) {
   orvtest::ConsoleCapture log;
   const std::string dir = orvtest::makeTempDir(), mov = dir + "/run.mov";
   MotionSet good, held;  // a held import of another set is what must survive
@@ -214,11 +214,8 @@ TEST(MotionImport, BadInputLeavesModelAndStoresUnchanged) {
   Model m = makeModel();
   Histories h;
   ASSERT_TRUE(importMotion(mov, m, h));
-  const Model m0 = m;
   const Histories h0 = h;
-  auto unchanged = [&] {
-    return orvtest::resultStores(h) == orvtest::resultStores(h0) && channels(m) == channels(m0);
-  };
+  auto unchanged = [&] { return orvtest::resultStores(h) == orvtest::resultStores(h0); };
   // Writes the good set into a new directory d, file f replaced (or, for null, removed);
   // true when refused cleanly.
   int serial = 0;
@@ -248,7 +245,6 @@ TEST(MotionImport, BadInputLeavesModelAndStoresUnchanged) {
   Model odd = m, empty;
   odd.joints[1].type = "hinge";
   EXPECT_TRUE(!importMotion(mov, odd, h) && !importMotion(mov, empty, h) && unchanged());
-  EXPECT_TRUE(channels(odd) == channels(m0) && empty.outputs.empty());
 
   for (const char* text : {"joint fix has type hinge", "no model is open", "MOV FILE OPEN ERROR\n",
                            "JNT FILE OPEN ERROR\n"})
@@ -262,15 +258,6 @@ TEST(MotionImport, BadInputLeavesModelAndStoresUnchanged) {
 // motion larger than the memory left is a message too (where the cap works: not under
 // AddressSanitizer).
 TEST(MotionImport, BrokenFilesNameThePlaceWithoutAllocating) {
-  auto refused = [](const std::string& d, const std::string& why) {
-    return orvtest::refusedWithCappedMemory(
-        256,
-        [&] {
-          Histories h;
-          return importMotion(d + "/run.mov", makeModel(), h);
-        },
-        why);
-  };
   const std::string data = std::string(ORVALDYN_TEST_DATA) + "/motion-broken";
   std::ifstream manifest(data + "/EXPECTED");
   std::map<std::string, std::string> expected;
@@ -287,14 +274,14 @@ TEST(MotionImport, BrokenFilesNameThePlaceWithoutAllocating) {
                                  std::filesystem::copy_options::overwrite_existing);
     for (size_t at = text.find("DIR/"); at != std::string::npos; at = text.find("DIR/", at))
       text.replace(at, 3, d);
-    EXPECT_TRUE(refused(d, text)) << name << ":\n" << text;
+    EXPECT_TRUE(refusedCapped(d, text)) << name << ":\n" << text;
   }
   EXPECT_EQ(expected.size(), 19u);
 #ifndef __SANITIZE_ADDRESS__
   const std::string d = orvtest::makeTempDir();
   MotionSet().write(d);
   ASSERT_EQ(truncate((d + "/run.mov").c_str(), off_t(1) << 30), 0);  // sparse: no disk used
-  EXPECT_TRUE(refused(d, "MOTION IMPORT ERROR: " + d +
-                             "/run.mov: Not enough memory to import the motion\n"));
+  EXPECT_TRUE(refusedCapped(d, "MOTION IMPORT ERROR: " + d +
+                                   "/run.mov: Not enough memory to import the motion\n"));
 #endif
 }

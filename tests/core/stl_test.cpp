@@ -162,7 +162,9 @@ TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
   StlCase c;
   c.m.frames[0].pos[0] = 1.0, c.m.frames[0].ang[0] = 90.0;
   int sh = c.shape(0.001, 1, 0);
-  ASSERT_TRUE(c.read(sh, solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}))));
+  // A token is kept whole up to 256 characters: "1000." and 251 zeros is 1000.
+  std::string text = solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}));
+  ASSERT_TRUE(c.read(sh, text.replace(text.find("1000"), 4, "1000." + std::string(251, '0'))));
   expectNear(c.m.shapes[sh].mesh->node, {1, 0, 0, 0, 0, 0, 0, 0, 1});
   expectNear(placed(c.m.shapes[sh]).node, {1, 1, 0, 1, 0, 0, 1, 0, 1}, 1e-9);
 }
@@ -244,21 +246,19 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
   std::string many, spread;  // one triangle too many; 11112 triangles, no shared corner
   for (int i = 0; i <= kStlMaxTriangles; ++i) many += tri;
   for (double x = 0; x < 11112; ++x) spread += facet({x, 0, 0}, {x, 1, 0}, {x, 0, 1});
-  const std::string binary =  // 80-byte header, count 1, one 50-byte triangle
-      "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4) + std::string(50, 'a');
   const std::string flat = "f n 0 0 1 o l v 0 0 0 v ";  // a facet on line 2, to its 2nd vertex
-  // Text, why, where (line:column) and what was found and expected there.
+  const std::string quoted257 = "\"1." + std::string(30, '0') + "...\"";
+  // Text, why, where (line:column) and what was found and expected there (more are in
+  // the broken-input corpus).
   const struct {
     std::string text, why, place;
   } cases[] = {
-      {solid(tri).substr(0, 60), "file ends inside facet 1 (vertex)",
-       "5:4: found the end of the file, expected a number"},
       {"solid x " + tri, "file ends before \"endsolid\"",
        "8:1: found the end of the file, expected `facet` or `endsolid`"},
-      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number",
-       "2:27: found \"O\", expected a number"},
-      {solid(flat + "1e400 0 0"), "facet 1: coordinate not finite",
-       "2:25: found \"1e400\", expected a number within 1e+60"},
+      // 256 characters of a token are kept: a longer one is not a number.
+      {solid(flat + "1." + std::string(255, '0') + " 0 0"),
+       "facet 1: " + quoted257 + " is not a number",
+       "2:25: found " + quoted257 + ", expected a number"},
       {solid(tri + flat + "1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number",
        "9:25: found \"1.5.5\", expected a number"},
       {"solid x\n" + tri + "f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el",
@@ -268,11 +268,8 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
        "233333:1: found \"facet\", expected `endsolid` after 33333 triangles"},
       {solid(spread), "more than 33333 nodes",
        "77781:3: found a vertex making node 33334, expected at most 33333 distinct corners"},
-      {binary, "binary STL is not supported", "1:81: found a binary STL's triangle count"},
       {std::string("solid x\nfacet \0\0\0\x80", 18), "binary STL is not supported",
        "2:7: found byte 0x00, expected ASCII STL text"},
-      {"facet x " + tri + "endsolid", "does not start with \"solid\"",
-       "1:1: found \"facet\", expected `solid`"},
       {"", "does not start with \"solid\"", "1:1: found the end of the file, expected `solid`"},
       {"\n\n  solid", "file ends before \"endsolid\"", "3:8: found the end of the file"},
       // A byte-order mark before "solid" is no part of it, nor of the columns.
@@ -321,49 +318,4 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
                                       "(0, 1e+61, 0), expected coordinates within 1e+60 through "
                                       "frame up"))
       << far.log.text();
-}
-
-// Whatever the spelling, a coordinate is the double strtod reads: signs, hex,
-// underflow, subnormals and decimals that need every digit to round right.
-TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
-  std::istringstream list(
-      "+1.5 0x1p-3 .5 5. -0 1e-400 4.9e-324 2.2250738585072011e-308 9007199254740993 0.1 1E5 "
-      "1e+05 007 -1e60 123456789012345678901234567890 "
-      "1.00000000000000011102230246251565404236316680908203125");
-  std::vector<std::string> toks;
-  std::string text;  // distinct y keep the corners apart
-  for (std::string t; list >> t; toks.push_back(t))
-    text += "facet n 0 0 1 outer loop vertex " + t + " " + std::to_string(2 * toks.size()) +
-            " 0 vertex 0 " + std::to_string(2 * toks.size() + 1) +
-            " 0 vertex 0 0 1 endloop endfacet\n";
-  StlCase c;
-  ASSERT_TRUE(c.read(c.shape(), solid(text)));
-  const StlMesh& S = *c.m.shapes[0].mesh;
-  for (size_t i = 0; i < toks.size(); ++i)
-    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri[3 * i])], std::strtod(toks[i].c_str(), nullptr))
-        << toks[i];
-}
-
-// Tokens cut by the 64 KiB read buffer; 256 characters are kept, and a longer
-// token is not a number. Its place counts every byte before it.
-TEST(StlMesh, TokensAcrossTheReadBufferAndTheLengthLimit) {
-  const std::string head = "solid x facet normal 0 0 1 outer loop vertex ",
-                    tail = " 2 3 vertex 0 0 0 vertex 0 1 0 endloop endfacet endsolid",
-                    long256 = "1." + std::string(253, '0') + "1";
-  for (const std::string& num : {std::string("1.2500000000000000000"), long256, long256 + "0"})
-    for (size_t cut : {0, 1, 4, 19, 200, 256, 300}) {
-      StlCase c;
-      const bool ok =
-          c.read(c.shape(), head + std::string(65536 - cut - head.size(), ' ') + num + tail);
-      ASSERT_EQ(ok, num.size() <= 256) << num.size() << " " << cut;
-      const std::string found = "\"" + num.substr(0, 32) + "...\"";
-      if (ok)
-        EXPECT_TRUE(c.m.shapes[0].mesh->node[0] == std::strtod(num.c_str(), nullptr) &&
-                    c.m.shapes[0].mesh->node[1] == 2.0);
-      else
-        EXPECT_TRUE(has(c.log.text(), "facet 1: " + found + " is not a number\n" + c.dir +
-                                          "/m0.stl:1:" + std::to_string(65537 - cut) + ": found " +
-                                          found))
-            << c.log.text();
-    }
 }
