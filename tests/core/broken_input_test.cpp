@@ -47,22 +47,20 @@ TEST(BrokenInput, PipesAndDevicesAreRefusedWithoutBlocking) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   orvtest::ConsoleCapture con;
   Settings s;
-  Model m;
-  Histories h;
-  std::string message;
+  orvtest::Outcome o;
   for (const std::string& path : {fifo, std::string("/dev/zero")})
-    EXPECT_EQ(readModelFile(path, s, m, h, message), ReadStatus::OpenError) << path;
+    EXPECT_EQ(readModelFile(path, s, o.m, o.h, o.message), ReadStatus::OpenError) << path;
   ASSERT_EQ(mkdir((dir + "/setting").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo((dir + "/setting/setting.txt").c_str(), 0644), 0);
-  EXPECT_FALSE(readSettingsFiles(dir, s, m, h));
+  EXPECT_FALSE(readSettingsFiles(dir, s, o.m, o.h));
   // A model naming the pipe as its mesh and its texture is read without them.
   const std::string model = dir + "/model.txt";
   ASSERT_TRUE(orvtest::writeFile(
       model, "parameter_info P %\nbody_info B b1 c1 1 1 1 1 0 0 0 0 0 0 %\n"
              "frame_info F c1 b1 0 0 0 0 0 0 %\nshape_info S mesh STL c1 red 1 1 + fifo %\n"
              "texture_info T tex rect b1 c1 1 1 1 1 fifo %\nsimulation_time T 0 0.01 0.02 %\n"));
-  EXPECT_EQ(readModelFile(model, s, m, h, message), ReadStatus::Ok) << message;
-  EXPECT_TRUE(m.shapes.at(0).stl_num == 0 && m.textures.at(0).image.rgb.empty());
+  EXPECT_EQ(readModelFile(model, s, o.m, o.h, o.message), ReadStatus::Ok) << o.message;
+  EXPECT_TRUE(o.m.shapes.at(0).stl_num == 0 && o.m.textures.at(0).image.rgb.empty());
   Image img;
   EXPECT_EQ(loadBmp("/dev/zero", img), 0);
   EXPECT_TRUE(has(con.text(), "SETTING FILE OPEN ERROR") &&

@@ -1,7 +1,6 @@
-// Inputs the fuzz targets once failed on, replayed through the same
-// harnesses: each must now keep every invariant and print its message.
-// tests/data/fuzz-regressions/<target>/<file>, listed with the console text
-// in tests/data/fuzz-regressions/EXPECTED.
+// Inputs the fuzz targets once failed on (tests/data/fuzz-regressions/<target>/<file>),
+// replayed through the same harnesses: each must now keep every invariant and print
+// the text listed for it in EXPECTED there.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -47,12 +47,6 @@ struct StlCase {
     return readStl(m, sh, path);
   }
 };
-
-PlacedStl placed(const Shape& sh) {
-  PlacedStl p;
-  placeStl(sh, p);
-  return p;
-}
 
 void expectNear(const V& got, const V& want, double tol = 1e-12) {
   ASSERT_EQ(got.size(), want.size());
@@ -152,7 +146,9 @@ TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
   std::string text = solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}));
   ASSERT_TRUE(c.read(sh, text.replace(text.find("1000"), 4, "1000." + std::string(251, '0'))));
   expectNear(c.m.shapes[sh].mesh->node, {1, 0, 0, 0, 0, 0, 0, 0, 1});
-  expectNear(placed(c.m.shapes[sh]).node, {1, 1, 0, 1, 0, 0, 1, 0, 1}, 1e-9);
+  PlacedStl placed;
+  placeStl(c.m.shapes[sh], placed);
+  expectNear(placed.node, {1, 1, 0, 1, 0, 0, 1, 0, 1}, 1e-9);
 }
 
 // A collinear triangle (singular: centroid sphere, normal sign*(1,1,1)); an
@@ -166,7 +162,8 @@ TEST(StlMesh, NormalsAndCircumcirclesWithTheirSingularFallback) {
     ASSERT_TRUE(c.read(sh, solid(facet({0, 0, 0}, {1, 0, 0}, {4, 0, 0}) +
                                  facet({0, 0, 0}, {2, 0, 0}, {1, r3, 0}) +
                                  facet({0, 0, 5}, {0, 4, 5}, {6, 0, 5}))));
-    const PlacedStl S = placed(c.m.shapes[sh]);
+    PlacedStl S;
+    placeStl(c.m.shapes[sh], S);
     const double s = sign;
     EXPECT_EQ(S.normal, (V{s, s, s, 0, 0, s, 0, 0, -s}));
     expectNear(S.center, {5.0 / 3, 0, 0, 1, r3 / 3, 0, sign ? 3.0 : 2.0, sign ? 2.0 : 4.0 / 3, 5});
@@ -220,7 +217,8 @@ TEST(StlMesh, ShapesNamingOneFileShareItsMesh) {
               c.m.stl.meshes.size() == 2u);
   const int only = alone.shape(1.0, -1, 1);
   ASSERT_TRUE(alone.read(only, text));
-  const PlacedStl shared = placed(T), own = placed(alone.m.shapes[only]);
+  PlacedStl shared, own;
+  placeStl(T, shared), placeStl(alone.m.shapes[only], own);
   EXPECT_TRUE(sameBits(shared.node, own.node) && sameBits(shared.normal, own.normal) &&
               sameBits(shared.center, own.center) && sameBits(shared.radius, own.radius));
   EXPECT_NEAR(shared.node[4], 0.3 + 0.7 * std::cos(20 * kPi / 180) * std::cos(30 * kPi / 180),
