@@ -3,7 +3,10 @@
 #   scripts/screenshots.sh [PATH/TO/orvaldyn]      (default build/src/orvaldyn)
 # Each model is opened and run in examples/ on a virtual display; the main
 # window is saved at one frame mid-animation, the graph window with one
-# output channel chosen. Builds nothing itself.
+# output channel chosen; one more is started and saved while it runs, with
+# its progress bar. The messages panel is shown after a model with a
+# typing error was refused (a copy of the pendulum in a scratch copy of
+# examples/). Builds nothing itself.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 exe="$(realpath "${1:-$top/build/src/orvaldyn}")"
@@ -24,4 +27,15 @@ for shot in "${shots[@]}"; do
   xvfb-run -a -s "-screen 0 1280x1024x24" \
     "$exe" --screenshot "$out" "$model" "$frame" "$channel" "$center" "$zoom" >/dev/null
 done
+# model, fraction of the run done when the picture is taken
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$exe" --screenshot-run "$out" contact_group.txt 0.4 >/dev/null
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+cp -r "$top/examples" "$scratch/"
+cd "$scratch/examples"
+rm -rf log
+sed '23s/revolution/revolutoin/' pendulum.txt >pendulum_typo.txt
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$exe" --messages-screenshot "$out/messages_panel.png" pendulum.txt pendulum_typo.txt >/dev/null
 ls -1 "$out"/*.png

@@ -18,14 +18,34 @@ namespace orv {
 void Run::fail(double when) {
   message = "The constraint equations cannot be solved at t=" + std::to_string(when) +
             " (singular or not finite); the run stops with the samples stored so far";
-  cprintf("  %s\n", message.c_str());
+  observer.message(Severity::Error, message);
   status = AnalysisStatus::Failed;
   stopped = true;
 }
 
+void Run::interrupt() {
+  // What is kept ends at the last sample stored, not at the step's end.
+  message = "Stopped at t = " + shortNumber(h.p_time[h.anime_num - 1]) + " s";
+  observer.message(Severity::Notice, message + "; the samples stored so far are kept");
+  status = AnalysisStatus::Interrupted;
+  stopped = true;
+}
+
+RunProgress Run::progress() const {
+  RunProgress p;
+  p.time = t;
+  p.end_time = m.start_time + (N > 1 ? N - 1 : 0) * D;
+  p.step = step;
+  p.samples = h.anime_num;
+  p.sample_total = N;
+  p.energy = energy;
+  p.ratio = ratio;
+  return p;
+}
+
 void Run::stop(const std::string& why) {
   message = why + "; the run stops with the samples stored so far";
-  cprintf("  %s\n", message.c_str());
+  observer.message(Severity::Error, message);
   status = AnalysisStatus::Stopped;
   stopped = true;
 }
@@ -73,6 +93,7 @@ void firstSample(Run& r) {
   for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.k1, &r.k2, &r.k3, &r.k4}) v->assign(state, 0.0);
   if (!evaluateSample(r, 0)) r.fail(r.t);
   storeOutputsAndContacts(r, 0);
+  r.observer.sampleStored(r.m, h, 0, r.progress());
   cprintf("  Initial analysis completed\n");
 }
 
@@ -85,8 +106,9 @@ void startRules(Run& r) {
   const double coef = r.s.contact_time_step_coefficient;
   r.hc = coef > 0.0 ? coef * r.D : r.D;
   if (!(coef > 0.0) && m.contact_num() > 0)
-    cprintf("  Warning: contact_time_step_coefficient is not positive; steps with contact are not "
-            "shortened\n");
+    r.observer.message(Severity::Warning,
+                       "Warning: contact_time_step_coefficient is not positive; steps with "
+                       "contact are not shortened");
   // With contact, the energy change of a step is judged against |E0|, but
   // never against less than the work of lifting every body by the model's
   // size: the zero of potential energy is wherever the origin happens to be.
@@ -117,7 +139,13 @@ bool stepTowards(Run& r, double target) {
     switch (judgeStep(r, hs, tEnd)) {
       case Attempt::Retry: continue;
       case Attempt::Stopped: return false;
-      case Attempt::Taken: return onSample;
+      case Attempt::Taken:
+        r.observer.stepTaken(r.progress());
+        if (onSample) return true;
+        if (r.observer.stopRequested()) {
+          r.interrupt();
+          return false;
+        }
     }
   }
 }
@@ -158,8 +186,11 @@ AnalysisStatus simulate(const Model& m, const Settings& s, Histories& h, std::st
   message.clear();
   if (!checkModelForAnalysis(m, message)) return AnalysisStatus::Refused;
   if (opt.store && !opt.store->ready(message)) return AnalysisStatus::Refused;
-  for (const std::string& warning : contactStepWarnings(m, s)) cprintf("  %s\n", warning.c_str());
-  Run r(m, s, h, message);
+  ConsoleObserver console;
+  RunObserver& observer = opt.observer ? *opt.observer : console;
+  for (const std::string& warning : contactStepWarnings(m, s))
+    observer.message(Severity::Warning, warning);
+  Run r(m, s, h, message, observer);
   cprintf("mbd analysis\n");
   setupDynamics(m, r.w);
   if (!checkStartOfRun(m, r.w, message)) return AnalysisStatus::Refused;
@@ -179,6 +210,8 @@ AnalysisStatus simulate(const Model& m, const Settings& s, Histories& h, std::st
     }
     storeSample(r, r.ti, target);
     ++r.ti;
+    // A stop asked for while stepping to this sample ends the run on it.
+    if (r.ti < r.N && r.observer.stopRequested()) r.interrupt();
   }
   return finish(r, opt, clock0);
 }

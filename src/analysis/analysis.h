@@ -12,12 +12,14 @@ namespace orv {
 struct Model;
 struct Settings;
 struct Histories;
+class RunObserver;
 
 enum class AnalysisStatus {
   Completed,  // ran to the end of the time span
   Stopped,    // the energy ratio jumped above 10 without contact
   Failed,     // the constraint system could not be solved; samples so far kept
   Refused,    // the model cannot be analysed; nothing ran
+  Interrupted,  // its observer asked it to stop; samples so far kept
 };
 
 // Where a run's result goes. The driver asks before anything is computed
@@ -34,6 +36,7 @@ struct ResultStore {
 struct SimulationOptions {
   bool pauses = true;            // the short pauses at the end of a run
   ResultStore* store = nullptr;  // nullptr: the result stays in the histories only
+  RunObserver* observer = nullptr;  // nullptr: the console's account (ConsoleObserver)
 };
 
 // Mechanical energy of state Y from the terms the settings select, with the

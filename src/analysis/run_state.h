@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/observer.h"
 #include "analysis/run_limits.h"
 #include "dynamics/dynamics.h"
 #include "model/model.h"
@@ -15,11 +16,13 @@
 namespace orv {
 
 struct Run {
-  Run(const Model& model, const Settings& settings, Histories& hist, std::string& msg)
+  Run(const Model& model, const Settings& settings, Histories& hist, std::string& msg,
+      RunObserver& obs)
       : m(model),
         s(settings),
         h(hist),
         message(msg),
+        observer(obs),
         layout{model.body_num()},
         N(model.sample_num),
         D(model.d_time),
@@ -29,6 +32,7 @@ struct Run {
   const Settings& s;
   Histories& h;
   std::string& message;  // why a run was refused, failed or stopped
+  RunObserver& observer;
   DynamicsWork w;
   const StateLayout layout;
   const int N;       // samples
@@ -60,6 +64,10 @@ struct Run {
   void fail(double when);
   // The run stops by a run-time rule, `why`.
   void stop(const std::string& why);
+  // The run ends at the end of the step just taken: its observer asked.
+  void interrupt();
+  // Where the run stands, for the observer.
+  RunProgress progress() const;
 };
 
 // v as "%g" prints it.

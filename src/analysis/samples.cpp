@@ -82,17 +82,7 @@ void storeSample(Run& r, int ti, double at) {
   storeOutputsAndContacts(r, ti);
   h.anime_num = ti + 1;
   h.current_frame = ti;
-  if (ti % 10 != 0) return;
-  cprintf("Time=%e, h=%e, ti=%d\n", h.p_time[ti], r.step, ti);
-  cprintf("    E_:");
-  cprintf("%.3e,", r.energy);
-  cprintf("    d_E:");
-  cprintf("%.3e,", r.ratio);
-  cprintf("\n");
-  cprintf("    C_c:");
-  const size_t nc = r.m.motion_num() + r.m.joint_num();
-  for (size_t k = 0; k < nc; ++k) cprintf("%.3e,", h.p_C_const[ti * nc + k]);
-  cprintf("\n");
+  r.observer.sampleStored(r.m, h, ti, r.progress());
 }
 
 void buildContactIndex(Histories& h, int N) {

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPen>
+#include <QSignalBlocker>
 #include <QToolBar>
 #include <algorithm>
 #include <qwt_plot_curve.h>
@@ -75,13 +76,33 @@ GraphWin::GraphWin(QWidget* parent) : QMainWindow(parent) {
   layout->addWidget(new QLabel("Output List", strip));
   layout->addSpacing(10);
   outputList_ = new QComboBox(strip);
-  outputList_->addItem(" ");
-  for (int c = 0; c < orv::channelCount(g_model, g_hist); ++c)
-    outputList_->addItem(QString::fromStdString(orv::channelName(g_model, g_hist, c)));
+  outputList_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  fillOutputList();
   layout->addWidget(outputList_);
   toolBar->addWidget(strip);
   addToolBar(toolBar);
 
   connect(outputList_, QOverload<int>::of(&QComboBox::currentIndexChanged), plot_,
           &DataPlot::setOutput);
+}
+
+void GraphWin::fillOutputList() {
+  outputList_->clear();
+  outputList_->addItem(" ");
+  for (int c = 0; c < orv::channelCount(g_model, g_hist); ++c)
+    outputList_->addItem(QString::fromStdString(orv::channelName(g_model, g_hist, c)));
+}
+
+void GraphWin::refresh() {
+  const QString chosen = outputList_->currentIndex() > 0 ? outputList_->currentText() : QString();
+  {
+    const QSignalBlocker quiet(outputList_);
+    fillOutputList();
+    const int again = chosen.isEmpty() ? -1 : outputList_->findText(chosen, Qt::MatchExactly);
+    outputList_->setCurrentIndex(again > 0 ? again : 0);
+  }
+  // The curve points into arrays sized from the old histories: plot anew
+  // once a channel was ever chosen (before that the plot is empty).
+  if (plot_->curve() || outputList_->currentIndex() > 0)
+    plot_->setOutput(outputList_->currentIndex());
 }

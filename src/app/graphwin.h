@@ -1,4 +1,6 @@
-// The graph window: one output channel of the held result plotted against time.
+// The graph window: one output channel of the held result plotted against
+// time. One window serves the whole session: after a run, a result file or a
+// motion import it is refreshed, keeping its place and the chosen channel.
 #pragma once
 
 #include <QMainWindow>
@@ -45,8 +47,12 @@ class GraphWin : public QMainWindow {
   explicit GraphWin(QWidget* parent = nullptr);
 
   DataPlot* plot() const { return plot_; }
-  // " " then the name of every output channel, as at construction.
+  // " " then the name of every output channel, as at the last refresh.
   QComboBox* outputList() const { return outputList_; }
+
+  // Lists the channels of the histories held now and plots the chosen one
+  // anew; a channel of the same name stays chosen, else none is.
+  void refresh();
 
  public slots:
   // Plot interaction is not offered; these keep the window's slot table.
@@ -57,6 +63,8 @@ class GraphWin : public QMainWindow {
   void enableZoomMode(bool) {}
 
  private:
+  void fillOutputList();
+
   DataPlot* plot_ = nullptr;
   QComboBox* outputList_ = nullptr;
 };

@@ -1,5 +1,7 @@
 // orvaldyn: the desktop program. `orvaldyn [MODELFILE]` opens the main window
 // and, when given, reads the model file as if it had been chosen in the dialog.
+// Its settings (recent files, where the graph window stands) are kept with
+// QSettings under the organisation and application name "orvaldyn".
 #include <GL/freeglut.h>
 
 #include <QApplication>
@@ -8,13 +10,17 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QSettings>
+#include <QProgressBar>
 #include <QSpinBox>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QWindow>
 #include <cstdio>
 
 #include "app/graphwin.h"
 #include "app/mainwindow.h"
+#include "app/messages_panel.h"
 #include "model/globals.h"
 #include "view/view_state.h"
 
@@ -49,6 +55,7 @@ int screenshots(MainWindow& w, const QStringList& args) {
   waitUntilExposed(w);
   w.openModel(model);
   if (w.messages().isEmpty()) w.exec_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   for (const MainWindow::Message& m : w.messages())
     std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
   if (!w.messages().isEmpty()) return 1;
@@ -61,7 +68,7 @@ int screenshots(MainWindow& w, const QStringList& args) {
   if (!w.grabWithView().save(mainPng)) return 1;
 
   GraphWin* g = w.graphWindow();
-  waitUntilExposed(*g);
+  waitUntilExposed(*g->window());
   g->outputList()->setCurrentIndex(channel);
   QCoreApplication::processEvents();
   const QString graphPng = outDir + "/" + name + "_graph_window.png";
@@ -70,19 +77,94 @@ int screenshots(MainWindow& w, const QStringList& args) {
   return 0;
 }
 
+// The picture of the messages panel: open MODEL and run it, then open
+// REFUSED, which the reader refuses, and save the main window as OUTFILE.
+int messagesScreenshot(MainWindow& w, const QStringList& args) {
+  if (args.size() != 3) {
+    std::fprintf(stderr, "usage: orvaldyn --messages-screenshot OUTFILE MODEL REFUSED\n");
+    return 2;
+  }
+  w.setRecordMessages(true);
+  w.resize(1100, 760);
+  w.show();
+  waitUntilExposed(w);
+  w.openModel(args[1]);
+  if (!w.messages().isEmpty()) return 1;
+  w.exec_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  w.graphWindow()->close();
+  orv::g_view.pan[2] = -2.5 * orv::g_model.max_length;
+  w.frameSpinBox()->setValue(60);
+  w.openModel(args[2]);
+  if (w.messages().isEmpty()) return 1;  // it was meant to be refused
+  w.resizeDocks({w.messagesPanel()}, {150}, Qt::Vertical);
+  for (int i = 0; i < 10; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!w.grabWithView().save(args[0])) return 1;
+  std::printf("\nsaved %s\n", qPrintable(args[0]));
+  return 0;
+}
+
+// The window while a run goes: open MODEL, start it, save the main window
+// once the progress bar shows FRACTION (0..1) into OUTDIR, then stop it.
+int runScreenshot(MainWindow& w, const QStringList& args) {
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: orvaldyn --screenshot-run OUTDIR MODEL FRACTION [CENTER [ZOOM]]\n");
+    return 2;
+  }
+  const QString outDir = args[0];
+  const QString model = args[1];
+  const double fraction = args[2].toDouble();
+  const int center = args.size() > 3 ? args[3].toInt() : 0;
+  const double zoom = args.size() > 4 ? args[4].toDouble() : 0.0;
+
+  w.setRecordMessages(true);
+  w.show();
+  waitUntilExposed(w);
+  w.openModel(model);
+  if (!w.messages().isEmpty()) return 1;
+  w.centerCombo()->setCurrentIndex(center);
+  orv::g_view.pan[2] = -zoom * orv::g_model.max_length;
+  w.exec_analysis();
+  const QProgressBar* bar = w.runControl()->progressBar();
+  while (w.analysisRunning() && bar->value() < fraction * bar->maximum())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!w.analysisRunning()) return 1;
+  QCoreApplication::processEvents();
+  QDir().mkpath(outDir);
+  const QString png = outDir + "/" + QFileInfo(model).completeBaseName() + "_run_in_progress.png";
+  const bool saved = w.grabWithView().save(png);
+  w.stop_analysis();
+  while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (!saved) return 1;
+  std::printf("\nsaved %s\n", qPrintable(png));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   glutInit(&argc, argv);  // the view draws its text with GLUT fonts
   QApplication app(argc, argv);
+  QCoreApplication::setOrganizationName("orvaldyn");
+  QCoreApplication::setApplicationName("orvaldyn");
   // Qt takes the user's locale; numbers in every file we read and write use a
   // decimal point, whatever the desktop's language.
   std::setlocale(LC_NUMERIC, "C");
-  MainWindow w;
 
   QStringList args = app.arguments();
   args.removeFirst();
+  // Pictures for the documentation neither read nor change the user's settings.
+  const bool pictures =
+      !args.isEmpty() && (args[0] == "--screenshot" || args[0] == "--messages-screenshot");
+  QTemporaryDir pictureSettings;
+  if (pictures)
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, pictureSettings.path());
+
+  MainWindow w;
   if (!args.isEmpty() && args[0] == "--screenshot") return screenshots(w, args.mid(1));
+  if (!args.isEmpty() && args[0] == "--messages-screenshot")
+    return messagesScreenshot(w, args.mid(1));
+  if (!args.isEmpty() && args[0] == "--screenshot-run") return runScreenshot(w, args.mid(1));
 
   w.show();
   if (!args.isEmpty()) w.openModel(args[0]);

@@ -5,7 +5,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
@@ -18,10 +21,15 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSpinBox>
+#include <QStatusBar>
+#include <QToolBar>
 #include <new>
 
 #include "app/graphwin.h"
+#include "app/messages_panel.h"
+#include "app/recent_files.h"
 #include "app/pixmap_size.h"
 #include "model/globals.h"
 #include "model/histories.h"
@@ -43,14 +51,30 @@ constexpr int kPathMax = 255;
 const char* const kFileCaption = "Open file";
 
 // The message when memory ran out; the readers leave what was held as it
-// was, so only a run needs more (see exec_analysis).
+// was, so only a run needs more (see analysisEnded).
 QString outOfMemory(const QString& what) { return "Not enough memory to " + what; }
+
+// "1 body", "2 bodies": for the status lines.
+QString counted(int n, const char* one, const char* many) {
+  return QString("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
+QString fileName(const std::string& path) {
+  return QFileInfo(QString::fromLocal8Bit(path.c_str())).fileName();
+}
 
 }  // namespace
 
 MainWindow::MainWindow() {
   centralWidget_ = new QWidget;
   setCentralWidget(centralWidget_);
+
+  // Before the view: its constructor reads the settings, whose warnings
+  // belong in the panel too.
+  messagesPanel_ = new MessagesPanel(this);
+  messagesPanel_->installSink();
+  addDockWidget(Qt::BottomDockWidgetArea, messagesPanel_);
+  messagesPanel_->hide();
 
   // The view comes first: its constructor reads the settings everything else uses.
   glWidget_ = new GLWidget;
@@ -110,18 +134,23 @@ MainWindow::MainWindow() {
 
   createActions();
   createMenus();
+  createRunControls();
 
   auto* grid = new QGridLayout(centralWidget_);
   grid->addWidget(controlStrip_, 0, 0);
   grid->addWidget(glWidgetArea_, 1, 0);
 
-  setWindowTitle("orvaldyn");
   resize(800, 600);
-
-  graphWin_ = new GraphWin(nullptr);
+  setUpGraphWindow();
+  updateTitle();
 }
 
-MainWindow::~MainWindow() { delete graphWin_; }
+MainWindow::~MainWindow() {
+  // Before the view it may be showing a preview in goes; a run still going
+  // is stopped and waited for.
+  delete runControl_;
+  delete graphWin_;
+}
 
 void MainWindow::createActions() {
   graphWindowAct_ = new QAction("&Open Graph Window", this);
@@ -136,17 +165,29 @@ void MainWindow::createActions() {
   analysisAct_->setStatusTip("Execute Analysis");
   connect(analysisAct_, &QAction::triggered, this, &MainWindow::exec_analysis);
 
-  openModelAct_ = new QAction("&Open Model File", this);
+  openModelAct_ = new QAction("&Open Model File...", this);
+  openModelAct_->setShortcut(QKeySequence("Ctrl+O"));
   openModelAct_->setStatusTip("Open Model File");
   connect(openModelAct_, &QAction::triggered, this, &MainWindow::showInputFileDialog);
 
-  openResultAct_ = new QAction("&Open Result File", this);
+  reloadAct_ = new QAction("Re&load Model", this);
+  reloadAct_->setShortcut(QKeySequence(Qt::Key_F5));
+  reloadAct_->setStatusTip("Read the current model file again");
+  reloadAct_->setEnabled(false);  // until a model is read
+  connect(reloadAct_, &QAction::triggered, this, &MainWindow::reloadModel);
+
+  openResultAct_ = new QAction("Open R&esult File...", this);
   openResultAct_->setStatusTip("Open Result File");
   connect(openResultAct_, &QAction::triggered, this, &MainWindow::showResFileDialog);
 
-  openMovAct_ = new QAction("&Open Mov File", this);
+  openMovAct_ = new QAction("Open &Mov File...", this);
   openMovAct_->setStatusTip("Open Mov File");
   connect(openMovAct_, &QAction::triggered, this, &MainWindow::showMovFileDialog);
+
+  graphDockAct_ = new QAction("&Dock Graph Window", this);
+  graphDockAct_->setCheckable(true);
+  graphDockAct_->setStatusTip("Show the graph window in this window rather than on its own");
+  connect(graphDockAct_, &QAction::triggered, this, &MainWindow::setGraphDocked);
 
   // The picture actions, Stop Rotate and the about boxes are wired up but put
   // in no menu, so neither an entry nor their shortcut reaches them.
@@ -166,8 +207,8 @@ void MainWindow::createActions() {
   stopRotateAct_->setShortcut(QKeySequence("Ctrl+S"));
   connect(stopRotateAct_, &QAction::triggered, this, &MainWindow::stopRotate);
 
-  exitAct_ = new QAction("E&xit", this);
-  exitAct_->setShortcuts(QKeySequence::Quit);
+  exitAct_ = new QAction("&Quit", this);
+  exitAct_->setShortcut(QKeySequence("Ctrl+Q"));
   connect(exitAct_, &QAction::triggered, this, &QWidget::close);
 
   aboutAct_ = new QAction("&About", this);
@@ -178,11 +219,7 @@ void MainWindow::createActions() {
 }
 
 void MainWindow::createMenus() {
-  fileMenu_ = menuBar()->addMenu("&File");
-  fileMenu_->addAction(openModelAct_);
-  fileMenu_->addAction(openResultAct_);
-  fileMenu_->addAction(openMovAct_);
-  fileMenu_->addAction(exitAct_);
+  createFileMenu();
 
   analysisMenu_ = menuBar()->addMenu("&Analysis");
   analysisMenu_->addAction(analysisAct_);
@@ -190,6 +227,10 @@ void MainWindow::createMenus() {
   resultMenu_ = menuBar()->addMenu("&Result");
   resultMenu_->addAction(animationAct_);
   resultMenu_->addAction(graphWindowAct_);
+  resultMenu_->addAction(graphDockAct_);
+  QAction* messagesAct = messagesPanel_->toggleViewAction();
+  messagesAct->setText("Show &Messages");
+  resultMenu_->addAction(messagesAct);
 }
 
 void MainWindow::showMessage(const QString& title, const QString& text, bool aboutBox) {
@@ -207,6 +248,8 @@ void MainWindow::showMessage(const QString& title, const QString& text, bool abo
   box.setText(text);
   box.exec();
 }
+
+void MainWindow::addMessage(const orv::Message& message) { messagesPanel_->add(message); }
 
 // ---- pictures ----
 
@@ -264,20 +307,45 @@ void MainWindow::showInputFileDialog() {
 void MainWindow::openModel(const QString& path) {
   std::string message;
   // Prints the path and refuses one too long for the model's path field.
+  // The reader lists its refusals in the messages panel itself.
   orv::ReadStatus st = orv::ReadStatus::OpenError;
   try {
     st = orv::openModelFile(path.toLocal8Bit().toStdString(), message);
     if (st == orv::ReadStatus::InputError)
       showMessage("Input File Error", QString::fromLocal8Bit(message.c_str()));
   } catch (const std::bad_alloc&) {
+    addMessage({orv::Severity::Error, outOfMemory("read the model file").toStdString(),
+                path.toLocal8Bit().toStdString(), 0});
     showMessage("Out of Memory", outOfMemory("read the model file " + path));
   }
   // A file that could not be read or was refused changes nothing: the model
   // loaded before, its results and the view stay as they were.
-  if (st != orv::ReadStatus::Ok) return;
+  if (st != orv::ReadStatus::Ok) {
+    statusBar()->showMessage("Model " + QFileInfo(path).fileName() +
+                             " not read; the model held is kept");
+    return;
+  }
   refillLocalCoordinateLists();
   glWidget_->updateTextures();
+  // Results that fit the model are kept, and with them their age.
+  const QDateTime results = resultsTime_;
+  modelFileTime_ = QFileInfo(path).lastModified();
   historiesReplaced();
+  if (orv::g_hist.analysis_finished) resultsTime_ = results;
+  recentFiles_->add(path);
+  reloadAct_->setEnabled(true);
+  watchModelFile();
+  updateTitle();
+  const orv::Model& m = orv::g_model;
+  statusBar()->showMessage(QString("Model %1 read: %2, %3, %4")
+                               .arg(fileName(m.path), counted(m.body_num(), "body", "bodies"),
+                                    counted(m.frame_num(), "local coordinate", "local coordinates"),
+                                    counted(m.joint_num(), "joint", "joints")));
+}
+
+void MainWindow::reloadModel() {
+  if (orv::g_model.path.empty()) return;
+  openModel(QString::fromLocal8Bit(orv::g_model.path.c_str()));
 }
 
 void MainWindow::refillLocalCoordinateLists() {
@@ -302,15 +370,31 @@ void MainWindow::openResult(const QString& path) {
   cprintf("filename=%s\n", p.c_str());
   if (p.size() > static_cast<size_t>(kPathMax)) {
     cprintf("  Result file path is longer than %d characters\n", kPathMax);
+    addMessage({orv::Severity::Error,
+                "Result file path is longer than " + std::to_string(kPathMax) + " characters", "",
+                0});
+    statusBar()->showMessage("Result file not read");
     return;
   }
   resultPath_ = p;
   // The reader refuses a file it has no memory for; this catches the rest.
+  // It lists its refusals in the messages panel itself.
+  bool read = false;
   try {
-    if (orv::readResultFile(resultPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+    read = orv::readResultFile(resultPath_, orv::g_model, orv::g_hist);
   } catch (const std::bad_alloc&) {
+    addMessage({orv::Severity::Error, outOfMemory("read the result file").toStdString(), p, 0});
     showMessage("Out of Memory", outOfMemory("read the result file " + path));
   }
+  if (!read) {
+    statusBar()->showMessage("Result file not read; the result held is kept");
+    return;
+  }
+  historiesReplaced();
+  resultsTime_ = QFileInfo(path).lastModified();  // what the file holds is as old as the file
+  updateTitle();
+  statusBar()->showMessage("Result file read: " +
+                           counted(orv::g_hist.anime_num, "sample", "samples"));
 }
 
 void MainWindow::showMovFileDialog() {
@@ -326,65 +410,131 @@ void MainWindow::openMotion(const QString& path) {
   cprintf("filename=%s\n", p.c_str());
   if (p.size() > static_cast<size_t>(kPathMax)) {
     cprintf("  Motion file path is longer than %d characters\n", kPathMax);
+    addMessage({orv::Severity::Error,
+                "Motion file path is longer than " + std::to_string(kPathMax) + " characters", "",
+                0});
+    statusBar()->showMessage("Motion not imported");
     return;
   }
   movPath_ = p;
+  bool imported = false;
   try {
-    if (orv::importMotion(movPath_, orv::g_model, orv::g_hist)) historiesReplaced();
+    imported = orv::importMotion(movPath_, orv::g_model, orv::g_hist);
   } catch (const std::bad_alloc&) {
+    addMessage({orv::Severity::Error, outOfMemory("import the motion file").toStdString(), p, 0});
     showMessage("Out of Memory", outOfMemory("import the motion file " + path));
   }
+  if (!imported) {
+    statusBar()->showMessage("Motion not imported; the result held is kept");
+    return;
+  }
+  historiesReplaced();
+  statusBar()->showMessage("Motion imported: " + counted(orv::g_hist.anime_num, "frame", "frames"));
 }
 
 void MainWindow::historiesReplaced() {
   // The new histories may hold fewer frames than the one shown.
   glWidget_->setFrame(orv::g_view.i_anime);
+  // Computed (or imported) for the model as read from its file.
+  resultsTime_ = orv::g_hist.analysis_finished ? modelFileTime_ : QDateTime();
+  updateTitle();
+  graphWin_->refresh();
 }
 
 // ---- analysis and graph window ----
 
-void MainWindow::exec_analysis() {
-  std::string message;
-  orv::AnalysisStatus st;
-  // Refuses without bodies and local coordinates ("No model for analysis").
-  try {
-    st = orv::executeAnalysis(message);
-  } catch (const std::bad_alloc&) {
-    // A run cut short leaves half-filled histories: the model's initial
-    // state (which needs little) is what can be shown for sure.
-    try {
-      orv::resetToInitialState(orv::g_hist, orv::g_model);
-    } catch (const std::bad_alloc&) {
-    }
-    showMessage("Out of Memory", outOfMemory("run the analysis"));
-    historiesReplaced();
-    return;
+// The run itself is in RunControl; what follows it is in analysisEnded().
+void MainWindow::exec_analysis() { runControl_->start(); }
+
+void MainWindow::stop_analysis() { runControl_->requestStop(); }
+
+void MainWindow::createRunControls() {
+  runControl_ = new RunControl(statusBar(), glWidget_, this);
+  connect(runControl_, &RunControl::runningChanged, this, &MainWindow::setRunning);
+  connect(runControl_, &RunControl::message, this, &MainWindow::addMessage);
+  connect(runControl_, &RunControl::ended, this, &MainWindow::analysisEnded);
+
+  stopAct_ = new QAction("S&top Analysis", this);
+  stopAct_->setShortcut(QKeySequence(Qt::Key_Escape));
+  stopAct_->setStatusTip("Stop the analysis at the end of the current step, keeping the samples so far");
+  stopAct_->setEnabled(false);
+  connect(stopAct_, &QAction::triggered, this, &MainWindow::stop_analysis);
+
+  followAct_ = new QAction("&Follow the Run", this);
+  followAct_->setStatusTip("Show the latest computed sample while the analysis runs");
+  followAct_->setCheckable(true);
+  followAct_->setChecked(runControl_->following());
+  connect(followAct_, &QAction::toggled, runControl_, &RunControl::setFollowing);
+
+  analysisMenu_->addAction(stopAct_);
+  analysisMenu_->addAction(followAct_);
+  QToolBar* bar = addToolBar("Analysis");
+  bar->setObjectName("analysisToolBar");
+  bar->addAction(analysisAct_);
+  bar->addAction(stopAct_);
+  bar->addAction(followAct_);
+
+  fpsLabel_ = new QLabel;
+  fpsLabel_->hide();
+  statusBar()->addPermanentWidget(fpsLabel_);
+  connect(glWidget_, &GLWidget::framesPerSecond, this, [this](double fps) {
+    fpsLabel_->setText(QString("%1 frames/s").arg(fps, 0, 'f', 1));
+    fpsLabel_->setVisible(fps > 0.0);
+  });
+}
+
+void MainWindow::setRunning(bool running) {
+  // The run reads the model and the settings and replaces the histories at
+  // its end: nothing may change them meanwhile. Quitting stops the run.
+  for (QAction* a : fileMenu_->actions())
+    if (a != exitAct_) a->setEnabled(!running);
+  analysisAct_->setEnabled(!running);
+  animationAct_->setEnabled(!running);
+  stopAct_->setEnabled(running);
+  if (running) orv::g_view.animating = false;
+}
+
+void MainWindow::analysisEnded(const RunControl::Outcome& o) {
+  if (o.closing) return;
+  const QString message = QString::fromStdString(o.message);
+  switch (o.status) {
+    case orv::AnalysisStatus::Failed:
+      // Half-filled histories were dropped for the model's initial state.
+      if (message == outOfMemory("run the analysis"))
+        showMessage("Out of Memory", message);
+      else
+        showMessage("Analysis Error", message);
+      break;
+    case orv::AnalysisStatus::Refused: showMessage("Analysis Error", message); return;
+    case orv::AnalysisStatus::Stopped:  // why and when; the samples so far are kept
+      showMessage("Analysis Stopped", message);
+      break;
+    case orv::AnalysisStatus::Completed:  // rows left out as redundant: said once, the run went on
+      if (!message.isEmpty()) showMessage("Redundant Constraints", message);
+      break;
+    case orv::AnalysisStatus::Interrupted: break;  // asked for: the status line says when
   }
-  if (st == orv::AnalysisStatus::Refused || st == orv::AnalysisStatus::Failed)
-    showMessage("Analysis Error", QString::fromStdString(message));
-  else if (st == orv::AnalysisStatus::Stopped)  // why and when; the samples so far are kept
-    showMessage("Analysis Stopped", QString::fromStdString(message));
-  else if (!message.empty())  // rows left out as redundant: said once, the run went on
-    showMessage("Redundant Constraints", QString::fromStdString(message));
-  if (st == orv::AnalysisStatus::Refused) return;
+  // A followed run leaves the view on the sample it showed last (the spin
+  // box may not reach that far).
+  if (runControl_->following()) {
+    animeSpin_->setValue(orv::g_hist.anime_num - 1);
+    glWidget_->setFrame(orv::g_hist.anime_num - 1);
+  }
   historiesReplaced();
-  newGraphWindow();
+  showGraphWindow();
 }
 
-void MainWindow::open_graphwindow() { newGraphWindow(); }
-
-void MainWindow::newGraphWindow() {
-  // Never refilled: a fresh window lists the channels and samples held now.
-  if (graphWin_) graphWin_->close();
-  delete graphWin_;
-  graphWin_ = new GraphWin(nullptr);
-  graphWin_->resize(540, 400);
-  graphWin_->show();
-}
+void MainWindow::open_graphwindow() { showGraphWindow(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // The graph window is top-level; it must not keep the program alive alone.
-  if (graphWin_) graphWin_->close();
+  // The run ends first, its result file written whole.
+  runControl_->stopAndWait();
+  // A graph window of its own must not keep the program alive alone; where
+  // it stood is kept for the next start.
+  if (!graphDocked()) {
+    QSettings().setValue("graphWindow/geometry", graphWin_->saveGeometry());
+    graphWin_->close();
+  }
   QMainWindow::closeEvent(event);
 }
 
@@ -404,5 +554,101 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   } else if (event->key() == Qt::Key_R) {
     glWidget_->rotateMode();
     cprintf("   r\n");
+  }
+}
+
+// ---- files and messages ----
+
+void MainWindow::createFileMenu() {
+  fileMenu_ = menuBar()->addMenu("&File");
+  fileMenu_->addAction(openModelAct_);
+  recentMenu_ = fileMenu_->addMenu("Open &Recent");
+  recentFiles_ = new RecentFiles(recentMenu_, this);
+  connect(recentFiles_, &RecentFiles::openRequested, this, &MainWindow::openModel);
+  fileMenu_->addAction(reloadAct_);
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(openResultAct_);
+  fileMenu_->addAction(openMovAct_);
+  fileMenu_->addSeparator();
+  fileMenu_->addAction(exitAct_);
+}
+
+void MainWindow::updateTitle() {
+  if (orv::g_model.path.empty()) {
+    setWindowTitle("orvaldyn");
+    setWindowModified(false);
+    return;
+  }
+  setWindowTitle(fileName(orv::g_model.path) + "[*] - orvaldyn");
+  const QFileInfo file(QString::fromLocal8Bit(orv::g_model.path.c_str()));
+  setWindowModified(resultsTime_.isValid() && file.exists() && file.lastModified() > resultsTime_);
+}
+
+void MainWindow::watchModelFile() {
+  if (!modelWatcher_) {
+    modelWatcher_ = new QFileSystemWatcher(this);
+    // Editors that save by replacing the file end the watch on it: the
+    // folder tells when it is there again.
+    auto changed = [this] {
+      watchModelFile();
+      updateTitle();
+    };
+    connect(modelWatcher_, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(modelWatcher_, &QFileSystemWatcher::directoryChanged, this, changed);
+  }
+  const QFileInfo file(QString::fromLocal8Bit(orv::g_model.path.c_str()));
+  const QString path = file.absoluteFilePath(), dir = file.absolutePath();
+  for (const QString& old : modelWatcher_->files())
+    if (old != path) modelWatcher_->removePath(old);
+  for (const QString& old : modelWatcher_->directories())
+    if (old != dir) modelWatcher_->removePath(old);
+  if (file.exists() && !modelWatcher_->files().contains(path)) modelWatcher_->addPath(path);
+  if (!modelWatcher_->directories().contains(dir)) modelWatcher_->addPath(dir);
+}
+
+void MainWindow::setUpGraphWindow() {
+  graphWin_ = new GraphWin(nullptr);
+  graphWin_->resize(540, 400);
+  graphWin_->restoreGeometry(QSettings().value("graphWindow/geometry").toByteArray());
+  graphDock_ = new QDockWidget("Graph Window", this);
+  graphDock_->setObjectName("graphDock");
+  // Docked or on its own is chosen in the menu, not by dragging it out.
+  graphDock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::RightDockWidgetArea, graphDock_);
+  graphDock_->hide();
+  setGraphDocked(QSettings().value("graphWindow/docked", false).toBool());
+}
+
+bool MainWindow::graphDocked() const { return graphWin_->parentWidget() != nullptr; }
+
+void MainWindow::setGraphDocked(bool docked) {
+  QSettings().setValue("graphWindow/docked", docked);
+  graphDockAct_->setChecked(docked);
+  if (docked == graphDocked()) return;
+  const bool shown = graphWin_->isVisible();
+  if (docked) {
+    QSettings().setValue("graphWindow/geometry", graphWin_->saveGeometry());
+    graphDock_->setWidget(graphWin_);
+    graphWin_->show();
+    graphDock_->setVisible(shown);
+  } else {
+    const bool dockShown = graphDock_->isVisible();
+    graphDock_->setWidget(nullptr);
+    graphDock_->hide();
+    graphWin_->setParent(nullptr);
+    graphWin_->resize(540, 400);
+    graphWin_->restoreGeometry(QSettings().value("graphWindow/geometry").toByteArray());
+    graphWin_->setVisible(dockShown);
+  }
+}
+
+void MainWindow::showGraphWindow() {
+  graphWin_->refresh();
+  if (graphDocked()) {
+    graphDock_->show();
+    graphDock_->raise();
+  } else {
+    graphWin_->show();
+    graphWin_->raise();
   }
 }

@@ -1,18 +1,26 @@
 // The main window: the 3D view with its strip of animation and camera
 // controls, the menus that open model, result and motion files, the command
-// that runs the analysis, and the graph window.
+// that runs the analysis, the graph window and the messages panel.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
 #include <string>
 
+#include "app/run_control.h"
+#include "platform/messages.h"
+
 class GLWidget;
 class GraphWin;
+class MessagesPanel;
+class RecentFiles;
 class QAction;
 class QComboBox;
+class QDockWidget;
+class QFileSystemWatcher;
 class QLabel;
 class QMenu;
 class QPixmap;
@@ -41,6 +49,19 @@ class MainWindow : public QMainWindow {
   const QList<Message>& messages() const { return messages_; }
   void clearMessages() { messages_.clear(); }
 
+  // Lists a message in the messages panel (GUI thread only).
+  void addMessage(const orv::Message& message);
+
+  // ---- files and messages ----
+  MessagesPanel* messagesPanel() const { return messagesPanel_; }
+  RecentFiles* recentFiles() const { return recentFiles_; }
+  QAction* reloadAction() const { return reloadAct_; }
+  // The graph window in a dock of this window, or a window of its own; the
+  // choice is kept for the next start.
+  void setGraphDocked(bool docked);
+  bool graphDocked() const;
+  QDockWidget* graphDock() const { return graphDock_; }
+
   // The window as it looks, with the view's current picture drawn in (a plain
   // QWidget::grab() leaves the GL area empty).
   QPixmap grabWithView();
@@ -52,6 +73,13 @@ class MainWindow : public QMainWindow {
   QComboBox* centerCombo() const { return ctrCombo_; }
   QComboBox* cameraCombo() const { return cameraCombo_; }
   QLabel* pixmapLabel() const { return pixmapLabel_; }
+
+  // The analysis in progress (exec_analysis starts it; it ends on its own).
+  bool analysisRunning() const { return runControl_->running(); }
+  RunControl* runControl() const { return runControl_; }
+  QAction* stopAction() const { return stopAct_; }
+  QAction* followAction() const { return followAct_; }
+  QLabel* framesPerSecondLabel() const { return fpsLabel_; }
 
  public slots:
   void renderIntoPixmap();
@@ -69,6 +97,9 @@ class MainWindow : public QMainWindow {
   void cameraLC_id_Changed(int id);
   void showResFileDialog();
   void showMovFileDialog();
+  // F5: reads the current model file again; a refused file changes nothing.
+  void reloadModel();
+  void stop_analysis();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -80,9 +111,20 @@ class MainWindow : public QMainWindow {
   void refillLocalCoordinateLists();
   // The histories were replaced: keep the shown frame inside them.
   void historiesReplaced();
-  void newGraphWindow();
+  // The run: what may not change while it goes, and what follows its end.
+  void createRunControls();
+  void setRunning(bool running);
+  void analysisEnded(const RunControl::Outcome& outcome);
   void setPixmap(const QPixmap& pixmap);
   void showMessage(const QString& title, const QString& text, bool aboutBox = false);
+  // ---- files and messages ----
+  void createFileMenu();
+  void setUpGraphWindow();
+  void showGraphWindow();
+  // The model file's name in the title, marked while the results held are
+  // older than that file on disk.
+  void updateTitle();
+  void watchModelFile();
 
   QWidget* centralWidget_ = nullptr;
   GLWidget* glWidget_ = nullptr;
@@ -113,7 +155,25 @@ class MainWindow : public QMainWindow {
   QAction* aboutAct_ = nullptr;
   QAction* aboutQtAct_ = nullptr;
 
-  GraphWin* graphWin_ = nullptr;  // top-level, owned here, replaced on every opening
+  RunControl* runControl_ = nullptr;
+  QAction* stopAct_ = nullptr;
+  QAction* followAct_ = nullptr;
+  QLabel* fpsLabel_ = nullptr;
+  // ---- files and messages ----
+  MessagesPanel* messagesPanel_ = nullptr;
+  RecentFiles* recentFiles_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
+  QAction* reloadAct_ = nullptr;
+  QAction* graphDockAct_ = nullptr;
+  QDockWidget* graphDock_ = nullptr;
+  QFileSystemWatcher* modelWatcher_ = nullptr;
+  // The model file's time stamp when it was read, and the one the results
+  // held stand for (invalid: no results, only the initial state).
+  QDateTime modelFileTime_;
+  QDateTime resultsTime_;
+
+  // One for the session: in graphDock_ or a window of its own, owned here.
+  GraphWin* graphWin_ = nullptr;
 
   std::string resultPath_;
   std::string movPath_;

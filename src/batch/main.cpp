@@ -133,6 +133,7 @@ int analyse(const CommandLine& c) {
       return kStopped;
     case orv::AnalysisStatus::Failed:
     case orv::AnalysisStatus::Refused:
+    case orv::AnalysisStatus::Interrupted:
       std::fprintf(stderr, "orvaldyn-batch: %s\n", message.c_str());
       return kFailed;
   }

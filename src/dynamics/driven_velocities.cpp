@@ -6,6 +6,8 @@
 #include <jama/jama_lu.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "dynamics/dynamics.h"
 #include "dynamics/redundancy.h"
@@ -13,6 +15,7 @@
 #include "model/model.h"
 #include "model/state_layout.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 
 namespace orv {
 
@@ -220,6 +223,12 @@ void drivenVelocities(const Model& m, DynamicsWork& w, double t, std::vector<int
     cprintf("  Warning: the velocities of the motion-driven bodies cannot be solved at t=%e; "
             "they keep their values\n",
             t);
+    char when[32];
+    std::snprintf(when, sizeof when, "%g", t);
+    report(Severity::Warning,
+           std::string("the velocities of the motion-driven bodies cannot be solved at t=") + when +
+               " s; they keep their values",
+           m.path);
     w.velocityWarned = true;
   }
   for (const Motion& mo : m.motions) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
+#include <string>
 
 #include "dynamics/dynamics.h"
 #include "dynamics/redundancy.h"
@@ -13,6 +15,7 @@
 #include "model/model.h"
 #include "model/state_layout.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 
 namespace orv {
 
@@ -98,6 +101,12 @@ void makeVelocitiesConsistent(const Model& m, DynamicsWork& w, const Vec& eta, V
   }
   cprintf("  Initial velocities made consistent with the constraints (largest change %e)\n",
           change);
+  char size[32];
+  std::snprintf(size, sizeof size, "%.3g", change);
+  report(Severity::Notice,
+         std::string("Initial velocities made consistent with the constraints (largest change ") +
+             size + ")",
+         m.path);
 }
 
 // The model's velocities, those of the driven bodies solved from eta.
@@ -122,9 +131,14 @@ Vec initialVelocities(const Model& m, DynamicsWork& w, const Vec& eta) {
   cprintf("mb={");
   cprintf("}\n");
   const bool driven = m.motion_num() > 0;
-  if ((!ma.empty() || driven) && !solveVelocities(m, qdot, {}, eta, w.Cq))
+  if ((!ma.empty() || driven) && !solveVelocities(m, qdot, {}, eta, w.Cq)) {
     cprintf("  Warning: the initial velocities of the motion-driven bodies cannot be solved; "
             "the model's values are used\n");
+    report(Severity::Warning,
+           "the initial velocities of the motion-driven bodies cannot be solved; the model's "
+           "values are used",
+           m.path);
+  }
   if (driven) makeVelocitiesConsistent(m, w, eta, qdot);
   return qdot;
 }

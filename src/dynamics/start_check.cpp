@@ -17,6 +17,7 @@
 #include "model/model.h"
 #include "model/state_layout.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "platform/source_pos.h"
 
 namespace orv {
@@ -164,6 +165,7 @@ void checkAssembly(Start& st) {
         size += (size.empty() ? "" : ", ") + std::string("angle ") + num(angle) + " rad";
       const std::string warning = "Warning: " + head + size;
       cprintf("%s\n", placeLine(m.path, SourcePos{m.joints[j].line, 0}, warning).c_str());
+      report(Severity::Warning, head + size, m.path, m.joints[j].line);
     }
   }
 }

@@ -12,6 +12,7 @@
 #include "platform/source_pos.h"
 #include "platform/tokens.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 
 namespace orv {
 
@@ -40,6 +41,7 @@ unsigned le16(const unsigned char* b) { return b[0] | static_cast<unsigned>(b[1]
 void place(const std::string& path, long long byte, const std::string& what) {
   cprintf("%s\n",
           placeLine(path, SourcePos{}, "byte " + std::to_string(byte) + ": " + what).c_str());
+  report(Severity::Warning, "texture not loaded: byte " + std::to_string(byte) + ": " + what, path);
 }
 
 // The image size of a header of which `got` bytes were read, checked:
@@ -102,6 +104,7 @@ int loadBmp(const std::string& path, Image& img) {
   FILE* f = openInputFile(path, st);
   if (!f) {
     cprintf("Texture file %s cannot be opened\n", path.c_str());
+    report(Severity::Warning, "texture not loaded: the file cannot be opened", path);
     return 0;
   }
   FileCloser closer{f};
@@ -130,6 +133,7 @@ int loadBmp(const std::string& path, Image& img) {
     rgb.resize(static_cast<size_t>(bytes));
   } catch (const std::bad_alloc&) {
     cprintf("Error allocating memory for color-corrected image data");
+    report(Severity::Warning, "texture not loaded: not enough memory for its pixels", path);
     return 0;
   }
   const size_t read = std::fread(rgb.data(), 1, rgb.size(), f);
@@ -155,6 +159,10 @@ void loadTextureImages(Model& m) {
     if (i >= kMaxTextures) {
       tex.image = Image();
       cprintf("Texture %s is not loaded: at most %d textures\n", tex.name.c_str(), kMaxTextures);
+      report(Severity::Warning,
+             "texture " + tex.name + " not loaded: at most " + std::to_string(kMaxTextures) +
+                 " textures",
+             m.path, tex.line);
       continue;
     }
     loadBmp(resolveModelFile(m, tex.file), tex.image);

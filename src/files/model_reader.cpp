@@ -12,6 +12,7 @@
 #include "model/globals.h"
 #include "model/model.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "platform/tokens.h"
 
 namespace orv {
@@ -119,6 +120,7 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
   TokenReader in(path);
   if (!in.ok()) {
     cprintf("MODEL FILE OPEN ERROR\n");
+    report(Severity::Error, "The model file cannot be opened; the model held is kept", path);
     return ReadStatus::OpenError;
   }
   cprintf("MODEL FILE OPEN !!\n\n");
@@ -142,6 +144,8 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
       cprintf("%s\n", e.detail.c_str());
       message += "\n" + e.detail;
     }
+    const std::string head = message.substr(0, message.find('\n'));
+    report(Severity::Error, e.what.empty() ? head : head + ": " + e.what, path, e.line);
     return ReadStatus::InputError;
   }
   if (r.warnings() > 0)
@@ -160,6 +164,7 @@ ReadStatus openModelFile(const std::string& path, std::string& message) {
   if (path.size() > static_cast<size_t>(kTokenMax)) {
     message = reader::format("Model file path is longer than %d characters", kTokenMax);
     cprintf("  %s\n", message.c_str());
+    report(Severity::Error, message);
     return ReadStatus::InputError;
   }
   ReadStatus st = readModelFile(path, g_settings, g_model, g_hist, message);

@@ -7,6 +7,7 @@
 #include "files/model_reader_impl.h"
 #include "model/types.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "platform/tokens.h"
 
 namespace orv {
@@ -70,18 +71,21 @@ std::string valueWord(double v) {
 // --- places and messages -----------------------------------------------------
 
 void Reader::warn(SourcePos p, const std::string& what) {
-  pending_.push_back(at(p, what));
+  pending_.push_back(Pending{p, what});
   ++warnings_;
 }
 
 void Reader::flushWarnings() {
   // After a section's echo, so that no warning splits an echo line.
-  for (const std::string& w : pending_) cprintf("%s\n", w.c_str());
+  for (const Pending& w : pending_) {
+    cprintf("%s\n", at(w.pos, w.what).c_str());
+    report(Severity::Warning, w.what, t_.path, w.pos.line);
+  }
   pending_.clear();
 }
 
 void Reader::fail(Section sec, int record, SourcePos p, const std::string& what) const {
-  throw MissInput{sec, record, at(p, what)};
+  throw MissInput{sec, record, at(p, what), p.line, what};
 }
 
 // --- tokens ------------------------------------------------------------------
@@ -226,9 +230,9 @@ MissInput Reader::blameShortRecord(Section sec, MissInput e) const {
     const bool flagged =
         sec == kJoint || sec == kMotion || sec == kForce || sec == kContact || sec == kContactGroup;
     const std::string& name = L.tok[flagged && L.tok.size() > 1 ? 1 : 0];
-    return MissInput{sec, static_cast<int>(k) + 1,
-                     at(p, format("%s record %s has %d fields; expected %d", recordKind(sec),
-                                  shownToken(name).c_str(), have, need))};
+    const std::string what = format("%s record %s has %d fields; expected %d", recordKind(sec),
+                                    shownToken(name).c_str(), have, need);
+    return MissInput{sec, static_cast<int>(k) + 1, at(p, what), p.line, what};
   }
   return e;
 }

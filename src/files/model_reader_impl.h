@@ -50,6 +50,8 @@ struct MissInput {
   Section section;
   int record;          // 1-based; 0 for the global sections
   std::string detail;  // "FILE:LINE:COLUMN: what was found, what was expected"
+  int line = 0;        // of the place in detail (0: not known)
+  std::string what;    // detail without its place
 };
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -160,7 +162,11 @@ class Reader {
   SourcePos recordPos_;      // place of its first token
   size_t sectionStart_ = 0;  // offset after the heading of the list being read
   int warnings_ = 0;
-  std::vector<std::string> pending_;  // warnings not printed yet
+  struct Pending {
+    SourcePos pos;
+    std::string what;
+  };
+  std::vector<Pending> pending_;  // warnings not printed yet
   // The texts evaluated during the run, checked once every name is known.
   std::vector<TextPlace> runTexts_;
 };

@@ -17,6 +17,7 @@
 #include "model/state_layout.h"
 #include "platform/source_pos.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "platform/text_file.h"
 #include "math/vec3.h"
 
@@ -37,11 +38,15 @@ constexpr uint64_t kMaxStoreValues = uint64_t(1) << 28;
 constexpr int kNodeValues = 12;
 // Values of a joint row before its extras.
 constexpr int kJointValues = 12;
+// How every refusal reported to the messages panel starts; the result held stays.
+const std::string kNotImported = "Motion not imported: ";
 
 struct ImportFailure {
   std::string file;
   std::string what;
   std::string place = {};  // "FILE:LINE:COLUMN: found ..., expected ..." when a token is at fault
+  std::string expected = {};  // what belonged at that place
+  int line = 0;               // of that place
 };
 
 [[noreturn]] void fail(const std::string& file, std::string what) {
@@ -113,9 +118,10 @@ class Tokens {
     while (end < text.size() && !isBlankChar(text[end])) ++end;
     const std::string found =
         end > at ? shownToken(text.substr(at, end - at)) : std::string("the end of the file");
+    const SourcePos pos = positionIn(text, at);
     throw ImportFailure{file_, std::move(what),
-                        placeLine(file_, positionIn(text, at),
-                                  "found " + found + ", expected " + expected)};
+                        placeLine(file_, pos, "found " + found + ", expected " + expected),
+                        expected, pos.line};
   }
 
   // A label word: its text does not matter, only that it is there.
@@ -293,6 +299,7 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   cprintf("  %s\n", path.c_str());
   if (!load(path, text)) {
     cprintf("MOV FILE OPEN ERROR\n");
+    report(Severity::Error, kNotImported + "the file cannot be opened", path);
     throw ImportFailure{};  // already reported
   }
   cprintf("MOV FILE OPEN !!\n");
@@ -300,7 +307,10 @@ void readHeader(const std::string& path, const Model& m, Header& hd) {
   readTimeSpan(t, hd);
   readNodes(t, hd);
   readCgNodes(t, m, hd);
-  if (!t.atEnd()) cprintf("  ### %s: text after cg_node_index ignored ###\n", path.c_str());
+  if (!t.atEnd()) {
+    cprintf("  ### %s: text after cg_node_index ignored ###\n", path.c_str());
+    report(Severity::Warning, "text after cg_node_index ignored", path);
+  }
 }
 
 const char* const kNodeSuffix[kNodeValues] = {"dx", "dy", "dz", "euler_x", "euler_y", "euler_z",
@@ -347,6 +357,7 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Loade
   std::vector<char> text;
   if (!load(path, text)) {
     cprintf("MOV FILE OPEN ERROR\n");
+    report(Severity::Error, kNotImported + "the file cannot be opened", path);
     throw ImportFailure{};
   }
   cprintf("MOV FILE OPEN !!\n");
@@ -404,7 +415,10 @@ void readMotion(const std::string& path, const Model& m, const Header& hd, Loade
     }
   }
   progress.done();
-  if (!t.atEnd()) cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
+  if (!t.atEnd()) {
+    cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
+    report(Severity::Warning, "text after the last sample ignored", path);
+  }
   cprintf("FILE CLOSE !!\n");
 }
 
@@ -418,12 +432,16 @@ void openJointForces(const std::string& movPath, std::vector<char>& text, std::s
   if (!load(first, text)) {
     if (second.empty()) {
       cprintf("JNT FILE OPEN ERROR\n");
+      report(Severity::Error, kNotImported + "the joint-force file cannot be opened", first);
       throw ImportFailure{};
     }
     cprintf("  not there; trying %s\n", second.c_str());
     used = second;
     if (!load(second, text)) {
       cprintf("JNT FILE OPEN ERROR\n");
+      report(Severity::Error,
+             kNotImported + "no joint-force file can be opened, neither " + first + " nor this one",
+             second);
       throw ImportFailure{};
     }
   }
@@ -488,7 +506,10 @@ void readJointForces(const std::string& movPath, const Model& m, const Header& h
     }
   }
   progress.done();
-  if (!t.atEnd()) cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
+  if (!t.atEnd()) {
+    cprintf("  ### %s: text after the last sample ignored ###\n", path.c_str());
+    report(Severity::Warning, "text after the last sample ignored", path);
+  }
   cprintf("JNT FILE CLOSE !!\n");
 }
 
@@ -547,6 +568,8 @@ void eulerParametersFromMatrix(const double* A, double* p) {
 bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
   if (m.bodies.empty()) {
     cprintf("MOTION IMPORT ERROR: no model is open; open the model the motion belongs to first\n");
+    report(Severity::Error,
+           kNotImported + "no model is open; open the model the motion belongs to first", movPath);
     return false;
   }
   for (const Joint& J : m.joints)
@@ -554,6 +577,10 @@ bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
       cprintf("MOTION IMPORT ERROR: joint %s has type %s, for which the joint-force file has no "
               "row layout\n",
               J.name.c_str(), J.type.c_str());
+      report(Severity::Error,
+             kNotImported + "joint " + J.name + " has type " + J.type +
+                 ", for which the joint-force file has no row layout",
+             m.path, J.line);
       return false;
     }
 
@@ -568,9 +595,14 @@ bool importMotion(const std::string& movPath, const Model& m, Histories& h) {
   } catch (const ImportFailure& e) {
     if (!e.file.empty()) cprintf("MOTION IMPORT ERROR: %s: %s\n", e.file.c_str(), e.what.c_str());
     if (!e.place.empty()) cprintf("%s\n", e.place.c_str());
+    if (!e.file.empty())
+      report(Severity::Error,
+             kNotImported + e.what + (e.expected.empty() ? "" : "; expected " + e.expected), e.file,
+             e.line);
     return false;
   } catch (const std::bad_alloc&) {
     cprintf("MOTION IMPORT ERROR: %s: Not enough memory to import the motion\n", movPath.c_str());
+    report(Severity::Error, kNotImported + "not enough memory to import it", movPath);
     return false;
   }
   takeLoadedResult(h, r, m);  // no contact records

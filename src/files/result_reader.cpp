@@ -11,6 +11,7 @@
 #include "model/model.h"
 #include "platform/source_pos.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "files/loaded_result.h"
 #include "files/result_file.h"
 #include "platform/text_file.h"
@@ -25,6 +26,7 @@ struct BadFile {
   std::string found;      // that token as shown
   std::string expected;   // what belonged there
   std::string line = {};  // "FILE:LINE:COLUMN: found ..., expected ...", once placed
+  int lineNo = 0;         // the line of that place
 };
 
 // The file cannot be opened: told apart from a bad file.
@@ -296,9 +298,17 @@ class Parser {
   NonFinite nonFinite_;
 };
 
-// Loads and parses the file at `path` into r; the warning line about values
-// that are not finite, if any. Throws BadFile.
-void parseResult(const std::string& path, const Model& m, LoadedResult& r, std::string& warning) {
+// The warning about values that are not finite: the console line, the text
+// without its place, and its line.
+struct NonFiniteWarning {
+  std::string console, what;
+  int line = 0;
+};
+
+// Loads and parses the file at `path` into r; the warning about values that
+// are not finite, if any. Throws BadFile.
+void parseResult(const std::string& path, const Model& m, LoadedResult& r,
+                 NonFiniteWarning& warning) {
   std::vector<char> text;
   const TextLoad load = loadTextFile(path, text);
   if (load == TextLoad::kCannotOpen) throw CannotOpen{};
@@ -313,17 +323,21 @@ void parseResult(const std::string& path, const Model& m, LoadedResult& r, std::
     parser.run(r);
   } catch (BadFile& e) {
     // The place line needs the text, which goes with this scope.
-    if (e.offset != std::string::npos)
-      e.line = placeLine(path, positionIn(parser.text(), e.offset),
-                         "found " + e.found + ", expected " + e.expected);
+    if (e.offset != std::string::npos) {
+      const SourcePos at = positionIn(parser.text(), e.offset);
+      e.line = placeLine(path, at, "found " + e.found + ", expected " + e.expected);
+      e.lineNo = at.line;
+    }
     throw;
   }
   const NonFinite& nonFinite = parser.nonFinite();
-  if (nonFinite.count > 0)
-    warning = placeLine(path, positionIn(parser.text(), nonFinite.offset),
-                        "warning: " + str(nonFinite.count) +
-                            " values are not finite numbers; the first is " + nonFinite.token +
-                            " (" + nonFinite.where + "); read as written");
+  if (nonFinite.count > 0) {
+    const SourcePos at = positionIn(parser.text(), nonFinite.offset);
+    warning.what = str(nonFinite.count) + " values are not finite numbers; the first is " +
+                   nonFinite.token + " (" + nonFinite.where + "); read as written";
+    warning.console = placeLine(path, at, "warning: " + warning.what);
+    warning.line = at.line;
+  }
 }
 
 // The stores as an analysis leaves them: violation rows of nm+nj entries,
@@ -347,22 +361,33 @@ void completeResult(const Model& m, LoadedResult& r) {
 
 bool readResultFile(const std::string& path, const Model& m, Histories& h) {
   LoadedResult r;
-  std::string warning;
+  NonFiniteWarning warning;
+  // Nothing of a refused file is taken: the result held stays.
+  const std::string refused = "Result file not read: ";
   try {
     parseResult(path, m, r, warning);
     completeResult(m, r);
   } catch (const CannotOpen&) {
     cprintf("RESULT FILE OPEN ERROR\n");
+    report(Severity::Error, refused + "the file cannot be opened", path);
     return false;
   } catch (const BadFile& e) {
     cprintf("RESULT FILE ERROR: %s: %s\n", path.c_str(), e.what.c_str());
     if (!e.line.empty()) cprintf("%s\n", e.line.c_str());
+    // The console's place line says what was found; e.what names it already.
+    report(Severity::Error,
+           refused + e.what + (e.line.empty() ? std::string() : "; expected " + e.expected), path,
+           e.lineNo);
     return false;
   } catch (const std::bad_alloc&) {
     cprintf("RESULT FILE ERROR: %s: Not enough memory to read the result file\n", path.c_str());
+    report(Severity::Error, refused + "not enough memory to read it", path);
     return false;
   }
-  if (!warning.empty()) cprintf("%s\n", warning.c_str());
+  if (!warning.console.empty()) {
+    cprintf("%s\n", warning.console.c_str());
+    report(Severity::Warning, warning.what, path, warning.line);
+  }
   takeLoadedResult(h, r, m);
   cprintf("FILE CLOSE !!\n");
   return true;

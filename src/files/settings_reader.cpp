@@ -12,6 +12,7 @@
 #include "model/settings.h"
 #include "platform/tokens.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 
@@ -81,6 +82,9 @@ class SettingPairs {
     cprintf("  setting.txt ends before %s; the default is kept\n", what);
     if (endSaid_) return;  // once: every setting after it is missing too
     endSaid_ = true;
+    report(Severity::Warning,
+           std::string("the file ends before ") + what + "; the defaults are kept from here on",
+           path_, r_.pos().line);
     cprintf("%s\n", placeLine(path_, r_.pos(),
                               std::string("the file ends; expected ") + what + " and its value")
                         .c_str());
@@ -88,6 +92,10 @@ class SettingPairs {
   void notA(const char* what, const std::string& tok, const char* kind) {
     cprintf("  setting.txt: %s \"%s\" is not a%s %s; the default is kept\n", what, tok.c_str(),
             kind[0] == 'i' ? "n" : "", kind);
+    report(Severity::Warning,
+           std::string(what) + " " + shownToken(tok) + " is not a" + (kind[0] == 'i' ? "n " : " ") +
+               kind + "; the default is kept",
+           path_, r_.pos().line);
     cprintf("%s\n",
             placeLine(path_, r_.pos(),
                       shownToken(tok) + " is not a" + (kind[0] == 'i' ? "n " : " ") + kind +
@@ -198,6 +206,8 @@ void explainMissing(const std::string& path) {
   }
   cprintf("  cannot open %s: the program reads setting/ from its working directory\n",
           shown.c_str());
+  report(Severity::Error, "cannot be opened: the program reads setting/ from its working directory",
+         shown);
 }
 
 }  // namespace

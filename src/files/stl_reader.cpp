@@ -17,6 +17,7 @@
 #include "math/vec3.h"
 #include "model/model.h"
 #include "platform/console.h"
+#include "platform/messages.h"
 #include "platform/source_pos.h"
 #include "platform/tokens.h"
 
@@ -58,6 +59,12 @@ bool refuse(const Model& m, Shape& sh, const std::string& path, const StlRefusal
   cprintf("%s\n", (inMesh ? placeLine(path, r.at, what)
                           : placeLine(m.path, r.at, "shape " + sh.name + ": " + what))
                       .c_str());
+  if (inMesh)
+    report(Severity::Error, "mesh not read: " + r.why + "; " + what, path, r.at.line);
+  else
+    report(Severity::Error,
+           "shape " + sh.name + ": mesh " + path + " not placed: " + r.why + "; " + what, m.path,
+           r.at.line);
   clearMesh(sh);
   sh.stl_file = path;
   sh.stl_error = r.why;
@@ -95,6 +102,8 @@ std::shared_ptr<const StlMesh> readNewMesh(Model& m, Shape& sh, const std::strin
     cprintf("%s\n", placeLine(m.path, {sh.line, 0},
                               "shape " + sh.name + ": mesh file " + name + " " + sh.stl_error)
                         .c_str());
+    report(Severity::Error, "shape " + sh.name + ": mesh file " + name + " " + sh.stl_error, m.path,
+           sh.line);
     return nullptr;
   }
   FileCloser closer{f};
@@ -130,6 +139,7 @@ bool readStl(Model& m, int shape, const std::string& name) {
   const std::string path = resolveModelFile(m, name);
   if (shape < 0 || shape >= m.shape_num()) {
     cprintf("  STL FILE ERROR: %s: no shape %d\n", path.c_str(), shape);
+    report(Severity::Error, "no shape " + std::to_string(shape) + " for this mesh", path);
     return false;
   }
   Shape& sh = m.shapes[shape];

@@ -29,16 +29,22 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
   SimulationOptions sim;
   sim.pauses = opt.pauses;
   sim.store = opt.writeResult ? &file : nullptr;
+  sim.observer = opt.observer;
   return simulate(m, s, h, message, sim);
 }
 
 AnalysisStatus executeAnalysis(std::string& message, const AnalysisOptions& opt) {
-  if (!(g_model.body_num() > 0 && g_model.frame_num() > 0)) {
+  return executeAnalysis(g_model, g_settings, g_hist, message, opt);
+}
+
+AnalysisStatus executeAnalysis(const Model& m, const Settings& s, Histories& h,
+                               std::string& message, const AnalysisOptions& opt) {
+  if (!(m.body_num() > 0 && m.frame_num() > 0)) {
     message = "No model for analysis";
     cprintf("  %s\n", message.c_str());
     return AnalysisStatus::Refused;
   }
-  AnalysisStatus st = runAnalysis(g_model, g_settings, g_hist, message, opt);
+  AnalysisStatus st = runAnalysis(m, s, h, message, opt);
   if (st == AnalysisStatus::Refused) {
     cprintf("  %s\n", message.c_str());
     return st;

@@ -13,6 +13,7 @@ struct AnalysisOptions {
   bool writeResult = true;  // write log/result_<model file name>
   std::string resultDir;    // directory holding log/ ("" = working directory)
   std::string outputPath;   // the result file instead ("" = the one above)
+  RunObserver* observer = nullptr;  // nullptr: the console's account
 };
 
 // Runs one analysis of m, replacing the histories, and writes its result
@@ -25,5 +26,8 @@ AnalysisStatus runAnalysis(const Model& m, const Settings& s, Histories& h, std:
 // local coordinates ("No model for analysis") or on a failed model check,
 // otherwise runs the analysis and prints "return to mainwindow".
 AnalysisStatus executeAnalysis(std::string& message, const AnalysisOptions& opt = {});
+// The same on the given objects.
+AnalysisStatus executeAnalysis(const Model& m, const Settings& s, Histories& h,
+                               std::string& message, const AnalysisOptions& opt = {});
 
 }  // namespace orv

@@ -23,7 +23,7 @@ const LocalCoordinate* frameAt(int lc) {
 
 bool placeOnBody(int frame, int body, const double* x0) {
   double r[3], p[4];
-  if (!bodyStateAt(g_hist, g_model, frame, body, r, p)) return false;
+  if (!bodyStateAt(drawnHistories(), g_model, frame, body, r, p)) return false;
   const double* R0 = g_model.bodies[body].cg_pos;
   glTranslated(R0[0] + r[0], R0[1] + r[1], R0[2] + r[2]);
   // Turn 2 atan2(|e|, e0) about e = (e1, e2, e3). 2 acos(e0) is ill-conditioned
@@ -55,6 +55,13 @@ void bitmapText(void* font, const char* text) {
 }  // namespace draw
 
 using namespace draw;
+
+namespace {
+const Histories* g_drawn = nullptr;  // the stand-in, if any
+}  // namespace
+
+const Histories& drawnHistories() { return g_drawn ? *g_drawn : g_hist; }
+void setDrawnHistories(const Histories* h) { g_drawn = h; }
 
 bool glutReady() { return glutGet(GLUT_INIT_STATE) != 0; }
 
@@ -118,9 +125,9 @@ void drawShadows(int frame) {
   for (const Shadow& shadow : g_model.shadows) {
     const LocalCoordinate* f = frameAt(shadow.lc);
     double r[3], p[4];
-    if (!f || !bodyStateAt(g_hist, g_model, frame, f->body, r, p)) continue;
+    if (!f || !bodyStateAt(drawnHistories(), g_model, frame, f->body, r, p)) continue;
     double c[3], A[9], C[9];
-    placePoint(g_hist, g_model, frame, f->body, f->pos, c);
+    placePoint(drawnHistories(), g_model, frame, f->body, f->pos, c);
     mat3FromEulerParameters(A, p);
     mat3Mul(C, A, f->axes);
     const double n[3] = {C[2], C[5], C[8]};  // current z axis of the plane

@@ -1,11 +1,20 @@
 // The model at one stored frame, drawn in global coordinates under the
 // current modelview: shapes, textures, shadows, local-coordinate axes and
-// force arrows, from g_model, g_hist, g_settings and g_view. Every routine
+// force arrows, from g_model, the drawn histories (drawnHistories()),
+// g_settings and g_view. Every routine
 // leaves the matrix stack as it found it and skips what the histories or the
 // model do not hold. The view's GL context must be current.
 #pragma once
 
 namespace orv {
+
+struct Histories;
+
+// The histories the routines below draw from: g_hist, or while one is set, a
+// stand-in (the latest sample of a run whose histories are still its own).
+const Histories& drawnHistories();
+// Sets the stand-in (nullptr: g_hist again); it must outlive its use.
+void setDrawnHistories(const Histories* h);
 
 // Replaces the texture objects by one per texture of g_model (at most 30),
 // with mipmaps built for those that have an image.

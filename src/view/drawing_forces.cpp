@@ -61,32 +61,33 @@ void drawForces(double scale, int frame) {
   static const float green[3] = {0, 1, 0};
   static const float red[3] = {1, 0, 0};
   double point[3];
+  const Histories& h = drawnHistories();
 
   const int nj = g_model.joint_num();
   for (int j = 0; j < nj; ++j) {
-    const double* F = record6(g_hist.p_F_const, nj, frame, j);
+    const double* F = record6(h.p_F_const, nj, frame, j);
     const LocalCoordinate* f = frameAt(g_model.joints[j].i_lc);
-    if (F && f && placePoint(g_hist, g_model, frame, f->body, f->pos, point))
+    if (F && f && placePoint(h, g_model, frame, f->body, f->pos, point))
       drawForceArrow(point, F, scale, green);
   }
 
   const int nf = g_model.force_num();
   for (int e = 0; e < nf; ++e) {
-    const double* F = record6(g_hist.p_F_force, nf, frame, e);
+    const double* F = record6(h.p_F_force, nf, frame, e);
     const LocalCoordinate* f = frameAt(g_model.forces[e].i_lc);
-    if (F && f && placePoint(g_hist, g_model, frame, f->body, f->pos, point))
+    if (F && f && placePoint(h, g_model, frame, f->body, f->pos, point))
       drawForceArrow(point, F, scale, red);
   }
 
   const size_t fi = static_cast<size_t>(frame);
-  if (g_model.contact_num() > 0 && !g_hist.cont_position.empty() &&
-      fi < g_hist.stl_cont_ti_st.size() && fi < g_hist.stl_cont_ti_num.size()) {
-    const long long first = g_hist.stl_cont_ti_st[fi];
-    const long long count = g_hist.stl_cont_ti_num[fi];
-    const size_t held = std::min(g_hist.cont_position.size(), g_hist.cont_value.size()) / 3;
+  if (g_model.contact_num() > 0 && !h.cont_position.empty() &&
+      fi < h.stl_cont_ti_st.size() && fi < h.stl_cont_ti_num.size()) {
+    const long long first = h.stl_cont_ti_st[fi];
+    const long long count = h.stl_cont_ti_num[fi];
+    const size_t held = std::min(h.cont_position.size(), h.cont_value.size()) / 3;
     if (first >= 0 && count > 0)
       for (long long k = first; k < first + count && static_cast<size_t>(k) < held; ++k)
-        drawForceArrow(&g_hist.cont_position[3 * k], &g_hist.cont_value[3 * k], scale, red);
+        drawForceArrow(&h.cont_position[3 * k], &h.cont_value[3 * k], scale, red);
   }
   glEnable(GL_LIGHTING);
 }

@@ -8,6 +8,7 @@
 
 #include "math/vec3.h"
 #include "model/globals.h"
+#include "view/drawing.h"
 #include "view/drawing_parts.h"
 #include "view/view_state.h"
 
@@ -140,8 +141,8 @@ void spring(int frame, const Shape& sh) {
   const LocalCoordinate* fi = frameAt(fe.i_lc);
   const LocalCoordinate* fj = frameAt(fe.j_lc);
   double pi[3], pj[3];
-  if (!fi || !fj || !placePoint(g_hist, g_model, frame, fi->body, fi->pos, pi) ||
-      !placePoint(g_hist, g_model, frame, fj->body, fj->pos, pj))
+  if (!fi || !fj || !placePoint(drawnHistories(), g_model, frame, fi->body, fi->pos, pi) ||
+      !placePoint(drawnHistories(), g_model, frame, fj->body, fj->pos, pj))
     return;
   const double l = vec3Norm(pj[0] - pi[0], pj[1] - pi[1], pj[2] - pi[2]);
   const double radius = sh.size[0];

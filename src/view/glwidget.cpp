@@ -31,8 +31,8 @@ void setLightColours() {
   glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
 }
 
-// The simulated time of the shown frame in the top-left corner.
-void drawTimeLabel() {
+// The simulated time of frame f in the top-left corner.
+void drawTimeLabel(const orv::Histories& h, int f) {
   glDisable(GL_LIGHTING);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -41,10 +41,9 @@ void drawTimeLabel() {
   glLoadIdentity();
   glColor3d(0, 0, 0);
   glRasterPos2d(5, 95);
-  const int f = g_view.i_anime;
-  if (f < 0 || static_cast<size_t>(f) >= g_hist.p_time.size() || !orv::glutReady()) return;
+  if (f < 0 || static_cast<size_t>(f) >= h.p_time.size() || !orv::glutReady()) return;
   char text[64];
-  std::snprintf(text, sizeof text, "%3.4f[s]", g_hist.p_time[f]);
+  std::snprintf(text, sizeof text, "%3.4f[s]", h.p_time[f]);
   for (const char* c = text; *c; ++c) glutBitmapCharacter(GLUT_BITMAP_HELVETICA_18, *c);
 }
 
@@ -64,6 +63,7 @@ GLWidget::GLWidget(QWidget* parent) : QGLWidget(parent) {
 }
 
 GLWidget::~GLWidget() {
+  if (preview_) orv::setDrawnHistories(nullptr);
   // Texture names belong to this widget's context.
   makeCurrent();
   orv::deleteTextureObjects();
@@ -87,6 +87,22 @@ void GLWidget::translateMode() {
 void GLWidget::rotateMode() {
   g_view.rotate_mode = true;
   g_view.translate_mode = false;
+}
+
+void GLWidget::setPreview(double time, const std::vector<double>& state) {
+  if (!preview_) preview_ = std::make_unique<orv::Histories>();
+  preview_->p_time.assign(1, time);
+  preview_->p_YYY = state;
+  preview_->anime_num = 1;
+  orv::setDrawnHistories(preview_.get());
+  update();
+}
+
+void GLWidget::clearPreview() {
+  if (!preview_) return;
+  orv::setDrawnHistories(nullptr);
+  preview_.reset();
+  update();
 }
 
 void GLWidget::updateTextures() {
@@ -204,8 +220,14 @@ void GLWidget::paintGL() {
   glLoadIdentity();
   glPushMatrix();
 
+  // A preview holds one sample, frame 0.
+  const orv::Histories& h = orv::drawnHistories();
+  orv::ViewState shown = g_view;
+  if (preview_) shown.i_anime = 0;
+  const int f = shown.i_anime;
+
   double camera[16];
-  if (orv::cameraModelview(g_view, g_model, g_hist, camera)) {
+  if (orv::cameraModelview(shown, g_model, h, camera)) {
     glMultMatrixd(camera);
   } else {
     glTranslated(g_view.pan[0], g_view.pan[1], g_view.pan[2]);
@@ -213,7 +235,6 @@ void GLWidget::paintGL() {
     glTranslated(-g_view.center[0], -g_view.center[1], -g_view.center[2]);
   }
 
-  const int f = g_view.i_anime;
   // Opaque pass: only fully opaque fragments.
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_ALPHA_TEST);
@@ -237,14 +258,41 @@ void GLWidget::paintGL() {
   glDepthMask(GL_TRUE);
   glAlphaFunc(GL_EQUAL, 1.0f);
 
-  drawTimeLabel();
+  drawTimeLabel(h, f);
   glMatrixMode(GL_MODELVIEW);
   glPopMatrix();
 
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  noteFrame(
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+}
+
+void GLWidget::noteFrame(double paintMs) {
+  // The timer repaints all the time: a line per paint flooded the console.
+  if (!g_view.animating) {
+    if (frames_ >= 0) emit framesPerSecond(0.0);
+    frames_ = -1;
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (frames_ < 0) {  // the rate is counted from this frame on
+    rateStart_ = now;
+    frames_ = paints_ = 0;
+    paintMs_ = 0.0;
+  } else {
+    ++frames_;
+  }
+  ++paints_;
+  paintMs_ += paintMs;
+  const double seconds = std::chrono::duration<double>(now - rateStart_).count();
+  if (seconds < 1.0) return;
+  // The paint time and the rate it would allow, as a mean over the second.
+  const double ms = paintMs_ / paints_;
   orv::cprintf("  %lf[ms], FPS:%lf[/s]\r", ms, 1000.0 / ms);
   std::fflush(orv::consoleFile());  // the line has no end to flush it
+  emit framesPerSecond(frames_ / seconds);
+  rateStart_ = now;
+  frames_ = paints_ = 0;
+  paintMs_ = 0.0;
 }
 
 void GLWidget::mousePressEvent(QMouseEvent* event) {

@@ -3,8 +3,15 @@
 #pragma once
 
 #include <QGLWidget>
+#include <chrono>
+#include <memory>
+#include <vector>
 
 class QTimer;
+
+namespace orv {
+struct Histories;
+}
 
 class GLWidget : public QGLWidget {
   Q_OBJECT
@@ -23,6 +30,13 @@ class GLWidget : public QGLWidget {
   void translateMode();
   void rotateMode();
 
+  // Draws one state row (StateLayout, the sample at `time`) in place of the
+  // stored frames until clearPreview(): the latest sample of a run in progress,
+  // whose histories are not g_hist yet.
+  void setPreview(double time, const std::vector<double>& state);
+  void clearPreview();
+  bool previewing() const { return preview_ != nullptr; }
+
   // Creates texture objects for the images of the current model (context made current).
   void updateTextures();
 
@@ -38,6 +52,9 @@ class GLWidget : public QGLWidget {
   void xRotationChanged(int angle);
   void yRotationChanged(int angle);
   void zRotationChanged(int angle);
+  // About once a second while an animation runs: the frames shown per second
+  // over that second; 0 once it has stopped.
+  void framesPerSecond(double fps);
 
  protected:
   void initializeGL() override;
@@ -54,4 +71,13 @@ class GLWidget : public QGLWidget {
   int lastX = 0, lastY = 0;
   QTimer* timer = nullptr;
   bool texturesPending = false;  // asked for before the context existed
+  std::unique_ptr<orv::Histories> preview_;
+
+  // The animation's frame rate over the current second; frames_ < 0 while
+  // no animation runs.
+  void noteFrame(double paintMs);
+  std::chrono::steady_clock::time_point rateStart_;
+  int frames_ = -1;
+  int paints_ = 0;
+  double paintMs_ = 0.0;
 };

@@ -1,5 +1,6 @@
 // The graph window: channel list and the points each choice plots.
 #include <QComboBox>
+#include <QDockWidget>
 #include <qwt_plot_curve.h>
 #include <qwt_text.h>
 
@@ -14,7 +15,7 @@ using GraphWinTest = orvtest::MainWindowTest;
 
 TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   openOk("pendulum.txt");
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
   EXPECT_EQ(items(g->outputList()), (QStringList{" ", "angle", "angle_deg", "tip_x", "tip_y",
                                                  "omega_z", "pin_force", "energy"}));
@@ -39,31 +40,68 @@ TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
   EXPECT_EQ(g->plot()->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 1);
 }
 
-TEST_F(GraphWinTest, WindowNeverReadsPastTheHistoriesHeldNow) {
+// One window for the session: after every run, result or import it lists the
+// channels held now, keeps the chosen one where it is still there, and never
+// plots past the histories.
+TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheChosenChannel) {
   openOk("pendulum.txt");  // for its result file, read below
-  w->exec_analysis();
-  openOk("double_pendulum.txt");  // nine channels
-  w->exec_analysis();
+  runAnalysis();
   GraphWin* g = w->graphWindow();
+  g->outputList()->setCurrentIndex(3);  // tip_x
+  openOk("double_pendulum.txt");        // nine channels, no tip_x
+  runAnalysis();
+  ASSERT_EQ(w->graphWindow(), g);
   ASSERT_EQ(g->outputList()->count(), 10);
-
-  // A model with fewer channels and one sample comes in while it stays open.
-  openOk("pendulum.txt");
-  g->outputList()->setCurrentIndex(9);  // a channel the new model lacks
-  EXPECT_TRUE(g->plot()->curve()->dataSize() == 0 && g->plot()->curve()->title().text() == "NaN");
-  g->outputList()->setCurrentIndex(7);  // there, but no values stored
-  EXPECT_EQ(g->plot()->curve()->dataSize(), 0u);
-  g->outputList()->setCurrentIndex(0);  // the one initial sample
-  EXPECT_EQ(g->plot()->curve()->dataSize(), 1u);
-
-  // A longer result read later is plotted in full by the same window.
-  w->openResult("log/result_pendulum.txt");
-  g->outputList()->setCurrentIndex(1);
+  EXPECT_EQ(g->outputList()->currentIndex(), 0);
+  g->outputList()->setCurrentIndex(9);  // energy
   EXPECT_EQ(g->plot()->curve()->dataSize(), static_cast<size_t>(g_hist.anime_num));
-  EXPECT_EQ(g->plot()->curve()->sample(3).y(), g_hist.p_output[3 * 7 + 0]);
 
-  // Opening it again gives a fresh window with the current list.
+  // A window whose list predates the histories held now must not read past them.
+  GraphWin stale;
+  openOk("pendulum.txt");  // fewer channels, one sample and no output values
+  EXPECT_EQ(items(g->outputList()), items(GraphWin().outputList()));
+  EXPECT_EQ(g->outputList()->currentText(), "energy");
+  EXPECT_EQ(g->plot()->curve()->dataSize(), 0u);
+  stale.outputList()->setCurrentIndex(8);  // a channel the new model lacks
+  EXPECT_TRUE(stale.plot()->curve()->dataSize() == 0 &&
+              stale.plot()->curve()->title().text() == "NaN");
+  stale.outputList()->setCurrentIndex(0);  // the one initial sample
+  EXPECT_EQ(stale.plot()->curve()->dataSize(), 1u);
+
+  // The chosen channel stays chosen and is plotted from the new result in full.
+  g->outputList()->setCurrentIndex(3);
+  w->openResult("log/result_pendulum.txt");
+  EXPECT_EQ(g->outputList()->currentText(), "tip_x");
+  ASSERT_EQ(g->plot()->curve()->dataSize(), static_cast<size_t>(g_hist.anime_num));
+  EXPECT_EQ(g->plot()->curve()->sample(3).y(), g_hist.p_output[3 * 7 + 2]);
   w->open_graphwindow();
-  EXPECT_NE(w->graphWindow(), g);
-  EXPECT_EQ(w->graphWindow()->outputList()->count(), 8);
+  EXPECT_EQ(w->graphWindow(), g);
+}
+
+TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
+  openOk("pendulum.txt");
+  runAnalysis();
+  GraphWin* g = w->graphWindow();
+  ASSERT_TRUE(g->isWindow() && g->isVisible());
+  g->move(130, 140);
+  const QRect placed = g->geometry();
+  g->outputList()->setCurrentIndex(2);
+
+  w->setGraphDocked(true);
+  EXPECT_EQ(w->graphWindow(), g);
+  EXPECT_FALSE(g->isWindow());
+  EXPECT_TRUE(w->graphDock()->isVisible() && g->isVisible());
+  EXPECT_EQ(g->outputList()->currentIndex(), 2);
+
+  // The choice outlives the window; back on its own, it stands where it stood.
+  w = std::make_unique<MainWindow>();
+  w->show();
+  orvtest::waitUntilExposed(*w);
+  EXPECT_TRUE(w->graphDocked());
+  w->open_graphwindow();
+  EXPECT_TRUE(w->graphDock()->isVisible());
+  w->setGraphDocked(false);
+  EXPECT_TRUE(w->graphWindow()->isWindow() && w->graphWindow()->isVisible());
+  EXPECT_FALSE(w->graphDock()->isVisible());
+  EXPECT_EQ(w->graphWindow()->geometry(), placed);
 }

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QSettings>
+#include <QElapsedTimer>
 #include <QWindow>
 #include <filesystem>
 #include <memory>
@@ -46,7 +48,8 @@ inline std::string enterFreshExamples() {
 }
 
 // Every test starts as the program does: no model, no result, default view,
-// a shown main window whose message boxes are recorded rather than shown.
+// no settings kept, a shown main window whose message boxes are recorded
+// rather than shown.
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,6 +57,7 @@ class MainWindowTest : public ::testing::Test {
     orv::g_model = orv::Model{};
     orv::resetToInitialState(orv::g_hist, orv::g_model);
     orv::g_view = orv::ViewState{};
+    QSettings().clear();
     w = std::make_unique<MainWindow>();
     w->setRecordMessages(true);
     w->show();
@@ -70,6 +74,20 @@ class MainWindowTest : public ::testing::Test {
     const int before = w->messages().size();
     w->openModel(path);
     ASSERT_EQ(w->messages().size(), before) << w->messages().last().text.toStdString();
+  }
+
+  // Runs the analysis as the menu does and waits for its end.
+  void runAnalysis() {
+    w->exec_analysis();
+    waitForRunEnd();
+  }
+  // Answers events until the run has ended (a bound only against a hang).
+  void waitForRunEnd() {
+    QElapsedTimer clock;
+    clock.start();
+    while (w->analysisRunning() && clock.elapsed() < 600000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(w->analysisRunning()) << "the run never ended";
   }
 
   std::unique_ptr<MainWindow> w;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <clocale>
 
 int main(int argc, char** argv) {
@@ -12,6 +14,12 @@ int main(int argc, char** argv) {
   if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
   glutInit(&argc, argv);
   QApplication app(argc, argv);
+  // Recent files and the graph window's place go to a folder of their own,
+  // never to the user's settings.
+  QTemporaryDir settings;
+  QCoreApplication::setOrganizationName("orvaldyn-tests");
+  QCoreApplication::setApplicationName("gui_tests");
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   std::setlocale(LC_NUMERIC, "C");  // as the program does after Qt took the user's locale
   return RUN_ALL_TESTS();
 }
