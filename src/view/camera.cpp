@@ -191,12 +191,19 @@ void fitView(ViewState& v, const Box& box, double aspect) {
   for (int r = 0; r < 3; ++r) mid[r] = 0.5 * (lo[r] + hi[r]);
   for (int a = 0; a < 3; ++a)  // R^T mid
     v.center[a] = M[4 * a] * mid[0] + M[4 * a + 1] * mid[1] + M[4 * a + 2] * mid[2];
-  const double ex = 0.5 * (hi[0] - lo[0]), ey = 0.5 * (hi[1] - lo[1]), ez = 0.5 * (hi[2] - lo[2]);
-  // A half extent e at depth D spans e / (D tan(fov/2)) of the half height;
-  // the nearest points, ez in front, set the depth.
+  // A point at (x, y, z) from the centre in eye axes, seen from depth D - z,
+  // spans |x| / ((D - z) tan(fov/2) aspect) of the half width (|y| likewise
+  // of the half height): D is the least that keeps every point within kFitFill.
   const double t = tanHalfFov();
   const double a = aspect > 0.0 ? aspect : 1.0;
-  double dist = std::max(ex / (kFitFill * t * a), ey / (kFitFill * t)) + ez;
+  double dist = 0.0;
+  for (size_t i = 0; i + 2 < box.points.size(); i += 3) {
+    const double* x = &box.points[i];
+    double e[3];
+    for (int r = 0; r < 3; ++r) e[r] = M[r] * x[0] + M[4 + r] * x[1] + M[8 + r] * x[2] - mid[r];
+    dist = std::max(dist, std::max(std::fabs(e[0]) / (kFitFill * t * a),
+                                   std::fabs(e[1]) / (kFitFill * t)) + e[2]);
+  }
   if (!(dist > 0.0) || !std::isfinite(dist)) dist = 1.0;  // a single point
   v.distance = dist;
 }
