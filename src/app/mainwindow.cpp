@@ -710,18 +710,20 @@ void MainWindow::createViewControls() {
     return a;
   };
   fitViewAct_ = add("&Fit View", QKeySequence(Qt::Key_F), [this] { glWidget_->fitView(); });
-  resetViewAct_ = add("&Reset View", QKeySequence(Qt::Key_Home), [this] { glWidget_->resetView(); });
+  resetViewAct_ =
+      add("&Reset View", QKeySequence(Qt::Key_Home), [this] { glWidget_->resetView(); });
   struct Direction {
     const char* text;
     Qt::Key key;
     int axis, sign;
   };
-  const Direction directions[] = {
-      {"From +&X", Qt::Key_X, 0, 1}, {"From -X", Qt::Key_X, 0, -1}, {"From +&Y", Qt::Key_Y, 1, 1},
-      {"From -Y", Qt::Key_Y, 1, -1}, {"From +&Z", Qt::Key_Z, 2, 1}, {"From -Z", Qt::Key_Z, 2, -1}};
+  const Direction directions[] = {{"From +&X", Qt::Key_X, 0, 1}, {"From -X", Qt::Key_X, 0, -1},
+                                  {"From +&Y", Qt::Key_Y, 1, 1}, {"From -Y", Qt::Key_Y, 1, -1},
+                                  {"From +&Z", Qt::Key_Z, 2, 1}, {"From -Z", Qt::Key_Z, 2, -1}};
   QMenu* along = view->addMenu("&Standard Views");
   for (const Direction& d : directions) {
-    QAction* a = along->addAction(d.text, this, [this, d] { glWidget_->viewAlong(d.axis, d.sign); });
+    QAction* a =
+        along->addAction(d.text, this, [this, d] { glWidget_->viewAlong(d.axis, d.sign); });
     a->setShortcut(d.sign > 0 ? QKeySequence(d.key) : QKeySequence(Qt::SHIFT | d.key));
   }
   view->addSeparator();
@@ -743,7 +745,8 @@ void MainWindow::createViewControls() {
 QString MainWindow::controlsText() {
   return "<table>"
          "<tr><th align=left colspan=2>Mouse in the view</th></tr>"
-         "<tr><td>left drag</td><td>orbit about the view centre (after T: pan; R: orbit again)</td></tr>"
+         "<tr><td>left drag</td><td>orbit about the view centre (after T: pan; R: orbit "
+         "again)</td></tr>"
          "<tr><td>middle drag, Shift + left drag</td><td>pan</td></tr>"
          "<tr><td>wheel</td><td>zoom towards the cursor</td></tr>"
          "<tr><td>right drag</td><td>zoom (down: nearer)</td></tr>"
@@ -756,6 +759,7 @@ QString MainWindow::controlsText() {
          "<tr><td>Left / Right</td><td>one frame back / forward</td></tr>"
          "<tr><td>Ctrl+O, F5, Ctrl+Q</td><td>open a model, reload it, quit</td></tr>"
          "<tr><td>Esc</td><td>stop the analysis</td></tr>"
+         "<tr><td>Ctrl+C</td><td>copy the selected lines of the messages panel</td></tr>"
          "</table>";
 }
 

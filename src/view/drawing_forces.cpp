@@ -48,15 +48,15 @@ void drawLocalCoordinates(double axisLength, int frame) {
     if (!placed) glTranslated(f.pos[0], f.pos[1], f.pos[2]);
     if (placed) {
       glBegin(GL_LINES);
-    glColor3d(1, 0, 0);
-    glVertex3d(0, 0, 0);
-    glVertex3d(axisLength, 0, 0);
-    glColor3d(0, 1, 0);
-    glVertex3d(0, 0, 0);
-    glVertex3d(0, axisLength, 0);
-    glColor3d(0, 0, 1);
-    glVertex3d(0, 0, 0);
-    glVertex3d(0, 0, axisLength);
+      glColor3d(1, 0, 0);
+      glVertex3d(0, 0, 0);
+      glVertex3d(axisLength, 0, 0);
+      glColor3d(0, 1, 0);
+      glVertex3d(0, 0, 0);
+      glVertex3d(0, axisLength, 0);
+      glColor3d(0, 0, 1);
+      glVertex3d(0, 0, 0);
+      glVertex3d(0, 0, axisLength);
       glEnd();
     }
     // The name goes with its body, in the colour of the z axis.
@@ -109,8 +109,8 @@ void drawForces(double scale, int frame) {
   }
 
   const size_t fi = static_cast<size_t>(frame);
-  if (g_model.contact_num() > 0 && !h.cont_position.empty() &&
-      fi < h.stl_cont_ti_st.size() && fi < h.stl_cont_ti_num.size()) {
+  if (g_model.contact_num() > 0 && !h.cont_position.empty() && fi < h.stl_cont_ti_st.size() &&
+      fi < h.stl_cont_ti_num.size()) {
     const long long first = h.stl_cont_ti_st[fi];
     const long long count = h.stl_cont_ti_num[fi];
     const size_t held = std::min(h.cont_position.size(), h.cont_value.size()) / 3;

@@ -30,8 +30,7 @@ constexpr int kDefaultTimerMs = 50;
 
 // Seconds of the steady clock: the wall time of the playback clock.
 double wallSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void setLightColours() {

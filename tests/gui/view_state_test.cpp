@@ -1,5 +1,6 @@
 // The view's rules without a display: angles, animation clock, trackball, centre and
-// camera local coordinates, and frames the histories may not hold.
+// camera local coordinates, frames the histories may not hold, the fit of the
+// camera and the real-time clock.
 #include <gtest/gtest.h>
 
 #include <cmath>
