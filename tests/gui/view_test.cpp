@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
@@ -191,13 +192,15 @@ TEST_F(MainWindowTest, PicturesAndAnimationsAreSavedAtTheAskedSize) {
   what.first = 100;
   what.last = 109;
   what.size = QSize(160, 120);
-  what.movie = false;
+  what.movie = true;  // made only where ffmpeg is on the PATH
   int calls = 0;
   orv::AnimationResult r = orv::saveAnimation(*w->glWidget(), what, [&](int done, int total) {
     EXPECT_EQ(total, 10);
     return ++calls == done;
   });
-  EXPECT_TRUE(r.pictures == 10 && !r.cancelled && r.error.isEmpty());
+  EXPECT_TRUE(r.pictures == 10 && !r.cancelled && r.error.isEmpty()) << r.error.toStdString();
+  EXPECT_EQ(r.movie.isEmpty(), orv::findFfmpeg().isEmpty());
+  EXPECT_TRUE(r.movie.isEmpty() || QFileInfo(r.movie).size() > 0);
   const QStringList files = QDir("movie").entryList({"*.png"}, QDir::Files, QDir::Name);
   ASSERT_EQ(files.size(), 10);
   EXPECT_TRUE(files.first() == "frame_00001.png" && files.last() == "frame_00010.png");
