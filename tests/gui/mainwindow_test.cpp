@@ -161,8 +161,11 @@ TEST_F(MainWindowTest, GrabbedPictureIsKeptOffScreen) {
   w->grabFrameBuffer();
   EXPECT_EQ(w->pixmapLabel()->pixmap(Qt::ReturnByValue).size(), w->glWidget()->size());
   EXPECT_FALSE(w->pixmapLabel()->isVisible());
+  ASSERT_TRUE(w->savePixmap("grabbed.png"));
+  EXPECT_EQ(QImage("grabbed.png").size(), w->glWidget()->size());
   w->clearPixmap();
   EXPECT_TRUE(w->pixmapLabel()->pixmap(Qt::ReturnByValue).isNull());
+  EXPECT_FALSE(w->savePixmap("nothing.png"));
 }
 
 // A sample of the models that once ran to a wrong "success": each is told in its box, by
