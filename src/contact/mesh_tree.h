@@ -57,6 +57,12 @@ class TriangleTree {
   void spheresHolding(const double* P, F&& f) const {
     walk([&](const Bound& b) { return holds(b, P); }, sphere_, f);
   }
+  // Calls f(t) for every triangle t whose sphere box meets q, in no
+  // particular order.
+  template <class F>
+  void spheresMeeting(const Bound& q, F&& f) const {
+    walk([&](const Bound& b) { return meets(b, q); }, sphere_, f);
+  }
   // Calls f(t) for every triangle t whose corner box meets q, in no
   // particular order.
   template <class F>
