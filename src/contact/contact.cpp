@@ -45,7 +45,9 @@ struct MeshBuf {
   // tree is built with the mesh and never refitted, and only the nodes and
   // triangles a search reaches are placed, each stamped with the evaluation.
   TriangleTree tree0;
+  double treeDepth = -1.0;  // the depth window tree0's boxes are fitted to
   Bound nodeBox0;
+  Bound sphereBox0;  // every triangle's sphere box
   std::vector<unsigned> nodeAt, triAt;
 };
 
@@ -91,6 +93,7 @@ struct Work {
   std::vector<PointCall> calls;   // 2 per contact
   std::vector<NodeOut> nodeOut;   // per node of every call, in call order
   std::vector<Chunk> chunks;
+  std::vector<double> depth;      // per shape
 };
 
 // Scratch space of the calling thread. Every vector keeps its capacity, so
@@ -128,6 +131,8 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
     at0.center = mb.initial.center.data();
     at0.radius = mb.initial.radius.data();
     mb.tree0.build(at0);
+    mb.treeDepth = -1.0;
+    mb.sphereBox0 = mb.tree0.sphereRoot();
     useTree(at0, mb.tree0);
     mb.nodeBox0 = at0.nodes;
     mb.nodeAt.assign(static_cast<size_t>(mesh.node_num()), 0);
@@ -411,15 +416,16 @@ Bound noSpace() {
   return b;
 }
 
-// The global box holding every point of body-frame box b as placed, and the
-// ball of radius `reach` about such a point as seen in the body's frame.
-Bound placedBox(const Bound& b, const double* R0, const BodyMotion& bm, double e) {
+// The global box holding every point of body-frame box b as placed, grown
+// by what placing bends distances by, `reach` being the largest distance
+// from R0 that matters in that frame.
+Bound placedBox(const Bound& b, const double* R0, const BodyMotion& bm, double e, double reach) {
   if (emptyBox(b)) return noSpace();
   double c[3], h[3], gc[3];
   for (int k = 0; k < 3; ++k) c[k] = 0.5 * (b.lo[k] + b.hi[k]) - R0[k], h[k] = 0.5 * (b.hi[k] - b.lo[k]);
-  if (!std::isfinite(c[0] + c[1] + c[2] + h[0] + h[1] + h[2])) return allSpace();
+  if (!std::isfinite(c[0] + c[1] + c[2] + h[0] + h[1] + h[2] + reach)) return allSpace();
   mat3MulVec(gc, bm.A, c);
-  const double slack = (10.0 * e + kRelSlack) * (normInf(c) + 3.0 * normInf(h)) +
+  const double slack = (10.0 * e + kRelSlack) * (normInf(c) + 3.0 * normInf(h) + reach) +
                        kRelSlack * (normInf(R0) + normInf(bm.pos));
   Bound g;
   for (int k = 0; k < 3; ++k) {
@@ -510,6 +516,51 @@ void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double 
   out.hit = true;
 }
 
+// Fits shape's body-frame tree to what a node can touch within depth window
+// d: a node that touches triangle t lies in t's sphere (|P - S| < 1.001 r)
+// and, being at most d from its plane and inside it up to the barycentric
+// tolerance and solve2's rounding, within d and that slack of its corners.
+// The slack follows TriangleTree's corner boxes (edgeEntrySlack): a few
+// 1e-9 of the triangle's side, more as it thins, none bounded for a needle;
+// d is taken 0.1 % wider for normals turned by a rotation that is not quite
+// orthogonal (kMaxDefect). Boxes only skip triangles that could not touch,
+// so results are those of the sphere test alone.
+void fitTreeToDepth(MeshBuf& mb, const StlMesh& mesh, double d) {
+  mb.treeDepth = d;
+  const double* x = mb.initial.node.data();
+  const double* c = mb.initial.center.data();
+  const double* r = mb.initial.radius.data();
+  mb.tree0.fitLeaves([&](int t) {
+    Bound b;
+    if (!(d > 0.0)) {  // no node is ever deep enough
+      for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
+      return b;
+    }
+    const double lim = std::fabs(kSphereMargin * r[t]);
+    for (int k = 0; k < 3; ++k) b.lo[k] = c[3 * t + k] - lim, b.hi[k] = c[3 * t + k] + lim;
+    const double* V[3] = {&x[3 * mesh.tri[3 * t]], &x[3 * mesh.tri[3 * t + 1]],
+                          &x[3 * mesh.tri[3 * t + 2]]};
+    double a[3], e[3];
+    vec3Sub(a, V[1], V[0]);
+    vec3Sub(e, V[2], V[0]);
+    const double a11 = vec3Dot(a, a), a22 = vec3Dot(e, e), a12 = vec3Dot(a, e);
+    const double aa = a11 * a22, den = a22 * a11 - a12 * a12;
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(V[0][k], std::min(V[1][k], V[2][k]));
+      hi[k] = std::max(V[0][k], std::max(V[1][k], V[2][k]));
+    }
+    const double side = std::max(hi[0] - lo[0], std::max(hi[1] - lo[1], hi[2] - lo[2]));
+    const double grow = d * 1.001 + side * (4e-9 + 1e-12 * aa / den);
+    if (!(den >= 1e-10 * aa) || !std::isfinite(grow)) return b;  // the sphere alone
+    for (int k = 0; k < 3; ++k) {
+      b.lo[k] = std::max(b.lo[k], lo[k] - grow);
+      b.hi[k] = std::min(b.hi[k], hi[k] + grow);
+    }
+    return b;
+  });
+}
+
 // Point contact of every pair in the bodies' frames, into the pairs' lists
 // as detectPair would. False, with nothing done, when some body's rotation
 // is too far from orthogonal for the frames' slack: then the caller places
@@ -525,6 +576,16 @@ bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
     w.epoch = 1;
   }
   const unsigned epoch = w.epoch;
+  // Each tree fitted to the widest depth window of the contacts it is in.
+  w.depth.assign(w.mesh.size(), 0.0);
+  for (int c = 0; c < m.contact_num(); ++c) {
+    if (!w.pair[c].ok) continue;
+    for (int shape : {m.contacts[c].i_shape, m.contacts[c].j_shape})
+      if (m.contacts[c].d > w.depth[shape]) w.depth[shape] = m.contacts[c].d;
+  }
+  for (int shape : w.used)
+    if (w.depth[shape] != w.mesh[shape].treeDepth)
+      fitTreeToDepth(w.mesh[shape], *m.shapes[shape].mesh, w.depth[shape]);
   for (int shape : w.used) {
     MeshBuf& mb = w.mesh[shape];
     const StlMesh& mesh = *m.shapes[shape].mesh;
@@ -563,8 +624,9 @@ bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
       MeshBuf& J = w.mesh[k.J];
       const Frame fi = frameOf(m, w, k.I), fj = frameOf(m, w, k.J);
       // Bodies apart: their boxes tell at once.
-      const Bound trisJ = placedBox(J.tree0.sphereRoot(), fj.R0, *fj.b, fj.e);
-      if (boundsApart(placedBox(I.nodeBox0, fi.R0, *fi.b, fi.e), trisJ)) continue;
+      const double reachJ = reachOf(J.sphereBox0, fj.R0);
+      const Bound trisJ = placedBox(J.tree0.sphereRoot(), fj.R0, *fj.b, fj.e, reachJ);
+      if (boundsApart(placedBox(I.nodeBox0, fi.R0, *fi.b, fi.e, 0.0), trisJ)) continue;
       // I's nodes that may reach J's triangles, found and placed in I's frame.
       const Bound nearI = bodyBox(trisJ, fi.R0, *fi.b, fi.e, reachOf(I.nodeBox0, fi.R0));
       const double* x0 = I.initial.node.data();
@@ -580,7 +642,6 @@ bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
       if (k.nodes.empty()) continue;
       // J's triangles those nodes may reach, found in J's frame and placed
       // with their corners.
-      const double reachJ = reachOf(J.tree0.sphereRoot(), fj.R0);
       const Bound nearJ = bodyBox(placed, fj.R0, *fj.b, fj.e, reachJ);
       J.tree0.spheresMeeting(nearJ, [&](int t) {
         if (J.triAt[t] == epoch) return;
@@ -617,7 +678,7 @@ bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
     const MeshBuf& I = w.mesh[k.I];
     const MeshBuf& J = w.mesh[k.J];
     const Frame fj = frameOf(m, w, k.J);
-    const double reachJ = reachOf(J.tree0.sphereRoot(), fj.R0);
+    const double reachJ = reachOf(J.sphereBox0, fj.R0);
     for (int n = ch.lo; n < ch.hi; ++n)
       nodeInBodyFrame(&I.node[3 * static_cast<size_t>(k.nodes[n])], J, fj, reachJ, epoch, p,
                       w.body[k.bi], cand, w.nodeOut[ch.out + (n - ch.lo)]);
