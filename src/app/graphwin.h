@@ -1,6 +1,8 @@
-// The graph window: one output channel of the held result plotted against
-// time. One window serves the whole session: after a run, a result file or a
-// motion import it is refreshed, keeping its place and the chosen channel.
+// The graph window: any number of output channels of the held result plotted
+// against time, chosen by checking them in a list. One window serves the whole
+// session: after a run, a result file or a motion import it is refreshed,
+// keeping its place and the channels chosen. A vertical marker stands at the
+// time of the frame the 3D view shows; dragging it chooses another frame.
 #pragma once
 
 #include <QMainWindow>
@@ -8,36 +10,55 @@
 #include <qwt_plot.h>
 #include <vector>
 
-class QComboBox;
-class QPoint;
-class QPolygon;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
 class QwtPlotCurve;
+class QwtPlotMarker;
+class QwtPlotZoomer;
 
 class DataPlot : public QwtPlot {
   Q_OBJECT
 
  public:
   explicit DataPlot(QWidget* parent = nullptr);
-  ~DataPlot() override;
 
-  // The curve now shown (nullptr before the first channel is chosen).
-  const QwtPlotCurve* curve() const { return curve_; }
-  QString curveTitle() const { return title_; }
-  // The points of that curve: the plot draws straight from these arrays.
-  const std::vector<double>& timeSamples() const { return time_; }
-  const std::vector<double>& valueSamples() const { return value_; }
+  // The curves now shown, one per channel chosen, in the list's order.
+  const std::vector<QwtPlotCurve*>& curves() const { return curves_; }
+  const std::vector<int>& channels() const { return channels_; }
+  const QwtPlotMarker* marker() const { return marker_; }
+  int frame() const { return frame_; }
 
- public slots:
-  // 0: a flat line at 0 titled "NaN"; c > 0: output channel c - 1.
-  void setOutput(int output_id);
+  // Plots the channels `channels` (indices into the held result's channels) anew
+  // from the histories held now; channels the result lacks are left out.
+  void setChannels(const std::vector<int>& channels);
+  // Moves the marker to the time of sample `frame` (kept inside the samples).
+  void setFrame(int frame);
+  // Scales both axes to the curves and makes that the zoom's base.
+  void fit();
+  // "t = ...  name = value ..." at the sample nearest to time t.
+  QString readout(double t) const;
+
+ signals:
+  // The user dragged the marker to sample `frame`.
+  void frameChosen(int frame);
+  // The read-out for the cursor's place on the canvas.
+  void cursorMoved(const QString& readout);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void fillSamples(int channel);
+  // Sample nearest to time t (0 without samples).
+  int sampleAt(double t) const;
 
   std::vector<double> time_;
-  std::vector<double> value_;
-  QString title_;
-  QwtPlotCurve* curve_ = nullptr;
+  std::vector<int> channels_;
+  std::vector<QwtPlotCurve*> curves_;
+  QwtPlotMarker* marker_ = nullptr;
+  QwtPlotZoomer* zoomer_ = nullptr;
+  int frame_ = 0;
+  bool dragging_ = false;
 };
 
 class GraphWin : public QMainWindow {
@@ -47,24 +68,37 @@ class GraphWin : public QMainWindow {
   explicit GraphWin(QWidget* parent = nullptr);
 
   DataPlot* plot() const { return plot_; }
-  // " " then the name of every output channel, as at the last refresh.
-  QComboBox* outputList() const { return outputList_; }
+  // One checkable item per output channel, as at the last refresh.
+  QListWidget* outputList() const { return outputList_; }
+  // The read-out of the time and values under the cursor.
+  QLabel* cursorReadout() const { return readout_; }
 
-  // Lists the channels of the histories held now and plots the chosen one
-  // anew; a channel of the same name stays chosen, else none is.
+  // Checks or unchecks the channel named `name`; false if the list lacks it.
+  bool setChannelChecked(const QString& name, bool checked);
+
+  // Lists the channels of the histories held now and plots the checked ones
+  // anew; channels of the same names stay checked.
   void refresh();
 
+  // Writes the plot as PNG, SVG or PDF (by the suffix of `path`) at `size`
+  // pixels, or the checked channels as CSV (suffix .csv). False, with `why`,
+  // when the file cannot be written.
+  bool exportTo(const QString& path, const QSize& size, QString* why = nullptr) const;
+
  public slots:
-  // Plot interaction is not offered; these keep the window's slot table.
-  void moved(const QPoint&) {}
-  void selected(const QPolygon&) {}
-  void print() {}
-  void exportSVG() {}
-  void enableZoomMode(bool) {}
+  void setFrame(int frame) { plot_->setFrame(frame); }
+  // The dialogs behind the tool bar's buttons.
+  void exportPlot();
+  void copyToClipboard();
+
+ signals:
+  void frameChosen(int frame);
 
  private:
-  void fillOutputList();
+  void fillOutputList(const QStringList& checked);
+  void plotChecked();
 
   DataPlot* plot_ = nullptr;
-  QComboBox* outputList_ = nullptr;
+  QListWidget* outputList_ = nullptr;
+  QLabel* readout_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QPixmap>
 #include <QSettings>
 #include <QProgressBar>
@@ -19,10 +20,11 @@
 #include <cstdio>
 
 #include "app/graphwin.h"
+#include "app/plot_export.h"
 #include "app/mainwindow.h"
 #include "app/messages_panel.h"
+#include "app/playback_bar.h"
 #include "model/globals.h"
-#include "view/view_state.h"
 
 namespace {
 
@@ -33,21 +35,18 @@ void waitUntilExposed(QWidget& w) {
 }
 
 // Pictures for the documentation: open MODEL, run it, show frame FRAME and
-// save the main window and the graph window (channel CHANNEL) into OUTDIR.
-// The view is centred on local coordinate CENTER and pulled back by ZOOM
-// model lengths, as a user would with the centre list and the right button.
+// save the main window, its playback bar and the graph window (channels
+// CHANNELS, 1-based and comma-separated) into OUTDIR, with the graph window's
+// export dialog. The camera is the one reading the model fitted.
 int screenshots(MainWindow& w, const QStringList& args) {
   if (args.size() < 3) {
-    std::fprintf(stderr,
-                 "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNEL [CENTER [ZOOM]]]\n");
+    std::fprintf(stderr, "usage: orvaldyn --screenshot OUTDIR MODEL FRAME [CHANNELS]\n");
     return 2;
   }
   const QString outDir = args[0];
   const QString model = args[1];
   const int frame = args[2].toInt();
-  const int channel = args.size() > 3 ? args[3].toInt() : 1;
-  const int center = args.size() > 4 ? args[4].toInt() : 0;
-  const double zoom = args.size() > 5 ? args[5].toDouble() : 0.0;
+  const QStringList channels = args.size() > 3 ? args[3].split(',') : QStringList{"1"};
   const QString name = QFileInfo(model).completeBaseName();
 
   w.setRecordMessages(true);
@@ -60,20 +59,27 @@ int screenshots(MainWindow& w, const QStringList& args) {
     std::fprintf(stderr, "%s: %s\n", qPrintable(m.title), qPrintable(m.text));
   if (!w.messages().isEmpty()) return 1;
 
-  w.centerCombo()->setCurrentIndex(center);
-  orv::g_view.pan[2] = -zoom * orv::g_model.max_length;
   w.frameSpinBox()->setValue(frame);
   QDir().mkpath(outDir);
   const QString mainPng = outDir + "/" + name + "_main_window.png";
   if (!w.grabWithView().save(mainPng)) return 1;
+  if (!w.playbackBar()->grab().save(outDir + "/playback_bar.png")) return 1;
 
   GraphWin* g = w.graphWindow();
   waitUntilExposed(*g->window());
-  g->outputList()->setCurrentIndex(channel);
+  for (const QString& c : channels)
+    if (QListWidgetItem* item = g->outputList()->item(c.toInt() - 1))
+      item->setCheckState(Qt::Checked);
   QCoreApplication::processEvents();
   const QString graphPng = outDir + "/" + name + "_graph_window.png";
   if (!g->grab().save(graphPng)) return 1;
-  std::printf("\nsaved %s\nsaved %s\n", qPrintable(mainPng), qPrintable(graphPng));
+  ExportDialog dialog(g->plot()->size(), g);
+  dialog.show();
+  waitUntilExposed(dialog);
+  const QString dialogPng = outDir + "/graph_export_dialog.png";
+  if (!dialog.grab().save(dialogPng)) return 1;
+  std::printf("\nsaved %s\nsaved %s\nsaved %s\n", qPrintable(mainPng), qPrintable(graphPng),
+              qPrintable(dialogPng));
   return 0;
 }
 
@@ -93,7 +99,6 @@ int messagesScreenshot(MainWindow& w, const QStringList& args) {
   w.exec_analysis();
   while (w.analysisRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   w.graphWindow()->close();
-  orv::g_view.pan[2] = -2.5 * orv::g_model.max_length;
   w.frameSpinBox()->setValue(60);
   w.openModel(args[2]);
   if (w.messages().isEmpty()) return 1;  // it was meant to be refused
@@ -107,23 +112,19 @@ int messagesScreenshot(MainWindow& w, const QStringList& args) {
 // The window while a run goes: open MODEL, start it, save the main window
 // once the progress bar shows FRACTION (0..1) into OUTDIR, then stop it.
 int runScreenshot(MainWindow& w, const QStringList& args) {
-  if (args.size() < 3) {
-    std::fprintf(stderr, "usage: orvaldyn --screenshot-run OUTDIR MODEL FRACTION [CENTER [ZOOM]]\n");
+  if (args.size() != 3) {
+    std::fprintf(stderr, "usage: orvaldyn --screenshot-run OUTDIR MODEL FRACTION\n");
     return 2;
   }
   const QString outDir = args[0];
   const QString model = args[1];
   const double fraction = args[2].toDouble();
-  const int center = args.size() > 3 ? args[3].toInt() : 0;
-  const double zoom = args.size() > 4 ? args[4].toDouble() : 0.0;
 
   w.setRecordMessages(true);
   w.show();
   waitUntilExposed(w);
   w.openModel(model);
   if (!w.messages().isEmpty()) return 1;
-  w.centerCombo()->setCurrentIndex(center);
-  orv::g_view.pan[2] = -zoom * orv::g_model.max_length;
   w.exec_analysis();
   const QProgressBar* bar = w.runControl()->progressBar();
   while (w.analysisRunning() && bar->value() < fraction * bar->maximum())

@@ -3,12 +3,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QDir>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
@@ -21,16 +26,21 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScrollArea>
+#include <QProgressDialog>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
+#include <algorithm>
 #include <new>
 
 #include "app/graphwin.h"
 #include "app/messages_panel.h"
 #include "app/recent_files.h"
+#include "app/picture_export.h"
 #include "app/pixmap_size.h"
+#include "app/playback_bar.h"
 #include "model/globals.h"
 #include "model/histories.h"
 #include "files/model_reader.h"
@@ -94,9 +104,9 @@ MainWindow::MainWindow() {
   pixmapLabelArea_->setMinimumSize(50, 50);
 
   animeSpin_ = new QSpinBox;
-  animeSpin_->setRange(0, 9999);
+  animeSpin_->setRange(0, 0);  // the frames held (historiesReplaced)
   animeSpin_->setValue(0);
-  animeSpin_->setFixedWidth(50);
+  animeSpin_->setFixedWidth(70);
   connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), this,
           &MainWindow::i_anime_Changed);
 
@@ -135,10 +145,13 @@ MainWindow::MainWindow() {
   createActions();
   createMenus();
   createRunControls();
+  createViewControls();
 
   auto* grid = new QGridLayout(centralWidget_);
   grid->addWidget(controlStrip_, 0, 0);
   grid->addWidget(glWidgetArea_, 1, 0);
+  grid->addWidget(playbackBar_, 2, 0);
+  grid->setRowStretch(1, 1);  // the view takes what the strip and the bar leave
 
   resize(800, 600);
   setUpGraphWindow();
@@ -202,6 +215,14 @@ void MainWindow::createActions() {
   clearPixmapAct_ = new QAction("&Clear Pixmap", this);
   clearPixmapAct_->setShortcut(QKeySequence("Ctrl+L"));
   connect(clearPixmapAct_, &QAction::triggered, this, &MainWindow::clearPixmap);
+
+  // What the two above captured, saved to a file.
+  savePixmapAct_ = new QAction("S&ave Pixmap...", this);
+  connect(savePixmapAct_, &QAction::triggered, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, "Save Pixmap", QDir::currentPath(),
+                                                      "PNG (*.png);;JPEG (*.jpg *.jpeg)");
+    if (!path.isEmpty() && !savePixmap(path)) showMessage("Save Pixmap", "Cannot write " + path);
+  });
 
   stopRotateAct_ = new QAction("&Stop Rotate", this);
   stopRotateAct_->setShortcut(QKeySequence("Ctrl+S"));
@@ -279,6 +300,11 @@ void MainWindow::setPixmap(const QPixmap& pixmap) {
   pixmapLabel_->resize(size);
 }
 
+bool MainWindow::savePixmap(const QString& path) {
+  const QPixmap pixmap = pixmapLabel_->pixmap(Qt::ReturnByValue);
+  return !pixmap.isNull() && pixmap.save(path);
+}
+
 QPixmap MainWindow::grabWithView() {
   glWidget_->updateGL();
   const QImage view = glWidget_->grabFrameBuffer(false);
@@ -331,6 +357,8 @@ void MainWindow::openModel(const QString& path) {
   const QDateTime results = resultsTime_;
   modelFileTime_ = QFileInfo(path).lastModified();
   historiesReplaced();
+  // A new model is seen whole, whatever the last one's camera was.
+  glWidget_->resetView();
   if (orv::g_hist.analysis_finished) resultsTime_ = results;
   recentFiles_->add(path);
   reloadAct_->setEnabled(true);
@@ -433,12 +461,21 @@ void MainWindow::openMotion(const QString& path) {
 }
 
 void MainWindow::historiesReplaced() {
-  // The new histories may hold fewer frames than the one shown.
+  // The new histories may hold fewer frames than the one shown; the frame
+  // box and the timeline reach the last one held.
+  animeSpin_->setRange(0, std::max(0, orv::g_hist.anime_num - 1));
+  playbackBar_->setFrameCount(orv::g_hist.anime_num);
   glWidget_->setFrame(orv::g_view.i_anime);
+  glWidget_->updateGround();
+  {
+    const QSignalBlocker block(animeSpin_);
+    animeSpin_->setValue(orv::g_view.i_anime);
+  }
   // Computed (or imported) for the model as read from its file.
   resultsTime_ = orv::g_hist.analysis_finished ? modelFileTime_ : QDateTime();
   updateTitle();
   graphWin_->refresh();
+  graphWin_->setFrame(orv::g_view.i_anime);
 }
 
 // ---- analysis and graph window ----
@@ -490,6 +527,9 @@ void MainWindow::setRunning(bool running) {
     if (a != exitAct_) a->setEnabled(!running);
   analysisAct_->setEnabled(!running);
   animationAct_->setEnabled(!running);
+  // The view follows the run: no clock may move it meanwhile.
+  playAct_->setEnabled(!running);
+  playbackBar_->setRunning(running);
   stopAct_->setEnabled(running);
   if (running) orv::g_view.animating = false;
 }
@@ -514,12 +554,8 @@ void MainWindow::analysisEnded(const RunControl::Outcome& o) {
       break;
     case orv::AnalysisStatus::Interrupted: break;  // asked for: the status line says when
   }
-  // A followed run leaves the view on the sample it showed last (the spin
-  // box may not reach that far).
-  if (runControl_->following()) {
-    animeSpin_->setValue(orv::g_hist.anime_num - 1);
-    glWidget_->setFrame(orv::g_hist.anime_num - 1);
-  }
+  // A followed run leaves the view on the sample it showed last.
+  if (runControl_->following()) orv::g_view.i_anime = orv::g_hist.anime_num - 1;
   historiesReplaced();
   showGraphWindow();
 }
@@ -570,6 +606,12 @@ void MainWindow::createFileMenu() {
   fileMenu_->addAction(openResultAct_);
   fileMenu_->addAction(openMovAct_);
   fileMenu_->addSeparator();
+  savePictureAct_ = fileMenu_->addAction("Save &Picture...", this, &MainWindow::savePictureDialog);
+  savePictureAct_->setStatusTip("Save the view as a PNG or JPEG picture");
+  saveAnimationAct_ =
+      fileMenu_->addAction("Save &Animation...", this, &MainWindow::saveAnimationDialog);
+  saveAnimationAct_->setStatusTip("Save a range of frames as numbered PNG pictures (and an MP4)");
+  fileMenu_->addSeparator();
   fileMenu_->addAction(exitAct_);
 }
 
@@ -617,6 +659,9 @@ void MainWindow::setUpGraphWindow() {
   addDockWidget(Qt::RightDockWidgetArea, graphDock_);
   graphDock_->hide();
   setGraphDocked(QSettings().value("graphWindow/docked", false).toBool());
+  // The plot's marker stands at the frame shown; dragging it chooses the frame.
+  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), graphWin_, &GraphWin::setFrame);
+  connect(graphWin_, &GraphWin::frameChosen, animeSpin_, &QSpinBox::setValue);
 }
 
 bool MainWindow::graphDocked() const { return graphWin_->parentWidget() != nullptr; }
@@ -651,4 +696,156 @@ void MainWindow::showGraphWindow() {
     graphWin_->show();
     graphWin_->raise();
   }
+}
+
+// ---- view, playback and pictures ----
+
+void MainWindow::createViewControls() {
+  playbackBar_ = new PlaybackBar(glWidget_);
+  connect(glWidget_, &GLWidget::frameShown, this, [this](int frame) {
+    const QSignalBlocker block(animeSpin_);
+    animeSpin_->setValue(frame);
+  });
+
+  QMenu* view = menuBar()->addMenu("&View");
+  auto add = [this, view](const QString& text, const QKeySequence& key, auto slot) {
+    QAction* a = view->addAction(text, this, slot);
+    a->setShortcut(key);
+    return a;
+  };
+  fitViewAct_ = add("&Fit View", QKeySequence(Qt::Key_F), [this] { glWidget_->fitView(); });
+  resetViewAct_ =
+      add("&Reset View", QKeySequence(Qt::Key_Home), [this] { glWidget_->resetView(); });
+  struct Direction {
+    const char* text;
+    Qt::Key key;
+    int axis, sign;
+  };
+  const Direction directions[] = {{"From +&X", Qt::Key_X, 0, 1}, {"From -X", Qt::Key_X, 0, -1},
+                                  {"From +&Y", Qt::Key_Y, 1, 1}, {"From -Y", Qt::Key_Y, 1, -1},
+                                  {"From +&Z", Qt::Key_Z, 2, 1}, {"From -Z", Qt::Key_Z, 2, -1}};
+  QMenu* along = view->addMenu("&Standard Views");
+  for (const Direction& d : directions) {
+    QAction* a =
+        along->addAction(d.text, this, [this, d] { glWidget_->viewAlong(d.axis, d.sign); });
+    a->setShortcut(d.sign > 0 ? QKeySequence(d.key) : QKeySequence(Qt::SHIFT | d.key));
+  }
+  view->addSeparator();
+  gridAct_ = view->addAction("Show &Grid", glWidget_, &GLWidget::setGridShown);
+  gridAct_->setCheckable(true);
+  gridAct_->setChecked(orv::g_view.show_grid);
+  triadAct_ = view->addAction("Show &Axis Triad", glWidget_, &GLWidget::setTriadShown);
+  triadAct_->setCheckable(true);
+  triadAct_->setChecked(orv::g_view.show_triad);
+  view->addSeparator();
+  playAct_ = add("&Play/Pause", QKeySequence(Qt::Key_Space), [this] { glWidget_->togglePlay(); });
+  add("Step &Back", QKeySequence(Qt::Key_Left), [this] { glWidget_->stepFrame(-1); });
+  add("Step F&orward", QKeySequence(Qt::Key_Right), [this] { glWidget_->stepFrame(1); });
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->addAction("&Controls", this, &MainWindow::showControls);
+}
+
+QString MainWindow::controlsText() {
+  return "<table>"
+         "<tr><th align=left colspan=2>Mouse in the view</th></tr>"
+         "<tr><td>left drag</td><td>orbit about the view centre (after T: pan; R: orbit "
+         "again)</td></tr>"
+         "<tr><td>middle drag, Shift + left drag</td><td>pan</td></tr>"
+         "<tr><td>wheel</td><td>zoom towards the cursor</td></tr>"
+         "<tr><td>right drag</td><td>zoom (down: nearer)</td></tr>"
+         "<tr><th align=left colspan=2>Keys</th></tr>"
+         "<tr><td>F</td><td>fit the model into the view</td></tr>"
+         "<tr><td>Home</td><td>reset the view: isometric, fitted</td></tr>"
+         "<tr><td>X, Y, Z / Shift+X, Y, Z</td><td>look from +x, +y, +z / -x, -y, -z</td></tr>"
+         "<tr><td>T / R</td><td>left drag pans / orbits</td></tr>"
+         "<tr><td>Space</td><td>play / pause</td></tr>"
+         "<tr><td>Left / Right</td><td>one frame back / forward</td></tr>"
+         "<tr><td>Ctrl+O, F5, Ctrl+Q</td><td>open a model, reload it, quit</td></tr>"
+         "<tr><td>Esc</td><td>stop the analysis</td></tr>"
+         "<tr><td>Ctrl+C</td><td>copy the selected lines of the messages panel</td></tr>"
+         "</table>";
+}
+
+void MainWindow::showControls() { showMessage("Controls", controlsText()); }
+
+void MainWindow::savePictureDialog() {
+  const QString path = QFileDialog::getSaveFileName(this, "Save Picture", QDir::currentPath(),
+                                                    "PNG (*.png);;JPEG (*.jpg *.jpeg)");
+  if (path.isEmpty()) return;
+  const QSize viewSize = glWidget_->size();
+  bool accepted = false;
+  const QString text = QInputDialog::getText(
+      this, "Save Picture", "Picture size (width x height):", QLineEdit::Normal,
+      QString("%1 x %2").arg(viewSize.width()).arg(viewSize.height()), &accepted);
+  const QSize size = orv::pixmapSizeFromText(accepted, text, viewSize);
+  if (!size.isValid()) return;
+  if (orv::savePicture(*glWidget_, path, size))
+    statusBar()->showMessage("Picture saved: " + path);
+  else
+    showMessage("Save Picture", "Cannot write " + path);
+}
+
+void MainWindow::saveAnimationDialog() {
+  const int last = std::max(0, orv::g_hist.anime_num - 1);
+  QDialog d(this);
+  d.setWindowTitle("Save Animation");
+  auto* form = new QFormLayout(&d);
+  auto spin = [](int lo, int hi, int value) {
+    auto* s = new QSpinBox;
+    s->setRange(lo, hi);
+    s->setValue(value);
+    return s;
+  };
+  QSpinBox* first = spin(0, last, 0);
+  QSpinBox* to = spin(0, last, last);
+  QSpinBox* step = spin(1, std::max(1, last), 1);
+  QSpinBox* width = spin(16, 4096, glWidget_->width());
+  QSpinBox* height = spin(16, 4096, glWidget_->height());
+  auto* fps = new QDoubleSpinBox;
+  fps->setRange(1, 240);
+  fps->setValue(25);
+  auto* movie = new QCheckBox("Also make animation.mp4 (ffmpeg)");
+  const bool haveFfmpeg = !orv::findFfmpeg().isEmpty();
+  movie->setChecked(haveFfmpeg);
+  movie->setEnabled(haveFfmpeg);
+  form->addRow("First frame:", first);
+  form->addRow("Last frame:", to);
+  form->addRow("Every n-th frame:", step);
+  form->addRow("Width:", width);
+  form->addRow("Height:", height);
+  form->addRow("Frames per second:", fps);
+  form->addRow(movie);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, &d, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &d, &QDialog::reject);
+  form->addRow(buttons);
+  if (d.exec() != QDialog::Accepted) return;
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, "Folder for the pictures", QDir::currentPath());
+  if (folder.isEmpty()) return;
+
+  orv::AnimationExport what;
+  what.folder = folder;
+  what.first = first->value();
+  what.last = to->value();
+  what.step = step->value();
+  what.size = QSize(width->value(), height->value());
+  what.fps = fps->value();
+  what.movie = movie->isChecked();
+  QProgressDialog progress("Saving pictures...", "Cancel", 0, 1, this);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(0);
+  const orv::AnimationResult r = orv::saveAnimation(*glWidget_, what, [&](int done, int total) {
+    progress.setMaximum(total);
+    progress.setValue(done);
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  });
+  progress.reset();
+  if (!r.error.isEmpty()) showMessage("Save Animation", r.error);
+  statusBar()->showMessage(QString("%1 pictures saved in %2%3")
+                               .arg(r.pictures)
+                               .arg(folder)
+                               .arg(r.movie.isEmpty() ? QString() : ", and " + r.movie));
 }

@@ -16,6 +16,7 @@
 class GLWidget;
 class GraphWin;
 class MessagesPanel;
+class PlaybackBar;
 class RecentFiles;
 class QAction;
 class QComboBox;
@@ -65,6 +66,10 @@ class MainWindow : public QMainWindow {
   // The window as it looks, with the view's current picture drawn in (a plain
   // QWidget::grab() leaves the GL area empty).
   QPixmap grabWithView();
+  // Saves what Grab Frame Buffer or Render into Pixmap captured last (its
+  // Save Pixmap action asks for the file); false when there is none or it
+  // cannot be written.
+  bool savePixmap(const QString& path);
 
   GLWidget* glWidget() const { return glWidget_; }
   GraphWin* graphWindow() const { return graphWin_; }
@@ -80,6 +85,16 @@ class MainWindow : public QMainWindow {
   QAction* stopAction() const { return stopAct_; }
   QAction* followAction() const { return followAct_; }
   QLabel* framesPerSecondLabel() const { return fpsLabel_; }
+
+  // ---- view, playback and pictures ----
+  PlaybackBar* playbackBar() const { return playbackBar_; }
+  QAction* playAction() const { return playAct_; }
+  QAction* fitViewAction() const { return fitViewAct_; }
+  QAction* resetViewAction() const { return resetViewAct_; }
+  QAction* gridAction() const { return gridAct_; }
+  QAction* triadAction() const { return triadAct_; }
+  // Every mouse and key binding of the window, as Help > Controls shows it.
+  static QString controlsText();
 
  public slots:
   void renderIntoPixmap();
@@ -100,6 +115,10 @@ class MainWindow : public QMainWindow {
   // F5: reads the current model file again; a refused file changes nothing.
   void reloadModel();
   void stop_analysis();
+  // File > Save Picture... and Save Animation...: ask where and how, then save.
+  void savePictureDialog();
+  void saveAnimationDialog();
+  void showControls();
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -125,6 +144,8 @@ class MainWindow : public QMainWindow {
   // older than that file on disk.
   void updateTitle();
   void watchModelFile();
+  // ---- view, playback and pictures ----
+  void createViewControls();
 
   QWidget* centralWidget_ = nullptr;
   GLWidget* glWidget_ = nullptr;
@@ -150,6 +171,7 @@ class MainWindow : public QMainWindow {
   QAction* renderIntoPixmapAct_ = nullptr;
   QAction* grabFrameBufferAct_ = nullptr;
   QAction* clearPixmapAct_ = nullptr;
+  QAction* savePixmapAct_ = nullptr;
   QAction* stopRotateAct_ = nullptr;
   QAction* exitAct_ = nullptr;
   QAction* aboutAct_ = nullptr;
@@ -171,6 +193,16 @@ class MainWindow : public QMainWindow {
   // held stand for (invalid: no results, only the initial state).
   QDateTime modelFileTime_;
   QDateTime resultsTime_;
+
+  // ---- view, playback and pictures ----
+  PlaybackBar* playbackBar_ = nullptr;
+  QAction* playAct_ = nullptr;
+  QAction* fitViewAct_ = nullptr;
+  QAction* resetViewAct_ = nullptr;
+  QAction* gridAct_ = nullptr;
+  QAction* triadAct_ = nullptr;
+  QAction* savePictureAct_ = nullptr;
+  QAction* saveAnimationAct_ = nullptr;
 
   // One for the session: in graphDock_ or a window of its own, owned here.
   GraphWin* graphWin_ = nullptr;

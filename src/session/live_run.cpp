@@ -1,6 +1,9 @@
 #include "session/live_run.h"
 
+#include <deque>
+#include <functional>
 #include <new>
+#include <thread>
 
 #include "model/model.h"
 #include "model/state_layout.h"
@@ -8,13 +11,68 @@
 
 namespace orv {
 
+namespace {
+
+// The thread every run of the process runs on, one run after another.
+class RunThread {
+ public:
+  static RunThread& get() {
+    static RunThread t;
+    return t;
+  }
+  void post(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      jobs_.push_back(std::move(job));
+    }
+    cv_.notify_all();
+  }
+  ~RunThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  RunThread() : thread_([this] { loop(); }) {}
+  void loop() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> jobs_;
+  bool quit_ = false;
+  std::thread thread_;  // last: it starts once the rest is built
+};
+
+}  // namespace
+
 LiveRun::~LiveRun() {
   stop_ = true;
-  if (worker_.joinable()) worker_.join();
+  waitForEnd();
+}
+
+void LiveRun::waitForEnd() {
+  std::unique_lock<std::mutex> lock(endMutex_);
+  endCv_.wait(lock, [this] { return ended_.load(); });
 }
 
 void LiveRun::start(const Model& m, const Settings& s, const AnalysisOptions& opt) {
-  if (worker_.joinable()) worker_.join();
+  waitForEnd();
   stop_ = false;
   ended_ = false;
   latest_ = Snapshot{};
@@ -23,7 +81,7 @@ void LiveRun::start(const Model& m, const Settings& s, const AnalysisOptions& op
   clock0_ = monotonicMs();
   AnalysisOptions o = opt;
   o.observer = this;
-  worker_ = std::thread([this, &m, &s, o] {
+  RunThread::get().post([this, &m, &s, o] {
     try {
       status_ = executeAnalysis(m, s, hist_, message_, o);
     } catch (const std::bad_alloc&) {
@@ -35,7 +93,11 @@ void LiveRun::start(const Model& m, const Settings& s, const AnalysisOptions& op
       } catch (const std::bad_alloc&) {
       }
     }
+    // Set and told under the lock: a waiter cannot miss it, and this object
+    // (which a waiter may destroy at once) is not touched after the unlock.
+    std::lock_guard<std::mutex> lock(endMutex_);
     ended_ = true;
+    endCv_.notify_all();
   });
 }
 
@@ -54,7 +116,7 @@ std::vector<Message> LiveRun::takeMessages() {
 }
 
 AnalysisStatus LiveRun::finish(std::string& message, Histories& out) {
-  if (worker_.joinable()) worker_.join();
+  waitForEnd();
   message = message_;
   out = std::move(hist_);
   hist_ = Histories{};

@@ -5,9 +5,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analysis/observer.h"
@@ -33,15 +33,17 @@ class LiveRun : public ConsoleObserver {
   // Asks a run still going to stop and waits for it.
   ~LiveRun() override;
 
-  // Starts "Execute Analysis" of m with s on a new thread, into histories of
-  // its own. m and s must stay unchanged until the run has ended.
+  // Starts "Execute Analysis" of m with s on the process's run thread, into
+  // histories of its own. m and s must stay unchanged until the run has
+  // ended. One thread serves every run, so that what a run keeps per thread
+  // (the contact scratch) stays warm from one run to the next, as it does on
+  // the batch program's main thread.
   void start(const Model& m, const Settings& s, const AnalysisOptions& opt = {});
   // The run ends at the end of the step in progress; callable from any thread.
   void requestStop() { stop_ = true; }
   bool stopRequested() override { return stop_; }
-  // True once the run has ended (the thread may still be finishing).
+  // True once the run has ended.
   bool ended() const { return ended_; }
-  bool started() const { return worker_.joinable(); }
 
   Snapshot snapshot() const;
   // Messages since the last call, in order.
@@ -56,9 +58,13 @@ class LiveRun : public ConsoleObserver {
   void message(Severity severity, const std::string& text) override;
 
  private:
-  std::thread worker_;
+  // Waits until no run of this object is going.
+  void waitForEnd();
+
   std::atomic<bool> stop_{false};
-  std::atomic<bool> ended_{false};
+  std::atomic<bool> ended_{true};
+  std::mutex endMutex_;
+  std::condition_variable endCv_;
   double clock0_ = 0.0;
 
   mutable std::mutex mutex_;  // guards what follows

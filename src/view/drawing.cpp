@@ -68,7 +68,14 @@ bool glutReady() { return glutGet(GLUT_INIT_STATE) != 0; }
 void drawShape(int frame, int shape, int shadowMode) {
   if (shape < 0 || shape >= g_model.shape_num()) return;
   const Shape& sh = g_model.shapes[shape];
-  glDisable(GL_LIGHTING);
+  // Lit by the settings' light through the colour; a shadow is flat black and
+  // a spring's helix is a line.
+  if (shadowMode || sh.kind == ShapeType::Spring) {
+    glDisable(GL_LIGHTING);
+  } else {
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+  }
   if (!shadowMode) {
     // Outlines drawn over the faces stay visible.
     glEnable(GL_POLYGON_OFFSET_FILL);

@@ -6,6 +6,8 @@
 // model do not hold. The view's GL context must be current.
 #pragma once
 
+#include "view/camera.h"
+
 namespace orv {
 
 struct Histories;
@@ -35,6 +37,13 @@ void drawForces(double scale, int frame);
 // One arrow from `point` to point + scale * force, with the magnitude when Force_Value is on.
 void drawForceArrow(const double point[3], const double force[3], double scale,
                     const float colour[3]);
+
+// A ground grid under the box, across the plane normal to y (the up of the
+// view's standard directions), a little wider than the box.
+void drawGrid(const Box& box);
+// The global axes turned by `rotation` (column-major 4x4, the trackball's)
+// in a small square in the lower-left corner of a view of width x height.
+void drawTriad(const double rotation[16], int width, int height);
 
 // Whether GLUT was initialised; its shapes and fonts are skipped otherwise.
 bool glutReady();

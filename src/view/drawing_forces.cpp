@@ -1,6 +1,7 @@
 // Local coordinates (axes and names) and force arrows: joint reactions,
 // force elements and contact forces of a frame.
 #include <GL/gl.h>
+#include <GL/glu.h>
 #include <GL/freeglut.h>
 
 #include <algorithm>
@@ -30,10 +31,22 @@ const double* record6(const std::vector<double>& v, int count, int frame, int in
 
 void drawLocalCoordinates(double axisLength, int frame) {
   glDisable(GL_LIGHTING);
+  GLdouble model[16], projection[16];
+  GLint viewport[4];
+  glGetDoublev(GL_PROJECTION_MATRIX, projection);
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  // Names already written, as window rectangles: one that would overlap them is left out.
+  struct Rect {
+    double x0, y0, x1, y1;
+  };
+  std::vector<Rect> written;
   for (int i = 0; i < g_model.frame_num(); ++i) {
     const LocalCoordinate& f = g_model.frames[i];
     glPushMatrix();
-    if (placeFrame(frame, i, true)) {
+    // A frame the histories do not hold: no axes, the name where it started.
+    const bool placed = placeFrame(frame, i, true);
+    if (!placed) glTranslated(f.pos[0], f.pos[1], f.pos[2]);
+    if (placed) {
       glBegin(GL_LINES);
       glColor3d(1, 0, 0);
       glVertex3d(0, 0, 0);
@@ -46,11 +59,27 @@ void drawLocalCoordinates(double axisLength, int frame) {
       glVertex3d(0, 0, axisLength);
       glEnd();
     }
+    // The name goes with its body, in the colour of the z axis.
+    glGetDoublev(GL_MODELVIEW_MATRIX, model);
+    GLdouble wx, wy, wz;
+    if (glutReady() && gluProject(0, 0, 0, model, projection, viewport, &wx, &wy, &wz)) {
+      const Rect r{wx, wy,
+                   wx + glutBitmapLength(GLUT_BITMAP_HELVETICA_10,
+                                         reinterpret_cast<const unsigned char*>(f.name.c_str())),
+                   wy + 10};
+      const bool overlaps = std::any_of(written.begin(), written.end(), [&](const Rect& o) {
+        return r.x0 < o.x1 && o.x0 < r.x1 && r.y0 < o.y1 && o.y0 < r.y1;
+      });
+      if (!overlaps) {  // over the shapes, which would hide part of it
+        written.push_back(r);
+        glColor3d(0, 0, 1);
+        glRasterPos3d(0, 0, 0);
+        glDisable(GL_DEPTH_TEST);
+        bitmapText(GLUT_BITMAP_HELVETICA_10, f.name.c_str());
+        glEnable(GL_DEPTH_TEST);
+      }
+    }
     glPopMatrix();
-    // The name stays at the initial position, in the colour of the z axis.
-    glColor3d(0, 0, 1);
-    glRasterPos3dv(f.pos);
-    bitmapText(GLUT_BITMAP_HELVETICA_10, f.name.c_str());
   }
   glEnable(GL_LIGHTING);
 }
@@ -80,8 +109,8 @@ void drawForces(double scale, int frame) {
   }
 
   const size_t fi = static_cast<size_t>(frame);
-  if (g_model.contact_num() > 0 && !h.cont_position.empty() &&
-      fi < h.stl_cont_ti_st.size() && fi < h.stl_cont_ti_num.size()) {
+  if (g_model.contact_num() > 0 && !h.cont_position.empty() && fi < h.stl_cont_ti_st.size() &&
+      fi < h.stl_cont_ti_num.size()) {
     const long long first = h.stl_cont_ti_st[fi];
     const long long count = h.stl_cont_ti_num[fi];
     const size_t held = std::min(h.cont_position.size(), h.cont_value.size()) / 3;

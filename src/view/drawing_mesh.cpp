@@ -56,12 +56,11 @@ void stlMesh(const Shape& sh, int shadowMode) {
   glEnable(GL_LIGHT0);
   const GLfloat colour[4] = {static_cast<GLfloat>(sh.RGB[0]), static_cast<GLfloat>(sh.RGB[1]),
                              static_cast<GLfloat>(sh.RGB[2]), static_cast<GLfloat>(sh.trans)};
-  const GLfloat ambient[4] = {0.1f, 0.1f, 0.1f, 1.0f};
-  glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, colour);
-  glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, colour);
-  glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
-  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 100.0f);
-  glColor3d(0, 0, 0);
+  // The colour sets ambient and diffuse (GL_COLOR_MATERIAL); a faint highlight.
+  const GLfloat specular[4] = {0.3f, 0.3f, 0.3f, 1.0f};
+  glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, specular);
+  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 40.0f);
+  glColor4fv(colour);
   glEnableClientState(GL_NORMAL_ARRAY);
   glNormalPointer(GL_FLOAT, 0, normals.data());
   glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(vertices.size() / 3));

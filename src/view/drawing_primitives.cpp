@@ -32,6 +32,15 @@ void circle(std::vector<double>& xy, double radius, int n) {
   }
 }
 
+// Outlines are black lines whatever the light.
+struct Unlit {
+  GLboolean lit = glIsEnabled(GL_LIGHTING);
+  Unlit() { glDisable(GL_LIGHTING); }
+  ~Unlit() {
+    if (lit) glEnable(GL_LIGHTING);
+  }
+};
+
 }  // namespace
 
 void box(const double* s) {
@@ -39,19 +48,25 @@ void box(const double* s) {
                           {0, s[1], 0}, {0, s[1], s[2]}, {s[0], s[1], s[2]}, {s[0], s[1], 0}};
   static const int faces[6][4] = {{0, 3, 2, 1}, {4, 5, 6, 7}, {1, 2, 6, 5},
                                   {2, 3, 7, 6}, {0, 4, 7, 3}, {0, 1, 5, 4}};
+  static const double normals[6][3] = {{0, -1, 0}, {0, 1, 0},  {0, 0, 1},
+                                       {1, 0, 0},  {0, 0, -1}, {-1, 0, 0}};
   GLfloat colour[4];
   glGetFloatv(GL_CURRENT_COLOR, colour);
   // Outlines first in black, faces after in the shape colour.
-  glColor4f(0, 0, 0, colour[3]);
-  for (const auto& f : faces) {
-    glBegin(GL_LINE_LOOP);
-    for (int v : f) glVertex3dv(c[v]);
-    glEnd();
+  {
+    Unlit unlit;
+    glColor4f(0, 0, 0, colour[3]);
+    for (const auto& f : faces) {
+      glBegin(GL_LINE_LOOP);
+      for (int v : f) glVertex3dv(c[v]);
+      glEnd();
+    }
   }
   glColor4fv(colour);
-  for (const auto& f : faces) {
+  for (int i = 0; i < 6; ++i) {
+    glNormal3dv(normals[i]);
     glBegin(GL_POLYGON);
-    for (int v : f) glVertex3dv(c[v]);
+    for (int v : faces[i]) glVertex3dv(c[v]);
     glEnd();
   }
 }
@@ -62,21 +77,28 @@ void cylinder(const double* s) {
   if (n == 0) return;
   std::vector<double> c;
   circle(c, radius, n);
+  glNormal3d(0, 0, -1);
   glBegin(GL_POLYGON);
   for (int k = n; k >= 0; --k) glVertex3d(c[2 * k], c[2 * k + 1], 0.0);
   glEnd();
+  glNormal3d(0, 0, 1);
   glBegin(GL_POLYGON);
   for (int k = 0; k <= n; ++k) glVertex3d(c[2 * k], c[2 * k + 1], length);
   glEnd();
+  // The side is smooth: each corner's normal points away from the axis.
   glBegin(GL_QUADS);
   for (int k = 0; k < n; ++k) {
+    glNormal3d(c[2 * k], c[2 * k + 1], 0.0);
     glVertex3d(c[2 * k], c[2 * k + 1], 0.0);
+    glNormal3d(c[2 * k + 2], c[2 * k + 3], 0.0);
     glVertex3d(c[2 * k + 2], c[2 * k + 3], 0.0);
     glVertex3d(c[2 * k + 2], c[2 * k + 3], length);
+    glNormal3d(c[2 * k], c[2 * k + 1], 0.0);
     glVertex3d(c[2 * k], c[2 * k + 1], length);
   }
   glEnd();
 
+  Unlit unlit;
   GLfloat colour[4];
   glGetFloatv(GL_CURRENT_COLOR, colour);
   glColor4f(0, 0, 0, colour[3]);
@@ -100,22 +122,29 @@ void pipe(const double* s) {
   std::vector<double> o, in;
   circle(o, s[0], n);
   circle(in, s[1], n);
+  // Sides smooth (normal from the axis, outwards or inwards: sign), rings flat (nz).
   auto quad = [](const std::vector<double>& a, const std::vector<double>& b, int k, double za,
-                 double zb) {
-    glVertex3d(a[2 * k], a[2 * k + 1], za);
-    glVertex3d(a[2 * k + 2], a[2 * k + 3], za);
-    glVertex3d(b[2 * k + 2], b[2 * k + 3], zb);
-    glVertex3d(b[2 * k], b[2 * k + 1], zb);
+                 double zb, double sign, double nz) {
+    auto corner = [&](const std::vector<double>& c, int i, double z) {
+      if (nz == 0.0) glNormal3d(sign * c[2 * i], sign * c[2 * i + 1], 0.0);
+      glVertex3d(c[2 * i], c[2 * i + 1], z);
+    };
+    if (nz != 0.0) glNormal3d(0.0, 0.0, nz);
+    corner(a, k, za);
+    corner(a, k + 1, za);
+    corner(b, k + 1, zb);
+    corner(b, k, zb);
   };
   glBegin(GL_QUADS);
   for (int k = 0; k < n; ++k) {
-    quad(o, o, k, 0.0, length);      // outer side
-    quad(in, in, k, 0.0, length);    // inner side
-    quad(o, in, k, 0.0, 0.0);        // bottom ring
-    quad(o, in, k, length, length);  // top ring
+    quad(o, o, k, 0.0, length, 1.0, 0.0);      // outer side
+    quad(in, in, k, 0.0, length, -1.0, 0.0);   // inner side
+    quad(o, in, k, 0.0, 0.0, 0.0, -1.0);       // bottom ring
+    quad(o, in, k, length, length, 0.0, 1.0);  // top ring
   }
   glEnd();
 
+  Unlit unlit;
   GLfloat colour[4];
   glGetFloatv(GL_CURRENT_COLOR, colour);
   glColor4f(0, 0, 0, colour[3]);

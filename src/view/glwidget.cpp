@@ -4,13 +4,18 @@
 #include <GL/glut.h>
 
 #include <QMouseEvent>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 
 #include "model/globals.h"
 #include "platform/console.h"
+#include "view/camera.h"
 #include "view/drawing.h"
+#include "view/playback.h"
 #include "view/view_state.h"
 #include "files/settings_reader.h"
 
@@ -22,6 +27,11 @@ using orv::g_view;
 namespace {
 
 constexpr int kDefaultTimerMs = 50;
+
+// Seconds of the steady clock: the wall time of the playback clock.
+double wallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 void setLightColours() {
   const GLfloat white[4] = {1, 1, 1, 1};
@@ -50,6 +60,8 @@ void drawTimeLabel(const orv::Histories& h, int f) {
 }  // namespace
 
 GLWidget::GLWidget(QWidget* parent) : QGLWidget(parent) {
+  // A click in the view takes the keys from a field, so F, Space, ... reach the window.
+  setFocusPolicy(Qt::ClickFocus);
   orv::readSettings();
   int ms = g_settings.Qt_Timer_ms;
   if (ms < 1) {
@@ -69,9 +81,102 @@ GLWidget::~GLWidget() {
   orv::deleteTextureObjects();
 }
 
-void GLWidget::startAnimation() { orv::startAnimation(g_view); }
+void GLWidget::startAnimation() {
+  orv::startAnimation(g_view);
+  orv::play(g_view, g_hist, wallSeconds());
+  announce();
+}
 
-void GLWidget::setFrame(int frame) { orv::setFrame(g_view, frame, g_hist.anime_num); }
+void GLWidget::setFrame(int frame) {
+  orv::setFrame(g_view, frame, g_hist.anime_num);
+  announce();
+  update();
+}
+
+int GLWidget::frame() const { return g_view.i_anime; }
+
+void GLWidget::play() {
+  orv::play(g_view, g_hist, wallSeconds());
+  announce();
+}
+
+void GLWidget::pause() {
+  g_view.animating = false;
+  announce();
+}
+
+void GLWidget::togglePlay() {
+  if (playing())
+    pause();
+  else
+    play();
+}
+
+bool GLWidget::playing() const { return g_view.animating; }
+
+void GLWidget::stepFrame(int delta) {
+  orv::stepFrame(g_view, g_hist, delta);
+  announce();
+  update();
+}
+
+void GLWidget::setSpeed(double speed) { orv::setSpeed(g_view, g_hist, speed, wallSeconds()); }
+
+void GLWidget::setLoop(bool on) { g_view.loop = on; }
+
+void GLWidget::announce() {
+  if (g_view.i_anime != shownFrame_) {
+    shownFrame_ = g_view.i_anime;
+    emit frameShown(shownFrame_);
+  }
+  if (g_view.animating != shownPlaying_) {
+    shownPlaying_ = g_view.animating;
+    emit playingChanged(shownPlaying_);
+  }
+}
+
+double GLWidget::aspect() const {
+  return height() > 0 ? static_cast<double>(width()) / height() : 1.0;
+}
+
+void GLWidget::fitView() {
+  orv::fitView(g_view, orv::modelBox(g_model, orv::drawnHistories(), g_view.i_anime), aspect());
+  update();
+}
+
+void GLWidget::updateGround() {
+  ground_ = orv::motionBox(g_model, g_hist, 50);
+  update();
+}
+
+void GLWidget::resetView() {
+  updateGround();
+  orv::resetView(g_view, orv::modelBox(g_model, orv::drawnHistories(), g_view.i_anime), aspect());
+  update();
+}
+
+void GLWidget::viewAlong(int axis, int sign) {
+  orv::setViewDirection(g_view, axis, sign);
+  fitView();
+}
+
+void GLWidget::setGridShown(bool on) {
+  g_view.show_grid = on;
+  update();
+}
+
+void GLWidget::setTriadShown(bool on) {
+  g_view.show_triad = on;
+  update();
+}
+
+QImage GLWidget::renderImage(const QSize& size) {
+  const QImage image = renderPixmap(size.width(), size.height()).toImage();
+  // renderPixmap set up the view at the picture's size: back to the widget's.
+  makeCurrent();
+  resizeGL(width(), height());
+  return image;
+}
 
 void GLWidget::setFrameStep(int step) { g_view.add_anime = step; }
 
@@ -141,9 +246,11 @@ void GLWidget::setZRotation(int angle) {
 
 void GLWidget::advanceGears() {
   // The last frame is painted while still animating; the animation stops after.
-  orv::stepAnimation(g_view, g_hist.anime_num);
+  orv::playbackTick(g_view, g_hist, wallSeconds());
+  announce();
   updateGL();
-  orv::stopAtLastFrame(g_view, g_hist.anime_num);
+  if (!g_view.loop) orv::stopAtLastFrame(g_view, orv::playableFrames(g_hist));
+  announce();
 }
 
 void GLWidget::initializeGL() {
@@ -160,20 +267,15 @@ void GLWidget::initializeGL() {
 
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_ALPHA_TEST);
-  for (double& p : g_view.pan) p = 0.0;
-
+  // The camera belongs to the model (fitted when one is read), not to the
+  // context: renderPixmap makes a context of its own.
   xy_aspect = 4.0f / 3.0f;
   orv::cprintf("xy_aspect=%e, max_length=%e\n", xy_aspect, g_model.max_length);
-  const double length = orv::viewLength(g_model);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(30.0, xy_aspect, length / 100.0, 10.0 * length);
-  gluLookAt(0, 0, 2.0 * length, 0, 0, 0, 0, 1, 0);
-  glMatrixMode(GL_MODELVIEW);
-
-  orv::resetTrackball(g_view.trackball);
-  g_view.translate_mode = true;
-  g_view.rotate_mode = false;
+  // Colours light the shapes; normals scaled by a placement are made unit.
+  glEnable(GL_COLOR_MATERIAL);
+  glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+  glEnable(GL_NORMALIZE);
+  glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_TRUE);
 
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
   glClearColor(0.9f, 0.9f, 0.9f, 1.0f);
@@ -210,11 +312,12 @@ void GLWidget::paintGL() {
   glViewport(0, 0, static_cast<GLsizei>(viewWidth), static_cast<GLsizei>(viewHeight));
   glClearColor(0.9f, 0.9f, 0.9f, 1.0f);
 
-  const double length = orv::viewLength(g_model);
+  // Near and far planes about the depth of the view centre.
+  const double distance = orv::eyeDistance(g_view, g_model);
+  const double depth = std::max(distance - g_view.pan[2], 1e-6 * distance);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  gluPerspective(30.0, xy_aspect, length / 100.0, 10.0 * length);
-  gluLookAt(0, 0, length, 0, 0, 0, 0, 1, 0);
+  gluPerspective(orv::kFieldOfView, xy_aspect, depth / 100.0, 10.0 * (depth + distance));
 
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -227,13 +330,16 @@ void GLWidget::paintGL() {
   const int f = shown.i_anime;
 
   double camera[16];
-  if (orv::cameraModelview(shown, g_model, h, camera)) {
+  const bool onLC = orv::cameraModelview(shown, g_model, h, camera);
+  if (onLC) {
+    glTranslated(0, 0, -distance);
     glMultMatrixd(camera);
   } else {
-    glTranslated(g_view.pan[0], g_view.pan[1], g_view.pan[2]);
+    glTranslated(g_view.pan[0], g_view.pan[1], g_view.pan[2] - distance);
     glMultMatrixd(g_view.trackball.matrix);
     glTranslated(-g_view.center[0], -g_view.center[1], -g_view.center[2]);
   }
+  if (g_view.show_grid) orv::drawGrid(ground_);
 
   // Opaque pass: only fully opaque fragments.
   glEnable(GL_DEPTH_TEST);
@@ -241,7 +347,6 @@ void GLWidget::paintGL() {
   glBlendFunc(GL_ONE, GL_ZERO);
   glAlphaFunc(GL_EQUAL, 1.0f);
   if (g_settings.Force_Graphic) orv::drawForces(g_model.force_size, f);
-  if (!g_view.animating) orv::drawLocalCoordinates(g_model.frame_size, f);
   for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0);
   orv::drawTextures(f);
   orv::drawShadows(f);
@@ -257,10 +362,16 @@ void GLWidget::paintGL() {
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
   glAlphaFunc(GL_EQUAL, 1.0f);
+  // After the shapes, so that the names are written over them.
+  if (!g_view.animating) orv::drawLocalCoordinates(g_model.frame_size, f);
 
-  drawTimeLabel(h, f);
   glMatrixMode(GL_MODELVIEW);
   glPopMatrix();
+  if (g_view.show_triad && !onLC)
+    orv::drawTriad(g_view.trackball.matrix, static_cast<int>(viewWidth),
+                   static_cast<int>(viewHeight));
+  glViewport(0, 0, static_cast<GLsizei>(viewWidth), static_cast<GLsizei>(viewHeight));
+  drawTimeLabel(h, f);
 
   noteFrame(
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
@@ -298,29 +409,41 @@ void GLWidget::noteFrame(double paintMs) {
 void GLWidget::mousePressEvent(QMouseEvent* event) {
   lastX = event->x();
   lastY = event->y();
-  if (g_view.rotate_mode && event->button() == Qt::LeftButton)
-    orv::trackballPress(g_view.trackball, event->x(), event->y());
+  const bool left = event->button() == Qt::LeftButton;
+  panning_ = event->button() == Qt::MiddleButton ||
+             (left && (g_view.translate_mode || (event->modifiers() & Qt::ShiftModifier)));
+  if (left && !panning_) orv::trackballPress(g_view.trackball, event->x(), event->y());
 }
 
 void GLWidget::mouseMoveEvent(QMouseEvent* event) {
   const int dx = event->x() - lastX;
   const int dy = event->y() - lastY;
-  const double length = orv::viewLength(g_model);
-  if (event->buttons() & Qt::LeftButton) {
-    if (g_view.translate_mode) {
-      g_view.pan[0] += dx * length / 800.0;
-      g_view.pan[1] -= dy * length / 600.0;
-    } else if (g_view.rotate_mode) {
-      orv::trackballMove(g_view.trackball, event->x(), event->y());
-    }
+  if (panning_ && (event->buttons() & (Qt::LeftButton | Qt::MiddleButton))) {
+    orv::panBy(g_view, g_model, dx, -dy, viewHeight);
+  } else if (event->buttons() & Qt::LeftButton) {
+    orv::trackballMove(g_view.trackball, event->x(), event->y());
   } else if (event->buttons() & Qt::RightButton) {
     // Dragging down brings the model nearer.
-    g_view.pan[2] += dy * length / 600.0;
+    g_view.pan[2] += dy * orv::eyeDistance(g_view, g_model) / 600.0;
   }
   lastX = event->x();
   lastY = event->y();
+  update();
 }
 
 void GLWidget::mouseReleaseEvent(QMouseEvent* event) {
-  if (g_view.rotate_mode) orv::trackballRelease(g_view.trackball, event->x(), event->y());
+  if (event->button() == Qt::LeftButton && !panning_)
+    orv::trackballRelease(g_view.trackball, event->x(), event->y());
+  if (event->button() != Qt::RightButton) panning_ = false;
+}
+
+void GLWidget::wheelEvent(QWheelEvent* event) {
+  // One notch (120) brings the eye 1.2 times nearer, towards the cursor.
+  const double notches = event->angleDelta().y() / 120.0;
+  if (notches == 0.0) return;
+  const QPoint at = event->position().toPoint();
+  orv::zoomAt(g_view, g_model, std::pow(1.2, notches), at.x() - 0.5 * viewWidth,
+              0.5 * viewHeight - at.y(), viewHeight);
+  update();
+  event->accept();
 }

@@ -1,5 +1,7 @@
 #include "view/view_state.h"
 
+#include "view/camera.h"
+
 #include <cmath>
 
 #include "model/histories.h"
@@ -152,6 +154,12 @@ void resetTrackball(Trackball& t) {
   quatToMatrix(identity, t.matrix);
 }
 
+void setTrackballRotation(Trackball& t, const double q[4]) {
+  t.dragging = false;
+  for (int i = 0; i < 4; ++i) t.currentQuat[i] = t.dragQuat[i] = q[i];
+  quatToMatrix(q, t.matrix);
+}
+
 double viewLength(const Model& m) {
   // All local coordinates at one point give 0; near and far planes must stay apart.
   return (std::isfinite(m.max_length) && m.max_length > 0.0) ? m.max_length : 1.0;
@@ -197,8 +205,8 @@ bool cameraModelview(const ViewState& v, const Model& m, const Histories& h, dou
   double A[9], C[9];
   mat3FromEulerParameters(A, p);
   mat3Mul(C, A, lc.axes);
-  // The projection looks from (0, 0, length): move the eye back onto the origin.
-  const double length = viewLength(m);
+  // The view puts the eye at (0, 0, distance) first: move it back onto the origin.
+  const double length = eyeDistance(v, m);
   double t[3];
   for (int a = 0; a < 3; ++a) t[a] = length * C[3 * a + 2] - c0[a] - d[a];
   double Mt[3];

@@ -19,12 +19,24 @@ struct Trackball {
 
 struct ViewState {
   int i_anime = 0;    // shown frame
-  int add_anime = 1;  // frames per timer tick
+  int add_anime = 1;  // frames per timer tick when every frame is shown (speed 0)
   bool animating = false;
-  bool translate_mode = true;
-  bool rotate_mode = false;
+  // Playback: simulated seconds per wall-clock second, 0 for every frame in
+  // turn; at the end, start again or stop.
+  double speed = 1.0;
+  bool loop = false;
+  // Where the clock was set going: the simulated time then and the wall
+  // time (seconds of any steady clock).
+  double anchor_time = 0.0;
+  double anchor_wall = 0.0;
+  // What the left button does: orbit (R) or pan (T).
+  bool translate_mode = false;
+  bool rotate_mode = true;
   double pan[3] = {0, 0, 0};     // x, y and zoom translation in eye space
-  double center[3] = {0, 0, 0};  // initial position of the centre local coordinate
+  double center[3] = {0, 0, 0};  // the point the view turns about
+  double distance = 0.0;         // of the eye from the centre; 0: the model length (view/camera.h)
+  bool show_grid = true;         // ground grid under the model
+  bool show_triad = true;        // axis triad in the lower-left corner
   int cameraLC_id = -1;          // -1: free camera
   double camera_origin[3] = {0, 0, 0};
   double camera_angles[3] = {0, 0, 0};  // Z-X-Z, degrees
@@ -60,6 +72,8 @@ void trackballRelease(Trackball& t, int x, int y);
 void setTrackballSize(Trackball& t, int width, int height);
 // Identity rotation, no drag.
 void resetTrackball(Trackball& t);
+// Rotation q (w, x, y, z, unit), no drag.
+void setTrackballRotation(Trackball& t, const double q[4]);
 
 // The model length the camera works with: max_length, or 1 when that is not positive.
 double viewLength(const Model& m);
@@ -69,7 +83,8 @@ bool bodyStateAt(const Histories& h, const Model& m, int frame, int body, double
 bool placePoint(const Histories& h, const Model& m, int frame, int body, const double x0[3],
                 double out[3]);
 // Column-major modelview of the camera on local coordinate cameraLC_id at frame i_anime,
-// eye at its origin looking along its -z; false unless cameraOnLC holds.
+// eye at its origin looking along its -z once the view has moved the eye to
+// (0, 0, eyeDistance); false unless cameraOnLC holds.
 bool cameraModelview(const ViewState& v, const Model& m, const Histories& h, double out[16]);
 // Column-major matrix projecting from the point light onto the plane (a, b, c, d).
 void shadowMatrix(const float plane[4], const float light[4], float out[16]);

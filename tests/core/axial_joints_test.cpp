@@ -1,6 +1,6 @@
 // Axial joints and the translation motion against their constraint
 // functions: blocks against finite differences, gamma against the second time
-// derivative along a motion with known accelerations, and the row-choice rules.
+// derivative along a motion with known accelerations.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,7 +41,7 @@ void turn(double* p, const double* th) {
 }
 
 // Three bodies; joint 0 from LC 0 on body 2 (i side) to LC 1 on body 0, and a "T" motion on it.
-Model makeModel(const std::string& type, std::mt19937& rng, bool turned_lcs = true) {
+Model makeModel(const std::string& type, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-1, 1);
   Model m;
   m.bodies.resize(3), m.frames.resize(2), m.joints.resize(1), m.motions.resize(1);
@@ -49,8 +49,7 @@ Model makeModel(const std::string& type, std::mt19937& rng, bool turned_lcs = tr
     for (double& c : b.cg_pos) c = u(rng);
   for (int f = 0; f < 2; ++f) {
     m.frames[f].body = f == 0 ? 2 : 0;
-    for (int k = 0; k < 3; ++k)
-      m.frames[f].pos[k] = u(rng), m.frames[f].ang[k] = turned_lcs ? 180 * u(rng) : 0;
+    for (int k = 0; k < 3; ++k) m.frames[f].pos[k] = u(rng), m.frames[f].ang[k] = 180 * u(rng);
   }
   m.joints[0].type = type, m.joints[0].i_lc = 0, m.joints[0].j_lc = 1;
   m.motions[0].type = "T", m.motions[0].joint = 0;
@@ -63,10 +62,8 @@ State randomState(std::mt19937& rng) {
   State st(3);
   for (BodyState& b : st) {
     for (int k = 0; k < 3; ++k) b.r[k] = u(rng), b.v[k] = u(rng), b.w[k] = 2 * u(rng);
-    for (double& e : b.p) e = u(rng);
-    const double n =
-        std::sqrt(b.p[0] * b.p[0] + b.p[1] * b.p[1] + b.p[2] * b.p[2] + b.p[3] * b.p[3]);
-    for (double& e : b.p) e /= n;
+    const double th[3] = {3 * u(rng), 3 * u(rng), 3 * u(rng)};
+    b.p[0] = 1, turn(b.p, th);
   }
   return st;
 }
@@ -131,11 +128,8 @@ void dPhi(Prim prim, const Model& m, const State& st, int col, double* out) {
   for (int e = 0; e < 3; ++e) out[e] = (f[0][e] - f[1][e]) / 2e-6;
 }
 
-// Row e -> (primitive, component).
-struct RowMap {
-  std::vector<Prim> prim;
-  std::vector<int> comp;
-};
+// Row e -> (primitive, component), the components the evaluators keep.
+using RowMap = std::vector<std::pair<Prim, int>>;
 RowMap mapRows(const Filled& f, const std::vector<Prim>& prims) {
   ConstraintRows scratch;
   clearRows(scratch, kMaxJointRows, -1, -1);
@@ -147,13 +141,12 @@ RowMap mapRows(const Filled& f, const std::vector<Prim>& prims) {
       parallelAxes(f.si, f.sj, AxisRowChoice::SingleBlock, scratch, 0, ch);
     if (p == Prim::OnLine) pointOnLine(f.si, f.sj, scratch, 0, ch);
     const int n = p == Prim::Point ? 3 : p == Prim::Perp || p == Prim::Projection ? 1 : 2;
-    for (int k = 0; k < n; ++k) map.prim.push_back(p), map.comp.push_back(ch[k]);
+    for (int k = 0; k < n; ++k) map.push_back({p, ch[k]});
   }
   return map;
 }
 
-// Rows of phi at the positions tau along the motion of constant acceleration acc (r'', w' per
-// body).
+// Rows of phi tau along the motion of constant acceleration acc (r'', w' per body).
 std::vector<double> phiAlong(const RowMap& map, const Model& m, State st,
                              const std::vector<double>& acc, double tau) {
   for (size_t b = 0; b < st.size(); ++b) {
@@ -164,9 +157,9 @@ std::vector<double> phiAlong(const RowMap& map, const Model& m, State st,
     }
     turn(st[b].p, th);
   }
-  std::vector<double> out(map.prim.size(), 0.0);
+  std::vector<double> out;
   double f[3];
-  for (size_t e = 0; e < out.size(); ++e) phiFull(map.prim[e], m, st, f), out[e] = f[map.comp[e]];
+  for (const auto& [p, c] : map) phiFull(p, m, st, f), out.push_back(f[c]);
   return out;
 }
 
@@ -176,14 +169,14 @@ std::vector<double> phiAlong(const RowMap& map, const Model& m, State st,
 void checkRows(const Model& m, const State& st, const ConstraintRows& rows, const RowMap& map,
                std::mt19937& rng, const MotionRate& drive) {
   const int bi = m.frames[0].body, bj = m.frames[1].body;
-  ASSERT_EQ(rows.nrows, static_cast<int>(map.prim.size()));
+  ASSERT_EQ(rows.nrows, static_cast<int>(map.size()));
   EXPECT_TRUE(rows.bi == bi && rows.bj == bj);
   for (int col = 0; col < 12; ++col)
     for (int e = 0; e < rows.nrows; ++e) {
       double d[3];
-      dPhi(map.prim[e], m, st, col, d);
+      dPhi(map[e].first, m, st, col, d);
       const double* B[4] = {rows.Bri[e], rows.Bpi[e], rows.Brj[e], rows.Bpj[e]};
-      EXPECT_NEAR(B[col / 3][col % 3], d[map.comp[e]], 1e-7) << "row " << e << " column " << col;
+      EXPECT_NEAR(B[col / 3][col % 3], d[map[e].second], 1e-7) << "row " << e << " column " << col;
     }
   std::uniform_real_distribution<double> u(-3, 3);
   std::vector<double> acc(6 * st.size());
@@ -200,9 +193,9 @@ void checkRows(const Model& m, const State& st, const ConstraintRows& rows, cons
       cqa += rows.Bri[e][k] * acc[6 * bi + k] + rows.Bpi[e][k] * acc[6 * bi + 3 + k] +
              rows.Brj[e][k] * acc[6 * bj + k] + rows.Bpj[e][k] * acc[6 * bj + 3 + k];
     const double a = kBaumgarteAlpha, b = kBaumgarteBeta;
-    const double stab = map.prim[e] == Prim::Perp         ? 0.0
-                        : map.prim[e] == Prim::Projection ? -drive.accel - 2 * a * (d1 + drive.rate)
-                                                          : -2 * a * d1 - b * b * f[2][e];
+    double stab = -2 * a * d1 - b * b * f[2][e];
+    if (map[e].first == Prim::Perp) stab = 0.0;
+    if (map[e].first == Prim::Projection) stab = -drive.accel - 2 * a * (d1 + drive.rate);
     EXPECT_NEAR(rows.gamma[e] - stab, cqa - d2, 1e-5) << "gamma, row " << e;
   }
 }
@@ -242,39 +235,6 @@ TEST(AxialJointRows, MatchTheirConstraintFunctionsAtRandomStates) {
         v += p == P::Perp ? full[0] : vec3Norm(full[0], full[1], full[2]);
       }
       EXPECT_NEAR(rows.violation, v, 1e-12);
-    }
-  }
-}
-
-TEST(AxialJointRowChoice, KeepTheBestConditionedRows) {
-  using Pair = std::pair<int, int>;
-  ConstraintRows rows;
-  clearRows(rows, 2, 0, 1);
-  int ch[2];
-  // pointOnLine drops the largest body component of z_i; equal magnitudes favour the lower index.
-  const double c = std::sqrt(0.5);
-  const double z[5][3] = {{c, -c, 0}, {0.1, c, -c}, {-c, 0.1, c}, {0.3, -0.9, 0.3}, {0, 0, 1}};
-  const Pair kept[5] = {{1, 2}, {0, 2}, {1, 2}, {0, 2}, {0, 1}};
-  for (int n = 0; n < 5; ++n) {
-    JointSide si{}, sj{};
-    mat3Identity(si.A), mat3Identity(si.E), mat3Identity(sj.A), mat3Identity(sj.E);
-    si.E[2] = z[n][0], si.E[5] = z[n][1], si.E[8] = z[n][2];
-    pointOnLine(si, sj, rows, 0, ch);
-    EXPECT_EQ(Pair(ch[0], ch[1]), kept[n]) << n;
-  }
-  // parallelAxes keeps, from either set of blocks, the two rows of h_i x h_j
-  // that do not vanish when both z axes lie along global x, y or z.
-  const double angles[3][3] = {{90, 90, 0}, {180, 90, 0}, {0, 0, 0}};
-  const Pair aligned[3] = {{1, 2}, {0, 2}, {0, 1}};
-  std::mt19937 rng(11);
-  for (int a = 0; a < 3; ++a) {
-    Model m = makeModel("cylinder", rng);
-    for (LocalCoordinate& lc : m.frames)
-      std::copy(angles[a], angles[a] + 3, lc.ang), setLocalAxes(lc);
-    const Filled f = fill(m, State(3, BodyState{{0, 0, 0}, {0, 0, 0}, {1, 0, 0, 0}, {}}));
-    for (AxisRowChoice choice : {AxisRowChoice::BothBlocks, AxisRowChoice::SingleBlock}) {
-      parallelAxes(f.si, f.sj, choice, rows, 0, ch);
-      EXPECT_EQ(Pair(ch[0], ch[1]), aligned[a]) << a;
     }
   }
 }

@@ -172,14 +172,12 @@ TEST(RunRules, RunsThatGoWrongStopAndSayWhySoundOnesGoOn) {
   EXPECT_EQ(blown.console.find("Redundant"), npos);
   // 1000 N on 1 kg for 0.5 s, touching nothing: far more work than gravity
   // could do in the span, yet no rule stops it.
-  const Outcome pushed = orvtest::runText("parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 "
-                                          "0 0 0 0 0\nball cg 1 1 1 1 0 0 0 0 0 0 %\n"
-                                          "frame_info F base_cg base 0 0 0 0 0 0\ncg ball 0 0 0 0 "
-                                          "0 0 %\njoint_info J on fix ground base_cg non %\n"
-                                          "force_info F on push force6 cg base_cg base_cg 1000 0 0 "
-                                          "0 0 0 %\ngravity G on y- %\n"
-                                          "simulation_time T 0 0.01 0.5 %\n",
-                                          orvtest::runSettings("PTR", 1e-6));
+  const Outcome pushed = orvtest::runText(
+      "parameter_info P %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\nball cg 1 1 1 1 0 0 0 0 0 "
+      "0 %\nframe_info F base_cg base 0 0 0 0 0 0\ncg ball 0 0 0 0 0 0 %\njoint_info J on fix "
+      "ground base_cg non %\nforce_info F on push force6 cg base_cg base_cg 1000 0 0 0 0 0 %\n"
+      "gravity G on y- %\nsimulation_time T 0 0.01 0.5 %\n",
+      orvtest::runSettings("PTR", 1e-6));
   ASSERT_EQ(pushed.status, AnalysisStatus::Completed) << pushed.message;
   EXPECT_NEAR(pushed.state(50)[3 * 2 + 3 * 1], 500.0, 1e-6);
 }

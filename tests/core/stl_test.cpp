@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <random>
 
 #include "contact/placed_mesh.h"
@@ -14,20 +13,19 @@
 #include "test_util.h"
 
 using namespace orv;
+using orvtest::has;
 
 namespace {
 
 using V = std::vector<double>;
-struct P {
-  double x, y, z;
-};
+using P = std::array<double, 3>;
 
 std::string facet(P a, P b, P c) {
   char s[512];
   std::snprintf(s, sizeof s,
                 "facet normal 0 0 1\n outer loop\n  vertex %.17g %.17g %.17g\n"
                 "  vertex %.17g %.17g %.17g\n  vertex %.17g %.17g %.17g\n endloop\nendfacet\n",
-                a.x, a.y, a.z, b.x, b.y, b.z, c.x, c.y, c.z);
+                a[0], a[1], a[2], b[0], b[1], b[2], c[0], c[1], c[2]);
   return s;
 }
 std::string solid(const std::string& facets) { return "solid part\n" + facets + "endsolid part\n"; }
@@ -60,7 +58,7 @@ bool sameBits(const V& a, const V& b) {
 }
 
 // The merging rule as written: the first node, in node order, closer than
-// 1e-9 on every axis. Compared bitwise, for -0.0 and NaN.
+// 1e-9 on every axis. Compared bitwise, for -0.0.
 void expectMergeLikeScan(const V& corners) {
   V nodes, want;
   std::vector<int> got, wantNode;
@@ -86,72 +84,42 @@ TEST(StlMerge, MatchesTheScan) {
   for (double base : {0.0, 3e-9, -1.0, 1e6, -1e6 - 0.5, 4.5e15, 1e60}) {
     V pool;  // sorted
     for (int q = -200; q <= 200; ++q) {
-      double v = base + q * 0.25e-9;
-      for (int u = 0; u < 2; ++u) v = std::nextafter(v, -HUGE_VAL);
-      for (int u = -2; u <= 2; ++u, v = std::nextafter(v, HUGE_VAL)) pool.push_back(v);
+      double v = std::nextafter(std::nextafter(base + q * 0.25e-9, -HUGE_VAL), -HUGE_VAL);
+      for (int u = 0; u < 5; ++u, v = std::nextafter(v, HUGE_VAL)) pool.push_back(v);
     }
     if (base == 0.0) pool.push_back(-0.0);
     const int n = static_cast<int>(pool.size());
     for (double far : {0.0, 1e9}) {
-      V corners;
-      if (far != 0.0) corners = {far, far, far};
-      for (int cluster = 0; cluster < 60; ++cluster) {
-        int seed[3];
-        for (int& s : seed) s = static_cast<int>(rng() % pool.size());
-        for (int k = 0; k < 40; ++k) {
-          const int spread = k % 4 == 0 ? 0 : 30;  // some corners off on one axis only
-          const int axis = static_cast<int>(rng() % 3);
-          for (int a = 0; a < 3; ++a) {
-            int i = seed[a];
-            if (spread && (k % 2 == 0 || a == axis)) i += static_cast<int>(rng() % 61) - 30;
-            corners.push_back(pool[std::clamp(i, 0, n - 1)]);
-          }
+      V corners = far != 0.0 ? V{far, far, far} : V{};
+      int seed[3];
+      for (int k = 0; k < 2400; ++k) {
+        if (k % 40 == 0)
+          for (int& s : seed) s = static_cast<int>(rng() % pool.size());  // a new cluster
+        const int axis = static_cast<int>(rng() % 3);  // some corners off on one axis only
+        for (int a = 0; a < 3; ++a) {
+          const bool off = k % 4 != 0 && (k % 2 == 0 || a == axis);
+          const int i = seed[a] + (off ? static_cast<int>(rng() % 61) - 30 : 0);
+          corners.push_back(pool[std::clamp(i, 0, n - 1)]);
         }
       }
       SCOPED_TRACE(testing::Message() << "boundary " << base << " far " << far);
       expectMergeLikeScan(corners);
     }
   }
-  // Nothing merges with inf or NaN; the extent overflows: -big..big.
-  const double inf = HUGE_VAL, nan = std::nan(""), big = std::numeric_limits<double>::max();
-  V corners = {inf,  0, 0, inf, 0, 0, nan, 1,    1, nan, 1, 1, -inf,  nan, inf, big,  0, 0,
-               -big, 0, 0, big, 0, 0, 0,   -0.0, 0, 0,   0, 0, 5e-10, 0,   0,   -big, 0, 0};
-  for (int k = 0; k < 200; ++k)
-    for (double v : {0.0, 1e300, -1e300})
-      corners.insert(corners.end(), {v + (k % 7) * 4e-10, k % 3 * 9e-10, std::ldexp(1.0, -k)});
-  expectMergeLikeScan(corners);
-  // Lattice sites met several times with jitter across the tolerance: long
-  // first-match chains. Sparse sites (one a cell) come first, so the table
-  // grows before they are met again; dense ones give many nodes a cell.
-  std::uniform_real_distribution<double> jitter(-1.2e-9, 1.2e-9);
-  for (double base : {0.0, 2.5, 1e6}) {
-    corners.clear();
-    for (int k = 0; k < 14000; ++k) {
-      const int site = k < 5000 ? k : static_cast<int>(rng() % 7000);
-      const bool dense = site >= 5000;
-      const double step = dense ? 1e-8 : 1e-7;
-      corners.insert(corners.end(), {base + step * (site % 17) + jitter(rng),
-                                     base + 1.3 * step * (site / 17) + jitter(rng),
-                                     base + (dense ? 1e-3 : 0.0) + (k % 2 ? jitter(rng) : 0.0)});
-    }
-    SCOPED_TRACE(testing::Message() << "random mesh " << base);
-    expectMergeLikeScan(corners);
-  }
 }
 
 // A node and a corner just inside the tolerance on one axis, swept in steps
 // of 1e-12 over 8e-8 (two grid cells, fixed by the corner at 0): wherever the
-// cell faces fall, they merge.
+// cell faces fall, they merge, and the node is still found after the table
+// has grown for the pairs that came after it.
 TEST(StlMerge, MergesJustInsideTheToleranceWhereverCellFacesFall) {
-  const int pairs = 20000;
   for (int k = 0; k < 24; ++k) {  // axis, side, part
     const int axis = k % 3, part = k / 6;
-    const double side = k / 3 % 2 ? 1.0 : -1.0;
     V corners = {0, 0, 0}, nodes;
     std::vector<int> want = {0}, got;
-    for (int i = 0; i < pairs; ++i) {
-      const double x = 1e-6 + (part * pairs + i) * 1e-12;
-      double p = x + side * 1e-9;
+    for (int i = 0; i < 20000; ++i) {
+      const double x = 1e-6 + (part * 20000 + i) * 1e-12;
+      double p = x + (k / 3 % 2 ? 1e-9 : -1e-9);
       while (!(std::fabs(p - x) < 1e-9)) p = std::nextafter(p, x);
       for (double v : {x, p}) {
         double c[3] = {0, 0, 0};
@@ -160,8 +128,13 @@ TEST(StlMerge, MergesJustInsideTheToleranceWhereverCellFacesFall) {
         want.push_back(1 + i);
       }
     }
+    const V once = corners;  // each x met again, once the table has grown
+    for (int i = 0; i < 20000; ++i) {
+      corners.insert(corners.end(), once.begin() + 3 + 6 * i, once.begin() + 6 + 6 * i);
+      want.push_back(1 + i);
+    }
     mergeNodes(corners, nodes, got);
-    EXPECT_EQ(got, want) << axis << " " << side << " " << part;
+    EXPECT_EQ(got, want) << k;
   }
 }
 
@@ -169,7 +142,9 @@ TEST(StlMesh, ScalesByUnitThenPlacesThroughTheFrame) {
   StlCase c;
   c.m.frames[0].pos[0] = 1.0, c.m.frames[0].ang[0] = 90.0;
   int sh = c.shape(0.001, 1, 0);
-  ASSERT_TRUE(c.read(sh, solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}))));
+  // A token is kept whole up to 256 characters: "1000." and 251 zeros is 1000.
+  std::string text = solid(facet({1000, 0, 0}, {0, 0, 0}, {0, 0, 1000}));
+  ASSERT_TRUE(c.read(sh, text.replace(text.find("1000"), 4, "1000." + std::string(251, '0'))));
   expectNear(c.m.shapes[sh].mesh->node, {1, 0, 0, 0, 0, 0, 0, 0, 1});
   PlacedStl placed;
   placeStl(c.m.shapes[sh], placed);
@@ -217,8 +192,7 @@ TEST(StlMesh, MergesCornersAndCountsShapesOneAfterAnother) {
             "v_stl_normal:9,   v_stl_tri:9,   node_num=3,   stl_num=1,   node_num=3\n");
   // An empty solid is a valid mesh without triangles.
   EXPECT_TRUE(c.read(e, "solid empty endsolid"));
-  EXPECT_EQ(c.m.shapes[e].stl_num, 0);
-  EXPECT_EQ(c.m.stl.coord_count, 24);
+  EXPECT_TRUE(c.m.shapes[e].stl_num == 0 && c.m.stl.coord_count == 24);
 }
 
 // A file named by several shapes is read once per unit; each shape keeps its
@@ -241,12 +215,10 @@ TEST(StlMesh, ShapesNamingOneFileShareItsMesh) {
   const Shape &F = c.m.shapes[first], &T = c.m.shapes[turned], &S = c.m.shapes[scaled];
   EXPECT_TRUE(F.mesh == T.mesh && F.mesh != S.mesh && S.stl_num == 1 &&
               c.m.stl.meshes.size() == 2u);
-  ASSERT_TRUE(orvtest::writeFile(path, text));
   const int only = alone.shape(1.0, -1, 1);
-  ASSERT_TRUE(readStl(alone.m, only, path));
+  ASSERT_TRUE(alone.read(only, text));
   PlacedStl shared, own;
-  placeStl(T, shared);
-  placeStl(alone.m.shapes[only], own);
+  placeStl(T, shared), placeStl(alone.m.shapes[only], own);
   EXPECT_TRUE(sameBits(shared.node, own.node) && sameBits(shared.normal, own.normal) &&
               sameBits(shared.center, own.center) && sameBits(shared.radius, own.radius));
   EXPECT_NEAR(shared.node[4], 0.3 + 0.7 * std::cos(20 * kPi / 180) * std::cos(30 * kPi / 180),
@@ -258,21 +230,19 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
   std::string many, spread;  // one triangle too many; 11112 triangles, no shared corner
   for (int i = 0; i <= kStlMaxTriangles; ++i) many += tri;
   for (double x = 0; x < 11112; ++x) spread += facet({x, 0, 0}, {x, 1, 0}, {x, 0, 1});
-  const std::string binary =  // 80-byte header, count 1, one 50-byte triangle
-      "solid" + std::string(75, ' ') + std::string("\x01\0\0\0", 4) + std::string(50, 'a');
   const std::string flat = "f n 0 0 1 o l v 0 0 0 v ";  // a facet on line 2, to its 2nd vertex
-  // Text, why, where (line:column) and what was found and expected there.
+  const std::string quoted257 = "\"1." + std::string(30, '0') + "...\"";
+  // Text, why, where (line:column) and what was found and expected there (more are in
+  // the broken-input corpus).
   const struct {
     std::string text, why, place;
   } cases[] = {
-      {solid(tri).substr(0, 60), "file ends inside facet 1 (vertex)",
-       "5:4: found the end of the file, expected a number"},
       {"solid x " + tri, "file ends before \"endsolid\"",
        "8:1: found the end of the file, expected `facet` or `endsolid`"},
-      {solid("f n 0 0 1 o l v 0 0 0 v 1 O 0 v 0 1 0 el ef"), "facet 1: \"O\" is not a number",
-       "2:27: found \"O\", expected a number"},
-      {solid(flat + "1e400 0 0"), "facet 1: coordinate not finite",
-       "2:25: found \"1e400\", expected a number within 1e+60"},
+      // 256 characters of a token are kept: a longer one is not a number.
+      {solid(flat + "1." + std::string(255, '0') + " 0 0"),
+       "facet 1: " + quoted257 + " is not a number",
+       "2:25: found " + quoted257 + ", expected a number"},
       {solid(tri + flat + "1.5.5 0 0"), "facet 2: \"1.5.5\" is not a number",
        "9:25: found \"1.5.5\", expected a number"},
       {"solid x\n" + tri + "f n 0 0 1 o l v 0 0 0 v 1 0 0 v 0 1 0 el",
@@ -282,11 +252,8 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
        "233333:1: found \"facet\", expected `endsolid` after 33333 triangles"},
       {solid(spread), "more than 33333 nodes",
        "77781:3: found a vertex making node 33334, expected at most 33333 distinct corners"},
-      {binary, "binary STL is not supported", "1:81: found a binary STL's triangle count"},
       {std::string("solid x\nfacet \0\0\0\x80", 18), "binary STL is not supported",
        "2:7: found byte 0x00, expected ASCII STL text"},
-      {"facet x " + tri + "endsolid", "does not start with \"solid\"",
-       "1:1: found \"facet\", expected `solid`"},
       {"", "does not start with \"solid\"", "1:1: found the end of the file, expected `solid`"},
       {"\n\n  solid", "file ends before \"endsolid\"", "3:8: found the end of the file"},
       // A byte-order mark before "solid" is no part of it, nor of the columns.
@@ -294,112 +261,17 @@ TEST(StlMesh, RefusedFilesSayWhereAndLeaveNoTrace) {
        "1:27: found \"z\""}};
   for (const auto& k : cases) {
     StlCase c;
-    ASSERT_TRUE(c.read(c.shape(), solid(tri)));
-    const size_t meshes = c.m.stl.meshes.size(), mark = c.log.text().size();
-    const long long coords = c.m.stl.coord_count;
-    const int sh = c.shape();
-    EXPECT_FALSE(c.read(sh, k.text));
+    ASSERT_TRUE(c.read(c.shape(), solid(tri)));  // a mesh before, which must stay as it was
+    const size_t mark = c.log.text().size();
+    EXPECT_FALSE(c.read(c.shape(), k.text));
     const std::string out = c.log.text().substr(mark), file = c.dir + "/m1.stl";
     EXPECT_EQ(out.rfind("  STL FILE OPEN,  ", 0), 0u) << out;
-    EXPECT_NE(out.find("\n  STL FILE ERROR: " + file + ": " + k.why), std::string::npos) << out;
-    EXPECT_NE(out.find("\n" + file + ":" + k.place), std::string::npos) << out;
-    const Shape& S = c.m.shapes[sh];
-    EXPECT_TRUE(S.stl_num == 0 && S.node_num == 0 && !S.mesh) << k.why;
-    EXPECT_EQ(S.stl_error.rfind(k.why, 0), 0u) << S.stl_error;
-    EXPECT_TRUE(c.m.stl.meshes.size() == meshes && c.m.stl.coord_count == coords);
-  }
-
-  // A missing file: the place is the shape's record, and both places looked at.
-  StlCase c;
-  c.m.path = c.dir + "/model.txt";
-  const int sh = c.shape();
-  c.m.shapes[sh].name = "part", c.m.shapes[sh].line = 12;
-  EXPECT_FALSE(readStl(c.m, sh, "meshes/missing.stl"));
-  EXPECT_EQ(c.log.text(), "  STL FILE OPEN ERROR\n" + c.dir +
-                              "/model.txt:12: shape part: mesh file meshes/missing.stl cannot be "
-                              "opened (No such file or directory; looked for meshes/missing.stl "
-                              "and " +
-                              c.dir + "/meshes/missing.stl)\n");
-  EXPECT_TRUE(c.m.shapes[sh].stl_file == "meshes/missing.stl" && c.m.stl.meshes.empty());
-
-  // A frame that carries the mesh beyond the limit: the place is the shape's.
-  StlCase far;
-  far.m.path = "model.txt";
-  far.m.frames[0].pos[1] = 1e61;
-  const int out = far.shape(1.0, 1, 0);
-  far.m.shapes[out].name = "part", far.m.shapes[out].frame = "up", far.m.shapes[out].line = 7;
-  EXPECT_FALSE(far.read(out, solid(tri)));
-  EXPECT_NE(far.log.text().find(
-                "STL FILE ERROR: " + far.dir +
-                "/m0.stl: placed coordinate not finite or beyond 1e+60\n"
-                "model.txt:7: shape part: found node 1 of the mesh placed at "
-                "(0, 1e+61, 0), expected coordinates within 1e+60 through frame up"),
-            std::string::npos)
-      << far.log.text();
-}
-
-// Whatever the spelling, a coordinate is the double strtod reads.
-TEST(StlMesh, CoordinatesAreTheDoublesStrtodReads) {
-  std::vector<std::string> toks = {"+1.5",
-                                   "0x1p-3",
-                                   ".5",
-                                   "5.",
-                                   "-0",
-                                   "1e-400",
-                                   "4.9e-324",
-                                   "2.2250738585072011e-308",
-                                   "9007199254740993",
-                                   "0.1",
-                                   "1E5",
-                                   "1e+05",
-                                   "007",
-                                   "-1e60",
-                                   "123456789012345678901234567890",
-                                   "1.00000000000000011102230246251565404236316680908203125"};
-  std::mt19937_64 rng(3);
-  for (int k = 0; k < 600; ++k) {
-    const int e = static_cast<int>(rng() % 1200) - 1127;  // up to 2^125, down to subnormals
-    const double v = std::ldexp(static_cast<double>(rng() >> 11), e);
-    char s[64];
-    std::snprintf(s, sizeof s, "%.*g", 1 + static_cast<int>(rng() % 17), rng() % 2 ? v : -v);
-    toks.push_back(s);
-  }
-  std::string text;  // distinct y keep the corners apart
-  for (size_t i = 0; i < toks.size(); ++i)
-    text += "facet n 0 0 1 outer loop vertex " + toks[i] + " " + std::to_string(2 * i) +
-            " 0 vertex 0 " + std::to_string(2 * i + 1) + " 0 vertex 0 0 1 endloop endfacet\n";
-  StlCase c;
-  int sh = c.shape();
-  ASSERT_TRUE(c.read(sh, solid(text)));
-  const StlMesh& S = *c.m.shapes[sh].mesh;
-  for (size_t i = 0; i < toks.size(); ++i)
-    EXPECT_EQ(S.node[3 * static_cast<size_t>(S.tri[3 * i])], std::strtod(toks[i].c_str(), nullptr))
-        << toks[i];
-}
-
-// Tokens cut by the 64 KiB read buffer; 256 characters are kept, and a longer
-// token is not a number. Its place counts every byte before it.
-TEST(StlMesh, TokensAcrossTheReadBufferAndTheLengthLimit) {
-  const std::string head = "solid x facet normal 0 0 1 outer loop vertex ";
-  const std::string tail = " 2 3 vertex 0 0 0 vertex 0 1 0 endloop endfacet endsolid";
-  const std::string long256 = "1." + std::string(253, '0') + "1";
-  for (const std::string& num : {std::string("1.2500000000000000000"), long256, long256 + "0"}) {
-    for (size_t cut : {0, 1, 4, 19, 200, 256, 300}) {
-      StlCase c;
-      int sh = c.shape();
-      const bool ok = c.read(sh, head + std::string(65536 - cut - head.size(), ' ') + num + tail);
-      ASSERT_EQ(ok, num.size() <= 256) << num.size() << " " << cut;
-      if (ok) {
-        EXPECT_EQ(c.m.shapes[sh].mesh->node[0], std::strtod(num.c_str(), nullptr));
-        EXPECT_EQ(c.m.shapes[sh].mesh->node[1], 2.0);
-      } else {
-        const std::string found = "\"" + num.substr(0, 32) + "...\"";
-        EXPECT_NE(c.log.text().find("facet 1: " + found + " is not a number\n" + c.dir +
-                                    "/m0.stl:1:" + std::to_string(65537 - cut) + ": found " +
-                                    found),
-                  std::string::npos)
-            << c.log.text();
-      }
-    }
+    EXPECT_TRUE(has(out, "\n  STL FILE ERROR: " + file + ": " + k.why) &&
+                has(out, "\n" + file + ":" + k.place))
+        << out;
+    const Shape& S = c.m.shapes[1];
+    EXPECT_TRUE(S.stl_num == 0 && S.node_num == 0 && !S.mesh && S.stl_error.rfind(k.why, 0) == 0 &&
+                c.m.stl.meshes.size() == 1 && c.m.stl.coord_count == 9)
+        << k.why << ": " << S.stl_error;
   }
 }

@@ -20,7 +20,6 @@ using orvtest::Outcome;
 namespace {
 
 constexpr double g = kGravityAcceleration;
-constexpr auto npos = std::string::npos;
 
 std::string num(double v) {  // to the last bit
   char b[40];
@@ -123,10 +122,6 @@ TEST(Validation, FreeBodiesFlyAndSpin) {
     flips += w[1] * std::exchange(prev, w[1]) < 0;
   }
   EXPECT_GE(flips, 3);
-  for (const char* line :
-       {"Time=2.000000e-02, h=2.000000e-03, ti=10\n", "   anime_num=15001\n   ti=15001\n"})
-    EXPECT_NE(r.console.find(line), npos) << line;
-  EXPECT_EQ(r.console.find("ti=5\n"), npos);
 }
 
 TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {

@@ -1,81 +1,204 @@
-// The graph window: channel list and the points each choice plots.
-#include <QComboBox>
+// The graph window: channels checked and the curves they give, the marker at
+// the frame shown, and the exports.
+#include <QApplication>
+#include <QClipboard>
 #include <QDockWidget>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QSpinBox>
+#include <qwt_legend.h>
+#include <qwt_legend_label.h>
 #include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
 #include <qwt_text.h>
+
+#include <cstdlib>
+#include <sstream>
 
 #include "app/graphwin.h"
 #include "gui_fixture.h"
 
 using orv::g_hist;
 using orv::g_model;
-using orvtest::items;
 
 using GraphWinTest = orvtest::MainWindowTest;
 
-TEST_F(GraphWinTest, ListsChannelsAndPlotsTheChosenColumn) {
+namespace {
+
+QStringList names(const QListWidget* list) {
+  QStringList out;
+  for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+  return out;
+}
+
+QStringList curveTitles(const DataPlot* p) {
+  QStringList out;
+  for (const QwtPlotCurve* c : p->curves()) out << c->title().text();
+  return out;
+}
+
+// Every point of curve k is (time, channel c) of the histories, to the bit.
+void expectCurveIs(const DataPlot* p, size_t k, size_t c) {
+  const QwtPlotCurve* curve = p->curves().at(k);
+  const size_t n = static_cast<size_t>(g_hist.anime_num),
+               no = static_cast<size_t>(g_model.output_num());
+  ASSERT_EQ(curve->dataSize(), n);
+  for (size_t i = 0; i < n; ++i) {
+    ASSERT_EQ(curve->sample(i).x(), g_hist.p_time[i]) << i;
+    ASSERT_EQ(curve->sample(i).y(), g_hist.p_output[i * no + c]) << i;
+  }
+}
+
+void mouse(QWidget* on, QEvent::Type type, double x) {
+  QMouseEvent e(type, QPointF(x, on->height() / 2),
+                type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(on, &e);
+}
+
+}  // namespace
+
+TEST_F(GraphWinTest, CheckedChannelsGiveOneCurveEachWithLegendAndUnits) {
   openOk("pendulum.txt");
   runAnalysis();
   GraphWin* g = w->graphWindow();
-  EXPECT_EQ(items(g->outputList()), (QStringList{" ", "angle", "angle_deg", "tip_x", "tip_y",
-                                                 "omega_z", "pin_force", "energy"}));
+  EXPECT_EQ(names(g->outputList()), (QStringList{"angle", "angle_deg", "tip_x", "tip_y", "omega_z",
+                                                 "pin_force", "energy"}));
+  EXPECT_TRUE(g->plot()->curves().empty());
 
-  const size_t n = static_cast<size_t>(g_hist.anime_num);
-  const size_t no = static_cast<size_t>(g_model.output_num());
-  g->outputList()->setCurrentIndex(2);
-  const QwtPlotCurve* c = g->plot()->curve();
-  ASSERT_TRUE(c != nullptr && c->dataSize() == n);
-  EXPECT_EQ(c->title().text(), "angle_deg");
-  for (size_t i = 0; i < n; ++i) {
-    ASSERT_EQ(c->sample(i).x(), g_hist.p_time[i]) << i;
-    ASSERT_EQ(c->sample(i).y(), g_hist.p_output[i * no + 1]) << i;
-  }
+  ASSERT_TRUE(g->setChannelChecked("tip_x", true) && g->setChannelChecked("angle_deg", true));
+  ASSERT_EQ(curveTitles(g->plot()), (QStringList{"angle_deg", "tip_x"}));  // in the list's order
+  expectCurveIs(g->plot(), 0, 1);
+  expectCurveIs(g->plot(), 1, 2);
+  const auto* legend = qobject_cast<const QwtLegend*>(g->plot()->legend());
+  ASSERT_TRUE(legend);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the labels replaced
+  EXPECT_EQ(legend->contentsWidget()->findChildren<QwtLegendLabel*>().size(), 2);
+  // A measure alone has a unit; an expression of one has none known.
+  EXPECT_EQ(g->plot()->axisTitle(QwtPlot::yLeft).text(), "angle_deg, tip_x [m]");
+  const QString at = g->plot()->readout(g_hist.p_time[3] + 1e-9);
+  EXPECT_TRUE(at.startsWith(QString("t = %1 s").arg(g_hist.p_time[3], 0, 'g', 6)))
+      << at.toStdString();
 
-  // Item 0: a flat line at 0 over the same times, in place of the other.
-  g->outputList()->setCurrentIndex(0);
-  c = g->plot()->curve();
-  EXPECT_TRUE(c->title().text() == "NaN" && c->sample(n - 1).x() == g_hist.p_time[n - 1]);
-  ASSERT_EQ(c->dataSize(), n);
-  for (size_t i = 0; i < n; ++i) ASSERT_EQ(c->sample(i).y(), 0.0) << i;
-  EXPECT_EQ(g->plot()->itemList(QwtPlotItem::Rtti_PlotCurve).size(), 1);
+  g->setChannelChecked("angle_deg", false);
+  EXPECT_EQ(curveTitles(g->plot()), QStringList{"tip_x"});
+  EXPECT_FALSE(g->setChannelChecked("no_such", true));
 }
 
 // One window for the session: after every run, result or import it lists the
-// channels held now, keeps the chosen one where it is still there, and never
+// channels held now, keeps those checked that are still there, and never
 // plots past the histories.
-TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheChosenChannel) {
+TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheCheckedChannels) {
   openOk("pendulum.txt");  // for its result file, read below
   runAnalysis();
   GraphWin* g = w->graphWindow();
-  g->outputList()->setCurrentIndex(3);  // tip_x
-  openOk("double_pendulum.txt");        // nine channels, no tip_x
+  g->setChannelChecked("tip_x", true);
+  openOk("double_pendulum.txt");  // nine channels, no tip_x
   runAnalysis();
   ASSERT_EQ(w->graphWindow(), g);
-  ASSERT_EQ(g->outputList()->count(), 10);
-  EXPECT_EQ(g->outputList()->currentIndex(), 0);
-  g->outputList()->setCurrentIndex(9);  // energy
-  EXPECT_EQ(g->plot()->curve()->dataSize(), static_cast<size_t>(g_hist.anime_num));
+  ASSERT_EQ(g->outputList()->count(), 9);
+  EXPECT_TRUE(g->plot()->curves().empty());
+  g->setChannelChecked("energy", true);
+  EXPECT_EQ(g->plot()->curves().at(0)->dataSize(), static_cast<size_t>(g_hist.anime_num));
 
   // A window whose list predates the histories held now must not read past them.
   GraphWin stale;
   openOk("pendulum.txt");  // fewer channels, one sample and no output values
-  EXPECT_EQ(items(g->outputList()), items(GraphWin().outputList()));
-  EXPECT_EQ(g->outputList()->currentText(), "energy");
-  EXPECT_EQ(g->plot()->curve()->dataSize(), 0u);
-  stale.outputList()->setCurrentIndex(8);  // a channel the new model lacks
-  EXPECT_TRUE(stale.plot()->curve()->dataSize() == 0 &&
-              stale.plot()->curve()->title().text() == "NaN");
-  stale.outputList()->setCurrentIndex(0);  // the one initial sample
-  EXPECT_EQ(stale.plot()->curve()->dataSize(), 1u);
+  EXPECT_EQ(names(g->outputList()), names(GraphWin().outputList()));
+  EXPECT_EQ(curveTitles(g->plot()), QStringList{"energy"});
+  EXPECT_EQ(g->plot()->curves().at(0)->dataSize(), 0u);
+  stale.outputList()->item(8)->setCheckState(Qt::Checked);  // a channel the new model lacks
+  EXPECT_TRUE(stale.plot()->curves().empty());
 
-  // The chosen channel stays chosen and is plotted from the new result in full.
-  g->outputList()->setCurrentIndex(3);
+  // The checked channel stays so and is plotted from the new result in full.
+  g->setChannelChecked("energy", false);
+  g->setChannelChecked("tip_x", true);
   w->openResult("log/result_pendulum.txt");
-  EXPECT_EQ(g->outputList()->currentText(), "tip_x");
-  ASSERT_EQ(g->plot()->curve()->dataSize(), static_cast<size_t>(g_hist.anime_num));
-  EXPECT_EQ(g->plot()->curve()->sample(3).y(), g_hist.p_output[3 * 7 + 2]);
+  ASSERT_EQ(curveTitles(g->plot()), QStringList{"tip_x"});
+  expectCurveIs(g->plot(), 0, 2);
   w->open_graphwindow();
   EXPECT_EQ(w->graphWindow(), g);
+}
+
+// The marker stands at the frame shown; dragging it chooses the frame.
+TEST_F(GraphWinTest, MarkerFollowsTheFrameAndDraggingItMovesTheFrame) {
+  openOk("pendulum.txt");
+  runAnalysis();
+  GraphWin* g = w->graphWindow();
+  g->setChannelChecked("angle", true);
+  w->frameSpinBox()->setValue(100);
+  EXPECT_EQ(g->plot()->frame(), 100);
+  EXPECT_EQ(g->plot()->marker()->xValue(), g_hist.p_time[100]);
+
+  QWidget* canvas = g->plot()->canvas();
+  const auto x = [&](int f) {
+    return g->plot()->transform(QwtPlot::xBottom, g_hist.p_time[static_cast<size_t>(f)]);
+  };
+  mouse(canvas, QEvent::MouseButtonPress, x(100) + 2);
+  mouse(canvas, QEvent::MouseMove, x(300));
+  mouse(canvas, QEvent::MouseButtonRelease, x(300));
+  EXPECT_NEAR(w->frameSpinBox()->value(), 300, 2);  // within a pixel's worth of samples
+  EXPECT_EQ(g->plot()->frame(), w->frameSpinBox()->value());
+  EXPECT_EQ(g->plot()->marker()->xValue(), g_hist.p_time[static_cast<size_t>(g->plot()->frame())]);
+
+  // Away from the marker a press is the zoomer's, and the frame stays.
+  const int before = w->frameSpinBox()->value();
+  mouse(canvas, QEvent::MouseButtonPress, x(30));
+  mouse(canvas, QEvent::MouseMove, x(60));
+  mouse(canvas, QEvent::MouseButtonRelease, x(60));
+  EXPECT_EQ(w->frameSpinBox()->value(), before);
+}
+
+// Pictures at the size asked for (and on the clipboard), and the checked
+// channels as CSV to the last bit.
+TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
+  openOk("pendulum.txt");
+  runAnalysis();
+  GraphWin* g = w->graphWindow();
+  g->setChannelChecked("tip_x", true);
+  g->setChannelChecked("energy", true);
+  const QSize size(640, 480);
+  const std::pair<const char*, const char*> pictures[] = {{"p.png", "\x89PNG"},
+                                                          {"p.svg", "<?xml"},
+                                                          {"p.pdf", "%PDF"}};
+  for (const auto& [file, starts] : pictures) {
+    QString why;
+    ASSERT_TRUE(g->exportTo(file, size, &why)) << file << ": " << why.toStdString();
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << file;
+    EXPECT_TRUE(f.readAll().startsWith(starts)) << file;
+  }
+  EXPECT_EQ(QImage("p.png").size(), size);
+  g->copyToClipboard();
+  EXPECT_EQ(QApplication::clipboard()->image().size(), g->plot()->size());
+
+  ASSERT_TRUE(g->exportTo("c.csv", size));
+  QFile csvFile("c.csv");
+  ASSERT_TRUE(csvFile.open(QIODevice::ReadOnly));
+  std::istringstream csv(csvFile.readAll().toStdString());
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line, "time,tip_x,energy");
+  const size_t no = static_cast<size_t>(g_model.output_num());
+  size_t i = 0;
+  for (; std::getline(csv, line); ++i) {
+    double t, a, b;
+    char c1, c2;
+    std::istringstream row(line);
+    ASSERT_TRUE(row >> t >> c1 >> a >> c2 >> b) << line;
+    ASSERT_TRUE(t == g_hist.p_time[i] && a == g_hist.p_output[i * no + 2] &&
+                b == g_hist.p_output[i * no + 6])
+        << i << ": " << line;
+  }
+  EXPECT_EQ(i, static_cast<size_t>(g_hist.anime_num));
+
+  QString why;
+  EXPECT_FALSE(g->exportTo("p.gif", size, &why));
+  EXPECT_EQ(why, "p.gif: not a picture format (png, svg or pdf)");
+  EXPECT_FALSE(g->exportTo("no/such/p.png", size, &why) ||
+               g->exportTo("no/such/c.csv", size, &why));
 }
 
 TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
@@ -85,13 +208,13 @@ TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
   ASSERT_TRUE(g->isWindow() && g->isVisible());
   g->move(130, 140);
   const QRect placed = g->geometry();
-  g->outputList()->setCurrentIndex(2);
+  g->setChannelChecked("angle_deg", true);
 
   w->setGraphDocked(true);
   EXPECT_EQ(w->graphWindow(), g);
   EXPECT_FALSE(g->isWindow());
   EXPECT_TRUE(w->graphDock()->isVisible() && g->isVisible());
-  EXPECT_EQ(g->outputList()->currentIndex(), 2);
+  EXPECT_EQ(curveTitles(g->plot()), QStringList{"angle_deg"});
 
   // The choice outlives the window; back on its own, it stands where it stood.
   w = std::make_unique<MainWindow>();

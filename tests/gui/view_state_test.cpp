@@ -1,5 +1,6 @@
 // The view's rules without a display: angles, animation clock, trackball, centre and
-// camera local coordinates, and frames the histories may not hold.
+// camera local coordinates, frames the histories may not hold, the fit of the
+// camera and the real-time clock.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,8 @@
 #include "model/histories.h"
 #include "model/model.h"
 #include "test_util.h"
+#include "view/camera.h"
+#include "view/playback.h"
 #include "view/view_state.h"
 
 using namespace orv;
@@ -215,4 +218,85 @@ TEST(ViewState, ShadowMatrixProjectsOntoThePlane) {
     out[r] = M[r] * x[0] + M[4 + r] * x[1] + M[8 + r] * x[2] + M[12 + r] * x[3];
   for (int i = 0; i < 3; ++i)
     EXPECT_NEAR(out[i] / out[3], i == 0 ? 4.0f : i == 1 ? 0.0f : 2.0f, 1e-5);
+}
+
+// Seen from each standard direction and the isometric one, the fitted box's
+// corners lie inside kFitFill of the view, and one reaches near it; the
+// wheel keeps the point under the cursor where it was.
+TEST(Camera, FitFillsTheViewAndZoomKeepsTheCursorPoint) {
+  Box box;
+  const double lo[3] = {1, 0, -1}, hi[3] = {3, 1, -0.5};
+  for (int c = 0; c < 8; ++c) {
+    const double corner[3] = {c & 1 ? hi[0] : lo[0], c & 2 ? hi[1] : lo[1], c & 4 ? hi[2] : lo[2]};
+    box.add(corner);
+  }
+  const double aspect = 1.5, t = std::tan(kPi * kFieldOfView / 360.0);
+  const Model m;
+  for (int dir = 0; dir < 7; ++dir) {
+    ViewState v;
+    if (dir < 6)
+      setViewDirection(v, dir / 2, dir % 2 ? -1 : 1), fitView(v, box, aspect);
+    else
+      resetView(v, box, aspect);
+    double reach = 0.0;
+    for (int c = 0; c < 8; ++c) {
+      double x[3], e[3];
+      for (int a = 0; a < 3; ++a) x[a] = box.points[3 * c + a] - v.center[a];
+      apply(v.trackball.matrix, x, e);
+      const double depth = v.distance - e[2];
+      const double sx = std::fabs(e[0]) / (depth * t * aspect), sy = std::fabs(e[1]) / (depth * t);
+      EXPECT_LE(std::max(sx, sy), kFitFill + 1e-9) << dir << " " << c;
+      reach = std::max({reach, sx, sy});
+    }
+    EXPECT_GT(reach, 0.7) << dir;
+  }
+
+  ViewState v;
+  v.distance = 10.0;
+  const double h = 600.0, px = 120.0, py = -80.0;
+  const double s = unitsPerPixel(v, m, h);
+  const double point[3] = {px * s, py * s, 0.0};  // under the cursor, on the centre plane
+  zoomAt(v, m, 1.5, px, py, h);
+  EXPECT_NEAR(v.distance - v.pan[2], 10.0 / 1.5, 1e-12);
+  const double depth = v.distance - v.pan[2];
+  EXPECT_NEAR((point[0] + v.pan[0]) / unitsPerPixel(v, m, h), px, 1e-9);
+  EXPECT_NEAR((point[1] + v.pan[1]) / unitsPerPixel(v, m, h), py, 1e-9);
+  EXPECT_GT(depth, 0.0);
+}
+
+// Real time shows the sample of the simulated time reached: frames are shown
+// again or skipped as the wall clock and the samples differ.
+TEST(Playback, RealTimeRepeatsOrSkipsFramesAndLoops) {
+  Histories h;
+  for (int k = 0; k <= 10; ++k) h.p_time.push_back(0.1 * k);
+  h.anime_num = 11;
+  ViewState v;
+  play(v, h, 100.0);
+  const double ticks[][2] = {{100.05, 0}, {100.06, 0}, {100.35, 3}, {100.36, 3}};
+  for (const auto& t : ticks) {
+    playbackTick(v, h, t[0]);
+    EXPECT_EQ(v.i_anime, t[1]) << t[0];
+  }
+  setSpeed(v, h, 2.0, 100.35);
+  playbackTick(v, h, 100.45);  // 0.35 + 2 * 0.1
+  EXPECT_EQ(v.i_anime, 5);
+  playbackTick(v, h, 101.0);
+  stopAtLastFrame(v, playableFrames(h));
+  EXPECT_TRUE(v.i_anime == 10 && !v.animating);
+
+  v.loop = true;
+  play(v, h, 0.0);  // from the last frame: from the first
+  EXPECT_EQ(v.i_anime, 0);
+  setSpeed(v, h, 1.0, 0.0);
+  playbackTick(v, h, 1.25);
+  EXPECT_TRUE(v.i_anime == 2 && v.animating);
+  // Every frame: one frame a tick, round again at the end.
+  setSpeed(v, h, 0.0, 1.25);
+  v.i_anime = 9;
+  for (int expected : {10, 0, 1}) {
+    playbackTick(v, h, 2.0);
+    EXPECT_EQ(v.i_anime, expected);
+  }
+  stepFrame(v, h, -5);
+  EXPECT_TRUE(v.i_anime == 0 && !v.animating);
 }
