@@ -12,11 +12,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "contact/contact.h"
 #include "model/histories.h"
@@ -284,4 +289,98 @@ BENCHMARK(BM_ContactLargePair)
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 
+// A child process that keeps one core busy until stopped.
+struct Spinner {
+  pid_t pid = -1;
+  Spinner() {
+    pid = fork();
+    if (pid == 0)
+      for (volatile unsigned long n = 0;; n = n + 1) {
+      }
+  }
+  ~Spinner() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+// Fastest of `reps` evaluations, each `evals` calls long, in seconds per call.
+double fastest(const std::function<void()>& f, int reps, int evals) {
+  double best = 1e300;
+  for (int r = 0; r < reps; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int e = 0; e < evals; ++e) f();
+    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, dt.count() / evals);
+  }
+  return best;
+}
+
+// Point contact of one scene, timed side by side in one run, rounds
+// interleaved: the whole-placement path (applyContactPlacingAll, as before
+// the body-frame search) and applyContact on 1 and 2 threads, then the same
+// while a child process spins on one core. Counters, all ratios of fastest
+// times: before_over_1t, 1t_over_2t, busy_2t_over_1t (below 1.1 is the
+// aim), busy_before2t_over_1t (the old path on 2 threads with a core busy).
+void threadRatios(benchmark::State& state, const orv::Model& m, const std::vector<double>& Y) {
+  const int nb = m.body_num();
+  std::vector<double> F(3 * nb), N(3 * nb);
+  std::vector<orv::ContactRecord> records;
+  orv::Settings one, two;
+  one.N_THREADS = 1;
+  two.N_THREADS = 2;
+  auto now = [&](const orv::Settings& s) {
+    return [&m, &Y, &F, &N, &records, s] {
+      records.clear();
+      orv::applyContact(m, s, Y.data(), F.data(), N.data(), 0, records);
+    };
+  };
+  auto before = [&](const orv::Settings& s) {
+    return [&m, &Y, &F, &N, &records, s] {
+      records.clear();
+      orv::applyContactPlacingAll(m, s, Y.data(), F.data(), N.data(), 0, records);
+    };
+  };
+  const int evals = 20;
+  double t[7];
+  for (double& x : t) x = 1e300;
+  for (auto _ : state) {
+    for (int round = 0; round < 3; ++round) {
+      t[0] = std::min(t[0], fastest(before(one), 2, evals));
+      t[1] = std::min(t[1], fastest(now(one), 2, evals));
+      t[2] = std::min(t[2], fastest(now(two), 2, evals));
+      Spinner busy;
+      t[3] = std::min(t[3], fastest(now(one), 2, evals));
+      t[4] = std::min(t[4], fastest(now(two), 2, evals));
+      t[5] = std::min(t[5], fastest(before(two), 1, evals));
+      t[6] = std::min(t[6], fastest(before(one), 1, evals));
+    }
+  }
+  state.counters["records"] = static_cast<double>(records.size());
+  state.counters["us_1t"] = 1e6 * t[1];
+  state.counters["before_over_1t"] = t[0] / t[1];
+  state.counters["1t_over_2t"] = t[1] / t[2];
+  state.counters["busy_2t_over_1t"] = t[4] / t[3];
+  state.counters["busy_before2t_over_before1t"] = t[5] / t[6];
+}
+
+void BM_ContactThreadsLargePair(benchmark::State& state) {
+  static const LargePair pair;
+  threadRatios(state, pair.m, pair.Y);
+}
+BENCHMARK(BM_ContactThreadsLargePair)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_ContactThreadsFourSpheres(benchmark::State& state) {
+  static Scene scene(4);
+  if (!scene.ok) {
+    state.SkipWithError("the example meshes could not be read");
+    return;
+  }
+  threadRatios(state, scene.m, scene.Y);
+}
+BENCHMARK(BM_ContactThreadsFourSpheres)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
+

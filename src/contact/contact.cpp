@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "model/state_layout.h"
 #include "contact/placed_mesh.h"
 #include "math/vec3.h"
+#include "platform/work_share.h"
 
 namespace orv {
 
@@ -39,6 +41,36 @@ struct MeshBuf {
   std::vector<double> node, normal, center;  // placed at the current state
   TriangleTree tree;  // kept across evaluations: only its boxes follow the body
   PlacedMesh view;
+  // Point contact searches in the body's own frame (initial coordinates): the
+  // tree is built with the mesh and never refitted, and only the nodes and
+  // triangles a search reaches are placed, each stamped with the evaluation.
+  TriangleTree tree0;
+  double treeDepth = -1.0;  // the depth window tree0's boxes are fitted to
+  Bound nodeBox0;
+  Bound sphereBox0;  // every triangle's sphere box
+  std::vector<unsigned> nodeAt, triAt;
+};
+
+// One point search of a pair: I's nodes `nodes` (ascending) into J.
+struct PointCall {
+  int pair = 0, call = 0;
+  int I = 0, J = 0;    // shapes
+  int bi = 0, bj = 0;  // bodies
+  std::vector<int> nodes;
+};
+
+// A run of nodes of one call, searched by one thread; outcomes from `out`.
+struct Chunk {
+  int call, lo, hi;
+  size_t out;
+};
+constexpr int kChunkNodes = 64;
+constexpr size_t kShareNodes = 256;
+
+// A node's outcome: at most one contact.
+struct NodeOut {
+  bool hit = false;
+  ContactItem item;
 };
 
 // What one contact pair found, in call order: point (i, j), point (j, i),
@@ -57,6 +89,11 @@ struct Work {
   std::vector<BodyMotion> body;  // per body
   std::vector<PairOut> pair;     // per contact
   std::vector<std::vector<ContactItem>> perThread;
+  unsigned epoch = 0;             // stamps what the body-frame search placed
+  std::vector<PointCall> calls;   // 2 per contact
+  std::vector<NodeOut> nodeOut;   // per node of every call, in call order
+  std::vector<Chunk> chunks;
+  std::vector<double> depth;      // per shape
 };
 
 // Scratch space of the calling thread. Every vector keeps its capacity, so
@@ -84,7 +121,23 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
   for (int v : mesh.tri) bad |= static_cast<unsigned>(v) >= limit;
   mb.usable = mesh.node_num() > 0 && mesh.stl_num() > 0 && bad == 0 && mesh.node.size() % 3 == 0 &&
               mesh.tri.size() % 3 == 0;
-  if (mb.usable) firstEdges(mesh.tri.data(), mesh.stl_num(), mb.firstEdges);
+  if (mb.usable) {
+    firstEdges(mesh.tri.data(), mesh.stl_num(), mb.firstEdges);
+    PlacedMesh at0;
+    at0.node_num = mesh.node_num();
+    at0.stl_num = mesh.stl_num();
+    at0.tri = mesh.tri.data();
+    at0.node = mb.initial.node.data();
+    at0.center = mb.initial.center.data();
+    at0.radius = mb.initial.radius.data();
+    mb.tree0.build(at0);
+    mb.treeDepth = -1.0;
+    mb.sphereBox0 = mb.tree0.sphereRoot();
+    useTree(at0, mb.tree0);
+    mb.nodeBox0 = at0.nodes;
+    mb.nodeAt.assign(static_cast<size_t>(mesh.node_num()), 0);
+    mb.triAt.assign(static_cast<size_t>(mesh.stl_num()), 0);
+  }
   return mb.usable;
 }
 
@@ -318,10 +371,335 @@ void detectPairs(const Model& m, const Settings& s, Work& w, int nt) {
   }
 }
 
-}  // namespace
 
-bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
-                  std::vector<ContactRecord>& records) {
+// ---- Point contact in the bodies' own frames ----
+//
+// A body's frame here is the initial configuration: a point x0 of it stands
+// at x = pos + A (x0 - R0) (placePoint). Boxes and points are carried
+// between frames with slack far above rounding and above what a rotation
+// matrix that is not quite orthogonal (|A^T A - I| <= e) can bend, so every
+// search visits a superset of the triangles the exact tests accept; those
+// tests then read points placed exactly as a full placement would place
+// them, and results stay those of the exhaustive loops, to the bit.
+
+constexpr double kMaxDefect = 1e-4;  // beyond: place everything (placeMesh)
+constexpr double kRelSlack = 1e-9;
+
+double normInf(const double* v) {
+  return std::max(std::fabs(v[0]), std::max(std::fabs(v[1]), std::fabs(v[2])));
+}
+
+// max |A^T A - I|; NaN when A is not finite.
+double defect(const double* A) {
+  double e = 0.0;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const double d = A[i] * A[j] + A[3 + i] * A[3 + j] + A[6 + i] * A[6 + j] - (i == j);
+      e = std::isnan(d) ? d : std::max(e, std::fabs(d));
+    }
+  return e;
+}
+
+bool emptyBox(const Bound& b) {
+  return !(b.lo[0] <= b.hi[0] && b.lo[1] <= b.hi[1] && b.lo[2] <= b.hi[2]);
+}
+
+Bound allSpace() {
+  Bound b;
+  for (int k = 0; k < 3; ++k) b.lo[k] = -HUGE_VAL, b.hi[k] = HUGE_VAL;
+  return b;
+}
+
+Bound noSpace() {
+  Bound b;
+  for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
+  return b;
+}
+
+// The global box holding every point of body-frame box b as placed, grown
+// by what placing bends distances by, `reach` being the largest distance
+// from R0 that matters in that frame.
+Bound placedBox(const Bound& b, const double* R0, const BodyMotion& bm, double e, double reach) {
+  if (emptyBox(b)) return noSpace();
+  double c[3], h[3], gc[3];
+  for (int k = 0; k < 3; ++k) c[k] = 0.5 * (b.lo[k] + b.hi[k]) - R0[k], h[k] = 0.5 * (b.hi[k] - b.lo[k]);
+  if (!std::isfinite(c[0] + c[1] + c[2] + h[0] + h[1] + h[2] + reach)) return allSpace();
+  mat3MulVec(gc, bm.A, c);
+  const double slack = (10.0 * e + kRelSlack) * (normInf(c) + 3.0 * normInf(h) + reach) +
+                       kRelSlack * (normInf(R0) + normInf(bm.pos));
+  Bound g;
+  for (int k = 0; k < 3; ++k) {
+    const double gh = std::fabs(bm.A[3 * k]) * h[0] + std::fabs(bm.A[3 * k + 1]) * h[1] +
+                      std::fabs(bm.A[3 * k + 2]) * h[2] + slack;
+    g.lo[k] = bm.pos[k] + gc[k] - gh;
+    g.hi[k] = bm.pos[k] + gc[k] + gh;
+  }
+  return g;
+}
+
+// The body-frame box holding every point of global box g, grown by what
+// mapping a point back bends by, `reach` being the largest distance from R0
+// that matters in that frame.
+Bound bodyBox(const Bound& g, const double* R0, const BodyMotion& bm, double e, double reach) {
+  if (emptyBox(g)) return noSpace();
+  double c[3], h[3], bc[3];
+  for (int k = 0; k < 3; ++k)
+    c[k] = 0.5 * (g.lo[k] + g.hi[k]) - bm.pos[k], h[k] = 0.5 * (g.hi[k] - g.lo[k]);
+  if (!std::isfinite(c[0] + c[1] + c[2] + h[0] + h[1] + h[2] + reach)) return allSpace();
+  mat3TransposeMulVec(bc, c, bm.A);
+  const double slack = (10.0 * e + kRelSlack) * (normInf(c) + 3.0 * normInf(h) + reach) +
+                       kRelSlack * (normInf(R0) + normInf(bm.pos));
+  Bound b;
+  for (int k = 0; k < 3; ++k) {
+    const double bh = std::fabs(bm.A[k]) * h[0] + std::fabs(bm.A[3 + k]) * h[1] +
+                      std::fabs(bm.A[6 + k]) * h[2] + slack;
+    b.lo[k] = R0[k] + bc[k] - bh;
+    b.hi[k] = R0[k] + bc[k] + bh;
+  }
+  return b;
+}
+
+// Largest |x - R0| over box b.
+double reachOf(const Bound& b, const double* R0) {
+  if (emptyBox(b)) return 0.0;
+  double r = 0.0;
+  for (int k = 0; k < 3; ++k)
+    r = std::max(r, std::max(std::fabs(b.lo[k] - R0[k]), std::fabs(b.hi[k] - R0[k])));
+  return r;
+}
+
+inline bool inBox(const double* p, const Bound& b) {
+  return p[0] >= b.lo[0] && p[0] <= b.hi[0] && p[1] >= b.lo[1] && p[1] <= b.hi[1] &&
+         p[2] >= b.lo[2] && p[2] <= b.hi[2];
+}
+
+// What one shape needs in this evaluation: its body's placement.
+struct Frame {
+  const double* R0;
+  const BodyMotion* b;
+  double e;
+};
+
+Frame frameOf(const Model& m, const Work& w, int shape) {
+  const int body = m.shapes[shape].body;
+  return {m.bodies[body].cg_pos, &w.body[body], defect(w.body[body].A)};
+}
+
+void placeNodeOnce(MeshBuf& mb, int q, const Frame& f, unsigned epoch) {
+  if (mb.nodeAt[q] == epoch) return;
+  mb.nodeAt[q] = epoch;
+  placePoint(&mb.node[3 * static_cast<size_t>(q)], &mb.initial.node[3 * static_cast<size_t>(q)],
+             f.R0, f.b->pos, f.b->A);
+}
+
+// Node P of I against J: the triangles of J that pass the sphere test, found
+// through J's body-frame tree among those placed in this evaluation.
+void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double reachJ,
+                     unsigned epoch, const ContactParams& p, const BodyMotion& bi,
+                     std::vector<int>& cand, NodeOut& out) {
+  out.hit = false;
+  Bound at;
+  for (int k = 0; k < 3; ++k) at.lo[k] = at.hi[k] = P[k];
+  const Bound q = bodyBox(at, fj.R0, *fj.b, fj.e, reachJ);
+  cand.clear();
+  J.tree0.spheresMeeting(q, [&](int t) {
+    if (J.triAt[t] == epoch && inSphere(P, J.view, t)) cand.push_back(t);
+  });
+  if (cand.empty()) return;
+  std::sort(cand.begin(), cand.end());
+  NodeTouch best;
+  for (int t : cand) nodeHit(P, J.view, t, p, best);
+  if (best.t < 0) return;
+  for (int k = 0; k < 3; ++k) out.item.pos[k] = P[k];
+  out.item.force[0] = out.item.force[1] = out.item.force[2] = 0.0;
+  pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p);
+  out.hit = true;
+}
+
+// Fits shape's body-frame tree to what a node can touch within depth window
+// d: a node that touches triangle t lies in t's sphere (|P - S| < 1.001 r)
+// and, being at most d from its plane and inside it up to the barycentric
+// tolerance and solve2's rounding, within d and that slack of its corners.
+// The slack follows TriangleTree's corner boxes (edgeEntrySlack): a few
+// 1e-9 of the triangle's side, more as it thins, none bounded for a needle;
+// d is taken 0.1 % wider for normals turned by a rotation that is not quite
+// orthogonal (kMaxDefect). Boxes only skip triangles that could not touch,
+// so results are those of the sphere test alone.
+void fitTreeToDepth(MeshBuf& mb, const StlMesh& mesh, double d) {
+  mb.treeDepth = d;
+  const double* x = mb.initial.node.data();
+  const double* c = mb.initial.center.data();
+  const double* r = mb.initial.radius.data();
+  mb.tree0.fitLeaves([&](int t) {
+    Bound b;
+    if (!(d > 0.0)) {  // no node is ever deep enough
+      for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
+      return b;
+    }
+    const double lim = std::fabs(kSphereMargin * r[t]);
+    for (int k = 0; k < 3; ++k) b.lo[k] = c[3 * t + k] - lim, b.hi[k] = c[3 * t + k] + lim;
+    const double* V[3] = {&x[3 * mesh.tri[3 * t]], &x[3 * mesh.tri[3 * t + 1]],
+                          &x[3 * mesh.tri[3 * t + 2]]};
+    double a[3], e[3];
+    vec3Sub(a, V[1], V[0]);
+    vec3Sub(e, V[2], V[0]);
+    const double a11 = vec3Dot(a, a), a22 = vec3Dot(e, e), a12 = vec3Dot(a, e);
+    const double aa = a11 * a22, den = a22 * a11 - a12 * a12;
+    double lo[3], hi[3];
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(V[0][k], std::min(V[1][k], V[2][k]));
+      hi[k] = std::max(V[0][k], std::max(V[1][k], V[2][k]));
+    }
+    const double side = std::max(hi[0] - lo[0], std::max(hi[1] - lo[1], hi[2] - lo[2]));
+    const double grow = d * 1.001 + side * (4e-9 + 1e-12 * aa / den);
+    if (!(den >= 1e-10 * aa) || !std::isfinite(grow)) return b;  // the sphere alone
+    for (int k = 0; k < 3; ++k) {
+      b.lo[k] = std::max(b.lo[k], lo[k] - grow);
+      b.hi[k] = std::min(b.hi[k], hi[k] + grow);
+    }
+    return b;
+  });
+}
+
+// Point contact of every pair in the bodies' frames, into the pairs' lists
+// as detectPair would. False, with nothing done, when some body's rotation
+// is too far from orthogonal for the frames' slack: then the caller places
+// everything.
+bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
+  for (int shape : w.used)
+    if (!(defect(w.body[m.shapes[shape].body].A) <= kMaxDefect)) return false;
+  if (++w.epoch == 0) {
+    for (MeshBuf& mb : w.mesh) {
+      std::fill(mb.nodeAt.begin(), mb.nodeAt.end(), 0u);
+      std::fill(mb.triAt.begin(), mb.triAt.end(), 0u);
+    }
+    w.epoch = 1;
+  }
+  const unsigned epoch = w.epoch;
+  // Each tree fitted to the widest depth window of the contacts it is in.
+  w.depth.assign(w.mesh.size(), 0.0);
+  for (int c = 0; c < m.contact_num(); ++c) {
+    if (!w.pair[c].ok) continue;
+    for (int shape : {m.contacts[c].i_shape, m.contacts[c].j_shape})
+      if (m.contacts[c].d > w.depth[shape]) w.depth[shape] = m.contacts[c].d;
+  }
+  for (int shape : w.used)
+    if (w.depth[shape] != w.mesh[shape].treeDepth)
+      fitTreeToDepth(w.mesh[shape], *m.shapes[shape].mesh, w.depth[shape]);
+  for (int shape : w.used) {
+    MeshBuf& mb = w.mesh[shape];
+    const StlMesh& mesh = *m.shapes[shape].mesh;
+    mb.node.resize(3 * static_cast<size_t>(mesh.node_num()));
+    mb.center.resize(3 * static_cast<size_t>(mesh.stl_num()));
+    PlacedMesh& v = mb.view;
+    v = PlacedMesh();
+    v.node_num = mesh.node_num();
+    v.stl_num = mesh.stl_num();
+    v.tri = mesh.tri.data();
+    v.radius = mb.initial.radius.data();
+    v.node = mb.node.data();
+    v.center = mb.center.data();
+    v.normal0 = mb.initial.normal.data();
+    v.turn = w.body[m.shapes[shape].body].A;
+  }
+  const int nc = m.contact_num();
+  w.calls.resize(2 * static_cast<size_t>(nc));
+  std::vector<int> region;
+  for (int c = 0; c < nc; ++c) {
+    PairOut& o = w.pair[c];
+    o.items.clear();
+    for (int& n : o.calls) n = 0;
+    for (int call = 0; call < 2; ++call) {
+      PointCall& k = w.calls[2 * c + call];
+      k.nodes.clear();
+      k.pair = c;
+      k.call = call;
+      if (!o.ok) continue;
+      const Contact& ct = m.contacts[c];
+      k.I = call == 0 ? ct.i_shape : ct.j_shape;
+      k.J = call == 0 ? ct.j_shape : ct.i_shape;
+      k.bi = call == 0 ? ct.i_body : ct.j_body;
+      k.bj = call == 0 ? ct.j_body : ct.i_body;
+      MeshBuf& I = w.mesh[k.I];
+      MeshBuf& J = w.mesh[k.J];
+      const Frame fi = frameOf(m, w, k.I), fj = frameOf(m, w, k.J);
+      // Bodies apart: their boxes tell at once.
+      const double reachJ = reachOf(J.sphereBox0, fj.R0);
+      const Bound trisJ = placedBox(J.tree0.sphereRoot(), fj.R0, *fj.b, fj.e, reachJ);
+      if (boundsApart(placedBox(I.nodeBox0, fi.R0, *fi.b, fi.e, 0.0), trisJ)) continue;
+      // I's nodes that may reach J's triangles, found and placed in I's frame.
+      const Bound nearI = bodyBox(trisJ, fi.R0, *fi.b, fi.e, reachOf(I.nodeBox0, fi.R0));
+      const double* x0 = I.initial.node.data();
+      Bound placed = noSpace();
+      for (int q = 0; q < I.view.node_num; ++q) {
+        if (!inBox(&x0[3 * q], nearI)) continue;
+        k.nodes.push_back(q);
+        placeNodeOnce(I, q, fi, epoch);
+        const double* P = &I.node[3 * static_cast<size_t>(q)];
+        for (int a = 0; a < 3; ++a)
+          placed.lo[a] = std::min(placed.lo[a], P[a]), placed.hi[a] = std::max(placed.hi[a], P[a]);
+      }
+      if (k.nodes.empty()) continue;
+      // J's triangles those nodes may reach, found in J's frame and placed
+      // with their corners.
+      const Bound nearJ = bodyBox(placed, fj.R0, *fj.b, fj.e, reachJ);
+      J.tree0.spheresMeeting(nearJ, [&](int t) {
+        if (J.triAt[t] == epoch) return;
+        J.triAt[t] = epoch;
+        placePoint(&J.center[3 * static_cast<size_t>(t)], &J.initial.center[3 * static_cast<size_t>(t)],
+                   fj.R0, fj.b->pos, fj.b->A);
+        for (int a = 0; a < 3; ++a) placeNodeOnce(J, J.view.tri[3 * t + a], fj, epoch);
+      });
+    }
+  }
+  // The searches, in chunks of nodes: each node's outcome has its own slot,
+  // and the slots are read in call and node order whatever the threads did.
+  // Up to kShareNodes the calling thread does them all: waking a thread
+  // costs more than that many searches.
+  w.chunks.clear();
+  size_t total = 0;
+  for (int c = 0; c < 2 * nc; ++c) {
+    const int count = static_cast<int>(w.calls[c].nodes.size());
+    for (int lo = 0; lo < count; lo += kChunkNodes)
+      w.chunks.push_back({c, lo, std::min(count, lo + kChunkNodes), total + lo});
+    total += static_cast<size_t>(count);
+  }
+  w.nodeOut.resize(total);
+  const auto search = [&](int chunk) {
+    thread_local std::vector<int> cand;
+    const Chunk& ch = w.chunks[chunk];
+    const PointCall& k = w.calls[ch.call];
+    const Contact& ct = m.contacts[k.pair];
+    ContactParams p;
+    p.k = ct.k;
+    p.c = ct.c;
+    p.d = ct.d;
+    p.myu = ct.myu;
+    const MeshBuf& I = w.mesh[k.I];
+    const MeshBuf& J = w.mesh[k.J];
+    const Frame fj = frameOf(m, w, k.J);
+    const double reachJ = reachOf(J.sphereBox0, fj.R0);
+    for (int n = ch.lo; n < ch.hi; ++n)
+      nodeInBodyFrame(&I.node[3 * static_cast<size_t>(k.nodes[n])], J, fj, reachJ, epoch, p,
+                      w.body[k.bi], cand, w.nodeOut[ch.out + (n - ch.lo)]);
+  };
+  const int chunks = static_cast<int>(w.chunks.size());
+  if (total <= kShareNodes)
+    for (int c = 0; c < chunks; ++c) search(c);
+  else
+    shareWork(nt, chunks, search);
+  size_t from = 0;
+  for (int c = 0; c < 2 * nc; ++c) {
+    const PointCall& k = w.calls[c];
+    PairOut& o = w.pair[k.pair];
+    for (size_t n = 0; n < k.nodes.size(); ++n, ++from)
+      if (w.nodeOut[from].hit) o.items.push_back(w.nodeOut[from].item), ++o.calls[k.call];
+  }
+  return true;
+}
+
+bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
+                  std::vector<ContactRecord>& records, bool placeAll) {
   const int nc = m.contact_num();
   if (nc == 0) return false;
   const int nt = std::max(1, s.N_THREADS);
@@ -330,8 +708,10 @@ bool applyContact(const Model& m, const Settings& s, const double* Y, double* F,
 
   placeBodies(m, Y, w);
   findUsablePairs(m, w);
-  for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
-  detectPairs(m, s, w, nt);
+  if (s.CONTACT_ALGORITHM == 1 || placeAll || !pointsInBodyFrames(m, w, nt)) {
+    for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
+    detectPairs(m, s, w, nt);
+  }
   // Forces, torques and records on the calling thread, pair by pair and item
   // by item in the order found: the sums and the record order are then the
   // same whatever the thread count and mode.
@@ -371,6 +751,18 @@ bool applyContact(const Model& m, const Settings& s, const double* Y, double* F,
       }
   }
   return any;
+}
+
+}  // namespace
+
+bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
+                  std::vector<ContactRecord>& records) {
+  return contactLoads(m, s, Y, F, N, row, records, false);
+}
+
+bool applyContactPlacingAll(const Model& m, const Settings& s, const double* Y, double* F,
+                            double* N, int row, std::vector<ContactRecord>& records) {
+  return contactLoads(m, s, Y, F, N, row, records, true);
 }
 
 }  // namespace orv

@@ -20,14 +20,23 @@ struct ContactRecord {
 // Adds the contact loads of every contact pair at state Y to F (3nb, global)
 // and N (3nb, body axes), appends one record per contact (sample `row`) to
 // `records` and tells whether any contact occurs. Per pair: point contact of
-// i's nodes in j's triangles and of j's in i's, then, with CONTACT_ALGORITHM 1, edge contact both
-// ways; a node touches the other mesh at most once and an edge meets an edge of it at most once
-// (contact/detection.h). CONTACT_PARALLEL 1 runs the pairs on N_THREADS threads, otherwise the
-// pairs run in order with each search split over the threads. Records and sums come out the same
-// whatever the thread count and mode. A pair whose shapes are unresolved or have no mesh computes
-// nothing. The searches go through a tree of boxes over each mesh's triangles
-// (contact/mesh_tree.h).
+// i's nodes in j's triangles and of j's in i's, then, with CONTACT_ALGORITHM 1, edge contact
+// both ways; a node touches the other mesh at most once and an edge meets an edge of it at most
+// once (contact/detection.h). Records and sums come out the same, to the bit, as exhaustive loops
+// over every node and triangle, whatever the thread count (N_THREADS) and mode
+// (CONTACT_PARALLEL). A pair whose shapes are unresolved or have no mesh computes nothing.
+//
+// Point contact first tests the meshes' boxes, then searches each mesh in its body's own frame
+// (a tree built once per mesh, contact/mesh_tree.h) and places only the nodes and triangles the
+// searches reach; the searches are shared out in chunks of nodes (platform/work_share.h). Edge
+// contact places every mesh and fits its tree to the placement.
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records);
+
+// applyContact as it ran before point contact searched in the bodies' own
+// frames: every mesh placed whole at every evaluation. Same results; the
+// benchmarks time it against applyContact.
+bool applyContactPlacingAll(const Model& m, const Settings& s, const double* Y, double* F,
+                            double* N, int row, std::vector<ContactRecord>& records);
 
 }  // namespace orv

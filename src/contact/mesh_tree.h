@@ -10,6 +10,8 @@
 // anything kept from an earlier placement; a poor grouping only costs time.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "contact/detection.h"
@@ -44,6 +46,24 @@ class TriangleTree {
   void fitCornerLeaves(const PlacedMesh& M, int lo, int hi);
   void endCorners();
 
+  // Fits the sphere boxes to box(t) instead, any box that holds every point
+  // the search of triangle t must find (the leaves take the union).
+  template <class Box>
+  void fitLeaves(const Box& box) {
+    beginSpheres();
+    for (const int l : leaf_) {
+      Bound b;
+      for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
+      for (int k = node_[l].lo; k < node_[l].hi; ++k) {
+        const Bound t = box(order_[k]);
+        for (int a = 0; a < 3; ++a)
+          b.lo[a] = std::min(b.lo[a], t.lo[a]), b.hi[a] = std::max(b.hi[a], t.hi[a]);
+      }
+      sphere_[l] = b;
+    }
+    endSpheres();
+  }
+
   // True when the fitted spheres are spread over far larger boxes than at the
   // build: the mesh is not the one that was grouped. Build again.
   bool stale() const { return spread_ > 2.0 * spread0_; }
@@ -56,6 +76,12 @@ class TriangleTree {
   template <class F>
   void spheresHolding(const double* P, F&& f) const {
     walk([&](const Bound& b) { return holds(b, P); }, sphere_, f);
+  }
+  // Calls f(t) for every triangle t whose sphere box meets q, in no
+  // particular order.
+  template <class F>
+  void spheresMeeting(const Bound& q, F&& f) const {
+    walk([&](const Bound& b) { return meets(b, q); }, sphere_, f);
   }
   // Calls f(t) for every triangle t whose corner box meets q, in no
   // particular order.
