@@ -29,10 +29,7 @@ const std::map<std::string, std::string> kBase = {
     {"7force", "force_info F on pull force6 pin cg_base cg_base f1+D(pin,pin) 0 0 0 0 0\n"
                "off spring spring1 pin cg_base cg_base 100 2 %\n"},
     {"8shape", "shape_info S ball sphere cg_arm red 1 0.1 box cube cg_base blue 0.5 0.2 %\n"},
-    {"9texture", ""},
     {"a_shadow", "shadow_info S sh1 cg_base ball %\n"},
-    {"b_contact", ""},
-    {"c_group", ""},
     {"d_output", "output_info O dist D(pin,cg_base) twice f2*width %\n"},
     {"e_gravity", "gravity G on y- %\n"},
     {"f_time", "simulation_time T 0 0.01 1 %\n"},
@@ -165,22 +162,12 @@ TEST(ModelReader, RewritingExaminesTheFirstOccurrenceAndNeverWhatItPutIn) {
   }
 }
 
-// A refused read, whatever the reason, keeps the section's message, adds one
-// line naming the place and what was expected, and leaves the model and the
-// histories loaded before exactly as they were (the messages and places of
-// each refusal are in the broken-input and wrong-success corpora). A good
-// read keeps a held result only for a model it fits.
+// A refused read keeps the section's message, adds one line naming the place and what
+// was expected, and leaves the model and the histories loaded before exactly as they were
+// (the messages and places of other refusals are in the broken-input and wrong-success
+// corpora; every refusal takes the same way out). A good read keeps a held result only for
+// a model it fits.
 TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
-  const std::pair<std::string, std::string> cases[] = {
-      // (text, message with %s for the path)
-      {modelText({{"2body", "body_info B b1 c1 1 1 1 1 0 0 0 0 0 0 b2 c2 1 1 1 1 0 0 0 0 0 0 b3 c3 "
-                            "1 %\n"}}),
-       "Miss input at body_info: No.3\n%s:2:73: '%' ends the record early; expected Ixx"},
-      {modelText({{"f_time", ""}}), "Miss input at simulation_time\n%s:17:1: no simulation_time "
-                                    "section; a model needs its time span"},
-      {"parameter_info P a 1 b",
-       "Miss input at parameter_info: No.2\n%s:1:23: the file ends inside the record"},
-      {"  \n", "the model file is empty"}};
   Reader r(modelText());
   ASSERT_EQ(r.status, ReadStatus::Ok) << r.message;
   // A finished result of this model is held: it must survive a refused read.
@@ -192,15 +179,14 @@ TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
                std::vector<int>{2, 3, 2, 1, 2, 2, 2, 7} &&
            r.h.p_YYY == std::vector<double>(50, 0.25);
   };
-  for (const auto& [text, expected] : cases) {
-    ASSERT_EQ(r.read(text), ReadStatus::InputError);
-    std::string want = expected;
-    if (want.find("%s") != npos) want.replace(want.find("%s"), 2, r.path);
-    EXPECT_NE(r.message.find(want), npos) << r.message;
-    EXPECT_NE(r.console.find("  " + r.message + "\n"), npos) << r.console;
-    EXPECT_EQ(r.console.find("Model Complete"), npos);
-    EXPECT_TRUE(kept()) << expected;
-  }
+  ASSERT_EQ(r.read(modelText({{"f_time", ""}})), ReadStatus::InputError);
+  EXPECT_NE(r.message.find("Miss input at simulation_time\n" + r.path +
+                           ":17:1: no simulation_time section; a model needs its time span"),
+            npos)
+      << r.message;
+  EXPECT_NE(r.console.find("  " + r.message + "\n"), npos) << r.console;
+  EXPECT_EQ(r.console.find("Model Complete"), npos);
+  EXPECT_TRUE(kept());
   std::string message;
   orvtest::ConsoleCapture con;
   EXPECT_EQ(readModelFile("/nonexistent/model.txt", Settings{}, r.m, r.h, message),

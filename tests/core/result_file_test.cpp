@@ -24,12 +24,11 @@ using orvtest::readFile;
 
 namespace {
 
-Model makeModel(int nb, int nj, int nm, int nf, int nc, int no, int samples,
-                const std::string& path = "models/rig.txt") {
+Model makeModel(int nb, int nj, int nm, int nf, int nc, int no, int samples) {
   Model m;
   m.bodies.resize(nb), m.joints.resize(nj), m.motions.resize(nm);
   m.forces.resize(nf), m.contacts.resize(nc), m.outputs.resize(no);
-  m.sample_num = samples, m.path = path;
+  m.sample_num = samples, m.path = "models/rig.txt";
   return m;
 }
 
@@ -37,14 +36,11 @@ Model makeModel(int nb, int nj, int nm, int nf, int nc, int no, int samples,
 // contact records at samples 1, 1 and 3; every value one the file's 7 digits keep exactly.
 Histories makeHistories(const Model& m, int N) {
   std::mt19937 rng(11);
-  std::uniform_real_distribution<double> d(-2e3, 2e3);
   auto fill = [&](std::vector<double>& v, size_t n) {
     v.resize(n);
-    char s[32];
-    for (double& x : v) {
-      std::snprintf(s, sizeof s, "%.6e", d(rng) * std::pow(10.0, int(rng() % 9) - 4));
-      x = std::strtod(s, nullptr);
-    }
+    for (double& x : v)
+      x = std::stod(std::to_string(int(rng() % 2000001) - 1000000) + "e" +
+                    std::to_string(int(rng() % 9) - 9));
   };
   const size_t nj = m.joint_num();
   Histories h;
@@ -64,12 +60,6 @@ Histories makeHistories(const Model& m, int N) {
   h.anime_num = N;
   h.version = "1.25";
   return h;
-}
-
-std::set<std::string> listDir(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
-  return names;
 }
 
 // Replaces the k-th token after the line `label` of a result text; `at` receives the
@@ -100,27 +90,50 @@ TEST(ResultFile, RoundTripKeepsEveryStore) {
   FullCase c;
   ASSERT_TRUE(c.written);
   EXPECT_EQ(c.log.text(), "  rig.txt\n  " + c.path + "\nRESULT FILE OPEN !!\nFILE CLOSE !!\n");
-  // Only the joint entry of each C_const row (nm + nj = 2 per row in memory).
-  const size_t cs = c.good.find("C_const\n") + 8;
-  std::string rows;
-  char row[40];
-  for (int k = 0; k < 5; ++k)
-    rows += std::string(row, std::snprintf(row, sizeof row, "%e  \n", c.h.p_C_const[2 * k]));
-  EXPECT_EQ(c.good.substr(cs, c.good.find("%\n", cs) - cs), rows);
+  // Values a run may leave (NaN, infinities, the extremes) read back as written, with one
+  // warning naming the first place.
+  c.h.p_time[3] = -std::nan(""), c.h.p_F_force[0] = -HUGE_VAL, c.h.cont_value[7] = HUGE_VAL;
+  c.h.p_output[0] = 4.9e-324, c.h.p_F_const[7] = 1.797693e308;
+  // Contact records as a run leaves them: out of order, outside every sample, and one at
+  // sample N (the step past the last sample time, as a run that ends in contact records it).
+  c.h.cont_time_index = {3, -1, 1, 5, 1, 7};
+  for (int i = 9; i < 18; ++i) c.h.cont_position.push_back(i), c.h.cont_value.push_back(-i);
+  ASSERT_TRUE(writeResultFileAt(c.path, c.m, c.h));
+  const std::string text = readFile(c.path);
 
-  // Read back: N rows of each store, no C_const motion entries.
+  // Read back: N rows of each store; of each C_const row (nm + nj = 2 in memory) only
+  // the joint entry is kept.
   Histories want = c.h;
   want.p_time.resize(5), want.p_YYY.resize(5 * 28), want.p_F_const.resize(5 * 6);
   want.p_C_const.resize(5 * 2), want.p_F_force.resize(5 * 6), want.p_output.resize(5 * 2);
   want.stl_cont_ti_st.resize(5), want.stl_cont_ti_num.resize(5);
   for (int k = 0; k < 5; ++k) want.p_C_const[2 * k + 1] = 0.0;
+  auto kept = [](const std::vector<double>& v) {  // the records kept, in sample order
+    std::vector<double> out;
+    for (int i : {2, 4, 0, 3}) out.insert(out.end(), v.begin() + 3 * i, v.begin() + 3 * i + 3);
+    return out;
+  };
+  want.cont_time_index = {1, 1, 3, 5}, want.cont_position = kept(c.h.cont_position);
+  want.cont_value = kept(c.h.cont_value);
   want.analysis_finished = 1, want.result_shape = resultShapeOf(c.m);
   Histories r;
   r.current_frame = 4;
   ASSERT_TRUE(readResultFile(c.path, c.m, r));
+  EXPECT_TRUE(std::isnan(r.p_time[3]) && std::signbit(r.p_time[3]));
+  r.p_time[3] = want.p_time[3] = 0.0;
   EXPECT_TRUE(orvtest::resultStores(r) == orvtest::resultStores(want));
   EXPECT_TRUE(orvtest::has(c.log.text(), "Version:1.25\ntime_num=5\n%\ntime\n%\nmotion\n"));
-  EXPECT_EQ(c.log.text().substr(c.log.text().size() - 23), "output\n%\nFILE CLOSE !!\n");
+  EXPECT_TRUE(orvtest::has(c.log.text(),
+                           "output\n%\n" + placeOf(c.path, text, text.find("-nan")) +
+                               ": warning: 3 values are not finite numbers; the first is '-nan' "
+                               "(time: row 3, value 0); read as written\nFILE CLOSE !!\n"))
+      << c.log.text();
+
+  // Without contact pairs every sample still has its (empty) record table.
+  const Model free = makeModel(2, 1, 1, 1, 0, 2, 8);
+  ASSERT_TRUE(writeResultFileAt(c.dir + "/free.txt", free, c.h));
+  ASSERT_TRUE(readResultFile(c.dir + "/free.txt", free, r));
+  EXPECT_TRUE(r.stl_cont_ti_num == std::vector<int>(5, 0) && r.stl_cont_ti_st == r.stl_cont_ti_num);
 }
 
 TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
@@ -164,34 +177,27 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
       {"value", 0, "-9", "a count of 0 or more"},
       {"value", 0, "6", "9"},
       {"time_index", 0, "2", "3"}};
-  struct Place {
-    std::string text;
-    size_t at;
-    std::string found, expected;
+  auto says = [&](const std::string& text, size_t at, const std::string& found,
+                  const std::string& expected) {
+    ConsoleCapture con;
+    EXPECT_TRUE(refused(text, c.m)) << found << " " << expected;
+    const std::string t = con.text();
+    const size_t error = t.find("RESULT FILE ERROR: " + bad + ": ");
+    ASSERT_NE(error, std::string::npos) << found;
+    EXPECT_EQ(t.substr(t.find('\n', error) + 1),
+              placeOf(bad, text, at) + ": found " + found + ", expected " + expected + "\n");
   };
-  std::vector<Place> places = {{good + "extra\n", good.size(), "'extra'", "the end of the file"},
-                               {good.substr(0, good.size() - 2), good.size() - 2,
-                                "the end of the file", "`%`"}};
+  says(good + "extra\n", good.size(), "'extra'", "the end of the file");
+  says(good.substr(0, good.size() - 2), good.size() - 2, "the end of the file", "`%`");
   for (const auto& [label, k, tok, expected] : edits) {
     size_t at = 0;
     const std::string text = withToken(good, label, k, tok, &at);
-    if (!expected) {
-      EXPECT_TRUE(refused(text, c.m)) << label;
-      continue;
-    }
     std::string shown = std::string(tok).substr(0, std::string(tok).find(' '));
     std::replace(shown.begin(), shown.end(), '\x01', '?');
-    places.push_back({text, at, "'" + shown + "'", expected});
-  }
-  for (const Place& p : places) {
-    ConsoleCapture con;
-    EXPECT_TRUE(refused(p.text, c.m)) << p.found << " " << p.expected;
-    const std::string text = con.text();
-    const size_t error = text.find("RESULT FILE ERROR: " + bad + ": ");
-    ASSERT_NE(error, std::string::npos) << p.found;
-    EXPECT_EQ(text.substr(text.find('\n', error) + 1), placeOf(bad, p.text, p.at) + ": found " +
-                                                           p.found + ", expected " + p.expected +
-                                                           "\n");
+    if (expected)
+      says(text, at, "'" + shown + "'", expected);
+    else
+      EXPECT_TRUE(refused(text, c.m)) << label;
   }
   EXPECT_TRUE(refused(withToken(withToken(good, "time_index", 3, "0"), "ti_num", 3, "0"), c.m));
 
@@ -207,154 +213,75 @@ TEST(ResultFile, DamagedOrForeignFilesLeaveHistoriesUntouched) {
   EXPECT_FALSE(readResultFile(c.dir + "/missing.txt", c.m, h) || readResultFile(c.dir, c.m, h));
   EXPECT_TRUE(orvtest::resultStores(h) == orvtest::resultStores(before));
   EXPECT_TRUE(orvtest::has(c.log.text(), "RESULT FILE OPEN ERROR\n"));
-}
 
-// Counts near 2^31 are refused from the file size, never tried (a file larger than the
-// memory left too, where the cap works: not under AddressSanitizer).
-TEST(ResultFile, HugeCountsAreRefusedWithoutAllocating) {
-  FullCase c;
-  const std::string bad = c.dir + "/huge.txt";
-  auto refused = [&](const char* label, const char* count, const Model& m, const std::string& why) {
-    if (label) orvtest::writeFile(bad, withToken(c.good, label, 0, count));
+  // Counts near 2^31 are refused from the file size, never tried (a file larger than the
+  // memory left too, where the cap works: not under AddressSanitizer).
+  const std::string huge = c.dir + "/huge.txt";
+  auto capped = [&](const char* label, const char* count, const Model& m, const std::string& why) {
+    if (label) orvtest::writeFile(huge, withToken(c.good, label, 0, count));
+    Histories into;
     return orvtest::refusedWithCappedMemory(
-        512,
-        [&] {
-          Histories h;
-          return readResultFile(bad, m, h);
-        },
-        why);
+        512, [&] { return readResultFile(huge, m, into); }, why);
   };
-  EXPECT_TRUE(refused("position", "2147483646", c.m, "exceeds"));
-  EXPECT_TRUE(refused("time_index", "2147483647", c.m, "exceeds"));
+  EXPECT_TRUE(capped("position", "2147483646", c.m, "exceeds"));
   EXPECT_TRUE(
-      refused("time_num", "2000000000", makeModel(2, 1, 1, 1, 1, 2, 2147483647), "cannot fit"));
+      capped("time_num", "2000000000", makeModel(2, 1, 1, 1, 1, 2, 2147483647), "cannot fit"));
 #ifndef __SANITIZE_ADDRESS__
-  ASSERT_EQ(truncate(bad.c_str(), off_t(1) << 30), 0);  // sparse: no disk used
+  ASSERT_EQ(truncate(huge.c_str(), off_t(1) << 30), 0);  // sparse: no disk used
   EXPECT_TRUE(
-      refused(nullptr, "", c.m,
-              "RESULT FILE ERROR: " + bad + ": Not enough memory to read the result file\n"));
+      capped(nullptr, "", c.m,
+             "RESULT FILE ERROR: " + huge + ": Not enough memory to read the result file\n"));
 #endif
 }
 
-// Without contact pairs every sample still has its (empty) record table.
-TEST(ResultFile, ContactFreeResultsHaveEmptyRecordTables) {
-  ConsoleCapture log;
-  const std::string dir = orvtest::makeTempDir();
-  const Model m = makeModel(2, 1, 1, 1, 0, 2, 8);
-  ASSERT_TRUE(writeResultFileAt(resultFilePath(m, dir), m, makeHistories(m, 5)));
-  Histories r;
-  ASSERT_TRUE(readResultFile(dir + "/log/result_rig.txt", m, r));
-  EXPECT_TRUE(r.stl_cont_ti_num == std::vector<int>(5, 0) && r.stl_cont_ti_st == r.stl_cont_ti_num);
-}
-
-// Values a run may leave (NaN, infinities, the extremes) read back as written, with one
-// warning naming the first place.
-TEST(ResultFile, NonFiniteValuesReadBackWithAWarning) {
-  FullCase c;
-  using Store = std::vector<double> Histories::*;
-  const std::tuple<Store, size_t, double> values[] = {
-      {&Histories::p_YYY, 31, -std::nan("")}, {&Histories::p_F_force, 0, -HUGE_VAL},
-      {&Histories::p_output, 0, 4.9e-324},    {&Histories::cont_value, 4, HUGE_VAL},
-      {&Histories::p_time, 3, std::nan("")},  {&Histories::p_F_const, 7, 1.797693e308}};
-  for (const auto& [store, i, v] : values) (c.h.*store)[i] = v;
-  ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
-  const std::string text = readFile(c.path);
-  Histories r;
-  ConsoleCapture con;
-  ASSERT_TRUE(readResultFile(c.path, c.m, r)) << con.text();
-  for (const auto& [store, i, v] : values) {  // same bits, or both NaN of the same sign
-    const double a = (r.*store)[i];
-    EXPECT_TRUE(std::memcmp(&a, &v, sizeof a) == 0 ||
-                (std::isnan(a) && std::isnan(v) && std::signbit(a) == std::signbit(v)))
-        << i;
-  }
-  EXPECT_TRUE(orvtest::has(con.text(), placeOf(c.path, text, text.find("nan")) +
-                                           ": warning: 4 values are not finite numbers; the first "
-                                           "is 'nan' (time: row 3, value 0); read as written\n"))
-      << con.text();
-}
-
-// Contact records as a run leaves them: one at sample N (the step past the last sample
-// time, as a run that ends in contact records it), out of order, or outside every sample.
-TEST(ResultFile, ContactRecordsAreWrittenSoThatTheyReadBack) {
-  const std::pair<std::vector<int>, std::vector<int>> cases[] = {{{1, 1, 3, 5}, {1, 1, 3, 5}},
-                                                                 {{3, 1, 1}, {1, 1, 3}},
-                                                                 {{-1, 1, 7}, {1}}};
-  for (const auto& [held, back] : cases) {
-    FullCase c;
-    c.h.cont_time_index = held;
-    c.h.cont_position.resize(3 * held.size());
-    c.h.cont_value.resize(3 * held.size());
-    for (size_t i = 0; i < held.size(); ++i) c.h.cont_position[3 * i] = held[i];
-    ConsoleCapture con;
-    ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
-    Histories r;
-    ASSERT_TRUE(readResultFile(c.path, c.m, r)) << con.text();
-    EXPECT_EQ(r.cont_time_index, back);
-    for (size_t i = 0; i < back.size(); ++i) EXPECT_EQ(r.cont_position[3 * i], back[i]);
-    for (int k = 0; k < 5; ++k) {  // the records of each stored sample, where the view looks
-      const int n = static_cast<int>(std::count(back.begin(), back.end(), k));
-      EXPECT_EQ(r.stl_cont_ti_num[k], n);
-      for (int j = 0; j < n; ++j) EXPECT_EQ(r.cont_time_index[r.stl_cont_ti_st[k] + j], k);
-    }
-  }
-}
-
-// A writer killed before its rename leaves ".result_<pid>_<n>.tmp" behind: the next write
-// in that folder removes those of ended processes and keeps the rest.
-TEST(ResultFile, StaleTemporariesOfEndedWritersAreRemoved) {
+// A write that cannot open its file, or finds a folder where the result belongs at the
+// rename, says why and leaves no temporary. A writer killed before its rename leaves
+// ".result_<pid>_<n>.tmp": the next write in that folder removes those of ended processes
+// and keeps the rest. (checkResultPath is checked in batch_test.)
+TEST(ResultFile, WriteErrorsSayWhyAndStaleTemporariesGo) {
   FullCase c;
   const pid_t child = fork();
   if (child == 0) _exit(0);
   waitpid(child, nullptr, 0);  // an ended process's id
-  const std::string dead = ".result_" + std::to_string(child) + "_0.tmp";
   const std::string live = ".result_" + std::to_string(getpid()) + "_999.tmp";
-  for (const std::string& f : {dead, live, std::string(".result_x_1.tmp"), std::string("a.tmp")})
+  for (const std::string& f : {".result_" + std::to_string(child) + "_0.tmp", live,
+                               std::string(".result_x_1.tmp"), std::string("a.tmp")})
     orvtest::writeFile(c.dir + "/log/" + f, "partial");
-  ConsoleCapture con;
-  ASSERT_TRUE(writeResultFileAt(resultFilePath(c.m, c.dir), c.m, c.h));
-  EXPECT_EQ(listDir(c.dir + "/log"),
-            (std::set<std::string>{live, ".result_x_1.tmp", "a.tmp", "result_rig.txt",
-                                   "result_rig.txt.bak"}));
-}
-
-// A write that cannot open its file, or finds a folder where the result belongs at the
-// rename, says why and leaves no temporary. (checkResultPath is checked in batch_test.)
-TEST(ResultFile, WriteErrorsSayWhy) {
-  FullCase c;
   const std::string d = orvtest::makeTempDir(),
                     want = "cannot use " + d + "/log as a folder: Not a directory";
   orvtest::writeFile(d + "/log", "x");
-  ConsoleCapture con;
   std::string why;
   EXPECT_FALSE(writeResultFileAt(d + "/log/result_rig.txt", c.m, c.h, &why));
   EXPECT_EQ(why, want);
-  EXPECT_TRUE(orvtest::has(con.text(), "FILE OPEN ERROR\n  " + want + "\n"));
+  EXPECT_TRUE(orvtest::has(c.log.text(), "FILE OPEN ERROR\n  " + want + "\n"));
   std::filesystem::remove(c.path);
   std::filesystem::create_directory(c.path);
   EXPECT_FALSE(writeResultFileAt(c.path, c.m, c.h, &why));
   EXPECT_EQ(why, "cannot replace " + c.path + ": Is a directory");
-  EXPECT_TRUE(orvtest::has(con.text(), "FILE CLOSE ERROR\n  " + why + "\n"));
-  EXPECT_EQ(listDir(c.dir + "/log"), std::set<std::string>{"result_rig.txt"});
+  EXPECT_TRUE(orvtest::has(c.log.text(), "FILE CLOSE ERROR\n  " + why + "\n"));
+  std::set<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(c.dir + "/log"))
+    left.insert(e.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{live, ".result_x_1.tmp", "a.tmp", "result_rig.txt"}));
 }
 
 // A write that fails part way (at the file-size limit, as on a full disk) says why and
 // leaves the result that was there.
-[[noreturn]] static void writeWithSizeLimit(const FullCase& c) {
-  signal(SIGXFSZ, SIG_IGN);
-  const rlimit lim{1000, 1000};
-  setrlimit(RLIMIT_FSIZE, &lim);
-  ConsoleCapture con;
-  std::string why;
-  const bool ok = writeResultFileAt(c.path, c.m, c.h, &why);
-  const bool said = why == "cannot write " + c.path + ": File too large" &&
-                    orvtest::has(con.text(), "FILE CLOSE ERROR\n  " + why + "\n");
-  std::_Exit(!ok && said && readFile(c.path) == c.good ? 0 : 1);
-}
-
 TEST(ResultFileDeathTest, FailedWriteSaysWhyAndKeepsTheResult) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   FullCase c;
   ASSERT_TRUE(c.written && c.good.size() > 1000);
-  EXPECT_EXIT(writeWithSizeLimit(c), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(
+      {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim;
+        lim.rlim_cur = lim.rlim_max = 1000;
+        setrlimit(RLIMIT_FSIZE, &lim);
+        std::string why;
+        const bool ok = writeResultFileAt(c.path, c.m, c.h, &why);
+        const bool said = why == "cannot write " + c.path + ": File too large" &&
+                          orvtest::has(c.log.text(), "FILE CLOSE ERROR\n  " + why + "\n");
+        std::_Exit(!ok && said && readFile(c.path) == c.good ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
