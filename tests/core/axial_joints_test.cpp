@@ -1,6 +1,6 @@
 // Axial joints and the translation motion against their constraint
-// functions: blocks against finite differences, gamma against the second time
-// derivative along a motion with known accelerations.
+// functions: blocks and gamma against the first and second time derivatives
+// along a motion with known accelerations.
 #include <gtest/gtest.h>
 
 #include <algorithm>
