@@ -23,22 +23,18 @@ namespace {
 // A mass on a guide hung from a spring (stiffness K) with a damper (force DAMPER):
 // 101 samples when it runs to its end.
 std::string springModel(const std::string& K, const std::string& damper = "(0-speed_y)") {
-  return "parameter_info P k_spring " + K +
-         " %\n"
-         "body_info B ground ground_cg 1 1 1 1 0 0 0 0 0 0\n"
-         "mass mass_cg 1 0.01 0.01 0.01 0 0 0 0 0 0 %\n"
-         "local_coordinate_info L ground_cg ground 0 0 0 0 0 0\nanchor ground 0 0 0 0 0 0\n"
-         "guide_g ground 0 -0.55 0 0 -90 0\nm_top mass 0 -0.5 0 0 0 0\n"
-         "mass_cg mass 0 -0.55 0 0 0 0\nguide_m mass 0 -0.55 0 0 -90 0 %\n"
-         "joint_info J on fix_ground ground ground_cg non\n"
-         "on guide translation guide_g guide_m %\n"
-         "function_info F speed_y (VY(m_top,anchor,anchor,anchor))\ndamper " +
-         damper +
-         " %\n"
-         "force_info F on main_spring spring1 m_top anchor anchor k_spring 0.0\n"
-         "on dashpot force6 m_top anchor anchor 0.0 damper 0.0 0.0 0.0 0.0 %\n"
-         "output_info O height DY(mass_cg,anchor,anchor) %\n"
-         "gravity g on y- %\nsimulation_time T 0.0 0.005 0.5 %\n";
+  std::string t =
+      "parameter_info P k_spring K %\nbody_info B ground ground_cg 1 1 1 1 0 0 0 0 0 0\nmass "
+      "mass_cg 1 0.01 0.01 0.01 0 0 0 0 0 0 %\nlocal_coordinate_info L ground_cg ground 0 0 0 0 0 "
+      "0\nanchor ground 0 0 0 0 0 0\nguide_g ground 0 -0.55 0 0 -90 0\nm_top mass 0 -0.5 0 0 0 0\n"
+      "mass_cg mass 0 -0.55 0 0 0 0\nguide_m mass 0 -0.55 0 0 -90 0 %\njoint_info J on fix_ground "
+      "ground ground_cg non\non guide translation guide_g guide_m %\nfunction_info F speed_y "
+      "(VY(m_top,anchor,anchor,anchor))\ndamper D %\nforce_info F on main_spring spring1 m_top "
+      "anchor anchor k_spring 0.0\non dashpot force6 m_top anchor anchor 0.0 damper 0.0 0.0 0.0 "
+      "0.0 %\noutput_info O height DY(mass_cg,anchor,anchor) %\ngravity g on y- %\nsimulation_time "
+      "T 0.0 0.005 0.5 %\n";
+  t.replace(t.find(" K "), 3, " " + K + " ");
+  return t.replace(t.find(" D "), 3, " " + damper + " ");
 }
 
 // The sample count a result file states (-1 without a file).

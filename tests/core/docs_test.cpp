@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -106,13 +106,8 @@ std::string tinyWith(const std::string& key, const std::string& line) {
 // `expected` appears in `actual` as whole consecutive lines; a line giving the
 // seconds a run took ("   0.001234[s]") matches any other such line.
 ::testing::AssertionResult containsLines(const std::string& actual, const std::string& expected) {
-  auto seconds = [](const std::string& x) {
-    const size_t dot = x.find('.');
-    return x.rfind("   ", 0) == 0 && dot != std::string::npos && dot > 3 && x.size() == dot + 10 &&
-           x.compare(dot + 7, 3, "[s]") == 0 && std::all_of(x.begin() + 3, x.end() - 3, [](char c) {
-             return c == '.' || std::isdigit(c);
-           });
-  };
+  const std::regex time(R"(   \d+\.\d{6}\[s\])");
+  auto seconds = [&](const std::string& x) { return std::regex_match(x, time); };
   const std::vector<std::string> a = lines(actual), e = lines(expected);
   for (size_t s = 0; !e.empty() && s + e.size() <= a.size(); ++s) {
     size_t k = 0;
