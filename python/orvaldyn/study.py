@@ -1,0 +1,203 @@
+"""A study: one analysis per row of a table of parameter values, on a Dask
+cluster or in local processes, summed up in one row per run."""
+
+import json
+import os
+import shutil
+import tempfile
+import uuid
+import zlib
+from concurrent.futures import ThreadPoolExecutor, as_completed
+
+import numpy as np
+
+from .model import ModelInfo
+from .result import read_result
+from .run import RESULT, bundle, execute, run_key, value_text
+
+
+# The metrics of a channel by default: name -> function of (values, time).
+# Named functions, so that workers get them by reference.
+def final(v, t):
+    return v[-1]
+
+
+def rms(v, t):
+    return np.sqrt(np.mean(v * v))
+
+
+def _reduce(fn):
+    def metric(v, t):
+        return fn(v)
+    return metric
+
+
+METRICS = {"final": final, "min": _reduce(np.min), "max": _reduce(np.max),
+           "mean": _reduce(np.mean), "rms": rms}
+
+
+def _metric_functions(metrics):
+    if metrics is None:
+        return dict(METRICS)
+    if isinstance(metrics, dict):
+        return dict(metrics)
+    return {name: METRICS[name] for name in metrics}
+
+
+def run_row(files, model_name, params, metrics, program=None):
+    """One run of a study, where a worker can do it: in a folder of its own,
+    removed after. Returns its record and its result file, compressed."""
+    folder = os.path.join(tempfile.gettempdir(), f"orvaldyn-run-{uuid.uuid4().hex}")
+    try:
+        status, message, console, wall = execute(files, model_name, params, folder, program)
+        record = {"status": status, "message": message, "wall": wall}
+        data = b""
+        path = os.path.join(folder, RESULT)
+        if status != "refused" and os.path.exists(path):
+            with open(path, "rb") as f:
+                data = f.read()
+        record["metrics"] = _metrics(path if data else None, files, model_name, metrics)
+        return record, zlib.compress(data) if data else None, console
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def _metrics(path, files, model_name, metrics):
+    """CHANNEL.METRIC of every output channel of the result at `path` (None:
+    no result), its channels named as the model names them."""
+    values = {"metric names": sorted(metrics)}
+    if path is None:
+        return values
+    with tempfile.TemporaryDirectory(prefix="orvaldyn-model-") as tmp:
+        model = os.path.join(tmp, model_name)
+        with open(model, "wb") as f:
+            f.write(files[model_name])
+        r = read_result(path, model, check=False)
+    for ch, v in r.channels.items():
+        for name, fn in metrics.items():
+            values[f"{ch}.{name}"] = float(fn(v, r.time))
+    return values
+
+
+def _write_atomic(path, data):
+    # A reader, or another study writing the same run, sees the whole file or
+    # none: the text goes to a file of its own first.
+    tmp = f"{path}.{uuid.uuid4().hex}.tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def _read_table(table):
+    import pandas as pd
+    if isinstance(table, pd.DataFrame):
+        return table.reset_index(drop=True)
+    # As texts: a value goes to the program as the table writes it.
+    return pd.read_csv(table, dtype=str, keep_default_na=False, skipinitialspace=True)
+
+
+def _row_params(row):
+    params = {}
+    for name, v in row.items():
+        text = value_text(v)
+        if text != "" and text != "nan":  # an empty cell keeps the file's value
+            params[str(name)] = text
+    return params
+
+
+def study(model, table, client=None, metrics=None, out=None, workers=None, progress=None,
+          program=None):
+    """Runs `model` once per row of `table` (a CSV file or a DataFrame whose
+    columns are parameter names; an empty cell keeps the file's value), on
+    the dask.distributed Client `client` or, without one, `workers` local
+    runs at a time. Each run's result file is kept in `out`
+    (runs/NAME_HASH/); a run whose folder holds a record already, for the
+    same model, files and values, is not run again. Returns a DataFrame, one
+    row per table row: the parameters, status (done, stopped, refused,
+    failed), message, wall time [s], run (its folder) and CHANNEL.METRIC for
+    every output channel and metric (default: final, min, max, mean, rms).
+    `progress(done, total)` is called as runs end."""
+    import pandas as pd
+    rows = _read_table(table)
+    fns = _metric_functions(metrics)
+    files = bundle(model)
+    name = os.path.basename(model)
+    stem = os.path.splitext(name)[0]
+    out = os.path.abspath(out or "study")
+    runs_dir = os.path.join(out, "runs")
+    os.makedirs(runs_dir, exist_ok=True)
+
+    params = [_row_params(r) for _, r in rows.iterrows()]
+    keys = [run_key(files, p) for p in params]
+    records = [None] * len(params)
+    todo = []
+    for i, key in enumerate(keys):
+        folder = os.path.join(runs_dir, f"{stem}_{key}")
+        try:
+            with open(os.path.join(folder, "record.json")) as f:
+                records[i] = json.load(f)
+        except (OSError, ValueError):
+            todo.append(i)
+            continue
+        if records[i]["metrics"].get("metric names") != sorted(fns):
+            # Kept from a study that asked for other metrics: the result is
+            # there, only the numbers are made again.
+            result = os.path.join(folder, RESULT)
+            records[i]["metrics"] = _metrics(result if os.path.exists(result) else None,
+                                             files, name, fns)
+    done = len(params) - len(todo)
+    if progress:
+        progress(done, len(params))
+
+    def keep(i, outcome):
+        record, data, console = outcome
+        folder = os.path.join(runs_dir, f"{stem}_{keys[i]}")
+        os.makedirs(folder, exist_ok=True)
+        record["params"] = params[i]
+        if data:
+            _write_atomic(os.path.join(folder, RESULT), zlib.decompress(data))
+        _write_atomic(os.path.join(folder, "console.txt"), console.encode())
+        # Written last: its presence says the run is complete.
+        _write_atomic(os.path.join(folder, "record.json"), json.dumps(record).encode())
+        records[i] = record
+
+    # One task per distinct run: rows that repeat a run share it.
+    first = {}
+    for i in todo:
+        first.setdefault(keys[i], i)
+    if client is not None:
+        futures = {client.submit(run_row, files, name, params[i], fns, program, pure=False): i
+                   for i in first.values()}
+        from dask.distributed import as_completed as dask_completed
+        pending = dask_completed(futures)
+    else:
+        pool = ThreadPoolExecutor(max_workers=workers or os.cpu_count() or 1)
+        futures = {pool.submit(run_row, files, name, params[i], fns, program): i
+                   for i in first.values()}
+        pending = as_completed(futures)
+    for fut in pending:
+        keep(futures[fut], fut.result())
+        done += sum(1 for i in todo if keys[i] == keys[futures[fut]])
+        if progress:
+            progress(done, len(params))
+    if client is None:
+        pool.shutdown()
+    for i in todo:
+        if records[i] is None:
+            records[i] = records[first[keys[i]]]
+
+    table_rows = []
+    for i, rec in enumerate(records):
+        row = {c: rows.iloc[i][c] for c in rows.columns}
+        row.update(status=rec["status"], message=rec["message"], wall=rec["wall"],
+                   run=os.path.join("runs", f"{stem}_{keys[i]}"))
+        row.update((k, v) for k, v in rec["metrics"].items() if k != "metric names")
+        table_rows.append(row)
+    result = pd.DataFrame(table_rows)
+    for c in rows.columns:  # numbers where the whole column is numbers
+        try:
+            result[c] = pd.to_numeric(result[c])
+        except (ValueError, TypeError):
+            pass
+    _write_atomic(os.path.join(out, "study.csv"), result.to_csv(index=False).encode())
+    return result
