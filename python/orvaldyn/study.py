@@ -11,7 +11,6 @@ from concurrent.futures import ThreadPoolExecutor, as_completed
 
 import numpy as np
 
-from .model import ModelInfo
 from .result import read_result
 from .run import RESULT, bundle, execute, run_key, value_text
 
@@ -44,20 +43,37 @@ def _metric_functions(metrics):
     return {name: METRICS[name] for name in metrics}
 
 
-def run_row(files, model_name, params, metrics, program=None):
+def run_row(files, model_name, params, metrics, program=None, place=None):
     """One run of a study, where a worker can do it: in a folder of its own,
-    removed after. Returns its record and its result file, compressed."""
-    folder = os.path.join(tempfile.gettempdir(), f"orvaldyn-run-{uuid.uuid4().hex}")
+    removed after. Returns its record, its result file (compressed; None when
+    there is none or it was moved into the study's folder) and its console text.
+    place = (study folder, mark file, mark): where the worker sees the mark,
+    it shares the study's disk and works there, moving the result in place
+    rather than sending it."""
+    shared = False
+    if place is not None:
+        try:
+            with open(os.path.join(place[0], place[1])) as f:
+                shared = f.read() == place[2]
+        except OSError:
+            pass
+    base = os.path.join(place[0], ".work") if shared else tempfile.gettempdir()
+    folder = os.path.join(base, f"orvaldyn-run-{uuid.uuid4().hex}")
     try:
         status, message, console, wall = execute(files, model_name, params, folder, program)
         record = {"status": status, "message": message, "wall": wall}
-        data = b""
         path = os.path.join(folder, RESULT)
-        if status != "refused" and os.path.exists(path):
+        written = status != "refused" and os.path.exists(path)
+        record["metrics"] = _metrics(path if written else None, files, model_name, metrics)
+        data = None
+        if written and shared:
+            target = os.path.join(place[0], "runs", place[3])
+            os.makedirs(target, exist_ok=True)
+            os.replace(path, os.path.join(target, RESULT))
+        elif written:
             with open(path, "rb") as f:
-                data = f.read()
-        record["metrics"] = _metrics(path if data else None, files, model_name, metrics)
-        return record, zlib.compress(data) if data else None, console
+                data = zlib.compress(f.read(), 1)
+        return record, data, console
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
@@ -165,23 +181,39 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
     first = {}
     for i in todo:
         first.setdefault(keys[i], i)
+    # A worker that sees this mark writes into `out` itself.
+    mark = uuid.uuid4().hex
+    mark_file = os.path.join(out, f".mark-{mark}")
+    _write_atomic(mark_file, mark.encode())
+
+    def place(i):
+        return (out, os.path.basename(mark_file), mark, f"{stem}_{keys[i]}")
+
     if client is not None:
-        futures = {client.submit(run_row, files, name, params[i], fns, program, pure=False): i
+        futures = {client.submit(run_row, files, name, params[i], fns, program, place(i),
+                                 pure=False): i
                    for i in first.values()}
         from dask.distributed import as_completed as dask_completed
         pending = dask_completed(futures)
     else:
         pool = ThreadPoolExecutor(max_workers=workers or os.cpu_count() or 1)
-        futures = {pool.submit(run_row, files, name, params[i], fns, program): i
+        futures = {pool.submit(run_row, files, name, params[i], fns, program, place(i)): i
                    for i in first.values()}
         pending = as_completed(futures)
-    for fut in pending:
-        keep(futures[fut], fut.result())
-        done += sum(1 for i in todo if keys[i] == keys[futures[fut]])
-        if progress:
-            progress(done, len(params))
-    if client is None:
-        pool.shutdown()
+    try:
+        for fut in pending:
+            keep(futures[fut], fut.result())
+            done += sum(1 for i in todo if keys[i] == keys[futures[fut]])
+            if progress:
+                progress(done, len(params))
+    finally:
+        if client is None:
+            pool.shutdown(cancel_futures=True)
+        os.remove(mark_file)
+        try:
+            os.rmdir(os.path.join(out, ".work"))
+        except OSError:
+            pass  # another study's runs are in it, or none ran here
     for i in todo:
         if records[i] is None:
             records[i] = records[first[keys[i]]]

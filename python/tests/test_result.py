@@ -1,7 +1,6 @@
 """--set against an edited file, and read_result against the program's reader."""
 
 import glob
-import os
 import subprocess
 from concurrent.futures import ThreadPoolExecutor
 

@@ -2,11 +2,15 @@
 
 import os
 import signal
+import sys
 import threading
+import zlib
 
 import pandas as pd
 
 import orvaldyn
+
+run_module, study_module = sys.modules["orvaldyn.run"], sys.modules["orvaldyn.study"]
 
 SWEEP = pd.DataFrame({"k_spring": [40.0 + 15 * i for i in range(12)],
                       "c_damp": [0.5, 1, 2] * 4})
@@ -23,6 +27,12 @@ def test_a_cluster_study_equals_its_rows_run_one_by_one(examples, client):
         h = one.result.channels["height"]
         assert df["height.final"][i] == h[-1] and df["height.min"][i] == h.min()
         assert df["energy.rms"][i] == orvaldyn.METRICS["rms"](one.result.channels["energy"], 0)
+    # A worker without the study's disk sends the result file instead.
+    files = run_module.bundle("spring_mass.txt")
+    record, data, _ = study_module.run_row(files, "spring_mass.txt", {"k_spring": "40.0", "c_damp": "0.5"},
+                                           orvaldyn.METRICS)
+    assert zlib.decompress(data) == open(os.path.join("one0", "result.txt"), "rb").read()
+    assert record["metrics"]["height.min"] == df["height.min"][0]
 
 
 def test_a_bad_row_is_refused_and_the_rest_done_and_kept(examples):

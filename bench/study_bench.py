@@ -1,0 +1,80 @@
+#!/usr/bin/python3
+"""A study against the same runs one after another: N runs (default 100) of
+the spring-mass example, k_spring swept, as N sequential orvaldyn-batch runs
+in one folder and as orvaldyn.study on a Dask LocalCluster of W worker
+processes (default 2) of T threads each (default 1), measured side by side
+in this one run, R rounds (default 2) one after the other. Prints the wall
+times, their ratio (the cluster's start-up apart and included) and the load
+average before and after each round, since the machine may be shared.
+
+    /usr/bin/python3 bench/study_bench.py PATH/TO/orvaldyn-batch [N] [W] [T] [R]
+
+Nothing is asserted; the runs happen in a scratch folder."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(TOP, "python"))
+
+
+def main():
+    if len(sys.argv) < 2 or not os.access(sys.argv[1], os.X_OK):
+        sys.exit(__doc__)
+    batch = os.path.abspath(sys.argv[1])
+    n = int(sys.argv[2]) if len(sys.argv) > 2 else 100
+    w = int(sys.argv[3]) if len(sys.argv) > 3 else 2
+    threads = int(sys.argv[4]) if len(sys.argv) > 4 else 1
+    rounds = int(sys.argv[5]) if len(sys.argv) > 5 else 2
+    for r in range(rounds):
+        round_(batch, n, w, threads, r + 1)
+
+
+def round_(batch, n, w, threads, r):
+    os.environ["ORVALDYN_BATCH"] = batch
+    import pandas as pd
+    from dask.distributed import Client, LocalCluster
+    import orvaldyn
+
+    rates = [20.0 + 380.0 * i / max(n - 1, 1) for i in range(n)]
+    load0 = os.getloadavg()
+    with tempfile.TemporaryDirectory(prefix="orvaldyn-study-bench-") as tmp:
+        work = os.path.join(tmp, "examples")
+        shutil.copytree(os.path.join(TOP, "examples"), work,
+                        ignore=shutil.ignore_patterns("log"))
+        os.chdir(work)
+        t0 = time.perf_counter()
+        for i, k in enumerate(rates):
+            subprocess.run([batch, "--quiet", "--set", f"k_spring={k!r}", "--output",
+                            f"seq/r{i}.txt", "spring_mass.txt"], check=True,
+                           stdout=subprocess.DEVNULL)
+        sequential = time.perf_counter() - t0
+
+        t0 = time.perf_counter()
+        cluster = LocalCluster(n_workers=w, threads_per_worker=threads,
+                               dashboard_address=":0")
+        client = Client(cluster)
+        started = time.perf_counter()
+        df = orvaldyn.study("spring_mass.txt", pd.DataFrame({"k_spring": rates}),
+                            client=client, out="study")
+        ended = time.perf_counter()
+        client.close()
+        cluster.close()
+        os.chdir(TOP)
+    load1 = os.getloadavg()
+    assert (df["status"] == "done").all()
+    print(f"round {r}: {n} runs of spring_mass.txt, {os.cpu_count()} cores, {w} Dask "
+          f"workers of {threads} thread{'s' if threads > 1 else ''}")
+    print(f"sequential orvaldyn-batch: {sequential:7.2f} s")
+    for what, wall in (("study (cluster running):", ended - started),
+                       ("study with its start-up:", ended - t0)):
+        print(f"{what:27}{wall:7.2f} s  ratio {sequential / wall:.2f}")
+    print("load average before: %.2f %.2f %.2f, after: %.2f %.2f %.2f" % (load0 + load1))
+
+
+if __name__ == "__main__":
+    main()
