@@ -1,6 +1,6 @@
-"""What the tests of the Python package share: the package from the source
-tree, the batch program (ORVALDYN_BATCH, which CTest sets), fresh copies of
-the examples and one Dask cluster of two local worker processes."""
+"""The package from the source tree, the batch program (ORVALDYN_BATCH, which
+CTest sets), a fresh copy of examples/ as working directory, one Dask cluster
+of two local worker processes."""
 
 import os
 import shutil
@@ -14,26 +14,18 @@ sys.path.insert(0, os.path.join(TOP, "python"))
 from orvaldyn.programs import batch_program  # noqa: E402
 
 BATCH = batch_program()
-EXAMPLES = os.path.join(TOP, "examples")
 
 
 @pytest.fixture
-def examples(tmp_path):
-    """A copy of examples/ without its results, as the working directory."""
-    d = tmp_path / "examples"
-    shutil.copytree(EXAMPLES, d, ignore=shutil.ignore_patterns("log"))
-    old = os.getcwd()
-    os.chdir(d)
-    yield d
-    os.chdir(old)
+def examples(tmp_path, monkeypatch):
+    shutil.copytree(os.path.join(TOP, "examples"), tmp_path / "ex",
+                    ignore=shutil.ignore_patterns("log"))
+    monkeypatch.chdir(tmp_path / "ex")
 
 
 @pytest.fixture(scope="module")
 def client():
     from dask.distributed import Client, LocalCluster
-    cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                           dashboard_address=":0")
-    c = Client(cluster)
-    yield c
-    c.close()
-    cluster.close()
+    with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=":0") as cluster, \
+            Client(cluster) as c:
+        yield c

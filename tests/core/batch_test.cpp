@@ -95,35 +95,6 @@ TEST(Batch, ExitCodesTellHowTheRunEnded) {
   }
 }
 
-// --set takes numbers for parameter_info's own names, whatever the model says of
-// the name otherwise (a local coordinate reads as a parameter in expressions);
-// anything else is refused before the run with the names there are. --quiet
-// leaves one line on standard output.
-TEST(Batch, SetRefusesWhatTheFileCouldNotHold) {
-  const std::string dir = batchFolder();
-  orvtest::writeFile(dir + "/m.txt", springModel("100.0"));
-  const std::string names = "orvaldyn-batch: the parameters of m.txt: k_spring\n";
-  const std::pair<const char*, std::string> cases[] = {
-      {"--set anchor=1", "orvaldyn-batch: --set anchor: m.txt has no parameter of that name\n"},
-      {"--set k_spring=0x10", "orvaldyn-batch: --set k_spring=0x10: expected a number\n"},
-      {"--set k_spring=inf", "orvaldyn-batch: --set k_spring=inf: expected a number\n"},
-      {"--set k_spring=1e999", "orvaldyn-batch: --set k_spring=1e999: expected a number\n"},
-      {"--set k_spring=2*50", "orvaldyn-batch: --set k_spring=2*50: expected a number\n"},
-      {"--set k_spring=", "orvaldyn-batch: --set k_spring=: expected a number\n"}};
-  for (const auto& [args, says] : cases) {
-    const BatchRun r = runBatch(dir, std::string("--quiet ") + args + " m.txt");
-    EXPECT_EQ(r.code, 1) << args;
-    EXPECT_EQ(r.err, says + names) << args;
-    EXPECT_EQ(r.out, "m.txt: refused\n") << args;
-  }
-  EXPECT_FALSE(fs::exists(dir + "/log/result_m.txt"));
-  const BatchRun r = runBatch(dir, "--set k_spring=-1.0e+5 --quiet m.txt");
-  EXPECT_EQ(r.code, 3);
-  EXPECT_EQ(r.out.rfind("m.txt: stopped, ", 0), 0u) << r.out;
-  EXPECT_EQ(runBatch(dir, "--quiet --set k_spring=.5E2 m.txt").out,
-            "m.txt: done, 101 samples to t=0.5 s, result log/result_m.txt\n");
-}
-
 // The import has a file of its own: the analysis result stays as it was, byte for byte.
 TEST(Batch, ImportLeavesTheAnalysisResult) {
   const std::string dir = batchFolder({"setting", "double_pendulum.txt", "motion"});
