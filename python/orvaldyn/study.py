@@ -202,18 +202,21 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
         pending = as_completed(futures)
     try:
         for fut in pending:
-            keep(futures[fut], fut.result())
+            try:
+                keep(futures[fut], fut.result())
+            except Exception as e:  # noqa: BLE001 - the row tells, the study goes on
+                # Not the analysis but where it ran (no program on a worker,
+                # workers killed again and again): nothing is kept, so a
+                # study run again tries the row anew.
+                records[futures[fut]] = {"status": "failed", "message": f"{type(e).__name__}: {e}",
+                                         "wall": float("nan"), "metrics": {}}
             done += sum(1 for i in todo if keys[i] == keys[futures[fut]])
             if progress:
                 progress(done, len(params))
     finally:
         if client is None:
             pool.shutdown(cancel_futures=True)
-        os.remove(mark_file)
-        try:
-            os.rmdir(os.path.join(out, ".work"))
-        except OSError:
-            pass  # another study's runs are in it, or none ran here
+        os.remove(mark_file)  # .work/ stays: another study may be starting a run in it
     for i in todo:
         if records[i] is None:
             records[i] = records[first[keys[i]]]
