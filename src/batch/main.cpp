@@ -175,7 +175,8 @@ bool checkValues(const CommandLine& c) {
       continue;
     good = false;
   }
-  if (!good) std::fprintf(stderr, "orvaldyn-batch: the parameters of %s: %s\n", c.model, names.c_str());
+  if (!good)
+    std::fprintf(stderr, "orvaldyn-batch: the parameters of %s: %s\n", c.model, names.c_str());
   return good;
 }
 
@@ -267,7 +268,7 @@ int importMov(const CommandLine& c) {
   std::fflush(stdout);
   if (!imported) {
     std::fprintf(stderr, "orvaldyn-batch: cannot import %s\n", c.mov);
-    return ended(kFailed, "failed");
+    return kFailed;  // refused: the motion set is missing or malformed
   }
   g_doing = "write the result file " + out;
   const bool written = orv::writeResultFileAt(out, orv::g_model, orv::g_hist, &why);

@@ -62,8 +62,7 @@ std::string oneOf(const std::vector<std::string>& words);
 
 class Reader {
  public:
-  Reader(TokenReader& in, const Settings& s, Model& t, Histories& h,
-         const ParameterValues& values)
+  Reader(TokenReader& in, const Settings& s, Model& t, Histories& h, const ParameterValues& values)
       : in_(in), s_(s), t_(t), h_(h), values_(values) {}
 
   void run();
@@ -159,7 +158,8 @@ class Reader {
   const Settings& s_;
   Model& t_;
   Histories& h_;
-  const ParameterValues& values_;  // value texts given in place of the file's
+  // Value texts given in place of the file's (orvaldyn-batch --set).
+  const ParameterValues& values_;
   std::string cur_;          // current token from the joint section on
   int recordLine_ = 0;       // line of the record being read
   SourcePos recordPos_;      // place of its first token
