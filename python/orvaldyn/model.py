@@ -11,10 +11,13 @@ _FILE_SUFFIXES = (".stl", ".bmp")
 
 
 class ModelInfo:
-    def __init__(self, path):
+    def __init__(self, path, text=None):
+        """The model file at `path`, or its bytes `text`."""
         self.path = os.path.abspath(path)
-        with open(path, "rb") as f:
-            self.text = f.read()
+        if text is None:
+            with open(path, "rb") as f:
+                text = f.read()
+        self.text = text
         tokens = self.text.decode("utf-8", "replace").lstrip("\ufeff").split()
         self.parameters, self.bodies, self.outputs, self.files = [], [], [], []
         sections = {}

@@ -160,6 +160,22 @@ def _program_check(path, model):
         raise ResultError(text or f"orvaldyn-batch exited with {p.returncode}")
 
 
+def read_channels(path, names):
+    """The sample times and the output channels {name: values} of a result
+    file the program has just written: what a study's metrics need, read
+    without the rest of the file."""
+    with open(path, "rb") as f:
+        text = f.read().decode("ascii", "replace")
+    start, out = text.index("\ntime\n") + 6, text.rindex("\noutput\n") + 8
+    time = np.fromstring(text[start:text.index("%", start)], sep=" ")
+    values = np.fromstring(text[out:text.rindex("%")], sep=" ")
+    if values.size != time.size * len(names):
+        raise ResultError(f"{path}: output rows hold {values.size} values, not "
+                          f"{time.size} rows of {len(names)}")
+    values = values.reshape(time.size, len(names))
+    return time, {name: values[:, i] for i, name in enumerate(names)}
+
+
 def read_result(path, model=None, as_frame=False, check=True):
     """Reads the result file at `path`. With `model` (its model file) the
     channels and bodies get their names, and a file not written for that

@@ -11,7 +11,8 @@ from concurrent.futures import ThreadPoolExecutor, as_completed
 
 import numpy as np
 
-from .result import read_result
+from .model import ModelInfo
+from .result import read_channels
 from .run import RESULT, bundle, execute, run_key, value_text
 
 
@@ -84,14 +85,10 @@ def _metrics(path, files, model_name, metrics):
     values = {"metric names": sorted(metrics)}
     if path is None:
         return values
-    with tempfile.TemporaryDirectory(prefix="orvaldyn-model-") as tmp:
-        model = os.path.join(tmp, model_name)
-        with open(model, "wb") as f:
-            f.write(files[model_name])
-        r = read_result(path, model, check=False)
-    for ch, v in r.channels.items():
+    time, channels = read_channels(path, ModelInfo(model_name, files[model_name]).outputs)
+    for ch, v in channels.items():
         for name, fn in metrics.items():
-            values[f"{ch}.{name}"] = float(fn(v, r.time))
+            values[f"{ch}.{name}"] = float(fn(v, time))
     return values
 
 
