@@ -21,17 +21,10 @@ namespace {
 
 void addMesh(Model& m, int body, std::vector<double> node, std::vector<int> tri) {
   auto mesh = std::make_shared<StlMesh>();
-  mesh->node = std::move(node);
-  mesh->tri = std::move(tri);
-  Shape sh;
-  sh.type = "STL";
-  sh.kind = ShapeType::Stl;
-  sh.body = body;
-  sh.node_num = mesh->node_num();
-  sh.stl_num = mesh->stl_num();
-  sh.vertex_num = 3 * sh.stl_num;
-  sh.mesh = mesh;
-  m.shapes.push_back(sh);
+  mesh->node = std::move(node), mesh->tri = std::move(tri);
+  Shape& sh = m.shapes.emplace_back();
+  sh.type = "STL", sh.kind = ShapeType::Stl, sh.body = body, sh.mesh = mesh;
+  sh.node_num = mesh->node_num(), sh.stl_num = mesh->stl_num(), sh.vertex_num = 3 * sh.stl_num;
 }
 
 // A plate of 2 cells^2 triangles in y = 0 (body 0) and a ball of radius 0.1
@@ -72,10 +65,9 @@ Model plateAndBall(const double* ctr) {
     tri.insert(tri.end(), {bottom, at(rings - 1, j), at(rings - 1, j + 1)});
   }
   addMesh(m, 1, node, tri);
-  Contact c;
-  c.i_shape = 1, c.j_shape = 0, c.i_body = 1, c.j_body = 0;
-  c.k = 1e5, c.c = 100, c.d = 0.05, c.myu = 0.3;
-  m.contacts.push_back(c);
+  Contact& c = m.contacts.emplace_back();
+  c.i_shape = 1, c.j_shape = 0, c.i_body = 1, c.j_body = 0, c.k = 1e5, c.c = 100, c.d = 0.05,
+  c.myu = 0.3;
   return m;
 }
 
@@ -142,21 +134,15 @@ TEST(ContactSpeed, BodyFrameSearchFindsWhatTheLoopsFind) {
   EXPECT_GE(touching, 8);
 }
 
-// The contact examples run on 1 and 2 threads: the same histories, to the bit.
-TEST(ContactSpeed, ExamplesAreTheSameOnAnyThreadCount) {
-  for (const char* file : {"contact_drop.txt", "contact_group.txt"}) {
-    SCOPED_TRACE(file);
-    Settings one = orvtest::exampleSettings(), two = one;
-    one.N_THREADS = 1;
-    two.N_THREADS = 2;
-    const std::string path = std::string(ORVALDYN_EXAMPLES) + "/" + file;
-    const orvtest::Outcome a = orvtest::runFile(path, one), b = orvtest::runFile(path, two);
-    ASSERT_EQ(a.status, AnalysisStatus::Completed) << a.message;
-    ASSERT_EQ(b.status, a.status);
-    EXPECT_EQ(a.h.p_YYY, b.h.p_YYY);
-    EXPECT_EQ(a.h.cont_position, b.h.cont_position);
-    EXPECT_EQ(a.h.cont_value, b.h.cont_value);
-    EXPECT_EQ(a.h.p_output, b.h.p_output);
-    EXPECT_GT(a.h.cont_value.size(), 0u);
-  }
+// A contact group run on 1 and 2 threads (its pairs searched in parallel):
+// the same histories, to the bit.
+TEST(ContactSpeed, GroupRunIsTheSameOnAnyThreadCount) {
+  Settings one = orvtest::exampleSettings(), two = one;
+  one.N_THREADS = 1, two.N_THREADS = 2;
+  const std::string path = std::string(ORVALDYN_EXAMPLES) + "/contact_group.txt";
+  const orvtest::Outcome a = orvtest::runFile(path, one), b = orvtest::runFile(path, two);
+  ASSERT_EQ(a.status, AnalysisStatus::Completed) << a.message;
+  EXPECT_GT(a.h.cont_value.size(), 0u);
+  EXPECT_TRUE(b.status == a.status && b.h.p_YYY == a.h.p_YYY &&
+              b.h.cont_position == a.h.cont_position && b.h.cont_value == a.h.cont_value);
 }

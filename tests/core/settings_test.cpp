@@ -12,13 +12,10 @@ namespace {
 
 std::string settingText(const std::string& energy, const std::string& threads,
                         const std::string& algorithm, const std::string& graphic) {
-  return "energy_flag " + energy +
-         "\nminimum_limit_energy 1e-6\nEnergy_variation 0.001\n"
-         "contact_time_step_coefficient 0.25\nMain_Light_Position 1 2.5 -3\nN_THREADS " +
-         threads + "\nCONTACT_ALGORITHM " + algorithm +
-         "\nCONTACT_PARALLEL all\nQt_Timer[ms] 40\n"
-         "Force_Graphic " +
-         graphic + "\nForce_Value off\n";
+  return "energy_flag " + energy + "\nminimum_limit_energy 1e-6\nEnergy_variation 0.001\n" +
+         "contact_time_step_coefficient 0.25\nMain_Light_Position 1 2.5 -3\nN_THREADS " + threads +
+         "\nCONTACT_ALGORITHM " + algorithm + "\nCONTACT_PARALLEL all\nQt_Timer[ms] 40\n" +
+         "Force_Graphic " + graphic + "\nForce_Value off\n";
 }
 
 // setting/setting.txt and setting/color.txt ("" leaves one out) read from a fresh folder,
