@@ -1,5 +1,5 @@
-// Every shipped example run with the shipped settings: where its samples lie
-// and what its results must agree with.
+// Every shipped example run with the shipped settings: where its samples lie,
+// what its results must agree with, and that the thread count changes none.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,4 +82,17 @@ TEST(Examples, ContactRunStartingLateLandsOnTheSameSamples) {
             << ti << " " << k;
     }
   }
+}
+
+// contact_group.txt on 1 and 2 threads (its pairs searched in parallel): the
+// same histories, to the bit.
+TEST(Examples, ContactGroupRunIsTheSameOnAnyThreadCount) {
+  Settings one = orvtest::exampleSettings(), two = one;
+  one.N_THREADS = 1, two.N_THREADS = 2;
+  const std::string path = std::string(ORVALDYN_EXAMPLES) + "/contact_group.txt";
+  const Outcome a = orvtest::runFile(path, one), b = orvtest::runFile(path, two);
+  ASSERT_EQ(a.status, AnalysisStatus::Completed) << a.message;
+  EXPECT_GT(a.h.cont_value.size(), 0u);
+  EXPECT_TRUE(b.status == a.status && b.h.p_YYY == a.h.p_YYY &&
+              b.h.cont_position == a.h.cont_position && b.h.cont_value == a.h.cont_value);
 }
