@@ -112,8 +112,7 @@ TEST(StartChecks, RowLevelsFollowTheEvaluatorsRows) {
   m.bodies.resize(2), m.frames.resize(2), m.joints.resize(1);
   m.bodies[1].cg_pos[0] = 1, m.bodies[1].cg_pos[1] = 0.5, m.bodies[1].cg_pos[2] = 0.2;
   for (int b = 0; b < 2; ++b) {
-    m.frames[b].body = b;
-    m.frames[b].pos[0] = 0.3 + 0.1 * b, m.frames[b].pos[1] = 0.1;
+    m.frames[b].body = b, m.frames[b].pos[0] = 0.3 + 0.1 * b, m.frames[b].pos[1] = 0.1;
     m.frames[b].ang[0] = 20, m.frames[b].ang[1] = 30 + b, m.frames[b].ang[2] = 40;
   }
   std::vector<double> Y(28, 0.0);

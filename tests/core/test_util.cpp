@@ -129,9 +129,7 @@ Outcome loadText(const std::string& text, const orv::Settings& s) {
   return r;
 }
 
-namespace {
-
-Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
+static Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
   if (!r.read) return r;
   if (edit) edit(r.m);
   ConsoleCapture con;
@@ -141,8 +139,6 @@ Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = n
   r.console += con.text();
   return r;
 }
-
-}  // namespace
 
 Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&)) {
   return analyse(loadFile(path, s), s, edit);
