@@ -165,10 +165,10 @@ def read_channels(path, names):
     file the program has just written: what a study's metrics need, read
     without the rest of the file."""
     with open(path, "rb") as f:
-        text = f.read().decode("ascii", "replace")
-    start, out = text.index("\ntime\n") + 6, text.rindex("\noutput\n") + 8
-    time = np.fromstring(text[start:text.index("%", start)], sep=" ")
-    values = np.fromstring(text[out:text.rindex("%")], sep=" ")
+        text = f.read()
+    start, out = text.index(b"\ntime\n") + 6, text.rindex(b"\noutput\n") + 8
+    time = np.fromstring(text[start:text.index(b"%", start)], sep=" ")
+    values = np.fromstring(text[out:text.rindex(b"%")], sep=" ")
     if values.size != time.size * len(names):
         raise ResultError(f"{path}: output rows hold {values.size} values, not "
                           f"{time.size} rows of {len(names)}")

@@ -74,30 +74,34 @@ def run_key(files, params):
     return h.hexdigest()[:16]
 
 
-def _command(model_name, params, program):
+def _command(model_name, params, result, program):
     cmd = [program or batch_program()]
     for name, text in params.items():
         cmd += ["--set", f"{name}={text}"]
-    return cmd + ["--output", RESULT, model_name]
+    return cmd + ["--output", result, model_name]
 
 
-def execute(files, model_name, params, folder, program=None):
-    """Runs the model of `files` with the value texts `params` in `folder`
-    (made, must not exist). Returns (status, message, console, wall seconds);
-    the result, if any, is folder/result.txt."""
+def write_files(files, folder):
+    """Makes `folder` (must not exist) holding the files of a bundle."""
     os.makedirs(folder)
     for rel, data in files.items():
         p = os.path.join(folder, rel)
         os.makedirs(os.path.dirname(p), exist_ok=True)
         with open(p, "wb") as f:
             f.write(data)
+
+
+def execute(folder, model_name, params, result=RESULT, program=None):
+    """Runs the model `model_name` of the bundle in `folder` with the value
+    texts `params`, writing the result (if any) as folder/`result`. Returns
+    (status, message, console, wall seconds)."""
     t0 = time.perf_counter()
-    p = subprocess.run(_command(model_name, params, program), cwd=folder, capture_output=True,
-                       text=True, errors="replace")
+    p = subprocess.run(_command(model_name, params, result, program), cwd=folder,
+                       capture_output=True, text=True, errors="replace")
     wall = time.perf_counter() - t0
     message = "\n".join(ln[len("orvaldyn-batch: "):] if ln.startswith("orvaldyn-batch: ") else ln
                         for ln in p.stderr.splitlines())
-    written = os.path.exists(os.path.join(folder, RESULT))
+    written = os.path.exists(os.path.join(folder, result))
     # 1 covers a run refused before it started (no result) and one that
     # failed on its way (its samples so far written).
     status = {0: "done", 3: "stopped"}.get(p.returncode, "failed" if written else "refused")
@@ -116,7 +120,8 @@ def run(model, params=None, workdir=None, program=None):
     if workdir is None:
         os.rmdir(folder)
     name = os.path.basename(model)
-    status, message, console, wall = execute(files, name, params, folder, program)
+    write_files(files, folder)
+    status, message, console, wall = execute(folder, name, params, program=program)
     if status in ("refused", "failed"):
         raise RunError(status, message, console)
     out = Outcome()

@@ -6,14 +6,16 @@ import os
 import shutil
 import tempfile
 import uuid
+import math
+import queue
 import zlib
-from concurrent.futures import ThreadPoolExecutor, as_completed
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
 from .model import ModelInfo
 from .result import read_channels
-from .run import RESULT, bundle, execute, run_key, value_text
+from .run import RESULT, bundle, execute, run_key, value_text, write_files
 
 
 # The metrics of a channel by default: name -> function of (values, time).
@@ -44,13 +46,25 @@ def _metric_functions(metrics):
     return {name: METRICS[name] for name in metrics}
 
 
-def run_row(files, model_name, params, metrics, program=None, place=None):
-    """One run of a study, where a worker can do it: in a folder of its own,
-    removed after. Returns its record, its result file (compressed; None when
-    there is none or it was moved into the study's folder) and its console text.
-    place = (study folder, mark file, mark): where the worker sees the mark,
-    it shares the study's disk and works there, moving the result in place
-    rather than sending it."""
+def _keep(folder, record, console, result=None):
+    """Keeps a run in its folder of the study; record.json is written last,
+    and its presence says the run is complete."""
+    os.makedirs(folder, exist_ok=True)
+    if result is not None:
+        os.replace(result, os.path.join(folder, RESULT))
+    _write_atomic(os.path.join(folder, "console.txt"), console.encode())
+    _write_atomic(os.path.join(folder, "record.json"), json.dumps(record).encode())
+
+
+def run_rows(rows, files, model_name, metrics, program=None, place=None):
+    """Runs of a study one after another, where a worker can do them, in one
+    folder holding the model's files, removed after. rows: [(params, run
+    folder name)]. Returns, per row, (record, result file compressed or None,
+    console text, kept). place = (study folder, mark file, mark) or None:
+    where the worker sees the mark, it shares the study's disk, works there
+    and keeps each run in the study's folder itself (kept True) rather than
+    sending it; a run kept there already, by this task before its worker
+    died, is not run again."""
     shared = False
     if place is not None:
         try:
@@ -60,33 +74,48 @@ def run_row(files, model_name, params, metrics, program=None, place=None):
             pass
     base = os.path.join(place[0], ".work") if shared else tempfile.gettempdir()
     folder = os.path.join(base, f"orvaldyn-run-{uuid.uuid4().hex}")
+    outcomes = []
+    channels = ModelInfo(model_name, files[model_name]).outputs
     try:
-        status, message, console, wall = execute(files, model_name, params, folder, program)
-        record = {"status": status, "message": message, "wall": wall}
-        path = os.path.join(folder, RESULT)
-        written = status != "refused" and os.path.exists(path)
-        record["metrics"] = _metrics(path if written else None, files, model_name, metrics)
-        data = None
-        if written and shared:
-            target = os.path.join(place[0], "runs", place[3])
-            os.makedirs(target, exist_ok=True)
-            os.replace(path, os.path.join(target, RESULT))
-        elif written:
-            with open(path, "rb") as f:
-                data = zlib.compress(f.read(), 1)
-        return record, data, console
+        write_files(files, folder)
+        for params, run_name in rows:
+            target = os.path.join(place[0], "runs", run_name) if shared else None
+            if shared:
+                try:
+                    with open(os.path.join(target, "record.json")) as f:
+                        outcomes.append((json.load(f), None, "", True))
+                    continue
+                except (OSError, ValueError):
+                    pass
+            result = f"result-{uuid.uuid4().hex}.txt"
+            status, message, console, wall = execute(folder, model_name, params, result, program)
+            record = {"status": status, "message": message, "wall": wall, "params": params}
+            path = os.path.join(folder, result)
+            written = status != "refused" and os.path.exists(path)
+            record["metrics"] = _metrics(path if written else None, channels, metrics)
+            if shared:
+                _keep(target, record, console, path if written else None)
+                outcomes.append((record, None, console, True))
+                continue
+            data = None
+            if written:
+                with open(path, "rb") as f:
+                    data = zlib.compress(f.read(), 1)
+                os.remove(path)
+            outcomes.append((record, data, console, False))
+        return outcomes
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def _metrics(path, files, model_name, metrics):
+def _metrics(path, channels, metrics):
     """CHANNEL.METRIC of every output channel of the result at `path` (None:
     no result), its channels named as the model names them."""
     values = {"metric names": sorted(metrics)}
     if path is None:
         return values
-    time, channels = read_channels(path, ModelInfo(model_name, files[model_name]).outputs)
-    for ch, v in channels.items():
+    time, samples = read_channels(path, channels)
+    for ch, v in samples.items():
         for name, fn in metrics.items():
             values[f"{ch}.{name}"] = float(fn(v, time))
     return values
@@ -99,6 +128,18 @@ def _write_atomic(path, data):
     with open(tmp, "wb") as f:
         f.write(data)
     os.replace(tmp, path)
+
+
+# What a task of several runs should take at least [s]: a task costs a few
+# milliseconds of the scheduler's and the worker's time, a run of a small
+# model hardly more.
+TASK_SECONDS = 0.5
+
+
+def _submit(client, args):
+    # Its own small function: the client sends the source of the function
+    # that submits, for the dashboard, and reads it anew for every task.
+    return client.submit(run_rows, *args, pure=False)
 
 
 def _read_table(table):
@@ -142,77 +183,104 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
 
     params = [_row_params(r) for _, r in rows.iterrows()]
     keys = [run_key(files, p) for p in params]
+    run_names = [f"{stem}_{key}" for key in keys]
     records = [None] * len(params)
+    channels = ModelInfo(name, files[name]).outputs
+
+    def with_metrics(record, i):
+        # A run kept by a study that asked for other metrics: the result is
+        # there, only the numbers are made again.
+        if record["metrics"].get("metric names") != sorted(fns):
+            result = os.path.join(runs_dir, run_names[i], RESULT)
+            record["metrics"] = _metrics(result if os.path.exists(result) else None,
+                                         channels, fns)
+        return record
+
     todo = []
-    for i, key in enumerate(keys):
-        folder = os.path.join(runs_dir, f"{stem}_{key}")
+    for i in range(len(params)):
         try:
-            with open(os.path.join(folder, "record.json")) as f:
-                records[i] = json.load(f)
+            with open(os.path.join(runs_dir, run_names[i], "record.json")) as f:
+                records[i] = with_metrics(json.load(f), i)
         except (OSError, ValueError):
             todo.append(i)
-            continue
-        if records[i]["metrics"].get("metric names") != sorted(fns):
-            # Kept from a study that asked for other metrics: the result is
-            # there, only the numbers are made again.
-            result = os.path.join(folder, RESULT)
-            records[i]["metrics"] = _metrics(result if os.path.exists(result) else None,
-                                             files, name, fns)
     done = len(params) - len(todo)
     if progress:
         progress(done, len(params))
 
-    def keep(i, outcome):
-        record, data, console = outcome
-        folder = os.path.join(runs_dir, f"{stem}_{keys[i]}")
-        os.makedirs(folder, exist_ok=True)
-        record["params"] = params[i]
-        if data:
-            _write_atomic(os.path.join(folder, RESULT), zlib.decompress(data))
-        _write_atomic(os.path.join(folder, "console.txt"), console.encode())
-        # Written last: its presence says the run is complete.
-        _write_atomic(os.path.join(folder, "record.json"), json.dumps(record).encode())
-        records[i] = record
-
-    # One task per distinct run: rows that repeat a run share it.
+    # One run per distinct key: rows that repeat a run share it.
     first = {}
     for i in todo:
         first.setdefault(keys[i], i)
+    waiting = list(first.values())
+    repeats = {i: sum(1 for j in todo if keys[j] == keys[i]) for i in waiting}
     # A worker that sees this mark writes into `out` itself.
     mark = uuid.uuid4().hex
     mark_file = os.path.join(out, f".mark-{mark}")
     _write_atomic(mark_file, mark.encode())
-
-    def place(i):
-        return (out, os.path.basename(mark_file), mark, f"{stem}_{keys[i]}")
+    place = (out, os.path.basename(mark_file), mark)
 
     if client is not None:
-        futures = {client.submit(run_row, files, name, params[i], fns, program, place(i),
-                                 pure=False): i
-                   for i in first.values()}
-        from dask.distributed import as_completed as dask_completed
-        pending = dask_completed(futures)
+        def slots():
+            info = client.scheduler_info().get("workers", {})
+            return max(1, sum(w.get("nthreads", 1) for w in info.values()))
     else:
-        pool = ThreadPoolExecutor(max_workers=workers or os.cpu_count() or 1)
-        futures = {pool.submit(run_row, files, name, params[i], fns, program, place(i)): i
-                   for i in first.values()}
-        pending = as_completed(futures)
+        local = workers or os.cpu_count() or 1
+        pool = ThreadPoolExecutor(max_workers=local)
+
+        def slots():
+            return local
+    ended = queue.Queue()
+    running = {}  # future -> the rows it runs
+    walls = []
+
+    def submit(n):
+        # A task runs several rows once runs are seen to be short, so that
+        # the cost of a task stays small beside its runs; never so many that
+        # the last tasks leave workers idle (n: the workers' threads).
+        size = 1
+        if walls:
+            size = int(TASK_SECONDS / max(sum(walls) / len(walls), 1e-3))
+        size = max(1, min(size, math.ceil(len(waiting) / (2 * n))))
+        chunk, waiting[:size] = waiting[:size], []
+        args = ([(params[i], run_names[i]) for i in chunk], files, name, fns, program, place)
+        fut = _submit(client, args) if client is not None else pool.submit(run_rows, *args)
+        running[fut] = chunk
+        fut.add_done_callback(ended.put)
+
     try:
-        for fut in pending:
+        while waiting or running:
+            n = slots()
+            while waiting and len(running) < 2 * n:
+                submit(n)
+            fut = ended.get()
+            chunk = running.pop(fut)
             try:
-                keep(futures[fut], fut.result())
-            except Exception as e:  # noqa: BLE001 - the row tells, the study goes on
+                outcomes = fut.result()
+            except Exception as e:  # noqa: BLE001 - the rows tell, the study goes on
                 # Not the analysis but where it ran (no program on a worker,
                 # workers killed again and again): nothing is kept, so a
-                # study run again tries the row anew.
-                records[futures[fut]] = {"status": "failed", "message": f"{type(e).__name__}: {e}",
-                                         "wall": float("nan"), "metrics": {}}
-            done += sum(1 for i in todo if keys[i] == keys[futures[fut]])
+                # study run again tries the rows anew.
+                outcomes = [({"status": "failed", "message": f"{type(e).__name__}: {e}",
+                              "wall": float("nan"), "metrics": {}}, None, "", True)] * len(chunk)
+            for i, (record, data, console, kept) in zip(chunk, outcomes):
+                if not kept:
+                    folder = os.path.join(runs_dir, run_names[i])
+                    os.makedirs(folder, exist_ok=True)
+                    if data:
+                        _write_atomic(os.path.join(folder, RESULT), zlib.decompress(data))
+                    _keep(folder, record, console)
+                records[i] = with_metrics(record, i) if record["metrics"] else record
+                if record["wall"] == record["wall"]:  # not NaN
+                    walls.append(record["wall"])
+                done += repeats[i]
             if progress:
                 progress(done, len(params))
     finally:
         if client is None:
             pool.shutdown(cancel_futures=True)
+        else:
+            for fut in running:
+                fut.cancel()
         os.remove(mark_file)  # .work/ stays: another study may be starting a run in it
     for i in todo:
         if records[i] is None:
@@ -222,7 +290,7 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
     for i, rec in enumerate(records):
         row = {c: rows.iloc[i][c] for c in rows.columns}
         row.update(status=rec["status"], message=rec["message"], wall=rec["wall"],
-                   run=os.path.join("runs", f"{stem}_{keys[i]}"))
+                   run=os.path.join("runs", run_names[i]))
         row.update((k, v) for k, v in rec["metrics"].items() if k != "metric names")
         table_rows.append(row)
     result = pd.DataFrame(table_rows)
