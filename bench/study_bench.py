@@ -5,13 +5,18 @@ in one folder and as orvaldyn.study on a Dask LocalCluster of W worker
 processes (default 2) of T threads each (default 1), measured side by side
 in this one run, R rounds (default 2) one after the other. Prints the wall
 times, their ratio (the cluster's start-up apart and included) and the load
-average before and after each round, since the machine may be shared.
+average before and after each round, since the machine may be shared. On a
+loaded machine the wall times say little, so it prints the processor time
+each side used as well (the study's: the scheduler's process, the workers
+and their runs): with W idle cores the ratio could be at most W times their
+quotient.
 
     /usr/bin/python3 bench/study_bench.py PATH/TO/orvaldyn-batch [N] [W] [T] [R]
 
 Nothing is asserted; the runs happen in a scratch folder."""
 
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -20,6 +25,12 @@ import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(TOP, "python"))
+
+
+def cpu():
+    """Processor seconds of this process and of its children that have ended."""
+    return sum(getattr(resource.getrusage(who), f) for who in
+               (resource.RUSAGE_SELF, resource.RUSAGE_CHILDREN) for f in ("ru_utime", "ru_stime"))
 
 
 def main():
@@ -47,21 +58,24 @@ def round_(batch, n, w, threads, r):
         shutil.copytree(os.path.join(TOP, "examples"), work,
                         ignore=shutil.ignore_patterns("log"))
         os.chdir(work)
-        t0 = time.perf_counter()
+        t0, c0 = time.perf_counter(), cpu()
         for i, k in enumerate(rates):
             subprocess.run([batch, "--quiet", "--set", f"k_spring={k!r}", "--output",
                             f"seq/r{i}.txt", "spring_mass.txt"], check=True,
                            stdout=subprocess.DEVNULL)
-        sequential = time.perf_counter() - t0
+        sequential, sequential_cpu = time.perf_counter() - t0, cpu() - c0
 
         t0 = time.perf_counter()
         cluster = LocalCluster(n_workers=w, threads_per_worker=threads,
                                dashboard_address=":0")
         client = Client(cluster)
-        started = time.perf_counter()
+        workers0 = client.run(cpu)
+        started, c0 = time.perf_counter(), cpu()
         df = orvaldyn.study("spring_mass.txt", pd.DataFrame({"k_spring": rates}),
                             client=client, out="study")
-        ended = time.perf_counter()
+        ended, c1 = time.perf_counter(), cpu()
+        workers1 = client.run(cpu)
+        study_cpu = c1 - c0 + sum(workers1[a] - workers0[a] for a in workers1)
         client.close()
         cluster.close()
         os.chdir(TOP)
@@ -73,6 +87,8 @@ def round_(batch, n, w, threads, r):
     for what, wall in (("study (cluster running):", ended - started),
                        ("study with its start-up:", ended - t0)):
         print(f"{what:27}{wall:7.2f} s  ratio {sequential / wall:.2f}")
+    print(f"processor time: sequential {sequential_cpu:.2f} s, study {study_cpu:.2f} s; "
+          f"on {w} idle cores a ratio of at most {w * sequential_cpu / study_cpu:.2f}")
     print("load average before: %.2f %.2f %.2f, after: %.2f %.2f %.2f" % (load0 + load1))
 
 

@@ -12,6 +12,7 @@ from .programs import batch_program, setting_dir
 from .result import read_result
 
 RESULT = "result.txt"  # the result file's name in a run's folder
+CONSOLE = "console.txt"  # what the program printed, beside it
 
 
 class RunError(RuntimeError):
@@ -91,23 +92,28 @@ def write_files(files, folder):
             f.write(data)
 
 
-def execute(folder, model_name, params, result=RESULT, program=None):
+def execute(folder, model_name, params, result=RESULT, console=CONSOLE, program=None):
     """Runs the model `model_name` of the bundle in `folder` with the value
-    texts `params`, writing the result (if any) as folder/`result`. Returns
-    (status, message, console, wall seconds)."""
+    texts `params`, writing the result (if any) as folder/`result` and what
+    it prints as folder/`console`. Returns (status, message, console text,
+    wall seconds)."""
     t0 = time.perf_counter()
-    p = subprocess.run(_command(model_name, params, result, program), cwd=folder,
-                       capture_output=True, text=True, errors="replace")
+    # Standard output to a file, not a pipe: no loop of reads here while it runs.
+    with open(os.path.join(folder, console), "wb") as out:
+        p = subprocess.run(_command(model_name, params, result, program), cwd=folder,
+                           stdout=out, stderr=subprocess.PIPE)
     wall = time.perf_counter() - t0
+    with open(os.path.join(folder, console), "rb") as f:
+        text = f.read().decode("utf-8", "replace")
     message = "\n".join(ln[len("orvaldyn-batch: "):] if ln.startswith("orvaldyn-batch: ") else ln
-                        for ln in p.stderr.splitlines())
+                        for ln in p.stderr.decode("utf-8", "replace").splitlines())
     written = os.path.exists(os.path.join(folder, result))
     # 1 covers a run refused before it started (no result) and one that
     # failed on its way (its samples so far written).
     status = {0: "done", 3: "stopped"}.get(p.returncode, "failed" if written else "refused")
     if p.returncode == 2:
         status = "refused"
-    return status, message, p.stdout, wall
+    return status, message, text, wall
 
 
 def run(model, params=None, workdir=None, program=None):

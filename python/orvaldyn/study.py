@@ -15,7 +15,7 @@ import numpy as np
 
 from .model import ModelInfo
 from .result import read_channels
-from .run import RESULT, bundle, execute, run_key, value_text, write_files
+from .run import CONSOLE, RESULT, bundle, execute, run_key, value_text, write_files
 
 
 # The metrics of a channel by default: name -> function of (values, time).
@@ -46,13 +46,13 @@ def _metric_functions(metrics):
     return {name: METRICS[name] for name in metrics}
 
 
-def _keep(folder, record, console, result=None):
-    """Keeps a run in its folder of the study; record.json is written last,
-    and its presence says the run is complete."""
+def _keep(folder, record, moved):
+    """Keeps a run in its folder of the study: the files of `moved` ({name
+    there: path}) moved in, then record.json, whose presence says the run
+    is complete."""
     os.makedirs(folder, exist_ok=True)
-    if result is not None:
-        os.replace(result, os.path.join(folder, RESULT))
-    _write_atomic(os.path.join(folder, "console.txt"), console.encode())
+    for name, path in moved.items():
+        os.replace(path, os.path.join(folder, name))
     _write_atomic(os.path.join(folder, "record.json"), json.dumps(record).encode())
 
 
@@ -87,14 +87,19 @@ def run_rows(rows, files, model_name, metrics, program=None, place=None):
                     continue
                 except (OSError, ValueError):
                     pass
-            result = f"result-{uuid.uuid4().hex}.txt"
-            status, message, console, wall = execute(folder, model_name, params, result, program)
+            run_id = uuid.uuid4().hex
+            result, console_file = f"result-{run_id}.txt", f"console-{run_id}.txt"
+            status, message, console, wall = execute(folder, model_name, params, result,
+                                                     console_file, program)
             record = {"status": status, "message": message, "wall": wall, "params": params}
             path = os.path.join(folder, result)
             written = status != "refused" and os.path.exists(path)
             record["metrics"] = _metrics(path if written else None, channels, metrics)
             if shared:
-                _keep(target, record, console, path if written else None)
+                moved = {CONSOLE: os.path.join(folder, console_file)}
+                if written:
+                    moved[RESULT] = path
+                _keep(target, record, moved)
                 outcomes.append((record, None, console, True))
                 continue
             data = None
@@ -102,6 +107,7 @@ def run_rows(rows, files, model_name, metrics, program=None, place=None):
                 with open(path, "rb") as f:
                     data = zlib.compress(f.read(), 1)
                 os.remove(path)
+            os.remove(os.path.join(folder, console_file))
             outcomes.append((record, data, console, False))
         return outcomes
     finally:
@@ -260,6 +266,7 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
                 # Not the analysis but where it ran (no program on a worker,
                 # workers killed again and again): nothing is kept, so a
                 # study run again tries the rows anew.
+                # (True: no files to keep.)
                 outcomes = [({"status": "failed", "message": f"{type(e).__name__}: {e}",
                               "wall": float("nan"), "metrics": {}}, None, "", True)] * len(chunk)
             for i, (record, data, console, kept) in zip(chunk, outcomes):
@@ -268,7 +275,8 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
                     os.makedirs(folder, exist_ok=True)
                     if data:
                         _write_atomic(os.path.join(folder, RESULT), zlib.decompress(data))
-                    _keep(folder, record, console)
+                    _write_atomic(os.path.join(folder, CONSOLE), console.encode())
+                    _keep(folder, record, {})
                 records[i] = with_metrics(record, i) if record["metrics"] else record
                 if record["wall"] == record["wall"]:  # not NaN
                     walls.append(record["wall"])
