@@ -37,10 +37,10 @@ def main(argv=None):
 
     from . import study
     client = None
-    if a.scheduler:
-        from dask.distributed import Client
-        client = Client(a.scheduler)
     try:
+        if a.scheduler:
+            from dask.distributed import Client
+            client = Client(a.scheduler)
         df = study(a.model, a.table, client=client, out=a.out, workers=a.workers,
                    progress=_bar(sys.stderr))
     except (OSError, ValueError, KeyError) as e:
