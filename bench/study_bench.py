@@ -1,20 +1,22 @@
 #!/usr/bin/python3
 """A study against the same runs one after another: N runs (default 100) of
 the spring-mass example, k_spring swept, as N sequential orvaldyn-batch runs
-in one folder and as orvaldyn.study on a Dask LocalCluster of W worker
-processes (default 2) of T threads each (default 1), measured side by side
-in this one run, R rounds (default 2) one after the other. Prints the wall
-times, their ratio (the cluster's start-up apart and included) and the load
-average before and after each round, since the machine may be shared. On a
-loaded machine the wall times say little, so it prints the processor time
-each side used as well (the study's: the scheduler's process, the workers
-and their runs): with W idle cores the ratio could be at most W times their
-quotient.
+in one folder, as orvaldyn.study on a Dask LocalCluster of W worker
+processes (default 2) of T threads each (default 1) and as orvaldyn.study
+running W programs at a time without Dask, measured side by side in this
+one run, R rounds (default 2) one after the other. Prints the wall times,
+their ratio (the cluster's start-up, the workers' import of the package
+with it, apart and included) and the load average before and after each
+round, since the machine may be shared. On a loaded machine the wall times
+say little, so it prints the processor time each side used as well (the
+study's: the scheduler's process, the workers and their runs): with W idle
+cores the ratio could be at most W times their quotient.
 
     /usr/bin/python3 bench/study_bench.py PATH/TO/orvaldyn-batch [N] [W] [T] [R]
 
 Nothing is asserted; the runs happen in a scratch folder."""
 
+import importlib
 import os
 import resource
 import shutil
@@ -69,6 +71,9 @@ def round_(batch, n, w, threads, r):
         cluster = LocalCluster(n_workers=w, threads_per_worker=threads,
                                dashboard_address=":0")
         client = Client(cluster)
+        # A cluster that has served a study before: the workers have
+        # imported the package (NumPy with it) once and for all.
+        client.run(importlib.import_module, "orvaldyn.study")
         workers0 = client.run(cpu)
         started, c0 = time.perf_counter(), cpu()
         df = orvaldyn.study("spring_mass.txt", pd.DataFrame({"k_spring": rates}),
@@ -78,17 +83,25 @@ def round_(batch, n, w, threads, r):
         study_cpu = c1 - c0 + sum(workers1[a] - workers0[a] for a in workers1)
         client.close()
         cluster.close()
+
+        # The same without Dask: W runs at a time from threads of this process.
+        l0, c0 = time.perf_counter(), cpu()
+        local = orvaldyn.study("spring_mass.txt", pd.DataFrame({"k_spring": rates}),
+                               workers=w, out="local")
+        local_wall, local_cpu = time.perf_counter() - l0, cpu() - c0
         os.chdir(TOP)
     load1 = os.getloadavg()
-    assert (df["status"] == "done").all()
+    assert (df["status"] == "done").all() and (local["status"] == "done").all()
     print(f"round {r}: {n} runs of spring_mass.txt, {os.cpu_count()} cores, {w} Dask "
           f"workers of {threads} thread{'s' if threads > 1 else ''}")
     print(f"sequential orvaldyn-batch: {sequential:7.2f} s")
     for what, wall in (("study (cluster running):", ended - started),
                        ("study with its start-up:", ended - t0)):
         print(f"{what:27}{wall:7.2f} s  ratio {sequential / wall:.2f}")
-    print(f"processor time: sequential {sequential_cpu:.2f} s, study {study_cpu:.2f} s; "
-          f"on {w} idle cores a ratio of at most {w * sequential_cpu / study_cpu:.2f}")
+    print(f"{'study in local processes:':27}{local_wall:7.2f} s  ratio {sequential / local_wall:.2f}")
+    print(f"processor time: sequential {sequential_cpu:.2f} s, study {study_cpu:.2f} s "
+          f"({local_cpu:.2f} s in local processes); on {w} idle cores a ratio of at most "
+          f"{w * sequential_cpu / study_cpu:.2f} ({w * sequential_cpu / local_cpu:.2f})")
     print("load average before: %.2f %.2f %.2f, after: %.2f %.2f %.2f" % (load0 + load1))
 
 
