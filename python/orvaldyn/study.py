@@ -301,7 +301,8 @@ def study(model, table, client=None, metrics=None, out=None, workers=None, progr
                    run=os.path.join("runs", run_names[i]))
         row.update((k, v) for k, v in rec["metrics"].items() if k != "metric names")
         table_rows.append(row)
-    result = pd.DataFrame(table_rows)
+    result = pd.DataFrame(table_rows, columns=None if table_rows else
+                          [*rows.columns, "status", "message", "wall", "run"])
     for c in rows.columns:  # numbers where the whole column is numbers
         try:
             result[c] = pd.to_numeric(result[c])
