@@ -60,7 +60,7 @@ def run_rows(rows, files, model_name, metrics, program=None, place=None):
     """Runs of a study one after another, where a worker can do them, in one
     folder holding the model's files, removed after. rows: [(params, run
     folder name)]. Returns, per row, (record, result file compressed or None,
-    console text, kept). place = (study folder, mark file, mark) or None:
+    console text, kept: its files are in place already). place = (study folder, mark file, mark) or None:
     where the worker sees the mark, it shares the study's disk, works there
     and keeps each run in the study's folder itself (kept True) rather than
     sending it; a run kept there already, by this task before its worker
@@ -100,7 +100,7 @@ def run_rows(rows, files, model_name, metrics, program=None, place=None):
                 if written:
                     moved[RESULT] = path
                 _keep(target, record, moved)
-                outcomes.append((record, None, console, True))
+                outcomes.append((record, None, "", True))
                 continue
             data = None
             if written:
