@@ -1,13 +1,11 @@
 // Rotation integrated to first order: what fast and tumbling bodies must
-// keep, the closed forms they must follow, and the setting that brings back
-// the second-order integration of the Euler parameters.
+// keep and the closed forms they must follow, against the second-order
+// integration of the Euler parameters that the setting brings back.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "files/settings_reader.h"
 #include "math/vec3.h"
 #include "test_util.h"
 
@@ -94,45 +92,4 @@ TEST(Rotation, TorqueFreeBodyKeepsEnergyAndMomentumNearItsIntermediateAxis) {
     if (w[1] * lastSign < 0.0) ++flips, lastSign = -lastSign;
   }
   EXPECT_GE(flips, 3) << "it must tumble, not spin steadily";
-}
-
-// The setting is an optional twelfth pair: a file without it (every file
-// kept from before) reads as before, without a word, and runs to first order.
-TEST(Rotation, SettingSelectsTheIntegration) {
-  const std::string eleven =
-      "energy_flag PTR\nminimum_limit_energy 1e-6\nEnergy_variation 0.001\n"
-      "contact_time_step_coefficient 0.1\nMain_Light_Position 1 2 3\nN_THREADS 1\n"
-      "CONTACT_ALGORITHM point\nCONTACT_PARALLEL all\nQt_Timer[ms] 50\nForce_Graphic on\n"
-      "Force_Value off\n";
-  const struct {
-    std::string extra;
-    RotationIntegration want;
-    std::string said;  // in the console beyond the eleven pairs' echo ("": nothing)
-  } cases[] = {
-      {"", RotationIntegration::FirstOrder, ""},
-      {"ROTATION_INTEGRATION second_order\n", RotationIntegration::SecondOrder, ""},
-      {"ROTATION_INTEGRATION rk4\n", RotationIntegration::FirstOrder,
-       "setting/setting.txt:12:22: 'rk4' is not first_order or second_order; expected "
-       "ROTATION_INTEGRATION"},
-  };
-  std::string plain;
-  for (const auto& c : cases) {
-    const std::string dir = orvtest::makeTempDir();
-    mkdir((dir + "/setting").c_str(), 0777);
-    orvtest::writeFile(dir + "/setting/setting.txt", eleven + c.extra);
-    orvtest::writeFile(dir + "/setting/color.txt", "END");
-    Settings s;
-    s.rotation = RotationIntegration::SecondOrder;  // the reader must reset it
-    Model m;
-    Histories h;
-    orvtest::ConsoleCapture con;
-    ASSERT_TRUE(readSettingsFiles(dir, s, m, h));
-    const std::string text = con.text();
-    EXPECT_EQ(s.rotation, c.want) << c.extra;
-    if (c.extra.empty()) plain = text;
-    if (c.said.empty())
-      EXPECT_EQ(text, plain) << c.extra;
-    else
-      EXPECT_TRUE(orvtest::has(text, c.said)) << text;
-  }
 }
