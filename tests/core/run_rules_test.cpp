@@ -166,14 +166,12 @@ TEST(RunRules, RunsThatGoWrongStopAndSayWhySoundOnesGoOn) {
     s.rotation = rotation;
     const Outcome blown =
         orvtest::runText(orvtest::chainModel(10, 0.01, "0.001 5e-10 8.3e-9 8.3e-9", false), s);
-    EXPECT_EQ(blown.status, AnalysisStatus::Stopped);
-    EXPECT_EQ(blown.message.rfind(rotation == RotationIntegration::SecondOrder
-                                      ? "The integration diverged in the step from t="
-                                      : "The energy changed by more than ten times",
-                                  0),
-              0u)
+    const char* rule = rotation == RotationIntegration::SecondOrder
+                           ? "The integration diverged in the step from t="
+                           : "The energy changed by more than ten times";
+    EXPECT_TRUE(blown.status == AnalysisStatus::Stopped && blown.message.rfind(rule, 0) == 0 &&
+                !has(blown.console, "Redundant"))
         << blown.message;
-    EXPECT_FALSE(has(blown.console, "Redundant"));
   }
   // 1000 N on 1 kg for 0.5 s, touching nothing: far more work than gravity
   // could do in the span, yet no rule stops it.
