@@ -43,6 +43,9 @@ struct Run {
   double step = 0.0;  // the next step size, as the step-size rule chose it
   int ti = 1;         // the next sample to store
   std::vector<double> Y, Ynew, Ys, k1, k2, k3, k4;
+  // To first order in rotation: Y and a stage state with the angular
+  // velocities in the place of the Euler-parameter rates (rk4_step.cpp).
+  std::vector<double> X, Xs;
   std::vector<int> dofs;
   // The evaluation of the sample just stored is the first stage of the step
   // that follows (haveK1), with the contact it found.
