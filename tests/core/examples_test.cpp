@@ -96,3 +96,46 @@ TEST(Examples, ContactGroupRunIsTheSameOnAnyThreadCount) {
   EXPECT_TRUE(b.status == a.status && b.h.p_YYY == a.h.p_YYY &&
               b.h.cont_position == a.h.cont_position && b.h.cont_value == a.h.cont_value);
 }
+
+// Steps per sample k store what the run storing every step stores at every
+// k-th step, to the bit: with contact (steps shortened and grown again), a
+// driven motion with reactions, and force elements. 7 divides none of the
+// spans, so the last few steps are not run.
+TEST(Examples, StepsPerSampleStoreEveryKthSampleToTheBit) {
+  const int k = 7;
+  for (const char* file : {"contact_drop.txt", "four_bar.txt", "spring_mass.txt"}) {
+    SCOPED_TRACE(file);
+    const Outcome& all = orvtest::exampleRun(file);
+    std::string text = orvtest::readFile(std::string(ORVALDYN_EXAMPLES) + "/" + file);
+    const size_t at = text.find('%', text.find("simulation_time"));
+    const Outcome some = orvtest::runText(text.insert(at, std::to_string(k) + " "),
+                                          orvtest::exampleSettings());
+    ASSERT_EQ(some.status, AnalysisStatus::Completed) << some.message;
+    const int n = some.h.anime_num;
+    ASSERT_EQ(n, (all.h.anime_num - 1) / k + 1);
+    ASSERT_EQ(n, some.m.sample_num);
+    auto rows = [](const std::vector<double>& v, int ti, size_t width) {
+      return std::vector<double>(v.begin() + ti * width, v.begin() + (ti + 1) * width);
+    };
+    auto contacts = [](const Outcome& r, int ti) {
+      const int first = r.h.stl_cont_ti_st[ti], count = r.h.stl_cont_ti_num[ti];
+      return std::vector<double>(r.h.cont_value.begin() + 3 * first,
+                                 r.h.cont_value.begin() + 3 * (first + count));
+    };
+    const size_t state = 14 * all.m.body_num(), nj = all.m.joint_num(), nm = all.m.motion_num();
+    for (int ti = 0; ti < n; ++ti) {
+      SCOPED_TRACE(ti);
+      const int tk = ti * k;
+      ASSERT_EQ(some.h.p_time[ti], all.h.p_time[tk]);
+      ASSERT_EQ(rows(some.h.p_YYY, ti, state), rows(all.h.p_YYY, tk, state));
+      ASSERT_EQ(rows(some.h.p_output, ti, all.m.output_num()),
+                rows(all.h.p_output, tk, all.m.output_num()));
+      ASSERT_EQ(rows(some.h.p_F_const, ti, 6 * nj), rows(all.h.p_F_const, tk, 6 * nj));
+      ASSERT_EQ(rows(some.h.p_C_const, ti, nj + nm), rows(all.h.p_C_const, tk, nj + nm));
+      ASSERT_EQ(rows(some.h.p_F_force, ti, 6 * all.m.force_num()),
+                rows(all.h.p_F_force, tk, 6 * all.m.force_num()));
+      ASSERT_EQ(contacts(some, ti), contacts(all, tk));
+    }
+    EXPECT_TRUE(std::string(file) != "contact_drop.txt" || !some.h.cont_value.empty());
+  }
+}
