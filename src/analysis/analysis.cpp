@@ -8,6 +8,7 @@
 #include "analysis/run_state.h"
 #include "dynamics/model_check.h"
 #include "dynamics/start_check.h"
+#include "expr/evaluator.h"
 #include "model/histories.h"
 #include "model/settings.h"
 #include "platform/console.h"
@@ -88,6 +89,9 @@ void firstSample(Run& r) {
   // joints and motions.
   r.Y.assign(state, 0.0);
   initialAnalysis(r.m, r.w, r.t, r.Y.data());
+  // TURN counts from the consistent start, in (-pi, pi] there.
+  r.w.kin.turns = turnsRead(r.w.programs);
+  countTurns(r);
   for (size_t i = 0; i < state; ++i) h.p_YYY[i] = r.Y[i];
   for (size_t k = 0; k < r.nj6; ++k) h.p_F_const[k] = r.w.kin.reactions[k] = 0.0;
   for (int k = 0; k < r.m.joint_num(); ++k) h.p_C_const[k] = 0.0;

@@ -47,6 +47,7 @@ struct Run {
   int ti = 1;         // the next sample to store
   std::vector<double> Y, Ynew, Ys, k1, k2, k3, k4;
   std::vector<double> reactions;  // of a multiple of D that is not stored
+  Kinematics accepted;            // rotations of the latest accepted state (TURN counts)
   std::vector<int> dofs;
   // The evaluation of the sample just stored is the first stage of the step
   // that follows (haveK1), with the contact it found.
@@ -98,6 +99,10 @@ enum class Attempt { Retry, Taken, Stopped };
 Attempt judgeStep(Run& r, double hs, double tEnd);
 
 // ---- samples.cpp ---------------------------------------------------------------
+
+// Moves the TURN counts of the run (r.w.kin.turns) on to r.Y, a state the
+// run has accepted: at the start and after every step taken.
+void countTurns(Run& r);
 
 // Reallocates every history for N samples, and the state and reactions the
 // expressions read, with the console label of each.

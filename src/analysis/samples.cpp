@@ -2,6 +2,8 @@
 #include <type_traits>
 
 #include "analysis/run_state.h"
+#include "expr/measures.h"
+#include "model/kinematics.h"
 #include "model/histories.h"
 #include "platform/console.h"
 
@@ -34,6 +36,12 @@ void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N) {
   h.cont_position.clear();
   h.cont_value.clear();
   cprintf("Relese\n");
+}
+
+void countTurns(Run& r) {
+  if (r.w.kin.turns.empty()) return;
+  setKinematics(r.accepted, r.layout.nb, r.Y.data());
+  advanceTurns(r.m, r.accepted, r.w.kin.turns);
 }
 
 bool evaluateSample(Run& r, int ti) {

@@ -98,6 +98,18 @@ TEST_F(MeasureTest, AnglesOfBodyJRelativeToBodyI) {
   EXPECT_NEAR(ev("A3(1,3,0)"), -1.2, 1e-12);
 }
 
+TEST_F(MeasureTest, TurnReadsTheAngleNearestTheRunsCount) {
+  mat3RotationZXZ(A(1), 3.0, 0, 0);  // body j turned 3 rad about z; marker 3 by 90 deg more
+  EXPECT_NEAR(ev("TURN(0,2)"), 3.0, 1e-12);
+  EXPECT_NEAR(ev("TURN(3,0)"), 2 * M_PI - 3.0 - M_PI / 2, 1e-9);  // wrapped into (-pi, pi]
+  h.turns = {{3, 0, -4 * M_PI}};  // two turns back counted: the nearest angle is read
+  EXPECT_NEAR(ev("TURN(3,0)"), -3.0 - M_PI / 2 - 2 * M_PI, 1e-9);
+  advanceTurns(m, h, h.turns);                  // and counted once accepted;
+  mat3RotationZXZ(A(1), 3.0 - M_PI / 2, 0, 0);  // a quarter turn on is read from there
+  EXPECT_NEAR(ev("TURN(3,0)"), -3.0 - 2 * M_PI, 1e-9);
+  EXPECT_EQ(ev("TURN(0,-1)") + ev("TURN(9,0)"), 0.0);
+}
+
 TEST_F(MeasureTest, JointReaction) {
   EXPECT_EQ(ev("F_JOINT(0,5,0,0)"), 6.0);
   EXPECT_DOUBLE_EQ(ev("F_JOINT(0,6,1,0)"), std::sqrt(14.0));
