@@ -49,7 +49,7 @@ QString unitOf(int channel) {
   if (f == "D" || f == "DX" || f == "DY" || f == "DZ") return "m";
   if (f == "V" || f == "VX" || f == "VY" || f == "VZ") return "m/s";
   if (f == "WX" || f == "WY" || f == "WZ") return "rad/s";
-  if (f == "A1" || f == "A2" || f == "A3") return "rad";
+  if (f == "A1" || f == "A2" || f == "A3" || f == "TURN") return "rad";
   return {};
 }
 
