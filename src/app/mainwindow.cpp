@@ -659,8 +659,9 @@ void MainWindow::setUpGraphWindow() {
   addDockWidget(Qt::RightDockWidgetArea, graphDock_);
   graphDock_->hide();
   setGraphDocked(QSettings().value("graphWindow/docked", false).toBool());
-  // The plot's marker stands at the frame shown; dragging it chooses the frame.
-  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), graphWin_, &GraphWin::setFrame);
+  // The plot's marker stands at the frame the view shows, whatever moved it (the
+  // frame box, playback, a followed run); dragging the marker chooses the frame.
+  connect(glWidget_, &GLWidget::frameShown, graphWin_, &GraphWin::setFrame);
   connect(graphWin_, &GraphWin::frameChosen, animeSpin_, &QSpinBox::setValue);
 }
 

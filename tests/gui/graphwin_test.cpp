@@ -1,5 +1,6 @@
 // The graph window: channels checked and the curves they give, the marker at
 // the frame shown, and the exports.
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDockWidget>
@@ -12,6 +13,7 @@
 #include <qwt_legend_label.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
+#include <qwt_scale_div.h>
 #include <qwt_text.h>
 
 #include <cstdlib>
@@ -22,6 +24,7 @@
 
 using orv::g_hist;
 using orv::g_model;
+using orv::g_view;
 
 using GraphWinTest = orvtest::MainWindowTest;
 
@@ -51,11 +54,15 @@ void expectCurveIs(const DataPlot* p, size_t k, size_t c) {
   }
 }
 
-void mouse(QWidget* on, QEvent::Type type, double x) {
-  QMouseEvent e(type, QPointF(x, on->height() / 2),
-                type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+void mouse(QWidget* on, QEvent::Type type, double x, double y) {
+  QMouseEvent e(type, QPointF(x, y), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                 type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(on, &e);
+}
+
+QPointF timeSpan(const DataPlot* p) {
+  const QwtScaleDiv& d = p->axisScaleDiv(QwtPlot::xBottom);
+  return {d.lowerBound(), d.upperBound()};
 }
 
 }  // namespace
@@ -122,33 +129,51 @@ TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheCheckedChannels) {
   EXPECT_EQ(w->graphWindow(), g);
 }
 
-// The marker stands at the frame shown; dragging it chooses the frame.
+// The marker stands at the frame the view shows, however it got there;
+// dragging the marker chooses the frame, dragging elsewhere zooms, and the
+// zoom outlives checking another channel.
 TEST_F(GraphWinTest, MarkerFollowsTheFrameAndDraggingItMovesTheFrame) {
   openOk("pendulum.txt");
   runAnalysis();
   GraphWin* g = w->graphWindow();
+  DataPlot* p = g->plot();
   g->setChannelChecked("angle", true);
-  w->frameSpinBox()->setValue(100);
-  EXPECT_EQ(g->plot()->frame(), 100);
-  EXPECT_EQ(g->plot()->marker()->xValue(), g_hist.p_time[100]);
-
-  QWidget* canvas = g->plot()->canvas();
-  const auto x = [&](int f) {
-    return g->plot()->transform(QwtPlot::xBottom, g_hist.p_time[static_cast<size_t>(f)]);
+  const auto markerOnFrame = [&](const char* when) {
+    EXPECT_EQ(p->frame(), g_view.i_anime) << when;
+    EXPECT_EQ(p->marker()->xValue(), g_hist.p_time[static_cast<size_t>(g_view.i_anime)]) << when;
   };
-  mouse(canvas, QEvent::MouseButtonPress, x(100) + 2);
-  mouse(canvas, QEvent::MouseMove, x(300));
-  mouse(canvas, QEvent::MouseButtonRelease, x(300));
-  EXPECT_NEAR(w->frameSpinBox()->value(), 300, 2);  // within a pixel's worth of samples
-  EXPECT_EQ(g->plot()->frame(), w->frameSpinBox()->value());
-  EXPECT_EQ(g->plot()->marker()->xValue(), g_hist.p_time[static_cast<size_t>(g->plot()->frame())]);
+  w->frameSpinBox()->setValue(100);
+  markerOnFrame("frame box");
+  w->playAction()->trigger();
+  while (g_view.i_anime < 150) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  markerOnFrame("playing");
+  w->playAction()->trigger();
 
-  // Away from the marker a press is the zoomer's, and the frame stays.
+  QWidget* canvas = p->canvas();
+  const double h = canvas->height();
+  const auto x = [&](int f) {
+    return p->transform(QwtPlot::xBottom, g_hist.p_time[static_cast<size_t>(f)]);
+  };
+  w->frameSpinBox()->setValue(100);
+  mouse(canvas, QEvent::MouseButtonPress, x(100) + 2, h / 2);
+  mouse(canvas, QEvent::MouseMove, x(300), h / 2);
+  mouse(canvas, QEvent::MouseButtonRelease, x(300), h / 2);
+  EXPECT_NEAR(w->frameSpinBox()->value(), 300, 2);  // within a pixel's worth of samples
+  markerOnFrame("dragged");
+
   const int before = w->frameSpinBox()->value();
-  mouse(canvas, QEvent::MouseButtonPress, x(30));
-  mouse(canvas, QEvent::MouseMove, x(60));
-  mouse(canvas, QEvent::MouseButtonRelease, x(60));
+  const double t30 = g_hist.p_time[30], t60 = g_hist.p_time[60];
+  mouse(canvas, QEvent::MouseButtonPress, x(30), h / 4);
+  mouse(canvas, QEvent::MouseMove, x(60), 3 * h / 4);
+  mouse(canvas, QEvent::MouseButtonRelease, x(60), 3 * h / 4);
   EXPECT_EQ(w->frameSpinBox()->value(), before);
+  const QPointF zoomed = timeSpan(p);
+  EXPECT_NEAR(zoomed.x(), t30, 0.02);
+  EXPECT_NEAR(zoomed.y(), t60, 0.02);
+  g->setChannelChecked("tip_x", true);
+  EXPECT_EQ(timeSpan(p), zoomed);
+  runAnalysis();  // new histories: all of them shown
+  EXPECT_GE(timeSpan(p).y(), g_hist.p_time[static_cast<size_t>(g_hist.anime_num - 1)]);
 }
 
 // Pictures at the size asked for (and on the clipboard), and the checked
