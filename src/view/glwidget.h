@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include "view/camera.h"
+#include "view/drawing.h"
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -105,6 +106,7 @@ class GLWidget : public QGLWidget {
   int lastX = 0, lastY = 0;
   QTimer* timer = nullptr;
   bool texturesPending = false;  // asked for before the context existed
+  orv::MeshLists meshLists_;     // made in this widget's context
   std::unique_ptr<orv::Histories> preview_;
   // The frame and the clock state last announced.
   void announce();
