@@ -221,30 +221,6 @@ void GLWidget::updateTextures() {
   texturesPending = false;
 }
 
-void GLWidget::setXRotation(int angle) {
-  angle = orv::normalizeAngle16(angle);
-  if (angle == xRot) return;
-  xRot = angle;
-  emit xRotationChanged(angle);
-  updateGL();
-}
-
-void GLWidget::setYRotation(int angle) {
-  angle = orv::normalizeAngle16(angle);
-  if (angle == yRot) return;
-  yRot = angle;
-  emit yRotationChanged(angle);
-  updateGL();
-}
-
-void GLWidget::setZRotation(int angle) {
-  angle = orv::normalizeAngle16(angle);
-  if (angle == zRot) return;
-  zRot = angle;
-  emit zRotationChanged(angle);
-  updateGL();
-}
-
 void GLWidget::advanceGears() {
   // The last frame is painted while still animating; the animation stops after.
   orv::playbackTick(g_view, g_hist, wallSeconds());

@@ -8,8 +8,6 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
-#include <fstream>
-#include <sstream>
 
 #include "files/result_file.h"
 #include "gui_fixture.h"
@@ -28,29 +26,16 @@ class RunTest : public orvtest::MainWindowTest {
   // The pendulum example swinging for 2000 s: 200001 samples, minutes of
   // computing, so every run here ends because it is asked to.
   void startLongPendulum() {
-    std::ifstream in("pendulum.txt");
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string model = text.str();
+    std::string model = orvtest::readText("pendulum.txt");
     const size_t span = model.find("0.0  0.01  5.0");
     ASSERT_NE(span, std::string::npos);
-    std::ofstream("pendulum_long.txt") << model.replace(span + 11, 3, "2000.0");
+    orvtest::writeText("pendulum_long.txt", model.replace(span + 11, 3, "2000.0"));
     openOk("pendulum_long.txt");
     ASSERT_EQ(g_model.sample_num, 200001);
     heldBefore_ = g_hist.p_YYY;
     w->exec_analysis();
   }
   std::vector<double> heldBefore_;  // the states held when the run started
-
-  // Answers events until `done` holds (a bound only against a hang).
-  template <class Done>
-  void answerUntil(Done done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 120000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(done());
-  }
 
   // Fewer samples than asked for, and the result file holds exactly them,
   // the last one whole.
@@ -87,11 +72,11 @@ TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopKeepsTheSamplesSoFar) {
 
   // The bar rises step by step while the timer keeps firing.
   int rises = 0, last = bar->value(), ticksAtFirstRise = -1;
-  answerUntil([&] {
+  ASSERT_TRUE(orvtest::answerUntil([&] {
     if (bar->value() > last && ++rises == 1) ticksAtFirstRise = ticks;
     last = bar->value();
     return rises >= 3 && ticks > ticksAtFirstRise + 5;
-  });
+  }));
   const QString text = w->runControl()->progressLabel()->text();
   EXPECT_TRUE(text.startsWith("t = ") && text.contains(" / 2000 s   ") &&
               text.contains(" / 200001 samples   step 0.01 s   ") && text.contains(" left"))
@@ -117,7 +102,7 @@ TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopKeepsTheSamplesSoFar) {
   w->glWidget()->updateGL();
   EXPECT_NE(w->glWidget()->grabFrameBuffer(), followed) << "the pendulum has swung away";
   w->followAction()->setChecked(true);
-  answerUntil([&] { return w->glWidget()->previewing(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return w->glWidget()->previewing(); }));
 
   w->stopAction()->trigger();
   waitForRunEnd();
@@ -135,7 +120,7 @@ TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopKeepsTheSamplesSoFar) {
 TEST_F(RunTest, ClosingOrDestroyingTheWindowDuringARunEndsItCleanly) {
   ConsoleCapture quiet;
   startLongPendulum();
-  answerUntil([&] { return w->runControl()->progressBar()->value() >= 1; });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return w->runControl()->progressBar()->value() >= 1; }));
   w->close();
   EXPECT_FALSE(w->analysisRunning());
   EXPECT_TRUE(w->messages().isEmpty());
@@ -143,15 +128,14 @@ TEST_F(RunTest, ClosingOrDestroyingTheWindowDuringARunEndsItCleanly) {
 
   // Destroyed with a run going (no close event): the run is stopped and joined.
   w->exec_analysis();
-  answerUntil([&] { return w->glWidget()->previewing(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return w->glWidget()->previewing(); }));
   w.reset();
   orv::Histories back;
   EXPECT_TRUE(orv::readResultFile("log/result_pendulum_long.txt", g_model, back));
 }
 
 TEST_F(RunTest, AnimationRateGoesToTheStatusBarNotEveryFrameToTheConsole) {
-  openOk("pendulum.txt");
-  runAnalysis();
+  openAndRun("pendulum.txt");
   EXPECT_TRUE(w->statusBar()->currentMessage().startsWith("Analysis done: 501 samples in "))
       << w->statusBar()->currentMessage().toStdString();
   ConsoleCapture console;
@@ -164,10 +148,10 @@ TEST_F(RunTest, AnimationRateGoesToTheStatusBarNotEveryFrameToTheConsole) {
   clock.start();
   w->start_animation();
   QLabel* rate = w->framesPerSecondLabel();
-  answerUntil([&] { return rate->isVisible(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return rate->isVisible(); }));
   EXPECT_TRUE(rate->text().endsWith(" frames/s") && rate->text().section(' ', 0, 0).toDouble() > 0)
       << rate->text().toStdString();
-  answerUntil([&] { return !orv::g_view.animating && !rate->isVisible(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return !orv::g_view.animating && !rate->isVisible(); }));
   size_t lines = 0;
   const std::string text = console.text();
   for (size_t at = text.find("FPS:"); at != std::string::npos; at = text.find("FPS:", at + 1))

@@ -1,6 +1,6 @@
-// The view's rules without a display: angles, animation clock, trackball, centre and
-// camera local coordinates, frames the histories may not hold, the fit of the
-// camera and the real-time clock.
+// The view's rules without a display: trackball, centre and camera local
+// coordinates, frames the histories may not hold, the fit of the camera and the
+// animation clock.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -43,47 +43,6 @@ bool isIdentityRotation(const double* q) {
 }
 
 }  // namespace
-
-TEST(ViewState, AnglesAndLengthStayInRange) {
-  const int cases[][2] = {{-90, 5670}, {5760, 5760},  {5761, 1},    {0, 0},
-                          {-5760, 0},  {11520, 5760}, {-5761, 5759}};
-  for (const auto& c : cases) EXPECT_EQ(normalizeAngle16(c[0]), c[1]) << c[0];
-  Model m;
-  for (double len : {0.0, double(NAN)}) {
-    m.max_length = len;
-    EXPECT_EQ(viewLength(m), 1.0);
-  }
-}
-
-TEST(ViewState, AnimationStopsAtTheLastFrameHeld) {
-  ViewState v;
-  v.add_anime = 4;
-  startAnimation(v);
-  for (int expected : {4, 8, 9}) {
-    EXPECT_TRUE(v.animating);
-    advanceAnimation(v, 10);
-    EXPECT_EQ(v.i_anime, expected);
-  }
-  EXPECT_FALSE(v.animating);
-  // The view paints between the two halves: the last frame is painted while running.
-  startAnimation(v);
-  v.add_anime = 20;
-  stepAnimation(v, 10);
-  EXPECT_TRUE(v.i_anime == 9 && v.animating);
-  stopAtLastFrame(v, 10);
-  EXPECT_FALSE(v.animating);
-  // A shorter result replaces a longer one: the next tick brings the frame back in range.
-  v.i_anime = 50;
-  advanceAnimation(v, 5);
-  EXPECT_EQ(v.i_anime, 4);
-  advanceAnimation(v, 0);
-  EXPECT_EQ(v.i_anime, 0);
-  const int clamped[][2] = {{7, 7}, {10, 9}, {-3, 0}};
-  for (const auto& c : clamped) {
-    setFrame(v, c[0], 10);
-    EXPECT_EQ(v.i_anime, c[1]) << c[0];
-  }
-}
 
 TEST(ViewState, TrackballTurnsByDragsOnly) {
   Trackball t;
@@ -251,6 +210,12 @@ TEST(Camera, FitFillsTheViewAndZoomKeepsTheCursorPoint) {
     EXPECT_GT(reach, 0.7) << dir;
   }
 
+  // A model without a length is seen from a unit distance.
+  Model none;
+  for (double len : {0.0, double(NAN)}) {
+    none.max_length = len;
+    EXPECT_EQ(viewLength(none), 1.0);
+  }
   ViewState v;
   v.distance = 10.0;
   const double h = 600.0, px = 120.0, py = -80.0;
@@ -290,13 +255,28 @@ TEST(Playback, RealTimeRepeatsOrSkipsFramesAndLoops) {
   setSpeed(v, h, 1.0, 0.0);
   playbackTick(v, h, 1.25);
   EXPECT_TRUE(v.i_anime == 2 && v.animating);
-  // Every frame: one frame a tick, round again at the end.
+  // Every frame: the frame step a tick, round again at the end, or stopped
+  // there once it was painted.
   setSpeed(v, h, 0.0, 1.25);
   v.i_anime = 9;
   for (int expected : {10, 0, 1}) {
     playbackTick(v, h, 2.0);
     EXPECT_EQ(v.i_anime, expected);
   }
-  stepFrame(v, h, -5);
+  v.loop = false;
+  v.add_anime = 4;
+  for (int expected : {5, 9, 10, 10}) {
+    playbackTick(v, h, 2.0);
+    EXPECT_TRUE(v.i_anime == expected && v.animating) << expected;
+  }
+  stopAtLastFrame(v, playableFrames(h));
+  EXPECT_FALSE(v.animating);
+  // A shorter result replaces a longer one: the next tick brings the frame back in range.
+  v.i_anime = 50;
+  playbackTick(v, h, 3.0);
+  EXPECT_EQ(v.i_anime, 10);
+  stepFrame(v, h, 50);
+  EXPECT_EQ(v.i_anime, 10);
+  stepFrame(v, h, -15);
   EXPECT_TRUE(v.i_anime == 0 && !v.animating);
 }
