@@ -62,7 +62,7 @@ QPointF timeSpan(const DataPlot* p) {
 
 }  // namespace
 
-TEST_F(GraphWinTest, CheckedChannelsGiveOneCurveEachWithLegendAndUnits) {
+TEST_F(GraphWinTest, CheckedChannelsGiveCurvesInOneWindowThatFollowsTheHistories) {
   openAndRun("pendulum.txt");
   GraphWin* g = w->graphWindow();
   EXPECT_EQ(names(g->outputList()), (QStringList{"angle", "angle_deg", "tip_x", "tip_y", "omega_z",
@@ -86,15 +86,10 @@ TEST_F(GraphWinTest, CheckedChannelsGiveOneCurveEachWithLegendAndUnits) {
   g->setChannelChecked("angle_deg", false);
   EXPECT_EQ(curveTitles(g->plot()), QStringList{"tip_x"});
   EXPECT_FALSE(g->setChannelChecked("no_such", true));
-}
 
-// One window for the session: after every run, result or import it lists the
-// channels held now, keeps those checked that are still there, and never
-// plots past the histories.
-TEST_F(GraphWinTest, OneWindowFollowsTheHistoriesAndKeepsTheCheckedChannels) {
-  openAndRun("pendulum.txt");  // for its result file, read below
-  GraphWin* g = w->graphWindow();
-  g->setChannelChecked("tip_x", true);
+  // One window for the session: after every run, result or import it lists the
+  // channels held now, keeps those checked that are still there, and never
+  // plots past the histories.
   openAndRun("double_pendulum.txt");  // nine channels, no tip_x
   ASSERT_EQ(w->graphWindow(), g);
   ASSERT_EQ(g->outputList()->count(), 9);

@@ -22,12 +22,6 @@
 
 namespace orvtest {
 
-inline void waitUntilExposed(QWidget& w) {
-  while (!w.windowHandle() || !w.windowHandle()->isExposed())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  QCoreApplication::processEvents();
-}
-
 // Answers events until `done` holds, and says whether it does (a bound only against a hang).
 template <class Done>
 bool answerUntil(Done done) {
@@ -55,6 +49,11 @@ inline std::string readText(const std::string& path) {
 
 inline void writeText(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
+}
+
+inline void waitUntilExposed(QWidget& w) {
+  answerUntil([&] { return w.windowHandle() && w.windowHandle()->isExposed(); });
+  QCoreApplication::processEvents();
 }
 
 inline QStringList items(const QComboBox* c) {

@@ -173,12 +173,8 @@ TEST_F(MainWindowTest, PicturesAndAnimationsAreSavedAtTheAskedSize) {
   EXPECT_FALSE(w->savePixmap("nothing.png"));
 
   w->frameSpinBox()->setValue(33);
-  orv::AnimationExport what;
-  what.folder = "movie";
-  what.first = 100;
-  what.last = 109;
-  what.size = QSize(160, 120);
-  what.movie = true;  // made only where ffmpeg is on the PATH
+  // Frames 100 to 109, and a movie where ffmpeg is on the PATH.
+  orv::AnimationExport what{"movie", 100, 109, 1, QSize(160, 120), 25.0, true};
   int calls = 0;
   orv::AnimationResult r = orv::saveAnimation(*w->glWidget(), what, [&](int done, int total) {
     EXPECT_EQ(total, 10);
