@@ -1,19 +1,18 @@
 // Files and messages: refusals of the readers listed in the messages panel
 // with their place, the status line after each reading, Reload (F5), the
-// model's name in the title, and Recent Files.
+// model's name in the title, the local-coordinate lists, and Recent Files.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
+#include <QComboBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -123,7 +122,14 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
   writeText("pendulum.txt", withLine(good, 23, "  on  pin  revolutoin  pivot_g  pivot_l"));
   const std::vector<double> states = g_hist.p_YYY;
   const QString title = w->windowTitle();
-  const QStringList lcs = orvtest::items(w->centerCombo());
+  // The lists name the local coordinates and steer the centre and the camera.
+  const QStringList lcs = {"ground_cg", "pivot_g", "pivot_l", "link_cg", "tip", "rod_axis"};
+  ASSERT_EQ(orvtest::items(w->centerCombo()), lcs);
+  EXPECT_EQ(orvtest::items(w->cameraCombo()), QStringList{"NaN"} + lcs);
+  w->centerCombo()->setCurrentIndex(3);  // link_cg at (L/2, 0, 0)
+  EXPECT_DOUBLE_EQ(orv::g_view.center[0], 0.5);
+  w->cameraCombo()->setCurrentIndex(5);  // tip
+  EXPECT_EQ(orv::g_view.cameraLC_id, 4);
   w->frameSpinBox()->setValue(40);
   // Drawn off screen at one size: the messages panel, opening, narrows the view.
   const QImage shown = w->glWidget()->renderImage(QSize(160, 120));
@@ -141,7 +147,7 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
   EXPECT_EQ(g_hist.p_YYY, states);
   EXPECT_EQ(w->windowTitle(), title);
   EXPECT_EQ(orvtest::items(w->centerCombo()), lcs);
-  EXPECT_EQ(orv::g_view.i_anime, 40);
+  EXPECT_TRUE(orv::g_view.i_anime == 40 && orv::g_view.cameraLC_id == 4);
   EXPECT_EQ(w->glWidget()->renderImage(QSize(160, 120)), shown);
   EXPECT_EQ(statusLine(*w), "Model pendulum.txt not read; the model held is kept");
 

@@ -1,10 +1,8 @@
-// The main window on the examples: model, analysis, result and motion
-// commands, the control strip, the navigation keys and the picture slots.
+// The main window on the examples: result and motion files, and the models
+// that are refused or stopped in a box.
 #include <QComboBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QSpinBox>
-#include <QTest>
 #include <qwt_plot_curve.h>
 
 #include "app/graphwin.h"
@@ -12,36 +10,12 @@
 #include "model/histories.h"
 #include "files/result_file.h"
 #include "test_util.h"
-#include "view/glwidget.h"
 
 using orv::g_hist;
 using orv::g_model;
 using orv::g_view;
 using orvtest::ConsoleCapture;
-using orvtest::items;
 using orvtest::MainWindowTest;
-
-namespace {
-
-const QStringList kPendulumFrames = {"ground_cg", "pivot_g", "pivot_l",
-                                     "link_cg",   "tip",     "rod_axis"};
-
-}  // namespace
-
-TEST_F(MainWindowTest, LocalCoordinateListsSteerCentreAndCamera) {
-  openOk("pendulum.txt");
-  EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
-  EXPECT_EQ(items(w->cameraCombo()), QStringList{"NaN"} + kPendulumFrames);
-  EXPECT_EQ(g_view.cameraLC_id, -1);
-
-  w->centerCombo()->setCurrentIndex(3);  // link_cg at (L/2, 0, 0)
-  EXPECT_DOUBLE_EQ(g_view.center[0], 0.5);
-  w->cameraCombo()->setCurrentIndex(5);  // tip
-  EXPECT_EQ(g_view.cameraLC_id, 4);
-  w->cameraCombo()->setCurrentIndex(0);  // "NaN": back to the free camera
-  EXPECT_EQ(g_view.cameraLC_id, -1);
-  EXPECT_DOUBLE_EQ(g_view.center[0], 0.5);
-}
 
 TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
   openAndRun("pendulum.txt");  // writes the result file read below
