@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDockWidget>
-#include <QFile>
 #include <QImage>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -154,15 +153,11 @@ TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
   g->setChannelChecked("tip_x", true);
   g->setChannelChecked("energy", true);
   const QSize size(640, 480);
-  const std::pair<const char*, const char*> pictures[] = {{"p.png", "\x89PNG"},
-                                                          {"p.svg", "<?xml"},
-                                                          {"p.pdf", "%PDF"}};
+  const char* pictures[][2] = {{"p.png", "\x89PNG"}, {"p.svg", "<?xml"}, {"p.pdf", "%PDF"}};
   for (const auto& [file, starts] : pictures) {
     QString why;
     ASSERT_TRUE(g->exportTo(file, size, &why)) << file << ": " << why.toStdString();
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << file;
-    EXPECT_TRUE(f.readAll().startsWith(starts)) << file;
+    EXPECT_EQ(orvtest::readText(file).rfind(starts, 0), 0u) << file;
   }
   EXPECT_EQ(QImage("p.png").size(), size);
   g->copyToClipboard();
@@ -170,9 +165,7 @@ TEST_F(GraphWinTest, ExportsPicturesAndTheCheckedChannels) {
 
   // The checked channels in the list's order, as the writer the batch program shares writes them.
   ASSERT_TRUE(g->exportTo("c.csv", size));
-  QFile csv("c.csv");
-  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-  const std::string text = csv.readAll().toStdString();
+  const std::string text = orvtest::readText("c.csv");
   EXPECT_EQ(text.substr(0, text.find('\n')), "time,tip_x,energy");
   EXPECT_EQ(text, orv::channelsCsv(g_model, g_hist, {2, 6}));
 
@@ -193,9 +186,8 @@ TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
   g->setChannelChecked("angle_deg", true);
 
   w->setGraphDocked(true);
-  EXPECT_EQ(w->graphWindow(), g);
-  EXPECT_FALSE(g->isWindow());
-  EXPECT_TRUE(w->graphDock()->isVisible() && g->isVisible());
+  EXPECT_TRUE(w->graphWindow() == g && !g->isWindow() && w->graphDock()->isVisible() &&
+              g->isVisible());
   EXPECT_EQ(curveTitles(g->plot()), QStringList{"angle_deg"});
 
   // The choice outlives the window; back on its own, it stands where it stood.
@@ -206,7 +198,7 @@ TEST_F(GraphWinTest, DockedOrOnItsOwnByTheUsersChoice) {
   w->open_graphwindow();
   EXPECT_TRUE(w->graphDock()->isVisible());
   w->setGraphDocked(false);
-  EXPECT_TRUE(w->graphWindow()->isWindow() && w->graphWindow()->isVisible());
-  EXPECT_FALSE(w->graphDock()->isVisible());
+  EXPECT_TRUE(w->graphWindow()->isWindow() && w->graphWindow()->isVisible() &&
+              !w->graphDock()->isVisible());
   EXPECT_EQ(w->graphWindow()->geometry(), placed);
 }
