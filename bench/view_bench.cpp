@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
   QTemporaryDir settings;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   QTemporaryDir work;
-  const std::string make = std::string("/usr/bin/python3 " ORVALDYN_SCRIPTS
-                                       "/make_sphere_plate.py '") +
-                           work.path().toStdString() + "'";
+  const std::string make =
+      std::string("/usr/bin/python3 " ORVALDYN_SCRIPTS "/make_sphere_plate.py '") +
+      work.path().toStdString() + "'";
   if (std::system(make.c_str()) != 0) {
     std::fprintf(stderr, "could not make the sphere-on-plate model\n");
     return 1;

@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   // Pictures for the documentation neither read nor change the user's settings.
   const bool pictures =
       !args.isEmpty() && (args[0] == "--screenshot" || args[0] == "--messages-screenshot" ||
-                           args[0] == "--screenshot-run");
+                          args[0] == "--screenshot-run");
   QTemporaryDir pictureSettings;
   if (pictures)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, pictureSettings.path());
