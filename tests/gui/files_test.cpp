@@ -163,9 +163,7 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
 TEST_F(FilesTest, RecentFilesAndMenuMnemonics) {
   RecentFiles* recent = w->recentFiles();
   std::filesystem::copy("pendulum.txt", "data/gone.txt");
-  openOk("data/gone.txt");
-  openOk("double_pendulum.txt");
-  openOk("pendulum.txt");
+  for (const char* model : {"data/gone.txt", "double_pendulum.txt", "pendulum.txt"}) openOk(model);
   const QString dir = QDir::currentPath() + "/";
   EXPECT_EQ(recent->files(),
             (QStringList{dir + "pendulum.txt", dir + "double_pendulum.txt", dir + "data/gone.txt"}));

@@ -11,6 +11,7 @@
 
 #include "files/result_file.h"
 #include "gui_fixture.h"
+#include "model/state_layout.h"
 #include "test_util.h"
 #include "view/glwidget.h"
 
@@ -36,8 +37,8 @@ class RunTest : public orvtest::MainWindowTest {
   }
   std::vector<double> heldBefore_;  // the states held when the run started
 
-  // Fewer samples than asked for, and the result file holds exactly those the
-  // window holds (that a stopped run's file is whole is live_run_test's).
+  // Fewer samples than asked for, the last one whole, and the result file holds
+  // exactly them (that the file matches the run's histories is live_run_test's).
   void expectStoppedResult() {
     const int n = g_hist.anime_num;
     EXPECT_TRUE(n > 1 && n < g_model.sample_num) << n;
@@ -45,6 +46,10 @@ class RunTest : public orvtest::MainWindowTest {
     ASSERT_TRUE(orv::readResultFile("log/result_pendulum_long.txt", g_model, back));
     ASSERT_EQ(back.anime_num, n);
     EXPECT_DOUBLE_EQ(back.p_time[n - 1], g_hist.p_time[n - 1]);
+    // A row left half-written by a stop at any moment would not hold unit Euler parameters.
+    const orv::StateLayout layout{g_model.body_num()};
+    const double* p = &g_hist.p_YYY[(n - 1) * layout.size() + layout.p(1)];
+    EXPECT_NEAR(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3], 1.0, 1e-6);
   }
 };
 

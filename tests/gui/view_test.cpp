@@ -130,9 +130,7 @@ TEST_F(MainWindowTest, PlaybackControlsShowTheFrameDrawn) {
   const int paused = g_view.i_anime;
   EXPECT_NEAR(g_hist.p_time[paused], wall, 0.1 * wall);
   agree("paused");
-  QTest::keyClick(w.get(), Qt::Key_Right);
-  QTest::keyClick(w.get(), Qt::Key_Right);
-  QTest::keyClick(w.get(), Qt::Key_Left);
+  for (Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Left}) QTest::keyClick(w.get(), key);
   EXPECT_EQ(g_view.i_anime, paused + 1);
   agree("stepped");
   const QImage drawn = viewImage();
