@@ -1,10 +1,7 @@
 // The view's camera, the playback bar and the picture export, on the examples.
 #include <QAction>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QMouseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QSlider>
