@@ -5,10 +5,12 @@
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 
+#include "app/playback_bar.h"
 #include "files/result_file.h"
 #include "gui_fixture.h"
 #include "model/state_layout.h"
@@ -94,11 +96,17 @@ TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopOrCloseKeepTheSamplesSo
   EXPECT_TRUE(w->glWidget()->previewing());
   w->glWidget()->updateGL();
   const QImage followed = w->glWidget()->grabFrameBuffer();
+  QSpinBox* box = w->frameSpinBox();
   w->followAction()->setChecked(false);
   w->glWidget()->updateGL();
   EXPECT_NE(w->glWidget()->grabFrameBuffer(), followed) << "the pendulum has swung away";
+  EXPECT_TRUE(box->isEnabled() && box->maximum() == 0) << "the frames held";
   w->followAction()->setChecked(true);
   ASSERT_TRUE(orvtest::answerUntil([&] { return w->glWidget()->previewing(); }));
+  // The frame box and the timeline stand on the sample drawn, the last one so far.
+  const long drawn = std::lround(orv::drawnHistories().p_time[0] / 0.01);
+  EXPECT_TRUE(box->value() == drawn && box->maximum() == drawn && !box->isEnabled()) << drawn;
+  EXPECT_EQ(w->playbackBar()->timeline()->value(), drawn);
 
   w->stopAction()->trigger();
   waitForRunEnd();
