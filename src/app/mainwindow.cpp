@@ -761,7 +761,8 @@ void MainWindow::createViewControls() {
   triadAct_->setChecked(orv::g_view.show_triad);
   view->addSeparator();
   playAct_ = add("&Play/Pause", QKeySequence(Qt::Key_Space), [this] { glWidget_->togglePlay(); });
-  stepBackAct_ = add("Step &Back", QKeySequence(Qt::Key_Left), [this] { glWidget_->stepFrame(-1); });
+  stepBackAct_ =
+      add("Step &Back", QKeySequence(Qt::Key_Left), [this] { glWidget_->stepFrame(-1); });
   stepForwardAct_ =
       add("Step F&orward", QKeySequence(Qt::Key_Right), [this] { glWidget_->stepFrame(1); });
 

@@ -202,12 +202,6 @@ TEST(Camera, FitFillsTheViewAndZoomKeepsTheCursorPoint) {
     EXPECT_NEAR(std::max(hi[0], hi[1]), kFitFill, 1e-9) << dir;
   }
 
-  // A model without a length is seen from a unit distance.
-  Model none;
-  for (double len : {0.0, double(NAN)}) {
-    none.max_length = len;
-    EXPECT_EQ(viewLength(none), 1.0);
-  }
   ViewState v;
   v.distance = 10.0;
   const double h = 600.0, px = 120.0, py = -80.0;
