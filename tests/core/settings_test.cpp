@@ -56,6 +56,13 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
+  // The optional twelfth pair is read but not echoed, so that a run that
+  // selects the former integration prints what it printed before; files
+  // without it (all kept from before it) integrate rotation to first order.
+  Loaded second(settingText("PT", "MAX", "point", "On") + "ROTATION_INTEGRATION second_order\n",
+                "red 1 0 0 blue 0 0 1 END");
+  EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder && second.console == r.console);
+  EXPECT_EQ(r.s.rotation, RotationIntegration::FirstOrder);
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
@@ -81,6 +88,11 @@ TEST(Settings, MissingShortOrMalformedFiles) {
            "contact_time_step_coefficient 1\nMain_Light_Position 1 2",
            "red 1 0 0 blue 0 0");
   ASSERT_TRUE(r.ok);
+  Loaded rk4(settingText("P", "1", "point", "on") + "ROTATION_INTEGRATION rk4\n", "END");
+  EXPECT_TRUE(rk4.s.rotation == RotationIntegration::FirstOrder &&
+              orvtest::has(rk4.console, "setting/setting.txt:12:22: 'rk4' is not first_order or "
+                                        "second_order; expected ROTATION_INTEGRATION"))
+      << rk4.console;
   const Settings& s = r.s;
   EXPECT_TRUE(s.minimum_limit_energy == 0.0 && s.Energy_variation == 0.5 && s.N_THREADS == 1);
   EXPECT_TRUE(s.Qt_Timer_ms == 50 && s.Force_Graphic == 1 && s.Force_Value == 1);
