@@ -12,6 +12,8 @@ packages=(
   xvfb xauth
   clang-format  # .clang-format
   clang libclang-rt-14-dev libomp-14-dev  # fuzz build: clang needs its own OpenMP runtime
+  # The Python package and its studies, run by Debian's /usr/bin/python3.
+  python3-numpy python3-pandas python3-distributed python3-pytest python3-matplotlib
 )
 
 missing=()

@@ -117,7 +117,7 @@ bool resultFits(const Histories& h, const Model& m) {
 }  // namespace reader
 
 ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, Histories& h,
-                         std::string& message) {
+                         std::string& message, const ParameterValues& values) {
   TokenReader in(path);
   if (!in.ok()) {
     cprintf("MODEL FILE OPEN ERROR\n");
@@ -132,7 +132,7 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
   Model t;
   t.path = path;
   t.model_opened = 1;
-  reader::Reader r(in, s, t, h);
+  reader::Reader r(in, s, t, h, values);
   try {
     r.run();
   } catch (const reader::MissInput& e) {
@@ -160,7 +160,8 @@ ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, H
   return ReadStatus::Ok;
 }
 
-ReadStatus openModelFile(const std::string& path, std::string& message) {
+ReadStatus openModelFile(const std::string& path, std::string& message,
+                         const ParameterValues& values) {
   cprintf("filename=%s\n", path.c_str());
   if (path.size() > static_cast<size_t>(kTokenMax)) {
     message = reader::format("Model file path is longer than %d characters", kTokenMax);
@@ -168,7 +169,7 @@ ReadStatus openModelFile(const std::string& path, std::string& message) {
     report(Severity::Error, message);
     return ReadStatus::InputError;
   }
-  ReadStatus st = readModelFile(path, g_settings, g_model, g_hist, message);
+  ReadStatus st = readModelFile(path, g_settings, g_model, g_hist, message, values);
   if (st == ReadStatus::InputError) cprintf("  %s\n", message.c_str());
   return st;
 }

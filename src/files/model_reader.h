@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace orv {
 
@@ -12,6 +13,15 @@ struct Histories;
 
 enum class ReadStatus { Ok, OpenError, InputError };
 
+// A parameter value given from outside the file (orvaldyn-batch --set). It
+// replaces the value text of the parameter of that name as it is read, so the
+// model is what the file edited to hold that text would give, to the bit.
+struct ParameterValue {
+  std::string name;
+  std::string text;
+};
+using ParameterValues = std::vector<ParameterValue>;
+
 // Reads the model file at `path` into m, echoing it on the console.
 // OpenError: the file could not be opened; m and h are unchanged.
 // InputError: `message` holds "Miss input at ..."; a failure in the first three
@@ -19,9 +29,11 @@ enum class ReadStatus { Ok, OpenError, InputError };
 // every section from the local coordinates through the failing one emptied, so
 // nothing of two models is mixed and no analysis can start.
 // On success, h keeps a finished result only when it fits the new model;
-// otherwise it gets the one-sample arrays of the initial state.
+// otherwise it gets the one-sample arrays of the initial state. `values`
+// replace the value texts of the parameters they name; a name the file does
+// not have is left for the caller to refuse (its model is read all the same).
 ReadStatus readModelFile(const std::string& path, const Settings& s, Model& m, Histories& h,
-                         std::string& message);
+                         std::string& message, const ParameterValues& values = {});
 
 // Rewrites function, local-coordinate and parameter names in `text` (functions
 // expanded in place, local coordinates by index, parameters as P(i)). False with
@@ -30,6 +42,7 @@ bool rewriteExpression(const Model& m, std::string& text, size_t limit, std::str
 
 // "Open Model File": prints the path, reads it into the process-wide model and
 // on an input error prints the message. Returns the reader's status.
-ReadStatus openModelFile(const std::string& path, std::string& message);
+ReadStatus openModelFile(const std::string& path, std::string& message,
+                         const ParameterValues& values = {});
 
 }  // namespace orv

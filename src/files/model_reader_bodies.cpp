@@ -19,6 +19,8 @@ void Reader::parameters() {
     p.line = recordLine_;
     p.name = first;
     p.expr = field(kParameter, rec, "the parameter's value (an expression)", kExprMax);
+    for (const ParameterValue& v : values_)
+      if (v.name == first) p.expr = v.text;
     valuePos.push_back(in_.pos());
     rows.push_back(p);
   });

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "expr/evaluator.h"
+#include "files/model_reader.h"
 #include "model/model.h"
 #include "model/types.h"
 #include "platform/source_pos.h"
@@ -61,8 +62,8 @@ std::string oneOf(const std::vector<std::string>& words);
 
 class Reader {
  public:
-  Reader(TokenReader& in, const Settings& s, Model& t, Histories& h)
-      : in_(in), s_(s), t_(t), h_(h) {}
+  Reader(TokenReader& in, const Settings& s, Model& t, Histories& h, const ParameterValues& values)
+      : in_(in), s_(s), t_(t), h_(h), values_(values) {}
 
   void run();
   int warnings() const { return warnings_; }
@@ -157,6 +158,8 @@ class Reader {
   const Settings& s_;
   Model& t_;
   Histories& h_;
+  // Value texts given in place of the file's (orvaldyn-batch --set).
+  const ParameterValues& values_;
   std::string cur_;          // current token from the joint section on
   int recordLine_ = 0;       // line of the record being read
   SourcePos recordPos_;      // place of its first token

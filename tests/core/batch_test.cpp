@@ -53,7 +53,8 @@ TEST(Batch, UsageErrorsDoNothing) {
   const std::string dir = batchFolder();
   const std::string usage = runBatch(dir, "--help").out;
   for (const char* args : {"", "--bogus m.txt", "m.txt n.txt", "m.txt --output",
-                           "--import-mov x.mov", "--output a --output b m.txt", "''"}) {
+                           "--import-mov x.mov", "--output a --output b m.txt", "''",
+                           "--set k m.txt", "--set =1 m.txt", "--set k=1 --set k=2 m.txt"}) {
     const BatchRun r = runBatch(dir, args);
     EXPECT_TRUE(r.code == 2 && r.err == usage && r.out.empty()) << args << "\n" << r.err;
   }
