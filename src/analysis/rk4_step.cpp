@@ -34,10 +34,12 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
   r.w.contact = false;
   const std::vector<double>* last = &r.Y;  // the state the last stage was given
   bool ok = true;
-  if (r.haveK1)
-    r.w.contact = r.k1Contact;  // k1 is the sample's evaluation
-  else
+  if (r.haveK1) {
+    r.w.contact = r.k1Contact;  // k1 is the sample's evaluation, its friction rate kept
+  } else {
+    r.w.frictionRate = 0.0;
     ok = stage(r, t, r.Y, r.k1, RateSide::Forward);
+  }
   if (ok)
     combine(r, hs / 2, r.k1, r.Ys), last = &r.Ys,
                                     ok = stage(r, t + hs / 2, r.Ys, r.k2, RateSide::Central);

@@ -2,9 +2,10 @@
 // contact a step grows by half (up to the sample interval D); with contact
 // it doubles while the energy changes by at most 1e-4 of its scale, and
 // falls back to the contact step hc otherwise, retrying the step when it
-// was longer.
+// was longer. Friction near rest bounds the step with contact as well.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "analysis/run_state.h"
 #include "model/settings.h"
@@ -13,27 +14,49 @@ namespace orv {
 
 namespace {
 
+// Near rest regularised friction is a damper: its motions decay at a rate
+// lambda up to DynamicsWork::frictionRate, and the classical Runge-Kutta
+// method follows a decay only while lambda h <= 2.785 (|R(-2.785)| = 1);
+// beyond, the sliding speed flips sign and grows from stage to stage. The
+// step with contact is kept to
+//   hf = 2.5 / lambda,
+// a tenth inside that limit, taken down to the ladder hc 2^(k/4) (k whole)
+// so that nearby states step alike and a run started at another time takes
+// the same steps; a step longer than 1.1 hf is repeated at hf.
+constexpr double kFrictionStepRate = 2.5;
+constexpr double kFrictionRetry = 1.1;
+
+double frictionStep(const Run& r) {
+  if (!(r.w.frictionRate > 0.0)) return std::numeric_limits<double>::infinity();
+  const double rungs = std::floor(4.0 * std::log2(kFrictionStepRate / (r.w.frictionRate * r.hc)));
+  return r.hc * std::exp2(0.25 * rungs);
+}
+
 // The next step size after an attempt of hs whose energy went from E0 to E1;
 // true when the attempt is accepted, retry when it asks to be repeated.
 bool chooseStep(Run& r, double hs, double E0, double E1, bool& retry) {
+  const double hf = frictionStep(r), hc = std::min(r.hc, hf);
   bool accepted = false;
   if (!r.w.contact) {
     accepted = true;
     r.step = 1.5 * r.step;
   } else {
     const double dE = std::fabs(E1 - E0) / std::max(std::fabs(E0), r.Eref);
-    if (dE <= 0.0001) {
+    if (hs > kFrictionRetry * hf) {
+      retry = true;
+      r.step = hf;
+    } else if (dE <= 0.0001) {
       accepted = true;
       r.step = 2.0 * r.step;
-    } else if (r.step == r.hc) {
+    } else if (r.step == hc) {
       accepted = true;
-    } else if (r.step > r.hc && hs > r.hc) {
+    } else if (r.step > hc && hs > hc) {
       retry = true;
-      r.step = r.hc;
-    } else if (r.step > r.hc) {
+      r.step = hc;
+    } else if (r.step > hc) {
       // Ending on a sample made it no longer than the contact step.
       accepted = true;
-      r.step = r.hc;
+      r.step = hc;
     }
   }
   if (r.step > r.D) r.step = r.D;
@@ -41,10 +64,11 @@ bool chooseStep(Run& r, double hs, double E0, double E1, bool& retry) {
     accepted = true;
     r.step = r.D;
   }
-  if (r.step < r.hc) {
+  if (r.step < hc) {
     accepted = true;
     r.step = 1.5 * r.step;
   }
+  if (r.w.contact && r.step > hf) r.step = hf;
   return accepted;
 }
 

@@ -26,12 +26,18 @@ struct ContactRecord {
 // over every node and triangle, whatever the thread count (N_THREADS) and mode
 // (CONTACT_PARALLEL). A pair whose shapes are unresolved or have no mesh computes nothing.
 //
+// applyContactWithRate also gives the fastest decay rate [1/s] the friction near
+// rest gives any body (0 with the sign law; see contact.cpp), which bounds
+// the stable step.
+//
 // Point contact first tests the meshes' boxes, then searches each mesh in its body's own frame
 // (a tree built once per mesh, contact/mesh_tree.h) and places only the nodes and triangles the
 // searches reach; the searches are shared out in chunks of nodes (platform/work_share.h). Edge
 // contact places every mesh and fits its tree to the placement.
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records);
+bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
+                          int row, std::vector<ContactRecord>& records, double& frictionRate);
 
 // applyContact as it ran before point contact searched in the bodies' own
 // frames: every mesh placed whole at every evaluation. Same results; the

@@ -57,6 +57,19 @@ class SettingPairs {
       notA(what, tok, "integer");
   }
 
+  // A setting added after the files in use were written: a file that ends
+  // before it keeps the default without a word.
+  void optionalNumber(const char* what, double& value) {
+    std::string label, tok;
+    if (!r_.next(label)) return;
+    if (!r_.next(tok)) return endsBefore(what);
+    double v;
+    if (parseDouble(tok, v))
+      value = v;
+    else
+      notA(what, tok, "number");
+  }
+
   // The light position is three numbers after one label.
   void numbers3(const char* what, float value[3]) {
     std::string label, tok;
@@ -167,6 +180,13 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   cprintf("Force_Graphic: %s[%d]\n", w.c_str(), s.Force_Graphic);
   if (in.word("Force_Value", w)) s.Force_Value = w == "on" ? 1 : 0;
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
+
+  in.optionalNumber("stiction_speed", s.stiction_speed);
+  cprintf("stiction_speed: %.3e\n", s.stiction_speed);
+  in.optionalNumber("static_friction_ratio", s.static_friction_ratio);
+  cprintf("static_friction_ratio: %.3e\n", s.static_friction_ratio);
+  in.optionalNumber("sliding_speed", s.sliding_speed);
+  cprintf("sliding_speed: %.3e\n", s.sliding_speed);
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {

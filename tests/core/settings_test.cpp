@@ -56,9 +56,19 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "  N_THREADS:MAX\n  N_THREADS:4\n"
                        "CONTACT_ALGORITHM: point[0]\nCONTACT_PARALLEL: all[1]\nQt_Timer[ms]: 40\n"
                        "Force_Graphic: On[0]\nForce_Value: off[0]\n"
+                       "stiction_speed: 1.000e-03\nstatic_friction_ratio: 1.000e+00\n"
+                       "sliding_speed: 2.000e-03\n"
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
+  // The friction settings after the others; a file without them (above) keeps
+  // the defaults without a word.
+  Loaded f(settingText("PT", "1", "point", "on") + "stiction_speed 0\nstatic_friction_ratio 1.5\n"
+                                                   "sliding_speed 3e-3\n",
+           "END");
+  EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
+              f.s.sliding_speed == 3e-3)
+      << f.console;
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
