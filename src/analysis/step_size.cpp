@@ -17,19 +17,20 @@ namespace {
 // Near rest regularised friction is a damper: its motions decay at a rate
 // lambda up to DynamicsWork::frictionRate, and the classical Runge-Kutta
 // method follows a decay only while lambda h <= 2.785 (|R(-2.785)| = 1);
-// beyond, the sliding speed flips sign and grows from stage to stage. The
-// step with contact is kept to
-//   hf = 2.5 / lambda,
-// a tenth inside that limit, taken down to the ladder hc 2^(k/4) (k whole)
-// so that nearby states step alike and a run started at another time takes
-// the same steps; a step longer than 1.1 hf is repeated at hf.
-constexpr double kFrictionStepRate = 2.5;
+// beyond, the sliding speed grows from step to step. The step with contact
+// is kept to
+//   hf = 2.7 / lambda,
+// where a slip still falls to R(-2.7) = 0.88 of itself per step, taken down
+// to the ladder hc 2^(k/8) (k whole) so that nearby states step alike and a
+// run started at another time takes the same steps; a step longer than
+// 1.1 hf is repeated at hf.
+constexpr double kFrictionStepRate = 2.7;
 constexpr double kFrictionRetry = 1.1;
 
 double frictionStep(const Run& r) {
   if (!(r.w.frictionRate > 0.0)) return std::numeric_limits<double>::infinity();
-  const double rungs = std::floor(4.0 * std::log2(kFrictionStepRate / (r.w.frictionRate * r.hc)));
-  return r.hc * std::exp2(0.25 * rungs);
+  const double rungs = std::floor(8.0 * std::log2(kFrictionStepRate / (r.w.frictionRate * r.hc)));
+  return r.hc * std::exp2(0.125 * rungs);
 }
 
 // The next step size after an attempt of hs whose energy went from E0 to E1;
