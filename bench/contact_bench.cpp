@@ -28,6 +28,7 @@
 #include "model/model.h"
 #include "files/model_reader.h"
 #include "model/settings.h"
+#include "model/state_layout.h"
 #include "platform/console.h"
 #include "../tests/contact_loops.h"
 
@@ -371,6 +372,35 @@ void BM_ContactThreadsLargePair(benchmark::State& state) {
   threadRatios(state, pair.m, pair.Y);
 }
 BENCHMARK(BM_ContactThreadsLargePair)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// One evaluation with the sphere 0.5 m above the plate (falling free) against
+// one with it resting in the plate, on one thread, interleaved; counter
+// free_over_contact (the aim is at most 0.02).
+void BM_ContactFreeFallShare(benchmark::State& state) {
+  static const LargePair pair;
+  std::vector<double> high = pair.Y;
+  high[orv::StateLayout{2}.r(1) + 1] += 0.5;
+  std::vector<double> F(6), N(6);
+  std::vector<orv::ContactRecord> records;
+  orv::Settings one;
+  one.N_THREADS = 1;
+  auto at = [&](const std::vector<double>& Y) {
+    return [&, Y] {
+      records.clear();
+      orv::applyContact(pair.m, one, Y.data(), F.data(), N.data(), 0, records);
+    };
+  };
+  double freeFall = 1e300, touching = 1e300;
+  for (auto _ : state)
+    for (int round = 0; round < 5; ++round) {
+      freeFall = std::min(freeFall, fastest(at(high), 3, 1000));
+      touching = std::min(touching, fastest(at(pair.Y), 3, 20));
+    }
+  state.counters["free_us"] = 1e6 * freeFall;
+  state.counters["contact_us"] = 1e6 * touching;
+  state.counters["free_over_contact"] = freeFall / touching;
+}
+BENCHMARK(BM_ContactFreeFallShare)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_ContactThreadsFourSpheres(benchmark::State& state) {
   static Scene scene(4);

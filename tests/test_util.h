@@ -61,12 +61,10 @@ inline auto resultStores(const orv::Histories& h) {
                   h.stl_cont_ti_st, h.stl_cont_ti_num, h.version, h.anime_num, h.current_frame,
                   h.analysis_finished, h.result_shape);
 }
-// Caps this process's address space at what it uses now plus `mib` MiB, so
-// that a reader that tries a huge allocation fails at once (in a death test's
-// child; without effect under AddressSanitizer, which needs the room).
-void capMemory(long mib);
-// True when `read`, run in a child process capped so (capMemory), returns false
-// having printed `why`: a reader that tries a huge allocation fails it.
+// True when `read`, run in a child process whose address space is capped at
+// what it uses now plus `mib` MiB, returns false having printed `why`: a
+// reader that tries a huge allocation fails it (not capped under
+// AddressSanitizer, which needs the room).
 bool refusedWithCappedMemory(long mib, const std::function<bool()>& read, const std::string& why);
 
 // orvaldyn-batch as a user runs it: in `dir`, with `args` (shell words) after

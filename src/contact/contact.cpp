@@ -28,6 +28,14 @@ namespace {
 constexpr long long kParallelTrips = 1000;
 constexpr long long kTreeTrips = 16;
 
+// A run of a mesh's nodes that lie close together, with their box: the
+// search for the nodes within a box looks at the leaves' boxes first.
+struct NodeLeaf {
+  Bound box;
+  int lo, hi;  // into MeshBuf::nodeOrder
+};
+constexpr int kNodeLeaf = 32;
+
 struct MeshBuf {
   int state = 0;  // 0 not looked at in this evaluation, 1 usable, -1 not usable
   // The shape's mesh in the initial configuration, derived from the shared
@@ -48,10 +56,12 @@ struct MeshBuf {
   double treeDepth = -1.0;  // the depth window tree0's boxes are fitted to
   Bound nodeBox0;
   Bound sphereBox0;  // every triangle's sphere box
+  std::vector<int> nodeOrder;  // node indices, leaf by leaf
+  std::vector<NodeLeaf> nodeLeaves;
   std::vector<unsigned> nodeAt, triAt;
 };
 
-// One point search of a pair: I's nodes `nodes` (ascending) into J.
+// One point search of a pair: I's nodes `nodes` (leaf by leaf) into J.
 struct PointCall {
   int pair = 0, call = 0;
   int I = 0, J = 0;    // shapes
@@ -94,6 +104,7 @@ struct Work {
   std::vector<NodeOut> nodeOut;   // per node of every call, in call order
   std::vector<Chunk> chunks;
   std::vector<double> depth;      // per shape
+  std::vector<std::pair<int, size_t>> hits;  // node, slot in nodeOut
   std::vector<double> rate;       // per body: friction decay rate (frictionRate)
   std::vector<char> held;         // per body: held by a ground joint
 };
@@ -106,6 +117,45 @@ thread_local Work t_work;
 ContactParams paramsOf(const Contact& c, const Settings& s) {
   return contactParams(c.k, c.c, c.d, c.myu, s.stiction_speed, s.static_friction_ratio,
                        s.sliding_speed);
+}
+
+// Splits the nodes (initial coordinates x) at the median of the box's
+// longest side until runs of at most kNodeLeaf remain: leaves of nearby
+// nodes, whatever the order of the file.
+void groupNodes(const double* x, int nn, MeshBuf& mb) {
+  mb.nodeOrder.resize(static_cast<size_t>(nn));
+  for (int q = 0; q < nn; ++q) mb.nodeOrder[q] = q;
+  mb.nodeLeaves.clear();
+  const auto boxOf = [&](int lo, int hi) {
+    Bound b;
+    for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
+    for (int i = lo; i < hi; ++i)
+      for (int k = 0; k < 3; ++k) {
+        const double v = x[3 * static_cast<size_t>(mb.nodeOrder[i]) + k];
+        b.lo[k] = std::min(b.lo[k], v), b.hi[k] = std::max(b.hi[k], v);
+      }
+    return b;
+  };
+  std::vector<std::pair<int, int>> todo{{0, nn}};
+  while (!todo.empty()) {
+    const auto [lo, hi] = todo.back();
+    todo.pop_back();
+    const Bound b = boxOf(lo, hi);
+    if (hi - lo <= kNodeLeaf) {
+      mb.nodeLeaves.push_back({b, lo, hi});
+      continue;
+    }
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+      if (b.hi[k] - b.lo[k] > b.hi[axis] - b.lo[axis]) axis = k;
+    const int mid = lo + (hi - lo) / 2;
+    std::nth_element(mb.nodeOrder.begin() + lo, mb.nodeOrder.begin() + mid,
+                     mb.nodeOrder.begin() + hi, [&](int a, int c) {
+                       return x[3 * static_cast<size_t>(a) + axis] < x[3 * static_cast<size_t>(c) + axis];
+                     });
+    todo.push_back({lo, mid});
+    todo.push_back({mid, hi});
+  }
 }
 
 // Whether the shape's mesh can be searched: it has nodes and triangles, and
@@ -142,6 +192,7 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
     mb.sphereBox0 = mb.tree0.sphereRoot();
     useTree(at0, mb.tree0);
     mb.nodeBox0 = at0.nodes;
+    groupNodes(mb.initial.node.data(), mesh.node_num(), mb);
     mb.nodeAt.assign(static_cast<size_t>(mesh.node_num()), 0);
     mb.triAt.assign(static_cast<size_t>(mesh.stl_num()), 0);
   }
@@ -632,11 +683,26 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (boundsApart(placedBox(I.nodeBox0, fi.R0, *fi.b, fi.e, 0.0), trisJ)) continue;
       // I's nodes that may reach J's triangles, found and placed in I's frame.
       const Bound nearI = bodyBox(trisJ, fi.R0, *fi.b, fi.e, reachOf(I.nodeBox0, fi.R0));
+      // A leaf of nodes whose box, carried into J's frame, meets no
+      // triangle's sphere box holds no node that could touch: skipped whole.
+      // The box is widened by far more than rounding, so only hopeless
+      // leaves go.
       const double* x0 = I.initial.node.data();
+      const double reachI = reachOf(I.nodeBox0, fi.R0);
+      for (const NodeLeaf& leaf : I.nodeLeaves) {
+        if (boundsApart(leaf.box, nearI)) continue;
+        Bound inJ = bodyBox(placedBox(leaf.box, fi.R0, *fi.b, fi.e, reachI), fj.R0, *fj.b, fj.e, reachJ);
+        for (int a = 0; a < 3; ++a) {
+          const double wide = 1e-8 * (std::fabs(inJ.lo[a]) + std::fabs(inJ.hi[a]));
+          inJ.lo[a] -= wide, inJ.hi[a] += wide;
+        }
+        if (!J.tree0.anySphereMeets(inJ)) continue;
+        for (int i = leaf.lo; i < leaf.hi; ++i)
+          if (inBox(&x0[3 * static_cast<size_t>(I.nodeOrder[i])], nearI))
+            k.nodes.push_back(I.nodeOrder[i]);
+      }
       Bound placed = noSpace();
-      for (int q = 0; q < I.view.node_num; ++q) {
-        if (!inBox(&x0[3 * q], nearI)) continue;
-        k.nodes.push_back(q);
+      for (int q : k.nodes) {
         placeNodeOnce(I, q, fi, epoch);
         const double* P = &I.node[3 * static_cast<size_t>(q)];
         for (int a = 0; a < 3; ++a)
@@ -686,12 +752,16 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
     for (int c = 0; c < chunks; ++c) search(c);
   else
     shareWork(nt, chunks, search);
+  // Each call's contacts in node order, as a scan of every node finds them.
   size_t from = 0;
   for (int c = 0; c < 2 * nc; ++c) {
     const PointCall& k = w.calls[c];
     PairOut& o = w.pair[k.pair];
+    w.hits.clear();
     for (size_t n = 0; n < k.nodes.size(); ++n, ++from)
-      if (w.nodeOut[from].hit) o.items.push_back(w.nodeOut[from].item), ++o.calls[k.call];
+      if (w.nodeOut[from].hit) w.hits.push_back({k.nodes[n], from});
+    std::sort(w.hits.begin(), w.hits.end());
+    for (const auto& [node, slot] : w.hits) o.items.push_back(w.nodeOut[slot].item), ++o.calls[k.call];
   }
   return true;
 }

@@ -90,6 +90,13 @@ class TriangleTree {
     walk([&](const Bound& b) { return meets(b, q); }, corner_, f);
   }
 
+  // Whether some leaf's sphere box meets q: false means no triangle's does.
+  bool anySphereMeets(const Bound& q) const {
+    bool any = false;
+    walkUntil([&](const Bound& b) { return meets(b, q); }, sphere_, any);
+    return any;
+  }
+
   static constexpr int kLeaf = 4;
 
  private:
@@ -118,6 +125,31 @@ class TriangleTree {
         const Node& n = node_[i];
         if (n.right == 0) {
           for (int k = n.lo; k < n.hi; ++k) f(order_[k]);
+        } else {
+          stack[top++] = n.right;
+          ++i;
+          continue;
+        }
+      }
+      if (top == 0) return;
+      i = stack[--top];
+    }
+  }
+
+  // walk() that stops at the first leaf passing the test, setting `found`.
+  template <class Test>
+  void walkUntil(const Test& test, const std::vector<Bound>& box, bool& found) const {
+    if (node_.empty()) return;
+    int stack[64];
+    int top = 0, i = 0;
+    for (;;) {
+      if (test(box[i])) {
+        const Node& n = node_[i];
+        if (n.right == 0) {
+          if (n.hi > n.lo) {
+            found = true;
+            return;
+          }
         } else {
           stack[top++] = n.right;
           ++i;

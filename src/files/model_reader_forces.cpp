@@ -30,6 +30,19 @@ void Reader::forces() {
     if (f.kind == ForceType::Spring1) {
       f.k[0] = expr(kForce, rec, "the stiffness k");
       f.c[0] = expr(kForce, rec, "the damping c");
+      // An optional free length: a further field on the line of c. Records
+      // are one per line, so a word on the next line stays the next record's
+      // flag (and is refused as one when it is not on or off).
+      const int cLine = in_.pos().line;
+      int nextLine = 0;
+      const std::string next = in_.peek(nextLine);
+      if (!next.empty() && nextLine == cLine && next != "%" && next != "on" && next != "off") {
+        f.free_length = expr(kForce, rec, "the free length L0");
+        if (!(f.free_length >= 0.0))
+          fail(kForce, rec, in_.pos(),
+               format("the free length '%s' is %g; expected a length of 0 or more",
+                      next.c_str(), f.free_length));
+      }
     } else if (f.kind == ForceType::Spring6) {
       exprs(kForce, rec, f.k, 6, kK);
       exprs(kForce, rec, f.c, 6, kC);
@@ -67,6 +80,8 @@ void Reader::forces() {
     cprintf("  %d, %s:flag=%d, type=%s\n", f.id, f.name.c_str(), f.flag, f.type.c_str());
     cprintf("    iframe=%s, jframe=%s, rframe=%s\n", f.iframe.c_str(), f.jframe.c_str(),
             f.rframe.c_str());
+    if (f.kind == ForceType::Spring1 && f.free_length >= 0.0)
+      cprintf("    L0=%.3e\n", f.free_length);
     if (f.kind == ForceType::Force6) {
       cprintf("    Fx:%s\n", f.equ[0].c_str());
       cprintf("    Fy:%s\n", f.equ[1].c_str());

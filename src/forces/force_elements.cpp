@@ -38,7 +38,8 @@ void spring1(const Model& m, const Force& e, const JointSide& si, const JointSid
              double* N, double* fi) {
   const double* ci = m.frames[e.i_lc].pos;
   const double* cj = m.frames[e.j_lc].pos;
-  const double L0 = vec3Norm(cj[0] - ci[0], cj[1] - ci[1], cj[2] - ci[2]);
+  const double L0 = e.free_length >= 0.0 ? e.free_length
+                                         : vec3Norm(cj[0] - ci[0], cj[1] - ci[1], cj[2] - ci[2]);
   double d[3], dv[3];
   vec3Sub(d, sj.P, si.P);
   const double L = vec3Norm(d[0], d[1], d[2]);

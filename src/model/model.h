@@ -112,6 +112,9 @@ struct Force {
   int i_body = -1, j_body = -1, r_body = -1;
   double k[6] = {0, 0, 0, 0, 0, 0};
   double c[6] = {0, 0, 0, 0, 0, 0};
+  // spring1: the length at which it pulls nothing; below zero when the model
+  // gives none and the distance at the start is taken.
+  double free_length = -1.0;
   std::string equ[6] = {"0.0", "0.0", "0.0", "0.0", "0.0", "0.0"};  // Fx Fy Fz Tx Ty Tz
   int line = 0;  // of the record in the model file
 };

@@ -61,6 +61,17 @@ bool TokenReader::next(std::string& tok) {
   return pos_ > start;
 }
 
+std::string TokenReader::peek(int& at) {
+  const size_t pos = pos_, lineStart = lineStart_, lastOffset = lastOffset_;
+  const int line = line_;
+  const SourcePos last = last_;
+  std::string tok;
+  next(tok);
+  at = last_.line;
+  pos_ = pos, lineStart_ = lineStart, lastOffset_ = lastOffset, line_ = line, last_ = last;
+  return tok;
+}
+
 bool TokenReader::atEnd() {
   skipBlanks();
   return pos_ >= text_.size();

@@ -22,6 +22,9 @@ class TokenReader {
   bool next(std::string& tok);
   // True when only white space is left.
   bool atEnd();
+  // The token next() would return, without taking it ("" at the end), and
+  // the line it stands on.
+  std::string peek(int& line);
 
   // Where the token last returned by next() starts (after the end of the
   // text: where the text ends).

@@ -1,5 +1,5 @@
-// Every shipped example run with the shipped settings: where its samples lie
-// and what its results must agree with.
+// Every shipped example run with the shipped settings: where its samples lie,
+// what its results must agree with, and that the thread count changes none.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,18 +38,6 @@ TEST(Examples, SamplesLieOnTheirTimes) {
     }
   }
   EXPECT_GE(models, 10);
-}
-
-TEST(Examples, RampedCrankFollowsItsRate) {
-  // slider_crank.txt drives the crank (the joint's j body) at omega t / 0.5
-  // up to 0.5 s, then at omega: the crank_rate channel shows it at every sample.
-  const Outcome& r = orvtest::exampleRun("slider_crank.txt");
-  ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
-  const double omega = 6.2831853;
-  for (int ti = 0; ti < r.h.anime_num; ++ti) {
-    const double t = r.h.p_time[ti];
-    EXPECT_NEAR(r.out(ti, 1), omega * std::min(t / 0.5, 1.0), 1e-6) << "t=" << t;
-  }
 }
 
 TEST(Examples, FirstSampleIsTheConsistentStart) {
@@ -94,4 +82,17 @@ TEST(Examples, ContactRunStartingLateLandsOnTheSameSamples) {
             << ti << " " << k;
     }
   }
+}
+
+// contact_group.txt on 1 and 2 threads (its pairs searched in parallel): the
+// same histories, to the bit.
+TEST(Examples, ContactGroupRunIsTheSameOnAnyThreadCount) {
+  Settings one = orvtest::exampleSettings(), two = one;
+  one.N_THREADS = 1, two.N_THREADS = 2;
+  const std::string path = std::string(ORVALDYN_EXAMPLES) + "/contact_group.txt";
+  const Outcome a = orvtest::runFile(path, one), b = orvtest::runFile(path, two);
+  ASSERT_EQ(a.status, AnalysisStatus::Completed) << a.message;
+  EXPECT_GT(a.h.cont_value.size(), 0u);
+  EXPECT_TRUE(b.status == a.status && b.h.p_YYY == a.h.p_YYY &&
+              b.h.cont_position == a.h.cont_position && b.h.cont_value == a.h.cont_value);
 }

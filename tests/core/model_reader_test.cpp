@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <tuple>
 
@@ -198,4 +199,34 @@ TEST(ModelReader, RefusalKeepsTheLoadedModelAndAGoodReadOnlyAFittingResult) {
   ASSERT_EQ(r.read(modelText({{"2body", "body_info B base cg_base 1 1 1 1 0 0 0 0 0 0 %\n"}})),
             ReadStatus::Ok);
   EXPECT_TRUE(r.h.anime_num == 1 && r.h.analysis_finished == 0 && r.h.p_YYY.size() == 14u);
+}
+
+// A spring1 may give its free length after k and c, on the record's line;
+// without it the distance at the start is taken, as before. A mass held 1 m
+// from the anchor by k = 100 around L0 = 0.8 swings as 0.8 + 0.2 cos(10 t).
+TEST(ModelReader, SpringFreeLengthOnTheRecordsLine) {
+  const auto model = [](const std::string& forces) {
+    return "parameter_info P L0 0.8 %\nbody_info B base base_cg 1 1 1 1 0 0 0 0 0 0\n"
+           "m m_cg 1 0.1 0.1 0.1 0 0 0 0 0 0 %\nframe_info F base_cg base 0 0 0 0 0 0\n"
+           "m_cg m 1 0 0 0 0 0 %\njoint_info J on g ground base_cg non %\nforce_info F " +
+           forces + "%\noutput_info O x D(m_cg,base_cg) %\ngravity G off y- %\n"
+           "simulation_time T 0 0.001 1 %\n";
+  };
+  const orv::Settings s = orvtest::runSettings();
+  const orvtest::Outcome free = orvtest::runText(
+      model("on s spring1 m_cg base_cg base_cg 100 0 L0\non s2 spring1 m_cg base_cg base_cg 0 0\n"), s);
+  ASSERT_EQ(free.status, AnalysisStatus::Completed) << free.message;
+  EXPECT_TRUE(orvtest::has(free.console, "L0=8.000e-01"));
+  for (int ti = 0; ti < static_cast<int>(free.h.p_time.size()); ti += 50)
+    EXPECT_NEAR(free.out(ti, 0), 0.8 + 0.2 * std::cos(10 * free.h.p_time[ti]), 1e-8);
+  const orvtest::Outcome old = orvtest::runText(model("on s spring1 m_cg base_cg base_cg 100 0\n"), s);
+  EXPECT_EQ(old.out(static_cast<int>(old.h.p_time.size()) - 1, 0), 1.0);  // starts at its free length: stays
+  const std::pair<const char*, const char*> refused[] = {
+      {"on s spring1 m_cg base_cg base_cg 100 0 -0.1\n", "the free length '-0.1' is -0.1"},
+      {"on s spring1 m_cg base_cg base_cg 100 0\n0.4\n", "'0.4'"}};  // a flag, not a length
+  for (const auto& [forces, why] : refused) {
+    const orvtest::Outcome o = orvtest::loadText(model(forces), s);
+    EXPECT_FALSE(o.read);
+    EXPECT_TRUE(orvtest::has(o.message + o.console, why)) << o.message << o.console;
+  }
 }

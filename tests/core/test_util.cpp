@@ -42,7 +42,7 @@ std::string placeOf(const std::string& file, const std::string& text, size_t off
   return file + ":" + std::to_string(line) + ":" + std::to_string(offset - lineStart + 1);
 }
 
-void capMemory(long mib) {
+static void capMemory(long mib) {
 #ifndef __SANITIZE_ADDRESS__
   long pages = 0;
   if (FILE* f = std::fopen("/proc/self/statm", "r")) {
@@ -99,9 +99,7 @@ orv::Settings runSettings(const std::string& energy, double minimumEnergy) {
 const orv::Settings& exampleSettings() {
   static const orv::Settings s = [] {
     ConsoleCapture quiet;  // read from a copy: reading makes log/
-    const std::string dir = makeTempDir();
-    std::filesystem::copy(std::string(ORVALDYN_EXAMPLES) + "/setting", dir + "/setting",
-                          std::filesystem::copy_options::recursive);
+    const std::string dir = batchFolder();
     orv::Settings read;
     orv::Model m;
     orv::Histories h;
@@ -131,9 +129,7 @@ Outcome loadText(const std::string& text, const orv::Settings& s) {
   return r;
 }
 
-namespace {
-
-Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
+static Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = nullptr) {
   if (!r.read) return r;
   if (edit) edit(r.m);
   ConsoleCapture con;
@@ -143,8 +139,6 @@ Outcome analyse(Outcome r, const orv::Settings& s, void (*edit)(orv::Model&) = n
   r.console += con.text();
   return r;
 }
-
-}  // namespace
 
 Outcome runFile(const std::string& path, const orv::Settings& s, void (*edit)(orv::Model&)) {
   return analyse(loadFile(path, s), s, edit);
@@ -198,8 +192,8 @@ std::string jointedModel(int n, std::mt19937& rng, bool chain, int closures, boo
               " 0 0 0\n";
     joint(chain ? i - 1 : static_cast<int>((u(rng) + 1) / 2 * i) - 1, i);
   }
-  for (int c = 0; c < closures;
-       ++c) {  // (drawn in the order that made the models the tests were tuned on)
+  // (Drawn in the order that made the models the tests were tuned on.)
+  for (int c = 0; c < closures; ++c) {
     const int bj = static_cast<int>((u(rng) + 1) / 2 * n);
     joint(static_cast<int>((u(rng) + 1) / 2 * (n + 1)) - 1, bj);
   }

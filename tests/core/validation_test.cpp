@@ -257,11 +257,10 @@ TEST(Validation, DrivenMotionsAreFollowed) {
                      std::fabs(std::remainder(2 * std::atan2(p[3], p[0]) - theta, 2 * M_PI)));
       }
     }
-    EXPECT_LT(angle[0], 1e-7);
-    EXPECT_LT(slider[0], 1e-7);
-    EXPECT_GT(slider[1] / slider[2], 12.0)
-        << slider[1] << " " << slider[2];  // halving h: error / 16
-    EXPECT_GT(angle[1] / angle[2], 12.0) << angle[1] << " " << angle[2];
+    EXPECT_TRUE(angle[0] < 1e-7 && slider[0] < 1e-7) << angle[0] << " " << slider[0];
+    // Halving h divides the error by 16.
+    EXPECT_TRUE(slider[1] / slider[2] > 12.0 && angle[1] / angle[2] > 12.0)
+        << slider[1] << " " << slider[2] << " " << angle[1] << " " << angle[2];
   }
   // A slider driven along x at sin(t) m/s from rest stands at 1 - cos t. The
   // row drives d/dt (z_i . (P_j - P_i)) at minus the rate.

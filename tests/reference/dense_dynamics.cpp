@@ -47,17 +47,15 @@ bool denseMultipliers(const Model& m, DynamicsWork& w, Vec& lambda, Vec& acc) {
   return true;
 }
 
-namespace {
-
 template <class T>
-void printTnt(const T& a) {
+static void printTnt(const T& a) {
   std::ostringstream s;
   s << a;
   cprintf("%s\n", s.str().c_str());
 }
 
 // dq = -Minv Cq^T S^-1 (Cq q - eta) when Cq q misses eta.
-void denseConsistentVelocities(const Model& m, DynamicsWork& w, const Vec& eta, Vec& qdot) {
+static void denseConsistentVelocities(const Model& m, DynamicsWork& w, const Vec& eta, Vec& qdot) {
   const StateLayout L{m.body_num()};
   Vec r = w.Cq * qdot;
   double worst = 0.0, scale = 0.0;
@@ -88,8 +86,6 @@ void denseConsistentVelocities(const Model& m, DynamicsWork& w, const Vec& eta, 
       qdot[L.trans(b) + k] -= w.minv[b].invMass * f[L.trans(b) + k], qdot[L.rot(b) + k] -= jw[k];
   }
 }
-
-}  // namespace
 
 void denseInitialAnalysis(const Model& m, DynamicsWork& w, double t, double* Y) {
   const StateLayout L{m.body_num()};
