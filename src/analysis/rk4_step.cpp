@@ -37,7 +37,7 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
   if (r.haveK1) {
     r.w.contact = r.k1Contact;  // k1 is the sample's evaluation, its friction rate kept
   } else {
-    r.w.frictionRate = 0.0;
+    r.w.friction = FrictionBound{};
     ok = stage(r, t, r.Y, r.k1, RateSide::Forward);
   }
   if (ok)

@@ -43,7 +43,7 @@ bool evaluateSample(Run& r, int ti) {
   w.kin.Y = r.Y;
   w.contacts.clear();
   w.contact = false;
-  w.frictionRate = 0.0;
+  w.friction = FrictionBound{};
   w.recordRows = true;
   const bool ok = computeStateDerivative(r.m, r.s, r.h, w, r.t, r.Y.data(), r.k1.data(), r.dofs);
   w.recordRows = false;

@@ -105,7 +105,7 @@ struct Work {
   std::vector<Chunk> chunks;
   std::vector<double> depth;      // per shape
   std::vector<std::pair<int, size_t>> hits;  // node, slot in nodeOut
-  std::vector<double> rate;       // per body: friction decay rate (frictionRate)
+  std::vector<double> rate;       // per body: friction decay rates (frictionBound)
   std::vector<char> held;         // per body: held by a ground joint
 };
 
@@ -566,7 +566,7 @@ void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double 
   if (best.t < 0) return;
   for (int k = 0; k < 3; ++k) out.item.pos[k] = P[k];
   out.item.force[0] = out.item.force[1] = out.item.force[2] = 0.0;
-  out.item.slope = pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p);
+  out.item.slope = pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p, out.item.speed);
   out.hit = true;
 }
 
@@ -778,44 +778,59 @@ double pointMobility(const Model& m, const Work& w, int b, const double* P) {
   return 1.0 / body.mass + vec3Dot(r, r) / Imin;
 }
 
-// The fastest decay the friction dampers near rest give any body: a point of
+// What the friction dampers ask of the step (FrictionBound). A point of
 // slope b (ContactItem::slope) between two bodies decays their relative
 // sliding at up to b (w_pen + w_struck) (pointMobility), and the rates of the
 // points on one body add up (a bound on the largest eigenvalue of the sum):
-//   lambda = max over bodies of sum over its points of b (w_pen + w_struck).
-double frictionRate(const Model& m, Work& w) {
-  w.rate.assign(w.body.size(), 0.0);
+//   lambda = max over free bodies of sum over its points of b (w_pen + w_struck),
+// over the points slower than v_d for `slow`, over all for `all`. Friction
+// slows a point by at most myuS |F_el| w = b w v_s / 1.5 per point of the
+// two bodies, so a point at speed v > v_d needs at least
+//   (v - v_d) / (v_s / 1.5 (all_pen + all_struck))
+// to reach v_d (`reach`; all_b the sum of body b). A held body counts as
+// not moving.
+FrictionBound frictionBound(const Model& m, const Settings& s, Work& w) {
+  const double vs = s.stiction_speed, vd = std::max(s.sliding_speed, vs);
+  w.rate.assign(2 * w.body.size(), 0.0);  // slow, then all, per body
+  double* slow = w.rate.data();
+  double* all = slow + w.body.size();
   w.held.assign(w.body.size(), 0);
   for (const Joint& J : m.joints)
     if (J.kind == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
         m.frames[J.i_lc].body >= 0 && m.frames[J.i_lc].body < m.body_num())
       w.held[m.frames[J.i_lc].body] = 1;
-  for (int c = 0; c < m.contact_num(); ++c) {
-    const PairOut& o = w.pair[c];
-    if (!o.ok) continue;
-    const int body[2] = {m.contacts[c].i_body, m.contacts[c].j_body};
-    size_t k = 0;
-    for (int call = 0; call < 4; ++call) {
-      const int pen = body[call % 2], struck = body[1 - call % 2];
-      for (int q = 0; q < o.calls[call]; ++q, ++k) {
-        const ContactItem& it = o.items[k];
-        if (!(it.slope > 0.0)) continue;
-        const double lambda =
-            it.slope * (pointMobility(m, w, pen, it.pos) + pointMobility(m, w, struck, it.pos));
-        w.rate[pen] += lambda;
-        w.rate[struck] += lambda;
-      }
+  // Visits every point with friction as (item, penetrating body, struck body).
+  const auto eachPoint = [&](auto&& visit) {
+    for (int c = 0; c < m.contact_num(); ++c) {
+      const PairOut& o = w.pair[c];
+      if (!o.ok) continue;
+      const int body[2] = {m.contacts[c].i_body, m.contacts[c].j_body};
+      size_t k = 0;
+      for (int call = 0; call < 4; ++call)
+        for (int q = 0; q < o.calls[call]; ++q, ++k)
+          if (o.items[k].slope > 0.0) visit(o.items[k], body[call % 2], body[1 - call % 2]);
     }
-  }
-  double fastest = 0.0;
-  for (double r : w.rate) fastest = std::max(fastest, r);
-  return fastest;
+  };
+  eachPoint([&](const ContactItem& it, int pen, int struck) {
+    const double lambda =
+        it.slope * (pointMobility(m, w, pen, it.pos) + pointMobility(m, w, struck, it.pos));
+    for (int b : {pen, struck})
+      if (!w.held[b]) all[b] += lambda, slow[b] += it.speed < vd ? lambda : 0.0;
+  });
+  FrictionBound f;
+  for (size_t b = 0; b < w.body.size(); ++b)
+    f.slow = std::max(f.slow, slow[b]), f.all = std::max(f.all, all[b]);
+  eachPoint([&](const ContactItem& it, int pen, int struck) {
+    const double slowing = vs / 1.5 * (all[pen] + all[struck]);
+    if (it.speed >= vd && slowing > 0.0) f.reach = std::min(f.reach, (it.speed - vd) / slowing);
+  });
+  return f;
 }
 
 bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
-                  std::vector<ContactRecord>& records, bool placeAll, double* rate) {
+                  std::vector<ContactRecord>& records, bool placeAll, FrictionBound* friction) {
   const int nc = m.contact_num();
-  if (rate) *rate = 0.0;
+  if (friction) *friction = FrictionBound{};
   if (nc == 0) return false;
   const int nt = std::max(1, s.N_THREADS);
   Work& w = t_work;
@@ -865,15 +880,15 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
         N[3 * body[side] + a] += Ns[side][a];
       }
   }
-  if (rate && any && s.stiction_speed > 0.0) *rate = frictionRate(m, w);
+  if (friction && any && s.stiction_speed > 0.0) *friction = frictionBound(m, s, w);
   return any;
 }
 
 }  // namespace
 
 bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
-                          int row, std::vector<ContactRecord>& records, double& frictionRate) {
-  return contactLoads(m, s, Y, F, N, row, records, false, &frictionRate);
+                          int row, std::vector<ContactRecord>& records, FrictionBound& friction) {
+  return contactLoads(m, s, Y, F, N, row, records, false, &friction);
 }
 
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,

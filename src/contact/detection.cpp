@@ -35,7 +35,8 @@ ContactParams contactParams(double k, double c, double d, double myu, double sti
 }
 
 double pointContactForce(double* F, const double* P, const double* n, double h,
-                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p) {
+                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p,
+                         double& slide) {
   double Fel[3];
   vec3Scale(Fel, std::fabs(h) * p.k, n);
 
@@ -62,9 +63,8 @@ double pointContactForce(double* F, const double* P, const double* n, double h,
   vec3Scale(Ff, -frictionCoefficient(speed, p) * el, t);
 
   vec3Add(F, vec3Add(F, Fel, Fd), Ff);
-  // Faster points feel no slope; should one slow down within a step, the
-  // stage that sees it reports it.
-  return speed < p.vd ? frictionSlope(p) * el : 0.0;
+  slide = speed;
+  return frictionSlope(p) * el;
 }
 
 namespace {
@@ -157,7 +157,7 @@ void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi, c
   if (best.t < 0) return;
   ContactItem item;
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k];
-  item.slope = pointContactForce(item.force, P, best.n, best.h, bi, bj, p);
+  item.slope = pointContactForce(item.force, P, best.n, best.h, bi, bj, p, item.speed);
   out.push_back(item);
 }
 

@@ -116,12 +116,14 @@ inline double frictionSlope(const ContactParams& p) {
 ContactParams contactParams(double k, double c, double d, double myu, double stictionSpeed,
                             double staticRatio, double slidingSpeed);
 
-// One contact: the point (global), the force on the penetrating body and the
-// friction's slope near rest [N s/m] (pointContactForce; 0 without it).
+// One contact: the point (global), the force on the penetrating body, the
+// friction's slope near rest [N s/m] (pointContactForce; 0 without it) and
+// the sliding speed there [m/s].
 struct ContactItem {
   double pos[3];
   double force[3];
   double slope = 0.0;
+  double speed = 0.0;
 };
 
 // -1e-10 <= s, t and s, t, s + t <= 1.0000000001. Fails for NaN (degenerate triangles).
@@ -149,9 +151,10 @@ void turnVectors(double* out, const double* n0, int count, const double* A);
 // -c (u.n) n and friction -myu(|u|) |F_el| (t_hat - (n.t_hat) n) with t_hat the
 // direction of the relative point velocity u (none at |u| <= 1e-10) and
 // myu(v) frictionCoefficient. Returns the friction's slope near rest
-// (frictionSlope |F_el|) while |u| < vd, where the law is not flat; else 0.
+// (frictionSlope |F_el|, 0 for the sign law) and sets `speed` to |u|.
 double pointContactForce(double* F, const double* P, const double* n, double h,
-                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p);
+                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p,
+                         double& speed);
 
 // Nodes [n0, n1) of I against the triangles of J, in index order. A node
 // touches J at most once: of the triangles it lies in within the depth

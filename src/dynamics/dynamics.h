@@ -69,9 +69,9 @@ struct DynamicsWork {
   // Contact: whether an evaluation of the step in progress found any (the
   // integrator clears it per step), and the records of the latest evaluation.
   bool contact = false;
-  // The largest friction decay rate of the evaluations since it was last
-  // cleared (applyContact), which bounds the stable step.
-  double frictionRate = 0.0;
+  // What the friction of the evaluations since it was last cleared asks of
+  // the step (applyContactWithRate), merged.
+  FrictionBound friction;
   std::vector<ContactRecord> contacts;
 
   bool velocityWarned = false;           // the singular-velocity warning is printed once

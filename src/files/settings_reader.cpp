@@ -182,11 +182,13 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
 
   in.optionalNumber("stiction_speed", s.stiction_speed);
-  cprintf("stiction_speed: %.3e\n", s.stiction_speed);
   in.optionalNumber("static_friction_ratio", s.static_friction_ratio);
-  cprintf("static_friction_ratio: %.3e\n", s.static_friction_ratio);
   in.optionalNumber("sliding_speed", s.sliding_speed);
-  cprintf("sliding_speed: %.3e\n", s.sliding_speed);
+  // The sign law prints what it printed before the law could be chosen, so
+  // an old study re-run with it gives the same console text.
+  if (s.stiction_speed > 0.0)
+    cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
+            s.stiction_speed, s.static_friction_ratio, s.sliding_speed);
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {

@@ -53,16 +53,6 @@ Outcome example(const std::string& file, const Settings& s) {
   return orvtest::runFile(std::string(ORVALDYN_EXAMPLES) + "/" + file, s);
 }
 
-// x in [0, 1] where the rising branch x (3 - x^2) / 2 equals `load`.
-double creepRoot(double load) {
-  double lo = 0.0, hi = 1.0;
-  for (int it = 0; it < 60; ++it) {
-    const double x = 0.5 * (lo + hi);
-    (0.5 * x * (3.0 - x * x) < load ? lo : hi) = x;
-  }
-  return lo;
-}
-
 }  // namespace
 
 TEST(Friction, LawRisesSmoothlyAndItsSlopeBoundsTheStep) {
@@ -71,10 +61,8 @@ TEST(Friction, LawRisesSmoothlyAndItsSlopeBoundsTheStep) {
   } laws[] = {{1e-3, 1.0, 2e-3}, {1e-3, 1.3, 2e-3}, {2e-4, 2.0, 1e-3}};
   for (const auto& l : laws) {
     const ContactParams p = contactParams(1e5, 0, 0.01, 0.4, l.vs, l.ratio, l.vd);
-    EXPECT_EQ(frictionCoefficient(0.0, p), 0.0);
-    EXPECT_NEAR(frictionCoefficient(l.vs, p), 0.4 * l.ratio, 1e-15);
-    EXPECT_EQ(frictionCoefficient(l.vd, p), 0.4);
-    EXPECT_EQ(frictionCoefficient(10.0, p), 0.4);
+    EXPECT_TRUE(frictionCoefficient(0.0, p) == 0.0 && frictionCoefficient(l.vd, p) == 0.4 &&
+                std::fabs(frictionCoefficient(l.vs, p) - 0.4 * l.ratio) < 1e-15);
     // No jump anywhere, and no rise steeper than the slope the step rule uses.
     const double dv = l.vd * 1e-5, bound = frictionSlope(p);
     double steepest = 0.0;
@@ -94,11 +82,9 @@ TEST(Friction, BodiesComeToRestAndStay) {
     SCOPED_TRACE(vs);
     const Outcome r = example("contact_drop.txt", law(vs));
     ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
-    const StateLayout L{r.m.body_num()};
     const int last = r.h.anime_num - 1;
-    for (int ti = 0; ti <= last; ++ti) {
-      if (r.h.p_time[ti] < 0.5) continue;
-      const double* v = &r.state(ti)[L.v(1)];
+    for (int ti = last / 3; ti <= last; ++ti) {  // from 0.5 s on
+      const double* v = &r.state(ti)[StateLayout{2}.v(1)];
       ASSERT_LT(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), 1e-6) << r.h.p_time[ti];
     }
     double F[3] = {0, 0, 0};
@@ -124,7 +110,7 @@ TEST(Friction, SlidingAndCreepFollowTheLaw) {
     double from, a;
   } sliding[] = {{example("ramp_slide.txt", law(1e-3)), 0.01,
                   -g * (std::sin(theta) - 0.15 * std::cos(theta))},
-                 {orvtest::runText(pushedBox(1.1 * 0.5 * g, 0.5), law(1e-3)), 0.1, 0.1 * 0.5 * g}};
+                 {orvtest::runText(pushedBox(1.02 * 0.5 * g, 0.5), law(1e-3)), 0.1, 0.02 * 0.5 * g}};
   for (const auto& c : sliding) {
     ASSERT_EQ(c.r.status, AnalysisStatus::Completed) << c.r.message;
     const int last = c.r.h.anime_num - 1, ti = static_cast<int>(std::lround(c.from / 0.001));
@@ -135,18 +121,29 @@ TEST(Friction, SlidingAndCreepFollowTheLaw) {
   }
   // Below it (a share `load` of the largest friction), the body creeps at the
   // speed where the rising branch balances the load, steadily: the law holds
-  // it no better than that, v_s x with x (3 - x^2) / 2 = load.
+  // it no better than that, v_s x with x (3 - x^2) / 2 = load. The box on the
+  // slope, under a law stiff enough to hold it within 1e-5 m for 1 s, catches
+  // steps that jump across the narrow band around rest and hop about it.
+  const auto to1200ms = [](Model& m) {
+    m.end_time = 1.2, m.sample_num = sampleCount(m.start_time, m.d_time, m.end_time);
+  };
   const struct {
     Outcome r;
     double vs, load;
-  } creeping[] = {{example("ramp_stay.txt", law(1e-3)), 1e-3, 0.3 / 0.5},
-                  {orvtest::runText(pushedBox(0.9 * 0.5 * g, 0.5), law(1e-3)), 1e-3, 0.9},
-                  {orvtest::runText(pushedBox(0.9 * 0.5 * g, 0.5), law(2e-4, 1.3, 5e-4)), 2e-4,
-                   0.9 / 1.3}};
+  } creeping[] = {
+      {orvtest::runFile(std::string(ORVALDYN_EXAMPLES) + "/ramp_stay.txt", law(2e-5, 1.0, 4e-5),
+                        to1200ms),
+       2e-5, 0.3 / 0.5},
+      {orvtest::runText(pushedBox(0.98 * 0.5 * g, 0.5), law(1e-3)), 1e-3, 0.98},
+      {orvtest::runText(pushedBox(0.98 * 0.5 * g, 0.5), law(2e-4, 1.3, 5e-4)), 2e-4, 0.98 / 1.3}};
+  const Outcome& slope = creeping[0].r;
+  EXPECT_LT(std::fabs(slope.out(1200, 0) - slope.out(200, 0)), 1e-5);
   for (const auto& c : creeping) {
     ASSERT_EQ(c.r.status, AnalysisStatus::Completed) << c.r.message;
+    double x = 0.5;  // Newton on x (3 - x^2) / 2 = load
+    for (int it = 0; it < 30; ++it) x -= (0.5 * x * (3.0 - x * x) - c.load) / (1.5 * (1.0 - x * x));
     const int last = c.r.h.anime_num - 1, vout = c.r.m.output_num() - 1;
     for (int ti : {last / 2, last})
-      EXPECT_NEAR(std::fabs(c.r.out(ti, vout)), c.vs * creepRoot(c.load), 0.01 * c.vs) << ti;
+      EXPECT_NEAR(std::fabs(c.r.out(ti, vout)), c.vs * x, 0.01 * c.vs) << ti;
   }
 }
