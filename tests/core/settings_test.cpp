@@ -58,15 +58,11 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
-  // The friction settings after the others; a file without them (above) keeps
-  // the defaults without a word.
-  Loaded f(settingText("PT", "1", "point", "on") + "stiction_speed 0\nstatic_friction_ratio 1.5\n"
-                                                   "sliding_speed 3e-3\n",
-           "END");
+  // The friction settings last; a file without them (above) keeps the
+  // defaults. The sign law echoes as before they existed.
+  Loaded f(settingText("PT", "1", "point", "on") + "v_s 0 ratio 1.5 v_d 3e-3", "END");
   EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
-              f.s.sliding_speed == 3e-3 &&
-              f.console.find("stiction") == std::string::npos)  // the sign law echoes as before
-      << f.console;
+              f.s.sliding_speed == 3e-3 && f.console.find("stiction") == std::string::npos);
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
