@@ -105,8 +105,8 @@ struct Work {
   std::vector<Chunk> chunks;
   std::vector<double> depth;      // per shape
   std::vector<std::pair<int, size_t>> hits;  // node, slot in nodeOut
-  std::vector<double> rate;       // per body: friction decay rates (frictionBound)
-  std::vector<char> held;         // per body: held by a ground joint
+  std::vector<double> rate;                  // per body: friction decay rates (frictionBound)
+  std::vector<char> held;                    // per body: held by a ground joint
 };
 
 // Scratch space of the calling thread. Every vector keeps its capacity, so
@@ -566,7 +566,8 @@ void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double 
   if (best.t < 0) return;
   for (int k = 0; k < 3; ++k) out.item.pos[k] = P[k];
   out.item.force[0] = out.item.force[1] = out.item.force[2] = 0.0;
-  out.item.slope = pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p, out.item.speed);
+  out.item.slope =
+      pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p, out.item.speed);
   out.hit = true;
 }
 

@@ -108,9 +108,9 @@ TEST(Friction, SlidingAndCreepFollowTheLaw) {
   const struct {
     Outcome r;
     double from, a;
-  } sliding[] = {{example("ramp_slide.txt", law(1e-3)), 0.01,
-                  -g * (std::sin(theta) - 0.15 * std::cos(theta))},
-                 {orvtest::runText(pushedBox(1.02 * 0.5 * g, 0.5), law(1e-3)), 0.1, 0.02 * 0.5 * g}};
+  } sliding[] = {
+      {example("ramp_slide.txt", law(1e-3)), 0.01, -g * (std::sin(theta) - 0.15 * std::cos(theta))},
+      {orvtest::runText(pushedBox(1.02 * 0.5 * g, 0.5), law(1e-3)), 0.1, 0.02 * 0.5 * g}};
   for (const auto& c : sliding) {
     ASSERT_EQ(c.r.status, AnalysisStatus::Completed) << c.r.message;
     const int last = c.r.h.anime_num - 1, ti = static_cast<int>(std::lround(c.from / 0.001));
@@ -130,12 +130,12 @@ TEST(Friction, SlidingAndCreepFollowTheLaw) {
   const struct {
     Outcome r;
     double vs, load;
-  } creeping[] = {
-      {orvtest::runFile(std::string(ORVALDYN_EXAMPLES) + "/ramp_stay.txt", law(2e-5, 1.0, 4e-5),
-                        to1200ms),
-       2e-5, 0.3 / 0.5},
-      {orvtest::runText(pushedBox(0.98 * 0.5 * g, 0.5), law(1e-3)), 1e-3, 0.98},
-      {orvtest::runText(pushedBox(0.98 * 0.5 * g, 0.5), law(2e-4, 1.3, 5e-4)), 2e-4, 0.98 / 1.3}};
+  } creeping[] = {{orvtest::runFile(std::string(ORVALDYN_EXAMPLES) + "/ramp_stay.txt",
+                                    law(2e-5, 1.0, 4e-5), to1200ms),
+                   2e-5, 0.3 / 0.5},
+                  {orvtest::runText(pushedBox(0.98 * 0.5 * g, 0.5), law(1e-3)), 1e-3, 0.98},
+                  {orvtest::runText(pushedBox(0.98 * 0.5 * g, 0.5), law(2e-4, 1.3, 5e-4)), 2e-4,
+                   0.98 / 1.3}};
   const Outcome& slope = creeping[0].r;
   EXPECT_LT(std::fabs(slope.out(1200, 0) - slope.out(200, 0)), 1e-5);
   for (const auto& c : creeping) {
