@@ -7,7 +7,10 @@
 #
 #   scripts/compare_examples.sh OLD_BATCH NEW_BATCH [EXAMPLES_DIR]
 #
-# Prints one line per run and exits 1 when anything differs.
+# Prints one line per run and exits 1 when anything differs. A program from
+# before rotation was integrated to first order is matched by a copy of
+# examples/ whose setting/setting.txt says ROTATION_INTEGRATION second_order.
+# Where results may differ, scripts/result_differences.py says by how much.
 set -uo pipefail
 old=$(readlink -f "$1")
 new=$(readlink -f "$2")

@@ -8,6 +8,7 @@
 #include "analysis/run_state.h"
 #include "dynamics/model_check.h"
 #include "dynamics/start_check.h"
+#include "expr/evaluator.h"
 #include "model/histories.h"
 #include "model/settings.h"
 #include "platform/console.h"
@@ -34,7 +35,8 @@ void Run::interrupt() {
 RunProgress Run::progress() const {
   RunProgress p;
   p.time = t;
-  p.end_time = m.start_time + (N > 1 ? N - 1 : 0) * D;
+  p.end_time =
+      m.start_time + static_cast<double>(N > 1 ? (N - 1) * static_cast<long long>(K) : 0) * D;
   p.step = step;
   p.samples = h.anime_num;
   p.sample_total = N;
@@ -87,10 +89,13 @@ void firstSample(Run& r) {
   // joints and motions.
   r.Y.assign(state, 0.0);
   initialAnalysis(r.m, r.w, r.t, r.Y.data());
+  // TURN counts from the consistent start, in (-pi, pi] there.
+  r.w.kin.turns = turnsRead(r.w.programs);
+  countTurns(r);
   for (size_t i = 0; i < state; ++i) h.p_YYY[i] = r.Y[i];
   for (size_t k = 0; k < r.nj6; ++k) h.p_F_const[k] = r.w.kin.reactions[k] = 0.0;
   for (int k = 0; k < r.m.joint_num(); ++k) h.p_C_const[k] = 0.0;
-  for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.k1, &r.k2, &r.k3, &r.k4}) v->assign(state, 0.0);
+  for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.X, &r.Xs, &r.k1, &r.k2, &r.k3, &r.k4}) v->assign(state, 0.0);
   if (!evaluateSample(r, 0)) r.fail(r.t);
   storeOutputsAndContacts(r, 0);
   r.observer.sampleStored(r.m, h, 0, r.progress());
@@ -116,7 +121,9 @@ void startRules(Run& r) {
   for (const Body& b : m.bodies) r.Eref += std::fabs(b.mass) * kGravityAcceleration * m.max_length;
   // The rules that stop a run judge against the run's energy scale, which is
   // never 0 (run_limits.h).
-  r.limits = startLimits(m, r.w.inertia, r.Y.data(), (r.N > 1 ? r.N - 1 : 0) * r.D);
+  r.limits =
+      startLimits(m, r.w.inertia, r.Y.data(),
+                  static_cast<double>(r.N > 1 ? (r.N - 1) * static_cast<long long>(r.K) : 0) * r.D);
   noteStep(r.limits, m, r.w, r.Y.data(), 0.0);
   r.Estart = totalEnergy(m, r.s, r.w.inertia, r.Y.data());
 }
@@ -203,12 +210,21 @@ AnalysisStatus simulate(const Model& m, const Settings& s, Histories& h, std::st
   cprintf("Start integration\n");
   const double clock0 = monotonicMs();
   startRules(r);
+  // The run steps onto every multiple of D and stores every K-th: the steps,
+  // and so every stored value, are those of a run that stores them all.
+  long long mark = 0;
   while (r.N >= 2 && r.ti < r.N && !r.stopped) {
-    const double target = m.start_time + r.ti * r.D;
+    ++mark;
+    const double target = m.start_time + static_cast<double>(mark) * r.D;
     if (!stepTowards(r, target)) continue;
-    if (!evaluateSample(r, r.ti)) {
+    const bool stored = mark % r.K == 0;
+    if (!evaluateSample(r, stored ? r.ti : -1)) {
       r.fail(r.t);
       break;
+    }
+    if (!stored) {
+      if (r.observer.stopRequested()) r.interrupt();
+      continue;
     }
     storeSample(r, r.ti, target);
     ++r.ti;

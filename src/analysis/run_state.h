@@ -2,6 +2,7 @@
 // parts of the driver (analysis.h lists them). Made afresh for every run.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct Run {
         layout{model.body_num()},
         N(model.sample_num),
         D(model.d_time),
+        K(std::max(1, model.steps_per_sample)),
         nj6(6 * static_cast<size_t>(model.joint_num())) {}
 
   const Model& m;
@@ -35,14 +37,20 @@ struct Run {
   RunObserver& observer;
   DynamicsWork w;
   const StateLayout layout;
-  const int N;       // samples
-  const double D;    // sample interval
+  const int N;       // samples stored
+  const double D;    // the longest step; the run steps onto every multiple of it
+  const int K;       // multiples of D per stored sample
   const size_t nj6;  // joint reactions per sample
 
   double t = 0.0;     // time of Y
   double step = 0.0;  // the next step size, as the step-size rule chose it
   int ti = 1;         // the next sample to store
   std::vector<double> Y, Ynew, Ys, k1, k2, k3, k4;
+  // To first order in rotation: Y and a stage state with the angular
+  // velocities in the place of the Euler-parameter rates (rk4_step.cpp).
+  std::vector<double> X, Xs;
+  std::vector<double> reactions;  // of a multiple of D that is not stored
+  Kinematics accepted;            // rotations of the latest accepted state (TURN counts)
   std::vector<int> dofs;
   // The evaluation of the sample just stored is the first stage of the step
   // that follows (haveK1), with the contact it found.
@@ -95,6 +103,10 @@ Attempt judgeStep(Run& r, double hs, double tEnd);
 
 // ---- samples.cpp ---------------------------------------------------------------
 
+// Moves the TURN counts of the run (r.w.kin.turns) on to r.Y, a state the
+// run has accepted: at the start and after every step taken.
+void countTurns(Run& r);
+
 // Reallocates every history for N samples, and the state and reactions the
 // expressions read, with the console label of each.
 void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N);
@@ -102,7 +114,9 @@ void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N);
 // The evaluation of the state of sample ti (r.Y at r.t): its joint reactions,
 // violations and element forces are what the result file stores and the
 // outputs read, and it is the first stage of the step that follows. False
-// when it cannot be solved.
+// when it cannot be solved. With ti = -1 (a multiple of D between stored
+// samples) it is the same evaluation, the same first stage, and nothing of it
+// is recorded.
 bool evaluateSample(Run& r, int ti);
 
 // Stores sample ti at time `at`: state, outputs, contacts; the progress line

@@ -2,6 +2,8 @@
 #include <type_traits>
 
 #include "analysis/run_state.h"
+#include "expr/measures.h"
+#include "model/kinematics.h"
 #include "model/histories.h"
 #include "platform/console.h"
 
@@ -36,6 +38,12 @@ void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N) {
   cprintf("Relese\n");
 }
 
+void countTurns(Run& r) {
+  if (r.w.kin.turns.empty()) return;
+  setKinematics(r.accepted, r.layout.nb, r.Y.data());
+  advanceTurns(r.m, r.accepted, r.w.kin.turns);
+}
+
 bool evaluateSample(Run& r, int ti) {
   DynamicsWork& w = r.w;
   w.rateSide = RateSide::Forward;
@@ -44,13 +52,17 @@ bool evaluateSample(Run& r, int ti) {
   w.contacts.clear();
   w.contact = false;
   w.friction = FrictionBound{};
-  w.recordRows = true;
+  const bool stored = ti >= 0;
+  w.recordRows = stored;
   const bool ok = computeStateDerivative(r.m, r.s, r.h, w, r.t, r.Y.data(), r.k1.data(), r.dofs);
   w.recordRows = false;
   r.k1Contact = w.contact;
-  r.haveK1 = ok && ti < r.N - 1;
+  r.haveK1 = ok && (!stored || ti < r.N - 1);
+  if (!stored) w.contacts.clear();
   if (ok && r.m.joint_num() > 0) {
-    double* row = &r.h.p_F_const[static_cast<size_t>(ti) * r.nj6];
+    // The reactions are kept in the run even when not stored: F_JOINT reads them.
+    r.reactions.resize(r.nj6);
+    double* row = stored ? &r.h.p_F_const[static_cast<size_t>(ti) * r.nj6] : r.reactions.data();
     extractJointReactions(r.m, w, w.lambda, row);
     for (size_t k = 0; k < r.nj6; ++k) w.kin.reactions[k] = row[k];
   }

@@ -98,6 +98,7 @@ Attempt takeStep(Run& r, double hs, double tEnd, double E1) {
   noteStep(r.limits, r.m, r.w, r.Ynew.data(), hs);
   r.t = tEnd;
   r.Y = r.Ynew;
+  countTurns(r);
   r.haveK1 = false;
   return Attempt::Taken;
 }

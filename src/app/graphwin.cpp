@@ -23,6 +23,7 @@
 #include <qwt_plot_marker.h>
 #include <qwt_plot_panner.h>
 #include <qwt_plot_zoomer.h>
+#include <qwt_scale_div.h>
 #include <qwt_scale_map.h>
 
 #include "app/plot_export.h"
@@ -49,7 +50,7 @@ QString unitOf(int channel) {
   if (f == "D" || f == "DX" || f == "DY" || f == "DZ") return "m";
   if (f == "V" || f == "VX" || f == "VY" || f == "VZ") return "m/s";
   if (f == "WX" || f == "WY" || f == "WZ") return "rad/s";
-  if (f == "A1" || f == "A2" || f == "A3") return "rad";
+  if (f == "A1" || f == "A2" || f == "A3" || f == "TURN") return "rad";
   return {};
 }
 
@@ -105,7 +106,13 @@ int DataPlot::sampleAt(double t) const {
   return static_cast<int>(i);
 }
 
-void DataPlot::setChannels(const std::vector<int>& channels) {
+void DataPlot::setChannels(const std::vector<int>& channels, bool keepZoom) {
+  // The zoomer, the panner and the wheel all set the scales, which ends autoscaling.
+  const bool zoomed = keepZoom && !axisAutoScale(QwtPlot::xBottom);
+  const QwtScaleDiv &x0 = axisScaleDiv(QwtPlot::xBottom), &y0 = axisScaleDiv(QwtPlot::yLeft);
+  const QRectF shown =
+      QRectF(QPointF(x0.lowerBound(), y0.lowerBound()), QPointF(x0.upperBound(), y0.upperBound()))
+          .normalized();
   for (QwtPlotCurve* c : curves_) delete c;  // detaches it
   curves_.clear();
   channels_.clear();
@@ -133,7 +140,9 @@ void DataPlot::setChannels(const std::vector<int>& channels) {
   }
   setAxisTitle(QwtPlot::yLeft, titles.join(", "));
   setFrame(frame_);
+  // The base is the whole of the new curves, so a right click still shows them all.
   fit();
+  if (zoomed) zoomer_->zoom(shown);
 }
 
 void DataPlot::setFrame(int frame) {
@@ -224,7 +233,8 @@ GraphWin::GraphWin(QWidget* parent) : QMainWindow(parent) {
   readout_ = new QLabel(this);
   statusBar()->addWidget(readout_, 1);
 
-  connect(outputList_, &QListWidget::itemChanged, this, &GraphWin::plotChecked);
+  // Checking a channel keeps the zoom the user chose; new histories are fitted.
+  connect(outputList_, &QListWidget::itemChanged, this, [this] { plotChecked(true); });
   connect(plot_, &DataPlot::cursorMoved, readout_, &QLabel::setText);
   connect(plot_, &DataPlot::frameChosen, this, &GraphWin::frameChosen);
 }
@@ -240,11 +250,11 @@ void GraphWin::fillOutputList(const QStringList& checked) {
   }
 }
 
-void GraphWin::plotChecked() {
+void GraphWin::plotChecked(bool keepZoom) {
   std::vector<int> channels;
   for (int i = 0; i < outputList_->count(); ++i)
     if (outputList_->item(i)->checkState() == Qt::Checked) channels.push_back(i);
-  plot_->setChannels(channels);
+  plot_->setChannels(channels, keepZoom);
 }
 
 bool GraphWin::setChannelChecked(const QString& name, bool checked) {
@@ -260,7 +270,7 @@ void GraphWin::refresh() {
     if (outputList_->item(i)->checkState() == Qt::Checked) checked << outputList_->item(i)->text();
   fillOutputList(checked);
   // The curves hold the old histories' values: plot anew.
-  plotChecked();
+  plotChecked(false);
 }
 
 bool GraphWin::exportTo(const QString& path, const QSize& size, QString* why) const {

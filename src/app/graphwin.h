@@ -30,8 +30,9 @@ class DataPlot : public QwtPlot {
   int frame() const { return frame_; }
 
   // Plots the channels `channels` (indices into the held result's channels) anew
-  // from the histories held now; channels the result lacks are left out.
-  void setChannels(const std::vector<int>& channels);
+  // from the histories held now; channels the result lacks are left out. The
+  // axes fit the curves unless `keepZoom` and the user had zoomed or panned.
+  void setChannels(const std::vector<int>& channels, bool keepZoom = false);
   // Moves the marker to the time of sample `frame` (kept inside the samples).
   void setFrame(int frame);
   // Scales both axes to the curves and makes that the zoom's base.
@@ -96,7 +97,7 @@ class GraphWin : public QMainWindow {
 
  private:
   void fillOutputList(const QStringList& checked);
-  void plotChecked();
+  void plotChecked(bool keepZoom);
 
   DataPlot* plot_ = nullptr;
   QListWidget* outputList_ = nullptr;

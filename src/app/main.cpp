@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
   args.removeFirst();
   // Pictures for the documentation neither read nor change the user's settings.
   const bool pictures =
-      !args.isEmpty() && (args[0] == "--screenshot" || args[0] == "--messages-screenshot");
+      !args.isEmpty() && (args[0] == "--screenshot" || args[0] == "--messages-screenshot" ||
+                          args[0] == "--screenshot-run");
   QTemporaryDir pictureSettings;
   if (pictures)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, pictureSettings.path());

@@ -461,21 +461,37 @@ void MainWindow::openMotion(const QString& path) {
 }
 
 void MainWindow::historiesReplaced() {
-  // The new histories may hold fewer frames than the one shown; the frame
-  // box and the timeline reach the last one held.
-  animeSpin_->setRange(0, std::max(0, orv::g_hist.anime_num - 1));
-  playbackBar_->setFrameCount(orv::g_hist.anime_num);
+  // The new histories may hold fewer frames than the one shown.
   glWidget_->setFrame(orv::g_view.i_anime);
+  showHeldFrames();
   glWidget_->updateGround();
-  {
-    const QSignalBlocker block(animeSpin_);
-    animeSpin_->setValue(orv::g_view.i_anime);
-  }
   // Computed (or imported) for the model as read from its file.
   resultsTime_ = orv::g_hist.analysis_finished ? modelFileTime_ : QDateTime();
   updateTitle();
   graphWin_->refresh();
   graphWin_->setFrame(orv::g_view.i_anime);
+}
+
+void MainWindow::showHeldFrames() {
+  const QSignalBlocker block(animeSpin_);
+  animeSpin_->setRange(0, std::max(0, orv::g_hist.anime_num - 1));
+  animeSpin_->setValue(orv::g_view.i_anime);
+  playbackBar_->setFrameCount(orv::g_hist.anime_num);
+}
+
+void MainWindow::showRunSample(int sample, double time) {
+  const QSignalBlocker block(animeSpin_);
+  animeSpin_->setRange(0, sample);
+  animeSpin_->setValue(sample);
+  playbackBar_->showRunSample(sample, time);
+}
+
+void MainWindow::frameControlsFollowRun() {
+  const bool running = runControl_->running(), following = running && runControl_->following();
+  playbackBar_->setRunning(running, following);
+  animeSpin_->setEnabled(!following);
+  for (QAction* a : {stepBackAct_, stepForwardAct_}) a->setEnabled(!following);
+  if (!following) showHeldFrames();
 }
 
 // ---- analysis and graph window ----
@@ -488,6 +504,7 @@ void MainWindow::stop_analysis() { runControl_->requestStop(); }
 void MainWindow::createRunControls() {
   runControl_ = new RunControl(statusBar(), glWidget_, this);
   connect(runControl_, &RunControl::runningChanged, this, &MainWindow::setRunning);
+  connect(runControl_, &RunControl::sampleFollowed, this, &MainWindow::showRunSample);
   connect(runControl_, &RunControl::message, this, &MainWindow::addMessage);
   connect(runControl_, &RunControl::ended, this, &MainWindow::analysisEnded);
 
@@ -502,6 +519,7 @@ void MainWindow::createRunControls() {
   followAct_->setCheckable(true);
   followAct_->setChecked(runControl_->following());
   connect(followAct_, &QAction::toggled, runControl_, &RunControl::setFollowing);
+  connect(followAct_, &QAction::toggled, this, &MainWindow::frameControlsFollowRun);
 
   analysisMenu_->addAction(stopAct_);
   analysisMenu_->addAction(followAct_);
@@ -527,9 +545,9 @@ void MainWindow::setRunning(bool running) {
     if (a != exitAct_) a->setEnabled(!running);
   analysisAct_->setEnabled(!running);
   animationAct_->setEnabled(!running);
-  // The view follows the run: no clock may move it meanwhile.
+  // No clock may move the view meanwhile.
   playAct_->setEnabled(!running);
-  playbackBar_->setRunning(running);
+  frameControlsFollowRun();
   stopAct_->setEnabled(running);
   if (running) orv::g_view.animating = false;
 }
@@ -659,9 +677,13 @@ void MainWindow::setUpGraphWindow() {
   addDockWidget(Qt::RightDockWidgetArea, graphDock_);
   graphDock_->hide();
   setGraphDocked(QSettings().value("graphWindow/docked", false).toBool());
-  // The plot's marker stands at the frame shown; dragging it chooses the frame.
-  connect(animeSpin_, QOverload<int>::of(&QSpinBox::valueChanged), graphWin_, &GraphWin::setFrame);
-  connect(graphWin_, &GraphWin::frameChosen, animeSpin_, &QSpinBox::setValue);
+  // The plot's marker stands at the frame the view shows, whatever moved it (the
+  // frame box, playback, a followed run's end); dragging the marker chooses the
+  // frame, unless the frame box is a followed run's.
+  connect(glWidget_, &GLWidget::frameShown, graphWin_, &GraphWin::setFrame);
+  connect(graphWin_, &GraphWin::frameChosen, this, [this](int frame) {
+    if (animeSpin_->isEnabled()) animeSpin_->setValue(frame);
+  });
 }
 
 bool MainWindow::graphDocked() const { return graphWin_->parentWidget() != nullptr; }
@@ -739,8 +761,10 @@ void MainWindow::createViewControls() {
   triadAct_->setChecked(orv::g_view.show_triad);
   view->addSeparator();
   playAct_ = add("&Play/Pause", QKeySequence(Qt::Key_Space), [this] { glWidget_->togglePlay(); });
-  add("Step &Back", QKeySequence(Qt::Key_Left), [this] { glWidget_->stepFrame(-1); });
-  add("Step F&orward", QKeySequence(Qt::Key_Right), [this] { glWidget_->stepFrame(1); });
+  stepBackAct_ =
+      add("Step &Back", QKeySequence(Qt::Key_Left), [this] { glWidget_->stepFrame(-1); });
+  stepForwardAct_ =
+      add("Step F&orward", QKeySequence(Qt::Key_Right), [this] { glWidget_->stepFrame(1); });
 
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction("&Controls", this, &MainWindow::showControls);

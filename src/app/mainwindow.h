@@ -133,6 +133,11 @@ class MainWindow : public QMainWindow {
   // The run: what may not change while it goes, and what follows its end.
   void createRunControls();
   void setRunning(bool running);
+  // The frame box, the timeline and the steps show the frames held, or,
+  // while the view follows a run, its latest sample, which only the run moves.
+  void frameControlsFollowRun();
+  void showHeldFrames();
+  void showRunSample(int sample, double time);
   void analysisEnded(const RunControl::Outcome& outcome);
   void setPixmap(const QPixmap& pixmap);
   void showMessage(const QString& title, const QString& text, bool aboutBox = false);
@@ -197,6 +202,8 @@ class MainWindow : public QMainWindow {
   // ---- view, playback and pictures ----
   PlaybackBar* playbackBar_ = nullptr;
   QAction* playAct_ = nullptr;
+  QAction* stepBackAct_ = nullptr;
+  QAction* stepForwardAct_ = nullptr;
   QAction* fitViewAct_ = nullptr;
   QAction* resetViewAct_ = nullptr;
   QAction* gridAct_ = nullptr;

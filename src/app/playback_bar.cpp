@@ -89,7 +89,19 @@ void PlaybackBar::setFrameCount(int count) {
   showFrame(view_->frame());
 }
 
-void PlaybackBar::setRunning(bool running) { play_->setEnabled(!running); }
+void PlaybackBar::setRunning(bool running, bool following) {
+  play_->setEnabled(!running);
+  for (QWidget* w : {static_cast<QWidget*>(back_), static_cast<QWidget*>(forward_),
+                     static_cast<QWidget*>(slider_)})
+    w->setEnabled(!following);
+}
+
+void PlaybackBar::showRunSample(int sample, double time) {
+  const QSignalBlocker block(slider_);
+  slider_->setRange(0, sample);
+  slider_->setValue(sample);
+  time_->setText(QString("t = %1 s").arg(time, 0, 'g', 6));
+}
 
 void PlaybackBar::showFrame(int frame) {
   {

@@ -21,8 +21,12 @@ class PlaybackBar : public QWidget {
 
   // The frames held changed: the timeline spans 0 .. count - 1.
   void setFrameCount(int count);
-  // While an analysis runs the view follows it: nothing here may start the clock.
-  void setRunning(bool running);
+  // While an analysis runs nothing here may start the clock; while the view
+  // follows it, the timeline and the steps are the run's and stand still.
+  void setRunning(bool running, bool following);
+  // The view draws the run's sample `sample` at `time`: the timeline spans
+  // the samples so far and stands on it.
+  void showRunSample(int sample, double time);
 
   QToolButton* playButton() const { return play_; }
   QToolButton* backButton() const { return back_; }

@@ -110,6 +110,7 @@ void RunControl::poll() {
   if (follow_ && view_ && s.sample >= 0 && s.sample != shownSample_) {
     view_->setPreview(s.time, s.state);
     shownSample_ = s.sample;
+    emit sampleFollowed(s.sample, s.time);
   }
 }
 

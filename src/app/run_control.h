@@ -65,6 +65,8 @@ class RunControl : public QObject {
 
  signals:
   void runningChanged(bool running);
+  // The view now draws sample `sample` (at `time`) of the run it follows.
+  void sampleFollowed(int sample, double time);
   // A message of the run, on the GUI thread, in the order the run gave them.
   void message(const orv::Message& m);
   void ended(const RunControl::Outcome& outcome);

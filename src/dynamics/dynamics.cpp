@@ -122,7 +122,7 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   assembleConstraints(m, w, Y, t);
   if (w.recordRows) recordViolations(m, h, w, t);
   if (!solveMultipliers(m, h, w, Y, t)) return false;
-  stateRates(m, w, Y, dY);
+  stateRates(m, w, Y, dY, s.rotation);
   return true;
 }
 

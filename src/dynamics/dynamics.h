@@ -15,6 +15,7 @@
 #include "math/sparse_rows.h"
 #include "math/sparse_system.h"
 #include "model/kinematics.h"
+#include "model/settings.h"
 
 namespace orv {
 
@@ -94,8 +95,9 @@ void setupDynamics(const Model& m, DynamicsWork& w);
 // motion-driven body. The velocities of the motion-driven bodies (and of the
 // bodies joined to them) are solved at Y's own positions and time before
 // anything reads them. w.lambda holds the multipliers afterwards (joint
-// reactions: extractJointReactions). False when the constraint system cannot
-// be solved (singular or not finite); dY is then left untouched. h takes the
+// reactions: extractJointReactions). dY's last block is as stateRates writes
+// it for s.rotation. False when the constraint system cannot be solved
+// (singular or not finite); dY is then left untouched. h takes the
 // violation and force rows when w.recordRows is set.
 bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, DynamicsWork& w,
                             double t, const double* Y, double* dY, std::vector<int>& motionDofs);
@@ -164,8 +166,12 @@ void analyseSparsity(DynamicsWork& w);
 
 // ---- accelerations.cpp: the state derivative --------------------------------
 
-// dY from Y, its angular velocities w.kin.omega and the accelerations w.acc.
-void stateRates(const Model& m, const DynamicsWork& w, const double* Y, double* dY);
+// dY from Y, its angular velocities w.kin.omega and the accelerations w.acc:
+// to first order in rotation the last block of dY holds the angular
+// accelerations (StateLayout::w), to second order the Euler parameters'
+// second derivatives.
+void stateRates(const Model& m, const DynamicsWork& w, const double* Y, double* dY,
+                RotationIntegration rotation = RotationIntegration::FirstOrder);
 
 // ---- reactions.cpp: joint reactions -----------------------------------------
 

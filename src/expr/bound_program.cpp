@@ -33,6 +33,10 @@ bool bindMeasureCall(const Model& m, Fn fn, const double* a, BoundMeasure& out) 
     out = bindJointReaction(m, at(0), at(1), at(2), at(3));
     return true;
   }
+  if (fn == fnTurn) {
+    out = bindTurn(m, at(0), at(1));
+    return true;
+  }
   const char axes[3] = {'x', 'y', 'z'};
   const Fn dist[3] = {fnDistAxis<'x'>, fnDistAxis<'y'>, fnDistAxis<'z'>};
   const Fn vel[3] = {fnVelAxis<'x'>, fnVelAxis<'y'>, fnVelAxis<'z'>};
@@ -121,6 +125,22 @@ CompiledExpr CompiledExpr::bind(const Model& m) const {
     }
   }
   return out;
+}
+
+void CompiledExpr::listTurns(std::vector<TurnCount>& turns) const {
+  for (const BoundMeasure& b : measures_) {
+    if (b.kind != BoundMeasure::Turn) continue;
+    bool known = false;
+    for (const TurnCount& t : turns) known |= t.i == b.lc[0] && t.j == b.lc[1];
+    if (!known) turns.push_back(TurnCount{b.lc[0], b.lc[1], 0.0});
+  }
+}
+
+std::vector<TurnCount> turnsRead(const ModelPrograms& p) {
+  std::vector<TurnCount> turns;
+  for (const auto* list : {&p.force, &p.motion_dt, &p.output})
+    for (const CompiledExpr& e : *list) e.listTurns(turns);
+  return turns;
 }
 
 ModelPrograms bindPrograms(const Model& m) {

@@ -72,6 +72,9 @@ class CompiledExpr {
   // model it gives nothing meaningful.
   CompiledExpr bind(const Model& m) const;
 
+  // Adds the (i, j) of every bound TURN measure not in `turns` yet, at angle 0.
+  void listTurns(std::vector<TurnCount>& turns) const;
+
   // Keyword or operator body; a[0..n-1] are its arguments in text order.
   using Fn = double (*)(const Model& m, const Kinematics& kin, const double* a);
   // The parse state that writes the list (compiled_expr.cpp).
@@ -115,5 +118,8 @@ struct ModelPrograms {
 
 // The programs of m's current texts, bound to m.
 ModelPrograms bindPrograms(const Model& m);
+
+// The TURN measures the programs read, each pair of systems once, at angle 0.
+std::vector<TurnCount> turnsRead(const ModelPrograms& p);
 
 }  // namespace orv

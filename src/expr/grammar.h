@@ -120,7 +120,8 @@ struct Calculator {
         (str_p("WZ") >> args3)[op(3, fnOmega<'z'>)] | (str_p("A1") >> args3)[op(3, fnAngle<'1'>)] |
         (str_p("A2") >> args3)[op(3, fnAngle<'2'>)] | (str_p("A3") >> args3)[op(3, fnAngle<'3'>)] |
         (str_p("SWITCH") >> args4)[op(4, fnSwitch)] |
-        (str_p("CONTACT") >> args6)[op(6, fnContact)] | (str_p("F_JOINT") >> args4)[op(4, fnJoint)];
+        (str_p("CONTACT") >> args6)[op(6, fnContact)] |
+        (str_p("F_JOINT") >> args4)[op(4, fnJoint)] | (str_p("TURN") >> args2)[op(2, fnTurn)];
   }
   Calculator(const Calculator&) = delete;
   Calculator& operator=(const Calculator&) = delete;

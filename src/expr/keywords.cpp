@@ -79,6 +79,9 @@ template <char Mode>
 double fnAngle(const Model& m, const Kinematics& kin, const double* a) {
   return measureAngle(m, kin, toIndex(a[0]), toIndex(a[1]), Mode);
 }
+double fnTurn(const Model& m, const Kinematics& kin, const double* a) {
+  return measureTurn(m, kin, toIndex(a[0]), toIndex(a[1]));
+}
 double fnJoint(const Model& m, const Kinematics& kin, const double* a) {
   return measureJointReaction(m, kin, toIndex(a[0]), toIndex(a[1]), toIndex(a[2]), toIndex(a[3]));
 }

@@ -63,5 +63,7 @@ double fnOmega(const Model& m, const Kinematics& kin, const double* a);
 template <char Mode>
 double fnAngle(const Model& m, const Kinematics& kin, const double* a);
 double fnJoint(const Model& m, const Kinematics& kin, const double* a);
+// TURN(i, j): the angle of j about i's z axis, counting whole turns in a run.
+double fnTurn(const Model& m, const Kinematics& kin, const double* a);
 
 }  // namespace orv

@@ -175,6 +175,46 @@ double angle(const State& st, const MarkerRef& i, const MarkerRef& j, char mode)
   return angleZXZ(R, mode - '1');
 }
 
+// A whole turn to double precision (units.h's kPi is the ten-decimal one of
+// degree conversions, which would make a count drift by 1e-10 a turn).
+constexpr double kTurn = 6.283185307179586;
+
+// TURN's initial axes: i's x and y axes, then j's x axis.
+void turnAxes(const Model& m, int i, int j, double* out) {
+  const double* Ai = m.frames[static_cast<std::size_t>(i)].axes;
+  const double* Aj = m.frames[static_cast<std::size_t>(j)].axes;
+  for (int r = 0; r < 3; ++r) {
+    out[r] = Ai[3 * r];
+    out[3 + r] = Ai[3 * r + 1];
+    out[6 + r] = Aj[3 * r];
+  }
+}
+
+// The angle of j's x axis about i's z axis, in (-pi, pi]; false when a body
+// is not placed.
+bool wrappedTurn(const State& st, const MarkerRef& i, const MarkerRef& j, const double* axes,
+                 double& out) {
+  if (!st.placed(i) || !st.placed(j)) return false;
+  double xi[3], yi[3], xj[3];
+  mat3MulVec(xi, st.A(i.body), axes);
+  mat3MulVec(yi, st.A(i.body), axes + 3);
+  mat3MulVec(xj, st.A(j.body), axes + 6);
+  out = std::atan2(vec3Dot(yi, xj), vec3Dot(xi, xj));
+  return true;
+}
+
+// The angle phi is known up to whole turns: the one nearest `from`.
+double nearest(double from, double phi) { return from + std::remainder(phi - from, kTurn); }
+
+double turn(const State& st, const MarkerRef& i, const MarkerRef& j, const double* axes, int li,
+            int lj) {
+  double phi;
+  if (!wrappedTurn(st, i, j, axes, phi)) return 0.0;
+  for (const TurnCount& t : st.kin.turns)
+    if (t.i == li && t.j == lj) return nearest(t.angle, phi);
+  return phi;
+}
+
 // The joint's i and j sides give only their bodies.
 double jointReaction(const State& st, int joint, int c, int side, int frame, const MarkerRef& i,
                      const MarkerRef& j) {
@@ -268,6 +308,19 @@ BoundMeasure bindJointReaction(const Model& m, int joint, int c, int side, int f
   return b;
 }
 
+BoundMeasure bindTurn(const Model& m, int i, int j) {
+  BoundMeasure b;
+  b.ref[0] = markerRef(m, i);
+  b.ref[1] = markerRef(m, j);
+  if (b.ref[0].body < 0 || b.ref[1].body < 0) return BoundMeasure{};
+  b.kind = BoundMeasure::Turn;
+  b.nb = m.bodies.size();
+  b.lc[0] = i;
+  b.lc[1] = j;
+  turnAxes(m, i, j, b.turnAxes);
+  return b;
+}
+
 double evaluateMeasure(const BoundMeasure& b, const Kinematics& kin) {
   if (b.kind == BoundMeasure::Zero) return 0.0;
   const State st(kin, b.nb);
@@ -279,6 +332,7 @@ double evaluateMeasure(const BoundMeasure& b, const Kinematics& kin) {
     case BoundMeasure::Angle: return angle(st, r[0], r[1], b.mode);
     case BoundMeasure::JointReaction:
       return jointReaction(st, b.joint, b.c, b.side, b.frame, r[0], r[1]);
+    case BoundMeasure::Turn: return turn(st, r[0], r[1], b.turnAxes, b.lc[0], b.lc[1]);
     case BoundMeasure::Zero: break;
   }
   return 0.0;
@@ -328,6 +382,25 @@ double measureJointReaction(const Model& m, const Kinematics& kin, int joint, in
   const Joint& J = m.joints[static_cast<std::size_t>(joint)];
   return jointReaction(State(kin, m.bodies.size()), joint, c, side, frame, markerRef(m, J.i_lc),
                        markerRef(m, J.j_lc));
+}
+
+double measureTurn(const Model& m, const Kinematics& kin, int i, int j) {
+  const MarkerRef ri = markerRef(m, i), rj = markerRef(m, j);
+  if (ri.body < 0 || rj.body < 0) return 0.0;
+  double axes[9];
+  turnAxes(m, i, j, axes);
+  return turn(State(kin, m.bodies.size()), ri, rj, axes, i, j);
+}
+
+void advanceTurns(const Model& m, const Kinematics& at, std::vector<TurnCount>& turns) {
+  const State st(at, m.bodies.size());
+  for (TurnCount& t : turns) {
+    const MarkerRef ri = markerRef(m, t.i), rj = markerRef(m, t.j);
+    if (ri.body < 0 || rj.body < 0) continue;
+    double axes[9], phi;
+    turnAxes(m, t.i, t.j, axes);
+    if (wrappedTurn(st, ri, rj, axes, phi)) t.angle = nearest(t.angle, phi);
+  }
 }
 
 }  // namespace orv

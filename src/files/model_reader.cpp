@@ -94,7 +94,8 @@ void Reader::run() {
     cprintf("  ### No simulation_time section ###\n");
     fail(kSimulationTime, 0, keywordPos, "no simulation_time section; a model needs its time span");
   }
-  t_.sample_num = sampleCount(t_.start_time, t_.d_time, t_.end_time);
+  t_.sample_num =
+      (sampleCount(t_.start_time, t_.d_time, t_.end_time) - 1) / t_.steps_per_sample + 1;
   if (cur_ == "graphic_size") {
     graphicSize();
   } else if (!cur_.empty()) {

@@ -18,10 +18,10 @@ namespace {
 // Words of the expression language. A parameter of such a name would be
 // shadowed where the keyword is read, or rewritten into texts where the
 // keyword was meant; `time` also matches as the start of a longer word.
-const char* const kKeywords[] = {"time", "sin", "cos",    "asin",    "acos",   "sgn", "abs",
-                                 "sqrt", "P",   "DX",     "DY",      "DZ",     "D",   "VX",
-                                 "VY",   "VZ",  "V",      "WX",      "WY",     "WZ",  "A1",
-                                 "A2",   "A3",  "SWITCH", "CONTACT", "F_JOINT"};
+const char* const kKeywords[] = {"time", "sin", "cos",    "asin",    "acos",    "sgn", "abs",
+                                 "sqrt", "P",   "DX",     "DY",      "DZ",      "D",   "VX",
+                                 "VY",   "VZ",  "V",      "WX",      "WY",      "WZ",  "A1",
+                                 "A2",   "A3",  "SWITCH", "CONTACT", "F_JOINT", "TURN"};
 
 // How many tokens a record has, judged from its first tokens; -1 when they
 // do not tell (an unknown type).

@@ -6,6 +6,7 @@
 
 #include "files/model_reader_impl.h"
 #include "platform/console.h"
+#include "platform/tokens.h"
 
 namespace orv {
 namespace reader {
@@ -14,6 +15,8 @@ namespace {
 
 // Samples an analysis may store; beyond this the histories would not fit memory.
 constexpr double kMaxSamples = 10000000.0;
+// Steps of d_time in a span; their index must fit an int.
+constexpr double kMaxSteps = 1000000000.0;
 const std::vector<std::string> kDirections = {"x+", "x-", "y+", "y-", "z+", "z-"};
 
 }  // namespace
@@ -56,7 +59,20 @@ void Reader::simulationTime() {
   t_.end_time = number(kSimulationTime, "end_time (a number)");
   const SourcePos endPos = in_.pos();
   cprintf("  end_time=%e\n", t_.end_time);
-  const std::string close = token(kSimulationTime, 0);
+  std::string close = token(kSimulationTime, 0);
+  // An optional fourth value: the steps per stored sample (files without it
+  // store every step, as they always did).
+  t_.steps_per_sample = 1;
+  if (!close.empty() && close != "%") {
+    int k = 0;
+    if (!parseInt(close, k) || k < 1)
+      fail(kSimulationTime, 0, in_.pos(),
+           format("%s is not a whole number of at least 1; expected steps_per_sample or '%%'",
+                  shownToken(close).c_str()));
+    t_.steps_per_sample = k;
+    cprintf("  steps_per_sample=%d\n", k);
+    close = token(kSimulationTime, 0);
+  }
   if (close != "%")
     fail(kSimulationTime, 0, in_.pos(),
          close.empty() ? std::string("the file ends; expected '%' after end_time")
@@ -65,7 +81,8 @@ void Reader::simulationTime() {
   // Without a positive output interval and a forward time span there is no
   // analysis to run and the sample count is undefined; an interval lost in
   // the start time's rounding would never advance the clock.
-  const double samples = (t_.end_time - t_.start_time) / t_.d_time + 1.0;
+  const double steps = (t_.end_time - t_.start_time) / t_.d_time;
+  const double samples = steps / t_.steps_per_sample + 1.0;
   std::string why;
   SourcePos where = dPos;
   if (!(t_.d_time > 0.0)) {
@@ -79,6 +96,8 @@ void Reader::simulationTime() {
                  std::fabs(t_.start_time) > std::fabs(t_.end_time) ? t_.start_time : t_.end_time);
   } else if (!(samples < kMaxSamples)) {
     why = format("the span needs %.0f samples; at most %.0f are stored", samples, kMaxSamples);
+  } else if (!(steps < kMaxSteps)) {
+    why = format("the span needs %.0f steps of d_time; at most %.0f are taken", steps, kMaxSteps);
   }
   if (!why.empty()) {
     cprintf("  ### d_time must be positive, end_time not before start_time, and at most %.0f "

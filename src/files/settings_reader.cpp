@@ -70,6 +70,23 @@ class SettingPairs {
       notA(what, tok, "number");
   }
 
+  // A pair the file may end before (one added after the others): false,
+  // quietly, when the file ends where it would begin.
+  bool optionalWord(const char* what, std::string& value) {
+    if (r_.atEnd()) return false;
+    return word(what, value);
+  }
+
+  // A word that is none of the words `expected` lists.
+  void notOneOf(const char* what, const std::string& tok, const std::string& expected) {
+    const std::string why = shownToken(tok) + " is not " + expected;
+    cprintf("  setting.txt: %s \"%s\" is not %s; the default is kept\n", what, tok.c_str(),
+            expected.c_str());
+    report(Severity::Warning, std::string(what) + " " + why + "; the default is kept", path_,
+           r_.pos().line);
+    cprintf("%s\n", placeLine(path_, r_.pos(), why + "; expected " + what).c_str());
+  }
+
   // The light position is three numbers after one label.
   void numbers3(const char* what, float value[3]) {
     std::string label, tok;
@@ -180,6 +197,18 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   cprintf("Force_Graphic: %s[%d]\n", w.c_str(), s.Force_Graphic);
   if (in.word("Force_Value", w)) s.Force_Value = w == "on" ? 1 : 0;
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
+
+  // Files kept from before it have no such pair: they keep the default
+  // without a word, and a valid value is not echoed, so that a run that
+  // selects the old integration prints what it printed before.
+  if (in.optionalWord("ROTATION_INTEGRATION", w)) {
+    if (w == "first_order")
+      s.rotation = RotationIntegration::FirstOrder;
+    else if (w == "second_order")
+      s.rotation = RotationIntegration::SecondOrder;
+    else
+      in.notOneOf("ROTATION_INTEGRATION", w, "first_order or second_order");
+  }
 
   in.optionalNumber("stiction_speed", s.stiction_speed);
   in.optionalNumber("static_friction_ratio", s.static_friction_ratio);

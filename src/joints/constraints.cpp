@@ -46,7 +46,8 @@ int sampleRow(const Model& m, double t) {
   double v = (t - m.start_time) / m.d_time + 0.5;
   if (!(v > -1.0)) return -1;
   if (v > 2147483647.0) return 2147483647;
-  return static_cast<int>(v);
+  // Between stored samples this is the sample before, which nothing records.
+  return static_cast<int>(v) / std::max(1, m.steps_per_sample);
 }
 
 bool evaluateJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,

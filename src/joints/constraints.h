@@ -41,7 +41,7 @@ void loadJointSide(const Model& m, const Kinematics& kin, const double* Y, int l
 bool evaluateJoint(const Model& m, const Kinematics& kin, const double* Y, double t, int j,
                    ConstraintRows& rows);
 
-// Sample row of a time: trunc((t - start_time) / d_time + 0.5).
+// Sample row of a time: trunc((t - start_time) / d_time + 0.5) / steps_per_sample.
 int sampleRow(const Model& m, double t);
 
 }  // namespace orv

@@ -9,6 +9,15 @@
 
 namespace orv {
 
+// What TURN(i,j) has counted in a run: the angle of system j about system
+// i's z axis at the run's latest accepted state, continued through whole
+// turns. An evaluation reads the angle nearest it, so the stages of a step
+// and a step tried again never move it; only an accepted state does.
+struct TurnCount {
+  int i = -1, j = -1;  // the local coordinates, by index
+  double angle = 0.0;
+};
+
 struct Kinematics {
   double time = 0.0;
   // 14nb: the state the measures read, as the integrator gave it (A and
@@ -17,6 +26,7 @@ struct Kinematics {
   std::vector<double> reactions;  // 6nj: joint reactions of the latest sample (F_JOINT)
   std::vector<double> omega;      // 3nb: angular velocity, body axes
   std::vector<double> A;          // 9nb: rotation matrices, row-major
+  std::vector<TurnCount> turns;   // none outside a run: TURN reads (-pi, pi]
 };
 
 // The kinematics stage: omega and A of every body from the Euler parameters

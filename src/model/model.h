@@ -253,9 +253,12 @@ struct Model {
   int const_num = 0;  // constraint equations of all joints and motions
 
   double start_time = 0.0;
-  double d_time = 0.0;
+  double d_time = 0.0;  // the longest step; every multiple of it is stepped onto
   double end_time = 0.0;
-  int sample_num = 1;  // (int)((end_time - start_time) / d_time + 1.0)
+  // A sample is stored at every steps_per_sample-th multiple of d_time; the
+  // steps taken do not depend on it.
+  int steps_per_sample = 1;
+  int sample_num = 1;  // samples stored: start_time + i steps_per_sample d_time up to end_time
 
   double frame_size = 0.0;  // drawn length of local-coordinate axes
   double force_size = 0.0;  // scale of drawn force arrows

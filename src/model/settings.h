@@ -12,6 +12,13 @@ struct Color {
   double rgb[3] = {0, 0, 0};
 };
 
+// How a run integrates the rotation of its bodies. FirstOrder: the Euler
+// parameters p and the body-axis angular velocity w', p' = G(p)^T w' / 2 and
+// Euler's equations for w'. SecondOrder: p and p' as a second-order system,
+// as runs before the first-order form did (kept so that stored studies can be
+// re-run as they were); fast spin loses accuracy in it.
+enum class RotationIntegration { FirstOrder, SecondOrder };
+
 struct Settings {
   int energy_flag[3] = {0, 0, 0};  // P (potential), T (translational), R (rotational)
   double minimum_limit_energy = 0.0;
@@ -25,6 +32,7 @@ struct Settings {
   int Qt_Timer_ms = 50;
   int Force_Graphic = 1;
   int Force_Value = 1;
+  RotationIntegration rotation = RotationIntegration::FirstOrder;
   // Friction (contact/detection.h): the coefficient rises from 0 at rest to
   // myu x static_friction_ratio at stiction_speed [m/s] and falls to myu at
   // sliding_speed. stiction_speed 0: myu against any sliding (the sign law).

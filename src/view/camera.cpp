@@ -37,16 +37,27 @@ void addBlock(Box& box, const Model& m, const Histories& h, int frame, const Loc
   }
 }
 
+// A circle of radius r about lc's z axis at height z, as 16 points: a round
+// shape's box corners would stand well out of its picture.
+void addCircle(Box& box, const Model& m, const Histories& h, int frame, const LocalCoordinate& lc,
+               double r, double z) {
+  for (int k = 0; k < 16; ++k) {
+    const double l[3] = {r * std::cos(k * kPi / 8), r * std::sin(k * kPi / 8), z};
+    double p[3];
+    localPoint(m, h, frame, lc, true, l, p);
+    box.add(p);
+  }
+}
+
 void addShape(Box& box, const Model& m, const Histories& h, int frame, const Shape& sh) {
   if (sh.lc < 0 || sh.lc >= m.frame_num()) return;
   const LocalCoordinate& lc = m.frames[sh.lc];
   const double* s = sh.size;
   switch (sh.kind) {
-    case ShapeType::Sphere: {
-      const double lo[3] = {-s[0], -s[0], -s[0]}, hi[3] = {s[0], s[0], s[0]};
-      addBlock(box, m, h, frame, lc, false, lo, hi);
+    case ShapeType::Sphere:  // circles of latitude every 22.5 degrees
+      for (int k = -4; k <= 4; ++k)
+        addCircle(box, m, h, frame, lc, s[0] * std::cos(k * kPi / 8), s[0] * std::sin(k * kPi / 8));
       break;
-    }
     case ShapeType::Cube: {
       const double e = 0.5 * s[0], lo[3] = {-e, -e, -e}, hi[3] = {e, e, e};
       addBlock(box, m, h, frame, lc, true, lo, hi);
@@ -59,9 +70,8 @@ void addShape(Box& box, const Model& m, const Histories& h, int frame, const Sha
     }
     case ShapeType::Cylinder:
     case ShapeType::Pipe: {
-      const double r = s[0], len = sh.kind == ShapeType::Pipe ? s[2] : s[1];
-      const double lo[3] = {-r, -r, 0}, hi[3] = {r, r, len};
-      addBlock(box, m, h, frame, lc, true, lo, hi);
+      addCircle(box, m, h, frame, lc, s[0], 0.0);
+      addCircle(box, m, h, frame, lc, s[0], sh.kind == ShapeType::Pipe ? s[2] : s[1]);
       break;
     }
     case ShapeType::Stl: {
@@ -146,12 +156,14 @@ void Box::add(const double p[3]) {
 Box modelBox(const Model& m, const Histories& h, int frame) {
   Box box;
   for (const Shape& sh : m.shapes) addShape(box, m, h, frame, sh);
-  const double origin[3] = {0, 0, 0};
-  for (const LocalCoordinate& lc : m.frames) {
-    double p[3];
-    localPoint(m, h, frame, lc, false, origin, p);
-    box.add(p);
-  }
+  // Each local coordinate's origin and the ends of its drawn axes.
+  for (const LocalCoordinate& lc : m.frames)
+    for (int a = -1; a < 3; ++a) {
+      double l[3] = {0, 0, 0}, p[3];
+      if (a >= 0) l[a] = m.frame_size;
+      localPoint(m, h, frame, lc, true, l, p);
+      box.add(p);
+    }
   return box;
 }
 
@@ -175,37 +187,66 @@ double eyeDistance(const ViewState& v, const Model& m) {
 void fitView(ViewState& v, const Box& box, double aspect) {
   for (double& p : v.pan) p = 0.0;
   if (box.empty()) return;
-  // The points in eye axes (rotation only): the middle of their extent is
-  // the centre, their half extents across (ex, ey) and along (ez) the view.
+  // The points in eye axes (rotation only).
   const double* M = v.trackball.matrix;  // column-major
+  const size_t n = box.points.size() / 3;
+  std::vector<double> q(3 * n);
   double lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
-  for (size_t i = 0; i + 2 < box.points.size(); i += 3) {
-    const double* x = &box.points[i];
+  for (size_t i = 0; i < n; ++i) {
+    const double* x = &box.points[3 * i];
     for (int r = 0; r < 3; ++r) {
       const double e = M[r] * x[0] + M[4 + r] * x[1] + M[8 + r] * x[2];
+      q[3 * i + r] = e;
       lo[r] = i == 0 ? e : std::min(lo[r], e);
       hi[r] = i == 0 ? e : std::max(hi[r], e);
     }
   }
-  double mid[3];
-  for (int r = 0; r < 3; ++r) mid[r] = 0.5 * (lo[r] + hi[r]);
+  // The eye at E (eye axes) sees q at (q_x - E_x) / ((E_z - q_z) k_x) of the
+  // half width, k_x = tan(fov/2) aspect (y likewise with k_y = tan(fov/2)).
+  // Along one axis, the nearest eye that keeps every point within kFitFill on
+  // both sides touches them at +-kFitFill: E_x + c E_z = max(q_x + c q_z) and
+  // -E_x + c E_z = max(-q_x + c q_z), c = kFitFill k_x. The axis that needs
+  // the farther eye limits; the other one is centred from there.
+  const double t = tanHalfFov();
+  const double k[2] = {t * (aspect > 0.0 ? aspect : 1.0), t};
+  double eye[3] = {0, 0, 0}, need[2];
+  for (int r = 0; r < 2; ++r) {
+    const double c = kFitFill * k[r];
+    double up = -INFINITY, down = -INFINITY;
+    for (size_t i = 0; i < n; ++i) {
+      up = std::max(up, q[3 * i + r] + c * q[3 * i + 2]);
+      down = std::max(down, -q[3 * i + r] + c * q[3 * i + 2]);
+    }
+    need[r] = (up + down) / (2.0 * c);
+    eye[r] = 0.5 * (up - down);
+  }
+  // Not into the model: a model seen end on would bring the eye to its front.
+  const double extent = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+  const double front = hi[2] + 0.05 * extent;
+  eye[2] = std::max({need[0], need[1], front});
+  // Centred: the point reaching farthest right of the eye reaches as far as
+  // the one farthest left (a shift of the eye moves the one up, the other down).
+  for (int r = 0; r < 2; ++r) {
+    if (eye[2] == need[r]) continue;
+    auto reach = [&](double e, double sign) {
+      double m = -INFINITY;
+      for (size_t i = 0; i < n; ++i)
+        m = std::max(m, sign * (q[3 * i + r] - e) / (eye[2] - q[3 * i + 2]));
+      return m;
+    };
+    double a = lo[r], b = hi[r];
+    for (int it = 0; it < 60; ++it) {
+      const double mid = 0.5 * (a + b);
+      (reach(mid, 1.0) > reach(mid, -1.0) ? a : b) = mid;
+    }
+    eye[r] = 0.5 * (a + b);
+  }
+  // The view centre: across the view where the eye is, in depth the middle of the model.
+  const double mid[3] = {eye[0], eye[1], 0.5 * (lo[2] + hi[2])};
   for (int a = 0; a < 3; ++a)  // R^T mid
     v.center[a] = M[4 * a] * mid[0] + M[4 * a + 1] * mid[1] + M[4 * a + 2] * mid[2];
-  // A point at (x, y, z) from the centre in eye axes, seen from depth D - z,
-  // spans |x| / ((D - z) tan(fov/2) aspect) of the half width (|y| likewise
-  // of the half height): D is the least that keeps every point within kFitFill.
-  const double t = tanHalfFov();
-  const double a = aspect > 0.0 ? aspect : 1.0;
-  double dist = 0.0;
-  for (size_t i = 0; i + 2 < box.points.size(); i += 3) {
-    const double* x = &box.points[i];
-    double e[3];
-    for (int r = 0; r < 3; ++r) e[r] = M[r] * x[0] + M[4 + r] * x[1] + M[8 + r] * x[2] - mid[r];
-    dist = std::max(dist, std::max(std::fabs(e[0]) / (kFitFill * t * a),
-                                   std::fabs(e[1]) / (kFitFill * t)) + e[2]);
-  }
-  if (!(dist > 0.0) || !std::isfinite(dist)) dist = 1.0;  // a single point
-  v.distance = dist;
+  const double dist = eye[2] - mid[2];
+  v.distance = (dist > 0.0 && std::isfinite(dist)) ? dist : 1.0;  // 1 for a single point
 }
 
 void resetView(ViewState& v, const Box& box, double aspect) {

@@ -17,7 +17,7 @@ struct Histories;
 struct ViewState;
 
 constexpr double kFieldOfView = 30.0;  // degrees, vertical
-constexpr double kFitFill = 0.8;       // share of the view a fitted model fills
+constexpr double kFitFill = 0.87;  // share of the view's limiting side a fitted model spans
 
 // An axis-aligned box in global coordinates; empty until a point is added.
 struct Box {
@@ -28,8 +28,9 @@ struct Box {
   void add(const double p[3]);
 };
 
-// What is drawn at `frame`: every shape (its corners; an STL mesh's nodes),
-// every local coordinate's origin. Bodies the histories do not hold at that
+// What is drawn at `frame`: every shape (a block's corners, points round a
+// sphere or cylinder, an STL mesh's nodes), every local coordinate's origin
+// and axis ends. Bodies the histories do not hold at that
 // frame stand where they started.
 Box modelBox(const Model& m, const Histories& h, int frame);
 // The box of what is drawn over the frames held (at most `samples` of them,
@@ -40,8 +41,9 @@ Box motionBox(const Model& m, const Histories& h, int samples);
 // before any fit.
 double eyeDistance(const ViewState& v, const Model& m);
 
-// Centre and distance so that the box's points fill kFitFill of a view of
-// width / height `aspect`, seen with the current rotation; pan cleared.
+// Centre and distance so that the box's points, seen in perspective with the
+// current rotation, lie centred in a view of width / height `aspect` and
+// reach kFitFill of it across the limiting side; pan cleared.
 void fitView(ViewState& v, const Box& box, double aspect);
 // The isometric direction (from +x +y +z, y up), then fitView.
 void resetView(ViewState& v, const Box& box, double aspect);

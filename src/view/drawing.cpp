@@ -65,9 +65,12 @@ void setDrawnHistories(const Histories* h) { g_drawn = h; }
 
 bool glutReady() { return glutGet(GLUT_INIT_STATE) != 0; }
 
-void drawShape(int frame, int shape, int shadowMode) {
+void drawShape(int frame, int shape, int shadowMode, Pass pass) {
   if (shape < 0 || shape >= g_model.shape_num()) return;
   const Shape& sh = g_model.shapes[shape];
+  // The alpha of every fragment: the colour's (lit or not), clamped; a mesh's shadow is opaque.
+  const bool opaque = sh.trans >= 1.0 || (shadowMode && sh.kind == ShapeType::Stl);
+  if (opaque != (pass == Pass::Opaque)) return;
   // Lit by the settings' light through the colour; a shadow is flat black and
   // a spring's helix is a line.
   if (shadowMode || sh.kind == ShapeType::Spring) {
@@ -126,7 +129,7 @@ void drawShape(int frame, int shape, int shadowMode) {
   glEnable(GL_LIGHT0);
 }
 
-void drawShadows(int frame) {
+void drawShadows(int frame, Pass pass) {
   glDisable(GL_LIGHTING);
   glDisable(GL_LIGHT0);
   for (const Shadow& shadow : g_model.shadows) {
@@ -144,7 +147,7 @@ void drawShadows(int frame) {
     shadowMatrix(plane, g_view.light_pos, m);
     glPushMatrix();
     glMultMatrixf(m);
-    drawShape(frame, shadow.shape, 1);
+    drawShape(frame, shadow.shape, 1, pass);
     glPopMatrix();
     // drawShape switches the light back on.
     glDisable(GL_LIGHTING);

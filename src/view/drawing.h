@@ -6,11 +6,15 @@
 // model do not hold. The view's GL context must be current.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "view/camera.h"
 
 namespace orv {
 
 struct Histories;
+struct StlMesh;
 
 // The histories the routines below draw from: g_hist, or while one is set, a
 // stand-in (the latest sample of a run whose histories are still its own).
@@ -24,12 +28,34 @@ void createTextureObjects();
 // Deletes the texture objects made by createTextureObjects.
 void deleteTextureObjects();
 
-// One shape; shadowMode 1 draws it black, for the shadow projection.
-void drawShape(int frame, int shape, int shadowMode);
+// The STL meshes compiled into display lists, one per mesh and side of its
+// normals, each the first time it is drawn. They belong to the GL context
+// they were made in; the mesh is held so that its address names it alone.
+struct MeshLists {
+  struct Entry {
+    std::shared_ptr<const StlMesh> mesh;
+    int normal_sign;
+    unsigned list;
+  };
+  std::vector<Entry> entries;
+};
+// The lists the shapes are drawn from, in the current context (nullptr: from
+// arrays filled on each draw, for a context without lists of its own).
+void setMeshLists(MeshLists* lists);
+// Deletes the lists of meshes no shape of g_model draws now, or all of them.
+void pruneMeshLists(MeshLists& lists, bool all = false);
+
+// A picture is drawn in two passes: the fragments of alpha 1 with depth, then
+// the translucent ones over them. A shape is drawn only in the pass that keeps
+// its fragments (the alpha test would drop all of them in the other).
+enum class Pass { Opaque, Translucent };
+
+// One shape, if the pass keeps it; shadowMode 1 draws it black, for the shadow projection.
+void drawShape(int frame, int shape, int shadowMode, Pass pass);
 // Every texture record.
 void drawTextures(int frame);
-// Every shadow record, projected from the light onto its plane.
-void drawShadows(int frame);
+// Every shadow record the pass keeps, projected from the light onto its plane.
+void drawShadows(int frame, Pass pass);
 // Axes (length axisLength) and names of every local coordinate.
 void drawLocalCoordinates(double axisLength, int frame);
 // Joint reactions, force-element forces and contact forces of the frame.

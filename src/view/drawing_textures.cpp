@@ -111,6 +111,8 @@ void drawTextures(int frame) {
   glMaterialfv(GL_FRONT, GL_DIFFUSE, white);
   glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, white);
   glMaterialfv(GL_FRONT_AND_BACK, GL_EMISSION, white);
+  // The colour tracked into the material, alpha included, is ours, not the last shape's.
+  glColor4d(1, 1, 1, 1);
   for (int i = 0; i < g_model.texture_num(); ++i) {
     const Texture& tx = g_model.textures[i];
     const LocalCoordinate* f = frameAt(tx.lc);

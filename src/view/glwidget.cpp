@@ -79,6 +79,7 @@ GLWidget::~GLWidget() {
   // Texture names belong to this widget's context.
   makeCurrent();
   orv::deleteTextureObjects();
+  orv::pruneMeshLists(meshLists_, true);
 }
 
 void GLWidget::startAnimation() {
@@ -220,30 +221,6 @@ void GLWidget::updateTextures() {
   texturesPending = false;
 }
 
-void GLWidget::setXRotation(int angle) {
-  angle = orv::normalizeAngle16(angle);
-  if (angle == xRot) return;
-  xRot = angle;
-  emit xRotationChanged(angle);
-  updateGL();
-}
-
-void GLWidget::setYRotation(int angle) {
-  angle = orv::normalizeAngle16(angle);
-  if (angle == yRot) return;
-  yRot = angle;
-  emit yRotationChanged(angle);
-  updateGL();
-}
-
-void GLWidget::setZRotation(int angle) {
-  angle = orv::normalizeAngle16(angle);
-  if (angle == zRot) return;
-  zRot = angle;
-  emit zRotationChanged(angle);
-  updateGL();
-}
-
 void GLWidget::advanceGears() {
   // The last frame is painted while still animating; the animation stops after.
   orv::playbackTick(g_view, g_hist, wallSeconds());
@@ -303,6 +280,10 @@ void GLWidget::resizeGL(int width, int height) {
 void GLWidget::paintGL() {
   const auto start = std::chrono::steady_clock::now();
   if (texturesPending) updateTextures();
+  // A picture may be drawn in a context of its own, where this one's lists are unknown.
+  const bool ownContext = QGLContext::currentContext() == context();
+  if (ownContext) orv::pruneMeshLists(meshLists_);
+  orv::setMeshLists(ownContext ? &meshLists_ : nullptr);
 
   // Set under an identity modelview, the light stays fixed relative to the eye.
   glMatrixMode(GL_MODELVIEW);
@@ -347,17 +328,17 @@ void GLWidget::paintGL() {
   glBlendFunc(GL_ONE, GL_ZERO);
   glAlphaFunc(GL_EQUAL, 1.0f);
   if (g_settings.Force_Graphic) orv::drawForces(g_model.force_size, f);
-  for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0);
+  for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0, orv::Pass::Opaque);
   orv::drawTextures(f);
-  orv::drawShadows(f);
+  orv::drawShadows(f, orv::Pass::Opaque);
 
   // Translucent pass over the opaque picture, without writing depth.
   glDepthMask(GL_FALSE);
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   glAlphaFunc(GL_LESS, 1.0f);
-  for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0);
-  orv::drawShadows(f);
+  for (int i = 0; i < g_model.shape_num(); ++i) orv::drawShape(f, i, 0, orv::Pass::Translucent);
+  orv::drawShadows(f, orv::Pass::Translucent);
 
   glDisable(GL_BLEND);
   glDepthMask(GL_TRUE);
@@ -372,6 +353,7 @@ void GLWidget::paintGL() {
                    static_cast<int>(viewHeight));
   glViewport(0, 0, static_cast<GLsizei>(viewWidth), static_cast<GLsizei>(viewHeight));
   drawTimeLabel(h, f);
+  orv::setMeshLists(nullptr);
 
   noteFrame(
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());

@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include "view/camera.h"
+#include "view/drawing.h"
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -70,18 +71,10 @@ class GLWidget : public QGLWidget {
   // Creates texture objects for the images of the current model (context made current).
   void updateTextures();
 
-  int xRotation() const { return xRot; }
-
  public slots:
-  void setXRotation(int angle);
-  void setYRotation(int angle);
-  void setZRotation(int angle);
   void advanceGears();
 
  signals:
-  void xRotationChanged(int angle);
-  void yRotationChanged(int angle);
-  void zRotationChanged(int angle);
   // About once a second while an animation runs: the frames shown per second
   // over that second; 0 once it has stopped.
   void framesPerSecond(double fps);
@@ -99,12 +92,12 @@ class GLWidget : public QGLWidget {
   void wheelEvent(QWheelEvent* event) override;
 
  private:
-  int xRot = 0, yRot = 0, zRot = 0;
   float xy_aspect = 4.0f / 3.0f;
   float viewWidth = 1.0f, viewHeight = 1.0f;
   int lastX = 0, lastY = 0;
   QTimer* timer = nullptr;
   bool texturesPending = false;  // asked for before the context existed
+  orv::MeshLists meshLists_;     // made in this widget's context
   std::unique_ptr<orv::Histories> preview_;
   // The frame and the clock state last announced.
   void announce();

@@ -16,8 +16,6 @@ ViewState g_view;
 
 namespace {
 
-constexpr int kFullTurn16 = 5760;  // 360 degrees in sixteenths
-
 int lastFrame(int anime_num) { return anime_num > 1 ? anime_num - 1 : 0; }
 
 // Column-major rotation matrix of the unit quaternion q = (w, x, y, z).
@@ -74,11 +72,6 @@ void stopAtLastFrame(ViewState& v, int anime_num) {
   if (v.i_anime == lastFrame(anime_num)) v.animating = false;
 }
 
-void advanceAnimation(ViewState& v, int anime_num) {
-  stepAnimation(v, anime_num);
-  stopAtLastFrame(v, anime_num);
-}
-
 void setCenterLC(ViewState& v, const Model& m, int id) {
   cprintf("ctrLC_id=%d\n", id);
   if (id < 0 || id >= m.frame_num()) return;
@@ -102,15 +95,6 @@ void setCameraLC(ViewState& v, const Model& m, int k) {
 
 bool cameraOnLC(const ViewState& v, const Model& m) {
   return v.cameraLC_id >= 0 && v.cameraLC_id < m.frame_num();
-}
-
-int normalizeAngle16(int angle) {
-  // Same result as adding or subtracting full turns one at a time, without
-  // looping over huge inputs.
-  long long a = angle;
-  if (a < 0) a += ((-a + kFullTurn16 - 1) / kFullTurn16) * kFullTurn16;
-  if (a > kFullTurn16) a -= ((a - 1) / kFullTurn16) * kFullTurn16;
-  return static_cast<int>(a);
 }
 
 void trackballPress(Trackball& t, int x, int y) {

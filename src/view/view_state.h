@@ -50,8 +50,6 @@ extern ViewState g_view;
 void startAnimation(ViewState& v);
 // Shows frame `frame`, clamped to 0..anime_num-1.
 void setFrame(ViewState& v, int frame, int anime_num);
-// One timer tick: advance while animating, stop at the last frame.
-void advanceAnimation(ViewState& v, int anime_num);
 // The two halves of a tick, so the view repaints in between: advance and clamp...
 void stepAnimation(ViewState& v, int anime_num);
 // ...then stop the animation when the last frame is shown.
@@ -62,8 +60,6 @@ void setCenterLC(ViewState& v, const Model& m, int id);
 void setCameraLC(ViewState& v, const Model& m, int k);
 // Whether the camera sits on an existing local coordinate.
 bool cameraOnLC(const ViewState& v, const Model& m);
-// Angle in sixteenths of a degree brought into 0..5760.
-int normalizeAngle16(int angle);
 // Trackball press / move / release at widget pixel (x, y).
 void trackballPress(Trackball& t, int x, int y);
 void trackballMove(Trackball& t, int x, int y);

@@ -98,6 +98,17 @@ TEST_F(MeasureTest, AnglesOfBodyJRelativeToBodyI) {
   EXPECT_NEAR(ev("A3(1,3,0)"), -1.2, 1e-12);
 }
 
+TEST_F(MeasureTest, TurnReadsTheAngleNearestTheRunsCount) {
+  mat3RotationZXZ(A(1), 3.0, 0, 0);  // body j turned 3 rad about z; marker 3 by 90 deg more
+  EXPECT_NEAR(ev("TURN(0,2)"), 3.0, 1e-12);
+  EXPECT_NEAR(ev("TURN(3,0)"), 2 * M_PI - 3.0 - M_PI / 2, 1e-9);  // wrapped into (-pi, pi]
+  h.turns = {{3, 0, -4 * M_PI}};  // two turns back counted: the nearest angle is read
+  EXPECT_NEAR(ev("TURN(3,0)"), -3.0 - M_PI / 2 - 2 * M_PI, 1e-9);
+  advanceTurns(m, h, h.turns);                  // and counted once accepted;
+  mat3RotationZXZ(A(1), 3.0 - M_PI / 2, 0, 0);  // a quarter turn on is read from there
+  EXPECT_NEAR(ev("TURN(3,0)"), -3.0 - 2 * M_PI, 1e-9);
+}
+
 TEST_F(MeasureTest, JointReaction) {
   EXPECT_EQ(ev("F_JOINT(0,5,0,0)"), 6.0);
   EXPECT_DOUBLE_EQ(ev("F_JOINT(0,6,1,0)"), std::sqrt(14.0));
@@ -118,17 +129,17 @@ TEST_F(MeasureTest, JointReaction) {
 
 TEST_F(MeasureTest, OutOfRangeGivesZero) {
   w(1)[2] = 1, h.Y[6] = 1;
-  for (const char* f :
-       {"D(2,-1)", "DX(2,0,5)", "V(2,1073741824)", "VX(2,0,0,-1)", "WZ(2,0,8)", "A1(-1,2,0)",
-        "F_JOINT(1,0,0,0)", "F_JOINT(0,8,0,0)", "F_JOINT(0,0,2,0)", "F_JOINT(0,0,0,-1)"})
+  for (const char* f : {"D(2,-1)", "DX(2,0,5)", "V(2,1073741824)", "VX(2,0,0,-1)", "WZ(2,0,8)",
+                        "A1(-1,2,0)", "F_JOINT(1,0,0,0)", "F_JOINT(0,8,0,0)", "F_JOINT(0,0,2,0)",
+                        "F_JOINT(0,0,0,-1)", "TURN(9,0)"})
     EXPECT_EQ(ev(f), 0.0) << f;
   // A marker on a missing body, then caches shorter than the table.
   m.frames[1].body = 7;
-  EXPECT_EQ(ev("D(1,0)") + ev("A1(0,1,0)"), 0.0);
+  EXPECT_EQ(ev("D(1,0)") + ev("A1(0,1,0)") + ev("TURN(0,1)"), 0.0);
   h.omega.resize(3);
   EXPECT_EQ(ev("V(2,0)"), 0.0);
   h.A.resize(9);
-  EXPECT_EQ(ev("A1(0,2,0)") + ev("F_JOINT(0,0,1,1)"), 0.0);
+  EXPECT_EQ(ev("A1(0,2,0)") + ev("F_JOINT(0,0,1,1)") + ev("TURN(2,0)"), 0.0);
   h.Y.resize(6);
   EXPECT_EQ(ev("D(0,0)"), 0.0);
   h.reactions.resize(5);

@@ -113,6 +113,13 @@ TEST(ModelReader, SampleCountKeepsTheEndOfTheSpan) {
                              {0, 0, 0, 0},
                              {0, 1e-300, 1e300, 2147483647}};
   for (const auto& c : cases) EXPECT_EQ(sampleCount(c[0], c[1], c[2]), c[3]) << c[1] << " " << c[2];
+  // Steps per sample: a whole number from 1 up.
+  for (const char* bad : {"0", "2.5", "x"})
+    EXPECT_NE(
+        Reader(modelText({{"f_time", std::string("simulation_time T 0 0.01 1 ") + bad + " %\n"}}))
+            .message.find("not a whole number of at least 1; expected steps_per_sample"),
+        npos)
+        << bad;
 }
 
 // The sections after the local coordinates may all be left out.

@@ -58,9 +58,17 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
-  // The friction settings last; a file without them (above) keeps the
+  // The optional twelfth pair is read but not echoed, so that a run that
+  // selects the former integration prints what it printed before; files
+  // without it (all kept from before it) integrate rotation to first order.
+  Loaded second(settingText("PT", "MAX", "point", "On") + "ROTATION_INTEGRATION second_order\n",
+                "red 1 0 0 blue 0 0 1 END");
+  EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder && second.console == r.console);
+  EXPECT_EQ(r.s.rotation, RotationIntegration::FirstOrder);
+  // The friction settings after it; a file without them (above) keeps the
   // defaults. The sign law echoes as before they existed.
-  Loaded f(settingText("PT", "1", "point", "on") + "v_s 0 ratio 1.5 v_d 3e-3", "END");
+  Loaded f(settingText("PT", "1", "point", "on") + "rot first_order v_s 0 ratio 1.5 v_d 3e-3",
+           "END");
   EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
               f.s.sliding_speed == 3e-3 && f.console.find("stiction") == std::string::npos);
 
@@ -88,6 +96,11 @@ TEST(Settings, MissingShortOrMalformedFiles) {
            "contact_time_step_coefficient 1\nMain_Light_Position 1 2",
            "red 1 0 0 blue 0 0");
   ASSERT_TRUE(r.ok);
+  Loaded rk4(settingText("P", "1", "point", "on") + "ROTATION_INTEGRATION rk4\n", "END");
+  EXPECT_TRUE(rk4.s.rotation == RotationIntegration::FirstOrder &&
+              orvtest::has(rk4.console, "setting/setting.txt:12:22: 'rk4' is not first_order or "
+                                        "second_order; expected ROTATION_INTEGRATION"))
+      << rk4.console;
   const Settings& s = r.s;
   EXPECT_TRUE(s.minimum_limit_energy == 0.0 && s.Energy_variation == 0.5 && s.N_THREADS == 1);
   EXPECT_TRUE(s.Qt_Timer_ms == 50 && s.Force_Graphic == 1 && s.Force_Value == 1);

@@ -204,6 +204,41 @@ TEST(Validation, PendulumHasTheEllipticPeriodAndItsPinReaction) {
   }
 }
 
+// TURN counts whole turns, however far apart the samples are (here 0.5 s, more
+// than half a turn of both bodies): a wheel spinning free at 7 rad/s, and a
+// rod (m = L = 1, pinned at its end) thrown up from the horizontal at 8 rad/s,
+// which loops over the top with psi'^2 = 64 - (m g L / I) sin psi, psi its
+// turn from the horizontal: it reaches psi at t = integral of dpsi / psi'.
+TEST(Validation, TurnCountsWholeTurns) {
+  std::string text =
+      model("wheel wheel_cg 1 1 1 1 0 0 0 0 0 7\nrod rod_cg 1 0.01 " + num(1.0 / 12) + " " +
+                num(1.0 / 12) + " 0 4 0 0 0 8\n",
+            frame("base_cg base", 0, 0) + frame("wheel_cg wheel", 3, 0) +
+                frame("rod_cg rod", 0.5, 0) + frame("pin_r rod", 0, 0) + frame("pin_g base", 0, 0) +
+                frame("pin_90 base", 0, 0, "90 0 0"),
+            "on pin revolution pin_r pin_g %\noutput_info O spin TURN(base_cg,wheel_cg)\n"
+            "loop TURN(pin_g,pin_r)\nfrom_y TURN(pin_90,pin_r) %\n",
+            5.0);
+  Outcome r;
+  ASSERT_TRUE(runToTheEnd(text.insert(text.rfind('%'), "500 "), r));
+  ASSERT_EQ(r.h.anime_num, 11);
+  const double c = g / (1.0 / 3);
+  auto timeTo = [c](double psi) {  // Simpson's rule
+    const int n = 2 + 2 * static_cast<int>(psi / 0.002);
+    double sum = 0;
+    for (int k = 0; k <= n; ++k)
+      sum += (k == 0 || k == n ? 1 : k % 2 ? 4 : 2) / std::sqrt(64 - c * std::sin(psi * k / n));
+    return sum * psi / (3 * n);
+  };
+  for (int ti = 0; ti < r.h.anime_num; ++ti) {
+    const double t = r.h.p_time[ti], loop = r.out(ti, 1);
+    EXPECT_NEAR(r.out(ti, 0), 7 * t, 1e-6) << t;
+    EXPECT_NEAR(timeTo(loop), t, 1e-6) << t << " " << loop;
+    EXPECT_NEAR(r.out(ti, 2), loop - M_PI / 2, 1e-9) << t;
+  }
+  EXPECT_GT(r.out(10, 1), 5 * 2 * M_PI);
+}
+
 TEST(Validation, SphereAndFixedJointsHoldAndOneSampleRuns) {
   // The pendulum on a sphere joint: energy kept, pivot held.
   Outcome r;

@@ -1,18 +1,18 @@
 // Files and messages: refusals of the readers listed in the messages panel
 // with their place, the status line after each reading, Reload (F5), the
-// model's name in the title, and Recent Files.
+// model's name in the title, the local-coordinate lists, and Recent Files.
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
+#include <QComboBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -24,19 +24,10 @@
 using orv::g_hist;
 using orv::g_model;
 using orvtest::MainWindowTest;
+using orvtest::readText;
+using orvtest::writeText;
 
 namespace {
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
 
 // `text` with line `n` (1-based) replaced by `line`.
 std::string withLine(const std::string& text, int n, const std::string& line) {
@@ -47,14 +38,6 @@ std::string withLine(const std::string& text, int n, const std::string& line) {
 }
 
 QString statusLine(MainWindow& w) { return w.statusBar()->currentMessage(); }
-
-// Runs the event loop until `done`, for a minute at most.
-template <class Done>
-bool eventually(Done done) {
-  for (int i = 0; i < 6000 && !done(); ++i) QTest::qWait(10);
-  return done();
-}
-
 }  // namespace
 
 using FilesTest = MainWindowTest;
@@ -62,12 +45,9 @@ using FilesTest = MainWindowTest;
 TEST_F(FilesTest, RefusedFilesAreListedWithTheirPlaceAndChangeNothing) {
   MessagesPanel* panel = w->messagesPanel();
   EXPECT_FALSE(panel->isVisible()) << "hidden until there is something to show";
-  openOk("pendulum.txt");
-  EXPECT_EQ(statusLine(*w), "Model pendulum.txt read: 2 bodies, 6 local coordinates, 2 joints");
-  runAnalysis();
+  openAndRun("pendulum.txt");
   ASSERT_EQ(g_hist.anime_num, 501);
-  EXPECT_EQ(panel->count(), 0);
-  EXPECT_FALSE(panel->isVisible());
+  EXPECT_TRUE(panel->count() == 0 && !panel->isVisible());
 
   // A result file with a word among the sample times (line 20).
   writeText("data/bad_result.txt", withLine(readText("log/result_pendulum.txt"), 20, "oops"));
@@ -104,7 +84,7 @@ TEST_F(FilesTest, RefusedFilesAreListedWithTheirPlaceAndChangeNothing) {
 
   // A message from another thread (a run's) arrives through the event loop.
   std::thread([] { orv::report(orv::Severity::Warning, "from a run", "m.txt", 7); }).join();
-  ASSERT_TRUE(eventually([&] { return panel->count() == 3; }));
+  ASSERT_TRUE(orvtest::answerUntil([&] { return panel->count() == 3; }));
   EXPECT_TRUE(panel->lineText(2).endsWith("\tWarning\tm.txt:7\tfrom a run"));
 
   // Whole lines are copied, the selected ones; Clear empties the list.
@@ -132,24 +112,40 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
   ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(10),
                                QFileDevice::FileModificationTime));
   file.close();
-  EXPECT_TRUE(eventually([&] { return w->isWindowModified(); }));
+  EXPECT_TRUE(orvtest::answerUntil([&] { return w->isWindowModified(); }));
 
   // F5 on a file broken since: refused in its box and in the panel, the model,
-  // its results and the title stay.
+  // its results, the title, the lists and the picture of the frame shown stay.
   writeText("pendulum.txt", withLine(good, 23, "  on  pin  revolutoin  pivot_g  pivot_l"));
   const std::vector<double> states = g_hist.p_YYY;
   const QString title = w->windowTitle();
+  // The lists name the local coordinates and steer the centre and the camera.
+  const QStringList lcs = {"ground_cg", "pivot_g", "pivot_l", "link_cg", "tip", "rod_axis"};
+  ASSERT_EQ(orvtest::items(w->centerCombo()), lcs);
+  EXPECT_EQ(orvtest::items(w->cameraCombo()), QStringList{"NaN"} + lcs);
+  w->centerCombo()->setCurrentIndex(3);  // link_cg at (L/2, 0, 0)
+  EXPECT_DOUBLE_EQ(orv::g_view.center[0], 0.5);
+  w->cameraCombo()->setCurrentIndex(5);  // tip
+  EXPECT_EQ(orv::g_view.cameraLC_id, 4);
+  w->frameSpinBox()->setValue(40);
+  // Drawn off screen at one size: the messages panel, opening, narrows the view.
+  const QImage shown = w->glWidget()->renderImage(QSize(160, 120));
   w->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(w.get(), 60000));
   QTest::keyClick(w.get(), Qt::Key_F5);
   ASSERT_EQ(w->messages().size(), 1);
   EXPECT_EQ(w->messages()[0].title, "Input File Error");
+  EXPECT_TRUE(w->messages()[0].text.contains("pendulum.txt:23:12: "))
+      << w->messages()[0].text.toStdString();
   ASSERT_EQ(w->messagesPanel()->count(), 1);
   EXPECT_TRUE(w->messagesPanel()->lineText(0).contains("\tpendulum.txt:23\t"))
       << w->messagesPanel()->lineText(0).toStdString();
   EXPECT_TRUE(g_model.joint_num() == 2 && g_model.joints[1].type == "revolution");
   EXPECT_EQ(g_hist.p_YYY, states);
   EXPECT_EQ(w->windowTitle(), title);
+  EXPECT_EQ(orvtest::items(w->centerCombo()), lcs);
+  EXPECT_TRUE(orv::g_view.i_anime == 40 && orv::g_view.cameraLC_id == 4);
+  EXPECT_EQ(w->glWidget()->renderImage(QSize(160, 120)), shown);
   EXPECT_EQ(statusLine(*w), "Model pendulum.txt not read; the model held is kept");
 
   // Mended: read again; the results fit and stay, still older than the file
@@ -167,9 +163,7 @@ TEST_F(FilesTest, ReloadKeepsTheModelUnlessTheWholeFileIsGood) {
 TEST_F(FilesTest, RecentFilesAndMenuMnemonics) {
   RecentFiles* recent = w->recentFiles();
   std::filesystem::copy("pendulum.txt", "data/gone.txt");
-  openOk("data/gone.txt");
-  openOk("double_pendulum.txt");
-  openOk("pendulum.txt");
+  for (const char* model : {"data/gone.txt", "double_pendulum.txt", "pendulum.txt"}) openOk(model);
   const QString dir = QDir::currentPath() + "/";
   EXPECT_EQ(recent->files(),
             (QStringList{dir + "pendulum.txt", dir + "double_pendulum.txt", dir + "data/gone.txt"}));

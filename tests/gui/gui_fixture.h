@@ -7,20 +7,52 @@
 #include <QComboBox>
 #include <QSettings>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QWindow>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <unistd.h>
 
 #include "app/mainwindow.h"
 #include "model/globals.h"
+#include "view/glwidget.h"
 #include "view/view_state.h"
 
 namespace orvtest {
 
-inline void waitUntilExposed(QWidget& w) {
-  while (!w.windowHandle() || !w.windowHandle()->isExposed())
+// Answers events until `done` holds, and says whether it does (a bound only against a hang).
+template <class Done>
+bool answerUntil(Done done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 600000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+// A left drag (QTest moves the mouse without its buttons).
+inline void drag(QWidget* on, QPointF from, QPointF to) {
+  QMouseEvent press(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  for (QMouseEvent* e : {&press, &move, &release}) QCoreApplication::sendEvent(on, e);
+}
+
+inline std::string readText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+inline void waitUntilExposed(QWidget& w) {
+  answerUntil([&] { return w.windowHandle() && w.windowHandle()->isExposed(); });
   QCoreApplication::processEvents();
 }
 
@@ -81,13 +113,17 @@ class MainWindowTest : public ::testing::Test {
     w->exec_analysis();
     waitForRunEnd();
   }
-  // Answers events until the run has ended (a bound only against a hang).
+  void openAndRun(const QString& path) {
+    openOk(path);
+    runAnalysis();
+  }
+  // The view's picture of the frame shown.
+  QImage viewImage() {
+    w->glWidget()->updateGL();
+    return w->glWidget()->grabFrameBuffer();
+  }
   void waitForRunEnd() {
-    QElapsedTimer clock;
-    clock.start();
-    while (w->analysisRunning() && clock.elapsed() < 600000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_FALSE(w->analysisRunning()) << "the run never ended";
+    ASSERT_TRUE(answerUntil([&] { return !w->analysisRunning(); })) << "the run never ended";
   }
 
   std::unique_ptr<MainWindow> w;

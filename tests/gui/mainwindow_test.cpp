@@ -1,10 +1,8 @@
-// The main window on the examples: model, analysis, result and motion
-// commands, the control strip, the navigation keys and the picture slots.
+// The main window on the examples: result and motion files, and the models
+// that are refused or stopped in a box.
 #include <QComboBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QSpinBox>
-#include <QTest>
 #include <qwt_plot_curve.h>
 
 #include "app/graphwin.h"
@@ -12,107 +10,15 @@
 #include "model/histories.h"
 #include "files/result_file.h"
 #include "test_util.h"
-#include "view/glwidget.h"
 
 using orv::g_hist;
 using orv::g_model;
 using orv::g_view;
 using orvtest::ConsoleCapture;
-using orvtest::items;
 using orvtest::MainWindowTest;
 
-namespace {
-
-// The view's picture of frame `frame`, chosen through the frame spin box.
-QImage frameImage(MainWindow& w, int frame) {
-  w.frameSpinBox()->setValue(frame);
-  w.glWidget()->updateGL();
-  return w.glWidget()->grabFrameBuffer();
-}
-
-const QStringList kPendulumFrames = {"ground_cg", "pivot_g", "pivot_l",
-                                     "link_cg",   "tip",     "rod_axis"};
-
-}  // namespace
-
-TEST_F(MainWindowTest, LocalCoordinateListsSteerCentreAndCamera) {
-  openOk("pendulum.txt");
-  EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
-  EXPECT_EQ(items(w->cameraCombo()), QStringList{"NaN"} + kPendulumFrames);
-  EXPECT_EQ(g_view.cameraLC_id, -1);
-
-  w->centerCombo()->setCurrentIndex(3);  // link_cg at (L/2, 0, 0)
-  EXPECT_DOUBLE_EQ(g_view.center[0], 0.5);
-  w->cameraCombo()->setCurrentIndex(5);  // tip
-  EXPECT_EQ(g_view.cameraLC_id, 4);
-  w->cameraCombo()->setCurrentIndex(0);  // "NaN": back to the free camera
-  EXPECT_EQ(g_view.cameraLC_id, -1);
-  EXPECT_DOUBLE_EQ(g_view.center[0], 0.5);
-}
-
-TEST_F(MainWindowTest, AnalysisFillsFramesTheViewShowsAndOpensGraphWindow) {
-  openOk("pendulum.txt");
-  runAnalysis();
-  ASSERT_TRUE(w->messages().isEmpty());
-  ASSERT_EQ(g_hist.anime_num, g_model.sample_num);
-  EXPECT_TRUE(w->graphWindow()->isVisible() && w->graphWindow()->size() == QSize(540, 400));
-
-  const QImage first = frameImage(*w, 0);
-  ASSERT_EQ(first.size(), w->glWidget()->size());
-  QImage flat = first.copy();
-  flat.fill(first.pixel(0, 0));
-  EXPECT_NE(first, flat) << "the view drew nothing";
-  EXPECT_NE(first, frameImage(*w, 50)) << "the pendulum did not move between frames 0 and 50";
-  EXPECT_EQ(g_view.i_anime, 50);
-  w->frameSpinBox()->setValue(9999);
-  EXPECT_EQ(g_view.i_anime, g_hist.anime_num - 1);
-}
-
-TEST_F(MainWindowTest, ErrorsAreBoxedOnlyWhereTheyBelong) {
-  runAnalysis();  // no model yet
-  ASSERT_EQ(w->messages().size(), 1);
-  EXPECT_TRUE(w->messages()[0].title == "Analysis Error" &&
-              w->messages()[0].text == "No model for analysis");
-  EXPECT_FALSE(w->graphWindow()->isVisible()) << "a refused run changes nothing";
-
-  // An unreadable file is reported on the console only and keeps the model.
-  openOk("pendulum.txt");
-  openOk("no_such_model.txt");
-  EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
-
-  // A failure late in the file is boxed with its place and changes nothing:
-  // the model, its result, the frame shown and the picture stay.
-  runAnalysis();
-  ASSERT_EQ(w->messages().size(), 1);
-  w->frameSpinBox()->setValue(40);
-  const int frames = g_hist.anime_num;
-  const std::vector<double> states = g_hist.p_YYY;
-  const QImage shown = frameImage(*w, 40);
-  w->openModel("data/broken/output_cut.txt");
-  ASSERT_EQ(w->messages().size(), 2);
-  EXPECT_EQ(w->messages()[1].title, "Input File Error");
-  EXPECT_TRUE(w->messages()[1].text.contains("output_cut.txt:4:18: "))
-      << w->messages()[1].text.toStdString();
-  EXPECT_EQ(items(w->centerCombo()), kPendulumFrames);
-  EXPECT_TRUE(g_model.body_num() == 2 && g_hist.anime_num == frames && g_hist.p_YYY == states);
-  EXPECT_EQ(g_view.i_anime, 40);
-  EXPECT_EQ(frameImage(*w, 40), shown);
-  runAnalysis();
-  EXPECT_EQ(w->messages().size(), 2) << "the pendulum still runs";
-}
-
-TEST_F(MainWindowTest, KeysTAndRSwitchNavigationMode) {
-  ConsoleCapture quiet;
-  QTest::keyClick(w.get(), Qt::Key_R);
-  EXPECT_TRUE(g_view.rotate_mode && !g_view.translate_mode);
-  QTest::keyClick(w.get(), Qt::Key_T);
-  QTest::keyClick(w.get(), Qt::Key_X);  // other keys change nothing
-  EXPECT_TRUE(g_view.translate_mode && !g_view.rotate_mode);
-}
-
 TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
-  openOk("pendulum.txt");
-  runAnalysis();  // writes the result file read below
+  openAndRun("pendulum.txt");  // writes the result file read below
   orv::resetToInitialState(g_hist, g_model);
   w->centerCombo()->setCurrentIndex(2);
   w->openResult("log/result_pendulum.txt");
@@ -134,12 +40,8 @@ TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
   const std::string line = "filename=motion/double_pendulum.mov\n";
   EXPECT_EQ(console.text().find(line + line), 0u) << "the path is printed twice first";
   ASSERT_EQ(g_hist.anime_num, 501);  // 0 .. 10 s by 0.02 s
-  w->open_graphwindow();
-  GraphWin* g = w->graphWindow();
-  ASSERT_EQ(g->outputList()->count(), orv::channelCount(g_model, g_hist));
-  ASSERT_TRUE(g->setChannelChecked("ground_dx", true));
-  ASSERT_EQ(g->outputList()->item(0)->text(), "ground_dx");
-  EXPECT_EQ(g->plot()->curves().at(0)->dataSize(), 501u);
+  ASSERT_TRUE(w->graphWindow()->setChannelChecked("ground_dx", true));
+  EXPECT_EQ(w->graphWindow()->plot()->curves().at(0)->dataSize(), 501u);
 
   // Written as a result (as orvaldyn-batch --import-mov does), the import opens again
   // after its model was opened anew, its channels in the graph window, the model's kept.
@@ -156,22 +58,16 @@ TEST_F(MainWindowTest, ResultAndMotionFilesReplaceFramesOnly) {
   EXPECT_EQ(w->graphWindow()->outputList()->item(0)->text(), "ground_dx");
 }
 
-TEST_F(MainWindowTest, GrabbedPictureIsKeptOffScreen) {
-  openOk("pendulum.txt");
-  w->grabFrameBuffer();
-  EXPECT_EQ(w->pixmapLabel()->pixmap(Qt::ReturnByValue).size(), w->glWidget()->size());
-  EXPECT_FALSE(w->pixmapLabel()->isVisible());
-  ASSERT_TRUE(w->savePixmap("grabbed.png"));
-  EXPECT_EQ(QImage("grabbed.png").size(), w->glWidget()->size());
-  w->clearPixmap();
-  EXPECT_TRUE(w->pixmapLabel()->pixmap(Qt::ReturnByValue).isNull());
-  EXPECT_FALSE(w->savePixmap("nothing.png"));
-}
-
 // A sample of the models that once ran to a wrong "success": each is told in its box, by
 // the reader, by the check before the run or by the run itself. Redundant rows are told
-// once and the run goes on.
+// once and the run goes on. A file that cannot be opened is told on the console only and
+// keeps the model held.
 TEST_F(MainWindowTest, WrongModelsAreRefusedOrStoppedInABox) {
+  runAnalysis();  // no model yet
+  ASSERT_EQ(w->messages().size(), 1);
+  EXPECT_TRUE(w->messages()[0].title == "Analysis Error" &&
+              w->messages()[0].text == "No model for analysis");
+  EXPECT_FALSE(w->graphWindow()->isVisible()) << "a refused run changes nothing";
   const struct {
     const char* file;
     const char* title;  // "" when the model must run to its end without a box
@@ -184,6 +80,7 @@ TEST_F(MainWindowTest, WrongModelsAreRefusedOrStoppedInABox) {
       {"data/wrong-success/contact_blows_up.txt", "Analysis Stopped", "The energy grew in contact",
        false},
       {"data/wrong-success/free_fall_from_origin.txt", "", "", true},
+      {"no_such_model.txt", "", "", true},
       {"four_bar.txt", "Redundant Constraints", "Redundant constraints: 3 rows dropped", true}};
   for (const auto& c : cases) {
     const int before = w->messages().size();

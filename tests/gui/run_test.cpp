@@ -5,12 +5,13 @@
 #include <QAction>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
-#include <fstream>
-#include <sstream>
+#include <QToolButton>
 
+#include "app/playback_bar.h"
 #include "files/result_file.h"
 #include "gui_fixture.h"
 #include "model/state_layout.h"
@@ -28,13 +29,10 @@ class RunTest : public orvtest::MainWindowTest {
   // The pendulum example swinging for 2000 s: 200001 samples, minutes of
   // computing, so every run here ends because it is asked to.
   void startLongPendulum() {
-    std::ifstream in("pendulum.txt");
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string model = text.str();
+    std::string model = orvtest::readText("pendulum.txt");
     const size_t span = model.find("0.0  0.01  5.0");
     ASSERT_NE(span, std::string::npos);
-    std::ofstream("pendulum_long.txt") << model.replace(span + 11, 3, "2000.0");
+    orvtest::writeText("pendulum_long.txt", model.replace(span + 11, 3, "2000.0"));
     openOk("pendulum_long.txt");
     ASSERT_EQ(g_model.sample_num, 200001);
     heldBefore_ = g_hist.p_YYY;
@@ -42,18 +40,8 @@ class RunTest : public orvtest::MainWindowTest {
   }
   std::vector<double> heldBefore_;  // the states held when the run started
 
-  // Answers events until `done` holds (a bound only against a hang).
-  template <class Done>
-  void answerUntil(Done done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 120000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(done());
-  }
-
-  // Fewer samples than asked for, and the result file holds exactly them,
-  // the last one whole.
+  // Fewer samples than asked for, the last one whole, and the result file holds
+  // exactly them (that the file matches the run's histories is live_run_test's).
   void expectStoppedResult() {
     const int n = g_hist.anime_num;
     EXPECT_TRUE(n > 1 && n < g_model.sample_num) << n;
@@ -61,19 +49,16 @@ class RunTest : public orvtest::MainWindowTest {
     ASSERT_TRUE(orv::readResultFile("log/result_pendulum_long.txt", g_model, back));
     ASSERT_EQ(back.anime_num, n);
     EXPECT_DOUBLE_EQ(back.p_time[n - 1], g_hist.p_time[n - 1]);
+    // A row left half-written by a stop at any moment would not hold unit Euler parameters.
     const orv::StateLayout layout{g_model.body_num()};
-    const double* last = &g_hist.p_YYY[(n - 1) * layout.size()];
-    for (size_t k = 0; k < layout.size(); ++k)  // the file keeps seven digits
-      ASSERT_NEAR(back.p_YYY[(n - 1) * layout.size() + k], last[k], 1e-6) << k;
-    // A row left half-written would not hold unit Euler parameters.
-    const double* p = last + layout.p(1);
+    const double* p = &g_hist.p_YYY[(n - 1) * layout.size() + layout.p(1)];
     EXPECT_NEAR(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3], 1.0, 1e-6);
   }
 };
 
 }  // namespace
 
-TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopKeepsTheSamplesSoFar) {
+TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopOrCloseKeepTheSamplesSoFar) {
   ConsoleCapture quiet;
   int ticks = 0;
   QTimer timer;
@@ -83,41 +68,48 @@ TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopKeepsTheSamplesSoFar) {
   ASSERT_TRUE(w->analysisRunning());
   const QProgressBar* bar = w->runControl()->progressBar();
   EXPECT_TRUE(bar->isVisible() && w->stopAction()->isEnabled());
-  EXPECT_EQ(w->stopAction()->shortcut(), QKeySequence(Qt::Key_Escape));
 
   // The bar rises step by step while the timer keeps firing.
   int rises = 0, last = bar->value(), ticksAtFirstRise = -1;
-  answerUntil([&] {
+  ASSERT_TRUE(orvtest::answerUntil([&] {
     if (bar->value() > last && ++rises == 1) ticksAtFirstRise = ticks;
     last = bar->value();
     return rises >= 3 && ticks > ticksAtFirstRise + 5;
-  });
+  }));
   const QString text = w->runControl()->progressLabel()->text();
   EXPECT_TRUE(text.startsWith("t = ") && text.contains(" / 2000 s   ") &&
               text.contains(" / 200001 samples   step 0.01 s   ") && text.contains(" left"))
       << text.toStdString();
 
-  // What would change the model, the histories or the settings waits; the
-  // histories held meanwhile are the old ones, the view follows the run.
+  // What would change the model, the histories or the settings waits, and
+  // what would move the frame; the histories held meanwhile are the old
+  // ones, the view follows the run.
   int waiting = 0;
   for (QAction* a : w->findChildren<QAction*>()) {
     const QString t = a->text().remove('&');
     if ((t.startsWith("Open") && !t.contains("Graph")) || t == "Execute Analysis" ||
-        t == "Start Animation") {
+        t == "Start Animation" || t == "Play/Pause" || t.startsWith("Step ")) {
       EXPECT_FALSE(a->isEnabled()) << t.toStdString();
       ++waiting;
     }
   }
-  EXPECT_GE(waiting, 5);
+  EXPECT_GE(waiting, 8);
   EXPECT_EQ(g_hist.p_YYY, heldBefore_);
   EXPECT_TRUE(w->glWidget()->previewing());
   w->glWidget()->updateGL();
   const QImage followed = w->glWidget()->grabFrameBuffer();
+  QSpinBox* box = w->frameSpinBox();
   w->followAction()->setChecked(false);
   w->glWidget()->updateGL();
   EXPECT_NE(w->glWidget()->grabFrameBuffer(), followed) << "the pendulum has swung away";
+  EXPECT_TRUE(box->isEnabled() && box->maximum() == 0) << "the frames held";
   w->followAction()->setChecked(true);
-  answerUntil([&] { return w->glWidget()->previewing(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return w->glWidget()->previewing(); }));
+  // The frame box and the timeline stand on the sample drawn, the last one so far.
+  const long drawn = std::lround(orv::drawnHistories().p_time[0] / 0.01);
+  EXPECT_TRUE(box->value() == drawn && box->maximum() == drawn && !box->isEnabled()) << drawn;
+  EXPECT_TRUE(w->playbackBar()->timeline()->value() == drawn &&
+              !w->playbackBar()->playButton()->isEnabled());
 
   w->stopAction()->trigger();
   waitForRunEnd();
@@ -130,12 +122,10 @@ TEST_F(RunTest, ProgressRisesWhileTheWindowAnswersAndStopKeepsTheSamplesSoFar) {
   EXPECT_EQ(w->statusBar()->currentMessage().toStdString(),
             "Stopped at t = " + std::string(t) + " s; " + std::to_string(n) + " samples kept");
   EXPECT_EQ(orv::g_view.i_anime, n - 1) << "the view stays on the sample it followed";
-}
 
-TEST_F(RunTest, ClosingOrDestroyingTheWindowDuringARunEndsItCleanly) {
-  ConsoleCapture quiet;
-  startLongPendulum();
-  answerUntil([&] { return w->runControl()->progressBar()->value() >= 1; });
+  // Closing the window during a run stops it first, the result file written whole.
+  w->exec_analysis();
+  ASSERT_TRUE(orvtest::answerUntil([&] { return w->runControl()->progressBar()->value() >= 1; }));
   w->close();
   EXPECT_FALSE(w->analysisRunning());
   EXPECT_TRUE(w->messages().isEmpty());
@@ -143,15 +133,14 @@ TEST_F(RunTest, ClosingOrDestroyingTheWindowDuringARunEndsItCleanly) {
 
   // Destroyed with a run going (no close event): the run is stopped and joined.
   w->exec_analysis();
-  answerUntil([&] { return w->glWidget()->previewing(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return w->glWidget()->previewing(); }));
   w.reset();
   orv::Histories back;
   EXPECT_TRUE(orv::readResultFile("log/result_pendulum_long.txt", g_model, back));
 }
 
 TEST_F(RunTest, AnimationRateGoesToTheStatusBarNotEveryFrameToTheConsole) {
-  openOk("pendulum.txt");
-  runAnalysis();
+  openAndRun("pendulum.txt");
   EXPECT_TRUE(w->statusBar()->currentMessage().startsWith("Analysis done: 501 samples in "))
       << w->statusBar()->currentMessage().toStdString();
   ConsoleCapture console;
@@ -164,10 +153,10 @@ TEST_F(RunTest, AnimationRateGoesToTheStatusBarNotEveryFrameToTheConsole) {
   clock.start();
   w->start_animation();
   QLabel* rate = w->framesPerSecondLabel();
-  answerUntil([&] { return rate->isVisible(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return rate->isVisible(); }));
   EXPECT_TRUE(rate->text().endsWith(" frames/s") && rate->text().section(' ', 0, 0).toDouble() > 0)
       << rate->text().toStdString();
-  answerUntil([&] { return !orv::g_view.animating && !rate->isVisible(); });
+  ASSERT_TRUE(orvtest::answerUntil([&] { return !orv::g_view.animating && !rate->isVisible(); }));
   size_t lines = 0;
   const std::string text = console.text();
   for (size_t at = text.find("FPS:"); at != std::string::npos; at = text.find("FPS:", at + 1))
