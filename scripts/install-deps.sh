@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
   clang-format  # .clang-format
+  python3-matplotlib  # scripts/plot_friction_law.py
   clang libclang-rt-14-dev libomp-14-dev  # fuzz build: clang needs its own OpenMP runtime
   # The Python package and its studies, run by Debian's /usr/bin/python3.
   python3-numpy python3-pandas python3-distributed python3-pytest python3-matplotlib

@@ -74,10 +74,12 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
   r.w.contact = false;
   const std::vector<double>* last = &r.Y;  // the state the last stage was given
   bool ok = true;
-  if (r.haveK1)
-    r.w.contact = r.k1Contact;  // k1 is the sample's evaluation
-  else
+  if (r.haveK1) {
+    r.w.contact = r.k1Contact;  // k1 is the sample's evaluation, its friction rate kept
+  } else {
+    r.w.friction = FrictionBound{};
     ok = stage(r, t, r.Y, r.k1, RateSide::Forward);
+  }
   if (ok)
     advance(r, base, hs / 2, r.k1, raw, r.Ys),
         last = &raw, ok = stage(r, t + hs / 2, r.Ys, r.k2, RateSide::Central);

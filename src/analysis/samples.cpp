@@ -51,6 +51,7 @@ bool evaluateSample(Run& r, int ti) {
   w.kin.Y = r.Y;
   w.contacts.clear();
   w.contact = false;
+  w.friction = FrictionBound{};
   const bool stored = ti >= 0;
   w.recordRows = stored;
   const bool ok = computeStateDerivative(r.m, r.s, r.h, w, r.t, r.Y.data(), r.k1.data(), r.dofs);

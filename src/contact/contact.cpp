@@ -105,12 +105,19 @@ struct Work {
   std::vector<Chunk> chunks;
   std::vector<double> depth;      // per shape
   std::vector<std::pair<int, size_t>> hits;  // node, slot in nodeOut
+  std::vector<double> rate;                  // per body: friction decay rates (frictionBound)
+  std::vector<char> held;                    // per body: held by a ground joint
 };
 
 // Scratch space of the calling thread. Every vector keeps its capacity, so
 // evaluations after the first few allocate nothing. Worker threads must use
 // the caller's instance (passed by reference), never their own.
 thread_local Work t_work;
+
+ContactParams paramsOf(const Contact& c, const Settings& s) {
+  return contactParams(c.k, c.c, c.d, c.myu, s.stiction_speed, s.static_friction_ratio,
+                       s.sliding_speed);
+}
 
 // Splits the nodes (initial coordinates x) at the median of the box's
 // longest side until runs of at most kNodeLeaf remain: leaves of nearby
@@ -324,11 +331,7 @@ void detectPair(const Model& m, const Settings& s, Work& w, int ci, int nt) {
   for (int& n : o.calls) n = 0;
   if (!o.ok) return;
   const Contact& c = m.contacts[ci];
-  ContactParams p;
-  p.k = c.k;
-  p.c = c.c;
-  p.d = c.d;
-  p.myu = c.myu;
+  const ContactParams p = paramsOf(c, s);
   const PlacedMesh& Mi = w.mesh[c.i_shape].view;
   const PlacedMesh& Mj = w.mesh[c.j_shape].view;
   const BodyMotion& bi = w.body[c.i_body];
@@ -563,7 +566,8 @@ void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double 
   if (best.t < 0) return;
   for (int k = 0; k < 3; ++k) out.item.pos[k] = P[k];
   out.item.force[0] = out.item.force[1] = out.item.force[2] = 0.0;
-  pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p);
+  out.item.slope =
+      pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p, out.item.speed);
   out.hit = true;
 }
 
@@ -616,7 +620,7 @@ void fitTreeToDepth(MeshBuf& mb, const StlMesh& mesh, double d) {
 // as detectPair would. False, with nothing done, when some body's rotation
 // is too far from orthogonal for the frames' slack: then the caller places
 // everything.
-bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
+bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   for (int shape : w.used)
     if (!(defect(w.body[m.shapes[shape].body].A) <= kMaxDefect)) return false;
   if (++w.epoch == 0) {
@@ -735,12 +739,7 @@ bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
     thread_local std::vector<int> cand;
     const Chunk& ch = w.chunks[chunk];
     const PointCall& k = w.calls[ch.call];
-    const Contact& ct = m.contacts[k.pair];
-    ContactParams p;
-    p.k = ct.k;
-    p.c = ct.c;
-    p.d = ct.d;
-    p.myu = ct.myu;
+    const ContactParams p = paramsOf(m.contacts[k.pair], s);
     const MeshBuf& I = w.mesh[k.I];
     const MeshBuf& J = w.mesh[k.J];
     const Frame fj = frameOf(m, w, k.J);
@@ -768,9 +767,71 @@ bool pointsInBodyFrames(const Model& m, Work& w, int nt) {
   return true;
 }
 
+// How much a tangential force at point P accelerates that point of body b, at
+// most: w = 1/m + |P - cg|^2 / I_min; 0 for a body held by a ground joint.
+double pointMobility(const Model& m, const Work& w, int b, const double* P) {
+  if (w.held[b]) return 0.0;
+  const Body& body = m.bodies[b];
+  const double Imin = std::min(body.inertia[0], std::min(body.inertia[1], body.inertia[2]));
+  if (!(body.mass > 0.0) || !(Imin > 0.0)) return 0.0;
+  double r[3];
+  vec3Sub(r, P, w.body[b].pos);
+  return 1.0 / body.mass + vec3Dot(r, r) / Imin;
+}
+
+// What the friction dampers ask of the step (FrictionBound). A point of
+// slope b (ContactItem::slope) between two bodies decays their relative
+// sliding at up to b (w_pen + w_struck) (pointMobility), and the rates of the
+// points on one body add up (a bound on the largest eigenvalue of the sum):
+//   lambda = max over free bodies of sum over its points of b (w_pen + w_struck),
+// over the points slower than v_d for `slow`, over all for `all`. Friction
+// slows a point by at most myuS |F_el| w = b w v_s / 1.5 per point of the
+// two bodies, so a point at speed v > v_d needs at least
+//   (v - v_d) / (v_s / 1.5 (all_pen + all_struck))
+// to reach v_d (`reach`; all_b the sum of body b). A held body counts as
+// not moving.
+FrictionBound frictionBound(const Model& m, const Settings& s, Work& w) {
+  const double vs = s.stiction_speed, vd = std::max(s.sliding_speed, vs);
+  w.rate.assign(2 * w.body.size(), 0.0);  // slow, then all, per body
+  double* slow = w.rate.data();
+  double* all = slow + w.body.size();
+  w.held.assign(w.body.size(), 0);
+  for (const Joint& J : m.joints)
+    if (J.kind == JointType::Ground && J.i_lc >= 0 && J.i_lc < m.frame_num() &&
+        m.frames[J.i_lc].body >= 0 && m.frames[J.i_lc].body < m.body_num())
+      w.held[m.frames[J.i_lc].body] = 1;
+  // Visits every point with friction as (item, penetrating body, struck body).
+  const auto eachPoint = [&](auto&& visit) {
+    for (int c = 0; c < m.contact_num(); ++c) {
+      const PairOut& o = w.pair[c];
+      if (!o.ok) continue;
+      const int body[2] = {m.contacts[c].i_body, m.contacts[c].j_body};
+      size_t k = 0;
+      for (int call = 0; call < 4; ++call)
+        for (int q = 0; q < o.calls[call]; ++q, ++k)
+          if (o.items[k].slope > 0.0) visit(o.items[k], body[call % 2], body[1 - call % 2]);
+    }
+  };
+  eachPoint([&](const ContactItem& it, int pen, int struck) {
+    const double lambda =
+        it.slope * (pointMobility(m, w, pen, it.pos) + pointMobility(m, w, struck, it.pos));
+    for (int b : {pen, struck})
+      if (!w.held[b]) all[b] += lambda, slow[b] += it.speed < vd ? lambda : 0.0;
+  });
+  FrictionBound f;
+  for (size_t b = 0; b < w.body.size(); ++b)
+    f.slow = std::max(f.slow, slow[b]), f.all = std::max(f.all, all[b]);
+  eachPoint([&](const ContactItem& it, int pen, int struck) {
+    const double slowing = vs / 1.5 * (all[pen] + all[struck]);
+    if (it.speed >= vd && slowing > 0.0) f.reach = std::min(f.reach, (it.speed - vd) / slowing);
+  });
+  return f;
+}
+
 bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
-                  std::vector<ContactRecord>& records, bool placeAll) {
+                  std::vector<ContactRecord>& records, bool placeAll, FrictionBound* friction) {
   const int nc = m.contact_num();
+  if (friction) *friction = FrictionBound{};
   if (nc == 0) return false;
   const int nt = std::max(1, s.N_THREADS);
   Work& w = t_work;
@@ -778,7 +839,7 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
 
   placeBodies(m, Y, w);
   findUsablePairs(m, w);
-  if (s.CONTACT_ALGORITHM == 1 || placeAll || !pointsInBodyFrames(m, w, nt)) {
+  if (s.CONTACT_ALGORITHM == 1 || placeAll || !pointsInBodyFrames(m, s, w, nt)) {
     for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
     detectPairs(m, s, w, nt);
   }
@@ -820,19 +881,25 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
         N[3 * body[side] + a] += Ns[side][a];
       }
   }
+  if (friction && any && s.stiction_speed > 0.0) *friction = frictionBound(m, s, w);
   return any;
 }
 
 }  // namespace
 
+bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
+                          int row, std::vector<ContactRecord>& records, FrictionBound& friction) {
+  return contactLoads(m, s, Y, F, N, row, records, false, &friction);
+}
+
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, false);
+  return contactLoads(m, s, Y, F, N, row, records, false, nullptr);
 }
 
 bool applyContactPlacingAll(const Model& m, const Settings& s, const double* Y, double* F,
                             double* N, int row, std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, true);
+  return contactLoads(m, s, Y, F, N, row, records, true, nullptr);
 }
 
 }  // namespace orv

@@ -19,8 +19,24 @@ void turnVectors(double* out, const double* n0, int count, const double* A) {
   for (int i = 0; i < count; ++i) mat3MulVec(&out[3 * i], A, &n0[3 * i]);
 }
 
-void pointContactForce(double* F, const double* P, const double* n, double h, const BodyMotion& pen,
-                       const BodyMotion& struck, const ContactParams& p) {
+ContactParams contactParams(double k, double c, double d, double myu, double stictionSpeed,
+                            double staticRatio, double slidingSpeed) {
+  ContactParams p;
+  p.k = k;
+  p.c = c;
+  p.d = d;
+  p.myu = myu;
+  if (stictionSpeed > 0.0) {
+    p.vs = stictionSpeed;
+    p.myuS = myu * std::max(1.0, staticRatio);
+    p.vd = std::max(slidingSpeed, stictionSpeed);
+  }
+  return p;
+}
+
+double pointContactForce(double* F, const double* P, const double* n, double h,
+                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p,
+                         double& slide) {
   double Fel[3];
   vec3Scale(Fel, std::fabs(h) * p.k, n);
 
@@ -43,9 +59,12 @@ void pointContactForce(double* F, const double* P, const double* n, double h, co
   double t[3], tn[3];
   vec3Sub(t, th, vec3Scale(tn, vec3Dot(n, th), n));
   double Ff[3];
-  vec3Scale(Ff, -p.myu * vec3Norm(Fel[0], Fel[1], Fel[2]), t);
+  const double el = vec3Norm(Fel[0], Fel[1], Fel[2]);
+  vec3Scale(Ff, -frictionCoefficient(speed, p) * el, t);
 
   vec3Add(F, vec3Add(F, Fel, Fd), Ff);
+  slide = speed;
+  return frictionSlope(p) * el;
 }
 
 namespace {
@@ -138,7 +157,7 @@ void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi, c
   if (best.t < 0) return;
   ContactItem item;
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k];
-  pointContactForce(item.force, P, best.n, best.h, bi, bj, p);
+  item.slope = pointContactForce(item.force, P, best.n, best.h, bi, bj, p, item.speed);
   out.push_back(item);
 }
 

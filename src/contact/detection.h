@@ -81,12 +81,49 @@ struct ContactParams {
   double c = 0;    // damping
   double d = 0;    // deepest penetration that counts (point contact only)
   double myu = 0;  // friction coefficient
+  // Regularised friction (frictionCoefficient); vs = 0 keeps the sign law.
+  double vs = 0;    // stiction speed: the coefficient reaches myuS here
+  double myuS = 0;  // static coefficient, >= myu
+  double vd = 0;    // sliding speed: the coefficient is myu from here on
 };
 
-// One contact: the point (global) and the force on the penetrating body.
+// The friction coefficient at relative speed v >= 0. With vs > 0, x = v / vs
+// and y = (v - vs) / (vd - vs):
+//   v <  vs:       myuS x (3 - x^2) / 2            (0 at rest, slope 1.5 myuS / vs)
+//   vs <= v < vd:  myuS - (myuS - myu) y^2 (3 - 2 y)
+//   v >= vd:       myu
+// Both pieces have zero slope where they meet, so the force is smooth in the
+// velocity and an explicit step can hold a body at rest: near rest friction
+// is a damper of slope 1.5 myuS |F_el| / vs. With vs = 0, myu for any
+// sliding (the sign law).
+inline double frictionCoefficient(double v, const ContactParams& p) {
+  if (!(p.vs > 0.0) || v >= p.vd) return p.myu;
+  if (v < p.vs) {
+    const double x = v / p.vs;
+    return 0.5 * p.myuS * x * (3.0 - x * x);
+  }
+  const double y = (v - p.vs) / (p.vd - p.vs);
+  return p.myuS - (p.myuS - p.myu) * y * y * (3.0 - 2.0 * y);
+}
+
+// The largest slope d(friction)/d(speed) per newton of elastic force: the
+// damper friction is near rest (0 for the sign law).
+inline double frictionSlope(const ContactParams& p) {
+  return p.vs > 0.0 ? 1.5 * p.myuS / p.vs : 0.0;
+}
+
+// The contact parameters of a contact's constants under the friction settings.
+ContactParams contactParams(double k, double c, double d, double myu, double stictionSpeed,
+                            double staticRatio, double slidingSpeed);
+
+// One contact: the point (global), the force on the penetrating body, the
+// friction's slope near rest [N s/m] (pointContactForce; 0 without it) and
+// the sliding speed there [m/s].
 struct ContactItem {
   double pos[3];
   double force[3];
+  double slope = 0.0;
+  double speed = 0.0;
 };
 
 // -1e-10 <= s, t and s, t, s + t <= 1.0000000001. Fails for NaN (degenerate triangles).
@@ -111,10 +148,13 @@ void turnVectors(double* out, const double* n0, int count, const double* A);
 
 // Penalty force on the body that owns node P, which lies at depth h < 0 below
 // a triangle with unit normal n of the struck body: elastic |h| k n, damping
-// -c (u.n) n and friction -myu |F_el| (t_hat - (n.t_hat) n) with t_hat the
-// direction of the relative point velocity u (none at |u| <= 1e-10).
-void pointContactForce(double* F, const double* P, const double* n, double h, const BodyMotion& pen,
-                       const BodyMotion& struck, const ContactParams& p);
+// -c (u.n) n and friction -myu(|u|) |F_el| (t_hat - (n.t_hat) n) with t_hat the
+// direction of the relative point velocity u (none at |u| <= 1e-10) and
+// myu(v) frictionCoefficient. Returns the friction's slope near rest
+// (frictionSlope |F_el|, 0 for the sign law) and sets `speed` to |u|.
+double pointContactForce(double* F, const double* P, const double* n, double h,
+                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p,
+                         double& speed);
 
 // Nodes [n0, n1) of I against the triangles of J, in index order. A node
 // touches J at most once: of the triangles it lies in within the depth

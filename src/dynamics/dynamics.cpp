@@ -1,5 +1,6 @@
 #include "dynamics/dynamics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -40,6 +41,7 @@ void sizeWork(const Model& m, DynamicsWork& w) {
   w.rates.assign(static_cast<size_t>(m.motion_num()), MotionRate{});
   w.recordRows = false;
   w.contact = false;
+  w.friction = FrictionBound{};
   w.contacts.clear();
   w.velocityWarned = false;
 }
@@ -112,7 +114,10 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   // is a full fourth-order evaluation.
   drivenVelocities(m, w, t, motionDofs);
   appliedForces(m, h, w, Y, t, w.recordRows ? row : -1);
-  if (applyContact(m, s, Y, w.F.data(), w.N.data(), row, w.contacts)) w.contact = true;
+  FrictionBound friction;
+  if (applyContactWithRate(m, s, Y, w.F.data(), w.N.data(), row, w.contacts, friction))
+    w.contact = true;
+  w.friction.merge(friction);
   generalizedForces(m, w);
   assembleConstraints(m, w, Y, t);
   if (w.recordRows) recordViolations(m, h, w, t);

@@ -70,6 +70,9 @@ struct DynamicsWork {
   // Contact: whether an evaluation of the step in progress found any (the
   // integrator clears it per step), and the records of the latest evaluation.
   bool contact = false;
+  // What the friction of the evaluations since it was last cleared asks of
+  // the step (applyContactWithRate), merged.
+  FrictionBound friction;
   std::vector<ContactRecord> contacts;
 
   bool velocityWarned = false;           // the singular-velocity warning is printed once

@@ -57,6 +57,19 @@ class SettingPairs {
       notA(what, tok, "integer");
   }
 
+  // A setting added after the files in use were written: a file that ends
+  // before it keeps the default without a word.
+  void optionalNumber(const char* what, double& value) {
+    std::string label, tok;
+    if (!r_.next(label)) return;
+    if (!r_.next(tok)) return endsBefore(what);
+    double v;
+    if (parseDouble(tok, v))
+      value = v;
+    else
+      notA(what, tok, "number");
+  }
+
   // A pair the file may end before (one added after the others): false,
   // quietly, when the file ends where it would begin.
   bool optionalWord(const char* what, std::string& value) {
@@ -196,6 +209,15 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
     else
       in.notOneOf("ROTATION_INTEGRATION", w, "first_order or second_order");
   }
+
+  in.optionalNumber("stiction_speed", s.stiction_speed);
+  in.optionalNumber("static_friction_ratio", s.static_friction_ratio);
+  in.optionalNumber("sliding_speed", s.sliding_speed);
+  // The sign law prints what it printed before the law could be chosen, so
+  // an old study re-run with it gives the same console text.
+  if (s.stiction_speed > 0.0)
+    cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
+            s.stiction_speed, s.static_friction_ratio, s.sliding_speed);
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {

@@ -33,6 +33,12 @@ struct Settings {
   int Force_Graphic = 1;
   int Force_Value = 1;
   RotationIntegration rotation = RotationIntegration::FirstOrder;
+  // Friction (contact/detection.h): the coefficient rises from 0 at rest to
+  // myu x static_friction_ratio at stiction_speed [m/s] and falls to myu at
+  // sliding_speed. stiction_speed 0: myu against any sliding (the sign law).
+  double stiction_speed = 1e-3;
+  double static_friction_ratio = 1.0;
+  double sliding_speed = 2e-3;
   std::vector<Color> colors;
   int color_num() const { return static_cast<int>(colors.size()); }
 };
