@@ -17,6 +17,12 @@
 namespace orv {
 
 void Run::fail(double when) {
+  // Equations that cannot be solved after a step too large for a spring are
+  // the step diverging, not the mechanism.
+  if (!tooStiff().empty()) {
+    stop("The integration diverged in the step from t=" + shortNumber(when));
+    return;
+  }
   message = "The constraint equations cannot be solved at t=" + std::to_string(when) +
             " (singular or not finite); the run stops with the samples stored so far";
   observer.message(Severity::Error, message);
@@ -46,10 +52,34 @@ RunProgress Run::progress() const {
 }
 
 void Run::stop(const std::string& why) {
-  message = why + "; the run stops with the samples stored so far";
+  const std::string stiff = tooStiff();
+  message = why + (stiff.empty() ? "" : "; " + stiff) + "; the run stops with the samples stored so far";
   observer.message(Severity::Error, message);
   status = AnalysisStatus::Stopped;
   stopped = true;
+}
+
+namespace {
+
+// h rounded down to two significant digits: a d_time to write in a model.
+double roundDown2(double h) {
+  const double unit = std::pow(10.0, std::floor(std::log10(h)) - 1.0);
+  return std::floor(h / unit * (1.0 + 1e-12)) * unit;
+}
+
+std::string springOf(const Model& m, int f) {
+  const Force& e = m.forces[f];
+  return "spring " + e.name + " (k=" + shortNumber(e.k[0]) + " N/m, c=" + shortNumber(e.c[0]) +
+         " N s/m)";
+}
+
+}  // namespace
+
+std::string Run::tooStiff() const {
+  if (stable.force < 0 || !(tried > stable.step)) return "";
+  return "the step " + shortNumber(tried) + " s is too large for the stiffness of " +
+         springOf(m, stable.force) + ": the largest stable d_time estimated is " +
+         shortNumber(roundDown2(stable.step)) + " s";
 }
 
 namespace {
@@ -125,6 +155,14 @@ void startRules(Run& r) {
       startLimits(m, r.w.inertia, r.Y.data(),
                   static_cast<double>(r.N > 1 ? (r.N - 1) * static_cast<long long>(r.K) : 0) * r.D);
   noteStep(r.limits, m, r.w, r.Y.data(), 0.0);
+  r.stable = stableStepEstimate(m);
+  if (r.stable.force >= 0 && r.D > r.stable.step)
+    r.observer.message(Severity::Warning,
+                       "Warning: d_time " + shortNumber(r.D) +
+                           " s is larger than the largest stable step estimated for the "
+                           "stiffness of " +
+                           springOf(m, r.stable.force) + ", " +
+                           shortNumber(roundDown2(r.stable.step)) + " s; the run may diverge");
   r.Estart = totalEnergy(m, r.s, r.w.inertia, r.Y.data());
 }
 
@@ -142,6 +180,7 @@ bool stepTowards(Run& r, double target) {
     double hs = r.step, tEnd = r.t + r.step;
     const bool onSample = tEnd >= target - tolT;
     if (onSample && std::fabs(tEnd - target) > tolT) hs = target - r.t, tEnd = target;
+    r.tried = hs;
     if (!rungeKuttaStep(r, hs, tEnd)) return false;
     switch (judgeStep(r, hs, tEnd)) {
       case Attempt::Retry: continue;
@@ -184,7 +223,10 @@ AnalysisStatus finish(Run& r, const SimulationOptions& opt, double clock0) {
   // A run that went to its end tells of the rows it had to leave out; one
   // that was stopped says why first.
   if (r.status == AnalysisStatus::Completed) r.message = r.w.notice;
-  if (r.status == AnalysisStatus::Stopped && !r.w.notice.empty()) r.message += "\n" + r.w.notice;
+  // Rows found dependent while a step too large for a spring diverged are
+  // that divergence, not redundancy: the stop message says so instead.
+  if (r.status == AnalysisStatus::Stopped && !r.w.notice.empty() && r.tooStiff().empty())
+    r.message += "\n" + r.w.notice;
   return r.status;
 }
 

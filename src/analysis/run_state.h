@@ -62,6 +62,8 @@ struct Run {
   double Eref = 0.0;    // energy never judged against less than this
   double Estart = 0.0;  // energy at the start
   RunLimits limits;
+  StableStep stable;    // the explicit step the stiffest spring allows
+  double tried = 0.0;   // the size of the latest step attempted
   double energy = 0.0;  // of the latest attempt's new state (console)
   double ratio = 0.0;   // of the latest attempt (console)
 
@@ -72,6 +74,10 @@ struct Run {
   void fail(double when);
   // The run stops by a run-time rule, `why`.
   void stop(const std::string& why);
+  // Why a run that went wrong did, when the step attempted was larger than
+  // the stable step estimated for the stiffest spring: that step, the spring
+  // and the estimate. Empty otherwise.
+  std::string tooStiff() const;
   // The run ends at the end of the step just taken: its observer asked.
   void interrupt();
   // Where the run stands, for the observer.
