@@ -183,19 +183,15 @@ TEST(RunRules, RunsThatGoWrongStopAndSayWhySoundOnesGoOn) {
                       {"0.0  0.005  5.0", "0.0  " + step + "  0.03"}});
   };
   const Outcome blown = stiff("0.001");
-  const std::string named = "the largest stable d_time estimated is ";
-  ASSERT_EQ(blown.status, AnalysisStatus::Stopped);
-  EXPECT_TRUE(has(blown.message, "the step 0.001 s is too large for the stiffness of spring "
-                                 "main_spring") &&
+  EXPECT_TRUE(blown.status == AnalysisStatus::Stopped &&
+              has(blown.message, "the step 0.001 s is too large for the stiffness of spring "
+                                 "main_spring (k=800000 N/m, c=40000 N s/m): the largest "
+                                 "stable d_time estimated is 6.9e-05 s") &&
               has(blown.console, "Warning: d_time 0.001 s is larger than"))
       << blown.message;
-  const size_t at = blown.message.find(named);
-  ASSERT_NE(at, npos) << blown.message;
-  const std::string h = blown.message.substr(at + named.size(), blown.message.find(' ', at + named.size()) - at - named.size());
-  EXPECT_NEAR(std::stod(h), 6.9e-5, 1e-6);
-  const Outcome held = stiff(h);
-  EXPECT_EQ(held.status, AnalysisStatus::Completed) << held.message;
-  EXPECT_FALSE(has(held.console, "Warning: d_time"));
+  const Outcome held = stiff("6.9e-05");
+  EXPECT_TRUE(held.status == AnalysisStatus::Completed && !has(held.console, "Warning: d_time"))
+      << held.message;
   // 1000 N on 1 kg for 0.5 s, touching nothing: far more work than gravity
   // could do in the span, yet no rule stops it.
   const Outcome pushed = orvtest::runText(
