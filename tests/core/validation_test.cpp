@@ -356,7 +356,7 @@ TEST(Validation, AndrewsSqueezerReachesTheReferenceAtFourthOrder) {
 // The flyball governor's spring of 8e5 N/m and 4e4 N s/m on its 4 kg sleeve:
 // at 1 ms the run diverges and names a d_time that holds; at 2.5e-4 s it runs
 // to the same motion as at half that step, the spin slowing as the balls
-// swing out (angular momentum about the shaft is kept).
+// swing out. (Kept short: past a second its hinges drift, docs/model-file.md.)
 TEST(Validation, FlyballGovernorIsStableAtTheStepNamed) {
   const char* at = "0.0  2.5e-4  1.0  40";
   const Outcome blown = benchmark("flyball_governor.txt", at, "0.0  1e-3  0.2  10");
