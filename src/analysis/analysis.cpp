@@ -76,7 +76,9 @@ std::string springOf(const Model& m, int f) {
 }  // namespace
 
 std::string Run::tooStiff() const {
-  if (stable.force < 0 || !(tried > stable.step)) return "";
+  // The estimate is the explicit method's limit.
+  if (s.integrator != Integrator::RungeKutta4 || stable.force < 0 || !(tried > stable.step))
+    return "";
   return "the step " + shortNumber(tried) + " s is too large for the stiffness of " +
          springOf(m, stable.force) + ": the largest stable d_time estimated is " +
          shortNumber(roundDown2(stable.step)) + " s";
@@ -156,7 +158,7 @@ void startRules(Run& r) {
                   static_cast<double>(r.N > 1 ? (r.N - 1) * static_cast<long long>(r.K) : 0) * r.D);
   noteStep(r.limits, m, r.w, r.Y.data(), 0.0);
   r.stable = stableStepEstimate(m);
-  if (r.stable.force >= 0 && r.D > r.stable.step)
+  if (r.s.integrator == Integrator::RungeKutta4 && r.stable.force >= 0 && r.D > r.stable.step)
     r.observer.message(Severity::Warning,
                        "Warning: d_time " + shortNumber(r.D) +
                            " s is larger than the largest stable step estimated for the "
@@ -181,7 +183,8 @@ bool stepTowards(Run& r, double target) {
     const bool onSample = tEnd >= target - tolT;
     if (onSample && std::fabs(tEnd - target) > tolT) hs = target - r.t, tEnd = target;
     r.tried = hs;
-    if (!rungeKuttaStep(r, hs, tEnd)) return false;
+    const bool implicit = r.s.integrator == Integrator::Implicit;
+    if (!(implicit ? implicitStep(r, hs, tEnd) : rungeKuttaStep(r, hs, tEnd))) return false;
     switch (judgeStep(r, hs, tEnd)) {
       case Attempt::Retry: continue;
       case Attempt::Stopped: return false;

@@ -93,10 +93,25 @@ inline std::string shortNumber(double v) {
 
 // ---- rk4_step.cpp ------------------------------------------------------------
 
+// One stage: time and state published, then f(ts, in) into k.
+bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k,
+           RateSide side);
+// X from Y: w' = 2 G(p) p' in the place of p'.
+void toAngularVelocity(const StateLayout& L, const std::vector<double>& Y, std::vector<double>& X);
+// Y from X: p scaled to unit length, p' = G(p)^T w' / 2.
+void toEulerRates(const StateLayout& L, const std::vector<double>& X, std::vector<double>& Y);
+
 // One fourth-order Runge-Kutta step of hs from (r.t, r.Y) into r.Ynew, its
 // driven velocities those of its own positions at tEnd. False when a stage
 // cannot be solved; the run is then stopped (a state that diverged) or failed.
 bool rungeKuttaStep(Run& r, double hs, double tEnd);
+
+// ---- implicit_step.cpp ---------------------------------------------------------
+
+// One step of the two-stage, L-stable singly diagonally implicit Runge-Kutta
+// method from (r.t, r.Y) into r.Ynew, as rungeKuttaStep: for stiff models,
+// where the explicit step would have to be short.
+bool implicitStep(Run& r, double hs, double tEnd);
 
 // ---- step_size.cpp -------------------------------------------------------------
 

@@ -196,6 +196,15 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
     else
       in.notOneOf("ROTATION_INTEGRATION", w, "first_order or second_order");
   }
+  // Optional in the same way: without it the explicit method runs.
+  if (in.optionalWord("INTEGRATOR", w)) {
+    if (w == "runge_kutta4")
+      s.integrator = Integrator::RungeKutta4;
+    else if (w == "implicit")
+      s.integrator = Integrator::Implicit;
+    else
+      in.notOneOf("INTEGRATOR", w, "runge_kutta4 or implicit");
+  }
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {

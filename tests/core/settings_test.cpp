@@ -59,10 +59,14 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
   // The optional twelfth pair is read but not echoed, so that a run that
   // selects the former integration prints what it printed before; files
   // without it (all kept from before it) integrate rotation to first order.
-  Loaded second(settingText("PT", "MAX", "point", "On") + "ROTATION_INTEGRATION second_order\n",
+  // The same for the thirteenth, the integrator.
+  Loaded second(settingText("PT", "MAX", "point", "On") +
+                    "ROTATION_INTEGRATION second_order\nINTEGRATOR implicit\n",
                 "red 1 0 0 blue 0 0 1 END");
-  EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder && second.console == r.console);
-  EXPECT_EQ(r.s.rotation, RotationIntegration::FirstOrder);
+  EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder &&
+              second.s.integrator == Integrator::Implicit && second.console == r.console);
+  EXPECT_TRUE(r.s.rotation == RotationIntegration::FirstOrder &&
+              r.s.integrator == Integrator::RungeKutta4);
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
