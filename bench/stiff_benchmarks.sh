@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The benchmark models of examples/benchmarks at full length, timed:
 #
-#   bench/stiff_benchmarks.sh PATH/TO/orvaldyn-batch
+#   bench/stiff_benchmarks.sh PATH/TO/orvaldyn-batch [implicit]
+#
+# With `implicit` the runs use the setting INTEGRATOR implicit, the flyball
+# at 1e-3 s as well.
 #
 # Andrews' squeezer (0.03 s) at d_time 5e-5 and 2.5e-5 s: its largest error
 # against the published angles at t = 0.03 s. The flyball governor (10 s) at
@@ -11,8 +14,8 @@
 # per simulated second. Runs in a scratch copy of examples/; nothing is
 # asserted.
 set -uo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: $0 ORVALDYN_BATCH" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 ORVALDYN_BATCH [implicit]" >&2
   exit 2
 fi
 bin=$(readlink -f "$1")
@@ -20,6 +23,11 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvaldyn_stiff.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp -r "$here/examples/setting" "$work/" && mkdir -p "$work/log"
+steps="1.25e-4:80 2.5e-4:40 5e-4:20"
+if [ "${2:-}" = implicit ]; then
+  echo "INTEGRATOR                     implicit" >> "$work/setting/setting.txt"
+  steps="$steps 1e-3:10"
+fi
 
 run() {  # MODEL STEP END EVERY NAME: prints CPU seconds, leaves NAME.csv
   sed -E "s/^simulation_time.*/simulation_time  t  0.0  $2  $3  $4  %/" \
@@ -41,7 +49,7 @@ print(f"andrews  h={sys.argv[2]:8s} t={float(last[0]):.4f}  max error {err:.2e} 
 PY
 done
 
-for h in 1.25e-4:80 2.5e-4:40 5e-4:20; do
+for h in $steps; do
   cpu=$(run flyball_governor.txt "${h%:*}" 10.0 "${h#*:}" "f${h%:*}")
   /usr/bin/python3 - "$work/f${h%:*}.csv" "$work/f1.25e-4.csv" "${h%:*}" "$cpu" <<'PY'
 import csv, sys

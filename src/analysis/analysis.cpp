@@ -53,7 +53,8 @@ RunProgress Run::progress() const {
 
 void Run::stop(const std::string& why) {
   const std::string stiff = tooStiff();
-  message = why + (stiff.empty() ? "" : "; " + stiff) + "; the run stops with the samples stored so far";
+  message =
+      why + (stiff.empty() ? "" : "; " + stiff) + "; the run stops with the samples stored so far";
   observer.message(Severity::Error, message);
   status = AnalysisStatus::Stopped;
   stopped = true;
@@ -127,7 +128,8 @@ void firstSample(Run& r) {
   for (size_t i = 0; i < state; ++i) h.p_YYY[i] = r.Y[i];
   for (size_t k = 0; k < r.nj6; ++k) h.p_F_const[k] = r.w.kin.reactions[k] = 0.0;
   for (int k = 0; k < r.m.joint_num(); ++k) h.p_C_const[k] = 0.0;
-  for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.X, &r.Xs, &r.k1, &r.k2, &r.k3, &r.k4}) v->assign(state, 0.0);
+  for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.X, &r.Xs, &r.k1, &r.k2, &r.k3, &r.k4})
+    v->assign(state, 0.0);
   if (!evaluateSample(r, 0)) r.fail(r.t);
   storeOutputsAndContacts(r, 0);
   r.observer.sampleStored(r.m, h, 0, r.progress());

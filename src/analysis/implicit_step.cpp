@@ -39,9 +39,8 @@ bool rate(Run& r, double ts, const std::vector<double>& V, std::vector<double>& 
 
 // Solves k = f(ts, base + gh k) from k's value given; false when f cannot be
 // evaluated or the iteration does not settle.
-bool solveStage(Run& r, double ts, const std::vector<double>& base, double gh,
-                JAMA::LU<double>& lu, std::vector<double>& k, RateSide side,
-                bool firstOrder) {
+bool solveStage(Run& r, double ts, const std::vector<double>& base, double gh, JAMA::LU<double>& lu,
+                std::vector<double>& k, RateSide side, bool firstOrder) {
   const size_t n = base.size();
   std::vector<double> V(n), f(n);
   Vec res(static_cast<int>(n));

@@ -94,8 +94,7 @@ inline std::string shortNumber(double v) {
 // ---- rk4_step.cpp ------------------------------------------------------------
 
 // One stage: time and state published, then f(ts, in) into k.
-bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k,
-           RateSide side);
+bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k, RateSide side);
 // X from Y: w' = 2 G(p) p' in the place of p'.
 void toAngularVelocity(const StateLayout& L, const std::vector<double>& Y, std::vector<double>& X);
 // Y from X: p scaled to unit length, p' = G(p)^T w' / 2.

@@ -343,8 +343,7 @@ TEST(Validation, AndrewsSqueezerReachesTheReferenceAtFourthOrder) {
   const char* at = "0.0  5e-5  0.03  30";
   double err[2] = {0.0, 0.0};
   for (int half = 0; half < 2; ++half) {
-    const Outcome r =
-        benchmark("andrews_squeezer.txt", at, half ? "0.0  2.5e-5  0.03  60" : at);
+    const Outcome r = benchmark("andrews_squeezer.txt", at, half ? "0.0  2.5e-5  0.03  60" : at);
     ASSERT_EQ(r.status, AnalysisStatus::Completed) << r.message;
     ASSERT_EQ(r.h.anime_num, 21);
     for (int c = 0; c < 7; ++c) err[half] = std::max(err[half], std::fabs(r.out(20, c) - ref[c]));
