@@ -17,6 +17,12 @@
 namespace orv {
 
 void Run::fail(double when) {
+  // Equations that cannot be solved after a step too large for a spring are
+  // the step diverging, not the mechanism.
+  if (!tooStiff().empty()) {
+    stop("The integration diverged in the step from t=" + shortNumber(when));
+    return;
+  }
   message = "The constraint equations cannot be solved at t=" + std::to_string(when) +
             " (singular or not finite); the run stops with the samples stored so far";
   observer.message(Severity::Error, message);
@@ -46,10 +52,37 @@ RunProgress Run::progress() const {
 }
 
 void Run::stop(const std::string& why) {
-  message = why + "; the run stops with the samples stored so far";
+  const std::string stiff = tooStiff();
+  message =
+      why + (stiff.empty() ? "" : "; " + stiff) + "; the run stops with the samples stored so far";
   observer.message(Severity::Error, message);
   status = AnalysisStatus::Stopped;
   stopped = true;
+}
+
+namespace {
+
+// h rounded down to two significant digits: a d_time to write in a model.
+double roundDown2(double h) {
+  const double unit = std::pow(10.0, std::floor(std::log10(h)) - 1.0);
+  return std::floor(h / unit * (1.0 + 1e-12)) * unit;
+}
+
+std::string springOf(const Model& m, int f) {
+  const Force& e = m.forces[f];
+  return "spring " + e.name + " (k=" + shortNumber(e.k[0]) + " N/m, c=" + shortNumber(e.c[0]) +
+         " N s/m)";
+}
+
+}  // namespace
+
+std::string Run::tooStiff() const {
+  // The estimate is the explicit method's limit.
+  if (s.integrator != Integrator::RungeKutta4 || stable.force < 0 || !(tried > stable.step))
+    return "";
+  return "the step " + shortNumber(tried) + " s is too large for the stiffness of " +
+         springOf(m, stable.force) + ": the largest stable d_time estimated is " +
+         shortNumber(roundDown2(stable.step)) + " s";
 }
 
 namespace {
@@ -95,7 +128,8 @@ void firstSample(Run& r) {
   for (size_t i = 0; i < state; ++i) h.p_YYY[i] = r.Y[i];
   for (size_t k = 0; k < r.nj6; ++k) h.p_F_const[k] = r.w.kin.reactions[k] = 0.0;
   for (int k = 0; k < r.m.joint_num(); ++k) h.p_C_const[k] = 0.0;
-  for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.X, &r.Xs, &r.k1, &r.k2, &r.k3, &r.k4}) v->assign(state, 0.0);
+  for (std::vector<double>* v : {&r.Ynew, &r.Ys, &r.X, &r.Xs, &r.k1, &r.k2, &r.k3, &r.k4})
+    v->assign(state, 0.0);
   if (!evaluateSample(r, 0)) r.fail(r.t);
   storeOutputsAndContacts(r, 0);
   r.observer.sampleStored(r.m, h, 0, r.progress());
@@ -125,6 +159,14 @@ void startRules(Run& r) {
       startLimits(m, r.w.inertia, r.Y.data(),
                   static_cast<double>(r.N > 1 ? (r.N - 1) * static_cast<long long>(r.K) : 0) * r.D);
   noteStep(r.limits, m, r.w, r.Y.data(), 0.0);
+  r.stable = stableStepEstimate(m);
+  if (r.s.integrator == Integrator::RungeKutta4 && r.stable.force >= 0 && r.D > r.stable.step)
+    r.observer.message(Severity::Warning,
+                       "Warning: d_time " + shortNumber(r.D) +
+                           " s is larger than the largest stable step estimated for the "
+                           "stiffness of " +
+                           springOf(m, r.stable.force) + ", " +
+                           shortNumber(roundDown2(r.stable.step)) + " s; the run may diverge");
   r.Estart = totalEnergy(m, r.s, r.w.inertia, r.Y.data());
 }
 
@@ -142,7 +184,9 @@ bool stepTowards(Run& r, double target) {
     double hs = r.step, tEnd = r.t + r.step;
     const bool onSample = tEnd >= target - tolT;
     if (onSample && std::fabs(tEnd - target) > tolT) hs = target - r.t, tEnd = target;
-    if (!rungeKuttaStep(r, hs, tEnd)) return false;
+    r.tried = hs;
+    const bool implicit = r.s.integrator == Integrator::Implicit;
+    if (!(implicit ? implicitStep(r, hs, tEnd) : rungeKuttaStep(r, hs, tEnd))) return false;
     switch (judgeStep(r, hs, tEnd)) {
       case Attempt::Retry: continue;
       case Attempt::Stopped: return false;
@@ -184,7 +228,10 @@ AnalysisStatus finish(Run& r, const SimulationOptions& opt, double clock0) {
   // A run that went to its end tells of the rows it had to leave out; one
   // that was stopped says why first.
   if (r.status == AnalysisStatus::Completed) r.message = r.w.notice;
-  if (r.status == AnalysisStatus::Stopped && !r.w.notice.empty()) r.message += "\n" + r.w.notice;
+  // Rows found dependent while a step too large for a spring diverged are
+  // that divergence, not redundancy: the stop message says so instead.
+  if (r.status == AnalysisStatus::Stopped && !r.w.notice.empty() && r.tooStiff().empty())
+    r.message += "\n" + r.w.notice;
   return r.status;
 }
 

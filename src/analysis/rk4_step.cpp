@@ -17,11 +17,8 @@
 
 namespace orv {
 
-namespace {
-
-// One stage: time and state published, then f(ts, in) into k. A step's
-// contact records are those of its last evaluation, the one nearest the
-// state the step ends in; the earlier stages' records would repeat every
+// A step's contact records are those of its last evaluation, the one nearest
+// the state the step ends in; the earlier stages' records would repeat every
 // contact up to four times. (w.contact keeps whatever any stage raised.)
 bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k,
            RateSide side) {
@@ -32,7 +29,6 @@ bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>
   return computeStateDerivative(r.m, r.s, r.h, r.w, ts, in.data(), k.data(), r.dofs);
 }
 
-// X from Y: w' = 2 G(p) p' in the place of p'.
 void toAngularVelocity(const StateLayout& L, const std::vector<double>& Y, std::vector<double>& X) {
   for (size_t i = 0; i < static_cast<size_t>(L.p(0)); ++i) X[i] = Y[i];
   for (int b = 0; b < L.nb; ++b) {
@@ -42,7 +38,6 @@ void toAngularVelocity(const StateLayout& L, const std::vector<double>& Y, std::
   }
 }
 
-// Y from X: p scaled to unit length, p' = G(p)^T w' / 2.
 void toEulerRates(const StateLayout& L, const std::vector<double>& X, std::vector<double>& Y) {
   for (size_t i = 0; i < static_cast<size_t>(L.p(0)); ++i) Y[i] = X[i];
   for (int b = 0; b < L.nb; ++b) {
@@ -52,6 +47,8 @@ void toEulerRates(const StateLayout& L, const std::vector<double>& X, std::vecto
     eulerRatesFromOmega(&Y[L.pd(b)], &Y[L.p(b)], &X[L.w(b)]);
   }
 }
+
+namespace {
 
 // The vector a step integrates (Y, or X to first order in rotation), at
 // base + f k into `raw`, and the state an evaluation reads into `out` (raw

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "joints/constraints.h"
 #include "joints/motions.h"
@@ -112,6 +113,38 @@ int bodyOffUnitSphere(const Model& m, const double* Y, double& norm2) {
     if (!(std::fabs(norm2 - 1.0) <= 0.5)) return b;
   }
   return -1;
+}
+
+StableStep stableStepEstimate(const Model& m) {
+  const std::vector<double> held = [&] {
+    std::vector<double> inv(static_cast<size_t>(m.body_num()), 0.0);
+    const std::vector<char> fixed = heldBodies(m);
+    for (int b = 0; b < m.body_num(); ++b)
+      if (!fixed[static_cast<size_t>(b)] && m.bodies[b].mass != 0.0)
+        inv[static_cast<size_t>(b)] = 1.0 / std::fabs(m.bodies[b].mass);
+    return inv;
+  }();
+  StableStep out;
+  out.step = std::numeric_limits<double>::infinity();
+  for (int f = 0; f < m.force_num(); ++f) {
+    const Force& e = m.forces[f];
+    if (e.kind != ForceType::Spring1) continue;
+    double inv = 0.0;  // 1 / mu
+    for (int b : {e.i_body, e.j_body})
+      if (b >= 0 && b < m.body_num()) inv += held[static_cast<size_t>(b)];
+    // A spring that pushes when stretched, or a damper that feeds energy,
+    // grows at any step: no step size is to blame for it.
+    const double k = e.k[0], c = e.c[0];
+    if (!(inv > 0.0) || !(k >= 0.0 && c >= 0.0) || !std::isfinite(k + c)) continue;
+    // |lambda| of the fast root: c/(2mu) + sqrt((c/2mu)^2 - k/mu) when real,
+    // sqrt(k/mu) when complex.
+    const double a = 0.5 * c * inv, w2 = k * inv;
+    const double lambda = a * a >= w2 ? a + std::sqrt(a * a - w2) : std::sqrt(w2);
+    if (!(lambda > 0.0)) continue;
+    const double h = 2.785 / lambda;
+    if (h < out.step) out.step = h, out.force = f;
+  }
+  return out;
 }
 
 }  // namespace orv

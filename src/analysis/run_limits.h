@@ -52,4 +52,22 @@ int bodyBeyondSpeedBound(const RunLimits& lim, const Model& m, const double* Y, 
 // step that diverged leaves it far away.
 int bodyOffUnitSphere(const Model& m, const double* Y, double& norm2);
 
+// The largest step at which the explicit integrator stays stable on the
+// stiffest spring1 of the model, each taken alone as the oscillator
+// mu x'' + c x' + k x = 0 between its two bodies: mu = 1 / (1/m_i + 1/m_j),
+// a body held by a ground joint counting as infinitely heavy. Its
+// eigenvalues are lambda = (-c +- sqrt(c^2 - 4 mu k)) / (2 mu); RK4 is
+// stable for h |lambda| <= 2.785 on the negative real axis (damping that
+// dominates) and up to 2.83 on the imaginary axis (oscillation), so the
+// estimate is 2.785 / max |lambda|. Joints only make a spring's bodies
+// heavier to it, so this is an estimate from below of the spring's own
+// limit; what a force6 component or the rest of the mechanism adds is not
+// counted, nor springs of negative k or c (unstable at any step). step is
+// infinite and force -1 when no spring1 bounds it.
+struct StableStep {
+  double step = 0.0;
+  int force = -1;
+};
+StableStep stableStepEstimate(const Model& m);
+
 }  // namespace orv

@@ -62,6 +62,8 @@ struct Run {
   double Eref = 0.0;    // energy never judged against less than this
   double Estart = 0.0;  // energy at the start
   RunLimits limits;
+  StableStep stable;    // the explicit step the stiffest spring allows
+  double tried = 0.0;   // the size of the latest step attempted
   double energy = 0.0;  // of the latest attempt's new state (console)
   double ratio = 0.0;   // of the latest attempt (console)
 
@@ -72,6 +74,10 @@ struct Run {
   void fail(double when);
   // The run stops by a run-time rule, `why`.
   void stop(const std::string& why);
+  // Why a run that went wrong did, when the step attempted was larger than
+  // the stable step estimated for the stiffest spring: that step, the spring
+  // and the estimate. Empty otherwise.
+  std::string tooStiff() const;
   // The run ends at the end of the step just taken: its observer asked.
   void interrupt();
   // Where the run stands, for the observer.
@@ -87,10 +93,24 @@ inline std::string shortNumber(double v) {
 
 // ---- rk4_step.cpp ------------------------------------------------------------
 
+// One stage: time and state published, then f(ts, in) into k.
+bool stage(Run& r, double ts, const std::vector<double>& in, std::vector<double>& k, RateSide side);
+// X from Y: w' = 2 G(p) p' in the place of p'.
+void toAngularVelocity(const StateLayout& L, const std::vector<double>& Y, std::vector<double>& X);
+// Y from X: p scaled to unit length, p' = G(p)^T w' / 2.
+void toEulerRates(const StateLayout& L, const std::vector<double>& X, std::vector<double>& Y);
+
 // One fourth-order Runge-Kutta step of hs from (r.t, r.Y) into r.Ynew, its
 // driven velocities those of its own positions at tEnd. False when a stage
 // cannot be solved; the run is then stopped (a state that diverged) or failed.
 bool rungeKuttaStep(Run& r, double hs, double tEnd);
+
+// ---- implicit_step.cpp ---------------------------------------------------------
+
+// One step of the two-stage, L-stable singly diagonally implicit Runge-Kutta
+// method from (r.t, r.Y) into r.Ynew, as rungeKuttaStep: for stiff models,
+// where the explicit step would have to be short.
+bool implicitStep(Run& r, double hs, double tEnd);
 
 // ---- step_size.cpp -------------------------------------------------------------
 

@@ -20,8 +20,9 @@ namespace orv {
 
 namespace {
 
-// Reads the label/value pairs of setting.txt. The labels are not compared
-// with anything (the file is positional); a value that is missing or of the
+// Reads the label/value pairs of setting.txt. The labels of the first eleven
+// are not compared with anything (that part of the file is positional); the
+// pairs added since are found by their labels. A value that is missing or of the
 // wrong kind keeps the default and says so, with its place in the file.
 class SettingPairs {
  public:
@@ -59,10 +60,18 @@ class SettingPairs {
 
   // A setting added after the files in use were written: a file that ends
   // before it keeps the default without a word.
-  void optionalNumber(const char* what, double& value) {
-    std::string label, tok;
-    if (!r_.next(label)) return;
-    if (!r_.next(tok)) return endsBefore(what);
+  // The label of the next pair, or false at the end of the file.
+  bool label(std::string& label) { return r_.next(label); }
+
+  // The value after a label just read.
+  bool value(const char* what, std::string& tok) {
+    if (r_.next(tok)) return true;
+    endsBefore(what);
+    return false;
+  }
+  void numberValue(const char* what, double& value) {
+    std::string tok;
+    if (!this->value(what, tok)) return;
     double v;
     if (parseDouble(tok, v))
       value = v;
@@ -70,11 +79,17 @@ class SettingPairs {
       notA(what, tok, "number");
   }
 
-  // A pair the file may end before (one added after the others): false,
-  // quietly, when the file ends where it would begin.
-  bool optionalWord(const char* what, std::string& value) {
-    if (r_.atEnd()) return false;
-    return word(what, value);
+  // A label that names no setting: its value is skipped.
+  void unknown(const std::string& label, const char* expected) {
+    cprintf("  setting.txt: unknown setting \"%s\" (expected one of: %s); it is skipped\n",
+            label.c_str(), expected);
+    report(Severity::Warning, "unknown setting " + shownToken(label) + "; it is skipped", path_,
+           r_.pos().line);
+    cprintf("%s\n",
+            placeLine(path_, r_.pos(), "unknown setting; expected one of: " + std::string(expected))
+                .c_str());
+    std::string skipped;
+    r_.next(skipped);
   }
 
   // A word that is none of the words `expected` lists.
@@ -198,23 +213,41 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   if (in.word("Force_Value", w)) s.Force_Value = w == "on" ? 1 : 0;
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
 
-  // Files kept from before it have no such pair: they keep the default
-  // without a word, and a valid value is not echoed, so that a run that
-  // selects the old integration prints what it printed before.
-  if (in.optionalWord("ROTATION_INTEGRATION", w)) {
-    if (w == "first_order")
-      s.rotation = RotationIntegration::FirstOrder;
-    else if (w == "second_order")
-      s.rotation = RotationIntegration::SecondOrder;
-    else
-      in.notOneOf("ROTATION_INTEGRATION", w, "first_order or second_order");
+  // The settings added since are optional and found by their labels, in any
+  // order: files kept from before have none of them, and a file may give one
+  // without the others. Rotation and the integrator are not echoed, and the
+  // friction law only when it is on, so that a run that selects the former
+  // behaviour prints what it printed before.
+  std::string label;
+  while (in.label(label)) {
+    if (label == "ROTATION_INTEGRATION") {
+      if (!in.value("ROTATION_INTEGRATION", w)) break;
+      if (w == "first_order")
+        s.rotation = RotationIntegration::FirstOrder;
+      else if (w == "second_order")
+        s.rotation = RotationIntegration::SecondOrder;
+      else
+        in.notOneOf("ROTATION_INTEGRATION", w, "first_order or second_order");
+    } else if (label == "INTEGRATOR") {
+      if (!in.value("INTEGRATOR", w)) break;
+      if (w == "runge_kutta4")
+        s.integrator = Integrator::RungeKutta4;
+      else if (w == "implicit")
+        s.integrator = Integrator::Implicit;
+      else
+        in.notOneOf("INTEGRATOR", w, "runge_kutta4 or implicit");
+    } else if (label == "stiction_speed") {
+      in.numberValue("stiction_speed", s.stiction_speed);
+    } else if (label == "static_friction_ratio") {
+      in.numberValue("static_friction_ratio", s.static_friction_ratio);
+    } else if (label == "sliding_speed") {
+      in.numberValue("sliding_speed", s.sliding_speed);
+    } else {
+      in.unknown(label,
+                 "ROTATION_INTEGRATION, INTEGRATOR, stiction_speed, static_friction_ratio, "
+                 "sliding_speed");
+    }
   }
-
-  in.optionalNumber("stiction_speed", s.stiction_speed);
-  in.optionalNumber("static_friction_ratio", s.static_friction_ratio);
-  in.optionalNumber("sliding_speed", s.sliding_speed);
-  // The sign law prints what it printed before the law could be chosen, so
-  // an old study re-run with it gives the same console text.
   if (s.stiction_speed > 0.0)
     cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
             s.stiction_speed, s.static_friction_ratio, s.sliding_speed);

@@ -19,6 +19,11 @@ struct Color {
 // re-run as they were); fast spin loses accuracy in it.
 enum class RotationIntegration { FirstOrder, SecondOrder };
 
+// The integration method of a run. RungeKutta4: the classical explicit
+// method. Implicit: a two-stage L-stable implicit one (implicit_step.cpp), for
+// springs and dampers too stiff for the explicit step.
+enum class Integrator { RungeKutta4, Implicit };
+
 struct Settings {
   int energy_flag[3] = {0, 0, 0};  // P (potential), T (translational), R (rotational)
   double minimum_limit_energy = 0.0;
@@ -39,6 +44,7 @@ struct Settings {
   double stiction_speed = 1e-3;
   double static_friction_ratio = 1.0;
   double sliding_speed = 2e-3;
+  Integrator integrator = Integrator::RungeKutta4;
   std::vector<Color> colors;
   int color_num() const { return static_cast<int>(colors.size()); }
 };

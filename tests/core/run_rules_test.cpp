@@ -173,6 +173,25 @@ TEST(RunRules, RunsThatGoWrongStopAndSayWhySoundOnesGoOn) {
                 !has(blown.console, "Redundant"))
         << blown.message;
   }
+  // A spring1 of 8e5 N/m and 4e4 N s/m on 1 kg: its fast root is 4e4 1/s,
+  // RK4's limit 2.785 / 4e4 = 7e-5 s. At 1 ms the run is told why it
+  // diverged and which d_time would not; at the d_time named it runs on.
+  auto stiff = [](const std::string& step) {
+    return runEdited(std::string(ORVALDYN_EXAMPLES) + "/spring_mass.txt",
+                     {{"k_spring  100.0", "k_spring  8e5"},
+                      {"k_spring  0.0", "k_spring  4e4"},
+                      {"0.0  0.005  5.0", "0.0  " + step + "  0.03"}});
+  };
+  const Outcome blown = stiff("0.001");
+  EXPECT_TRUE(blown.status == AnalysisStatus::Stopped &&
+              has(blown.message, "the step 0.001 s is too large for the stiffness of spring "
+                                 "main_spring (k=800000 N/m, c=40000 N s/m): the largest "
+                                 "stable d_time estimated is 6.9e-05 s") &&
+              has(blown.console, "Warning: d_time 0.001 s is larger than"))
+      << blown.message;
+  const Outcome held = stiff("6.9e-05");
+  EXPECT_TRUE(held.status == AnalysisStatus::Completed && !has(held.console, "Warning: d_time"))
+      << held.message;
   // 1000 N on 1 kg for 0.5 s, touching nothing: far more work than gravity
   // could do in the span, yet no rule stops it.
   const Outcome pushed = orvtest::runText(

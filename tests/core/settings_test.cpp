@@ -58,19 +58,25 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
-  // The optional twelfth pair is read but not echoed, so that a run that
-  // selects the former integration prints what it printed before; files
-  // without it (all kept from before it) integrate rotation to first order.
-  Loaded second(settingText("PT", "MAX", "point", "On") + "ROTATION_INTEGRATION second_order\n",
+  // The optional settings are found by their labels in any order and are
+  // not echoed (friction only when on), so that a run that selects the former
+  // behaviour prints what it printed before; files without them integrate
+  // rotation to first order with RK4 under the regularised friction law.
+  Loaded second(settingText("PT", "MAX", "point", "On") +
+                    "INTEGRATOR implicit\nstiction_speed 0\nROTATION_INTEGRATION second_order\n",
                 "red 1 0 0 blue 0 0 1 END");
-  EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder && second.console == r.console);
-  EXPECT_EQ(r.s.rotation, RotationIntegration::FirstOrder);
-  // The friction settings after it; a file without them (above) keeps the
-  // defaults. The sign law echoes as before they existed.
-  Loaded f(settingText("PT", "1", "point", "on") + "rot first_order v_s 0 ratio 1.5 v_d 3e-3",
+  EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder &&
+              second.s.integrator == Integrator::Implicit && second.s.stiction_speed == 0.0);
+  EXPECT_EQ(second.console, r.console.substr(0, r.console.find("stiction")) +
+                                r.console.substr(r.console.find("COLOR")));
+  EXPECT_TRUE(r.s.rotation == RotationIntegration::FirstOrder &&
+              r.s.integrator == Integrator::RungeKutta4 && r.s.stiction_speed == 1e-3);
+  // The friction settings; an unknown label is skipped with its line.
+  Loaded f(settingText("PT", "1", "point", "on") +
+               "static_friction_ratio 1.5 rotation first_order sliding_speed 3e-3",
            "END");
-  EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
-              f.s.sliding_speed == 3e-3 && f.console.find("stiction") == std::string::npos);
+  EXPECT_TRUE(f.s.stiction_speed == 1e-3 && f.s.static_friction_ratio == 1.5 &&
+              f.s.sliding_speed == 3e-3 && orvtest::has(f.console, "unknown setting \"rotation\""));
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
