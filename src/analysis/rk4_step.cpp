@@ -3,6 +3,7 @@
 //   k3 = f(t + h/2, Y + h/2 k2),  k4 = f(t + h, Y + h k3),
 //   Y_new = Y + h/6 (k1 + 2 k2 + 2 k3 + k4).
 #include "analysis/run_state.h"
+#include "model/settings.h"
 
 namespace orv {
 
@@ -58,6 +59,7 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
   }
   for (size_t i = 0; i < r.layout.size(); ++i)
     r.Ynew[i] = r.Y[i] + (hs / 6.0) * (r.k1[i] + 2.0 * r.k2[i] + 2.0 * r.k3[i] + r.k4[i]);
+  if (r.s.constraint_projection) projectOntoConstraints(r.m, r.w, tEnd, r.Ynew.data());
   // The driven velocities of the new state are those of its own positions.
   if (r.m.motion_num() > 0) prescribeDrivenVelocities(r.m, r.w, tEnd, r.Ynew.data());
   return true;

@@ -37,6 +37,13 @@ class SettingPairs {
     return true;
   }
 
+  // A pair the file may leave out: false, quietly, when it ends before it.
+  bool optionalWord(std::string& value) {
+    std::string label;
+    value.clear();
+    return !endSaid_ && r_.next(label) && r_.next(value);
+  }
+
   void number(const char* what, double& value) {
     std::string tok;
     if (!word(what, tok)) return;
@@ -167,6 +174,13 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   cprintf("Force_Graphic: %s[%d]\n", w.c_str(), s.Force_Graphic);
   if (in.word("Force_Value", w)) s.Force_Value = w == "on" ? 1 : 0;
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
+
+  // Optional, after the eleven: a file without it keeps the default (on)
+  // and reads and echoes as it always did.
+  if (in.optionalWord(w)) {
+    s.constraint_projection = w == "off" ? 0 : 1;
+    cprintf("constraint_projection: %s[%d]\n", w.c_str(), s.constraint_projection);
+  }
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {
