@@ -176,10 +176,12 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
 
   // Optional, after the eleven: a file without it keeps the default (on)
-  // and reads and echoes as it always did.
+  // and reads and echoes as it always did. "off" is the solve of before,
+  // down to the console text, so it is echoed only when on.
   if (in.optionalWord(w)) {
     s.constraint_projection = w == "off" ? 0 : 1;
-    cprintf("constraint_projection: %s[%d]\n", w.c_str(), s.constraint_projection);
+    if (s.constraint_projection)
+      cprintf("constraint_projection: %s[%d]\n", w.c_str(), s.constraint_projection);
   }
 }
 

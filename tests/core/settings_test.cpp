@@ -56,6 +56,11 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
+  // The optional twelfth pair: "off" reads and echoes as a file without it.
+  Loaded off(settingText("PT", "MAX", "point", "On") + "constraint_projection off\n", "END");
+  EXPECT_TRUE(r.s.constraint_projection == 1 && off.s.constraint_projection == 0);
+  EXPECT_EQ(off.console.substr(0, off.console.find("COLOR")),
+            r.console.substr(0, r.console.find("COLOR")));
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
