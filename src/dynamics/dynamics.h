@@ -156,15 +156,17 @@ void fillSparseJacobian(const Model& m, DynamicsWork& w);
 
 // w.lambda and the constrained accelerations w.acc = Minv (Q - Cq^T lambda)
 // from the rows at (Y, t). When S loses rank at this configuration (a
-// mechanism passing through a singular position), w.damped solves
-// S + kSingularDamping diag(S) instead; otherwise the rows that depend on
+// mechanism passing through a singular position; with w.damped, already
+// where a pivot falls below kSingularDamping of its diagonal), w.damped
+// solves S + kSingularDamping diag(S) instead; otherwise the rows that depend on
 // others here are found, reported and left out of this evaluation. False
 // when the system cannot be solved.
 bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
 
-// Damping of the multiplier system where it loses rank: far above the
-// round-off of S's pivots, far below any direction that is not singular.
-constexpr double kSingularDamping = 1e-10;
+// Damping of the multiplier system near a singular position, and the
+// relative pivot below which S counts as near singular: far above the
+// round-off of S's pivots, far below those of a long chain that is not.
+constexpr double kSingularDamping = 1e-8;
 
 // Sizes w.entries and w.system for the bodies of w.rows (analysed again only
 // when they change).

@@ -136,7 +136,12 @@ void analyseSparsity(DynamicsWork& w) {
 }
 
 bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t) {
-  if (!blockMultipliers(m, w, w.dropped)) {
+  // Damped, a pivot is lost already where S is near singular: undamped there,
+  // the stabilisation's share of the right side would be divided by it.
+  if (w.damped) w.system.setPivotTolerance(kSingularDamping);
+  const bool plain = blockMultipliers(m, w, w.dropped);
+  w.system.setPivotTolerance(BlockSystem::kDefaultPivotTolerance);
+  if (!plain) {
     if (w.ncon == 0) return false;
     if (w.damped) return dampedMultipliers(m, h, w, Y, t);
     // Rows that became dependent at this configuration: found here and left

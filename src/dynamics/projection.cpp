@@ -9,6 +9,7 @@
 // orders of magnitude smaller than anything that changes S).
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "dynamics/dynamics.h"
 #include "dynamics/redundancy.h"
@@ -22,6 +23,8 @@ namespace orv {
 namespace {
 
 constexpr int kNewtonIterations = 3;
+// An iteration must at least halve the largest violation to be kept.
+constexpr double kProgress = 0.5;
 // Violations left: of the model's size for lengths, radians for angles.
 constexpr double kProjectionTolerance = 1e-12;
 
@@ -29,7 +32,11 @@ constexpr double kProjectionTolerance = 1e-12;
 bool factorProjection(DynamicsWork& w) {
   analyseSparsity(w);
   w.system.setDroppedRows(w.dropped);
-  if (w.system.factor(w.rows, w.minv)) return true;
+  w.system.setPivotTolerance(kSingularDamping);
+  if (w.system.factor(w.rows, w.minv)) {
+    w.system.setPivotTolerance(BlockSystem::kDefaultPivotTolerance);
+    return true;
+  }
   w.system.setPivotTolerance(0.0);
   w.system.setDamping(kSingularDamping);
   const bool ok = w.system.factor(w.rows, w.minv);
@@ -116,15 +123,30 @@ bool projectOntoConstraints(const Model& m, DynamicsWork& w, double t, double* Y
     std::fill_n(&rest[L.pd(b)], 4, 0.0);
   }
   const double length = m.max_length > 0.0 ? m.max_length : 1.0;
-  std::vector<double> x(static_cast<size_t>(w.ncon)), d;
-  for (int it = 0;; ++it) {
+  std::vector<double> x(static_cast<size_t>(w.ncon)), d, kept;
+  auto assembleAtRest = [&] {
     setKinematics(w.kin, nb, rest.data());
     assembleConstraints(m, w, rest.data(), t);
     dropRows(w, w.dropped);
     analyseSparsity(w);
+  };
+  double last = std::numeric_limits<double>::infinity();
+  for (int it = 0;; ++it) {
+    assembleAtRest();
     const double worst = violations(m, w, length, x);
     if (it == 0 && !factorProjection(w)) return false;
+    if (worst > kProgress * last) {
+      // Near a singular position the constraints are nearly dependent: a
+      // Newton step divides the violation's part along the lost direction
+      // by a vanishing pivot and leaves the manifold's tangent. The state
+      // before it is kept; what it left is far below the integration error.
+      rest = kept;
+      assembleAtRest();
+      break;
+    }
     if (worst <= kProjectionTolerance || it == kNewtonIterations) break;
+    kept = rest;
+    last = worst;
     w.system.solve(x.data());
     correction(m, w, x, d);
     for (int b = 0; b < nb; ++b) {
