@@ -175,11 +175,11 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   if (in.word("Force_Value", w)) s.Force_Value = w == "on" ? 1 : 0;
   cprintf("Force_Value: %s[%d]\n", w.c_str(), s.Force_Value);
 
-  // Optional, after the eleven: a file without it keeps the default (on)
-  // and reads and echoes as it always did. "off" is the solve of before,
-  // down to the console text, so it is echoed only when on.
+  // Optional, after the eleven: a file without it keeps the default (off)
+  // and reads and echoes as it always did. Off is the solve of before, down
+  // to the console text, so the pair is echoed only when on.
   if (in.optionalWord(w)) {
-    s.constraint_projection = w == "off" ? 0 : 1;
+    s.constraint_projection = w == "on" ? 1 : 0;
     if (s.constraint_projection)
       cprintf("constraint_projection: %s[%d]\n", w.c_str(), s.constraint_projection);
   }

@@ -27,9 +27,9 @@ struct Settings {
   int Force_Value = 1;
   // Through singular positions: the multipliers by damped least squares when
   // S loses rank, and every step's positions and velocities projected back
-  // onto the constraints (dynamics/projection.h). 0 keeps the plain solve,
-  // which drops the rows that depend on others at that state.
-  int constraint_projection = 1;
+  // onto the constraints (dynamics/projection.cpp). 0, the default, keeps the
+  // plain solve, which drops the rows that depend on others at that state.
+  int constraint_projection = 0;
   std::vector<Color> colors;
   int color_num() const { return static_cast<int>(colors.size()); }
 };

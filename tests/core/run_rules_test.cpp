@@ -158,12 +158,10 @@ TEST(RunRules, RunsThatGoWrongStopAndSayWhySoundOnesGoOn) {
   EXPECT_LT(r.h.anime_num, 10);
   // Ten 1 cm, 1 g links at steps of 10 ms: a stage leaves their orientations
   // far off the unit sphere before a step's energy can be judged. The run blew
-  // up; its rows are neither unsolvable nor redundant. (Projected, the
-  // orientations stay unit and the energy rule stops it.)
-  Settings plain = orvtest::runSettings("PTR", 1e-6);
-  plain.constraint_projection = 0;
-  const Outcome blown = orvtest::runText(
-      orvtest::chainModel(10, 0.01, "0.001 5e-10 8.3e-9 8.3e-9", false), plain);
+  // up; its rows are neither unsolvable nor redundant.
+  const Outcome blown =
+      orvtest::runText(orvtest::chainModel(10, 0.01, "0.001 5e-10 8.3e-9 8.3e-9", false),
+                       orvtest::runSettings("PTR", 1e-6));
   EXPECT_EQ(blown.status, AnalysisStatus::Stopped);
   EXPECT_EQ(blown.message.rfind("The integration diverged in the step from t=", 0), 0u)
       << blown.message;

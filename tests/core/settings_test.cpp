@@ -58,7 +58,10 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
   // The optional twelfth pair: "off" reads and echoes as a file without it.
   Loaded off(settingText("PT", "MAX", "point", "On") + "constraint_projection off\n", "END");
-  EXPECT_TRUE(r.s.constraint_projection == 1 && off.s.constraint_projection == 0);
+  Loaded on(settingText("PT", "MAX", "point", "On") + "constraint_projection on\n", "END");
+  EXPECT_TRUE(r.s.constraint_projection == 0 && off.s.constraint_projection == 0 &&
+              on.s.constraint_projection == 1 &&
+              orvtest::has(on.console, "constraint_projection: on[1]\n"));
   EXPECT_EQ(off.console.substr(0, off.console.find("COLOR")),
             r.console.substr(0, r.console.find("COLOR")));
 
