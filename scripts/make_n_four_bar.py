@@ -2,7 +2,8 @@
 """Writes the N-four-bar benchmark model: N + 1 unit rockers pinned to the
 ground 1 m apart and N unit couplers joining their tips (2N + 1 links of
 1 kg, slender rods), gravity -y, the rockers upright at the start and the
-first rocker's tip moving at 1 m/s along +x. The parallelogram never
+first rocker's tip moving at 1 m/s along +x. Outputs: the first rocker's
+tip and the energy of each link (e_NAME). The parallelogram never
 deforms, so every rocker turns by the same angle t from the upright:
 J t'' = K sin t with J = (N + 1)/3 + N and K = g((N + 1)/2 + N).
 
@@ -42,8 +43,15 @@ def model(n, step, end):
         lines.append(f"  s_r{i}  cube  r{i}_cg  orange  1.0  0.05")
     for i in range(1, n + 1):
         lines.append(f"  s_c{i}  cube  c{i}_cg  blue  1.0  0.05")
+    # The energy of every link, the zero of height at the pivots (an output
+    # fits 255 characters, so one per link): each is planar, its rotation
+    # WZ alone, about a centre axis (1/12).
+    cgs = [f"r{i}_cg" for i in range(n + 1)] + [f"c{i}_cg" for i in range(1, n + 1)]
     lines += ["%", "output_info  name_expression",
-              "  tip_x  DX(r0_tip,g0,g0)", "  tip_y  DY(r0_tip,g0,g0)", "%",
+              "  tip_x  DX(r0_tip,g0,g0)", "  tip_y  DY(r0_tip,g0,g0)"]
+    lines += [f"  e_{c[:-3]}  g_acc*DY({c},g0,g0)+0.5*V({c},g0)*V({c},g0)"
+              f"+0.5/12*WZ({c},g0,g0)*WZ({c},g0,g0)" for c in cgs]
+    lines += ["%",
               "gravity  g  on  y-  %",
               f"simulation_time  start_step_end  0.0  {step}  {end}  %",
               "graphic_size  sizes  frame  0.2  force  0.01  %", ""]

@@ -102,6 +102,7 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd) {
   for (size_t i = 0; i < r.layout.size(); ++i)
     end[i] = base[i] + (hs / 6.0) * (r.k1[i] + 2.0 * r.k2[i] + 2.0 * r.k3[i] + r.k4[i]);
   if (firstOrder) toEulerRates(r.layout, r.Xs, r.Ynew);
+  if (r.s.constraint_projection) projectOntoConstraints(r.m, r.w, tEnd, r.Ynew.data());
   // The driven velocities of the new state are those of its own positions.
   if (r.m.motion_num() > 0) prescribeDrivenVelocities(r.m, r.w, tEnd, r.Ynew.data());
   return true;

@@ -8,6 +8,7 @@
 #include "math/rotation.h"
 #include "math/vec3.h"
 #include "model/model.h"
+#include "model/settings.h"
 #include "model/state_layout.h"
 #include "platform/console.h"
 
@@ -121,6 +122,7 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   generalizedForces(m, w);
   assembleConstraints(m, w, Y, t);
   if (w.recordRows) recordViolations(m, h, w, t);
+  w.damped = s.constraint_projection != 0;
   if (!solveMultipliers(m, h, w, Y, t)) return false;
   stateRates(m, w, Y, dY, s.rotation);
   return true;

@@ -75,6 +75,11 @@ struct DynamicsWork {
   FrictionBound friction;
   std::vector<ContactRecord> contacts;
 
+  // Whether a system that loses rank during the run is solved by damped
+  // least squares (set from the settings' constraint_projection per
+  // evaluation) rather than by leaving out the rows that depend on others.
+  bool damped = false;
+
   bool velocityWarned = false;           // the singular-velocity warning is printed once
   std::vector<char> lastRuntimeDropped;  // the run-time set of dropped rows last reported
   std::string notice;                    // the reports of dropped rows
@@ -155,14 +160,31 @@ void fillSparseJacobian(const Model& m, DynamicsWork& w);
 // ---- multipliers.cpp: S lambda = Cq Minv Q - gamma ---------------------------
 
 // w.lambda and the constrained accelerations w.acc = Minv (Q - Cq^T lambda)
-// from the rows at (Y, t). Rows that depend on others at this configuration
-// (a mechanism passing through a singular position) are found and left out
-// of this evaluation. False when the system cannot be solved.
+// from the rows at (Y, t). When S loses rank at this configuration (a
+// mechanism passing through a singular position; with w.damped, already
+// where a pivot falls below kSingularDamping of its diagonal), w.damped
+// solves S + kSingularDamping diag(S) instead; otherwise the rows that depend on
+// others here are found, reported and left out of this evaluation. False
+// when the system cannot be solved.
 bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t);
+
+// Damping of the multiplier system near a singular position, and the
+// relative pivot below which S counts as near singular: far above the
+// round-off of S's pivots, far below those of a long chain that is not.
+constexpr double kSingularDamping = 1e-8;
 
 // Sizes w.entries and w.system for the bodies of w.rows (analysed again only
 // when they change).
 void analyseSparsity(DynamicsWork& w);
+
+// ---- projection.cpp: a state moved back onto the constraints ---------------
+
+// Moves the positions of Y onto the joints' position constraints (Newton
+// iterations, Euler parameters made unit) and then its velocities onto their
+// velocity constraints, each by the smallest mass-weighted correction; the
+// rows of motions keep their values, those of w.dropped are left out. False,
+// with Y untouched, when S cannot be factored even damped.
+bool projectOntoConstraints(const Model& m, DynamicsWork& w, double t, double* Y);
 
 // ---- accelerations.cpp: the state derivative --------------------------------
 

@@ -94,6 +94,24 @@ bool blockMultipliers(const Model& m, DynamicsWork& w, const std::vector<char>& 
   return true;
 }
 
+// Near a singular position the rows' right sides have parts, from drift and
+// its stabilisation, in the directions S loses; damping keeps them from
+// being blown up there, and a rank drop that lasts a moment is not taken for
+// redundancy.
+bool dampedMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t) {
+  assembleConstraints(m, w, Y, t);  // afresh: the failed attempt zeroed the dropped rows
+  if (w.recordRows) recordViolations(m, h, w, t);
+  w.system.setPivotTolerance(0.0);
+  w.system.setDamping(kSingularDamping);
+  const bool solved = blockMultipliers(m, w, w.dropped);
+  w.system.setDamping(0.0);
+  w.system.setPivotTolerance(BlockSystem::kDefaultPivotTolerance);
+  if (!solved) return false;
+  for (double a : w.acc)
+    if (!std::isfinite(a)) return false;
+  return true;
+}
+
 }  // namespace
 
 // The sparsity of S is fixed by the bodies of every entry.
@@ -118,8 +136,14 @@ void analyseSparsity(DynamicsWork& w) {
 }
 
 bool solveMultipliers(const Model& m, Histories& h, DynamicsWork& w, const double* Y, double t) {
-  if (!blockMultipliers(m, w, w.dropped)) {
+  // Damped, a pivot is lost already where S is near singular: undamped there,
+  // the stabilisation's share of the right side would be divided by it.
+  if (w.damped) w.system.setPivotTolerance(kSingularDamping);
+  const bool plain = blockMultipliers(m, w, w.dropped);
+  w.system.setPivotTolerance(BlockSystem::kDefaultPivotTolerance);
+  if (!plain) {
     if (w.ncon == 0) return false;
+    if (w.damped) return dampedMultipliers(m, h, w, Y, t);
     // Rows that became dependent at this configuration: found here and left
     // out of this evaluation (the rows are assembled afresh, undropped).
     assembleConstraints(m, w, Y, t);

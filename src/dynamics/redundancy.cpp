@@ -10,6 +10,7 @@
 #include "platform/console.h"
 #include "dynamics/dynamics.h"
 #include "math/sparse_system.h"
+#include "math/vec3.h"
 
 namespace orv {
 
@@ -94,10 +95,27 @@ struct Parts {
 // |p|^2; a diverging step leaves it orders of magnitude away.
 constexpr double kUnitTolerance = 0.5;
 
+// The metric of the test for one body: its inverse mass, and for rotation
+// the inverse of its mean moment of inertia, the same about every axis.
+// Which rows depend on others does not depend on the metric, but round-off
+// does: a slender rod (an axial moment of 1e-6 beside 1/12) would weigh one
+// axis 1e5 times the others, and the lost pivot of a repeated row would
+// drown in the round-off of that axis.
+BodyInverse isotropic(const BodyInverse& mi) {
+  BodyInverse out = mi;
+  double J[9];
+  if (!mat3Inverse(J, mi.invJ)) return out;
+  const double mean = (J[0] + J[4] + J[8]) / 3.0;
+  if (!(mean > 0.0) || !std::isfinite(mean)) return out;
+  for (int k = 0; k < 9; ++k) out.invJ[k] = k % 4 == 0 ? 1.0 / mean : 0.0;
+  return out;
+}
+
 // The rows of w as the test sees them: each entry's rows and the bodies they
-// act on (one when both sides are on one body), in the inverse-mass metric.
+// act on (one when both sides are on one body), in the metric above.
 struct Layout {
   const DynamicsWork& w;
+  std::vector<BodyInverse> metric;  // per body
   int nb = 0, ncon = 0, E = 0;
   std::vector<int> count;                  // rows of each entry
   std::vector<std::array<int, 2>> bodies;  // of each entry (-1: none)
@@ -113,6 +131,7 @@ struct Layout {
         bodies(E),
         byBody(nb),
         entryOf(ncon, -1) {
+    for (const BodyInverse& mi : w.minv) metric.push_back(isotropic(mi));
     for (int e = 0; e < E; ++e) {
       const ConstraintRows& r = w.rows[e];
       count[e] = w.rowStart[e] + r.nrows <= ncon ? r.nrows : 0;
@@ -150,7 +169,7 @@ struct Layout {
     double W[6];
     for (int b : bodies[e]) {
       if (!block(e, b, G)) continue;
-      applyInverse(w.minv[b], &G[6 * (c - w.rowStart[e])], W);
+      applyInverse(metric[b], &G[6 * (c - w.rowStart[e])], W);
       for (int f : byBody[b])
         if (block(f, b, H))
           for (int k = 0; k < count[f]; ++k) {
@@ -195,7 +214,7 @@ void splitRows(const Layout& L, const std::vector<char>& dropped, std::vector<ch
     Mat g(n, n, 0.0);
     std::vector<double> size2(n);
     for (int i = 0; i < n; ++i) {
-      applyInverse(w.minv[side], &G[6 * (rows[i] - w.rowStart[e])], W);
+      applyInverse(L.metric[side], &G[6 * (rows[i] - w.rowStart[e])], W);
       for (int j = 0; j < n; ++j) g[j][i] = dot6(&G[6 * (rows[j] - w.rowStart[e])], W);
     }
     for (int i = 0; i < n; ++i) size2[i] = g[i][i];
@@ -242,7 +261,7 @@ bool testOpenRows(const Layout& L, const std::vector<char>& decided, const std::
   sys.analyse(entries);
   sys.setDroppedRows(others);
   sys.setPivotTolerance(0.0);  // decided rows are independent, however ill-conditioned
-  if (!sys.factor(cut.rows, w.minv)) return false;
+  if (!sys.factor(cut.rows, L.metric)) return false;
 
   // x_i = S_dd^-1 S_di, Z_ij = S_ij - S_id . x_j (S_id is zero but in the
   // rows of the entries sharing a body with row i's).
@@ -306,7 +325,7 @@ bool findRedundantRows(const Model& m, const DynamicsWork& w, const std::vector<
     for (int b : L.bodies[e])
       if (L.block(e, b, G))
         for (int k = 0; k < L.count[e]; ++k) {
-          applyInverse(w.minv[b], &G[6 * k], W);
+          applyInverse(L.metric[b], &G[6 * k], W);
           out.size2[w.rowStart[e] + k] += dot6(&G[6 * k], W);
         }
   std::vector<char> decided;

@@ -4,9 +4,11 @@
 // multipliers are zero.
 //
 // A row depends on the rows kept before it when its part independent of them
-// is at most kRedundancyTolerance of its own size, both measured in the
-// inverse-mass metric (the norms S gives). Units of rows and bodies drop out,
-// and nothing depends on the number of rows.
+// is at most kRedundancyTolerance of its own size, both measured in a
+// mass-scaled metric: the inverse mass of each body, and for its rotation
+// the inverse of its mean moment of inertia (isotropic, so that a slender
+// body's small axial moment does not make the test ill-conditioned). Units
+// of rows and bodies drop out, and nothing depends on the number of rows.
 #pragma once
 
 #include <string>
@@ -32,7 +34,7 @@ struct RowCombination {
 
 struct RowDependence {
   std::vector<char> dropped;                 // per global row, the `absent` ones included
-  std::vector<double> size2;                 // per global row: S_kk, its squared size
+  std::vector<double> size2;                 // per global row: its squared size in that metric
   std::vector<RowCombination> combinations;  // of the rows dropped here, when asked for
 };
 

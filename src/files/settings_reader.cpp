@@ -216,7 +216,7 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   // The settings added since are optional and found by their labels, in any
   // order: files kept from before have none of them, and a file may give one
   // without the others. Rotation and the integrator are not echoed, and the
-  // friction law only when it is on, so that a run that selects the former
+  // friction law and the projection only when on, so that a run that selects the former
   // behaviour prints what it printed before.
   std::string label;
   while (in.label(label)) {
@@ -242,12 +242,17 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
       in.numberValue("static_friction_ratio", s.static_friction_ratio);
     } else if (label == "sliding_speed") {
       in.numberValue("sliding_speed", s.sliding_speed);
+    } else if (label == "constraint_projection") {
+      if (!in.value("constraint_projection", w)) break;
+      s.constraint_projection = w == "on" ? 1 : 0;
     } else {
       in.unknown(label,
                  "ROTATION_INTEGRATION, INTEGRATOR, stiction_speed, static_friction_ratio, "
-                 "sliding_speed");
+                 "sliding_speed, constraint_projection");
     }
   }
+  // Off is the solve of before, down to the console text.
+  if (s.constraint_projection) cprintf("constraint_projection: on[1]\n");
   if (s.stiction_speed > 0.0)
     cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
             s.stiction_speed, s.static_friction_ratio, s.sliding_speed);

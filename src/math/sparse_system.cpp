@@ -147,6 +147,12 @@ bool BlockSystem::assemble(const std::vector<ConstraintRows>& rows,
     const double* D = ne ? &data_[col_[e][0].at] : nullptr;
     for (int r = 0; r < ne; ++r) sdiag_[rowStart_[e] + r] = std::fabs(D[r * ne + r]);
   }
+  if (damping_ > 0.0)
+    for (int e = 0; e < E; ++e) {
+      const int ne = entries_[e].nrows;
+      for (int r = 0; r < ne; ++r)
+        data_[col_[e][0].at + r * ne + r] += damping_ * sdiag_[rowStart_[e] + r];
+    }
   return true;
 }
 

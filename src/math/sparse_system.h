@@ -38,6 +38,10 @@ class BlockSystem {
   // independent, 0 accepts every positive pivot of an ill-conditioned S.
   void setPivotTolerance(double tol) { pivotTol_ = tol; }
   static constexpr double kDefaultPivotTolerance = 1e-12;
+  // Factors S + mu diag(S) instead of S (damped least squares): a direction
+  // in which S is nearly singular gets a multiplier of at most about
+  // 1/mu times its right side, the others one changed by about mu. 0: none.
+  void setDamping(double mu) { damping_ = mu; }
   // Rows left out of the system (all-zero rows): they get a unit diagonal,
   // so their multipliers come out as their right sides, which are zero.
   void setDroppedRows(const std::vector<char>& mask) { dropped_ = mask; }
@@ -61,6 +65,7 @@ class BlockSystem {
   std::vector<double> sdiag_;  // diagonal of S before elimination
   std::vector<char> dropped_;  // per global row
   double pivotTol_ = kDefaultPivotTolerance;
+  double damping_ = 0.0;
 
   double* block(int row, int column);
   // S from the entries' rows into data_, with the dropped rows' unit

@@ -45,6 +45,11 @@ struct Settings {
   double static_friction_ratio = 1.0;
   double sliding_speed = 2e-3;
   Integrator integrator = Integrator::RungeKutta4;
+  // Through singular positions: the multipliers by damped least squares when
+  // S loses rank, and every step's positions and velocities projected back
+  // onto the constraints (dynamics/projection.cpp). 0, the default, keeps the
+  // plain solve, which drops the rows that depend on others at that state.
+  int constraint_projection = 0;
   std::vector<Color> colors;
   int color_num() const { return static_cast<int>(colors.size()); }
 };

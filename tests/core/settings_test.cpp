@@ -77,6 +77,14 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
            "END");
   EXPECT_TRUE(f.s.stiction_speed == 1e-3 && f.s.static_friction_ratio == 1.5 &&
               f.s.sliding_speed == 3e-3 && orvtest::has(f.console, "unknown setting \"rotation\""));
+  // The projection: "off" reads and echoes as a file without it.
+  Loaded off(settingText("PT", "MAX", "point", "On") + "constraint_projection off\n", "END");
+  Loaded on(settingText("PT", "MAX", "point", "On") + "constraint_projection on\n", "END");
+  EXPECT_TRUE(r.s.constraint_projection == 0 && off.s.constraint_projection == 0 &&
+              on.s.constraint_projection == 1 &&
+              orvtest::has(on.console, "constraint_projection: on[1]\n"));
+  EXPECT_EQ(off.console.substr(0, off.console.find("COLOR")),
+            r.console.substr(0, r.console.find("COLOR")));
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
