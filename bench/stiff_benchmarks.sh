@@ -9,8 +9,8 @@
 # Andrews' squeezer (0.03 s) at d_time 5e-5 and 2.5e-5 s: its largest error
 # against the published angles at t = 0.03 s. The flyball governor (10 s) at
 # 5e-4, 2.5e-4 and 1.25e-4 s: sleeve height and spin at the end, against the
-# run at the smallest step (past a second the flyball shows the drift of its
-# hinges that docs/model-file.md describes). Each line gives the CPU seconds (user + system)
+# run at the smallest step. The runs take the settings of examples/benchmarks
+# (constraint projection on, which keeps the flyball's hinges). Each line gives the CPU seconds (user + system)
 # per simulated second. Runs in a scratch copy of examples/; nothing is
 # asserted.
 set -uo pipefail
@@ -22,7 +22,7 @@ bin=$(readlink -f "$1")
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvaldyn_stiff.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cp -r "$here/examples/setting" "$work/" && mkdir -p "$work/log"
+cp -r "$here/examples/benchmarks/setting" "$work/" && mkdir -p "$work/log"
 steps="1.25e-4:80 2.5e-4:40 5e-4:20"
 if [ "${2:-}" = implicit ]; then
   echo "INTEGRATOR                     implicit" >> "$work/setting/setting.txt"
