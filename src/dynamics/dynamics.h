@@ -74,6 +74,9 @@ struct DynamicsWork {
   // the step (applyContactWithRate), merged.
   FrictionBound friction;
   std::vector<ContactRecord> contacts;
+  // The stiction anchors of the run (moveStickAnchors): read by every
+  // evaluation, moved only after a step is accepted.
+  std::vector<StickAnchor> anchors;
 
   bool velocityWarned = false;           // the singular-velocity warning is printed once
   std::vector<char> lastRuntimeDropped;  // the run-time set of dropped rows last reported

@@ -218,6 +218,9 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   if (s.stiction_speed > 0.0)
     cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
             s.stiction_speed, s.static_friction_ratio, s.sliding_speed);
+  in.optionalNumber("stick_stiffness", s.stick_stiffness);
+  // Off, the echo stays as it was before anchors existed.
+  if (s.stick_stiffness > 0.0) cprintf("stick_stiffness: %.3e\n", s.stick_stiffness);
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {

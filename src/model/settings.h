@@ -39,6 +39,11 @@ struct Settings {
   double stiction_speed = 1e-3;
   double static_friction_ratio = 1.0;
   double sliding_speed = 2e-3;
+  // Stiction anchors (contact/contact.h, StickAnchor): a point contact that
+  // sticks is held by a tangential spring of stick_stiffness x k and a damper
+  // of stick_stiffness x c (k, c the contact's). 0: none, friction is the
+  // law above alone.
+  double stick_stiffness = 1.0;
   std::vector<Color> colors;
   int color_num() const { return static_cast<int>(colors.size()); }
 };

@@ -54,7 +54,7 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "CONTACT_ALGORITHM: point[0]\nCONTACT_PARALLEL: all[1]\nQt_Timer[ms]: 40\n"
                        "Force_Graphic: On[0]\nForce_Value: off[0]\n"
                        "stiction_speed: 1.000e-03\nstatic_friction_ratio: 1.000e+00\n"
-                       "sliding_speed: 2.000e-03\n"
+                       "sliding_speed: 2.000e-03\nstick_stiffness: 1.000e+00\n"
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
@@ -66,11 +66,12 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
   EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder && second.console == r.console);
   EXPECT_EQ(r.s.rotation, RotationIntegration::FirstOrder);
   // The friction settings after it; a file without them (above) keeps the
-  // defaults. The sign law echoes as before they existed.
-  Loaded f(settingText("PT", "1", "point", "on") + "rot first_order v_s 0 ratio 1.5 v_d 3e-3",
+  // defaults. The sign law without anchors echoes as before they existed.
+  Loaded f(settingText("PT", "1", "point", "on") + "rot first_order v_s 0 ratio 1.5 v_d 3e-3 k_t 0",
            "END");
   EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
-              f.s.sliding_speed == 3e-3 && f.console.find("stiction") == std::string::npos);
+              f.s.sliding_speed == 3e-3 && f.s.stick_stiffness == 0.0 &&
+              f.console.find("sti") == std::string::npos);
 
   // The thread count is limited to the team.
   const std::pair<const char*, const char*> threads[] = {{"16", "  N_THREADS:16\n  N_THREADS:4\n"},
