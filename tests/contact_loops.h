@@ -24,7 +24,7 @@ inline void pointLoops(const PlacedMesh& I, const PlacedMesh& J, const orv::Body
     orv::NodeTouch best;
     for (int t = 0; t < J.stl_num; ++t)
       if (orv::inSphere(P, J, t)) orv::nodeHit(P, J, t, p, best);
-    orv::nodeContact(P, best, bi, bj, p, out);
+    orv::nodeContact(q, P, best, bi, bj, p, out);
   }
 }
 

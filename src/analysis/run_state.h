@@ -123,8 +123,9 @@ Attempt judgeStep(Run& r, double hs, double tEnd);
 
 // ---- samples.cpp ---------------------------------------------------------------
 
-// Moves the TURN counts of the run (r.w.kin.turns) on to r.Y, a state the
-// run has accepted: at the start and after every step taken.
+// Moves the TURN counts (r.w.kin.turns) and the stiction anchors
+// (r.w.anchors) of the run on to r.Y, a state the run has accepted: at the
+// start and after every step taken.
 void countTurns(Run& r);
 
 // Reallocates every history for N samples, and the state and reactions the

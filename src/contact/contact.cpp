@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "contact/detection.h"
@@ -548,7 +549,7 @@ void placeNodeOnce(MeshBuf& mb, int q, const Frame& f, unsigned epoch) {
 
 // Node P of I against J: the triangles of J that pass the sphere test, found
 // through J's body-frame tree among those placed in this evaluation.
-void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double reachJ,
+void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, const Frame& fj, double reachJ,
                      unsigned epoch, const ContactParams& p, const BodyMotion& bi,
                      std::vector<int>& cand, NodeOut& out) {
   out.hit = false;
@@ -564,10 +565,7 @@ void nodeInBodyFrame(const double* P, const MeshBuf& J, const Frame& fj, double 
   NodeTouch best;
   for (int t : cand) nodeHit(P, J.view, t, p, best);
   if (best.t < 0) return;
-  for (int k = 0; k < 3; ++k) out.item.pos[k] = P[k];
-  out.item.force[0] = out.item.force[1] = out.item.force[2] = 0.0;
-  out.item.slope =
-      pointContactForce(out.item.force, P, best.n, best.h, bi, *fj.b, p, out.item.speed);
+  pointContactItem(out.item, node, P, best.n, best.h, bi, *fj.b, p);
   out.hit = true;
 }
 
@@ -745,7 +743,7 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
     const Frame fj = frameOf(m, w, k.J);
     const double reachJ = reachOf(J.sphereBox0, fj.R0);
     for (int n = ch.lo; n < ch.hi; ++n)
-      nodeInBodyFrame(&I.node[3 * static_cast<size_t>(k.nodes[n])], J, fj, reachJ, epoch, p,
+      nodeInBodyFrame(k.nodes[n], &I.node[3 * static_cast<size_t>(k.nodes[n])], J, fj, reachJ, epoch, p,
                       w.body[k.bi], cand, w.nodeOut[ch.out + (n - ch.lo)]);
   };
   const int chunks = static_cast<int>(w.chunks.size());
@@ -828,30 +826,60 @@ FrictionBound frictionBound(const Model& m, const Settings& s, Work& w) {
   return f;
 }
 
-bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
-                  std::vector<ContactRecord>& records, bool placeAll, FrictionBound* friction) {
-  const int nc = m.contact_num();
-  if (friction) *friction = FrictionBound{};
-  if (nc == 0) return false;
-  const int nt = std::max(1, s.N_THREADS);
-  Work& w = t_work;
-  omp_set_num_threads(nt);
-
+// Every contact of state Y, into w.pair.
+void detectAll(const Model& m, const Settings& s, const double* Y, Work& w, int nt, bool placeAll) {
   placeBodies(m, Y, w);
   findUsablePairs(m, w);
   if (s.CONTACT_ALGORITHM == 1 || placeAll || !pointsInBodyFrames(m, s, w, nt)) {
     for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
     detectPairs(m, s, w, nt);
   }
+}
+
+bool anchorBefore(const StickAnchor& a, const StickAnchor& b) {
+  return std::tie(a.contact, a.side, a.node) < std::tie(b.contact, b.side, b.node);
+}
+
+// The anchor of point `node` of side `side` of contact c, or null.
+const StickAnchor* findAnchor(const std::vector<StickAnchor>& list, int c, int side, int node) {
+  StickAnchor key;
+  key.contact = c, key.side = side, key.node = node;
+  const auto it = std::lower_bound(list.begin(), list.end(), key, anchorBefore);
+  if (it == list.end() || anchorBefore(key, *it)) return nullptr;
+  return &*it;
+}
+
+// Point P less the anchor `at` of body b, placed.
+void anchorOffset(double* off, const double* P, const BodyMotion& b, const double* at) {
+  double X[3];
+  mat3MulVec(X, b.A, at);
+  vec3Add(X, X, b.pos);
+  vec3Sub(off, P, X);
+}
+
+bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
+                  std::vector<ContactRecord>& records, bool placeAll, FrictionBound* friction,
+                  const std::vector<StickAnchor>* anchors) {
+  const int nc = m.contact_num();
+  if (friction) *friction = FrictionBound{};
+  if (nc == 0) return false;
+  const int nt = std::max(1, s.N_THREADS);
+  Work& w = t_work;
+  omp_set_num_threads(nt);
+  if (!(s.stick_stiffness > 0.0)) anchors = nullptr;
+
+  detectAll(m, s, Y, w, nt, placeAll);
   // Forces, torques and records on the calling thread, pair by pair and item
   // by item in the order found: the sums and the record order are then the
   // same whatever the thread count and mode.
   bool any = false;
   for (int c = 0; c < nc; ++c) {
-    const PairOut& o = w.pair[c];
+    PairOut& o = w.pair[c];
     if (!o.ok || o.items.empty()) continue;
     any = true;
     const int body[2] = {m.contacts[c].i_body, m.contacts[c].j_body};
+    const ContactParams p = paramsOf(m.contacts[c], s);
+    const double kt = s.stick_stiffness * p.k, ct = s.stick_stiffness * p.c;
     double Fs[2][3] = {{0, 0, 0}, {0, 0, 0}}, Ns[2][3] = {{0, 0, 0}, {0, 0, 0}};
     size_t k = 0;
     for (int call = 0; call < 4; ++call) {
@@ -860,18 +888,28 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
       const BodyMotion& bp = w.body[body[pen]];
       const BodyMotion& bs = w.body[body[struck]];
       for (int q = 0; q < o.calls[call]; ++q, ++k) {
-        const ContactItem& it = o.items[k];
+        ContactItem& it = o.items[k];
+        double force[3] = {it.force[0], it.force[1], it.force[2]};
+        const StickAnchor* a =
+            anchors && call < 2 ? findAnchor(*anchors, c, call, it.node) : nullptr;
+        if (a) {
+          double off[3], Ft[3];
+          anchorOffset(off, it.pos, bs, a->at);
+          anchoredFriction(it, off, kt, ct, p, Ft);
+          vec3Add(force, it.push, Ft);
+          it.slope = 0.0;  // the anchor, not the law's damper, holds the point
+        }
         double neg[3], sp[3], ss[3], tq[3];
-        vec3Neg(neg, it.force);
-        vec3Add(Fs[pen], Fs[pen], it.force);
+        vec3Neg(neg, force);
+        vec3Add(Fs[pen], Fs[pen], force);
         vec3Add(Fs[struck], Fs[struck], neg);
-        vec3Cross(tq, vec3Sub(sp, it.pos, bp.pos), it.force);
+        vec3Cross(tq, vec3Sub(sp, it.pos, bp.pos), force);
         vec3Add(Ns[pen], Ns[pen], mat3TransposeMulVec(tq, tq, bp.A));
         vec3Cross(tq, vec3Sub(ss, it.pos, bs.pos), neg);
         vec3Add(Ns[struck], Ns[struck], mat3TransposeMulVec(tq, tq, bs.A));
         ContactRecord r;
         r.ti = row;
-        for (int a = 0; a < 3; ++a) r.pos[a] = it.pos[a], r.val[a] = it.force[a];
+        for (int e = 0; e < 3; ++e) r.pos[e] = it.pos[e], r.val[e] = force[e];
         records.push_back(r);
       }
     }
@@ -887,19 +925,63 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
 
 }  // namespace
 
+void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
+                      std::vector<StickAnchor>& anchors) {
+  std::vector<StickAnchor> next;
+  if (m.contact_num() > 0 && s.stick_stiffness > 0.0) {
+    const int nt = std::max(1, s.N_THREADS);
+    Work& w = t_work;
+    omp_set_num_threads(nt);
+    detectAll(m, s, Y, w, nt, false);
+    for (int c = 0; c < m.contact_num(); ++c) {
+      const PairOut& o = w.pair[c];
+      if (!o.ok) continue;
+      const int body[2] = {m.contacts[c].i_body, m.contacts[c].j_body};
+      const ContactParams p = paramsOf(m.contacts[c], s);
+      const double kt = s.stick_stiffness * p.k, ct = s.stick_stiffness * p.c;
+      size_t k = 0;
+      for (int side = 0; side < 2; ++side) {
+        const BodyMotion& bs = w.body[body[1 - side]];
+        for (int q = 0; q < o.calls[side]; ++q, ++k) {
+          const ContactItem& it = o.items[k];
+          const StickAnchor* old = findAnchor(anchors, c, side, it.node);
+          double off[3] = {0, 0, 0}, Ft[3];
+          if (old) anchorOffset(off, it.pos, bs, old->at);
+          const bool sticks = anchoredFriction(it, off, kt, ct, p, Ft);
+          if (old && sticks) {
+            next.push_back(*old);
+            continue;
+          }
+          // Where the point stands, or as far behind it as the cap lets the
+          // spring pull: -kt s = Ft.
+          StickAnchor a;
+          a.contact = c, a.side = side, a.node = it.node;
+          double X[3], r[3];
+          for (int e = 0; e < 3; ++e) X[e] = sticks || !(kt > 0.0) ? it.pos[e] : it.pos[e] + Ft[e] / kt;
+          mat3TransposeMulVec(a.at, vec3Sub(r, X, bs.pos), bs.A);
+          next.push_back(a);
+        }
+      }
+    }
+    std::sort(next.begin(), next.end(), anchorBefore);
+  }
+  anchors.swap(next);
+}
+
 bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
-                          int row, std::vector<ContactRecord>& records, FrictionBound& friction) {
-  return contactLoads(m, s, Y, F, N, row, records, false, &friction);
+                          int row, std::vector<ContactRecord>& records, FrictionBound& friction,
+                          const std::vector<StickAnchor>* anchors) {
+  return contactLoads(m, s, Y, F, N, row, records, false, &friction, anchors);
 }
 
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, false, nullptr);
+  return contactLoads(m, s, Y, F, N, row, records, false, nullptr, nullptr);
 }
 
 bool applyContactPlacingAll(const Model& m, const Settings& s, const double* Y, double* F,
                             double* N, int row, std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, true, nullptr);
+  return contactLoads(m, s, Y, F, N, row, records, true, nullptr, nullptr);
 }
 
 }  // namespace orv

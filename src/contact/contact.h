@@ -33,6 +33,26 @@ struct FrictionBound {
   }
 };
 
+// A stiction anchor: where point contact `node` of side `side` (0: a node
+// of the contact's i mesh in its j mesh, 1 the other way) of contact
+// `contact` sticks, kept in the struck body's axes relative to its centre of
+// gravity (`at`), so that it moves with that body. Anchors are state of the
+// run, ordered by (contact, side, node): evaluations only read them
+// (anchoredFriction, contact/detection.h) and moveStickAnchors moves them on
+// after each accepted step.
+struct StickAnchor {
+  int contact = 0, side = 0, node = 0;
+  double at[3] = {0, 0, 0};
+};
+
+// Moves the anchors on to state Y, which the run has accepted: a point that
+// sticks there keeps its anchor, one that slides drags it along to the
+// friction cap's distance, a new point gets one (where it stands, dragged
+// as well if it slides), and points that no longer touch lose theirs.
+// Settings::stick_stiffness sets the tangential spring (> 0).
+void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
+                      std::vector<StickAnchor>& anchors);
+
 // Adds the contact loads of every contact pair at state Y to F (3nb, global)
 // and N (3nb, body axes), appends one record per contact (sample `row`) to
 // `records` and tells whether any contact occurs. Per pair: point contact of
@@ -43,7 +63,10 @@ struct FrictionBound {
 // (CONTACT_PARALLEL). A pair whose shapes are unresolved or have no mesh computes nothing.
 //
 // applyContactWithRate also gives what regularised friction asks of the
-// step (FrictionBound; nothing with the sign law).
+// step (FrictionBound; nothing with the sign law), and with `anchors` (and
+// Settings::stick_stiffness > 0) the friction of every point contact that
+// has an anchor is that of its anchor; it then asks nothing of the step.
+// Records carry the force applied.
 //
 // Point contact first tests the meshes' boxes, then searches each mesh in its body's own frame
 // (a tree built once per mesh, contact/mesh_tree.h) and places only the nodes and triangles the
@@ -52,7 +75,8 @@ struct FrictionBound {
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records);
 bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
-                          int row, std::vector<ContactRecord>& records, FrictionBound& friction);
+                          int row, std::vector<ContactRecord>& records, FrictionBound& friction,
+                          const std::vector<StickAnchor>* anchors = nullptr);
 
 // applyContact as it ran before point contact searched in the bodies' own
 // frames: every mesh placed whole at every evaluation. Same results; the

@@ -34,9 +34,8 @@ ContactParams contactParams(double k, double c, double d, double myu, double sti
   return p;
 }
 
-double pointContactForce(double* F, const double* P, const double* n, double h,
-                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p,
-                         double& slide) {
+void pointContactItem(ContactItem& item, int node, const double* P, const double* n, double h,
+                      const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p) {
   double Fel[3];
   vec3Scale(Fel, std::fabs(h) * p.k, n);
 
@@ -62,9 +61,27 @@ double pointContactForce(double* F, const double* P, const double* n, double h,
   const double el = vec3Norm(Fel[0], Fel[1], Fel[2]);
   vec3Scale(Ff, -frictionCoefficient(speed, p) * el, t);
 
-  vec3Add(F, vec3Add(F, Fel, Fd), Ff);
-  slide = speed;
-  return frictionSlope(p) * el;
+  vec3Add(item.push, Fel, Fd);
+  vec3Add(item.force, item.push, Ff);
+  for (int k = 0; k < 3; ++k) item.pos[k] = P[k], item.normal[k] = n[k], item.vel[k] = u[k];
+  item.node = node;
+  item.elastic = el;
+  item.speed = speed;
+  item.slope = frictionSlope(p) * el;
+}
+
+bool anchoredFriction(const ContactItem& it, const double* off, double kt, double ct,
+                      const ContactParams& p, double* F) {
+  const double* n = it.normal;
+  double st[3], vt[3], tmp[3];
+  vec3Sub(st, off, vec3Scale(tmp, vec3Dot(off, n), n));
+  vec3Sub(vt, it.vel, vec3Scale(tmp, vec3Dot(it.vel, n), n));
+  for (int k = 0; k < 3; ++k) F[k] = -kt * st[k] - ct * vt[k];
+  const double cap = frictionCoefficient(std::max(it.speed, p.vs), p) * it.elastic;
+  const double f = vec3Norm(F[0], F[1], F[2]);
+  if (f <= cap) return true;
+  vec3Scale(F, cap / f, F);
+  return false;
 }
 
 namespace {
@@ -152,12 +169,11 @@ void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p
   for (int k = 0; k < 3; ++k) best.n[k] = n[k];
 }
 
-void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& bi, const BodyMotion& bj,
-                 const ContactParams& p, std::vector<ContactItem>& out) {
+void nodeContact(int node, const double* P, const NodeTouch& best, const BodyMotion& bi,
+                 const BodyMotion& bj, const ContactParams& p, std::vector<ContactItem>& out) {
   if (best.t < 0) return;
   ContactItem item;
-  for (int k = 0; k < 3; ++k) item.pos[k] = P[k];
-  item.slope = pointContactForce(item.force, P, best.n, best.h, bi, bj, p, item.speed);
+  pointContactItem(item, node, P, best.n, best.h, bi, bj, p);
   out.push_back(item);
 }
 
@@ -264,7 +280,7 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
     std::sort(cand.begin(), cand.end());
     NodeTouch best;
     for (int t : cand) nodeHit(P, J, t, p, best);
-    nodeContact(P, best, bi, bj, p, out);
+    nodeContact(q, P, best, bi, bj, p, out);
   }
 }
 

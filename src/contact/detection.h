@@ -117,13 +117,20 @@ ContactParams contactParams(double k, double c, double d, double myu, double sti
                             double staticRatio, double slidingSpeed);
 
 // One contact: the point (global), the force on the penetrating body, the
-// friction's slope near rest [N s/m] (pointContactForce; 0 without it) and
-// the sliding speed there [m/s].
+// friction's slope near rest [N s/m] (pointContactItem; 0 without it) and
+// the sliding speed there [m/s]. A point contact also keeps what a stiction
+// anchor needs (contact/stick.h): the node, the normal, the elastic normal
+// force, the relative velocity and the force without its friction.
 struct ContactItem {
   double pos[3];
   double force[3];
   double slope = 0.0;
   double speed = 0.0;
+  int node = -1;  // the penetrating node; -1 for an edge contact
+  double normal[3] = {0, 0, 0};
+  double elastic = 0.0;
+  double vel[3] = {0, 0, 0};
+  double push[3] = {0, 0, 0};  // elastic and damping force: force less friction
 };
 
 // -1e-10 <= s, t and s, t, s + t <= 1.0000000001. Fails for NaN (degenerate triangles).
@@ -146,15 +153,26 @@ void placePoints(double* out, const double* x0, int count, const double* R0, con
 // n = A n0 for `count` vectors of 3 doubles.
 void turnVectors(double* out, const double* n0, int count, const double* A);
 
-// Penalty force on the body that owns node P, which lies at depth h < 0 below
-// a triangle with unit normal n of the struck body: elastic |h| k n, damping
-// -c (u.n) n and friction -myu(|u|) |F_el| (t_hat - (n.t_hat) n) with t_hat the
-// direction of the relative point velocity u (none at |u| <= 1e-10) and
-// myu(v) frictionCoefficient. Returns the friction's slope near rest
-// (frictionSlope |F_el|, 0 for the sign law) and sets `speed` to |u|.
-double pointContactForce(double* F, const double* P, const double* n, double h,
-                         const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p,
-                         double& speed);
+// Penalty force on the body that owns node P (node index `node`), which lies
+// at depth h < 0 below a triangle with unit normal n of the struck body:
+// elastic |h| k n, damping -c (u.n) n and friction -myu(|u|) |F_el| (t_hat -
+// (n.t_hat) n) with t_hat the direction of the relative point velocity u (none
+// at |u| <= 1e-10) and myu(v) frictionCoefficient. Sets the item's slope to
+// the friction's slope near rest (frictionSlope |F_el|, 0 for the sign law)
+// and its speed to |u|.
+void pointContactItem(ContactItem& item, int node, const double* P, const double* n, double h,
+                      const BodyMotion& pen, const BodyMotion& struck, const ContactParams& p);
+
+// The friction of a point contact held by a stiction anchor (contact.h,
+// StickAnchor): `off` is the point less its anchor (global). The trial force
+// -kt s_t - ct v_t (s_t, v_t the tangential parts of `off` and of the
+// relative velocity) sticks while it stays within the cap myu_c |F_el|, with
+// myu_c = frictionCoefficient(max(|u|, v_s)): the regularised law without its
+// rising branch, which only served to stop a body the anchor now holds.
+// Beyond the cap the point slides with the trial force cut down to the cap.
+// Sets F (tangential) and tells whether the point sticks.
+bool anchoredFriction(const ContactItem& it, const double* off, double kt, double ct,
+                      const ContactParams& p, double* F);
 
 // Nodes [n0, n1) of I against the triangles of J, in index order. A node
 // touches J at most once: of the triangles it lies in within the depth
@@ -205,7 +223,7 @@ struct NodeTouch {
 void nodeHit(const double* P, const PlacedMesh& J, int t, const ContactParams& p, NodeTouch& best);
 // The point contact of node P (force on the body of P, pen), if it touches
 // any triangle.
-void nodeContact(const double* P, const NodeTouch& best, const BodyMotion& pen,
+void nodeContact(int node, const double* P, const NodeTouch& best, const BodyMotion& pen,
                  const BodyMotion& struck, const ContactParams& p, std::vector<ContactItem>& out);
 
 // An edge contact of one edge of I: the edge of J nearest to the crossing

@@ -116,7 +116,7 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   drivenVelocities(m, w, t, motionDofs);
   appliedForces(m, h, w, Y, t, w.recordRows ? row : -1);
   FrictionBound friction;
-  if (applyContactWithRate(m, s, Y, w.F.data(), w.N.data(), row, w.contacts, friction))
+  if (applyContactWithRate(m, s, Y, w.F.data(), w.N.data(), row, w.contacts, friction, &w.anchors))
     w.contact = true;
   w.friction.merge(friction);
   generalizedForces(m, w);

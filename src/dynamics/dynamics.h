@@ -74,6 +74,9 @@ struct DynamicsWork {
   // the step (applyContactWithRate), merged.
   FrictionBound friction;
   std::vector<ContactRecord> contacts;
+  // The stiction anchors of the run (moveStickAnchors): read by every
+  // evaluation, moved only after a step is accepted.
+  std::vector<StickAnchor> anchors;
 
   // Whether a system that loses rank during the run is solved by damped
   // least squares (set from the settings' constraint_projection per

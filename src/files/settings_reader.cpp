@@ -242,13 +242,15 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
       in.numberValue("static_friction_ratio", s.static_friction_ratio);
     } else if (label == "sliding_speed") {
       in.numberValue("sliding_speed", s.sliding_speed);
+    } else if (label == "stick_stiffness") {
+      in.numberValue("stick_stiffness", s.stick_stiffness);
     } else if (label == "constraint_projection") {
       if (!in.value("constraint_projection", w)) break;
       s.constraint_projection = w == "on" ? 1 : 0;
     } else {
       in.unknown(label,
                  "ROTATION_INTEGRATION, INTEGRATOR, stiction_speed, static_friction_ratio, "
-                 "sliding_speed, constraint_projection");
+                 "sliding_speed, stick_stiffness, constraint_projection");
     }
   }
   // Off is the solve of before, down to the console text.
@@ -256,6 +258,8 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
   if (s.stiction_speed > 0.0)
     cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
             s.stiction_speed, s.static_friction_ratio, s.sliding_speed);
+  // Off, the echo stays as it was before anchors existed.
+  if (s.stick_stiffness > 0.0) cprintf("stick_stiffness: %.3e\n", s.stick_stiffness);
 }
 
 void readColorFile(TokenReader& r, Settings& s, const Model& m) {

@@ -50,6 +50,11 @@ struct Settings {
   // onto the constraints (dynamics/projection.cpp). 0, the default, keeps the
   // plain solve, which drops the rows that depend on others at that state.
   int constraint_projection = 0;
+  // Stiction anchors (contact/contact.h, StickAnchor): a point contact that
+  // sticks is held by a tangential spring of stick_stiffness x k and a damper
+  // of stick_stiffness x c (k, c the contact's). 0: none, friction is the
+  // law above alone.
+  double stick_stiffness = 1.0;
   std::vector<Color> colors;
   int color_num() const { return static_cast<int>(colors.size()); }
 };

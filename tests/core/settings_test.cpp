@@ -54,7 +54,7 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                        "CONTACT_ALGORITHM: point[0]\nCONTACT_PARALLEL: all[1]\nQt_Timer[ms]: 40\n"
                        "Force_Graphic: On[0]\nForce_Value: off[0]\n"
                        "stiction_speed: 1.000e-03\nstatic_friction_ratio: 1.000e+00\n"
-                       "sliding_speed: 2.000e-03\n"
+                       "sliding_speed: 2.000e-03\nstick_stiffness: 1.000e+00\n"
                        "COLOR FILE OPEN !!\n\ncolor_num=2\n");
   EXPECT_TRUE(r.s.colors.at(1).name == "blue" && r.s.colors[1].rgb[2] == 1.0);
   EXPECT_EQ(r.h.p_time.size(), 1u);  // the view shows sample 0 before any run
@@ -63,7 +63,8 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
   // behaviour prints what it printed before; files without them integrate
   // rotation to first order with RK4 under the regularised friction law.
   Loaded second(settingText("PT", "MAX", "point", "On") +
-                    "INTEGRATOR implicit\nstiction_speed 0\nROTATION_INTEGRATION second_order\n",
+                    "INTEGRATOR implicit\nstiction_speed 0\nROTATION_INTEGRATION second_order\n"
+                    "stick_stiffness 0\n",
                 "red 1 0 0 blue 0 0 1 END");
   EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder &&
               second.s.integrator == Integrator::Implicit && second.s.stiction_speed == 0.0);
@@ -71,12 +72,17 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
                                 r.console.substr(r.console.find("COLOR")));
   EXPECT_TRUE(r.s.rotation == RotationIntegration::FirstOrder &&
               r.s.integrator == Integrator::RungeKutta4 && r.s.stiction_speed == 1e-3);
-  // The friction settings; an unknown label is skipped with its line.
+  // The friction settings; an unknown label is skipped with its line. The
+  // sign law without anchors echoes as before they existed.
   Loaded f(settingText("PT", "1", "point", "on") +
-               "static_friction_ratio 1.5 rotation first_order sliding_speed 3e-3",
+               "static_friction_ratio 1.5 rotation first_order sliding_speed 3e-3 "
+               "stick_stiffness 0 stiction_speed 0",
            "END");
-  EXPECT_TRUE(f.s.stiction_speed == 1e-3 && f.s.static_friction_ratio == 1.5 &&
-              f.s.sliding_speed == 3e-3 && orvtest::has(f.console, "unknown setting \"rotation\""));
+  EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
+              f.s.sliding_speed == 3e-3 && f.s.stick_stiffness == 0.0 &&
+              orvtest::has(f.console, "unknown setting \"rotation\"") &&
+              f.console.find("stiction_speed:") == std::string::npos &&
+              f.console.find("stick_stiffness:") == std::string::npos);
   // The projection: "off" reads and echoes as a file without it.
   Loaded off(settingText("PT", "MAX", "point", "On") + "constraint_projection off\n", "END");
   Loaded on(settingText("PT", "MAX", "point", "On") + "constraint_projection on\n", "END");
