@@ -110,6 +110,7 @@ bool implicitStep(Run& r, double hs, double tEnd) {
     toEulerRates(r.layout, Vn, r.Ynew);
   else
     r.Ynew = Vn;
+  if (r.s.constraint_projection) projectOntoConstraints(r.m, r.w, tEnd, r.Ynew.data());
   // The sample's evaluation is not a stage of this method.
   r.haveK1 = false;
   if (r.m.motion_num() > 0) prescribeDrivenVelocities(r.m, r.w, tEnd, r.Ynew.data());
