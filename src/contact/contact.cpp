@@ -1,6 +1,5 @@
 #include "contact/contact.h"
 
-#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -220,20 +219,26 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
   return mb.usable;
 }
 
-// Runs fn(lo, hi) over [0, count): on the calling thread, or split into one
-// contiguous block per thread in thread order (a static schedule) when the
-// loop is long enough.
+// Blocks per thread a long loop is cut into, so that a thread that comes
+// late or is held up leaves its share to the others.
+constexpr int kBlocksPerThread = 4;
+
+int blocksOf(int nt, long long trips) {
+  return nt <= 1 || trips <= kParallelTrips ? 1 : kBlocksPerThread * nt;
+}
+
+// Runs fn(lo, hi, block) over [0, count) cut into `blocks` contiguous blocks
+// in order, shared out among nt threads (platform/work_share.h).
 template <class Fn>
-void forBlocks(int count, long long trips, int nt, const Fn& fn) {
-  if (nt <= 1 || trips <= kParallelTrips) {
-    fn(0, count);
+void forBlocks(int count, int blocks, int nt, const Fn& fn) {
+  if (blocks <= 1) {
+    fn(0, count, 0);
     return;
   }
-#pragma omp parallel num_threads(nt)
-  {
-    const long long tid = omp_get_thread_num(), team = omp_get_num_threads();
-    fn(static_cast<int>(count * tid / team), static_cast<int>(count * (tid + 1) / team));
-  }
+  const long long n = count, b = blocks;
+  shareWork(nt, blocks, [&](int k, int) {
+    fn(static_cast<int>(n * k / b), static_cast<int>(n * (k + 1) / b), k);
+  });
 }
 
 // Places the shape's mesh and fits its tree to the placement (the corner
@@ -259,8 +264,9 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   double* x = mb.node.data();
   double* n = mb.normal.data();
   double* c = mb.center.data();
-  forBlocks(nn, nn, nt,
-            [&](int lo, int hi) { placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A); });
+  forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
+    placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+  });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
   mb.view.tri = sh.mesh->tri.data();
@@ -272,34 +278,34 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   mb.view.firstEdges = mb.firstEdges.data();
   mb.view.normal = edges ? n : nullptr;
   if (edges)
-    forBlocks(ntri, ntri, nt,
-              [&](int lo, int hi) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
+    forBlocks(ntri, blocksOf(nt, ntri), nt,
+              [&](int lo, int hi, int) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
   TriangleTree& tree = mb.tree;
   if (tree.triangles() == ntri) {
     tree.beginSpheres();
-    forBlocks(tree.leafCount(), ntri, nt, [&](int lo, int hi) {
+    forBlocks(tree.leafCount(), blocksOf(nt, ntri), nt, [&](int lo, int hi, int) {
       tree.placeSphereLeaves(mb.view, c, c0, R0, b.pos, b.A, lo, hi);
     });
     tree.endSpheres();
     if (tree.stale()) tree.build(mb.view);
   } else {
-    forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
+    forBlocks(ntri, blocksOf(nt, ntri), nt, [&](int lo, int hi, int) {
       placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
     });
     tree.build(mb.view);
   }
   if (edges) {
     tree.beginCorners();
-    forBlocks(tree.leafCount(), ntri, nt,
-              [&](int lo, int hi) { tree.fitCornerLeaves(mb.view, lo, hi); });
+    forBlocks(tree.leafCount(), blocksOf(nt, ntri), nt,
+              [&](int lo, int hi, int) { tree.fitCornerLeaves(mb.view, lo, hi); });
     tree.endCorners();
   }
   useTree(mb.view, tree);
 }
 
-// Point contact of I's nodes in J's triangles. With more than one thread each
-// thread searches one block of nodes into its own list; the lists are joined
-// in thread order, which is node order, so the items come out as in a
+// Point contact of I's nodes in J's triangles. With more than one thread the
+// nodes are cut into blocks, each searched into its own list; the lists are
+// joined in block order, which is node order, so the items come out as in a
 // sequential run.
 void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                const BodyMotion& bj, const ContactParams& p, int nt,
@@ -314,11 +320,12 @@ void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMoti
     pointContact(I, J, bi, bj, p, 0, I.node_num, out);
     return;
   }
-  if (static_cast<int>(w.perThread.size()) < nt) w.perThread.resize(nt);
+  const int blocks = blocksOf(nt, trips);
+  if (static_cast<int>(w.perThread.size()) < blocks) w.perThread.resize(blocks);
   for (auto& list : w.perThread) list.clear();
   std::vector<std::vector<ContactItem>>& lists = w.perThread;
-  forBlocks(I.node_num, trips, nt, [&](int lo, int hi) {
-    pointContact(I, J, bi, bj, p, lo, hi, lists[omp_get_thread_num()]);
+  forBlocks(I.node_num, blocks, nt, [&](int lo, int hi, int block) {
+    pointContact(I, J, bi, bj, p, lo, hi, lists[block]);
   });
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }
@@ -334,12 +341,13 @@ void edgeCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, double k, int n
     edgeContact(I, J, k, src.data(), count, out);
     return;
   }
-  if (static_cast<int>(w.perThread.size()) < nt) w.perThread.resize(nt);
+  const int blocks = blocksOf(nt, trips);
+  if (static_cast<int>(w.perThread.size()) < blocks) w.perThread.resize(blocks);
   for (auto& list : w.perThread) list.clear();
   std::vector<std::vector<ContactItem>>& lists = w.perThread;
   const int* first = src.data();
-  forBlocks(count, trips, nt, [&](int lo, int hi) {
-    edgeContact(I, J, k, first + lo, hi - lo, lists[omp_get_thread_num()]);
+  forBlocks(count, blocks, nt, [&](int lo, int hi, int block) {
+    edgeContact(I, J, k, first + lo, hi - lo, lists[block]);
   });
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }
@@ -439,8 +447,7 @@ void detectPairs(const Model& m, const Settings& s, Work& w, int nt) {
   const int na = static_cast<int>(w.active.size());
   if (nt > 1 && na > 1) {
     const std::vector<int>& active = w.active;
-#pragma omp parallel for schedule(static) num_threads(nt)
-    for (int a = 0; a < na; ++a) detectPair(m, s, w, active[a], 1);
+    shareWork(nt, na, [&](int a, int) { detectPair(m, s, w, active[a], 1); });
   } else {
     for (int a = 0; a < na; ++a) detectPair(m, s, w, w.active[a], 1);
   }
@@ -878,7 +885,6 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
   if (nc == 0) return false;
   const int nt = std::max(1, s.N_THREADS);
   Work& w = t_work;
-  omp_set_num_threads(nt);
   if (!(s.stick_stiffness > 0.0)) anchors = nullptr;
 
   detectAll(m, s, Y, w, nt, placeAll);
@@ -944,7 +950,6 @@ void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
   if (m.contact_num() > 0 && s.stick_stiffness > 0.0) {
     const int nt = std::max(1, s.N_THREADS);
     Work& w = t_work;
-    omp_set_num_threads(nt);
     detectAll(m, s, Y, w, nt, false);
     for (int c = 0; c < m.contact_num(); ++c) {
       const PairOut& o = w.pair[c];
