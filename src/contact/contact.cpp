@@ -1,6 +1,5 @@
 #include "contact/contact.h"
 
-#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -37,6 +36,13 @@ struct NodeLeaf {
 };
 constexpr int kNodeLeaf = 32;
 
+// What one thread placed of a mesh's triangles in this evaluation, each
+// centre and node stamped with the evaluation so that a thread places it once.
+struct ThreadPlaced {
+  std::vector<unsigned> triAt, nodeAt;
+  std::vector<double> center, node;
+};
+
 struct MeshBuf {
   int state = 0;  // 0 not looked at in this evaluation, 1 usable, -1 not usable
   // The shape's mesh in the initial configuration, derived from the shared
@@ -52,30 +58,39 @@ struct MeshBuf {
   PlacedMesh view;
   // Point contact searches in the body's own frame (initial coordinates): the
   // tree is built with the mesh and never refitted, and only the nodes and
-  // triangles a search reaches are placed, each stamped with the evaluation.
+  // triangles a search reaches are placed, by each thread into its own room.
   TriangleTree tree0;
   double treeDepth = -1.0;  // the depth window tree0's boxes are fitted to
   Bound nodeBox0;
   Bound sphereBox0;  // every triangle's sphere box
   std::vector<int> nodeOrder;  // node indices, leaf by leaf
   std::vector<NodeLeaf> nodeLeaves;
-  std::vector<unsigned> nodeAt, triAt;
+  std::vector<ThreadPlaced> byThread;  // per thread rank
 };
 
-// One point search of a pair: I's nodes `nodes` (leaf by leaf) into J.
+// What one shape needs in this evaluation: its body's placement.
+struct Frame {
+  const double* R0 = nullptr;
+  const BodyMotion* b = nullptr;
+  double e = 0.0;
+};
+
+// One point search of a pair: I's nodes in nearI (I's frame) into J.
 struct PointCall {
   int pair = 0, call = 0;
   int I = 0, J = 0;    // shapes
   int bi = 0, bj = 0;  // bodies
-  std::vector<int> nodes;
+  Frame fi, fj;
+  double reachI = 0.0, reachJ = 0.0;
+  Bound nearI;
 };
 
-// A run of nodes of one call, searched by one thread; outcomes from `out`.
-struct Chunk {
-  int call, lo, hi;
-  size_t out;
+// One leaf of I's nodes of one call: the unit of work threads share.
+struct LeafTask {
+  int call, leaf;
 };
-constexpr int kChunkNodes = 64;
+// Up to this many nodes in the leaves to search, the calling thread does them
+// all: waking a thread costs more than that many searches.
 constexpr size_t kShareNodes = 256;
 
 // A node's outcome: at most one contact.
@@ -93,6 +108,12 @@ struct PairOut {
   std::vector<int> sources;  // scratch: triangles whose edges are searched
 };
 
+// What one thread found: (call, node, outcome). Threads' lists lie apart in
+// memory, so that adding to one does not slow the others.
+struct alignas(64) RankOut {
+  std::vector<std::tuple<int, int, ContactItem>> hits;
+};
+
 struct Work {
   std::vector<MeshBuf> mesh;     // per shape
   std::vector<int> used;         // shapes to place in this evaluation
@@ -102,10 +123,10 @@ struct Work {
   std::vector<std::vector<ContactItem>> perThread;
   unsigned epoch = 0;             // stamps what the body-frame search placed
   std::vector<PointCall> calls;   // 2 per contact
-  std::vector<NodeOut> nodeOut;   // per node of every call, in call order
-  std::vector<Chunk> chunks;
+  std::vector<LeafTask> tasks;    // in call order, then leaf order
+  std::vector<RankOut> rankOut;   // per thread rank
   std::vector<double> depth;      // per shape
-  std::vector<std::pair<int, size_t>> hits;  // node, slot in nodeOut
+  std::vector<std::tuple<int, int, int, size_t>> hits;  // call, node, rank, index
   std::vector<double> rate;                  // per body: friction decay rates (frictionBound)
   std::vector<char> held;                    // per body: held by a ground joint
 };
@@ -194,26 +215,30 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
     useTree(at0, mb.tree0);
     mb.nodeBox0 = at0.nodes;
     groupNodes(mb.initial.node.data(), mesh.node_num(), mb);
-    mb.nodeAt.assign(static_cast<size_t>(mesh.node_num()), 0);
-    mb.triAt.assign(static_cast<size_t>(mesh.stl_num()), 0);
   }
   return mb.usable;
 }
 
-// Runs fn(lo, hi) over [0, count): on the calling thread, or split into one
-// contiguous block per thread in thread order (a static schedule) when the
-// loop is long enough.
+// Blocks per thread a long loop is cut into, so that a thread that comes
+// late or is held up leaves its share to the others.
+constexpr int kBlocksPerThread = 4;
+
+int blocksOf(int nt, long long trips) {
+  return nt <= 1 || trips <= kParallelTrips ? 1 : kBlocksPerThread * nt;
+}
+
+// Runs fn(lo, hi, block) over [0, count) cut into `blocks` contiguous blocks
+// in order, shared out among nt threads (platform/work_share.h).
 template <class Fn>
-void forBlocks(int count, long long trips, int nt, const Fn& fn) {
-  if (nt <= 1 || trips <= kParallelTrips) {
-    fn(0, count);
+void forBlocks(int count, int blocks, int nt, const Fn& fn) {
+  if (blocks <= 1) {
+    fn(0, count, 0);
     return;
   }
-#pragma omp parallel num_threads(nt)
-  {
-    const long long tid = omp_get_thread_num(), team = omp_get_num_threads();
-    fn(static_cast<int>(count * tid / team), static_cast<int>(count * (tid + 1) / team));
-  }
+  const long long n = count, b = blocks;
+  shareWork(nt, blocks, [&](int k, int) {
+    fn(static_cast<int>(n * k / b), static_cast<int>(n * (k + 1) / b), k);
+  });
 }
 
 // Places the shape's mesh and fits its tree to the placement (the corner
@@ -239,8 +264,9 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   double* x = mb.node.data();
   double* n = mb.normal.data();
   double* c = mb.center.data();
-  forBlocks(nn, nn, nt,
-            [&](int lo, int hi) { placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A); });
+  forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
+    placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+  });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
   mb.view.tri = sh.mesh->tri.data();
@@ -252,34 +278,34 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   mb.view.firstEdges = mb.firstEdges.data();
   mb.view.normal = edges ? n : nullptr;
   if (edges)
-    forBlocks(ntri, ntri, nt,
-              [&](int lo, int hi) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
+    forBlocks(ntri, blocksOf(nt, ntri), nt,
+              [&](int lo, int hi, int) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
   TriangleTree& tree = mb.tree;
   if (tree.triangles() == ntri) {
     tree.beginSpheres();
-    forBlocks(tree.leafCount(), ntri, nt, [&](int lo, int hi) {
+    forBlocks(tree.leafCount(), blocksOf(nt, ntri), nt, [&](int lo, int hi, int) {
       tree.placeSphereLeaves(mb.view, c, c0, R0, b.pos, b.A, lo, hi);
     });
     tree.endSpheres();
     if (tree.stale()) tree.build(mb.view);
   } else {
-    forBlocks(ntri, ntri, nt, [&](int lo, int hi) {
+    forBlocks(ntri, blocksOf(nt, ntri), nt, [&](int lo, int hi, int) {
       placePoints(c + 3 * lo, c0 + 3 * lo, hi - lo, R0, b.pos, b.A);
     });
     tree.build(mb.view);
   }
   if (edges) {
     tree.beginCorners();
-    forBlocks(tree.leafCount(), ntri, nt,
-              [&](int lo, int hi) { tree.fitCornerLeaves(mb.view, lo, hi); });
+    forBlocks(tree.leafCount(), blocksOf(nt, ntri), nt,
+              [&](int lo, int hi, int) { tree.fitCornerLeaves(mb.view, lo, hi); });
     tree.endCorners();
   }
   useTree(mb.view, tree);
 }
 
-// Point contact of I's nodes in J's triangles. With more than one thread each
-// thread searches one block of nodes into its own list; the lists are joined
-// in thread order, which is node order, so the items come out as in a
+// Point contact of I's nodes in J's triangles. With more than one thread the
+// nodes are cut into blocks, each searched into its own list; the lists are
+// joined in block order, which is node order, so the items come out as in a
 // sequential run.
 void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                const BodyMotion& bj, const ContactParams& p, int nt,
@@ -294,11 +320,12 @@ void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMoti
     pointContact(I, J, bi, bj, p, 0, I.node_num, out);
     return;
   }
-  if (static_cast<int>(w.perThread.size()) < nt) w.perThread.resize(nt);
+  const int blocks = blocksOf(nt, trips);
+  if (static_cast<int>(w.perThread.size()) < blocks) w.perThread.resize(blocks);
   for (auto& list : w.perThread) list.clear();
   std::vector<std::vector<ContactItem>>& lists = w.perThread;
-  forBlocks(I.node_num, trips, nt, [&](int lo, int hi) {
-    pointContact(I, J, bi, bj, p, lo, hi, lists[omp_get_thread_num()]);
+  forBlocks(I.node_num, blocks, nt, [&](int lo, int hi, int block) {
+    pointContact(I, J, bi, bj, p, lo, hi, lists[block]);
   });
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }
@@ -314,12 +341,13 @@ void edgeCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, double k, int n
     edgeContact(I, J, k, src.data(), count, out);
     return;
   }
-  if (static_cast<int>(w.perThread.size()) < nt) w.perThread.resize(nt);
+  const int blocks = blocksOf(nt, trips);
+  if (static_cast<int>(w.perThread.size()) < blocks) w.perThread.resize(blocks);
   for (auto& list : w.perThread) list.clear();
   std::vector<std::vector<ContactItem>>& lists = w.perThread;
   const int* first = src.data();
-  forBlocks(count, trips, nt, [&](int lo, int hi) {
-    edgeContact(I, J, k, first + lo, hi - lo, lists[omp_get_thread_num()]);
+  forBlocks(count, blocks, nt, [&](int lo, int hi, int block) {
+    edgeContact(I, J, k, first + lo, hi - lo, lists[block]);
   });
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }
@@ -419,8 +447,7 @@ void detectPairs(const Model& m, const Settings& s, Work& w, int nt) {
   const int na = static_cast<int>(w.active.size());
   if (nt > 1 && na > 1) {
     const std::vector<int>& active = w.active;
-#pragma omp parallel for schedule(static) num_threads(nt)
-    for (int a = 0; a < na; ++a) detectPair(m, s, w, active[a], 1);
+    shareWork(nt, na, [&](int a, int) { detectPair(m, s, w, active[a], 1); });
   } else {
     for (int a = 0; a < na; ++a) detectPair(m, s, w, w.active[a], 1);
   }
@@ -528,42 +555,53 @@ inline bool inBox(const double* p, const Bound& b) {
          p[2] >= b.lo[2] && p[2] <= b.hi[2];
 }
 
-// What one shape needs in this evaluation: its body's placement.
-struct Frame {
-  const double* R0;
-  const BodyMotion* b;
-  double e;
-};
-
 Frame frameOf(const Model& m, const Work& w, int shape) {
   const int body = m.shapes[shape].body;
   return {m.bodies[body].cg_pos, &w.body[body], defect(w.body[body].A)};
 }
 
-void placeNodeOnce(MeshBuf& mb, int q, const Frame& f, unsigned epoch) {
-  if (mb.nodeAt[q] == epoch) return;
-  mb.nodeAt[q] = epoch;
-  placePoint(&mb.node[3 * static_cast<size_t>(q)], &mb.initial.node[3 * static_cast<size_t>(q)],
-             f.R0, f.b->pos, f.b->A);
-}
-
 // Node P of I against J: the triangles of J that pass the sphere test, found
-// through J's body-frame tree among those placed in this evaluation.
-void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, const Frame& fj, double reachJ,
-                     unsigned epoch, const ContactParams& p, const BodyMotion& bi,
+// through J's body-frame tree. The triangles the search reaches are placed
+// into the thread's own room `at`, with the same arithmetic as a full
+// placement: threads share nothing they write.
+void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, ThreadPlaced& at, unsigned epoch,
+                     const Frame& fj, double reachJ, const ContactParams& p, const BodyMotion& bi,
                      std::vector<int>& cand, NodeOut& out) {
   out.hit = false;
-  Bound at;
-  for (int k = 0; k < 3; ++k) at.lo[k] = at.hi[k] = P[k];
-  const Bound q = bodyBox(at, fj.R0, *fj.b, fj.e, reachJ);
+  Bound box;
+  for (int k = 0; k < 3; ++k) box.lo[k] = box.hi[k] = P[k];
+  const Bound q = bodyBox(box, fj.R0, *fj.b, fj.e, reachJ);
+  PlacedMesh v;
+  v.node_num = J.from->node_num();
+  v.stl_num = J.from->stl_num();
+  v.tri = J.from->tri.data();
+  v.radius = J.initial.radius.data();
+  v.node = at.node.data();
+  v.center = at.center.data();
+  v.normal0 = J.initial.normal.data();
+  v.turn = fj.b->A;
   cand.clear();
   J.tree0.spheresMeeting(q, [&](int t) {
-    if (J.triAt[t] == epoch && inSphere(P, J.view, t)) cand.push_back(t);
+    if (at.triAt[t] != epoch) {
+      at.triAt[t] = epoch;
+      placePoint(&at.center[3 * static_cast<size_t>(t)], &J.initial.center[3 * static_cast<size_t>(t)],
+                 fj.R0, fj.b->pos, fj.b->A);
+    }
+    if (inSphere(P, v, t)) cand.push_back(t);
   });
   if (cand.empty()) return;
   std::sort(cand.begin(), cand.end());
   NodeTouch best;
-  for (int t : cand) nodeHit(P, J.view, t, p, best);
+  for (int t : cand) {
+    for (int a = 0; a < 3; ++a) {
+      const int n = v.tri[3 * t + a];
+      if (at.nodeAt[n] == epoch) continue;
+      at.nodeAt[n] = epoch;
+      placePoint(&at.node[3 * static_cast<size_t>(n)], &J.initial.node[3 * static_cast<size_t>(n)],
+                 fj.R0, fj.b->pos, fj.b->A);
+    }
+    nodeHit(P, v, t, p, best);
+  }
   if (best.t < 0) return;
   pointContactItem(out.item, node, P, best.n, best.h, bi, *fj.b, p);
   out.hit = true;
@@ -618,17 +656,16 @@ void fitTreeToDepth(MeshBuf& mb, const StlMesh& mesh, double d) {
 // as detectPair would. False, with nothing done, when some body's rotation
 // is too far from orthogonal for the frames' slack: then the caller places
 // everything.
+//
+// The work is split by candidates: one task per leaf of nodes that may reach
+// the other mesh, tasks shared out in one go. A task tests its leaf against
+// the other tree, places its nodes and searches them, and writes only its
+// own outcomes; the calling thread then joins them in call and node order,
+// so results do not depend on the threads. Small searches stay on the
+// calling thread.
 bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   for (int shape : w.used)
     if (!(defect(w.body[m.shapes[shape].body].A) <= kMaxDefect)) return false;
-  if (++w.epoch == 0) {
-    for (MeshBuf& mb : w.mesh) {
-      std::fill(mb.nodeAt.begin(), mb.nodeAt.end(), 0u);
-      std::fill(mb.triAt.begin(), mb.triAt.end(), 0u);
-    }
-    w.epoch = 1;
-  }
-  const unsigned epoch = w.epoch;
   // Each tree fitted to the widest depth window of the contacts it is in.
   w.depth.assign(w.mesh.size(), 0.0);
   for (int c = 0; c < m.contact_num(); ++c) {
@@ -639,32 +676,16 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   for (int shape : w.used)
     if (w.depth[shape] != w.mesh[shape].treeDepth)
       fitTreeToDepth(w.mesh[shape], *m.shapes[shape].mesh, w.depth[shape]);
-  for (int shape : w.used) {
-    MeshBuf& mb = w.mesh[shape];
-    const StlMesh& mesh = *m.shapes[shape].mesh;
-    mb.node.resize(3 * static_cast<size_t>(mesh.node_num()));
-    mb.center.resize(3 * static_cast<size_t>(mesh.stl_num()));
-    PlacedMesh& v = mb.view;
-    v = PlacedMesh();
-    v.node_num = mesh.node_num();
-    v.stl_num = mesh.stl_num();
-    v.tri = mesh.tri.data();
-    v.radius = mb.initial.radius.data();
-    v.node = mb.node.data();
-    v.center = mb.center.data();
-    v.normal0 = mb.initial.normal.data();
-    v.turn = w.body[m.shapes[shape].body].A;
-  }
   const int nc = m.contact_num();
   w.calls.resize(2 * static_cast<size_t>(nc));
-  std::vector<int> region;
+  w.tasks.clear();
+  size_t work = 0;  // nodes in the tasks' leaves
   for (int c = 0; c < nc; ++c) {
     PairOut& o = w.pair[c];
     o.items.clear();
     for (int& n : o.calls) n = 0;
     for (int call = 0; call < 2; ++call) {
       PointCall& k = w.calls[2 * c + call];
-      k.nodes.clear();
       k.pair = c;
       k.call = call;
       if (!o.ok) continue;
@@ -673,94 +694,93 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       k.J = call == 0 ? ct.j_shape : ct.i_shape;
       k.bi = call == 0 ? ct.i_body : ct.j_body;
       k.bj = call == 0 ? ct.j_body : ct.i_body;
-      MeshBuf& I = w.mesh[k.I];
-      MeshBuf& J = w.mesh[k.J];
-      const Frame fi = frameOf(m, w, k.I), fj = frameOf(m, w, k.J);
+      const MeshBuf& I = w.mesh[k.I];
+      const MeshBuf& J = w.mesh[k.J];
+      k.fi = frameOf(m, w, k.I), k.fj = frameOf(m, w, k.J);
       // Bodies apart: their boxes tell at once.
-      const double reachJ = reachOf(J.sphereBox0, fj.R0);
-      const Bound trisJ = placedBox(J.tree0.sphereRoot(), fj.R0, *fj.b, fj.e, reachJ);
-      if (boundsApart(placedBox(I.nodeBox0, fi.R0, *fi.b, fi.e, 0.0), trisJ)) continue;
-      // I's nodes that may reach J's triangles, found and placed in I's frame.
-      const Bound nearI = bodyBox(trisJ, fi.R0, *fi.b, fi.e, reachOf(I.nodeBox0, fi.R0));
-      // A leaf of nodes whose box, carried into J's frame, meets no
-      // triangle's sphere box holds no node that could touch: skipped whole.
-      // The box is widened by far more than rounding, so only hopeless
-      // leaves go.
-      const double* x0 = I.initial.node.data();
-      const double reachI = reachOf(I.nodeBox0, fi.R0);
-      for (const NodeLeaf& leaf : I.nodeLeaves) {
-        if (boundsApart(leaf.box, nearI)) continue;
-        Bound inJ = bodyBox(placedBox(leaf.box, fi.R0, *fi.b, fi.e, reachI), fj.R0, *fj.b, fj.e, reachJ);
-        for (int a = 0; a < 3; ++a) {
-          const double wide = 1e-8 * (std::fabs(inJ.lo[a]) + std::fabs(inJ.hi[a]));
-          inJ.lo[a] -= wide, inJ.hi[a] += wide;
-        }
-        if (!J.tree0.anySphereMeets(inJ)) continue;
-        for (int i = leaf.lo; i < leaf.hi; ++i)
-          if (inBox(&x0[3 * static_cast<size_t>(I.nodeOrder[i])], nearI))
-            k.nodes.push_back(I.nodeOrder[i]);
+      k.reachJ = reachOf(J.sphereBox0, k.fj.R0);
+      k.reachI = reachOf(I.nodeBox0, k.fi.R0);
+      const Bound trisJ = placedBox(J.tree0.sphereRoot(), k.fj.R0, *k.fj.b, k.fj.e, k.reachJ);
+      if (boundsApart(placedBox(I.nodeBox0, k.fi.R0, *k.fi.b, k.fi.e, 0.0), trisJ)) continue;
+      // I's nodes that may reach J's triangles, in I's frame.
+      k.nearI = bodyBox(trisJ, k.fi.R0, *k.fi.b, k.fi.e, k.reachI);
+      for (int leaf = 0; leaf < static_cast<int>(I.nodeLeaves.size()); ++leaf) {
+        const NodeLeaf& nl = I.nodeLeaves[leaf];
+        if (boundsApart(nl.box, k.nearI)) continue;
+        w.tasks.push_back({2 * c + call, leaf});
+        work += static_cast<size_t>(nl.hi - nl.lo);
       }
-      Bound placed = noSpace();
-      for (int q : k.nodes) {
-        placeNodeOnce(I, q, fi, epoch);
-        const double* P = &I.node[3 * static_cast<size_t>(q)];
-        for (int a = 0; a < 3; ++a)
-          placed.lo[a] = std::min(placed.lo[a], P[a]), placed.hi[a] = std::max(placed.hi[a], P[a]);
-      }
-      if (k.nodes.empty()) continue;
-      // J's triangles those nodes may reach, found in J's frame and placed
-      // with their corners.
-      const Bound nearJ = bodyBox(placed, fj.R0, *fj.b, fj.e, reachJ);
-      J.tree0.spheresMeeting(nearJ, [&](int t) {
-        if (J.triAt[t] == epoch) return;
-        J.triAt[t] = epoch;
-        placePoint(&J.center[3 * static_cast<size_t>(t)], &J.initial.center[3 * static_cast<size_t>(t)],
-                   fj.R0, fj.b->pos, fj.b->A);
-        for (int a = 0; a < 3; ++a) placeNodeOnce(J, J.view.tri[3 * t + a], fj, epoch);
-      });
     }
   }
-  // The searches, in chunks of nodes: each node's outcome has its own slot,
-  // and the slots are read in call and node order whatever the threads did.
-  // Up to kShareNodes the calling thread does them all: waking a thread
-  // costs more than that many searches.
-  w.chunks.clear();
-  size_t total = 0;
-  for (int c = 0; c < 2 * nc; ++c) {
-    const int count = static_cast<int>(w.calls[c].nodes.size());
-    for (int lo = 0; lo < count; lo += kChunkNodes)
-      w.chunks.push_back({c, lo, std::min(count, lo + kChunkNodes), total + lo});
-    total += static_cast<size_t>(count);
+  const int tasks = static_cast<int>(w.tasks.size());
+  const bool share = work > kShareNodes && nt > 1;
+  const size_t ranks = share ? static_cast<size_t>(nt) : 1;
+  for (int shape : w.used) {
+    MeshBuf& mb = w.mesh[shape];
+    const size_t nn = static_cast<size_t>(mb.from->node_num()), ntri = static_cast<size_t>(mb.from->stl_num());
+    if (mb.byThread.size() < ranks) mb.byThread.resize(ranks);
+    for (size_t r = 0; r < ranks; ++r) {
+      ThreadPlaced& at = mb.byThread[r];
+      if (at.triAt.size() == ntri && at.nodeAt.size() == nn) continue;
+      at.triAt.assign(ntri, 0u), at.nodeAt.assign(nn, 0u);
+      at.center.resize(3 * ntri), at.node.resize(3 * nn);
+    }
   }
-  w.nodeOut.resize(total);
-  const auto search = [&](int chunk) {
+  if (++w.epoch == 0) {
+    for (MeshBuf& mb : w.mesh)
+      for (ThreadPlaced& at : mb.byThread) {
+        std::fill(at.triAt.begin(), at.triAt.end(), 0u);
+        std::fill(at.nodeAt.begin(), at.nodeAt.end(), 0u);
+      }
+    w.epoch = 1;
+  }
+  const unsigned epoch = w.epoch;
+  if (w.rankOut.size() < ranks) w.rankOut.resize(ranks);
+  for (RankOut& r : w.rankOut) r.hits.clear();
+  const auto search = [&](int task, int rank) {
     thread_local std::vector<int> cand;
-    const Chunk& ch = w.chunks[chunk];
-    const PointCall& k = w.calls[ch.call];
-    const ContactParams p = paramsOf(m.contacts[k.pair], s);
+    LeafTask& lt = w.tasks[task];
+    auto& out = w.rankOut[rank].hits;
+    const PointCall& k = w.calls[lt.call];
     const MeshBuf& I = w.mesh[k.I];
-    const MeshBuf& J = w.mesh[k.J];
-    const Frame fj = frameOf(m, w, k.J);
-    const double reachJ = reachOf(J.sphereBox0, fj.R0);
-    for (int n = ch.lo; n < ch.hi; ++n)
-      nodeInBodyFrame(k.nodes[n], &I.node[3 * static_cast<size_t>(k.nodes[n])], J, fj, reachJ, epoch, p,
-                      w.body[k.bi], cand, w.nodeOut[ch.out + (n - ch.lo)]);
+    MeshBuf& J = w.mesh[k.J];
+    const NodeLeaf& leaf = I.nodeLeaves[lt.leaf];
+    // A leaf whose box, carried into J's frame, meets no triangle's sphere
+    // box holds no node that could touch: skipped whole. The box is widened
+    // by far more than rounding, so only hopeless leaves go.
+    Bound inJ = bodyBox(placedBox(leaf.box, k.fi.R0, *k.fi.b, k.fi.e, k.reachI), k.fj.R0, *k.fj.b,
+                        k.fj.e, k.reachJ);
+    for (int a = 0; a < 3; ++a) {
+      const double wide = 1e-8 * (std::fabs(inJ.lo[a]) + std::fabs(inJ.hi[a]));
+      inJ.lo[a] -= wide, inJ.hi[a] += wide;
+    }
+    if (!J.tree0.anySphereMeets(inJ)) return;
+    const ContactParams p = paramsOf(m.contacts[k.pair], s);
+    const double* x0 = I.initial.node.data();
+    NodeOut o;
+    for (int i = leaf.lo; i < leaf.hi; ++i) {
+      const int q = I.nodeOrder[i];
+      if (!inBox(&x0[3 * static_cast<size_t>(q)], k.nearI)) continue;
+      double P[3];
+      placePoint(P, &x0[3 * static_cast<size_t>(q)], k.fi.R0, k.fi.b->pos, k.fi.b->A);
+      nodeInBodyFrame(q, P, J, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi], cand, o);
+      if (o.hit) out.emplace_back(lt.call, q, o.item);
+    }
   };
-  const int chunks = static_cast<int>(w.chunks.size());
-  if (total <= kShareNodes)
-    for (int c = 0; c < chunks; ++c) search(c);
+  if (!share)
+    for (int t = 0; t < tasks; ++t) search(t, 0);
   else
-    shareWork(nt, chunks, search);
+    shareWork(nt, tasks, search);
   // Each call's contacts in node order, as a scan of every node finds them.
-  size_t from = 0;
-  for (int c = 0; c < 2 * nc; ++c) {
-    const PointCall& k = w.calls[c];
-    PairOut& o = w.pair[k.pair];
-    w.hits.clear();
-    for (size_t n = 0; n < k.nodes.size(); ++n, ++from)
-      if (w.nodeOut[from].hit) w.hits.push_back({k.nodes[n], from});
-    std::sort(w.hits.begin(), w.hits.end());
-    for (const auto& [node, slot] : w.hits) o.items.push_back(w.nodeOut[slot].item), ++o.calls[k.call];
+  w.hits.clear();
+  for (int r = 0; r < static_cast<int>(w.rankOut.size()); ++r)
+    for (size_t h = 0; h < w.rankOut[r].hits.size(); ++h)
+      w.hits.emplace_back(std::get<0>(w.rankOut[r].hits[h]), std::get<1>(w.rankOut[r].hits[h]), r, h);
+  std::sort(w.hits.begin(), w.hits.end());
+  for (const auto& [call, node, rank, h] : w.hits) {
+    const PointCall& k = w.calls[call];
+    w.pair[k.pair].items.push_back(std::get<2>(w.rankOut[rank].hits[h]));
+    ++w.pair[k.pair].calls[k.call];
   }
   return true;
 }
@@ -865,7 +885,6 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
   if (nc == 0) return false;
   const int nt = std::max(1, s.N_THREADS);
   Work& w = t_work;
-  omp_set_num_threads(nt);
   if (!(s.stick_stiffness > 0.0)) anchors = nullptr;
 
   detectAll(m, s, Y, w, nt, placeAll);
@@ -931,7 +950,6 @@ void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
   if (m.contact_num() > 0 && s.stick_stiffness > 0.0) {
     const int nt = std::max(1, s.N_THREADS);
     Work& w = t_work;
-    omp_set_num_threads(nt);
     detectAll(m, s, Y, w, nt, false);
     for (int c = 0; c < m.contact_num(); ++c) {
       const PairOut& o = w.pair[c];

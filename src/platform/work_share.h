@@ -6,12 +6,14 @@
 
 namespace orv {
 
-// Runs fn(c) for every chunk c in [0, chunks) on the calling thread and up
-// to threads - 1 pooled threads, and returns when every chunk has run. Each
-// thread claims the next chunk when it is free, so a pooled thread that the
-// system has not scheduled (another process holds the core) claims nothing
-// and is not waited for: the caller runs the chunks itself. Idle pooled
-// threads sleep; none spins. Calls from different threads run one at a time.
-void shareWork(int threads, int chunks, const std::function<void(int)>& fn);
+// Runs fn(c, rank) for every chunk c in [0, chunks) on the calling thread
+// (rank 0) and up to threads - 1 pooled threads (ranks 1 to threads - 1), and
+// returns when every chunk has run. Each thread claims the next chunk when it
+// is free, so a pooled thread that the system has not scheduled (another
+// process holds the core) claims nothing and is not waited for: the caller
+// runs the chunks itself. A pooled thread polls for the next job for a short
+// while, yielding its core to anything that wants it, then sleeps. Calls
+// from different threads run one at a time.
+void shareWork(int threads, int chunks, const std::function<void(int, int)>& fn);
 
 }  // namespace orv
