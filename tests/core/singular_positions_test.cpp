@@ -3,7 +3,7 @@
 // turns by the angle t of J t'' = K sin t, t'(0) = 1, and the first rocker's
 // tip is at (sin t, cos t). Its rockers lie flat with the couplers at
 // t = 0.71, 1.23, 2.66, ... s; the plain solve went through eleven of them
-// and then fed energy in until the run stopped at 10.9 s.
+// and then, once, fed energy in until the run stopped at 10.9 s.
 #include <gtest/gtest.h>
 
 #include <cmath>
