@@ -56,8 +56,11 @@ def main():
     work = tempfile.mkdtemp()
     try:
         shutil.copytree(os.path.join(HERE, "..", "examples", "setting"), os.path.join(work, "setting"))
-        with open(os.path.join(work, "setting", "setting.txt"), "a") as f:
-            f.write(f"\nconstraint_projection          {mode}\n")
+        path = os.path.join(work, "setting", "setting.txt")
+        with open(path) as f:
+            kept = [l for l in f if not l.startswith("constraint_projection")]
+        with open(path, "w") as f:
+            f.writelines(kept + [f"constraint_projection          {mode}\n"])
         model = os.path.join(work, "nfb.txt")
         subprocess.run([sys.executable, os.path.join(HERE, "..", "scripts", "make_n_four_bar.py"),
                         str(n), step, end, model], check=True)

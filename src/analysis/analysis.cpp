@@ -250,6 +250,10 @@ AnalysisStatus simulate(const Model& m, const Settings& s, Histories& h, std::st
   cprintf("mbd analysis\n");
   setupDynamics(m, r.w);
   if (!checkStartOfRun(m, r.w, message)) return AnalysisStatus::Refused;
+  // Projected after every step, the state is on the constraints at each
+  // step's start: the stabilisation has nothing to correct there and only
+  // its stiff terms in the steps' errors.
+  if (s.constraint_projection) r.w.kin.stabilisation = 0.0;
   cprintf("Simulation Start\n");
   if (!startHistories(r)) return AnalysisStatus::Refused;
   firstSample(r);

@@ -124,6 +124,14 @@ bool projectOntoConstraints(const Model& m, DynamicsWork& w, double t, double* Y
   }
   const double length = m.max_length > 0.0 ? m.max_length : 1.0;
   std::vector<double> x(static_cast<size_t>(w.ncon)), d, kept;
+  // The violations are read from the Baumgarte terms, whatever the run's
+  // evaluations use.
+  struct Stabilised {
+    Kinematics& kin;
+    double before;
+    ~Stabilised() { kin.stabilisation = before; }
+  } stabilised{w.kin, w.kin.stabilisation};
+  w.kin.stabilisation = 1.0;
   auto assembleAtRest = [&] {
     setKinematics(w.kin, nb, rest.data());
     assembleConstraints(m, w, rest.data(), t);

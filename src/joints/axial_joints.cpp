@@ -160,7 +160,8 @@ void parallelAxes(const JointSide& i, const JointSide& j, AxisRowChoice choice,
   vec3Cross(c2, a.g, b.gww);
   vec3Cross(c3, a.gd, b.gd);
   for (int k = 0; k < 3; ++k)
-    gamma[k] = -(c1[k] + 2.0 * c3[k] + c2[k]) - kTwoAlpha * phid[k] - kBetaSq * phi[k];
+    gamma[k] = -(c1[k] + 2.0 * c3[k] + c2[k]) - kTwoAlpha * i.stab * phid[k] -
+               kBetaSq * i.stab * phi[k];
 
   int pair[2];
   chooseAxisRows(choice == AxisRowChoice::BothBlocks ? Bi : nullptr, Bj, pair);
@@ -201,7 +202,8 @@ void pointOnLine(const JointSide& i, const JointSide& j, ConstraintRows& rows, i
   vec3Cross(c2, a.gd, dd);
   vec3Cross(c3, a.g, vec3Sub(c3, cj, ci));
   for (int k = 0; k < 3; ++k)
-    gamma[k] = -(c1[k] + 2.0 * c2[k] + c3[k]) - kTwoAlpha * phid[k] - kBetaSq * phi[k];
+    gamma[k] = -(c1[k] + 2.0 * c2[k] + c3[k]) - kTwoAlpha * i.stab * phid[k] -
+               kBetaSq * i.stab * phi[k];
 
   // The component along z_i's largest body-frame component is the one to
   // drop; equal magnitudes favour the lower index.

@@ -40,6 +40,7 @@ void loadJointSide(const Model& m, const Kinematics& kin, const double* Y, int l
   double ws[3];
   vec3Add(side.vP, side.rd, mat3MulVec(t, side.A, vec3Cross(ws, side.w, side.s)));
   std::copy(L.axes, L.axes + 9, side.E);
+  side.stab = kin.stabilisation;
 }
 
 int sampleRow(const Model& m, double t) {

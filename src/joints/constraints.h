@@ -28,6 +28,7 @@ struct JointSide {
   double P[3];   // current LC origin: R + A s
   double vP[3];  // its velocity: rd + A (w x s)
   double E[9];   // LC axes in body axes (the local coordinate's stored axes)
+  double stab = 1.0;  // Kinematics::stabilisation of the evaluation
 };
 
 // True when loadJointSide may run on lc: the LC, its body and the body's

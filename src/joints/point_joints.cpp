@@ -25,8 +25,9 @@ void pointCoincidence(const JointSide& i, const JointSide& j, ConstraintRows& ro
   vec3Cross(t, j.w, t);
   mat3MulVec(wws_j, j.A, t);
   for (int k = 0; k < 3; ++k)
-    rows.gamma[row0 + k] = wws_i[k] - wws_j[k] - 2.0 * kBaumgarteAlpha * (j.vP[k] - i.vP[k]) -
-                           kBaumgarteBeta * kBaumgarteBeta * (j.P[k] - i.P[k]);
+    rows.gamma[row0 + k] = wws_i[k] - wws_j[k] -
+                           2.0 * kBaumgarteAlpha * i.stab * (j.vP[k] - i.vP[k]) -
+                           kBaumgarteBeta * kBaumgarteBeta * i.stab * (j.P[k] - i.P[k]);
 }
 
 void equalAngularVelocity(ConstraintRows& rows, int row0) {

@@ -27,6 +27,10 @@ struct Kinematics {
   std::vector<double> omega;      // 3nb: angular velocity, body axes
   std::vector<double> A;          // 9nb: rotation matrices, row-major
   std::vector<TurnCount> turns;   // none outside a run: TURN reads (-pi, pi]
+  // Scale of the joints' Baumgarte terms in their right sides: 1, or 0 in a
+  // run that projects every step onto the constraints, where the terms would
+  // only add the stiff stabilisation dynamics to each step's error.
+  double stabilisation = 1.0;
 };
 
 // The kinematics stage: omega and A of every body from the Euler parameters

@@ -47,8 +47,9 @@ struct Settings {
   Integrator integrator = Integrator::RungeKutta4;
   // Through singular positions: the multipliers by damped least squares when
   // S loses rank, and every step's positions and velocities projected back
-  // onto the constraints (dynamics/projection.cpp). 0, the default, keeps the
-  // plain solve, which drops the rows that depend on others at that state.
+  // onto the constraints (dynamics/projection.cpp). 0 keeps the plain solve,
+  // which drops the rows that depend on others at that state. The setting
+  // file's reader makes it 1 unless the file says otherwise.
   int constraint_projection = 0;
   // Stiction anchors (contact/contact.h, StickAnchor): a point contact that
   // sticks is held by a tangential spring of stick_stiffness x k and a damper

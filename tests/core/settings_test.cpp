@@ -83,13 +83,13 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
               orvtest::has(f.console, "unknown setting \"rotation\"") &&
               f.console.find("stiction_speed:") == std::string::npos &&
               f.console.find("stick_stiffness:") == std::string::npos);
-  // The projection: "off" reads and echoes as a file without it.
+  // The projection: "on" reads and echoes as a file without it.
   Loaded off(settingText("PT", "MAX", "point", "On") + "constraint_projection off\n", "END");
   Loaded on(settingText("PT", "MAX", "point", "On") + "constraint_projection on\n", "END");
-  EXPECT_TRUE(r.s.constraint_projection == 0 && off.s.constraint_projection == 0 &&
+  EXPECT_TRUE(r.s.constraint_projection == 1 && off.s.constraint_projection == 0 &&
               on.s.constraint_projection == 1 &&
-              orvtest::has(on.console, "constraint_projection: on[1]\n"));
-  EXPECT_EQ(off.console.substr(0, off.console.find("COLOR")),
+              orvtest::has(off.console, "constraint_projection: off[0]\n"));
+  EXPECT_EQ(on.console.substr(0, on.console.find("COLOR")),
             r.console.substr(0, r.console.find("COLOR")));
 
   // The thread count is limited to the team.
