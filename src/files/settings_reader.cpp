@@ -215,9 +215,9 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
 
   // The settings added since are optional and found by their labels, in any
   // order: files kept from before have none of them, and a file may give one
-  // without the others. Rotation and the integrator are not echoed, and the
-  // friction law only when on and the projection only when off, so that a run that
-  // selects the former behaviour prints what it printed before. The
+  // without the others. Rotation, the integrator and the projection are not
+  // echoed, and the friction law only when on, so that a run that selects
+  // the former behaviour prints what it printed before. The
   // projection is on without the pair: with it, each step is as accurate as
   // the plain solve's or more, and singular positions are passed.
   s.constraint_projection = 1;
@@ -256,7 +256,6 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
                  "sliding_speed, stick_stiffness, constraint_projection");
     }
   }
-  if (!s.constraint_projection) cprintf("constraint_projection: off[0]\n");
   if (s.stiction_speed > 0.0)
     cprintf("stiction_speed: %.3e\nstatic_friction_ratio: %.3e\nsliding_speed: %.3e\n",
             s.stiction_speed, s.static_friction_ratio, s.sliding_speed);
