@@ -116,6 +116,22 @@ class TriangleTree {
 
   template <class Test, class F>
   void walk(const Test& test, const std::vector<Bound>& box, F& f) const {
+    walkLeaves(test, box, [&](const Node& n) {
+      for (int k = n.lo; k < n.hi; ++k) f(order_[k]);
+      return false;
+    });
+  }
+
+  // walk() that stops at the first leaf passing the test, setting `found`.
+  template <class Test>
+  void walkUntil(const Test& test, const std::vector<Bound>& box, bool& found) const {
+    walkLeaves(test, box, [&](const Node& n) { return found = n.hi > n.lo; });
+  }
+
+  // Depth first through the boxes that pass the test, handing each leaf
+  // reached to leaf(node), which returns true to end the walk.
+  template <class Test, class Leaf>
+  void walkLeaves(const Test& test, const std::vector<Bound>& box, const Leaf& leaf) const {
     if (node_.empty()) return;
     // Median splits keep the depth at most 32 for any int count.
     int stack[64];
@@ -124,32 +140,7 @@ class TriangleTree {
       if (test(box[i])) {
         const Node& n = node_[i];
         if (n.right == 0) {
-          for (int k = n.lo; k < n.hi; ++k) f(order_[k]);
-        } else {
-          stack[top++] = n.right;
-          ++i;
-          continue;
-        }
-      }
-      if (top == 0) return;
-      i = stack[--top];
-    }
-  }
-
-  // walk() that stops at the first leaf passing the test, setting `found`.
-  template <class Test>
-  void walkUntil(const Test& test, const std::vector<Bound>& box, bool& found) const {
-    if (node_.empty()) return;
-    int stack[64];
-    int top = 0, i = 0;
-    for (;;) {
-      if (test(box[i])) {
-        const Node& n = node_[i];
-        if (n.right == 0) {
-          if (n.hi > n.lo) {
-            found = true;
-            return;
-          }
+          if (leaf(n)) return;
         } else {
           stack[top++] = n.right;
           ++i;
