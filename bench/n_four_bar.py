@@ -5,7 +5,7 @@ own with the settings of examples/setting (constraint_projection as given),
 and compares every sample with a fine fourth-order solution of
 J t'' = K sin t, J = (N + 1)/3 + N, K = g((N + 1)/2 + N), t'(0) = 1.
 
-    n_four_bar.py BATCH N STEP END [on|off]
+    n_four_bar.py BATCH N STEP END [on|off] [runge_kutta4|implicit]
 
 Prints the largest tip error [m], the largest energy change (J and relative
 to the start), redundancy reports, how the run ended and its CPU time, and
@@ -49,18 +49,20 @@ def exact(n, times):
 
 
 def main():
-    if len(sys.argv) not in (5, 6):
+    if len(sys.argv) not in (5, 6, 7):
         sys.exit(__doc__)
     batch, n, step, end = os.path.abspath(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
-    mode = sys.argv[5] if len(sys.argv) == 6 else "on"
+    mode = sys.argv[5] if len(sys.argv) >= 6 else "on"
+    integrator = sys.argv[6] if len(sys.argv) == 7 else "runge_kutta4"
     work = tempfile.mkdtemp()
     try:
         shutil.copytree(os.path.join(HERE, "..", "examples", "setting"), os.path.join(work, "setting"))
         path = os.path.join(work, "setting", "setting.txt")
         with open(path) as f:
-            kept = [l for l in f if not l.startswith("constraint_projection")]
+            kept = [l for l in f if not l.startswith(("constraint_projection", "INTEGRATOR"))]
         with open(path, "w") as f:
-            f.writelines(kept + [f"constraint_projection          {mode}\n"])
+            f.writelines(kept + [f"constraint_projection          {mode}\n",
+                                 f"INTEGRATOR                     {integrator}\n"])
         model = os.path.join(work, "nfb.txt")
         subprocess.run([sys.executable, os.path.join(HERE, "..", "scripts", "make_n_four_bar.py"),
                         str(n), step, end, model], check=True)
@@ -81,7 +83,7 @@ def main():
     lines = run.stdout.splitlines()
     redundant = [l for l in lines if l.startswith("Redundant constraints at")]
     reached = data[-1][0]
-    print(f"N={n} h={step} end={end} projection={mode}: reached t={reached:g}, "
+    print(f"N={n} h={step} end={end} projection={mode} {integrator}: reached t={reached:g}, "
           f"tip error {tip:.3e} m, energy drift {drift:.3e} J ({drift / abs(energy[0]):.3e} of "
           f"{energy[0]:.4g} J), {len(redundant)} redundancy reports during the run, "
           f"CPU {cpu:.2f} s ({cpu / max(reached, 1e-9):.3f} s per simulated second)")

@@ -185,8 +185,15 @@ bool stepTowards(Run& r, double target) {
     const bool onSample = tEnd >= target - tolT;
     if (onSample && std::fabs(tEnd - target) > tolT) hs = target - r.t, tEnd = target;
     r.tried = hs;
-    const bool implicit = r.s.integrator == Integrator::Implicit;
-    if (!(implicit ? implicitStep(r, hs, tEnd) : rungeKuttaStep(r, hs, tEnd))) return false;
+    if (r.s.integrator == Integrator::Implicit) {
+      bool retry = false;
+      if (!implicitStep(r, hs, tEnd, retry)) {
+        if (retry) continue;
+        return false;
+      }
+    } else if (!rungeKuttaStep(r, hs, tEnd)) {
+      return false;
+    }
     switch (judgeStep(r, hs, tEnd)) {
       case Attempt::Retry: continue;
       case Attempt::Stopped: return false;

@@ -1,18 +1,25 @@
-// One step of the two-stage singly diagonally implicit Runge-Kutta method of
-// Alexander (order 2, L-stable), g = 1 - 1/sqrt(2):
-//   k1 = f(t + g h, V + g h k1),
-//   k2 = f(t + h, V + (1 - g) h k1 + g h k2),
-//   V_new = V + h ((1 - g) k1 + g k2),
+// One step of the three-stage singly diagonally implicit Runge-Kutta method
+// of Alexander (order 3, L-stable, stiffly accurate):
+//   k_i = f(t + c_i h, V + h sum_{j<=i} a_ij k_j),   V_new = V + h sum b_i k_i,
+//   c = (g, (1+g)/2, 1),  a = | g                      |
+//                             | (1-g)/2   g            |
+//                             | b1        b2         g |,  b = (b1, b2, g),
+//   b1 = -3g^2/2 + 4g - 1/4,  b2 = 3g^2/2 - 5g + 5/4,
+// g = 0.4358665215... the root of g^3 - 3g^2 + 3g/2 - 1/6 in (1/6, 1/2),
 // on the vector the explicit step integrates (Y, or X to first order in
-// rotation). Each stage is solved by Newton's method with the matrix
-// I - g h J, J = df/dV by forward differences at the step's start, factored
-// once per step: a spring or damper too stiff for the explicit step is then
-// damped as the equations damp it, at any step. Every evaluation reads a
-// state of the usual form, as in the explicit step.
-#include <jama/jama_lu.h>
-
+// rotation). The same stages with b^ = (1 - e, e, 0), e = (1-2g)/(1-g), are
+// of second order; their difference, filtered through (I - g h J)^-1 so that
+// the stiff components damped away do not count, is the step's error, which
+// sets the next step (error per unit tolerance E, h_next = h 0.9 E^(-1/3)).
+// Every stage is solved by simplified Newton iterations with M = I - g h J,
+// J = df/dV by forward differences. J is kept from step to step and formed
+// anew only when the iterations settle slowly or not at all: forming it costs
+// one evaluation per state variable, solving with it a few per stage. Every
+// evaluation reads a state of the usual form, as in the explicit step.
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <memory>
 
 #include "analysis/run_state.h"
 #include "math/linalg.h"
@@ -20,9 +27,48 @@
 
 namespace orv {
 
+struct NewtonMatrix {
+  std::vector<double> J;  // df/dV by rows, from the start of an earlier step or this one
+  bool formed = false;    // J exists
+  bool current = false;   // J was formed at this step's start
+  bool refresh = false;   // the last step's iterations settled slowly: form J anew
+  double gh = 0.0;        // the g h that lu was factored for
+  DenseLU lu;
+  std::vector<double> guess;  // the last stage's rate: the next step's first guess
+};
+
+void NewtonMatrixDeleter::operator()(NewtonMatrix* p) const { delete p; }
+
 namespace {
 
-constexpr int kNewtonIterations = 20;
+constexpr int kStages = 5;
+constexpr double kG = 0.25;
+constexpr double kA[kStages][kStages] = {
+    {kG, 0.0, 0.0, 0.0, 0.0},
+    {1.0 / 2.0, kG, 0.0, 0.0, 0.0},
+    {17.0 / 50.0, -1.0 / 25.0, kG, 0.0, 0.0},
+    {371.0 / 1360.0, -137.0 / 2720.0, 15.0 / 544.0, kG, 0.0},
+    {25.0 / 24.0, -49.0 / 48.0, 125.0 / 16.0, -85.0 / 12.0, kG}};
+constexpr double kC[kStages] = {kG, 3.0 / 4.0, 11.0 / 20.0, 1.0 / 2.0, 1.0};
+// b - b^, b the last row of a.
+constexpr double kD[kStages] = {25.0 / 24.0 - 59.0 / 48.0, -49.0 / 48.0 + 17.0 / 96.0,
+                                125.0 / 16.0 - 225.0 / 32.0, 0.0, kG};
+
+// Newton's iterations stop when the changes still to come of the state are
+// below kNewtonTolerance of the error tolerance (each variable relative to
+// 1 + its size), or at kNewtonFloor, whichever is larger. Well below the
+// tolerance: what the iterations leave is not random from step to step, and
+// the stages' weights of the last row (up to 7.8) add it up into the step.
+// They fail after kNewtonIterations or when a change is not smaller than the
+// one before, unless that change is already rounding (kNoise of the target).
+constexpr double kNewtonTolerance = 1e-6;
+constexpr double kNewtonFloor = 1e-13;
+constexpr int kNewtonIterations = 10;
+constexpr double kNoise = 100.0;
+// Iterations slower than this contraction ask for a fresh J at the next step.
+constexpr double kSlowContraction = 0.3;
+// A step is not made shorter than this fraction of d_time.
+constexpr double kShortestStep = 1.0 / 1048576.0;
 
 // f at the integrated vector V: its state into r.Ys (through r.Xs to first
 // order), then the stage.
@@ -37,75 +83,193 @@ bool rate(Run& r, double ts, const std::vector<double>& V, std::vector<double>& 
   return stage(r, ts, r.Ys, k, side);
 }
 
-// Solves k = f(ts, base + gh k) from k's value given; false when f cannot be
-// evaluated or the iteration does not settle.
-bool solveStage(Run& r, double ts, const std::vector<double>& base, double gh, JAMA::LU<double>& lu,
-                std::vector<double>& k, RateSide side, bool firstOrder) {
+// The weighted root-mean-square norm the tolerance is judged in:
+// |v_i| / (tol (1 + |V_i|)).
+double weightedNorm(const std::vector<double>& v, const std::vector<double>& V, double tol) {
+  double sum = 0.0;
+  for (size_t i = 0; i < v.size(); ++i) {
+    const double q = v[i] / (tol * (1.0 + std::fabs(V[i])));
+    sum += q * q;
+  }
+  return v.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(v.size()));
+}
+
+// J by forward differences at V0, whose rate is f0.
+bool formJacobian(Run& r, NewtonMatrix& nm, const std::vector<double>& V0,
+                  const std::vector<double>& f0, bool firstOrder) {
+  const size_t n = V0.size();
+  std::vector<double> Vj = V0, fj(n);
+  nm.J.assign(n * n, 0.0);
+  for (size_t j = 0; j < n; ++j) {
+    const double dv = 1e-7 * std::max(1.0, std::fabs(V0[j]));
+    Vj[j] = V0[j] + dv;
+    const bool ok = rate(r, r.t, Vj, fj, RateSide::Forward, firstOrder);
+    Vj[j] = V0[j];
+    if (!ok) return false;
+    for (size_t i = 0; i < n; ++i) nm.J[i * n + j] = (fj[i] - f0[i]) / dv;
+  }
+  nm.formed = nm.current = true;
+  nm.refresh = false;
+  nm.gh = 0.0;  // to be factored
+  return true;
+}
+
+// M = I - g h J, factored.
+bool factor(NewtonMatrix& nm, double gh, size_t n) {
+  std::vector<double> M(n * n);
+  for (size_t i = 0; i < n * n; ++i) M[i] = -gh * nm.J[i];
+  for (size_t i = 0; i < n; ++i) M[i * n + i] += 1.0;
+  nm.gh = gh;
+  return nm.lu.factor(static_cast<int>(n), std::move(M));
+}
+
+// x = M^-1 x.
+bool solveInPlace(const NewtonMatrix& nm, std::vector<double>& x) {
+  nm.lu.solve(x.data());
+  for (double v : x)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
+
+// A step of h taken down to D/n, n whole: the steps then tile the interval
+// between samples, and a run whose error stays alike keeps one step size and
+// so one factored M.
+double onLadder(double h, double D) { return h >= D ? D : D / std::ceil(D / h); }
+
+// Solves k = f(ts, base + gh k), k starting from its value given; false when
+// f cannot be evaluated or the iterations do not settle. `slowest` keeps the
+// slowest contraction seen.
+bool solveStage(Run& r, NewtonMatrix& nm, double ts, const std::vector<double>& base, double gh,
+                std::vector<double>& k, RateSide side, bool firstOrder, double tol,
+                double& slowest) {
+  const double target = std::max(kNewtonTolerance * tol, kNewtonFloor);
   const size_t n = base.size();
-  std::vector<double> V(n), f(n);
-  Vec res(static_cast<int>(n));
+  std::vector<double> V(n), d(n);
+  double before = 0.0;
   for (int it = 0; it < kNewtonIterations; ++it) {
     for (size_t i = 0; i < n; ++i) V[i] = base[i] + gh * k[i];
-    if (!rate(r, ts, V, f, side, firstOrder)) return false;
-    for (size_t i = 0; i < n; ++i) res[static_cast<int>(i)] = f[i] - k[i];
-    const Vec d = lu.solve(res);
-    if (d.dim() != static_cast<int>(n)) return false;
-    // Settled when the change of k moves the state by far less than it is.
-    double change = 0.0, size = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      const double dk = d[static_cast<int>(i)];
-      if (!std::isfinite(dk)) return false;
-      k[i] += dk;
-      change = std::max(change, std::fabs(gh * dk));
-      size = std::max(size, std::fabs(V[i]));
+    if (!rate(r, ts, V, d, side, firstOrder)) return false;
+    for (size_t i = 0; i < n; ++i) d[i] -= k[i];
+    if (!solveInPlace(nm, d)) return false;
+    for (size_t i = 0; i < n; ++i) k[i] += d[i], d[i] *= gh;
+    const double change = weightedNorm(d, V, 1.0);
+    if (it > 0) {
+      const double theta = change / before;
+      // Near the target the changes are rounding, and their ratio says
+      // nothing of how fast the iterations settle.
+      if (before > kNoise * target) slowest = std::max(slowest, theta);
+      if (change <= target) return true;
+      if (theta >= 1.0) return change <= kNoise * target;
+      // The changes still to come add up to theta/(1-theta) of this one.
+      if (theta / (1.0 - theta) * change <= target) return true;
     }
-    if (change <= 1e-10 * std::max(1.0, size)) return true;
+    before = change;
   }
   return false;
 }
 
+enum class Outcome { Solved, NotSettled, Failed };
+
+// The three stages from V0 into k[0..2]; Failed only when f cannot be
+// evaluated at V0 itself.
+Outcome solveStages(Run& r, NewtonMatrix& nm, double hs, double tEnd,
+                    const std::vector<double>& V0, std::vector<double> (&k)[kStages], bool firstOrder,
+                    double tol, double& slowest) {
+  const size_t n = V0.size();
+  std::vector<double> base(n);
+  const double gh = kG * hs;
+  if (nm.gh != gh && !factor(nm, gh, n)) return Outcome::NotSettled;
+  for (int s = 0; s < kStages; ++s) {
+    for (size_t i = 0; i < n; ++i) {
+      double sum = 0.0;
+      for (int j = 0; j < s; ++j) sum += kA[s][j] * k[j][i];
+      base[i] = V0[i] + hs * sum;
+    }
+    k[s] = s == 0 ? nm.guess : k[s - 1];
+    const double ts = s == kStages - 1 ? tEnd : r.t + kC[s] * hs;
+    const RateSide side = s == kStages - 1 ? RateSide::Backward : RateSide::Central;
+    if (!solveStage(r, nm, ts, base, gh, k[s], side, firstOrder, tol, slowest))
+      return Outcome::NotSettled;
+  }
+  return Outcome::Solved;
+}
+
 }  // namespace
 
-bool implicitStep(Run& r, double hs, double tEnd) {
-  const double t = r.t;
+bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
+  retry = false;
   const bool firstOrder = r.s.rotation == RotationIntegration::FirstOrder;
-  const double g = 1.0 - std::sqrt(0.5);
+  const double tol = r.s.implicit_tolerance;
   const size_t n = r.layout.size();
-  std::vector<double> V0(n), f0(n), fj(n), Vj(n);
+  if (!r.newton) r.newton.reset(new NewtonMatrix);
+  NewtonMatrix& nm = *r.newton;
+  std::vector<double> V0(n), k[kStages];
   if (firstOrder)
     toAngularVelocity(r.layout, r.Y, V0);
   else
     V0 = r.Y;
   r.w.contacts.clear();
   r.w.contact = false;
-  bool ok = rate(r, t, V0, f0, RateSide::Forward, firstOrder);
-  // M = I - g h J, J by forward differences.
-  Mat M(static_cast<int>(n), static_cast<int>(n), 0.0);
-  for (size_t j = 0; ok && j < n; ++j) {
-    const double dv = 1e-7 * std::max(1.0, std::fabs(V0[j]));
-    Vj = V0;
-    Vj[j] += dv;
-    ok = rate(r, t, Vj, fj, RateSide::Forward, firstOrder);
-    for (size_t i = 0; ok && i < n; ++i)
-      M[static_cast<int>(i)][static_cast<int>(j)] = -g * hs * (fj[i] - f0[i]) / dv;
-  }
-  for (size_t i = 0; i < n; ++i) M[static_cast<int>(i)][static_cast<int>(i)] += 1.0;
-  JAMA::LU<double> lu(M);
-  ok = ok && lu.isNonsingular();
-  std::vector<double> k1 = f0, k2(n), base(n);
-  ok = ok && solveStage(r, t + g * hs, V0, g * hs, lu, k1, RateSide::Central, firstOrder);
-  if (ok) {
-    for (size_t i = 0; i < n; ++i) base[i] = V0[i] + (1.0 - g) * hs * k1[i];
-    k2 = k1;
-    ok = solveStage(r, tEnd, base, g * hs, lu, k2, RateSide::Backward, firstOrder);
-  }
-  if (!ok) {
-    r.stop("The implicit step from t=" + shortNumber(t) +
+  r.w.friction = FrictionBound{};
+  const auto formAtStart = [&]() {
+    std::vector<double> f0(n);
+    if (!rate(r, r.t, V0, f0, RateSide::Forward, firstOrder)) return false;
+    nm.guess = f0;
+    return formJacobian(r, nm, V0, f0, firstOrder);
+  };
+  auto stopNotSettled = [&]() {
+    r.stop("The implicit step from t=" + shortNumber(r.t) +
            " could not be solved (Newton's iterations did not settle)");
     return false;
+  };
+  if (!nm.formed || nm.refresh || nm.guess.size() != n) {
+    if (!formAtStart()) return stopNotSettled();
+  } else {
+    nm.current = false;
   }
-  std::vector<double> Vn(n);
-  for (size_t i = 0; i < n; ++i) Vn[i] = base[i] + g * hs * k2[i];
+  double slowest = 0.0;
+  Outcome o = solveStages(r, nm, hs, tEnd, V0, k, firstOrder, tol, slowest);
+  if (o != Outcome::Solved && !nm.current) {
+    // A J from an earlier state may be what held the iterations back.
+    if (!formAtStart()) return stopNotSettled();
+    slowest = 0.0;
+    o = solveStages(r, nm, hs, tEnd, V0, k, firstOrder, tol, slowest);
+  }
+  // Stiffly accurate: the new vector is the last stage's state.
+  std::vector<double> Vn(n), e(n);
+  double err = std::numeric_limits<double>::infinity();
+  if (o == Outcome::Solved) {
+    for (size_t i = 0; i < n; ++i) {
+      double sum = 0.0, diff = 0.0;
+      for (int j = 0; j < kStages; ++j) sum += kA[kStages - 1][j] * k[j][i], diff += kD[j] * k[j][i];
+      Vn[i] = V0[i] + hs * sum;
+      e[i] = hs * diff;
+    }
+    if (solveInPlace(nm, e)) {
+      double sum = 0.0;
+      for (size_t i = 0; i < n; ++i) {
+        const double q = e[i] / (tol * (1.0 + std::max(std::fabs(V0[i]), std::fabs(Vn[i]))));
+        sum += q * q;
+      }
+      err = std::sqrt(sum / static_cast<double>(n));
+    }
+  }
+  // The next step: 0.9 E^(-1/3) of this one, no less than a fifth, no more
+  // than five times; kept when it would grow by less than a fifth, so that
+  // M is not factored anew for little gain.
+  const double grow = err > 0.0 ? 0.9 * std::pow(err, -0.25) : 5.0;
+  if (!(err <= 1.0)) {
+    const double shorter = hs * (o == Outcome::Solved ? std::clamp(grow, 0.2, 0.9) : 0.25);
+    if (shorter < kShortestStep * r.D) return stopNotSettled();
+    r.step = onLadder(shorter, r.D);
+    retry = true;
+    return false;
+  }
+  if (grow >= 1.2) r.step = std::max(r.step, std::min(5.0, grow) * hs);
+  else if (grow < 1.0) r.step = std::max(0.2, grow) * hs;
+  r.step = onLadder(r.step, r.D);
+  nm.refresh = slowest > kSlowContraction;
+  nm.guess = k[kStages - 1];
   if (firstOrder)
     toEulerRates(r.layout, Vn, r.Ynew);
   else

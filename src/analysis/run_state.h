@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,13 @@
 #include "model/state_layout.h"
 
 namespace orv {
+
+// The implicit method's Newton matrix, kept from step to step
+// (implicit_step.cpp).
+struct NewtonMatrix;
+struct NewtonMatrixDeleter {
+  void operator()(NewtonMatrix* p) const;
+};
 
 struct Run {
   Run(const Model& model, const Settings& settings, Histories& hist, std::string& msg,
@@ -56,6 +64,7 @@ struct Run {
   // that follows (haveK1), with the contact it found.
   bool haveK1 = false;
   bool k1Contact = false;
+  std::unique_ptr<NewtonMatrix, NewtonMatrixDeleter> newton;  // INTEGRATOR implicit
 
   // What the step-size rule and the stop rules judge against.
   double hc = 0.0;      // the step with contact
@@ -107,10 +116,13 @@ bool rungeKuttaStep(Run& r, double hs, double tEnd);
 
 // ---- implicit_step.cpp ---------------------------------------------------------
 
-// One step of the two-stage, L-stable singly diagonally implicit Runge-Kutta
-// method from (r.t, r.Y) into r.Ynew, as rungeKuttaStep: for stiff models,
-// where the explicit step would have to be short.
-bool implicitStep(Run& r, double hs, double tEnd);
+// One step of the three-stage, L-stable singly diagonally implicit
+// Runge-Kutta method from (r.t, r.Y) into r.Ynew, as rungeKuttaStep: for
+// stiff models, where the explicit step would have to be short. Its error
+// sets r.step. False with `retry` when the step is to be tried again at the
+// shorter r.step (an error beyond the tolerance, iterations that did not
+// settle); false without it when the run stopped.
+bool implicitStep(Run& r, double hs, double tEnd, bool& retry);
 
 // ---- step_size.cpp -------------------------------------------------------------
 

@@ -3,6 +3,8 @@
 // it doubles while the energy changes by at most 1e-4 of its scale, and
 // falls back to the contact step hc otherwise, retrying the step when it
 // was longer. Friction near rest bounds the step with contact as well.
+// (The implicit method sets its steps by its error, implicit_step.cpp; only
+// the run-time rules here judge them.)
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -123,6 +125,11 @@ Attempt judgeStep(Run& r, double hs, double tEnd) {
              shortNumber(scale) + " J) in the step from t=" + shortNumber(r.t));
       return Attempt::Stopped;
     }
+  }
+  // The implicit method's own error has chosen its next step.
+  if (r.s.integrator == Integrator::Implicit) {
+    r.ratio = 0.0;
+    return takeStep(r, hs, tEnd, E1);
   }
   bool retry = false;
   const bool accepted = chooseStep(r, hs, E0, E1, retry);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -122,18 +123,6 @@ class SettingPairs {
     }
   }
 
- private:
-  void endsBefore(const char* what) {
-    cprintf("  setting.txt ends before %s; the default is kept\n", what);
-    if (endSaid_) return;  // once: every setting after it is missing too
-    endSaid_ = true;
-    report(Severity::Warning,
-           std::string("the file ends before ") + what + "; the defaults are kept from here on",
-           path_, r_.pos().line);
-    cprintf("%s\n", placeLine(path_, r_.pos(),
-                              std::string("the file ends; expected ") + what + " and its value")
-                        .c_str());
-  }
   void notA(const char* what, const std::string& tok, const char* kind) {
     cprintf("  setting.txt: %s \"%s\" is not a%s %s; the default is kept\n", what, tok.c_str(),
             kind[0] == 'i' ? "n" : "", kind);
@@ -146,6 +135,19 @@ class SettingPairs {
                       shownToken(tok) + " is not a" + (kind[0] == 'i' ? "n " : " ") + kind +
                           "; expected " + what + " as a" + (kind[0] == 'i' ? "n " : " ") + kind)
                 .c_str());
+  }
+
+ private:
+  void endsBefore(const char* what) {
+    cprintf("  setting.txt ends before %s; the default is kept\n", what);
+    if (endSaid_) return;  // once: every setting after it is missing too
+    endSaid_ = true;
+    report(Severity::Warning,
+           std::string("the file ends before ") + what + "; the defaults are kept from here on",
+           path_, r_.pos().line);
+    cprintf("%s\n", placeLine(path_, r_.pos(),
+                              std::string("the file ends; expected ") + what + " and its value")
+                        .c_str());
   }
 
   TokenReader& r_;
@@ -239,6 +241,13 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
         s.integrator = Integrator::Implicit;
       else
         in.notOneOf("INTEGRATOR", w, "runge_kutta4 or implicit");
+    } else if (label == "implicit_tolerance") {
+      if (!in.value("implicit_tolerance", w)) break;
+      double v;
+      if (parseDouble(w, v) && v > 0.0 && std::isfinite(v))
+        s.implicit_tolerance = v;
+      else
+        in.notA("implicit_tolerance", w, "positive number");
     } else if (label == "stiction_speed") {
       in.numberValue("stiction_speed", s.stiction_speed);
     } else if (label == "static_friction_ratio") {
@@ -252,7 +261,7 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
       s.constraint_projection = w == "on" ? 1 : 0;
     } else {
       in.unknown(label,
-                 "ROTATION_INTEGRATION, INTEGRATOR, stiction_speed, static_friction_ratio, "
+                 "ROTATION_INTEGRATION, INTEGRATOR, implicit_tolerance, stiction_speed, static_friction_ratio, "
                  "sliding_speed, stick_stiffness, constraint_projection");
     }
   }

@@ -1,5 +1,8 @@
 #include "math/linalg.h"
 
+#include <cmath>
+#include <utility>
+
 namespace orv {
 
 Mat zeros(int m, int n) { return Mat(m < 0 ? 0 : m, n < 0 ? 0 : n, 0.0); }
@@ -52,6 +55,48 @@ Vec transposeTimes(const Mat& A, const Vec& x) {
     for (int j = 0; j < n; ++j) r[j] += row[j] * xi;
   }
   return r;
+}
+
+bool DenseLU::factor(int n, std::vector<double> a) {
+  n_ = n;
+  lu_ = std::move(a);
+  piv_.resize(static_cast<size_t>(n));
+  for (int k = 0; k < n; ++k) {
+    int p = k;
+    double big = std::fabs(lu_[static_cast<size_t>(k) * n + k]);
+    for (int i = k + 1; i < n; ++i) {
+      const double v = std::fabs(lu_[static_cast<size_t>(i) * n + k]);
+      if (v > big) big = v, p = i;
+    }
+    piv_[static_cast<size_t>(k)] = p;
+    if (!(big > 0.0) || !std::isfinite(big)) return false;
+    double* rk = &lu_[static_cast<size_t>(k) * n];
+    if (p != k) std::swap_ranges(rk, rk + n, &lu_[static_cast<size_t>(p) * n]);
+    for (int i = k + 1; i < n; ++i) {
+      double* ri = &lu_[static_cast<size_t>(i) * n];
+      const double l = ri[k] /= rk[k];
+      if (l == 0.0) continue;  // Newton matrices are mostly zeros
+      for (int j = k + 1; j < n; ++j) ri[j] -= l * rk[j];
+    }
+  }
+  return true;
+}
+
+void DenseLU::solve(double* x) const {
+  const int n = n_;
+  for (int k = 0; k < n; ++k) std::swap(x[k], x[piv_[static_cast<size_t>(k)]]);
+  for (int i = 1; i < n; ++i) {
+    const double* ri = &lu_[static_cast<size_t>(i) * n];
+    double s = x[i];
+    for (int j = 0; j < i; ++j) s -= ri[j] * x[j];
+    x[i] = s;
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    const double* ri = &lu_[static_cast<size_t>(i) * n];
+    double s = x[i];
+    for (int j = i + 1; j < n; ++j) s -= ri[j] * x[j];
+    x[i] = s / ri[i];
+  }
 }
 
 }  // namespace orv

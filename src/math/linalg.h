@@ -5,6 +5,8 @@
 
 #include <tnt/tnt.h>
 
+#include <vector>
+
 namespace orv {
 
 using Vec = TNT::Array1D<double>;
@@ -21,5 +23,23 @@ Vec operator*(const Mat& A, const Vec& x);
 Mat transpose(const Mat& A);
 // A^T x (length = columns of A; empty when rows of A != length of x).
 Vec transposeTimes(const Mat& A, const Vec& x);
+
+// LU factors with partial pivoting of a square matrix kept by rows in one
+// block, for solving many right-hand sides with one matrix (the implicit
+// step's Newton iterations): P A = L U, then L y = P b, U x = y.
+class DenseLU {
+ public:
+  // Factors the n x n matrix a (row i at a[i n]); false when a pivot is 0
+  // or not finite.
+  bool factor(int n, std::vector<double> a);
+  // x := A^-1 x, x of length n.
+  void solve(double* x) const;
+  int size() const { return n_; }
+
+ private:
+  int n_ = 0;
+  std::vector<double> lu_;
+  std::vector<int> piv_;
+};
 
 }  // namespace orv

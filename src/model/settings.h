@@ -20,8 +20,9 @@ struct Color {
 enum class RotationIntegration { FirstOrder, SecondOrder };
 
 // The integration method of a run. RungeKutta4: the classical explicit
-// method. Implicit: a two-stage L-stable implicit one (implicit_step.cpp), for
-// springs and dampers too stiff for the explicit step.
+// method. Implicit: a three-stage L-stable implicit one whose steps follow
+// its error (implicit_step.cpp), for springs and dampers too stiff for the
+// explicit step.
 enum class Integrator { RungeKutta4, Implicit };
 
 struct Settings {
@@ -45,6 +46,9 @@ struct Settings {
   double static_friction_ratio = 1.0;
   double sliding_speed = 2e-3;
   Integrator integrator = Integrator::RungeKutta4;
+  // The implicit method's error per step, relative to 1 + |value| of each
+  // state variable.
+  double implicit_tolerance = 1e-6;
   // Through singular positions: the multipliers by damped least squares when
   // S loses rank, and every step's positions and velocities projected back
   // onto the constraints (dynamics/projection.cpp). 0 keeps the plain solve,

@@ -64,10 +64,11 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
   // rotation to first order with RK4 under the regularised friction law.
   Loaded second(settingText("PT", "MAX", "point", "On") +
                     "INTEGRATOR implicit\nstiction_speed 0\nROTATION_INTEGRATION second_order\n"
-                    "stick_stiffness 0\n",
+                    "stick_stiffness 0\nimplicit_tolerance 1e-8\n",
                 "red 1 0 0 blue 0 0 1 END");
   EXPECT_TRUE(second.s.rotation == RotationIntegration::SecondOrder &&
-              second.s.integrator == Integrator::Implicit && second.s.stiction_speed == 0.0);
+              second.s.integrator == Integrator::Implicit && second.s.stiction_speed == 0.0 &&
+              second.s.implicit_tolerance == 1e-8);
   EXPECT_EQ(second.console, r.console.substr(0, r.console.find("stiction")) +
                                 r.console.substr(r.console.find("COLOR")));
   EXPECT_TRUE(r.s.rotation == RotationIntegration::FirstOrder &&
@@ -76,11 +77,13 @@ TEST(Settings, ReadsEveryValueWithItsEcho) {
   // sign law without anchors echoes as before they existed.
   Loaded f(settingText("PT", "1", "point", "on") +
                "static_friction_ratio 1.5 rotation first_order sliding_speed 3e-3 "
-               "stick_stiffness 0 stiction_speed 0",
+               "stick_stiffness 0 stiction_speed 0 implicit_tolerance -1",
            "END");
   EXPECT_TRUE(f.s.stiction_speed == 0.0 && f.s.static_friction_ratio == 1.5 &&
               f.s.sliding_speed == 3e-3 && f.s.stick_stiffness == 0.0 &&
               orvtest::has(f.console, "unknown setting \"rotation\"") &&
+              f.s.implicit_tolerance == 1e-6 &&
+              orvtest::has(f.console, "'-1' is not a positive number; expected implicit_tol") &&
               f.console.find("stiction_speed:") == std::string::npos &&
               f.console.find("stick_stiffness:") == std::string::npos);
   // The projection, on without the pair; never echoed.
