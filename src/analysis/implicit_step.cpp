@@ -27,16 +27,31 @@
 
 namespace orv {
 
+// M = I - g h J, solved by blocks. The rates of the positions and Euler
+// parameters (K, 7 per body) are the velocities and angular velocities (D,
+// 7 per body) of the same body, so M's K rows have nonzero entries only in
+// that body's 7 x 7 blocks B_b (of K) and C_b (of D):
+//   | B  C | |x_K|   |b_K|      x_D = S^-1 (b_D - E B^-1 b_K),  S = F - E B^-1 C,
+//   | E  F | |x_D| = |b_D|,     x_K = B^-1 b_K - B^-1 C x_D,
+// with B and C block diagonal: S is half of M's size, an eighth of its
+// factoring and a half of its solving. A J whose K rows reach other bodies
+// (none the equations of motion give) is factored whole.
 struct NewtonMatrix {
   std::vector<double> J;  // df/dV by rows, from the start of an earlier step or this one
   bool formed = false;    // J exists
   bool current = false;   // J was formed at this step's start
   bool refresh = false;   // the last step's iterations settled slowly: form J anew
-  double gh = 0.0;        // the g h that lu was factored for
-  DenseLU lu;
+  double gh = 0.0;        // the g h that M was factored for
   std::vector<double> guess;  // the last stage's rate: the next step's first guess
-};
 
+  bool blocks = false;       // solved by blocks (else `whole`)
+  DenseLU whole;             // M
+  std::vector<int> K, D;     // state indices, 7 per body in body order
+  std::vector<DenseLU> B;    // B_b
+  std::vector<double> P;     // B_b^-1 C_b, 49 per body, by rows
+  std::vector<double> E;     // by rows, |D| x |K|
+  DenseLU S;
+};
 void NewtonMatrixDeleter::operator()(NewtonMatrix* p) const { delete p; }
 
 namespace {
@@ -114,18 +129,97 @@ bool formJacobian(Run& r, NewtonMatrix& nm, const std::vector<double>& V0,
   return true;
 }
 
-// M = I - g h J, factored.
-bool factor(NewtonMatrix& nm, double gh, size_t n) {
-  std::vector<double> M(n * n);
-  for (size_t i = 0; i < n * n; ++i) M[i] = -gh * nm.J[i];
-  for (size_t i = 0; i < n; ++i) M[i * n + i] += 1.0;
+// The K and D indices of every body, and whether J's K rows stay within
+// their body's blocks.
+bool splitByBodies(const StateLayout& L, NewtonMatrix& nm) {
+  nm.K.clear(), nm.D.clear();
+  for (int b = 0; b < L.nb; ++b) {
+    for (int a = 0; a < 3; ++a) nm.K.push_back(L.r(b) + a);
+    for (int a = 0; a < 4; ++a) nm.K.push_back(L.p(b) + a);
+    for (int a = 0; a < 3; ++a) nm.D.push_back(L.v(b) + a);
+    for (int a = 0; a < 4; ++a) nm.D.push_back(L.pd(b) + a);
+  }
+  const size_t n = L.size();
+  std::vector<char> own(n);
+  for (int b = 0; b < L.nb; ++b) {
+    std::fill(own.begin(), own.end(), 0);
+    for (int a = 0; a < 7; ++a) own[nm.K[7 * b + a]] = own[nm.D[7 * b + a]] = 1;
+    for (int a = 0; a < 7; ++a) {
+      const double* row = &nm.J[static_cast<size_t>(nm.K[7 * b + a]) * n];
+      for (size_t j = 0; j < n; ++j)
+        if (!own[j] && row[j] != 0.0) return false;
+    }
+  }
+  return true;
+}
+
+// M = I - g h J, factored (by blocks when it can be).
+bool factor(const StateLayout& L, NewtonMatrix& nm, double gh) {
+  const size_t n = L.size();
   nm.gh = gh;
-  return nm.lu.factor(static_cast<int>(n), std::move(M));
+  const auto M = [&](int i, int j) { return (i == j ? 1.0 : 0.0) - gh * nm.J[static_cast<size_t>(i) * n + j]; };
+  nm.blocks = splitByBodies(L, nm);
+  if (!nm.blocks) {
+    std::vector<double> A(n * n);
+    for (size_t i = 0; i < n; ++i)
+      for (size_t j = 0; j < n; ++j) A[i * n + j] = M(static_cast<int>(i), static_cast<int>(j));
+    return nm.whole.factor(static_cast<int>(n), std::move(A));
+  }
+  const int nb = L.nb, m = 7 * nb;
+  nm.B.assign(static_cast<size_t>(nb), DenseLU());
+  nm.P.assign(49 * static_cast<size_t>(nb), 0.0);
+  for (int b = 0; b < nb; ++b) {
+    std::vector<double> Bb(49);
+    for (int a = 0; a < 7; ++a)
+      for (int c = 0; c < 7; ++c) Bb[7 * a + c] = M(nm.K[7 * b + a], nm.K[7 * b + c]);
+    if (!nm.B[b].factor(7, std::move(Bb))) return false;
+    double col[7];
+    for (int c = 0; c < 7; ++c) {
+      for (int a = 0; a < 7; ++a) col[a] = M(nm.K[7 * b + a], nm.D[7 * b + c]);
+      nm.B[b].solve(col);
+      for (int a = 0; a < 7; ++a) nm.P[49 * b + 7 * a + c] = col[a];
+    }
+  }
+  nm.E.resize(static_cast<size_t>(m) * m);
+  std::vector<double> S(static_cast<size_t>(m) * m);
+  for (int i = 0; i < m; ++i) {
+    double* e = &nm.E[static_cast<size_t>(i) * m];
+    double* srow = &S[static_cast<size_t>(i) * m];
+    for (int j = 0; j < m; ++j) e[j] = M(nm.D[i], nm.K[j]), srow[j] = M(nm.D[i], nm.D[j]);
+    for (int b = 0; b < nb; ++b)
+      for (int a = 0; a < 7; ++a) {
+        const double eba = e[7 * b + a];
+        if (eba == 0.0) continue;
+        for (int c = 0; c < 7; ++c) srow[7 * b + c] -= eba * nm.P[49 * b + 7 * a + c];
+      }
+  }
+  return nm.S.factor(m, std::move(S));
 }
 
 // x = M^-1 x.
 bool solveInPlace(const NewtonMatrix& nm, std::vector<double>& x) {
-  nm.lu.solve(x.data());
+  if (!nm.blocks) {
+    nm.whole.solve(x.data());
+  } else {
+    const size_t m = nm.K.size();
+    std::vector<double> y(m), xd(m);
+    for (size_t i = 0; i < m; ++i) y[i] = x[nm.K[i]];
+    for (size_t b = 0; b < nm.B.size(); ++b) nm.B[b].solve(&y[7 * b]);
+    for (size_t i = 0; i < m; ++i) {
+      const double* e = &nm.E[i * m];
+      double sum = x[nm.D[i]];
+      for (size_t j = 0; j < m; ++j) sum -= e[j] * y[j];
+      xd[i] = sum;
+    }
+    nm.S.solve(xd.data());
+    for (size_t b = 0; b < nm.B.size(); ++b)
+      for (int a = 0; a < 7; ++a) {
+        double v = y[7 * b + a];
+        for (int c = 0; c < 7; ++c) v -= nm.P[49 * b + 7 * a + c] * xd[7 * b + c];
+        x[nm.K[7 * b + a]] = v;
+      }
+    for (size_t i = 0; i < m; ++i) x[nm.D[i]] = xd[i];
+  }
   for (double v : x)
     if (!std::isfinite(v)) return false;
   return true;
@@ -178,7 +272,7 @@ Outcome solveStages(Run& r, NewtonMatrix& nm, double hs, double tEnd,
   const size_t n = V0.size();
   std::vector<double> base(n);
   const double gh = kG * hs;
-  if (nm.gh != gh && !factor(nm, gh, n)) return Outcome::NotSettled;
+  if (nm.gh != gh && !factor(r.layout, nm, gh)) return Outcome::NotSettled;
   for (int s = 0; s < kStages; ++s) {
     for (size_t i = 0; i < n; ++i) {
       double sum = 0.0;
