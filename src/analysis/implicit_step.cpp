@@ -305,19 +305,24 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
   r.w.contacts.clear();
   r.w.contact = false;
   r.w.friction = FrictionBound{};
-  const auto formAtStart = [&]() {
-    std::vector<double> f0(n);
-    if (!rate(r, r.t, V0, f0, RateSide::Forward, firstOrder)) return false;
-    nm.guess = f0;
-    return formJacobian(r, nm, V0, f0, firstOrder);
-  };
   auto stopNotSettled = [&]() {
     r.stop("The implicit step from t=" + shortNumber(r.t) +
            " could not be solved (Newton's iterations did not settle)");
     return false;
   };
+  // A state whose own equations cannot be solved fails the run as an
+  // explicit step's would; a column of J that cannot be is the step's.
+  const auto formAtStart = [&]() {
+    std::vector<double> f0(n);
+    if (!rate(r, r.t, V0, f0, RateSide::Forward, firstOrder)) {
+      r.fail(r.t);
+      return false;
+    }
+    nm.guess = f0;
+    return formJacobian(r, nm, V0, f0, firstOrder) || stopNotSettled();
+  };
   if (!nm.formed || nm.refresh || nm.guess.size() != n) {
-    if (!formAtStart()) return stopNotSettled();
+    if (!formAtStart()) return false;
   } else {
     nm.current = false;
   }
@@ -325,7 +330,7 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
   Outcome o = solveStages(r, nm, hs, tEnd, V0, k, firstOrder, tol, slowest);
   if (o != Outcome::Solved && !nm.current) {
     // A J from an earlier state may be what held the iterations back.
-    if (!formAtStart()) return stopNotSettled();
+    if (!formAtStart()) return false;
     slowest = 0.0;
     o = solveStages(r, nm, hs, tEnd, V0, k, firstOrder, tol, slowest);
   }
