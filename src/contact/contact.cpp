@@ -877,9 +877,63 @@ void anchorOffset(double* off, const double* P, const BodyMotion& b, const doubl
   vec3Sub(off, P, X);
 }
 
+// Puts the kept detection into w.pair when it was found with every body
+// where it stands at state Y (the same positions and rotation matrices, bit
+// for bit), for the same model and settings; false otherwise. Which nodes
+// and edges touch, where and how deep, depends on the placement alone; the
+// point contacts' forces also on the velocities, so they are made again from
+// the kept point, normal and depth with the bodies' motions at Y, as the
+// search would have made them.
+bool takeKept(const Model& m, const Settings& s, const double* Y, Work& w, const KeptDetection* kept) {
+  if (!kept || kept->model != &m || kept->settings != &s ||
+      kept->pair.size() != static_cast<size_t>(m.contact_num()))
+    return false;
+  placeBodies(m, Y, w);
+  if (kept->body.size() != w.body.size()) return false;
+  for (size_t b = 0; b < w.body.size(); ++b)
+    if (std::memcmp(kept->body[b].pos, w.body[b].pos, sizeof w.body[b].pos) != 0 ||
+        std::memcmp(kept->body[b].A, w.body[b].A, sizeof w.body[b].A) != 0)
+      return false;
+  w.pair.resize(kept->pair.size());
+  for (size_t c = 0; c < kept->pair.size(); ++c) {
+    const KeptDetection::Pair& k = kept->pair[c];
+    PairOut& o = w.pair[c];
+    o.ok = k.ok;
+    std::copy(k.calls, k.calls + 4, o.calls);
+    o.items.assign(k.items.begin(), k.items.end());
+    const Contact& ct = m.contacts[c];
+    const ContactParams p = paramsOf(ct, s);
+    size_t q = 0;
+    for (int call = 0; call < 2; ++call) {
+      const BodyMotion& pen = w.body[call == 0 ? ct.i_body : ct.j_body];
+      const BodyMotion& struck = w.body[call == 0 ? ct.j_body : ct.i_body];
+      for (int n = 0; n < o.calls[call]; ++n, ++q) {
+        ContactItem& it = o.items[q];
+        const double P[3] = {it.pos[0], it.pos[1], it.pos[2]};
+        const double nrm[3] = {it.normal[0], it.normal[1], it.normal[2]};
+        pointContactItem(it, it.node, P, nrm, it.depth, pen, struck, p);
+      }
+    }
+  }
+  return true;
+}
+
+void keepDetection(const Model& m, const Settings& s, const Work& w, KeptDetection& keep) {
+  keep.model = &m, keep.settings = &s;
+  keep.body.assign(w.body.begin(), w.body.end());
+  keep.pair.resize(static_cast<size_t>(m.contact_num()));
+  for (size_t c = 0; c < keep.pair.size(); ++c) {
+    KeptDetection::Pair& k = keep.pair[c];
+    const PairOut& o = w.pair[c];
+    k.ok = o.ok;
+    std::copy(o.calls, o.calls + 4, k.calls);
+    k.items.assign(o.items.begin(), o.items.end());
+  }
+}
+
 bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records, bool placeAll, FrictionBound* friction,
-                  const std::vector<StickAnchor>* anchors) {
+                  const std::vector<StickAnchor>* anchors, const KeptDetection* kept) {
   const int nc = m.contact_num();
   if (friction) *friction = FrictionBound{};
   if (nc == 0) return false;
@@ -887,7 +941,7 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
   Work& w = t_work;
   if (!(s.stick_stiffness > 0.0)) anchors = nullptr;
 
-  detectAll(m, s, Y, w, nt, placeAll);
+  if (placeAll || !takeKept(m, s, Y, w, kept)) detectAll(m, s, Y, w, nt, placeAll);
   // Forces, torques and records on the calling thread, pair by pair and item
   // by item in the order found: the sums and the record order are then the
   // same whatever the thread count and mode.
@@ -945,12 +999,14 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
 }  // namespace
 
 void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
-                      std::vector<StickAnchor>& anchors) {
+                      std::vector<StickAnchor>& anchors, KeptDetection* keep) {
   std::vector<StickAnchor> next;
+  if (keep) keep->clear();
   if (m.contact_num() > 0 && s.stick_stiffness > 0.0) {
     const int nt = std::max(1, s.N_THREADS);
     Work& w = t_work;
     detectAll(m, s, Y, w, nt, false);
+    if (keep) keepDetection(m, s, w, *keep);
     for (int c = 0; c < m.contact_num(); ++c) {
       const PairOut& o = w.pair[c];
       if (!o.ok) continue;
@@ -988,18 +1044,18 @@ void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
 
 bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
                           int row, std::vector<ContactRecord>& records, FrictionBound& friction,
-                          const std::vector<StickAnchor>* anchors) {
-  return contactLoads(m, s, Y, F, N, row, records, false, &friction, anchors);
+                          const std::vector<StickAnchor>* anchors, const KeptDetection* kept) {
+  return contactLoads(m, s, Y, F, N, row, records, false, &friction, anchors, kept);
 }
 
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, false, nullptr, nullptr);
+  return contactLoads(m, s, Y, F, N, row, records, false, nullptr, nullptr, nullptr);
 }
 
 bool applyContactPlacingAll(const Model& m, const Settings& s, const double* Y, double* F,
                             double* N, int row, std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, true, nullptr, nullptr);
+  return contactLoads(m, s, Y, F, N, row, records, true, nullptr, nullptr, nullptr);
 }
 
 }  // namespace orv

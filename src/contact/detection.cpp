@@ -66,6 +66,7 @@ void pointContactItem(ContactItem& item, int node, const double* P, const double
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k], item.normal[k] = n[k], item.vel[k] = u[k];
   item.node = node;
   item.elastic = el;
+  item.depth = h;
   item.speed = speed;
   item.slope = frictionSlope(p) * el;
 }

@@ -119,8 +119,9 @@ ContactParams contactParams(double k, double c, double d, double myu, double sti
 // One contact: the point (global), the force on the penetrating body, the
 // friction's slope near rest [N s/m] (pointContactItem; 0 without it) and
 // the sliding speed there [m/s]. A point contact also keeps what a stiction
-// anchor needs (contact/stick.h): the node, the normal, the elastic normal
-// force, the relative velocity and the force without its friction.
+// anchor needs (StickAnchor, contact/contact.h): the node, the normal, the elastic normal
+// force, the relative velocity and the force without its friction; and its
+// depth, so that the item can be made again for other velocities.
 struct ContactItem {
   double pos[3];
   double force[3];
@@ -131,6 +132,7 @@ struct ContactItem {
   double elastic = 0.0;
   double vel[3] = {0, 0, 0};
   double push[3] = {0, 0, 0};  // elastic and damping force: force less friction
+  double depth = 0.0;          // h of a point contact
 };
 
 // -1e-10 <= s, t and s, t, s + t <= 1.0000000001. Fails for NaN (degenerate triangles).
