@@ -561,12 +561,14 @@ Frame frameOf(const Model& m, const Work& w, int shape) {
 }
 
 // Node P of I against J: the triangles of J that pass the sphere test, found
-// through J's body-frame tree. The triangles the search reaches are placed
-// into the thread's own room `at`, with the same arithmetic as a full
-// placement: threads share nothing they write.
-void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, ThreadPlaced& at, unsigned epoch,
-                     const Frame& fj, double reachJ, const ContactParams& p, const BodyMotion& bi,
-                     std::vector<int>& cand, NodeOut& out) {
+// among the leaves of J's body-frame tree that the node's region meets
+// (`leaves`). The triangles the search reaches are placed into the thread's
+// own room `at`, with the same arithmetic as a full placement: threads share
+// nothing they write.
+void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, const std::vector<int>& leaves,
+                     ThreadPlaced& at, unsigned epoch, const Frame& fj, double reachJ,
+                     const ContactParams& p, const BodyMotion& bi, std::vector<int>& cand,
+                     NodeOut& out) {
   out.hit = false;
   Bound box;
   for (int k = 0; k < 3; ++k) box.lo[k] = box.hi[k] = P[k];
@@ -581,7 +583,7 @@ void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, ThreadPlaced& 
   v.normal0 = J.initial.normal.data();
   v.turn = fj.b->A;
   cand.clear();
-  J.tree0.spheresMeeting(q, [&](int t) {
+  J.tree0.spheresMeetingIn(leaves, q, [&](int t) {
     if (at.triAt[t] != epoch) {
       at.triAt[t] = epoch;
       placePoint(&at.center[3 * static_cast<size_t>(t)], &J.initial.center[3 * static_cast<size_t>(t)],
@@ -738,7 +740,7 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   if (w.rankOut.size() < ranks) w.rankOut.resize(ranks);
   for (RankOut& r : w.rankOut) r.hits.clear();
   const auto search = [&](int task, int rank) {
-    thread_local std::vector<int> cand;
+    thread_local std::vector<int> cand, leaves;
     LeafTask& lt = w.tasks[task];
     auto& out = w.rankOut[rank].hits;
     const PointCall& k = w.calls[lt.call];
@@ -754,7 +756,10 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       const double wide = 1e-8 * (std::fabs(inJ.lo[a]) + std::fabs(inJ.hi[a]));
       inJ.lo[a] -= wide, inJ.hi[a] += wide;
     }
-    if (!J.tree0.anySphereMeets(inJ)) return;
+    // Every node's box in J's frame lies inside inJ: its search looks only
+    // at the leaves of J's tree that inJ meets.
+    J.tree0.sphereLeavesMeeting(inJ, leaves);
+    if (leaves.empty()) return;
     const ContactParams p = paramsOf(m.contacts[k.pair], s);
     const double* x0 = I.initial.node.data();
     NodeOut o;
@@ -763,7 +768,8 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (!inBox(&x0[3 * static_cast<size_t>(q)], k.nearI)) continue;
       double P[3];
       placePoint(P, &x0[3 * static_cast<size_t>(q)], k.fi.R0, k.fi.b->pos, k.fi.b->A);
-      nodeInBodyFrame(q, P, J, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi], cand, o);
+      nodeInBodyFrame(q, P, J, leaves, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi], cand,
+                      o);
       if (o.hit) out.emplace_back(lt.call, q, o.item);
     }
   };
