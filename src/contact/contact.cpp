@@ -56,6 +56,11 @@ struct MeshBuf {
   std::vector<double> node, normal, center;  // placed at the current state
   TriangleTree tree;  // kept across evaluations: only its boxes follow the body
   PlacedMesh view;
+  // Where the body stood (R0, pos, A) when node, normal, center and tree were
+  // placed, and whether with edges: a body that has not moved since, bit for
+  // bit (a ground), keeps them.
+  bool placed = false, placedEdges = false;
+  double placedAt[15] = {};
   // Point contact searches in the body's own frame (initial coordinates): the
   // tree is built with the mesh and never refitted, and only the nodes and
   // triangles a search reaches are placed, by each thread into its own room.
@@ -193,6 +198,7 @@ bool meshUsable(const Shape& sh, MeshBuf& mb) {
   std::memcpy(mb.fromA, sh.mesh_A, sizeof mb.fromA);
   std::memcpy(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos);
   mb.fromSign = sh.normal_sign;
+  mb.placed = false;
   placeStl(sh, mb.initial);
   const StlMesh& mesh = *sh.mesh;
   const unsigned limit = static_cast<unsigned>(mesh.node_num());
@@ -264,9 +270,15 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   double* x = mb.node.data();
   double* n = mb.normal.data();
   double* c = mb.center.data();
-  forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
-    placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
-  });
+  double at[15];
+  std::copy(R0, R0 + 3, at), std::copy(b.pos, b.pos + 3, at + 3), std::copy(b.A, b.A + 9, at + 6);
+  const bool moved = !mb.placed || mb.placedEdges != edges ||
+                     std::memcmp(at, mb.placedAt, sizeof at) != 0;
+  mb.placed = false;
+  if (moved)
+    forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
+      placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+    });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
   mb.view.tri = sh.mesh->tri.data();
@@ -277,10 +289,15 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   mb.view.turn = b.A;
   mb.view.firstEdges = mb.firstEdges.data();
   mb.view.normal = edges ? n : nullptr;
+  TriangleTree& tree = mb.tree;
+  if (!moved) {
+    useTree(mb.view, tree);
+    mb.placed = true;
+    return;
+  }
   if (edges)
     forBlocks(ntri, blocksOf(nt, ntri), nt,
               [&](int lo, int hi, int) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
-  TriangleTree& tree = mb.tree;
   if (tree.triangles() == ntri) {
     tree.beginSpheres();
     forBlocks(tree.leafCount(), blocksOf(nt, ntri), nt, [&](int lo, int hi, int) {
@@ -301,6 +318,8 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
     tree.endCorners();
   }
   useTree(mb.view, tree);
+  mb.placed = true, mb.placedEdges = edges;
+  std::copy(at, at + 15, mb.placedAt);
 }
 
 // Point contact of I's nodes in J's triangles. With more than one thread the
