@@ -319,7 +319,8 @@ double fastest(const std::function<void()>& f, int reps, int evals) {
   return best;
 }
 
-// Point contact of one scene, timed side by side in one run, rounds
+// Contact of one scene (point contact; with `algorithm` 1 point and edge
+// contact, which places the meshes whole), timed side by side in one run, rounds
 // interleaved: the whole-placement path (applyContactPlacingAll, as before
 // the body-frame search) and applyContact on 1 and 2 threads, then the same
 // while a child process spins on one core. Counters, all ratios of fastest

@@ -251,7 +251,8 @@ void forBlocks(int count, int blocks, int nt, const Fn& fn) {
 // boxes only when edges are searched). The grouping is built on first use and
 // again when the boxes show that the shape now holds another mesh: it never
 // affects results, only time. Every point goes through placePoint, so a
-// point comes out as if placed on its own.
+// point comes out as if placed on its own. A body that has not moved since
+// the last placement, bit for bit, keeps it.
 void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   const Shape& sh = m.shapes[shape];
   MeshBuf& mb = w.mesh[shape];
