@@ -122,6 +122,7 @@ struct alignas(64) RankOut {
 struct Work {
   std::vector<MeshBuf> mesh;     // per shape
   std::vector<int> used;         // shapes to place in this evaluation
+  std::vector<int> fresh;        // shapes whose meshes are derived in this evaluation
   std::vector<int> active;       // contacts whose meshes are close enough to touch
   std::vector<BodyMotion> body;  // per body
   std::vector<PairOut> pair;     // per contact
@@ -189,11 +190,15 @@ void groupNodes(const double* x, int nn, MeshBuf& mb) {
 // its triangles name existing nodes, so the loops below never read out of
 // bounds. Derives the mesh in the initial configuration when the shape holds
 // another mesh or placement than last time.
+bool derivedAlready(const Shape& sh, const MeshBuf& mb) {
+  return mb.from == sh.mesh && std::memcmp(mb.fromA, sh.mesh_A, sizeof mb.fromA) == 0 &&
+         std::memcmp(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos) == 0 &&
+         mb.fromSign == sh.normal_sign;
+}
+
 bool meshUsable(const Shape& sh, MeshBuf& mb) {
   if (!sh.mesh) return false;
-  if (mb.from == sh.mesh && std::memcmp(mb.fromA, sh.mesh_A, sizeof mb.fromA) == 0 &&
-      std::memcmp(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos) == 0 && mb.fromSign == sh.normal_sign)
-    return mb.usable;
+  if (derivedAlready(sh, mb)) return mb.usable;
   mb.from = sh.mesh;
   std::memcpy(mb.fromA, sh.mesh_A, sizeof mb.fromA);
   std::memcpy(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos);
@@ -418,15 +423,29 @@ void placeBodies(const Model& m, const double* Y, Work& w) {
 
 // Marks the contacts whose shapes, bodies and meshes are all there (the rest
 // compute nothing) and lists their shapes in w.used. Each mesh is checked
-// once, however many pairs use it.
-void findUsablePairs(const Model& m, Work& w) {
+// once, however many pairs use it; meshes new to this scratch (a model's
+// first evaluation) are derived first, side by side, a shape per chunk.
+void findUsablePairs(const Model& m, Work& w, int nt) {
   const int nb = m.body_num(), ns = m.shape_num(), nc = m.contact_num();
   w.mesh.resize(static_cast<size_t>(ns));
   for (MeshBuf& mb : w.mesh) mb.state = 0;
   w.used.clear();
+  const auto named = [&](int shape, int body) {
+    return shape >= 0 && shape < ns && body >= 0 && body < nb && m.shapes[shape].body == body;
+  };
+  w.fresh.clear();
+  for (int c = 0; c < nc && nt > 1; ++c)
+    for (const auto& [shape, body] : {std::make_pair(m.contacts[c].i_shape, m.contacts[c].i_body),
+                                      std::make_pair(m.contacts[c].j_shape, m.contacts[c].j_body)})
+      if (named(shape, body) && m.shapes[shape].mesh && w.mesh[shape].state == 0 &&
+          !derivedAlready(m.shapes[shape], w.mesh[shape]))
+        w.mesh[shape].state = 2, w.fresh.push_back(shape);
+  if (w.fresh.size() > 1)
+    shareWork(nt, static_cast<int>(w.fresh.size()),
+              [&](int k, int) { meshUsable(m.shapes[w.fresh[k]], w.mesh[w.fresh[k]]); });
+  for (const int shape : w.fresh) w.mesh[shape].state = 0;
   auto meshOk = [&](int shape, int body) {
-    if (shape < 0 || shape >= ns || body < 0 || body >= nb || m.shapes[shape].body != body)
-      return false;
+    if (!named(shape, body)) return false;
     MeshBuf& mb = w.mesh[shape];
     if (mb.state == 0) {
       mb.state = meshUsable(m.shapes[shape], mb) ? 1 : -1;
@@ -875,7 +894,7 @@ FrictionBound frictionBound(const Model& m, const Settings& s, Work& w) {
 // Every contact of state Y, into w.pair.
 void detectAll(const Model& m, const Settings& s, const double* Y, Work& w, int nt, bool placeAll) {
   placeBodies(m, Y, w);
-  findUsablePairs(m, w);
+  findUsablePairs(m, w, nt);
   if (s.CONTACT_ALGORITHM == 1 || placeAll || !pointsInBodyFrames(m, s, w, nt)) {
     for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
     detectPairs(m, s, w, nt);
