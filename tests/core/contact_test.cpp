@@ -94,8 +94,7 @@ std::vector<double> flat(const std::vector<ContactRecord>& records) {
 
 // One evaluation; with `anchors`, under them and taking a detection `kept`.
 Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y,
-               const std::vector<StickAnchor>* anchors = nullptr,
-               const KeptDetection* kept = nullptr) {
+               const std::vector<StickAnchor>* anchors = nullptr, const KeptDetection* kept = nullptr) {
   Loads l{std::vector<double>(3 * m.body_num()), std::vector<double>(3 * m.body_num()), {}, 0};
   std::vector<ContactRecord> records;
   FrictionBound f;
@@ -363,7 +362,7 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeMeshAndPoseAndBalanced) {
       // they stand then, whatever their velocities, and nothing else.
       const Settings one = settings(1, 0, algorithm);
       std::vector<double> moving = Y, moved = Y;
-      for (int k : {12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 44, 45, 46, 47}) moving[k] *= 0.5;
+      for (int k = 12; k < 24; ++k) moving[k] *= 0.5;  // the velocities
       moved[4] += 1e-12;
       std::vector<StickAnchor> anchors;
       KeptDetection kept;
