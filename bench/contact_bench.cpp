@@ -381,7 +381,10 @@ void BM_ContactThreadsLargePairEdges(benchmark::State& state) {
   static const LargePair pair;
   threadRatios(state, pair.m, pair.Y, 1);
 }
-BENCHMARK(BM_ContactThreadsLargePairEdges)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContactThreadsLargePairEdges)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // One evaluation with the sphere 0.5 m above the plate (falling free) against
 // one with it resting in the plate, on one thread, interleaved; counter

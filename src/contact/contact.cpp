@@ -278,8 +278,8 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   double* c = mb.center.data();
   double at[15];
   std::copy(R0, R0 + 3, at), std::copy(b.pos, b.pos + 3, at + 3), std::copy(b.A, b.A + 9, at + 6);
-  const bool moved = !mb.placed || mb.placedEdges != edges ||
-                     std::memcmp(at, mb.placedAt, sizeof at) != 0;
+  const bool moved =
+      !mb.placed || mb.placedEdges != edges || std::memcmp(at, mb.placedAt, sizeof at) != 0;
   mb.placed = false;
   if (moved)
     forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
@@ -807,8 +807,8 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (!inBox(&x0[3 * static_cast<size_t>(q)], k.nearI)) continue;
       double P[3];
       placePoint(P, &x0[3 * static_cast<size_t>(q)], k.fi.R0, k.fi.b->pos, k.fi.b->A);
-      nodeInBodyFrame(q, P, J, leaves, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi], cand,
-                      o);
+      nodeInBodyFrame(q, P, J, leaves, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi],
+                      cand, o);
       if (o.hit) out.emplace_back(lt.call, q, o.item);
     }
   };
@@ -929,7 +929,8 @@ void anchorOffset(double* off, const double* P, const BodyMotion& b, const doubl
 // point contacts' forces also on the velocities, so they are made again from
 // the kept point, normal and depth with the bodies' motions at Y, as the
 // search would have made them.
-bool takeKept(const Model& m, const Settings& s, const double* Y, Work& w, const KeptDetection* kept) {
+bool takeKept(const Model& m, const Settings& s, const double* Y, Work& w,
+              const KeptDetection* kept) {
   if (!kept || kept->model != &m || kept->settings != &s ||
       kept->pair.size() != static_cast<size_t>(m.contact_num()))
     return false;

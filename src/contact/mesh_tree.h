@@ -90,10 +90,11 @@ class TriangleTree {
   // down from the root once.
   void sphereLeavesMeeting(const Bound& r, std::vector<int>& leaves) const {
     leaves.clear();
-    walkLeaves([&](const Bound& b) { return meets(b, r); }, sphere_, [&](const Node& n) {
-      leaves.push_back(static_cast<int>(&n - node_.data()));
-      return false;
-    });
+    walkLeaves([&](const Bound& b) { return meets(b, r); }, sphere_,
+               [&](const Node& n) {
+                 leaves.push_back(static_cast<int>(&n - node_.data()));
+                 return false;
+               });
   }
   template <class F>
   void spheresMeetingIn(const std::vector<int>& leaves, const Bound& q, F&& f) const {

@@ -94,7 +94,8 @@ std::vector<double> flat(const std::vector<ContactRecord>& records) {
 
 // One evaluation; with `anchors`, under them and taking a detection `kept`.
 Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y,
-               const std::vector<StickAnchor>* anchors = nullptr, const KeptDetection* kept = nullptr) {
+               const std::vector<StickAnchor>* anchors = nullptr,
+               const KeptDetection* kept = nullptr) {
   Loads l{std::vector<double>(3 * m.body_num()), std::vector<double>(3 * m.body_num()), {}, 0};
   std::vector<ContactRecord> records;
   FrictionBound f;
