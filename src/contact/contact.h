@@ -48,14 +48,17 @@ struct StickAnchor {
 };
 
 // What the detection of one state found, kept so that the evaluations that
-// follow at that same state need not search again: detection reads only where
-// the bodies stand and how they move (not the anchors), the model and the
-// settings. moveStickAnchors keeps the detection of the accepted state; the
-// next step's first evaluation (or the sample's, or a retried step's first)
-// is at that state and takes it. It is taken only while the bodies' motions
-// are those it was found at, bit for bit, and for the same model and
-// settings objects; a run clears it at its start, since its model and
-// settings stay unchanged while it runs.
+// follow at that same place need not search again: which nodes and edges
+// touch, where and how deep, depends only on where the bodies stand (not on
+// their velocities, nor on the anchors), the model and the settings.
+// moveStickAnchors keeps the detection of the accepted state; the next
+// step's first evaluation (or the sample's, or a retried step's first) is at
+// that state and takes it, making the point contacts' forces again for its
+// own velocities (which may differ in their last bits: evaluations read
+// components below 1e-10 as 0). It is taken only while every body stands
+// where it stood then (position and rotation matrix), bit for bit, and for
+// the same model and settings objects; a run clears it at its start, since
+// its model and settings stay unchanged while it runs.
 struct KeptDetection {
   struct Pair {
     bool ok = false;
