@@ -123,6 +123,7 @@ struct Work {
   std::vector<MeshBuf> mesh;     // per shape
   std::vector<int> used;         // shapes to place in this evaluation
   std::vector<int> fresh;        // shapes whose meshes are derived in this evaluation
+  std::vector<int> near;         // nodes of one point search that reach the other mesh
   std::vector<int> active;       // contacts whose meshes are close enough to touch
   std::vector<BodyMotion> body;  // per body
   std::vector<PairOut> pair;     // per contact
@@ -329,9 +330,9 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
 }
 
 // Point contact of I's nodes in J's triangles. With more than one thread the
-// nodes are cut into blocks, each searched into its own list; the lists are
-// joined in block order, which is node order, so the items come out as in a
-// sequential run.
+// nodes that reach J's box are cut into blocks, each searched into its own
+// list; the lists are joined in block order, which is node order, so the
+// items come out as in a sequential run.
 void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                const BodyMotion& bj, const ContactParams& p, int nt,
                std::vector<ContactItem>& out) {
@@ -339,18 +340,20 @@ void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMoti
     pointContact(I, J, bi, bj, p, 0, I.node_num, out);
     return;
   }
-  const long long trips =
-      static_cast<long long>(nodesNear(I, J)) * (J.tree ? kTreeTrips : J.stl_num);
+  std::vector<int>& near = w.near;
+  nodesNear(I, J, near);
+  const int count = static_cast<int>(near.size());
+  const long long trips = static_cast<long long>(count) * (J.tree ? kTreeTrips : J.stl_num);
   if (trips <= kParallelTrips) {
-    pointContact(I, J, bi, bj, p, 0, I.node_num, out);
+    pointContactOf(I, J, bi, bj, p, near.data(), count, out);
     return;
   }
   const int blocks = blocksOf(nt, trips);
   if (static_cast<int>(w.perThread.size()) < blocks) w.perThread.resize(blocks);
   for (auto& list : w.perThread) list.clear();
   std::vector<std::vector<ContactItem>>& lists = w.perThread;
-  forBlocks(I.node_num, blocks, nt, [&](int lo, int hi, int block) {
-    pointContact(I, J, bi, bj, p, lo, hi, lists[block]);
+  forBlocks(count, blocks, nt, [&](int lo, int hi, int block) {
+    pointContactOf(I, J, bi, bj, p, near.data() + lo, hi - lo, lists[block]);
   });
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }

@@ -64,9 +64,9 @@ void useTree(PlacedMesh& M, const TriangleTree& tree);
 // True when the two boxes do not overlap.
 bool boundsApart(const Bound& a, const Bound& b);
 
-// Nodes of I that may pass the sphere test of some triangle of J: the
-// queries a point search of I in J makes.
-int nodesNear(const PlacedMesh& I, const PlacedMesh& J);
+// Nodes of I that may pass the sphere test of some triangle of J, ascending:
+// the queries a point search of I in J makes.
+void nodesNear(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out);
 
 // Where a body stands and how it moves.
 struct BodyMotion {
@@ -185,6 +185,10 @@ bool anchoredFriction(const ContactItem& it, const double* off, double kt, doubl
 void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out);
+// pointContact for the nodes nodes[0, count) of nodesNear, in that order.
+void pointContactOf(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
+                    const BodyMotion& bj, const ContactParams& p, const int* nodes, int count,
+                    std::vector<ContactItem>& out);
 
 // The triangles of I, ascending, whose edges may reach a triangle of J (both
 // trees with fitted corners).
