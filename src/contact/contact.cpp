@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <tuple>
@@ -133,7 +134,9 @@ struct Work {
   std::vector<LeafTask> tasks;    // in call order, then leaf order
   std::vector<RankOut> rankOut;   // per thread rank
   std::vector<double> depth;      // per shape
-  std::vector<std::tuple<int, int, int, size_t>> hits;  // call, node, rank, index
+  // (call, node) as one key, then (rank, index): a node is hit at most once
+  // per call, so the keys are distinct.
+  std::vector<std::pair<uint64_t, uint64_t>> hits;
   std::vector<double> rate;                  // per body: friction decay rates (frictionBound)
   std::vector<char> held;                    // per body: held by a ground joint
 };
@@ -821,13 +824,17 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
     shareWork(nt, tasks, search);
   // Each call's contacts in node order, as a scan of every node finds them.
   w.hits.clear();
-  for (int r = 0; r < static_cast<int>(w.rankOut.size()); ++r)
-    for (size_t h = 0; h < w.rankOut[r].hits.size(); ++h)
-      w.hits.emplace_back(std::get<0>(w.rankOut[r].hits[h]), std::get<1>(w.rankOut[r].hits[h]), r, h);
+  for (size_t r = 0; r < w.rankOut.size(); ++r)
+    for (size_t h = 0; h < w.rankOut[r].hits.size(); ++h) {
+      const auto& hit = w.rankOut[r].hits[h];
+      w.hits.emplace_back(static_cast<uint64_t>(std::get<0>(hit)) << 32 |
+                              static_cast<uint32_t>(std::get<1>(hit)),
+                          static_cast<uint64_t>(r) << 32 | h);
+    }
   std::sort(w.hits.begin(), w.hits.end());
-  for (const auto& [call, node, rank, h] : w.hits) {
-    const PointCall& k = w.calls[call];
-    w.pair[k.pair].items.push_back(std::get<2>(w.rankOut[rank].hits[h]));
+  for (const auto& [key, at] : w.hits) {
+    const PointCall& k = w.calls[key >> 32];
+    w.pair[k.pair].items.push_back(std::get<2>(w.rankOut[at >> 32].hits[at & 0xffffffffu]));
     ++w.pair[k.pair].calls[k.call];
   }
   return true;
