@@ -37,6 +37,13 @@ struct NodeLeaf {
 };
 constexpr int kNodeLeaf = 32;
 
+// The splits that made the leaves, depth first: the box of every node below,
+// the leaf (or -1) and where the group after this one's subtree starts.
+struct NodeGroup {
+  Bound box;
+  int leaf, next;
+};
+
 // What one thread placed of a mesh's triangles in this evaluation, each
 // centre and node stamped with the evaluation so that a thread places it once.
 struct ThreadPlaced {
@@ -71,6 +78,7 @@ struct MeshBuf {
   Bound sphereBox0;  // every triangle's sphere box
   std::vector<int> nodeOrder;  // node indices, leaf by leaf
   std::vector<NodeLeaf> nodeLeaves;
+  std::vector<NodeGroup> nodeGroups;
   std::vector<ThreadPlaced> byThread;  // per thread rank
 };
 
@@ -153,11 +161,13 @@ ContactParams paramsOf(const Contact& c, const Settings& s) {
 
 // Splits the nodes (initial coordinates x) at the median of the box's
 // longest side until runs of at most kNodeLeaf remain: leaves of nearby
-// nodes, whatever the order of the file.
+// nodes, whatever the order of the file, under groups whose boxes hold
+// theirs.
 void groupNodes(const double* x, int nn, MeshBuf& mb) {
   mb.nodeOrder.resize(static_cast<size_t>(nn));
   for (int q = 0; q < nn; ++q) mb.nodeOrder[q] = q;
   mb.nodeLeaves.clear();
+  mb.nodeGroups.clear();
   const auto boxOf = [&](int lo, int hi) {
     Bound b;
     for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
@@ -168,26 +178,29 @@ void groupNodes(const double* x, int nn, MeshBuf& mb) {
       }
     return b;
   };
-  std::vector<std::pair<int, int>> todo{{0, nn}};
-  while (!todo.empty()) {
-    const auto [lo, hi] = todo.back();
-    todo.pop_back();
+  const auto split = [&](const auto& self, int lo, int hi) -> void {
     const Bound b = boxOf(lo, hi);
+    const size_t at = mb.nodeGroups.size();
+    mb.nodeGroups.push_back({b, -1, 0});
     if (hi - lo <= kNodeLeaf) {
+      mb.nodeGroups[at].leaf = static_cast<int>(mb.nodeLeaves.size());
       mb.nodeLeaves.push_back({b, lo, hi});
-      continue;
+    } else {
+      int axis = 0;
+      for (int k = 1; k < 3; ++k)
+        if (b.hi[k] - b.lo[k] > b.hi[axis] - b.lo[axis]) axis = k;
+      const int mid = lo + (hi - lo) / 2;
+      std::nth_element(mb.nodeOrder.begin() + lo, mb.nodeOrder.begin() + mid,
+                       mb.nodeOrder.begin() + hi, [&](int a, int c) {
+                         return x[3 * static_cast<size_t>(a) + axis] <
+                                x[3 * static_cast<size_t>(c) + axis];
+                       });
+      self(self, lo, mid);
+      self(self, mid, hi);
     }
-    int axis = 0;
-    for (int k = 1; k < 3; ++k)
-      if (b.hi[k] - b.lo[k] > b.hi[axis] - b.lo[axis]) axis = k;
-    const int mid = lo + (hi - lo) / 2;
-    std::nth_element(mb.nodeOrder.begin() + lo, mb.nodeOrder.begin() + mid,
-                     mb.nodeOrder.begin() + hi, [&](int a, int c) {
-                       return x[3 * static_cast<size_t>(a) + axis] < x[3 * static_cast<size_t>(c) + axis];
-                     });
-    todo.push_back({lo, mid});
-    todo.push_back({mid, hi});
-  }
+    mb.nodeGroups[at].next = static_cast<int>(mb.nodeGroups.size());
+  };
+  split(split, 0, nn);
 }
 
 // Whether the shape's mesh can be searched: it has nodes and triangles, and
@@ -751,11 +764,18 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (boundsApart(placedBox(I.nodeBox0, k.fi.R0, *k.fi.b, k.fi.e, 0.0), trisJ)) continue;
       // I's nodes that may reach J's triangles, in I's frame.
       k.nearI = bodyBox(trisJ, k.fi.R0, *k.fi.b, k.fi.e, k.reachI);
-      for (int leaf = 0; leaf < static_cast<int>(I.nodeLeaves.size()); ++leaf) {
-        const NodeLeaf& nl = I.nodeLeaves[leaf];
-        if (boundsApart(nl.box, k.nearI)) continue;
-        w.tasks.push_back({2 * c + call, leaf});
-        work += static_cast<size_t>(nl.hi - nl.lo);
+      for (size_t g = 0; g < I.nodeGroups.size();) {
+        const NodeGroup& ng = I.nodeGroups[g];
+        if (boundsApart(ng.box, k.nearI)) {
+          g = static_cast<size_t>(ng.next);
+          continue;
+        }
+        if (ng.leaf >= 0) {
+          const NodeLeaf& nl = I.nodeLeaves[ng.leaf];
+          w.tasks.push_back({2 * c + call, ng.leaf});
+          work += static_cast<size_t>(nl.hi - nl.lo);
+        }
+        ++g;
       }
     }
   }
