@@ -319,19 +319,22 @@ double fastest(const std::function<void()>& f, int reps, int evals) {
   return best;
 }
 
-// Point contact of one scene, timed side by side in one run, rounds
+// Contact of one scene (point contact; with `algorithm` 1 point and edge
+// contact, which places the meshes whole), timed side by side in one run, rounds
 // interleaved: the whole-placement path (applyContactPlacingAll, as before
 // the body-frame search) and applyContact on 1 and 2 threads, then the same
 // while a child process spins on one core. Counters, all ratios of fastest
 // times: before_over_1t, 1t_over_2t, busy_2t_over_1t (below 1.1 is the
 // aim), busy_before2t_over_1t (the old path on 2 threads with a core busy).
-void threadRatios(benchmark::State& state, const orv::Model& m, const std::vector<double>& Y) {
+void threadRatios(benchmark::State& state, const orv::Model& m, const std::vector<double>& Y,
+                  int algorithm = 0) {
   const int nb = m.body_num();
   std::vector<double> F(3 * nb), N(3 * nb);
   std::vector<orv::ContactRecord> records;
   orv::Settings one, two;
   one.N_THREADS = 1;
   two.N_THREADS = 2;
+  one.CONTACT_ALGORITHM = two.CONTACT_ALGORITHM = algorithm;
   auto now = [&](const orv::Settings& s) {
     return [&m, &Y, &F, &N, &records, s] {
       records.clear();
@@ -372,6 +375,16 @@ void BM_ContactThreadsLargePair(benchmark::State& state) {
   threadRatios(state, pair.m, pair.Y);
 }
 BENCHMARK(BM_ContactThreadsLargePair)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same with edge contact, which places the meshes whole.
+void BM_ContactThreadsLargePairEdges(benchmark::State& state) {
+  static const LargePair pair;
+  threadRatios(state, pair.m, pair.Y, 1);
+}
+BENCHMARK(BM_ContactThreadsLargePairEdges)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // One evaluation with the sphere 0.5 m above the plate (falling free) against
 // one with it resting in the plate, on one thread, interleaved; counter

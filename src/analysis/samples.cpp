@@ -40,7 +40,7 @@ void allocateHistories(const Model& m, Histories& h, Kinematics& kin, int N) {
 
 void countTurns(Run& r) {
   if (r.s.stick_stiffness > 0.0 && r.m.contact_num() > 0)
-    moveStickAnchors(r.m, r.s, r.Y.data(), r.w.anchors);
+    moveStickAnchors(r.m, r.s, r.Y.data(), r.w.anchors, &r.w.kept);
   if (r.w.kin.turns.empty()) return;
   setKinematics(r.accepted, r.layout.nb, r.Y.data());
   advanceTurns(r.m, r.accepted, r.w.kin.turns);

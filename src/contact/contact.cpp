@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <tuple>
@@ -36,6 +37,13 @@ struct NodeLeaf {
 };
 constexpr int kNodeLeaf = 32;
 
+// The splits that made the leaves, depth first: the box of every node below,
+// the leaf (or -1) and where the group after this one's subtree starts.
+struct NodeGroup {
+  Bound box;
+  int leaf, next;
+};
+
 // What one thread placed of a mesh's triangles in this evaluation, each
 // centre and node stamped with the evaluation so that a thread places it once.
 struct ThreadPlaced {
@@ -56,6 +64,11 @@ struct MeshBuf {
   std::vector<double> node, normal, center;  // placed at the current state
   TriangleTree tree;  // kept across evaluations: only its boxes follow the body
   PlacedMesh view;
+  // Where the body stood (R0, pos, A) when node, normal, center and tree were
+  // placed, and whether with edges: a body that has not moved since, bit for
+  // bit (a ground), keeps them.
+  bool placed = false, placedEdges = false;
+  double placedAt[15] = {};
   // Point contact searches in the body's own frame (initial coordinates): the
   // tree is built with the mesh and never refitted, and only the nodes and
   // triangles a search reaches are placed, by each thread into its own room.
@@ -65,6 +78,7 @@ struct MeshBuf {
   Bound sphereBox0;  // every triangle's sphere box
   std::vector<int> nodeOrder;  // node indices, leaf by leaf
   std::vector<NodeLeaf> nodeLeaves;
+  std::vector<NodeGroup> nodeGroups;
   std::vector<ThreadPlaced> byThread;  // per thread rank
 };
 
@@ -117,6 +131,8 @@ struct alignas(64) RankOut {
 struct Work {
   std::vector<MeshBuf> mesh;     // per shape
   std::vector<int> used;         // shapes to place in this evaluation
+  std::vector<int> fresh;        // shapes whose meshes are derived in this evaluation
+  std::vector<int> near;         // nodes of one point search that reach the other mesh
   std::vector<int> active;       // contacts whose meshes are close enough to touch
   std::vector<BodyMotion> body;  // per body
   std::vector<PairOut> pair;     // per contact
@@ -126,7 +142,9 @@ struct Work {
   std::vector<LeafTask> tasks;    // in call order, then leaf order
   std::vector<RankOut> rankOut;   // per thread rank
   std::vector<double> depth;      // per shape
-  std::vector<std::tuple<int, int, int, size_t>> hits;  // call, node, rank, index
+  // (call, node) as one key, then (rank, index): a node is hit at most once
+  // per call, so the keys are distinct.
+  std::vector<std::pair<uint64_t, uint64_t>> hits;
   std::vector<double> rate;                  // per body: friction decay rates (frictionBound)
   std::vector<char> held;                    // per body: held by a ground joint
 };
@@ -143,11 +161,13 @@ ContactParams paramsOf(const Contact& c, const Settings& s) {
 
 // Splits the nodes (initial coordinates x) at the median of the box's
 // longest side until runs of at most kNodeLeaf remain: leaves of nearby
-// nodes, whatever the order of the file.
+// nodes, whatever the order of the file, under groups whose boxes hold
+// theirs.
 void groupNodes(const double* x, int nn, MeshBuf& mb) {
   mb.nodeOrder.resize(static_cast<size_t>(nn));
   for (int q = 0; q < nn; ++q) mb.nodeOrder[q] = q;
   mb.nodeLeaves.clear();
+  mb.nodeGroups.clear();
   const auto boxOf = [&](int lo, int hi) {
     Bound b;
     for (int k = 0; k < 3; ++k) b.lo[k] = HUGE_VAL, b.hi[k] = -HUGE_VAL;
@@ -158,41 +178,49 @@ void groupNodes(const double* x, int nn, MeshBuf& mb) {
       }
     return b;
   };
-  std::vector<std::pair<int, int>> todo{{0, nn}};
-  while (!todo.empty()) {
-    const auto [lo, hi] = todo.back();
-    todo.pop_back();
+  const auto split = [&](const auto& self, int lo, int hi) -> void {
     const Bound b = boxOf(lo, hi);
+    const size_t at = mb.nodeGroups.size();
+    mb.nodeGroups.push_back({b, -1, 0});
     if (hi - lo <= kNodeLeaf) {
+      mb.nodeGroups[at].leaf = static_cast<int>(mb.nodeLeaves.size());
       mb.nodeLeaves.push_back({b, lo, hi});
-      continue;
+    } else {
+      int axis = 0;
+      for (int k = 1; k < 3; ++k)
+        if (b.hi[k] - b.lo[k] > b.hi[axis] - b.lo[axis]) axis = k;
+      const int mid = lo + (hi - lo) / 2;
+      std::nth_element(mb.nodeOrder.begin() + lo, mb.nodeOrder.begin() + mid,
+                       mb.nodeOrder.begin() + hi, [&](int a, int c) {
+                         return x[3 * static_cast<size_t>(a) + axis] <
+                                x[3 * static_cast<size_t>(c) + axis];
+                       });
+      self(self, lo, mid);
+      self(self, mid, hi);
     }
-    int axis = 0;
-    for (int k = 1; k < 3; ++k)
-      if (b.hi[k] - b.lo[k] > b.hi[axis] - b.lo[axis]) axis = k;
-    const int mid = lo + (hi - lo) / 2;
-    std::nth_element(mb.nodeOrder.begin() + lo, mb.nodeOrder.begin() + mid,
-                     mb.nodeOrder.begin() + hi, [&](int a, int c) {
-                       return x[3 * static_cast<size_t>(a) + axis] < x[3 * static_cast<size_t>(c) + axis];
-                     });
-    todo.push_back({lo, mid});
-    todo.push_back({mid, hi});
-  }
+    mb.nodeGroups[at].next = static_cast<int>(mb.nodeGroups.size());
+  };
+  split(split, 0, nn);
 }
 
 // Whether the shape's mesh can be searched: it has nodes and triangles, and
 // its triangles name existing nodes, so the loops below never read out of
 // bounds. Derives the mesh in the initial configuration when the shape holds
 // another mesh or placement than last time.
+bool derivedAlready(const Shape& sh, const MeshBuf& mb) {
+  return mb.from == sh.mesh && std::memcmp(mb.fromA, sh.mesh_A, sizeof mb.fromA) == 0 &&
+         std::memcmp(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos) == 0 &&
+         mb.fromSign == sh.normal_sign;
+}
+
 bool meshUsable(const Shape& sh, MeshBuf& mb) {
   if (!sh.mesh) return false;
-  if (mb.from == sh.mesh && std::memcmp(mb.fromA, sh.mesh_A, sizeof mb.fromA) == 0 &&
-      std::memcmp(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos) == 0 && mb.fromSign == sh.normal_sign)
-    return mb.usable;
+  if (derivedAlready(sh, mb)) return mb.usable;
   mb.from = sh.mesh;
   std::memcpy(mb.fromA, sh.mesh_A, sizeof mb.fromA);
   std::memcpy(mb.fromPos, sh.mesh_pos, sizeof mb.fromPos);
   mb.fromSign = sh.normal_sign;
+  mb.placed = false;
   placeStl(sh, mb.initial);
   const StlMesh& mesh = *sh.mesh;
   const unsigned limit = static_cast<unsigned>(mesh.node_num());
@@ -245,7 +273,8 @@ void forBlocks(int count, int blocks, int nt, const Fn& fn) {
 // boxes only when edges are searched). The grouping is built on first use and
 // again when the boxes show that the shape now holds another mesh: it never
 // affects results, only time. Every point goes through placePoint, so a
-// point comes out as if placed on its own.
+// point comes out as if placed on its own. A body that has not moved since
+// the last placement, bit for bit, keeps it.
 void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   const Shape& sh = m.shapes[shape];
   MeshBuf& mb = w.mesh[shape];
@@ -264,9 +293,15 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   double* x = mb.node.data();
   double* n = mb.normal.data();
   double* c = mb.center.data();
-  forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
-    placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
-  });
+  double at[15];
+  std::copy(R0, R0 + 3, at), std::copy(b.pos, b.pos + 3, at + 3), std::copy(b.A, b.A + 9, at + 6);
+  const bool moved =
+      !mb.placed || mb.placedEdges != edges || std::memcmp(at, mb.placedAt, sizeof at) != 0;
+  mb.placed = false;
+  if (moved)
+    forBlocks(nn, blocksOf(nt, nn), nt, [&](int lo, int hi, int) {
+      placePoints(x + 3 * lo, x0 + 3 * lo, hi - lo, R0, b.pos, b.A);
+    });
   mb.view.node_num = nn;
   mb.view.stl_num = ntri;
   mb.view.tri = sh.mesh->tri.data();
@@ -277,10 +312,15 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
   mb.view.turn = b.A;
   mb.view.firstEdges = mb.firstEdges.data();
   mb.view.normal = edges ? n : nullptr;
+  TriangleTree& tree = mb.tree;
+  if (!moved) {
+    useTree(mb.view, tree);
+    mb.placed = true;
+    return;
+  }
   if (edges)
     forBlocks(ntri, blocksOf(nt, ntri), nt,
               [&](int lo, int hi, int) { turnVectors(n + 3 * lo, n0 + 3 * lo, hi - lo, b.A); });
-  TriangleTree& tree = mb.tree;
   if (tree.triangles() == ntri) {
     tree.beginSpheres();
     forBlocks(tree.leafCount(), blocksOf(nt, ntri), nt, [&](int lo, int hi, int) {
@@ -301,12 +341,14 @@ void placeMesh(const Model& m, Work& w, int shape, int nt, bool edges) {
     tree.endCorners();
   }
   useTree(mb.view, tree);
+  mb.placed = true, mb.placedEdges = edges;
+  std::copy(at, at + 15, mb.placedAt);
 }
 
 // Point contact of I's nodes in J's triangles. With more than one thread the
-// nodes are cut into blocks, each searched into its own list; the lists are
-// joined in block order, which is node order, so the items come out as in a
-// sequential run.
+// nodes that reach J's box are cut into blocks, each searched into its own
+// list; the lists are joined in block order, which is node order, so the
+// items come out as in a sequential run.
 void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                const BodyMotion& bj, const ContactParams& p, int nt,
                std::vector<ContactItem>& out) {
@@ -314,18 +356,20 @@ void pointCall(Work& w, const PlacedMesh& I, const PlacedMesh& J, const BodyMoti
     pointContact(I, J, bi, bj, p, 0, I.node_num, out);
     return;
   }
-  const long long trips =
-      static_cast<long long>(nodesNear(I, J)) * (J.tree ? kTreeTrips : J.stl_num);
+  std::vector<int>& near = w.near;
+  nodesNear(I, J, near);
+  const int count = static_cast<int>(near.size());
+  const long long trips = static_cast<long long>(count) * (J.tree ? kTreeTrips : J.stl_num);
   if (trips <= kParallelTrips) {
-    pointContact(I, J, bi, bj, p, 0, I.node_num, out);
+    pointContactOf(I, J, bi, bj, p, near.data(), count, out);
     return;
   }
   const int blocks = blocksOf(nt, trips);
   if (static_cast<int>(w.perThread.size()) < blocks) w.perThread.resize(blocks);
   for (auto& list : w.perThread) list.clear();
   std::vector<std::vector<ContactItem>>& lists = w.perThread;
-  forBlocks(I.node_num, blocks, nt, [&](int lo, int hi, int block) {
-    pointContact(I, J, bi, bj, p, lo, hi, lists[block]);
+  forBlocks(count, blocks, nt, [&](int lo, int hi, int block) {
+    pointContactOf(I, J, bi, bj, p, near.data() + lo, hi - lo, lists[block]);
   });
   for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
 }
@@ -398,15 +442,29 @@ void placeBodies(const Model& m, const double* Y, Work& w) {
 
 // Marks the contacts whose shapes, bodies and meshes are all there (the rest
 // compute nothing) and lists their shapes in w.used. Each mesh is checked
-// once, however many pairs use it.
-void findUsablePairs(const Model& m, Work& w) {
+// once, however many pairs use it; meshes new to this scratch (a model's
+// first evaluation) are derived first, side by side, a shape per chunk.
+void findUsablePairs(const Model& m, Work& w, int nt) {
   const int nb = m.body_num(), ns = m.shape_num(), nc = m.contact_num();
   w.mesh.resize(static_cast<size_t>(ns));
   for (MeshBuf& mb : w.mesh) mb.state = 0;
   w.used.clear();
+  const auto named = [&](int shape, int body) {
+    return shape >= 0 && shape < ns && body >= 0 && body < nb && m.shapes[shape].body == body;
+  };
+  w.fresh.clear();
+  for (int c = 0; c < nc && nt > 1; ++c)
+    for (const auto& [shape, body] : {std::make_pair(m.contacts[c].i_shape, m.contacts[c].i_body),
+                                      std::make_pair(m.contacts[c].j_shape, m.contacts[c].j_body)})
+      if (named(shape, body) && m.shapes[shape].mesh && w.mesh[shape].state == 0 &&
+          !derivedAlready(m.shapes[shape], w.mesh[shape]))
+        w.mesh[shape].state = 2, w.fresh.push_back(shape);
+  if (w.fresh.size() > 1)
+    shareWork(nt, static_cast<int>(w.fresh.size()),
+              [&](int k, int) { meshUsable(m.shapes[w.fresh[k]], w.mesh[w.fresh[k]]); });
+  for (const int shape : w.fresh) w.mesh[shape].state = 0;
   auto meshOk = [&](int shape, int body) {
-    if (shape < 0 || shape >= ns || body < 0 || body >= nb || m.shapes[shape].body != body)
-      return false;
+    if (!named(shape, body)) return false;
     MeshBuf& mb = w.mesh[shape];
     if (mb.state == 0) {
       mb.state = meshUsable(m.shapes[shape], mb) ? 1 : -1;
@@ -561,12 +619,14 @@ Frame frameOf(const Model& m, const Work& w, int shape) {
 }
 
 // Node P of I against J: the triangles of J that pass the sphere test, found
-// through J's body-frame tree. The triangles the search reaches are placed
-// into the thread's own room `at`, with the same arithmetic as a full
-// placement: threads share nothing they write.
-void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, ThreadPlaced& at, unsigned epoch,
-                     const Frame& fj, double reachJ, const ContactParams& p, const BodyMotion& bi,
-                     std::vector<int>& cand, NodeOut& out) {
+// among the leaves of J's body-frame tree that the node's region meets
+// (`leaves`). The triangles the search reaches are placed into the thread's
+// own room `at`, with the same arithmetic as a full placement: threads share
+// nothing they write.
+void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, const std::vector<int>& leaves,
+                     ThreadPlaced& at, unsigned epoch, const Frame& fj, double reachJ,
+                     const ContactParams& p, const BodyMotion& bi, std::vector<int>& cand,
+                     NodeOut& out) {
   out.hit = false;
   Bound box;
   for (int k = 0; k < 3; ++k) box.lo[k] = box.hi[k] = P[k];
@@ -581,7 +641,7 @@ void nodeInBodyFrame(int node, const double* P, const MeshBuf& J, ThreadPlaced& 
   v.normal0 = J.initial.normal.data();
   v.turn = fj.b->A;
   cand.clear();
-  J.tree0.spheresMeeting(q, [&](int t) {
+  J.tree0.spheresMeetingIn(leaves, q, [&](int t) {
     if (at.triAt[t] != epoch) {
       at.triAt[t] = epoch;
       placePoint(&at.center[3 * static_cast<size_t>(t)], &J.initial.center[3 * static_cast<size_t>(t)],
@@ -704,11 +764,18 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (boundsApart(placedBox(I.nodeBox0, k.fi.R0, *k.fi.b, k.fi.e, 0.0), trisJ)) continue;
       // I's nodes that may reach J's triangles, in I's frame.
       k.nearI = bodyBox(trisJ, k.fi.R0, *k.fi.b, k.fi.e, k.reachI);
-      for (int leaf = 0; leaf < static_cast<int>(I.nodeLeaves.size()); ++leaf) {
-        const NodeLeaf& nl = I.nodeLeaves[leaf];
-        if (boundsApart(nl.box, k.nearI)) continue;
-        w.tasks.push_back({2 * c + call, leaf});
-        work += static_cast<size_t>(nl.hi - nl.lo);
+      for (size_t g = 0; g < I.nodeGroups.size();) {
+        const NodeGroup& ng = I.nodeGroups[g];
+        if (boundsApart(ng.box, k.nearI)) {
+          g = static_cast<size_t>(ng.next);
+          continue;
+        }
+        if (ng.leaf >= 0) {
+          const NodeLeaf& nl = I.nodeLeaves[ng.leaf];
+          w.tasks.push_back({2 * c + call, ng.leaf});
+          work += static_cast<size_t>(nl.hi - nl.lo);
+        }
+        ++g;
       }
     }
   }
@@ -738,7 +805,7 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   if (w.rankOut.size() < ranks) w.rankOut.resize(ranks);
   for (RankOut& r : w.rankOut) r.hits.clear();
   const auto search = [&](int task, int rank) {
-    thread_local std::vector<int> cand;
+    thread_local std::vector<int> cand, leaves;
     LeafTask& lt = w.tasks[task];
     auto& out = w.rankOut[rank].hits;
     const PointCall& k = w.calls[lt.call];
@@ -754,7 +821,10 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       const double wide = 1e-8 * (std::fabs(inJ.lo[a]) + std::fabs(inJ.hi[a]));
       inJ.lo[a] -= wide, inJ.hi[a] += wide;
     }
-    if (!J.tree0.anySphereMeets(inJ)) return;
+    // Every node's box in J's frame lies inside inJ: its search looks only
+    // at the leaves of J's tree that inJ meets.
+    J.tree0.sphereLeavesMeeting(inJ, leaves);
+    if (leaves.empty()) return;
     const ContactParams p = paramsOf(m.contacts[k.pair], s);
     const double* x0 = I.initial.node.data();
     NodeOut o;
@@ -763,7 +833,8 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (!inBox(&x0[3 * static_cast<size_t>(q)], k.nearI)) continue;
       double P[3];
       placePoint(P, &x0[3 * static_cast<size_t>(q)], k.fi.R0, k.fi.b->pos, k.fi.b->A);
-      nodeInBodyFrame(q, P, J, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi], cand, o);
+      nodeInBodyFrame(q, P, J, leaves, J.byThread[rank], epoch, k.fj, k.reachJ, p, w.body[k.bi],
+                      cand, o);
       if (o.hit) out.emplace_back(lt.call, q, o.item);
     }
   };
@@ -773,13 +844,17 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
     shareWork(nt, tasks, search);
   // Each call's contacts in node order, as a scan of every node finds them.
   w.hits.clear();
-  for (int r = 0; r < static_cast<int>(w.rankOut.size()); ++r)
-    for (size_t h = 0; h < w.rankOut[r].hits.size(); ++h)
-      w.hits.emplace_back(std::get<0>(w.rankOut[r].hits[h]), std::get<1>(w.rankOut[r].hits[h]), r, h);
+  for (size_t r = 0; r < w.rankOut.size(); ++r)
+    for (size_t h = 0; h < w.rankOut[r].hits.size(); ++h) {
+      const auto& hit = w.rankOut[r].hits[h];
+      w.hits.emplace_back(static_cast<uint64_t>(std::get<0>(hit)) << 32 |
+                              static_cast<uint32_t>(std::get<1>(hit)),
+                          static_cast<uint64_t>(r) << 32 | h);
+    }
   std::sort(w.hits.begin(), w.hits.end());
-  for (const auto& [call, node, rank, h] : w.hits) {
-    const PointCall& k = w.calls[call];
-    w.pair[k.pair].items.push_back(std::get<2>(w.rankOut[rank].hits[h]));
+  for (const auto& [key, at] : w.hits) {
+    const PointCall& k = w.calls[key >> 32];
+    w.pair[k.pair].items.push_back(std::get<2>(w.rankOut[at >> 32].hits[at & 0xffffffffu]));
     ++w.pair[k.pair].calls[k.call];
   }
   return true;
@@ -849,7 +924,7 @@ FrictionBound frictionBound(const Model& m, const Settings& s, Work& w) {
 // Every contact of state Y, into w.pair.
 void detectAll(const Model& m, const Settings& s, const double* Y, Work& w, int nt, bool placeAll) {
   placeBodies(m, Y, w);
-  findUsablePairs(m, w);
+  findUsablePairs(m, w, nt);
   if (s.CONTACT_ALGORITHM == 1 || placeAll || !pointsInBodyFrames(m, s, w, nt)) {
     for (int shape : w.used) placeMesh(m, w, shape, nt, s.CONTACT_ALGORITHM == 1);
     detectPairs(m, s, w, nt);
@@ -877,9 +952,64 @@ void anchorOffset(double* off, const double* P, const BodyMotion& b, const doubl
   vec3Sub(off, P, X);
 }
 
+// Puts the kept detection into w.pair when it was found with every body
+// where it stands at state Y (the same positions and rotation matrices, bit
+// for bit), for the same model and settings; false otherwise. Which nodes
+// and edges touch, where and how deep, depends on the placement alone; the
+// point contacts' forces also on the velocities, so they are made again from
+// the kept point, normal and depth with the bodies' motions at Y, as the
+// search would have made them.
+bool takeKept(const Model& m, const Settings& s, const double* Y, Work& w,
+              const KeptDetection* kept) {
+  if (!kept || kept->model != &m || kept->settings != &s ||
+      kept->pair.size() != static_cast<size_t>(m.contact_num()))
+    return false;
+  placeBodies(m, Y, w);
+  if (kept->body.size() != w.body.size()) return false;
+  for (size_t b = 0; b < w.body.size(); ++b)
+    if (std::memcmp(kept->body[b].pos, w.body[b].pos, sizeof w.body[b].pos) != 0 ||
+        std::memcmp(kept->body[b].A, w.body[b].A, sizeof w.body[b].A) != 0)
+      return false;
+  w.pair.resize(kept->pair.size());
+  for (size_t c = 0; c < kept->pair.size(); ++c) {
+    const KeptDetection::Pair& k = kept->pair[c];
+    PairOut& o = w.pair[c];
+    o.ok = k.ok;
+    std::copy(k.calls, k.calls + 4, o.calls);
+    o.items.assign(k.items.begin(), k.items.end());
+    const Contact& ct = m.contacts[c];
+    const ContactParams p = paramsOf(ct, s);
+    size_t q = 0;
+    for (int call = 0; call < 2; ++call) {
+      const BodyMotion& pen = w.body[call == 0 ? ct.i_body : ct.j_body];
+      const BodyMotion& struck = w.body[call == 0 ? ct.j_body : ct.i_body];
+      for (int n = 0; n < o.calls[call]; ++n, ++q) {
+        ContactItem& it = o.items[q];
+        const double P[3] = {it.pos[0], it.pos[1], it.pos[2]};
+        const double nrm[3] = {it.normal[0], it.normal[1], it.normal[2]};
+        pointContactItem(it, it.node, P, nrm, it.depth, pen, struck, p);
+      }
+    }
+  }
+  return true;
+}
+
+void keepDetection(const Model& m, const Settings& s, const Work& w, KeptDetection& keep) {
+  keep.model = &m, keep.settings = &s;
+  keep.body.assign(w.body.begin(), w.body.end());
+  keep.pair.resize(static_cast<size_t>(m.contact_num()));
+  for (size_t c = 0; c < keep.pair.size(); ++c) {
+    KeptDetection::Pair& k = keep.pair[c];
+    const PairOut& o = w.pair[c];
+    k.ok = o.ok;
+    std::copy(o.calls, o.calls + 4, k.calls);
+    k.items.assign(o.items.begin(), o.items.end());
+  }
+}
+
 bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records, bool placeAll, FrictionBound* friction,
-                  const std::vector<StickAnchor>* anchors) {
+                  const std::vector<StickAnchor>* anchors, const KeptDetection* kept) {
   const int nc = m.contact_num();
   if (friction) *friction = FrictionBound{};
   if (nc == 0) return false;
@@ -887,7 +1017,7 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
   Work& w = t_work;
   if (!(s.stick_stiffness > 0.0)) anchors = nullptr;
 
-  detectAll(m, s, Y, w, nt, placeAll);
+  if (placeAll || !takeKept(m, s, Y, w, kept)) detectAll(m, s, Y, w, nt, placeAll);
   // Forces, torques and records on the calling thread, pair by pair and item
   // by item in the order found: the sums and the record order are then the
   // same whatever the thread count and mode.
@@ -945,12 +1075,14 @@ bool contactLoads(const Model& m, const Settings& s, const double* Y, double* F,
 }  // namespace
 
 void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
-                      std::vector<StickAnchor>& anchors) {
+                      std::vector<StickAnchor>& anchors, KeptDetection* keep) {
   std::vector<StickAnchor> next;
+  if (keep) keep->clear();
   if (m.contact_num() > 0 && s.stick_stiffness > 0.0) {
     const int nt = std::max(1, s.N_THREADS);
     Work& w = t_work;
     detectAll(m, s, Y, w, nt, false);
+    if (keep) keepDetection(m, s, w, *keep);
     for (int c = 0; c < m.contact_num(); ++c) {
       const PairOut& o = w.pair[c];
       if (!o.ok) continue;
@@ -988,18 +1120,18 @@ void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
 
 bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
                           int row, std::vector<ContactRecord>& records, FrictionBound& friction,
-                          const std::vector<StickAnchor>* anchors) {
-  return contactLoads(m, s, Y, F, N, row, records, false, &friction, anchors);
+                          const std::vector<StickAnchor>* anchors, const KeptDetection* kept) {
+  return contactLoads(m, s, Y, F, N, row, records, false, &friction, anchors, kept);
 }
 
 bool applyContact(const Model& m, const Settings& s, const double* Y, double* F, double* N, int row,
                   std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, false, nullptr, nullptr);
+  return contactLoads(m, s, Y, F, N, row, records, false, nullptr, nullptr, nullptr);
 }
 
 bool applyContactPlacingAll(const Model& m, const Settings& s, const double* Y, double* F,
                             double* N, int row, std::vector<ContactRecord>& records) {
-  return contactLoads(m, s, Y, F, N, row, records, true, nullptr, nullptr);
+  return contactLoads(m, s, Y, F, N, row, records, true, nullptr, nullptr, nullptr);
 }
 
 }  // namespace orv

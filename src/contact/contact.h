@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+#include "contact/detection.h"
+
 namespace orv {
 
 struct Model;
@@ -45,13 +47,39 @@ struct StickAnchor {
   double at[3] = {0, 0, 0};
 };
 
+// What the detection of one state found, kept so that the evaluations that
+// follow at that same place need not search again: which nodes and edges
+// touch, where and how deep, depends only on where the bodies stand (not on
+// their velocities, nor on the anchors), the model and the settings.
+// moveStickAnchors keeps the detection of the accepted state; the next
+// step's first evaluation (or the sample's, or a retried step's first) is at
+// that state and takes it, making the point contacts' forces again for its
+// own velocities (which may differ in their last bits: evaluations read
+// components below 1e-10 as 0). It is taken only while every body stands
+// where it stood then (position and rotation matrix), bit for bit, and for
+// the same model and settings objects; a run clears it at its start, since
+// its model and settings stay unchanged while it runs.
+struct KeptDetection {
+  struct Pair {
+    bool ok = false;
+    int calls[4] = {0, 0, 0, 0};
+    std::vector<ContactItem> items;
+  };
+  const Model* model = nullptr;  // null: nothing kept
+  const Settings* settings = nullptr;
+  std::vector<BodyMotion> body;
+  std::vector<Pair> pair;
+  void clear() { model = nullptr, settings = nullptr; }
+};
+
 // Moves the anchors on to state Y, which the run has accepted: a point that
 // sticks there keeps its anchor, one that slides drags it along to the
 // friction cap's distance, a new point gets one (where it stands, dragged
 // as well if it slides), and points that no longer touch lose theirs.
-// Settings::stick_stiffness sets the tangential spring (> 0).
+// Settings::stick_stiffness sets the tangential spring (> 0). With `keep`,
+// the detection of Y is kept there for the evaluations at Y.
 void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
-                      std::vector<StickAnchor>& anchors);
+                      std::vector<StickAnchor>& anchors, KeptDetection* keep = nullptr);
 
 // Adds the contact loads of every contact pair at state Y to F (3nb, global)
 // and N (3nb, body axes), appends one record per contact (sample `row`) to
@@ -66,7 +94,8 @@ void moveStickAnchors(const Model& m, const Settings& s, const double* Y,
 // step (FrictionBound; nothing with the sign law), and with `anchors` (and
 // Settings::stick_stiffness > 0) the friction of every point contact that
 // has an anchor is that of its anchor; it then asks nothing of the step.
-// Records carry the force applied.
+// Records carry the force applied. With `kept` (see KeptDetection) the
+// detection kept there is used when it is that of Y.
 //
 // Point contact first tests the meshes' boxes, then searches each mesh in its body's own frame
 // (a tree built once per mesh, contact/mesh_tree.h) and places only the nodes and triangles the
@@ -76,7 +105,8 @@ bool applyContact(const Model& m, const Settings& s, const double* Y, double* F,
                   std::vector<ContactRecord>& records);
 bool applyContactWithRate(const Model& m, const Settings& s, const double* Y, double* F, double* N,
                           int row, std::vector<ContactRecord>& records, FrictionBound& friction,
-                          const std::vector<StickAnchor>* anchors = nullptr);
+                          const std::vector<StickAnchor>* anchors = nullptr,
+                          const KeptDetection* kept = nullptr);
 
 // applyContact as it ran before point contact searched in the bodies' own
 // frames: every mesh placed whole at every evaluation. Same results; the

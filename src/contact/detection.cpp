@@ -66,6 +66,7 @@ void pointContactItem(ContactItem& item, int node, const double* P, const double
   for (int k = 0; k < 3; ++k) item.pos[k] = P[k], item.normal[k] = n[k], item.vel[k] = u[k];
   item.node = node;
   item.elastic = el;
+  item.depth = h;
   item.speed = speed;
   item.slope = frictionSlope(p) * el;
 }
@@ -255,12 +256,32 @@ void useTree(PlacedMesh& M, const TriangleTree& tree) {
 
 bool boundsApart(const Bound& a, const Bound& b) { return disjoint(a, b); }
 
-int nodesNear(const PlacedMesh& I, const PlacedMesh& J) {
-  if (disjoint(I.nodes, J.tris)) return 0;
-  int n = 0;
-  for (int q = 0; q < I.node_num; ++q) n += outside(&I.node[3 * q], J.tris) ? 0 : 1;
-  return n;
+void nodesNear(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out) {
+  out.clear();
+  if (disjoint(I.nodes, J.tris)) return;
+  for (int q = 0; q < I.node_num; ++q)
+    if (!outside(&I.node[3 * q], J.tris)) out.push_back(q);
 }
+
+namespace {
+
+// Node q of I against J, once inside J's box.
+inline void nodeInMesh(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
+                       const BodyMotion& bj, const ContactParams& p, int q, std::vector<int>& cand,
+                       std::vector<ContactItem>& out) {
+  const double* P = &I.node[3 * q];
+  cand.clear();
+  J.tree->spheresHolding(P, [&](int t) {
+    if (inSphere(P, J, t)) cand.push_back(t);
+  });
+  if (cand.empty()) return;
+  std::sort(cand.begin(), cand.end());
+  NodeTouch best;
+  for (int t : cand) nodeHit(P, J, t, p, best);
+  nodeContact(q, P, best, bi, bj, p, out);
+}
+
+}  // namespace
 
 void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
@@ -270,18 +291,16 @@ void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi
   for (int q = n0; q < n1; ++q) {
     // A NaN coordinate is in no box; an infinite one only in infinite boxes,
     // and it fails their sphere tests.
-    const double* P = &I.node[3 * q];
-    if (outside(P, J.tris)) continue;
-    cand.clear();
-    J.tree->spheresHolding(P, [&](int t) {
-      if (inSphere(P, J, t)) cand.push_back(t);
-    });
-    if (cand.empty()) continue;
-    std::sort(cand.begin(), cand.end());
-    NodeTouch best;
-    for (int t : cand) nodeHit(P, J, t, p, best);
-    nodeContact(q, P, best, bi, bj, p, out);
+    if (outside(&I.node[3 * q], J.tris)) continue;
+    nodeInMesh(I, J, bi, bj, p, q, cand, out);
   }
+}
+
+void pointContactOf(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
+                    const BodyMotion& bj, const ContactParams& p, const int* nodes, int count,
+                    std::vector<ContactItem>& out) {
+  std::vector<int>& cand = candidates();
+  for (int k = 0; k < count; ++k) nodeInMesh(I, J, bi, bj, p, nodes[k], cand, out);
 }
 
 void edgeSources(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out) {

@@ -64,9 +64,9 @@ void useTree(PlacedMesh& M, const TriangleTree& tree);
 // True when the two boxes do not overlap.
 bool boundsApart(const Bound& a, const Bound& b);
 
-// Nodes of I that may pass the sphere test of some triangle of J: the
-// queries a point search of I in J makes.
-int nodesNear(const PlacedMesh& I, const PlacedMesh& J);
+// Nodes of I that may pass the sphere test of some triangle of J, ascending:
+// the queries a point search of I in J makes.
+void nodesNear(const PlacedMesh& I, const PlacedMesh& J, std::vector<int>& out);
 
 // Where a body stands and how it moves.
 struct BodyMotion {
@@ -119,8 +119,9 @@ ContactParams contactParams(double k, double c, double d, double myu, double sti
 // One contact: the point (global), the force on the penetrating body, the
 // friction's slope near rest [N s/m] (pointContactItem; 0 without it) and
 // the sliding speed there [m/s]. A point contact also keeps what a stiction
-// anchor needs (contact/stick.h): the node, the normal, the elastic normal
-// force, the relative velocity and the force without its friction.
+// anchor needs (StickAnchor, contact/contact.h): the node, the normal, the elastic normal
+// force, the relative velocity and the force without its friction; and its
+// depth, so that the item can be made again for other velocities.
 struct ContactItem {
   double pos[3];
   double force[3];
@@ -131,6 +132,7 @@ struct ContactItem {
   double elastic = 0.0;
   double vel[3] = {0, 0, 0};
   double push[3] = {0, 0, 0};  // elastic and damping force: force less friction
+  double depth = 0.0;          // h of a point contact
 };
 
 // -1e-10 <= s, t and s, t, s + t <= 1.0000000001. Fails for NaN (degenerate triangles).
@@ -183,6 +185,10 @@ bool anchoredFriction(const ContactItem& it, const double* off, double kt, doubl
 void pointContact(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
                   const BodyMotion& bj, const ContactParams& p, int n0, int n1,
                   std::vector<ContactItem>& out);
+// pointContact for the nodes nodes[0, count) of nodesNear, in that order.
+void pointContactOf(const PlacedMesh& I, const PlacedMesh& J, const BodyMotion& bi,
+                    const BodyMotion& bj, const ContactParams& p, const int* nodes, int count,
+                    std::vector<ContactItem>& out);
 
 // The triangles of I, ascending, whose edges may reach a triangle of J (both
 // trees with fitted corners).

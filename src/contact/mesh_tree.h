@@ -77,12 +77,6 @@ class TriangleTree {
   void spheresHolding(const double* P, F&& f) const {
     walk([&](const Bound& b) { return holds(b, P); }, sphere_, f);
   }
-  // Calls f(t) for every triangle t whose sphere box meets q, in no
-  // particular order.
-  template <class F>
-  void spheresMeeting(const Bound& q, F&& f) const {
-    walk([&](const Bound& b) { return meets(b, q); }, sphere_, f);
-  }
   // Calls f(t) for every triangle t whose corner box meets q, in no
   // particular order.
   template <class F>
@@ -90,11 +84,23 @@ class TriangleTree {
     walk([&](const Bound& b) { return meets(b, q); }, corner_, f);
   }
 
-  // Whether some leaf's sphere box meets q: false means no triangle's does.
-  bool anySphereMeets(const Bound& q) const {
-    bool any = false;
-    walkUntil([&](const Bound& b) { return meets(b, q); }, sphere_, any);
-    return any;
+  // The leaves whose sphere boxes meet region r, into `leaves`; then, for any
+  // box q inside r, f(t) for every triangle t whose sphere box meets q, in
+  // no particular order: a search of many small boxes of one region walks
+  // down from the root once.
+  void sphereLeavesMeeting(const Bound& r, std::vector<int>& leaves) const {
+    leaves.clear();
+    walkLeaves([&](const Bound& b) { return meets(b, r); }, sphere_,
+               [&](const Node& n) {
+                 leaves.push_back(static_cast<int>(&n - node_.data()));
+                 return false;
+               });
+  }
+  template <class F>
+  void spheresMeetingIn(const std::vector<int>& leaves, const Bound& q, F&& f) const {
+    for (const int l : leaves)
+      if (meets(sphere_[l], q))
+        for (int k = node_[l].lo; k < node_[l].hi; ++k) f(order_[k]);
   }
 
   static constexpr int kLeaf = 4;
@@ -120,12 +126,6 @@ class TriangleTree {
       for (int k = n.lo; k < n.hi; ++k) f(order_[k]);
       return false;
     });
-  }
-
-  // walk() that stops at the first leaf passing the test, setting `found`.
-  template <class Test>
-  void walkUntil(const Test& test, const std::vector<Bound>& box, bool& found) const {
-    walkLeaves(test, box, [&](const Node& n) { return found = n.hi > n.lo; });
   }
 
   // Depth first through the boxes that pass the test, handing each leaf

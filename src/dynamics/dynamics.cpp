@@ -44,6 +44,7 @@ void sizeWork(const Model& m, DynamicsWork& w) {
   w.contact = false;
   w.friction = FrictionBound{};
   w.contacts.clear();
+  w.kept.clear();
   w.velocityWarned = false;
 }
 
@@ -116,7 +117,8 @@ bool computeStateDerivative(const Model& m, const Settings& s, Histories& h, Dyn
   drivenVelocities(m, w, t, motionDofs);
   appliedForces(m, h, w, Y, t, w.recordRows ? row : -1);
   FrictionBound friction;
-  if (applyContactWithRate(m, s, Y, w.F.data(), w.N.data(), row, w.contacts, friction, &w.anchors))
+  if (applyContactWithRate(m, s, Y, w.F.data(), w.N.data(), row, w.contacts, friction, &w.anchors,
+                           &w.kept))
     w.contact = true;
   w.friction.merge(friction);
   generalizedForces(m, w);

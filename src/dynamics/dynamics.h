@@ -77,6 +77,9 @@ struct DynamicsWork {
   // The stiction anchors of the run (moveStickAnchors): read by every
   // evaluation, moved only after a step is accepted.
   std::vector<StickAnchor> anchors;
+  // The detection of the state the anchors were last moved to, for the
+  // evaluations at that state (KeptDetection); cleared when a run starts.
+  KeptDetection kept;
 
   // Whether a system that loses rank during the run is solved by damped
   // least squares (set from the settings' constraint_projection per

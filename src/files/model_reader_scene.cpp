@@ -1,4 +1,7 @@
 // The model file reader, sections 8 to 10: shapes, textures and shadows.
+#include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "files/model_reader_impl.h"
@@ -52,6 +55,19 @@ void Reader::shapes() {
   cprintf("\n");
   if (n == 0) return;
   t_.shapes = rows;
+  // Two or more mesh files are read side by side first, when threads are set.
+  std::vector<std::string> paths;
+  std::vector<double> units;
+  for (int i = 0; i < n; ++i) {
+    if (rows[i].kind != ShapeType::Stl) continue;
+    const std::string path = resolveModelFile(t_, stlFiles[i]);
+    bool again = false;
+    for (size_t k = 0; k < paths.size(); ++k)
+      again |= paths[k] == path && std::memcmp(&units[k], &rows[i].size[0], sizeof(double)) == 0;
+    if (!again) paths.push_back(path), units.push_back(rows[i].size[0]);
+  }
+  std::vector<std::shared_ptr<const StlMesh>> ahead;
+  if (paths.size() > 1 && s_.N_THREADS > 1) readStlAhead(paths, units, s_.N_THREADS, ahead);
   for (int i = 0; i < n; ++i) {
     Shape& sh = t_.shapes[i];
     sh.id = i;
@@ -68,7 +84,7 @@ void Reader::shapes() {
     if (sh.kind == ShapeType::Stl) {
       sh.unit = sh.size[0];
       sh.normal_sign = static_cast<int>(sh.size[1]);
-      readStl(t_, i, resolveModelFile(t_, stlFiles[i]));
+      readStl(t_, i, resolveModelFile(t_, stlFiles[i]), &ahead);
     }
     cprintf("  %d, %s:Type=%s, Ref.frame=%s, id=%d, Body_id=%d\n          trans=%e, "
             "size=%e,%e,%e\n",

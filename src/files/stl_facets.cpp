@@ -68,7 +68,7 @@ void readFacets(StlScanner& in, double unit, std::vector<double>& corners,
 
 std::shared_ptr<const StlMesh> readMesh(FILE* f, const struct stat& st, const std::string& path,
                                         double unit, long long coordAt, long long normalAt,
-                                        long long triAt) {
+                                        long long triAt, bool quiet) {
   std::vector<double> corners;  // scaled, file order, 3 per corner
   std::vector<SourcePos> cornerAt;
   SourcePos count;
@@ -81,7 +81,7 @@ std::shared_ptr<const StlMesh> readMesh(FILE* f, const struct stat& st, const st
   if (overlong || tok != "solid") throw notSolid(in, tok, overlong);
   if (!in.next(tok, overlong))  // the solid's name, ignored
     throw noToken(in, "file ends before \"endsolid\"", "the solid's name");
-  cprintf("  unit=%.3e, ", unit);
+  if (!quiet) cprintf("  unit=%.3e, ", unit);
   // A facet takes at least 42 bytes (21 tokens and their separators), so
   // these bounds spare the copies of growing vectors.
   if (S_ISREG(st.st_mode)) {
@@ -92,11 +92,12 @@ std::shared_ptr<const StlMesh> readMesh(FILE* f, const struct stat& st, const st
   }
   readFacets(in, unit, corners, cornerAt);
 
-  const int stl_num = static_cast<int>(corners.size() / 9);
-  cprintf("  stl_num=%d, ", stl_num);
-  cprintf("  v_stl_coord:%lld, ", coordAt);
-  cprintf("  v_stl_normal:%lld, ", normalAt);
-  cprintf("  v_stl_tri:%lld, ", triAt);
+  if (!quiet) {
+    cprintf("  stl_num=%d, ", static_cast<int>(corners.size() / 9));
+    cprintf("  v_stl_coord:%lld, ", coordAt);
+    cprintf("  v_stl_normal:%lld, ", normalAt);
+    cprintf("  v_stl_tri:%lld, ", triAt);
+  }
 
   auto mesh = std::make_shared<StlMesh>();
   mesh->path = path;
@@ -110,6 +111,14 @@ std::shared_ptr<const StlMesh> readMesh(FILE* f, const struct stat& st, const st
   }
   mesh->node.shrink_to_fit();  // mergeNodes reserved room for every corner
   return mesh;
+}
+
+void printMeshRead(const StlMesh& mesh, long long coordAt, long long normalAt, long long triAt) {
+  cprintf("  unit=%.3e, ", mesh.unit);
+  cprintf("  stl_num=%d, ", mesh.stl_num());
+  cprintf("  v_stl_coord:%lld, ", coordAt);
+  cprintf("  v_stl_normal:%lld, ", normalAt);
+  cprintf("  v_stl_tri:%lld, ", triAt);
 }
 
 }  // namespace orv

@@ -20,6 +20,7 @@
 #include "platform/messages.h"
 #include "platform/source_pos.h"
 #include "platform/tokens.h"
+#include "platform/work_share.h"
 
 namespace orv {
 
@@ -84,8 +85,17 @@ std::shared_ptr<const StlMesh> knownMesh(const StlLists& L, const std::string& p
 // keeps its mesh with the others; null, with the message printed, when it
 // cannot be opened or is refused.
 std::shared_ptr<const StlMesh> readNewMesh(Model& m, Shape& sh, const std::string& name,
-                                           const std::string& path) {
+                                           const std::string& path,
+                                           const std::vector<std::shared_ptr<const StlMesh>>* ahead) {
   StlLists& L = m.stl;
+  if (ahead)
+    for (const auto& read : *ahead)
+      if (read && read->path == path && std::memcmp(&read->unit, &sh.unit, sizeof sh.unit) == 0) {
+        cprintf("  STL FILE OPEN,  ");
+        printMeshRead(*read, L.coord_count, L.normal_count, L.tri_count);
+        L.meshes.push_back(read);
+        return read;
+      }
   struct stat st;
   errno = 0;
   FILE* f = openInputFile(path, st);
@@ -135,7 +145,24 @@ void framePlacement(const Model& m, const Shape& sh, double* A, double* p) {
 
 }  // namespace
 
-bool readStl(Model& m, int shape, const std::string& name) {
+void readStlAhead(const std::vector<std::string>& paths, const std::vector<double>& units,
+                  int threads, std::vector<std::shared_ptr<const StlMesh>>& ahead) {
+  ahead.assign(paths.size(), nullptr);
+  shareWork(threads, static_cast<int>(paths.size()), [&](int k, int) {
+    struct stat st;
+    FILE* f = openInputFile(paths[k], st);
+    if (!f) return;
+    FileCloser closer{f};
+    try {
+      ahead[k] = readMesh(f, st, paths[k], units[k], 0, 0, 0, true);
+    } catch (...) {
+      // Read again in order, for its messages.
+    }
+  });
+}
+
+bool readStl(Model& m, int shape, const std::string& name,
+             const std::vector<std::shared_ptr<const StlMesh>>* ahead) {
   const std::string path = resolveModelFile(m, name);
   if (shape < 0 || shape >= m.shape_num()) {
     cprintf("  STL FILE ERROR: %s: no shape %d\n", path.c_str(), shape);
@@ -157,7 +184,7 @@ bool readStl(Model& m, int shape, const std::string& name) {
     cprintf("  v_stl_normal:%lld, ", L.normal_count);
     cprintf("  v_stl_tri:%lld, ", L.tri_count);
   } else {
-    mesh = readNewMesh(m, sh, name, path);
+    mesh = readNewMesh(m, sh, name, path, ahead);
     if (!mesh) return false;
   }
   const int node_num = mesh->node_num(), stl_num = mesh->stl_num();

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -26,6 +27,10 @@ double monotonicMs() {
 }
 
 int openmpTeamSize() {
+  // Without dynamic adjustment a team has the size the settings give it; a
+  // team started only to count itself would keep its threads spinning for a
+  // while after it, on cores the program then wants.
+  if (!omp_get_dynamic()) return std::max(1, std::min(omp_get_max_threads(), omp_get_thread_limit()));
   int team = 1;
 #pragma omp parallel shared(team)
   {

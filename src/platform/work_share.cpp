@@ -19,6 +19,15 @@ namespace {
 // anything else that wants it, so a loaded machine loses next to nothing.
 constexpr std::chrono::microseconds kPoll{200};
 
+// A job whose caller, its own chunks done, waited for the pooled threads'
+// longer than it worked and longer than kSlowWait was held up by a thread the
+// system stopped in the middle of a chunk (another process wants its core):
+// the jobs of the next while run on the caller alone, for a while that
+// doubles each time the next shared job is held up again, up to kAloneMax,
+// and starts over from kAloneMin after one that is not.
+constexpr std::chrono::microseconds kSlowWait{20};
+constexpr std::chrono::microseconds kAloneMin{2000}, kAloneMax{500000};
+
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
@@ -55,6 +64,11 @@ class Pool {
 
   void run(int threads, int chunks, const std::function<void(int, int)>& fn) {
     std::lock_guard<std::mutex> one(caller_);
+    const auto start = std::chrono::steady_clock::now();
+    if (start < aloneUntil_) {
+      for (int c = 0; c < chunks; ++c) fn(c, 0);
+      return;
+    }
     {
       std::lock_guard<std::mutex> lock(mu_);
       while (static_cast<int>(threads_.size()) < threads - 1)
@@ -69,9 +83,17 @@ class Pool {
     wake_.notify_all();
     const uint32_t job = job_.load();
     work(job, chunks, fn, 0);
+    const auto own = std::chrono::steady_clock::now();
     if (!poll([&] { return done_.load() == chunks; })) {
       std::unique_lock<std::mutex> lock(mu_);
       finished_.wait(lock, [&] { return done_.load() == chunks; });
+    }
+    const auto end = std::chrono::steady_clock::now();
+    if (end - own > std::max<std::chrono::steady_clock::duration>(own - start, kSlowWait)) {
+      aloneUntil_ = end + alone_;
+      alone_ = std::min<std::chrono::steady_clock::duration>(2 * alone_, kAloneMax);
+    } else {
+      alone_ = kAloneMin;
     }
     std::lock_guard<std::mutex> lock(mu_);
     fn_ = nullptr;
@@ -121,6 +143,8 @@ class Pool {
     }
   }
 
+  std::chrono::steady_clock::time_point aloneUntil_;  // under caller_
+  std::chrono::steady_clock::duration alone_ = kAloneMin;
   std::mutex caller_, mu_;
   std::condition_variable wake_, finished_;
   std::vector<std::thread> threads_;

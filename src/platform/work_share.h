@@ -12,8 +12,12 @@ namespace orv {
 // is free, so a pooled thread that the system has not scheduled (another
 // process holds the core) claims nothing and is not waited for: the caller
 // runs the chunks itself. A pooled thread polls for the next job for a short
-// while, yielding its core to anything that wants it, then sleeps. Calls
-// from different threads run one at a time.
+// while, yielding its core to anything that wants it, then sleeps. A job that
+// kept the caller waiting for a chunk in progress longer than it took the
+// caller to do its own share (a pooled thread stopped by the system while
+// another process holds its core) sends the jobs of a while after it to the
+// calling thread alone; that while doubles as long as it keeps happening.
+// Calls from different threads run one at a time.
 void shareWork(int threads, int chunks, const std::function<void(int, int)>& fn);
 
 }  // namespace orv

@@ -92,11 +92,18 @@ std::vector<double> flat(const std::vector<ContactRecord>& records) {
   return v;
 }
 
-Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y) {
+// One evaluation; with `anchors`, under them and taking a detection `kept`.
+Loads evaluate(const Model& m, const Settings& s, const std::vector<double>& Y,
+               const std::vector<StickAnchor>* anchors = nullptr,
+               const KeptDetection* kept = nullptr) {
   Loads l{std::vector<double>(3 * m.body_num()), std::vector<double>(3 * m.body_num()), {}, 0};
   std::vector<ContactRecord> records;
-  l.flag = applyContact(m, s, Y.data(), l.F.data(), l.N.data(), 7, records);
+  FrictionBound f;
+  l.flag = anchors ? applyContactWithRate(m, s, Y.data(), l.F.data(), l.N.data(), 7, records, f,
+                                          anchors, kept)
+                   : applyContact(m, s, Y.data(), l.F.data(), l.N.data(), 7, records);
   l.records = flat(records);
+  if (anchors) l.records.insert(l.records.end(), {f.slow, f.all, f.reach});
   return l;
 }
 
@@ -320,7 +327,7 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeMeshAndPoseAndBalanced) {
     });
   const double turn[4] = {std::cos(0.15), 0, std::sin(0.15), 0};  // 0.3 about y
   mat3FromEulerParameters(models[3].shapes[0].mesh_A, turn);
-  models[3].shapes[0].mesh_pos[0] = 0.013;
+  models[3].shapes[0].mesh_pos[0] = 0.013, models[3].shapes[0].mesh_pos[1] = 0.002;
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> uni(-1.0, 1.0);
   size_t points = 0, edges = 0;
@@ -328,7 +335,7 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeMeshAndPoseAndBalanced) {
   // parameters off their unit length, not balanced then), moving and spinning;
   // the plate (body 0) where it was built, unturned.
   for (int trial = 0; trial < 32; ++trial) {
-    const Model& m = models[trial / 4 % 4];
+    const Model& m = models[(trial + 1) / 4 % 4];  // changed between poses that place alike
     std::vector<double> Y = atRest(4);
     for (int b = 0; b < 4; ++b) {
       double x[3] = {0.08 * uni(rng), 0.03 + 0.04 * uni(rng), 0.08 * uni(rng)}, *p = &Y[24 + 4 * b],
@@ -352,6 +359,18 @@ TEST(ContactApply, LoopsRecordsForAnyThreadsModeMeshAndPoseAndBalanced) {
           EXPECT_TRUE(ref == evaluate(m, settings(threads, mode, algorithm), Y))
               << trial << ", algorithm " << algorithm << ", " << threads << " threads, mode "
               << mode;
+      // The detection kept where the anchors moved serves the bodies where
+      // they stand then, whatever their velocities, and nothing else.
+      const Settings one = settings(1, 0, algorithm);
+      std::vector<double> moving = Y, moved = Y;
+      for (int k = 12; k < 24; ++k) moving[k] *= 0.5;  // the velocities
+      moved[4] += 1e-12;
+      std::vector<StickAnchor> anchors;
+      KeptDetection kept;
+      moveStickAnchors(m, one, moving.data(), anchors, &kept);
+      for (const std::vector<double>* at : {&Y, &moved})
+        EXPECT_TRUE(evaluate(m, one, *at, &anchors) == evaluate(m, one, *at, &anchors, &kept))
+            << trial << ", algorithm " << algorithm;
       if (trial % 4 == 0) continue;
       // Equal and opposite: no net force, no net moment about the origin.
       double F[3] = {0, 0, 0}, M[3] = {0, 0, 0}, scale = 0;
