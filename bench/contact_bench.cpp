@@ -432,7 +432,9 @@ void BM_ContactThreadsFourSpheres(benchmark::State& state) {
   }
   threadRatios(state, scene.m, scene.Y);
 }
-BENCHMARK(BM_ContactThreadsFourSpheres)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContactThreadsFourSpheres)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
-

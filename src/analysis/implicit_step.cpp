@@ -1,16 +1,12 @@
-// One step of the three-stage singly diagonally implicit Runge-Kutta method
-// of Alexander (order 3, L-stable, stiffly accurate):
+// One step of the five-stage singly diagonally implicit Runge-Kutta method
+// SDIRK4 of Hairer and Wanner (order 4, L-stable, stiffly accurate):
 //   k_i = f(t + c_i h, V + h sum_{j<=i} a_ij k_j),   V_new = V + h sum b_i k_i,
-//   c = (g, (1+g)/2, 1),  a = | g                      |
-//                             | (1-g)/2   g            |
-//                             | b1        b2         g |,  b = (b1, b2, g),
-//   b1 = -3g^2/2 + 4g - 1/4,  b2 = 3g^2/2 - 5g + 5/4,
-// g = 0.4358665215... the root of g^3 - 3g^2 + 3g/2 - 1/6 in (1/6, 1/2),
-// on the vector the explicit step integrates (Y, or X to first order in
-// rotation). The same stages with b^ = (1 - e, e, 0), e = (1-2g)/(1-g), are
-// of second order; their difference, filtered through (I - g h J)^-1 so that
-// the stiff components damped away do not count, is the step's error, which
-// sets the next step (error per unit tolerance E, h_next = h 0.9 E^(-1/3)).
+// with a_ii = g = 1/4, b the last row of a (so V_new is the last stage's
+// state), on the vector the explicit step integrates (Y, or X to first order
+// in rotation). The same stages with the weights b^ (kD = b - b^) are of
+// third order; their difference, filtered through (I - g h J)^-1 so that the
+// stiff components damped away do not count, is the step's error, which
+// sets the next step (error per unit tolerance E, h_next = h 0.9 E^(-1/4)).
 // Every stage is solved by simplified Newton iterations with M = I - g h J,
 // J = df/dV by forward differences. J is kept from step to step and formed
 // anew only when the iterations settle slowly or not at all: forming it costs
@@ -37,19 +33,19 @@ namespace orv {
 // factoring and a half of its solving. A J whose K rows reach other bodies
 // (none the equations of motion give) is factored whole.
 struct NewtonMatrix {
-  std::vector<double> J;  // df/dV by rows, from the start of an earlier step or this one
-  bool formed = false;    // J exists
-  bool current = false;   // J was formed at this step's start
-  bool refresh = false;   // the last step's iterations settled slowly: form J anew
-  double gh = 0.0;        // the g h that M was factored for
+  std::vector<double> J;      // df/dV by rows, from the start of an earlier step or this one
+  bool formed = false;        // J exists
+  bool current = false;       // J was formed at this step's start
+  bool refresh = false;       // the last step's iterations settled slowly: form J anew
+  double gh = 0.0;            // the g h that M was factored for
   std::vector<double> guess;  // the last stage's rate: the next step's first guess
 
-  bool blocks = false;       // solved by blocks (else `whole`)
-  DenseLU whole;             // M
-  std::vector<int> K, D;     // state indices, 7 per body in body order
-  std::vector<DenseLU> B;    // B_b
-  std::vector<double> P;     // B_b^-1 C_b, 49 per body, by rows
-  std::vector<double> E;     // by rows, |D| x |K|
+  bool blocks = false;     // solved by blocks (else `whole`)
+  DenseLU whole;           // M
+  std::vector<int> K, D;   // state indices, 7 per body in body order
+  std::vector<DenseLU> B;  // B_b
+  std::vector<double> P;   // B_b^-1 C_b, 49 per body, by rows
+  std::vector<double> E;   // by rows, |D| x |K|
   DenseLU S;
 };
 void NewtonMatrixDeleter::operator()(NewtonMatrix* p) const { delete p; }
@@ -58,14 +54,14 @@ namespace {
 
 constexpr int kStages = 5;
 constexpr double kG = 0.25;
-constexpr double kA[kStages][kStages] = {
-    {kG, 0.0, 0.0, 0.0, 0.0},
-    {1.0 / 2.0, kG, 0.0, 0.0, 0.0},
-    {17.0 / 50.0, -1.0 / 25.0, kG, 0.0, 0.0},
-    {371.0 / 1360.0, -137.0 / 2720.0, 15.0 / 544.0, kG, 0.0},
-    {25.0 / 24.0, -49.0 / 48.0, 125.0 / 16.0, -85.0 / 12.0, kG}};
+constexpr double kA[kStages][kStages] = {{kG, 0.0, 0.0, 0.0, 0.0},
+                                         {1.0 / 2.0, kG, 0.0, 0.0, 0.0},
+                                         {17.0 / 50.0, -1.0 / 25.0, kG, 0.0, 0.0},
+                                         {371.0 / 1360.0, -137.0 / 2720.0, 15.0 / 544.0, kG, 0.0},
+                                         {25.0 / 24.0, -49.0 / 48.0, 125.0 / 16.0, -85.0 / 12.0,
+                                          kG}};
 constexpr double kC[kStages] = {kG, 3.0 / 4.0, 11.0 / 20.0, 1.0 / 2.0, 1.0};
-// b - b^, b the last row of a.
+// b - b^, b the last row of a, b^ = (59/48, -17/96, 225/32, -85/12, 0).
 constexpr double kD[kStages] = {25.0 / 24.0 - 59.0 / 48.0, -49.0 / 48.0 + 17.0 / 96.0,
                                 125.0 / 16.0 - 225.0 / 32.0, 0.0, kG};
 
@@ -157,7 +153,9 @@ bool splitByBodies(const StateLayout& L, NewtonMatrix& nm) {
 bool factor(const StateLayout& L, NewtonMatrix& nm, double gh) {
   const size_t n = L.size();
   nm.gh = gh;
-  const auto M = [&](int i, int j) { return (i == j ? 1.0 : 0.0) - gh * nm.J[static_cast<size_t>(i) * n + j]; };
+  const auto M = [&](int i, int j) {
+    return (i == j ? 1.0 : 0.0) - gh * nm.J[static_cast<size_t>(i) * n + j];
+  };
   nm.blocks = splitByBodies(L, nm);
   if (!nm.blocks) {
     std::vector<double> A(n * n);
@@ -262,13 +260,12 @@ bool solveStage(Run& r, NewtonMatrix& nm, double ts, const std::vector<double>& 
   return false;
 }
 
-enum class Outcome { Solved, NotSettled, Failed };
+enum class Outcome { Solved, NotSettled };
 
-// The three stages from V0 into k[0..2]; Failed only when f cannot be
-// evaluated at V0 itself.
-Outcome solveStages(Run& r, NewtonMatrix& nm, double hs, double tEnd,
-                    const std::vector<double>& V0, std::vector<double> (&k)[kStages], bool firstOrder,
-                    double tol, double& slowest) {
+// The stages from V0 into k.
+Outcome solveStages(Run& r, NewtonMatrix& nm, double hs, double tEnd, const std::vector<double>& V0,
+                    std::vector<double> (&k)[kStages], bool firstOrder, double tol,
+                    double& slowest) {
   const size_t n = V0.size();
   std::vector<double> base(n);
   const double gh = kG * hs;
@@ -340,7 +337,8 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
   if (o == Outcome::Solved) {
     for (size_t i = 0; i < n; ++i) {
       double sum = 0.0, diff = 0.0;
-      for (int j = 0; j < kStages; ++j) sum += kA[kStages - 1][j] * k[j][i], diff += kD[j] * k[j][i];
+      for (int j = 0; j < kStages; ++j)
+        sum += kA[kStages - 1][j] * k[j][i], diff += kD[j] * k[j][i];
       Vn[i] = V0[i] + hs * sum;
       e[i] = hs * diff;
     }
@@ -353,7 +351,7 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
       err = std::sqrt(sum / static_cast<double>(n));
     }
   }
-  // The next step: 0.9 E^(-1/3) of this one, no less than a fifth, no more
+  // The next step: 0.9 E^(-1/4) of this one, no less than a fifth, no more
   // than five times; kept when it would grow by less than a fifth, so that
   // M is not factored anew for little gain.
   const double grow = err > 0.0 ? 0.9 * std::pow(err, -0.25) : 5.0;
@@ -364,8 +362,10 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
     retry = true;
     return false;
   }
-  if (grow >= 1.2) r.step = std::max(r.step, std::min(5.0, grow) * hs);
-  else if (grow < 1.0) r.step = std::max(0.2, grow) * hs;
+  if (grow >= 1.2)
+    r.step = std::max(r.step, std::min(5.0, grow) * hs);
+  else if (grow < 1.0)
+    r.step = std::max(0.2, grow) * hs;
   r.step = onLadder(r.step, r.D);
   nm.refresh = slowest > kSlowContraction;
   nm.guess = k[kStages - 1];

@@ -261,8 +261,8 @@ void readSettingFile(TokenReader& r, const std::string& path, Settings& s, const
       s.constraint_projection = w == "on" ? 1 : 0;
     } else {
       in.unknown(label,
-                 "ROTATION_INTEGRATION, INTEGRATOR, implicit_tolerance, stiction_speed, static_friction_ratio, "
-                 "sliding_speed, stick_stiffness, constraint_projection");
+                 "ROTATION_INTEGRATION, INTEGRATOR, implicit_tolerance, stiction_speed, "
+                 "static_friction_ratio, sliding_speed, stick_stiffness, constraint_projection");
     }
   }
   if (s.stiction_speed > 0.0)

@@ -117,7 +117,8 @@ TEST(SingularPositions, ProjectedPendulumIsFourthOrderAccurate) {
   const std::string span = "0.0  0.01  5.0  %";
   const orvtest::Outcome coarse = orvtest::runText(text, through());
   const orvtest::Outcome fine =
-      orvtest::runText(text.replace(text.find(span), span.size(), "0.0  0.00125  5.0  %"), through());
+      orvtest::runText(text.replace(text.find(span), span.size(), "0.0  0.00125  5.0  %"),
+                       through());
   ASSERT_EQ(fine.h.anime_num, 4001);
   double tip = 0.0;
   for (int ti = 0; ti < coarse.h.anime_num; ++ti)
