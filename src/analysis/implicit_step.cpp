@@ -37,6 +37,7 @@ struct NewtonMatrix {
   bool formed = false;        // J exists
   bool current = false;       // J was formed at this step's start
   bool refresh = false;       // the last step's iterations settled slowly: form J anew
+  int shortened = 0;          // steps shortened in a row for a J that did not settle
   double gh = 0.0;            // the g h that M was factored for
   std::vector<double> guess;  // the last stage's rate: the next step's first guess
 
@@ -76,6 +77,11 @@ constexpr double kNewtonTolerance = 1e-6;
 constexpr double kNewtonFloor = 1e-13;
 constexpr int kNewtonIterations = 10;
 constexpr double kNoise = 100.0;
+// Above this many state variables (about 14 bodies), forming J (an
+// evaluation each) costs more than trying shorter steps with the one at
+// hand: the steps a run then takes more cost it some 10 to 15 evaluations
+// each, and a shortened try that still fails a few dozen.
+constexpr size_t kShorterFirst = 200;
 // Iterations slower than this contraction ask for a fresh J at the next step.
 constexpr double kSlowContraction = 0.3;
 // A step is not made shorter than this fraction of d_time.
@@ -326,7 +332,14 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
   double slowest = 0.0;
   Outcome o = solveStages(r, nm, hs, tEnd, V0, k, firstOrder, tol, slowest);
   if (o != Outcome::Solved && !nm.current) {
-    // A J from an earlier state may be what held the iterations back.
+    // Forming J costs n evaluations, a step a few per stage: on a large
+    // model a shorter step with the J at hand is tried first, twice at most.
+    if (n > kShorterFirst && nm.shortened < 2 && hs > 2.0 * kShortestStep * r.D) {
+      ++nm.shortened;
+      r.step = onLadder(0.5 * hs, r.D);
+      retry = true;
+      return false;
+    }
     if (!formAtStart()) return false;
     slowest = 0.0;
     o = solveStages(r, nm, hs, tEnd, V0, k, firstOrder, tol, slowest);
@@ -367,6 +380,7 @@ bool implicitStep(Run& r, double hs, double tEnd, bool& retry) {
   else if (grow < 1.0)
     r.step = std::max(0.2, grow) * hs;
   r.step = onLadder(r.step, r.D);
+  nm.shortened = 0;
   nm.refresh = slowest > kSlowContraction;
   nm.guess = k[kStages - 1];
   if (firstOrder)
