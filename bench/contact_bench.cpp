@@ -308,24 +308,19 @@ struct Spinner {
   }
 };
 
-// Fastest of `reps` evaluations, each `evals` calls long, in seconds per call.
-double fastest(const std::function<void()>& f, int reps, int evals) {
-  double best = 1e300;
-  for (int r = 0; r < reps; ++r) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int e = 0; e < evals; ++e) f();
-    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
-    best = std::min(best, dt.count() / evals);
-  }
-  return best;
-}
-
 // Seconds per call of `evals` calls of f.
 double timed(const std::function<void()>& f, int evals) {
   const auto t0 = std::chrono::steady_clock::now();
   for (int e = 0; e < evals; ++e) f();
   const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
   return dt.count() / evals;
+}
+
+// Fastest of `reps` timings of `evals` calls, in seconds per call.
+double fastest(const std::function<void()>& f, int reps, int evals) {
+  double best = 1e300;
+  for (int r = 0; r < reps; ++r) best = std::min(best, timed(f, evals));
+  return best;
 }
 
 // b over a, timed back to back in `rounds` rounds (b first in every other
