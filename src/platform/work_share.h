@@ -8,8 +8,10 @@ namespace orv {
 
 // Runs fn(c, rank) for every chunk c in [0, chunks) on the calling thread
 // (rank 0) and up to threads - 1 pooled threads (ranks 1 to threads - 1), and
-// returns when every chunk has run. Each thread claims the next chunk when it
-// is free, so a pooled thread that the system has not scheduled (another
+// returns when every chunk has run. Each thread claims a chunk whenever it is
+// free, the caller from the first on and pooled threads from the last back,
+// so that each runs neighbouring chunks and they meet where their speeds
+// make them meet; a pooled thread that the system has not scheduled (another
 // process holds the core) claims nothing and is not waited for: the caller
 // runs the chunks itself. A pooled thread polls for the next job for a short
 // while, yielding its core to anything that wants it, then sleeps. A job that

@@ -11,6 +11,7 @@
 #include "contact/mesh_tree.h"
 #include "contact_loops.h"
 #include "model/settings.h"
+#include "platform/work_share.h"
 #include "test_util.h"
 
 using namespace orv;
@@ -414,4 +415,18 @@ TEST(ContactApply, WhatComputesNothing) {
                   (Loads{none, none, {}, 0}))
           << k;
   }
+}
+
+TEST(SharedWork, EveryChunkOnceOnARankInRange) {
+  // Beyond 65,535 chunks a claim takes a run of them; threads take chunks
+  // from both ends and meet in between.
+  for (int threads : {2, 3, 4})
+    for (int chunks : {1, 2, 3, 50, 70001})
+      for (int round = 0; round < 3; ++round) {
+        std::vector<int> ran(static_cast<size_t>(chunks), 0), rank(ran.size(), -1);
+        shareWork(threads, chunks, [&](int c, int r) { ++ran[c], rank[c] = r; });
+        int wrong = 0;
+        for (int c = 0; c < chunks; ++c) wrong += ran[c] != 1 || rank[c] < 0 || rank[c] >= threads;
+        EXPECT_EQ(wrong, 0) << threads << " threads, " << chunks << " chunks";
+      }
 }
