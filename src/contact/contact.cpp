@@ -122,10 +122,12 @@ struct PairOut {
   std::vector<int> sources;  // scratch: triangles whose edges are searched
 };
 
-// What one thread found: (call, node, outcome). Threads' lists lie apart in
-// memory, so that adding to one does not slow the others.
+// What one thread found: (call, node, outcome), then (call, node) as one key
+// with (rank, index), sorted by the key. Threads' lists lie apart in memory,
+// so that adding to one does not slow the others.
 struct alignas(64) RankOut {
   std::vector<std::tuple<int, int, ContactItem>> hits;
+  std::vector<std::pair<uint64_t, uint64_t>> order;
 };
 
 struct Work {
@@ -142,9 +144,9 @@ struct Work {
   std::vector<LeafTask> tasks;    // in call order, then leaf order
   std::vector<RankOut> rankOut;   // per thread rank
   std::vector<double> depth;      // per shape
-  // (call, node) as one key, then (rank, index): a node is hit at most once
-  // per call, so the keys are distinct.
-  std::vector<std::pair<uint64_t, uint64_t>> hits;
+  // Every thread's RankOut::order merged: a node is hit at most once per
+  // call, so the keys are distinct.
+  std::vector<std::pair<uint64_t, uint64_t>> hits, merged;
   std::vector<double> rate;                  // per body: friction decay rates (frictionBound)
   std::vector<char> held;                    // per body: held by a ground joint
 };
@@ -838,20 +840,30 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
       if (o.hit) out.emplace_back(lt.call, q, o.item);
     }
   };
-  if (!share)
+  // Each thread sorts what it found, side by side; the lists are then merged.
+  const auto sortRank = [&](int rank) {
+    RankOut& o = w.rankOut[rank];
+    o.order.clear();
+    for (size_t h = 0; h < o.hits.size(); ++h)
+      o.order.emplace_back(static_cast<uint64_t>(std::get<0>(o.hits[h])) << 32 |
+                               static_cast<uint32_t>(std::get<1>(o.hits[h])),
+                           static_cast<uint64_t>(rank) << 32 | h);
+    std::sort(o.order.begin(), o.order.end());
+  };
+  for (RankOut& r : w.rankOut) r.order.clear();
+  if (!share) {
     for (int t = 0; t < tasks; ++t) search(t, 0);
-  else
-    shareWork(nt, tasks, search);
+    sortRank(0);
+  } else {
+    shareWork(nt, tasks, search, sortRank);
+  }
   // Each call's contacts in node order, as a scan of every node finds them.
   w.hits.clear();
-  for (size_t r = 0; r < w.rankOut.size(); ++r)
-    for (size_t h = 0; h < w.rankOut[r].hits.size(); ++h) {
-      const auto& hit = w.rankOut[r].hits[h];
-      w.hits.emplace_back(static_cast<uint64_t>(std::get<0>(hit)) << 32 |
-                              static_cast<uint32_t>(std::get<1>(hit)),
-                          static_cast<uint64_t>(r) << 32 | h);
-    }
-  std::sort(w.hits.begin(), w.hits.end());
+  for (const RankOut& r : w.rankOut) {
+    w.merged.resize(w.hits.size() + r.order.size());
+    std::merge(w.hits.begin(), w.hits.end(), r.order.begin(), r.order.end(), w.merged.begin());
+    std::swap(w.hits, w.merged);
+  }
   for (const auto& [key, at] : w.hits) {
     const PointCall& k = w.calls[key >> 32];
     w.pair[k.pair].items.push_back(std::get<2>(w.rankOut[at >> 32].hits[at & 0xffffffffu]));

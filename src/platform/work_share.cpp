@@ -67,12 +67,14 @@ class Pool {
     for (std::thread& t : threads_) t.join();
   }
 
-  void run(int threads, int chunks, const std::function<void(int, int)>& fn) {
+  void run(int threads, int chunks, const std::function<void(int, int)>& fn,
+           const std::function<void(int)>* finish) {
     std::lock_guard<std::mutex> one(caller_);
     const int units = std::min(chunks, kMaxUnits);
     const auto start = std::chrono::steady_clock::now();
     if (start < aloneUntil_) {
       for (int c = 0; c < chunks; ++c) fn(c, 0);
+      if (finish) (*finish)(0);
       return;
     }
     {
@@ -81,6 +83,7 @@ class Pool {
         threads_.emplace_back([this, rank = static_cast<int>(threads_.size()) + 1] { serve(rank); });
       job_.store(job_.load() + 1);
       fn_ = &fn;
+      finish_ = finish;
       chunks_ = chunks;
       units_ = units;
       helpers_ = threads - 1;
@@ -89,7 +92,7 @@ class Pool {
     }
     wake_.notify_all();
     const uint32_t job = job_.load();
-    work(job, chunks, units, fn, 0);
+    work(job, chunks, units, fn, finish, 0);
     const auto own = std::chrono::steady_clock::now();
     if (!poll([&] { return done_.load() == units; })) {
       std::unique_lock<std::mutex> lock(mu_);
@@ -113,8 +116,10 @@ class Pool {
   // the last back, so that each runs a run of neighbouring chunks, which in
   // the contact searches touch neighbouring parts of a mesh, already in that
   // core's cache; they meet wherever their speeds make them meet. Counts the
-  // units done once at the end (one shared write per thread).
-  void work(uint32_t job, int chunks, int units, const std::function<void(int, int)>& fn, int rank) {
+  // units done once at the end (one shared write per thread), after its
+  // finish when it ran any.
+  void work(uint32_t job, int chunks, int units, const std::function<void(int, int)>& fn,
+            const std::function<void(int)>* finish, int rank) {
     const bool fromBack = rank % 2 == 1;
     int ran = 0;
     for (;;) {
@@ -134,6 +139,7 @@ class Pool {
       for (long long k = lo; k < hi; ++k) fn(static_cast<int>(k), rank);
       ++ran;
     }
+    if (ran > 0 && finish) (*finish)(rank);
     if (ran > 0 && done_.fetch_add(ran) + ran == units) {
       std::lock_guard<std::mutex> lock(mu_);
       finished_.notify_one();
@@ -145,6 +151,7 @@ class Pool {
     uint32_t seen = 0;
     for (;;) {
       const std::function<void(int, int)>* fn;
+      const std::function<void(int)>* finish;
       uint32_t job;
       int chunks, units;
       poll([&] { return quit_.load() || job_.load() != seen; });
@@ -154,10 +161,11 @@ class Pool {
         if (quit_) return;
         seen = job = job_;
         fn = fn_;
+        finish = finish_;
         chunks = chunks_;
         units = units_;
       }
-      work(job, chunks, units, *fn, rank);
+      work(job, chunks, units, *fn, finish, rank);
     }
   }
 
@@ -167,6 +175,7 @@ class Pool {
   std::condition_variable wake_, finished_;
   std::vector<std::thread> threads_;
   const std::function<void(int, int)>* fn_ = nullptr;
+  const std::function<void(int)>* finish_ = nullptr;
   std::atomic<uint32_t> job_{0};  // changed under mu_, polled without it
   int chunks_ = 0, units_ = 0, helpers_ = 0;
   std::atomic<bool> quit_{false};
@@ -176,14 +185,16 @@ class Pool {
 
 }  // namespace
 
-void shareWork(int threads, int chunks, const std::function<void(int, int)>& fn) {
+void shareWork(int threads, int chunks, const std::function<void(int, int)>& fn,
+               const std::function<void(int)>& finish) {
   if (chunks <= 0) return;
   if (threads <= 1 || chunks == 1) {
     for (int c = 0; c < chunks; ++c) fn(c, 0);
+    if (finish) finish(0);
     return;
   }
   static Pool pool;
-  pool.run(threads, chunks, fn);
+  pool.run(threads, chunks, fn, finish ? &finish : nullptr);
 }
 
 }  // namespace orv

@@ -19,7 +19,10 @@ namespace orv {
 // caller to do its own share (a pooled thread stopped by the system while
 // another process holds its core) sends the jobs of a while after it to the
 // calling thread alone; that while doubles as long as it keeps happening.
-// Calls from different threads run one at a time.
-void shareWork(int threads, int chunks, const std::function<void(int, int)>& fn);
+// finish(rank), when given, runs on each thread that ran a chunk, after its
+// last one and before the call returns: work on what that thread found,
+// side by side. Calls from different threads run one at a time.
+void shareWork(int threads, int chunks, const std::function<void(int, int)>& fn,
+               const std::function<void(int)>& finish = {});
 
 }  // namespace orv
