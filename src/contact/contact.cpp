@@ -722,9 +722,9 @@ void fitTreeToDepth(MeshBuf& mb, const StlMesh& mesh, double d) {
 // The work is split by candidates: one task per leaf of nodes that may reach
 // the other mesh, tasks shared out in one go. A task tests its leaf against
 // the other tree, places its nodes and searches them, and writes only its
-// own outcomes; the calling thread then joins them in call and node order,
-// so results do not depend on the threads. Small searches stay on the
-// calling thread.
+// own outcomes; each thread sorts its outcomes by call and node when its
+// share is done, and the calling thread merges the sorted lists, so results
+// do not depend on the threads. Small searches stay on the calling thread.
 bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   for (int shape : w.used)
     if (!(defect(w.body[m.shapes[shape].body].A) <= kMaxDefect)) return false;
