@@ -805,7 +805,7 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
   }
   const unsigned epoch = w.epoch;
   if (w.rankOut.size() < ranks) w.rankOut.resize(ranks);
-  for (RankOut& r : w.rankOut) r.hits.clear();
+  for (RankOut& r : w.rankOut) r.hits.clear(), r.order.clear();
   const auto search = [&](int task, int rank) {
     thread_local std::vector<int> cand, leaves;
     LeafTask& lt = w.tasks[task];
@@ -850,7 +850,6 @@ bool pointsInBodyFrames(const Model& m, const Settings& s, Work& w, int nt) {
                            static_cast<uint64_t>(rank) << 32 | h);
     std::sort(o.order.begin(), o.order.end());
   };
-  for (RankOut& r : w.rankOut) r.order.clear();
   if (!share) {
     for (int t = 0; t < tasks; ++t) search(t, 0);
     sortRank(0);
